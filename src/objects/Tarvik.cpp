@@ -1,0 +1,133 @@
+#include "objects/Tarvik.h"
+
+#include "platform/StrToInt.h"
+#include "wddx/Common.h"
+
+namespace orvel {
+namespace {
+
+std::string Raw(const WideString& value)
+{
+    return TWddxCheckObject::RawQueryValue(Narrow(value));
+}
+
+std::string Encoded(const WideString& value)
+{
+    return TWddxCheckObject::EncodeQueryValue(Narrow(value));
+}
+
+int32_t IntegerVar(const std::string& reply, std::string_view name)
+{
+    return StrToIntDef(GetWddxVar(reply, name), -300);
+}
+
+} // namespace
+
+std::string TTarvik::Query(const WideString& aUser, const WideString& aPass)
+{
+    return "/tarvik?un=" + Raw(aUser) + "&pw=" + Raw(aPass);
+}
+
+void TTarvik::ReadAccountReply(const std::string& Reply)
+{
+    FResult = IntegerVar(Reply, "result");
+    FResulttext = GetWddxVar(Reply, "resulttext");
+    CheckCertificateResult();
+    FBankName = GetWddxVar(Reply, "bankname");
+    FNewBlz = GetWddxVar(Reply, "newblz");
+    FIban = GetWddxVar(Reply, "iban");
+    FBic = GetWddxVar(Reply, "bic");
+}
+
+void TTarvik::ClearAccountFields(const std::string& M)
+{
+    FResulttext = M;
+    FBankName.clear();
+    FNewBlz.clear();
+    FIban.clear();
+    FBic.clear();
+}
+
+void TTarvik::ReadBicReply(const std::string& Reply)
+{
+    FBicName = GetWddxVar(Reply, "bicname");
+    FBicSct = IntegerVar(Reply, "bicsct");
+    FBicSdd = IntegerVar(Reply, "bicsdd");
+    FBicB2b = IntegerVar(Reply, "bicb2b");
+}
+
+void TTarvik::ClearBicFields(const std::string& M)
+{
+    FBicName = "*" + M;
+    FBicSct = FBicSdd = FBicB2b = 0;
+}
+
+void TTarvik::TestBlzKto(const WideString& aUser, const WideString& aPass, const WideString& aBlz,
+                         const WideString& aKto, const WideString& aLand, int32_t aId, const WideString& aName)
+{
+    RequestCycle(
+        [&] {
+            ReadAccountReply(Fetch(Query(aUser, aPass) + "&blz=" + Raw(aBlz) + "&kto=" + Raw(aKto) +
+                                   "&c=" + Raw(aLand) + "&id=" + std::to_string(aId) + "&name=" + Encoded(aName)));
+        },
+        [&](const std::string& M) { ClearAccountFields(M); });
+}
+
+void TTarvik::TestIban(const WideString& aUser, const WideString& aPass, const WideString& aIban, int32_t aId,
+                       const WideString& aName)
+{
+    RequestCycle(
+        [&] {
+            ReadAccountReply(Fetch(Query(aUser, aPass) + "&iban=" + Raw(aIban) + "&id=" + std::to_string(aId) +
+                                   "&name=" + Encoded(aName)));
+        },
+        [&](const std::string& M) { ClearAccountFields(M); });
+}
+
+void TTarvik::TestIbanBic(const WideString& aUser, const WideString& aPass, const WideString& aIban,
+                          const WideString& aBic, int32_t aId, const WideString& aName)
+{
+    RequestCycle(
+        [&] {
+            const std::string reply = Fetch(Query(aUser, aPass) + "&iban=" + Raw(aIban) + "&bic=" + Raw(aBic) +
+                                            "&id=" + std::to_string(aId) + "&name=" + Encoded(aName));
+            ReadAccountReply(reply);
+            ReadBicReply(reply);
+        },
+        [&](const std::string& M) {
+            ClearAccountFields(M);
+            ClearBicFields(M);
+        });
+}
+
+void TTarvik::TestBic(const WideString& aUser, const WideString& aPass, const WideString& aBic)
+{
+    RequestCycle(
+        [&] {
+            const std::string reply = Fetch(Query(aUser, aPass) + "&bic=" + Raw(aBic));
+            FResult = 0;
+            CheckCertificateResult();
+            ReadBicReply(reply);
+        },
+        [&](const std::string& M) { ClearBicFields(M); });
+}
+
+void TTarvik::TestCc(const WideString& aUser, const WideString& aPass, const WideString& aCc)
+{
+    RequestCycle(
+        [&] {
+            const std::string reply = Fetch(Query(aUser, aPass) + "&cc=" + Raw(aCc));
+            FResult = IntegerVar(reply, "result");
+            FResulttext = GetWddxVar(reply, "resulttext");
+            CheckCertificateResult();
+            FBankName.clear();
+            FNewBlz.clear();
+        },
+        [&](const std::string& M) {
+            FResulttext = M;
+            FBankName.clear();
+            FNewBlz.clear();
+        });
+}
+
+} // namespace orvel

@@ -1,0 +1,22 @@
+#pragma once
+// Windows-1252 text (8-bit, std::string) and wide text (UTF-16, WideString).
+
+#include <string>
+#include <string_view>
+
+namespace orvel {
+
+using WideString = std::u16string;
+
+// Every byte maps to one character; the five bytes Windows-1252 leaves undefined map to the C1 control
+// characters of the same value, so that any 8-bit text survives a round trip.
+WideString Widen(std::string_view text);
+
+// Characters outside Windows-1252 become "?".
+std::string Narrow(std::u16string_view text);
+
+// UTF-8 at the edges of the system (D-Bus, XML, terminals).
+std::string ToUtf8(std::u16string_view text);
+WideString FromUtf8(std::string_view text);
+
+} // namespace orvel

@@ -1,0 +1,11 @@
+#pragma once
+// Compiled-in deployment defaults, each overridable by an environment variable read when it is first needed.
+
+#include <string>
+
+namespace orvel::config {
+
+std::string WddxHost();  // ORVELWDDX_HOST
+std::string RootStore(); // ORVELWDDX_ROOT_STORE
+
+} // namespace orvel::config

@@ -1,0 +1,86 @@
+#pragma once
+// Synchronous HTTP/1.1 GET over libcurl with a millisecond inactivity time-out.
+
+#include "transport/Handles.h"
+
+#include <cstdint>
+#include <string>
+
+namespace orvel {
+
+class TlsHandler;
+
+class HttpClient
+{
+public:
+    // Larger reply bodies are refused instead of being read into memory.
+    static constexpr size_t kMaxBodySize = 16u << 20;
+
+    HttpClient();
+    ~HttpClient();
+    HttpClient(const HttpClient&) = delete;
+    HttpClient& operator=(const HttpClient&) = delete;
+
+    // The body byte for byte. Throws Error with the transport's German message, or with the status line as
+    // received for any status outside 200..299 (redirects are not followed).
+    std::string Get(const std::string& url);
+
+    // Milliseconds; bounds the connection set-up and every single wait for data. 0 means no limit.
+    int32_t ReadTimeout() const { return Timeout; }
+    void SetReadTimeout(int32_t milliseconds) { Timeout = milliseconds; }
+
+    // TLS is used for "https" URLs only while a handler is attached.
+    void SetTlsHandler(TlsHandler* handler) { Tls = handler; }
+    TlsHandler* AttachedTlsHandler() const { return Tls; }
+
+    const std::string& ProxyServer() const { return Proxy.Server; }
+    int32_t ProxyPort() const { return Proxy.Port; }
+    const std::string& ProxyUsername() const { return Proxy.Username; }
+    const std::string& ProxyPassword() const { return Proxy.Password; }
+    bool ProxyBasicAuthentication() const { return Proxy.BasicAuthentication; }
+    // Server and port discard the cached proxy authentication when they change (the server ignoring case).
+    void SetProxyServer(const std::string& server);
+    void SetProxyPort(int32_t port);
+    void SetProxyUsername(const std::string& user) { Proxy.Username = user; }
+    void SetProxyPassword(const std::string& password) { Proxy.Password = password; }
+    void SetProxyBasicAuthentication(bool on) { Proxy.BasicAuthentication = on; }
+    // The next request authenticates to the proxy afresh, on a new connection.
+    void DiscardProxyAuthentication() { KeptConnection.clear(); }
+
+private:
+    struct ProxySettings
+    {
+        std::string Server;
+        int32_t Port = 0;
+        std::string Username;
+        std::string Password;
+        bool BasicAuthentication = false;
+    };
+
+    void PrepareTransfer(const std::string& url);
+    std::string ConnectionKey(const std::string& url) const;
+    [[noreturn]] void ThrowTransferError(CURLcode code);
+
+    static size_t OnBody(char* data, size_t size, size_t count, void* self);
+    static size_t OnHeader(char* data, size_t size, size_t count, void* self);
+    static int OnRequestReady(void* self, char*, char*, int, int);
+
+    CurlHandle Easy;
+    CurlMultiHandle Multi;
+    CurlList Headers;
+    int32_t Timeout = 0;
+    TlsHandler* Tls = nullptr;
+    ProxySettings Proxy;
+    // Identifies what the kept-alive connection was made for; any change means a new connection.
+    std::string KeptConnection;
+
+    // State of the running transfer.
+    std::string Body;
+    std::string StatusLine;
+    bool BodyTooLarge = false;
+    bool Connected = false;
+    size_t Received = 0;
+    char CurlMessage[CURL_ERROR_SIZE] = {};
+};
+
+} // namespace orvel

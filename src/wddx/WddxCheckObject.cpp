@@ -1,0 +1,116 @@
+#include "wddx/WddxCheckObject.h"
+
+#include "platform/Config.h"
+#include "wddx/Proxy.h"
+
+namespace orvel {
+namespace {
+
+constexpr char kHexDigits[] = "0123456789ABCDEF";
+
+void AppendPercent(std::string& out, unsigned char byte)
+{
+    out.push_back('%');
+    out.push_back(kHexDigits[byte >> 4]);
+    out.push_back(kHexDigits[byte & 0x0F]);
+}
+
+} // namespace
+
+TWddxCheckObject::TWddxCheckObject()
+    : FHttpClient(std::make_unique<HttpClient>()), FCertChecker(std::make_unique<TCerts>()),
+      FTlsHandler(std::make_unique<TlsHandler>()), FHost(config::WddxHost())
+{
+    FTlsHandler->SetRootStore(FCertChecker->RootStore());
+    FTlsHandler->SetValidateEvent([this](X509* certificate) { return CertificateValidate(certificate); });
+}
+
+TWddxCheckObject::~TWddxCheckObject()
+{
+    FHttpClient.reset();
+    FTlsHandler.reset();
+    FCertChecker.reset();
+}
+
+void TWddxCheckObject::SetHost(const WideString& Value)
+{
+    if (!Value.empty())
+        FHost = Narrow(Value);
+}
+
+void TWddxCheckObject::SetSSLMode(int32_t Value)
+{
+    if (Value >= 0 && Value <= 2)
+        FSSLMode = uint8_t(Value);
+}
+
+void TWddxCheckObject::SetProxy(const WideString& aProxy, int32_t aPort, const WideString& aUser,
+                                const WideString& aPass)
+{
+    SetHttpProxy(*FHttpClient, Narrow(aProxy), aPort, Narrow(aUser), Narrow(aPass));
+}
+
+std::string TWddxCheckObject::EncodeQueryValue(std::string_view Value)
+{
+    std::string out;
+    out.reserve(Value.size() * 3);
+    for (char c : Value) {
+        if (c == ' ')
+            out.push_back('+');
+        else if ((c >= '0' && c <= '9') || (c >= 'A' && c <= 'Z') || (c >= 'a' && c <= 'z'))
+            out.push_back(c);
+        else
+            AppendPercent(out, static_cast<unsigned char>(c));
+    }
+    return out;
+}
+
+std::string TWddxCheckObject::RawQueryValue(std::string_view Value)
+{
+    std::string out;
+    out.reserve(Value.size());
+    for (char c : Value) {
+        auto byte = static_cast<unsigned char>(c);
+        if (byte <= 0x20 || byte >= 0x7F || c == '#')
+            AppendPercent(out, byte);
+        else
+            out.push_back(c);
+    }
+    return out;
+}
+
+void TWddxCheckObject::PrepareConnection()
+{
+    FHttpClient->SetTlsHandler(FSSLMode != 0 ? FTlsHandler.get() : nullptr);
+    FCertChecker->SetServerName(FHost);
+}
+
+void TWddxCheckObject::RequestCycle(const std::function<void()>& Steps,
+                                    const std::function<void(const std::string& M)>& OnFailure)
+{
+    PrepareConnection();
+    try {
+        Steps();
+    } catch (const std::exception& error) {
+        FResult = -200;
+        OnFailure(error.what() + FCertChecker->ErrorSuffix());
+    }
+}
+
+std::string TWddxCheckObject::Fetch(const std::string& PathAndQuery)
+{
+    return FHttpClient->Get(GetScheme() + "://" + FHost + PathAndQuery);
+}
+
+bool TWddxCheckObject::CertificateValidate(X509* Certificate)
+{
+    return FCertChecker->ValidateCertificate(Certificate, *FTlsHandler) || FSSLMode != 1;
+}
+
+void TWddxCheckObject::CheckCertificateResult()
+{
+    if (FSSLMode == 1)
+        FCertChecker->CheckServerName(FResult, FResulttext);
+}
+
+} // namespace orvel

@@ -1,0 +1,67 @@
+#pragma once
+// The connection and request cycle shared by the account and address check objects.
+
+#include "platform/Codepage.h"
+#include "transport/HttpClient.h"
+#include "transport/Tls.h"
+#include "wddx/Certs.h"
+
+#include <cstdint>
+#include <functional>
+#include <memory>
+#include <string>
+
+namespace orvel {
+
+class TWddxCheckObject
+{
+public:
+    virtual ~TWddxCheckObject();
+    TWddxCheckObject(const TWddxCheckObject&) = delete;
+    TWddxCheckObject& operator=(const TWddxCheckObject&) = delete;
+
+    WideString Host() const { return Widen(FHost); }
+    void SetHost(const WideString& Value);
+    int32_t SSLMode() const { return FSSLMode; }
+    void SetSSLMode(int32_t Value);
+    int32_t Timeout() const { return FHttpClient->ReadTimeout(); }
+    void SetTimeout(int32_t Value) { FHttpClient->SetReadTimeout(Value); }
+    void SetProxy(const WideString& aProxy, int32_t aPort, const WideString& aUser = {}, const WideString& aPass = {});
+    int32_t Result() const { return FResult; }
+    WideString Resulttext() const { return Widen(FResulttext); }
+
+    // The certificate checker, for the post-check and its diagnosis.
+    TCerts& CertChecker() { return *FCertChecker; }
+
+    // A byte-for-byte form of a query value: blank as "+", letters and digits kept, everything else "%XX".
+    static std::string EncodeQueryValue(std::string_view Value);
+    // A value the service takes as typed. Only what cannot stand in a request line (blanks, control and non-ASCII
+    // bytes) and "#", which would end the query, are percent-encoded.
+    static std::string RawQueryValue(std::string_view Value);
+
+protected:
+    TWddxCheckObject();
+
+    std::string GetScheme() const { return FSSLMode != 0 ? "https" : "http"; }
+    // Runs one request cycle. Steps fetches and reads the reply; when it throws, Result becomes -200 and
+    // OnFailure receives the message with the certificate checker's suffix.
+    void RequestCycle(const std::function<void()>& Steps, const std::function<void(const std::string& M)>& OnFailure);
+    // One GET of GetScheme() + "://" + Host + PathAndQuery.
+    std::string Fetch(const std::string& PathAndQuery);
+    void CheckCertificateResult();
+
+    int32_t FResult = 0;
+    std::string FResulttext;
+
+private:
+    void PrepareConnection();
+    bool CertificateValidate(X509* Certificate);
+
+    std::unique_ptr<HttpClient> FHttpClient;
+    std::unique_ptr<TCerts> FCertChecker;
+    std::unique_ptr<TlsHandler> FTlsHandler;
+    std::string FHost;
+    uint8_t FSSLMode = 0;
+};
+
+} // namespace orvel
