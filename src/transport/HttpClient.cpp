@@ -86,17 +86,17 @@ void HttpClient::SetProxyPort(int32_t port)
 
 std::string HttpClient::ConnectionKey(const std::string& url) const
 {
-    // Scheme and host of the URL, TLS on or off, and the whole proxy configuration.
+    // Scheme and host of the URL, TLS on or off, and the proxy. Proxy credentials are left out: a change of them
+    // that counts goes through DiscardProxyAuthentication.
     auto schemeEnd = url.find("://");
     auto hostEnd = schemeEnd == std::string::npos ? std::string::npos : url.find_first_of("/?#", schemeEnd + 3);
     std::string key = url.substr(0, hostEnd);
     key += Tls ? "\n+tls\n" : "\n-tls\n";
-    key += Proxy.Server + "\n" + std::to_string(Proxy.Port) + "\n" + Proxy.Username + "\n" + Proxy.Password +
-           (Proxy.BasicAuthentication ? "\n+basic" : "\n-basic");
+    key += Proxy.Server + "\n" + std::to_string(Proxy.Port) + (Proxy.BasicAuthentication ? "\n+basic" : "\n-basic");
     return key;
 }
 
-void HttpClient::PrepareTransfer(const std::string& url)
+void HttpClient::PrepareTransfer(const std::string& url, const std::string* postBody, curl_slist* headers)
 {
     CURL* easy = Easy.get();
     const std::string key = ConnectionKey(url);
@@ -113,7 +113,11 @@ void HttpClient::PrepareTransfer(const std::string& url)
     curl_easy_setopt(easy, CURLOPT_URL, url.c_str());
     curl_easy_setopt(easy, CURLOPT_PROTOCOLS_STR, "http,https");
     curl_easy_setopt(easy, CURLOPT_HTTP_VERSION, CURL_HTTP_VERSION_1_1);
-    curl_easy_setopt(easy, CURLOPT_HTTPHEADER, Headers.get());
+    curl_easy_setopt(easy, CURLOPT_HTTPHEADER, headers);
+    if (postBody) {
+        curl_easy_setopt(easy, CURLOPT_POSTFIELDS, postBody->data());
+        curl_easy_setopt(easy, CURLOPT_POSTFIELDSIZE_LARGE, curl_off_t(postBody->size()));
+    }
     curl_easy_setopt(easy, CURLOPT_FOLLOWLOCATION, 0L);
     curl_easy_setopt(easy, CURLOPT_NOSIGNAL, 1L);
     curl_easy_setopt(easy, CURLOPT_ERRORBUFFER, CurlMessage);
@@ -126,13 +130,14 @@ void HttpClient::PrepareTransfer(const std::string& url)
     curl_easy_setopt(easy, CURLOPT_MAXFILESIZE_LARGE, curl_off_t(kMaxBodySize));
     if (Timeout > 0)
         curl_easy_setopt(easy, CURLOPT_CONNECTTIMEOUT_MS, long(Timeout));
+    // Without a handler of ours, "https" gets libcurl's own verification against the system's roots.
     if (Tls)
         Tls->Apply(easy);
-    else
-        curl_easy_setopt(easy, CURLOPT_PROTOCOLS_STR, "http");
-    // An empty proxy server means a direct connection, whatever the environment says.
-    curl_easy_setopt(easy, CURLOPT_PROXY, Proxy.Server.empty() ? "" : Proxy.Server.c_str());
-    if (!Proxy.Server.empty()) {
+    if (Proxy.Server.empty()) {
+        if (!UseSystemProxy)
+            curl_easy_setopt(easy, CURLOPT_PROXY, "");
+    } else {
+        curl_easy_setopt(easy, CURLOPT_PROXY, Proxy.Server.c_str());
         curl_easy_setopt(easy, CURLOPT_PROXYTYPE, CURLPROXY_HTTP);
         curl_easy_setopt(easy, CURLOPT_PROXYPORT, long(Proxy.Port));
         if (Proxy.BasicAuthentication) {
@@ -151,7 +156,26 @@ void HttpClient::PrepareTransfer(const std::string& url)
 
 std::string HttpClient::Get(const std::string& url)
 {
-    PrepareTransfer(url);
+    return Perform(url, nullptr, {});
+}
+
+std::string HttpClient::Post(const std::string& url, const std::string& body, const std::vector<std::string>& headers)
+{
+    return Perform(url, &body, headers);
+}
+
+std::string HttpClient::Perform(const std::string& url, const std::string* postBody,
+                                const std::vector<std::string>& headers)
+{
+    CurlList extended;
+    if (!headers.empty()) {
+        for (curl_slist* item = Headers.get(); item; item = item->next)
+            extended.reset(Append(extended.release(), item->data));
+        for (const auto& header : headers)
+            extended.reset(Append(extended.release(), header.c_str()));
+        extended.reset(Append(extended.release(), "Expect:"));
+    }
+    PrepareTransfer(url, postBody, extended ? extended.get() : Headers.get());
     CURLM* multi = Multi.get();
     curl_multi_add_handle(multi, Easy.get());
 

@@ -5,6 +5,7 @@
 
 #include <cstdint>
 #include <string>
+#include <vector>
 
 namespace orvel {
 
@@ -24,6 +25,8 @@ public:
     // The body byte for byte. Throws Error with the transport's German message, or with the status line as
     // received for any status outside 200..299 (redirects are not followed).
     std::string Get(const std::string& url);
+    // POST of Body with the given extra header lines ("Name: value"); failures as for Get.
+    std::string Post(const std::string& url, const std::string& body, const std::vector<std::string>& headers);
 
     // Milliseconds; bounds the connection set-up and every single wait for data. 0 means no limit.
     int32_t ReadTimeout() const { return Timeout; }
@@ -46,6 +49,8 @@ public:
     void SetProxyBasicAuthentication(bool on) { Proxy.BasicAuthentication = on; }
     // The next request authenticates to the proxy afresh, on a new connection.
     void DiscardProxyAuthentication() { KeptConnection.clear(); }
+    // With no proxy server: false connects directly, true follows the proxy environment variables.
+    void SetUseSystemProxy(bool on) { UseSystemProxy = on; }
 
 private:
     struct ProxySettings
@@ -57,7 +62,8 @@ private:
         bool BasicAuthentication = false;
     };
 
-    void PrepareTransfer(const std::string& url);
+    std::string Perform(const std::string& url, const std::string* postBody, const std::vector<std::string>& headers);
+    void PrepareTransfer(const std::string& url, const std::string* postBody, curl_slist* headers);
     std::string ConnectionKey(const std::string& url) const;
     [[noreturn]] void ThrowTransferError(CURLcode code);
 
@@ -71,6 +77,7 @@ private:
     int32_t Timeout = 0;
     TlsHandler* Tls = nullptr;
     ProxySettings Proxy;
+    bool UseSystemProxy = false;
     // Identifies what the kept-alive connection was made for; any change means a new connection.
     std::string KeptConnection;
 

@@ -1,0 +1,49 @@
+#include "transport/Xml.h"
+
+#include "platform/Error.h"
+#include "platform/Text.h"
+
+#include <libxml/parser.h>
+
+#include <memory>
+
+namespace orvel {
+namespace {
+
+using ParserContext = std::unique_ptr<xmlParserCtxt, Deleter<xmlFreeParserCtxt>>;
+
+struct XmlFree
+{
+    void operator()(xmlChar* p) const { xmlFree(p); }
+};
+
+} // namespace
+
+XmlDocHandle ParseXml(std::string_view utf8, XmlOptions options)
+{
+    ParserContext context(xmlNewParserCtxt());
+    if (!context)
+        throw std::bad_alloc();
+    int flags = XML_PARSE_NONET | XML_PARSE_NOWARNING | XML_PARSE_NOERROR;
+    if (options.DropBlankText)
+        flags |= XML_PARSE_NOBLANKS;
+    XmlDocHandle document(
+        xmlCtxtReadMemory(context.get(), utf8.data(), int(utf8.size()), nullptr, "UTF-8", flags));
+    if (!document || !context->wellFormed) {
+        const xmlError* error = xmlCtxtGetLastError(context.get());
+        std::string message = error && error->message ? error->message : "XML-Dokument nicht lesbar";
+        while (!message.empty() && (message.back() == '\n' || message.back() == ' '))
+            message.pop_back();
+        throw Error(Ansi(message));
+    }
+    // A document type declaration may declare entities; none of them was expanded, and none is wanted.
+    return document;
+}
+
+std::string XmlText(const xmlNode* node)
+{
+    std::unique_ptr<xmlChar, XmlFree> content(xmlNodeGetContent(node));
+    return content ? reinterpret_cast<const char*>(content.get()) : std::string();
+}
+
+} // namespace orvel
