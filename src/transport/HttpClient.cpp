@@ -167,12 +167,7 @@ std::string HttpClient::Get(const std::string& url)
     return BodyOfSuccess(Perform(url, nullptr, {}));
 }
 
-std::string HttpClient::Post(const std::string& url, const std::string& body, const std::vector<std::string>& headers)
-{
-    return BodyOfSuccess(Perform(url, &body, headers));
-}
-
-HttpReply HttpClient::PostReply(const std::string& url, const std::string& body,
+HttpReply HttpClient::Post(const std::string& url, const std::string& body,
                                 const std::vector<std::string>& headers)
 {
     return Perform(url, &body, headers);

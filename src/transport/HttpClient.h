@@ -33,10 +33,9 @@ public:
     // The body byte for byte. Throws Error with the transport's German message, or with the status line as
     // received for any status outside 200..299 (redirects are not followed).
     std::string Get(const std::string& url);
-    // POST of Body with the given extra header lines ("Name: value"); failures as for Get.
-    std::string Post(const std::string& url, const std::string& body, const std::vector<std::string>& headers);
-    // POST that returns the answer with any status (a SOAP fault arrives with status 500); transport failures throw.
-    HttpReply PostReply(const std::string& url, const std::string& body, const std::vector<std::string>& headers);
+    // POST of body with extra header lines ("Name: value"). Returns the answer with any status (a SOAP fault
+    // arrives with status 500); transport failures throw as for Get.
+    HttpReply Post(const std::string& url, const std::string& body, const std::vector<std::string>& headers);
 
     // Whole MiB; bodies above it fail with a message naming the limit.
     void SetMaxBodySize(size_t bytes) { MaxBodySize = bytes; }

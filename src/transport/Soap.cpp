@@ -189,7 +189,7 @@ SoapResponse SoapClient::Invoke(const SoapOperation& operation, const std::vecto
     BeforeExecute(operation.Name, request);
     Http.SetReadTimeout(Timeout > 0 ? Timeout : kDefaultReceiveTimeout);
     HttpReply reply =
-        Http.PostReply(Url, request, {"Content-Type: text/xml", "SOAPAction: \"" + operation.SoapAction + "\""});
+        Http.Post(Url, request, {"Content-Type: text/xml", "SOAPAction: \"" + operation.SoapAction + "\""});
     if (reply.Status >= 200 && reply.Status <= 299)
         return SoapResponse(reply.Body);
     if (reply.Status == 500) {
