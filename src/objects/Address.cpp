@@ -59,8 +59,8 @@ void TAddress::Exchange(const std::string& PathAndQuery, const std::function<voi
 void TAddress::RunCheck(const std::string& User, const std::string& Pass, const std::string& Plz,
                         const std::string& Ort, const std::string& Str, const std::string& Hnr, const std::string& Pof)
 {
-    std::string query = "/address?un=" + Raw(User) + "&pw=" + Raw(Pass) + "&func=check&plz=" + Raw(Plz) +
-                        "&ort=" + Encoded(Ort);
+    std::string query =
+        "/address?un=" + Raw(User) + "&pw=" + Raw(Pass) + "&func=check&plz=" + Raw(Plz) + "&ort=" + Encoded(Ort);
     if (!Str.empty())
         query += "&str=" + Encoded(Str);
     if (!Hnr.empty())
@@ -88,8 +88,7 @@ void TAddress::RunCheck(const std::string& User, const std::string& Pass, const 
     });
 }
 
-void TAddress::Check(const WideString& aUser, const WideString& aPass, const WideString& aPlz,
-                     const WideString& aOrt)
+void TAddress::Check(const WideString& aUser, const WideString& aPass, const WideString& aPlz, const WideString& aOrt)
 {
     RunCheck(Narrow(aUser), Narrow(aPass), Narrow(aPlz), Narrow(aOrt), {}, {}, {});
 }
@@ -114,8 +113,8 @@ void TAddress::CheckPof(const WideString& aUser, const WideString& aPass, const 
 
 void TAddress::GetPlzType(const WideString& aUser, const WideString& aPass, const WideString& aPlz)
 {
-    const std::string query = "/address?un=" + Raw(Narrow(aUser)) + "&func=type&pw=" + Raw(Narrow(aPass)) +
-                              "&plz=" + Raw(Narrow(aPlz));
+    const std::string query =
+        "/address?un=" + Raw(Narrow(aUser)) + "&func=type&pw=" + Raw(Narrow(aPass)) + "&plz=" + Raw(Narrow(aPlz));
     Exchange(query, [this](const TWddxDocument& reply) {
         FResult = reply.GetVar("result").AsInteger();
         FResulttext = Narrow(reply.GetVar("resulttext").AsText());

@@ -16,8 +16,8 @@ public:
     void Check(const WideString& aUser, const WideString& aPass, const WideString& aPlz, const WideString& aOrt);
     void CheckStr(const WideString& aUser, const WideString& aPass, const WideString& aPlz, const WideString& aOrt,
                   const WideString& aStr);
-    void CheckStrHnr(const WideString& aUser, const WideString& aPass, const WideString& aPlz,
-                     const WideString& aOrt, const WideString& aStr, const WideString& aHnr);
+    void CheckStrHnr(const WideString& aUser, const WideString& aPass, const WideString& aPlz, const WideString& aOrt,
+                     const WideString& aStr, const WideString& aHnr);
     void CheckPof(const WideString& aUser, const WideString& aPass, const WideString& aPlz, const WideString& aOrt,
                   const WideString& aPof);
     // Asks for the type of a postal code; leaves the street and place fields of the last check alone.

@@ -50,7 +50,8 @@ bool IsElement(const xmlNode* node, std::string_view name)
 // A missing attribute reads as empty text. UTF-8.
 std::string Attribute(const xmlNode* node, const char* name)
 {
-    std::unique_ptr<xmlChar, decltype([](xmlChar* p) { xmlFree(p); })> value(xmlGetNoNsProp(node, reinterpret_cast<const xmlChar*>(name)));
+    std::unique_ptr<xmlChar, decltype([](xmlChar* p) { xmlFree(p); })> value(
+        xmlGetNoNsProp(node, reinterpret_cast<const xmlChar*>(name)));
     return std::string(Chars(value.get()));
 }
 
@@ -153,9 +154,7 @@ std::string DecodeEntities(std::string Text)
     return Text;
 }
 
-TWddxDocument::TWddxDocument(const WideString& Xml) : FDocument(ParseXml(ToUtf8(Xml)))
-{
-}
+TWddxDocument::TWddxDocument(const WideString& Xml) : FDocument(ParseXml(ToUtf8(Xml))) {}
 
 const xmlNode* TWddxDocument::FindPacket() const
 {

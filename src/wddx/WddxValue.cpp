@@ -133,8 +133,8 @@ WideString TWddxValue::AsText() const
         return std::get<WideString>(FData);
     case Kind::Number: {
         char buffer[32];
-        const auto result = std::to_chars(buffer, buffer + sizeof buffer, std::get<double>(FData),
-                                          std::chars_format::general, 15);
+        const auto result =
+            std::to_chars(buffer, buffer + sizeof buffer, std::get<double>(FData), std::chars_format::general, 15);
         return Widen(std::string_view(buffer, size_t(result.ptr - buffer)));
     }
     case Kind::Array:

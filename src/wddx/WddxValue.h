@@ -12,8 +12,7 @@ namespace orvel {
 class TWddxValue
 {
 public:
-    enum class Kind
-    {
+    enum class Kind {
         Empty,
         Text,
         Number,

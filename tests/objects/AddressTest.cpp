@@ -26,8 +26,8 @@ std::string CheckReply(const std::string& result, const std::string& lists = {})
                         WddxStringVar("plzout", "12345") + lists);
 }
 
-const std::string kLists = WddxArrayVar("orte", {"Gro&amp;szlig;stadt", "Kleinstadt"}) +
-                           WddxArrayVar("alteorte", {"Altstadt"});
+const std::string kLists =
+    WddxArrayVar("orte", {"Gro&amp;szlig;stadt", "Kleinstadt"}) + WddxArrayVar("alteorte", {"Altstadt"});
 
 class AddressTest : public testing::Test
 {
@@ -62,8 +62,8 @@ TEST_F(AddressTest, FreshObject)
     EXPECT_EQ(fresh.Result(), 0);
     EXPECT_EQ(fresh.Rewrite(), 0);
     EXPECT_EQ(fresh.SSLMode(), 0);
-    for (const WideString& text : {fresh.Resulttext(), fresh.Rewritten(), fresh.Str46(), fresh.Str22(),
-                                   fresh.Ortsteil(), fresh.PlzOut()})
+    for (const WideString& text :
+         {fresh.Resulttext(), fresh.Rewritten(), fresh.Str46(), fresh.Str22(), fresh.Ortsteil(), fresh.PlzOut()})
         EXPECT_EQ(text, u"");
     EXPECT_EQ(fresh.Orte(0), u"0");
     EXPECT_EQ(fresh.Orte(1), u"");

@@ -68,8 +68,7 @@ const ReadCase kReadCases[] = {
     {"empty string element", Packet("<var name='x'><string/></var>"), "x", "empty"},
     {"boolean", Packet("<var name='x'><boolean value='true'/></var>"), "x", "empty"},
     {"variable without content", Packet("<var name='x'></var>"), "x", "empty"},
-    {"struct", Packet("<var name='x'><struct><var name='y'><string>a</string></var></struct></var>"), "x",
-     "empty"},
+    {"struct", Packet("<var name='x'><struct><var name='y'><string>a</string></var></struct></var>"), "x", "empty"},
     {"CDATA is no single value", Packet("<var name='x'><string><![CDATA[a]]></string></var>"), "x", "empty"},
     {"mixed content", Packet("<var name='x'><string>a<b/>c</string></var>"), "x", "empty"},
     {"later variable wins",
@@ -170,14 +169,14 @@ TEST(WddxDocument, UnreadableTextFailsAtConstruction)
 TEST(WddxDocument, MissingStructureFailsEveryGetVar)
 {
     const ErrorCase cases[] = {
-        {"no version", "<wddxPacket><data><struct/></data></wddxPacket>", "Kein WDDX-Paket mit Versionsangabe gefunden"},
+        {"no version", "<wddxPacket><data><struct/></data></wddxPacket>",
+         "Kein WDDX-Paket mit Versionsangabe gefunden"},
         {"empty version", "<wddxPacket version=''><data><struct/></data></wddxPacket>",
          "Kein WDDX-Paket mit Versionsangabe gefunden"},
         {"other root", "<packet version='1.0'><data><struct/></data></packet>",
          "Kein WDDX-Paket mit Versionsangabe gefunden"},
         {"no data", "<wddxPacket version='1.0'><header/><struct/></wddxPacket>", "WDDX-Paket ohne data-Element"},
-        {"no struct", "<wddxPacket version='1.0'><data><array/></data></wddxPacket>",
-         "WDDX-Daten ohne struct-Element"},
+        {"no struct", "<wddxPacket version='1.0'><data><array/></data></wddxPacket>", "WDDX-Daten ohne struct-Element"},
         {"empty array entry", Packet("<var name='x'><array><string>a</string><string/></array></var>"),
          "WDDX-Liste mit einem Eintrag ohne einzelnen Text"},
         {"array entry with elements", Packet("<var name='x'><array><string><b>a</b></string></array></var>"),

@@ -1,7 +1,7 @@
+#include "wddx/WddxValue.h"
 #include "platform/Error.h"
 #include "platform/Text.h"
 #include "support/GermanLocale.h"
-#include "wddx/WddxValue.h"
 
 #include <gtest/gtest.h>
 
