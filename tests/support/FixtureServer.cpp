@@ -169,6 +169,16 @@ std::vector<std::string> FixtureServer::RequestLines() const
     return lines;
 }
 
+std::string FixtureServer::LastTarget() const
+{
+    const auto lines = RequestLines();
+    if (lines.empty())
+        return {};
+    const std::string& line = lines.back();
+    const size_t start = line.find(' ') + 1;
+    return line.substr(start, line.rfind(' ') - start);
+}
+
 void FixtureServer::ClearRequests()
 {
     std::lock_guard guard(Lock);

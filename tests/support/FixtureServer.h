@@ -64,6 +64,8 @@ public:
 
     std::vector<Request> Requests() const;
     std::vector<std::string> RequestLines() const;
+    // The target of the latest request line ("/tarvik?un=a"); empty when no request came.
+    std::string LastTarget() const;
     int ConnectionCount() const { return Connections.load(); }
     void ClearRequests();
 
