@@ -3,32 +3,103 @@
 
 #include "transport/Handles.h"
 
+#include <cstdint>
 #include <functional>
 #include <string>
+#include <vector>
 
 namespace orvel {
+
+// How a presented certificate stands against the root store. A handler may report other values; whoever reads
+// the verdict treats them as errors of their own.
+enum class CertificateVerdict : int
+{
+    Trusted = 0,      // a root of the store signed it, or the store holds exactly this certificate
+    SelfSigned = 1,   // issued by itself and its own key verifies it
+    Invalid = 2,      // neither; the reasons say why
+    StorageError = 3, // there is no store to judge against
+};
+
+// Why a certificate is not acceptable: a set of these bits.
+using ValidityReasons = uint32_t;
+enum ValidityReason : ValidityReasons
+{
+    vrBadData = 1u << 0, // never set by our rules
+    vrRevoked = 1u << 1, // never set by our rules
+    vrNotYetValid = 1u << 2,
+    vrExpired = 1u << 3,
+    vrInvalidSignature = 1u << 4,
+    vrUnknownCA = 1u << 5,
+};
+
+// True when the public key of Signer verifies the signature of Certificate.
+bool SignatureVerifiedBy(X509* certificate, X509* signer);
+
+// The trusted root certificates, read from a PEM file.
+class CertificateStorage
+{
+public:
+    // Replaces the content with the certificates of the file. A missing or unreadable file, or one with a damaged
+    // certificate, leaves the storage unavailable.
+    void Open(const std::string& pemFile);
+
+    bool Available() const { return FAvailable; }
+    const std::string& File() const { return FFile; }
+    const std::vector<X509Handle>& Certificates() const { return FCertificates; }
+    // True when the storage holds a certificate with exactly this encoding.
+    bool Holds(X509* certificate) const;
+
+private:
+    std::string FFile;
+    std::vector<X509Handle> FCertificates;
+    bool FAvailable = false;
+};
 
 class TlsHandler
 {
 public:
-    // Raised once per certificate of the server's list, from the root end to the server's own certificate;
-    // false ends the handshake.
+    // Raised once per certificate of the server's list, from the root end to the server's own certificate, after
+    // the certificate has been judged (Verdict, Reasons); false ends the handshake.
     using ValidateEvent = std::function<bool(X509* certificate)>;
 
-    void SetRootStore(std::string pemFile) { RootStoreFile = std::move(pemFile); }
-    const std::string& RootStore() const { return RootStoreFile; }
+    void SetRootStore(const CertificateStorage* storage) { Roots = storage; }
     void SetValidateEvent(ValidateEvent event) { OnValidate = std::move(event); }
+
+    // Judges a certificate against the root store; Verdict and Reasons hold the outcome until the next one.
+    void Judge(X509* certificate);
+    CertificateVerdict Verdict() const { return FVerdict; }
+    ValidityReasons Reasons() const { return FReasons; }
+    // True while the validate event is raised for the server's own certificate, the last one of a handshake.
+    bool AtServerCertificate() const { return FAtServerCertificate; }
+
+    // Connections made under one policy (e.g. how strictly their certificates were judged) are never reused under
+    // another; the HTTP client keys its kept-alive connection on it.
+    void SetConnectionPolicy(std::string policy) { Policy = std::move(policy); }
+    const std::string& ConnectionPolicy() const { return Policy; }
 
     // Sets the TLS options of a transfer on the easy handle.
     void Apply(CURL* easy);
+
+protected:
+    // For handlers that report a verdict of their own making.
+    void Report(CertificateVerdict verdict, ValidityReasons reasons)
+    {
+        FVerdict = verdict;
+        FReasons = reasons;
+    }
 
 private:
     static CURLcode ContextCallback(CURL*, void* sslCtx, void* self);
     static int VerifyChainCallback(X509_STORE_CTX* ctx, void* self);
     bool ValidateList(STACK_OF(X509) * serverList, X509* serverCertificate);
+    bool Present(X509* certificate, bool serverCertificate);
 
-    std::string RootStoreFile;
+    const CertificateStorage* Roots = nullptr;
     ValidateEvent OnValidate;
+    std::string Policy;
+    CertificateVerdict FVerdict = CertificateVerdict::StorageError;
+    ValidityReasons FReasons = 0;
+    bool FAtServerCertificate = false;
 };
 
 } // namespace orvel
