@@ -48,35 +48,43 @@ bool SignatureVerifiedBy(X509* certificate, X509* signer)
 void CertificateStorage::Open(const std::string& pemFile)
 {
     FFile = pemFile;
-    FCertificates.clear();
-    FAvailable = false;
-    std::unique_ptr<FILE, Deleter<std::fclose>> file(std::fopen(pemFile.c_str(), "rb"));
+    FContent.reset();
+}
+
+const CertificateStorage::Content& CertificateStorage::Read() const
+{
+    if (FContent)
+        return *FContent;
+    Content& content = FContent.emplace();
+    std::unique_ptr<FILE, Deleter<std::fclose>> file(std::fopen(FFile.c_str(), "rb"));
     if (!file)
-        return;
+        return content;
     std::string pem;
     char buffer[65536];
     while (size_t n = std::fread(buffer, 1, sizeof buffer, file.get()))
         pem.append(buffer, n);
     if (std::ferror(file.get()))
-        return; // e.g. a directory
+        return content; // e.g. a directory
     ERR_set_mark();
     std::unique_ptr<BIO, Deleter<BIO_free_all>> in(BIO_new_mem_buf(pem.data(), int(pem.size())));
     if (in) {
         while (X509* certificate = PEM_read_bio_X509(in.get(), nullptr, nullptr, nullptr))
-            FCertificates.emplace_back(certificate);
+            content.Certificates.emplace_back(certificate);
         // Reading ends with "no start line" at the end of the file; anything else means the file is damaged.
         unsigned long last = ERR_peek_last_error();
-        FAvailable = ERR_GET_LIB(last) == ERR_LIB_PEM && ERR_GET_REASON(last) == PEM_R_NO_START_LINE;
-        if (!FAvailable)
-            FCertificates.clear();
+        content.Available = ERR_GET_LIB(last) == ERR_LIB_PEM && ERR_GET_REASON(last) == PEM_R_NO_START_LINE;
+        if (!content.Available)
+            content.Certificates.clear();
     }
     ERR_pop_to_mark();
+    return content;
 }
 
 bool CertificateStorage::Holds(X509* certificate) const
 {
     ERR_set_mark();
-    bool held = std::any_of(FCertificates.begin(), FCertificates.end(),
+    const auto& roots = Certificates();
+    bool held = std::any_of(roots.begin(), roots.end(),
                             [certificate](const X509Handle& root) { return X509_cmp(root.get(), certificate) == 0; });
     ERR_pop_to_mark();
     return held;

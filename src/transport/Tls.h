@@ -5,6 +5,7 @@
 
 #include <cstdint>
 #include <functional>
+#include <optional>
 #include <string>
 #include <vector>
 
@@ -12,8 +13,7 @@ namespace orvel {
 
 // How a presented certificate stands against the root store. A handler may report other values; whoever reads
 // the verdict treats them as errors of their own.
-enum class CertificateVerdict : int
-{
+enum class CertificateVerdict : int {
     Trusted = 0,      // a root of the store signed it, or the store holds exactly this certificate
     SelfSigned = 1,   // issued by itself and its own key verifies it
     Invalid = 2,      // neither; the reasons say why
@@ -22,8 +22,7 @@ enum class CertificateVerdict : int
 
 // Why a certificate is not acceptable: a set of these bits.
 using ValidityReasons = uint32_t;
-enum ValidityReason : ValidityReasons
-{
+enum ValidityReason : ValidityReasons {
     vrBadData = 1u << 0, // never set by our rules
     vrRevoked = 1u << 1, // never set by our rules
     vrNotYetValid = 1u << 2,
@@ -35,24 +34,31 @@ enum ValidityReason : ValidityReasons
 // True when the public key of Signer verifies the signature of Certificate.
 bool SignatureVerifiedBy(X509* certificate, X509* signer);
 
-// The trusted root certificates, read from a PEM file.
+// The trusted root certificates of a PEM file. The file is read when the storage is first consulted, so that an
+// object that never makes a TLS connection never pays for parsing the system's bundle.
 class CertificateStorage
 {
 public:
-    // Replaces the content with the certificates of the file. A missing or unreadable file, or one with a damaged
-    // certificate, leaves the storage unavailable.
+    // Names the file and forgets what was read before.
     void Open(const std::string& pemFile);
-
-    bool Available() const { return FAvailable; }
     const std::string& File() const { return FFile; }
-    const std::vector<X509Handle>& Certificates() const { return FCertificates; }
+
+    // False when the file is missing or unreadable, or holds a damaged certificate.
+    bool Available() const { return Read().Available; }
+    const std::vector<X509Handle>& Certificates() const { return Read().Certificates; }
     // True when the storage holds a certificate with exactly this encoding.
     bool Holds(X509* certificate) const;
 
 private:
+    struct Content
+    {
+        std::vector<X509Handle> Certificates;
+        bool Available = false;
+    };
+    const Content& Read() const;
+
     std::string FFile;
-    std::vector<X509Handle> FCertificates;
-    bool FAvailable = false;
+    mutable std::optional<Content> FContent;
 };
 
 class TlsHandler

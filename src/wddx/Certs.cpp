@@ -10,8 +10,8 @@ namespace orvel {
 namespace {
 
 // Names of the reasons, in bit order.
-constexpr const char* kReasonNames[] = {"vrBadData",  "vrRevoked",          "vrNotYetValid",
-                                        "vrExpired",  "vrInvalidSignature", "vrUnknownCA"};
+constexpr const char* kReasonNames[] = {"vrBadData", "vrRevoked",          "vrNotYetValid",
+                                        "vrExpired", "vrInvalidSignature", "vrUnknownCA"};
 
 std::string CommonName(X509* certificate)
 {
@@ -78,8 +78,8 @@ bool TCerts::ValidateCertificate(X509* Certificate, const TlsHandler& Handler)
             Keep(Certificate);
             return true;
         }
-        FDiagnosis = Ansi("Selbstsigniertes Zertifikat \"") + CommonName(Certificate) +
-                     Ansi("\" nicht im Zertifikatsspeicher");
+        FDiagnosis =
+            Ansi("Selbstsigniertes Zertifikat \"") + CommonName(Certificate) + Ansi("\" nicht im Zertifikatsspeicher");
         return false;
     case CertificateVerdict::Invalid:
         if (reasons == vrUnknownCA) {

@@ -102,7 +102,7 @@ std::string TestPki::PemFile(const std::string& name, std::initializer_list<cons
     return path;
 }
 
-TlsIdentity TestPki::Identity(const Credential& server, std::initializer_list<const Credential*> sentAlong) const
+TlsIdentity TestPki::Identity(const Credential& server, const std::vector<const Credential*>& sentAlong) const
 {
     static std::atomic<int> count{0};
     const std::string name = "identity" + std::to_string(++count);

@@ -7,6 +7,7 @@
 
 #include <initializer_list>
 #include <string>
+#include <vector>
 
 namespace orvel::test {
 
@@ -50,7 +51,7 @@ public:
     // A PEM file holding only the test root.
     const std::string& RootStoreFile() const { return RootFile; }
     // What a server presents: its own certificate and key, followed by the certificates it sends along.
-    TlsIdentity Identity(const Credential& server, std::initializer_list<const Credential*> sentAlong) const;
+    TlsIdentity Identity(const Credential& server, const std::vector<const Credential*>& sentAlong) const;
 
 private:
     std::string Directory;

@@ -1,9 +1,9 @@
+#include "transport/Tls.h"
 #include "platform/Error.h"
 #include "platform/Text.h"
 #include "support/FixtureServer.h"
 #include "support/TestPki.h"
 #include "transport/HttpClient.h"
-#include "transport/Tls.h"
 
 #include <gtest/gtest.h>
 
@@ -35,8 +35,8 @@ struct VerdictCase
 TEST(TlsVerdict, FollowsTheRulesSelfSignedFirstThenTrustedElseInvalid)
 {
     const auto& pki = Pki();
-    const Credential notYetValid = test::Issue({.CommonName = "localhost", .Issuer = &pki.Intermediate,
-                                                .ValidFromDays = 1, .ValidToDays = 30});
+    const Credential notYetValid =
+        test::Issue({.CommonName = "localhost", .Issuer = &pki.Intermediate, .ValidFromDays = 1, .ValidToDays = 30});
     const Credential expiredByRoot =
         test::Issue({.CommonName = "old", .Issuer = &pki.Root, .ValidFromDays = -30, .ValidToDays = -1});
     const Credential impostor = test::Issue({.CommonName = "Orvel Test Root", .Authority = true});
@@ -122,8 +122,8 @@ protected:
         Store.Open(Pki().RootStoreFile());
         Handler.SetRootStore(&Store);
         Handler.SetValidateEvent([this](X509* certificate) {
-            Seen.push_back({CommonName(certificate), Handler.Verdict(), Handler.Reasons(),
-                            Handler.AtServerCertificate()});
+            Seen.push_back(
+                {CommonName(certificate), Handler.Verdict(), Handler.Reasons(), Handler.AtServerCertificate()});
             return Seen.back().Name != RejectName;
         });
         Client.SetTlsHandler(&Handler);
