@@ -97,7 +97,9 @@ FixtureServer::FixtureServer(TlsIdentity identity, Handler handler)
 {
     SSL_CTX* ctx = SSL_CTX_new(TLS_server_method());
     if (!ctx || SSL_CTX_use_certificate_chain_file(ctx, Identity.CertificateChainFile.c_str()) != 1 ||
-        SSL_CTX_use_PrivateKey_file(ctx, Identity.KeyFile.c_str(), SSL_FILETYPE_PEM) != 1) {
+        SSL_CTX_use_PrivateKey_file(ctx, Identity.KeyFile.c_str(), SSL_FILETYPE_PEM) != 1 ||
+        SSL_CTX_set_min_proto_version(ctx, Identity.MinProtocolVersion) != 1 ||
+        SSL_CTX_set_max_proto_version(ctx, Identity.MaxProtocolVersion) != 1) {
         SSL_CTX_free(ctx);
         throw std::runtime_error("fixture server: cannot load " + Identity.CertificateChainFile);
     }

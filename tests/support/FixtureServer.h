@@ -45,6 +45,8 @@ struct TlsIdentity
 {
     std::string CertificateChainFile; // PEM: the server's certificate first, then what it sends along
     std::string KeyFile;
+    int MinProtocolVersion = 0; // e.g. TLS1_3_VERSION; 0 leaves OpenSSL's default
+    int MaxProtocolVersion = 0;
 };
 
 class FixtureServer
