@@ -5,7 +5,10 @@
 
 #include <libxml/tree.h>
 
+#include <algorithm>
+#include <charconv>
 #include <memory>
+#include <optional>
 
 namespace orvel {
 namespace {
@@ -48,6 +51,64 @@ struct XmlFree
 {
     void operator()(xmlChar* p) const { xmlFree(p); }
 };
+
+// An attribute without namespace, such as href and id of section-5 encoding.
+std::optional<std::string> PlainAttribute(const xmlNode* node, const char* name)
+{
+    std::unique_ptr<xmlChar, XmlFree> value(xmlGetNoNsProp(node, X(name)));
+    if (!value)
+        return std::nullopt;
+    return std::string(reinterpret_cast<const char*>(value.get()));
+}
+
+std::string_view TrimXmlSpace(std::string_view text)
+{
+    const auto first = text.find_first_not_of(" \t\r\n");
+    if (first == std::string_view::npos)
+        return {};
+    return text.substr(first, text.find_last_not_of(" \t\r\n") - first + 1);
+}
+
+// xsi:nil="true" of XML Schema, or xsi:null="1" of its 1999 draft that older toolkits still write.
+bool IsNil(const xmlNode* node)
+{
+    for (const xmlAttr* attribute = node->properties; attribute; attribute = attribute->next) {
+        if (!attribute->ns || !View(attribute->ns->href).ends_with("/XMLSchema-instance"))
+            continue;
+        if (View(attribute->name) != "nil" && View(attribute->name) != "null")
+            continue;
+        std::unique_ptr<xmlChar, XmlFree> value(xmlNodeListGetString(node->doc, attribute->children, 1));
+        const std::string_view flag = TrimXmlSpace(View(value.get()));
+        return flag == "true" || flag == "1";
+    }
+    return false;
+}
+
+void IndexIds(const xmlNode* root, std::unordered_map<std::string, const xmlNode*>& ids)
+{
+    const xmlNode* node = root->children;
+    while (node) {
+        if (node->type == XML_ELEMENT_NODE) {
+            if (auto id = PlainAttribute(node, "id"))
+                ids.emplace(std::move(*id), node); // the first of equal ids counts
+            if (node->children) {
+                node = node->children;
+                continue;
+            }
+        }
+        while (!node->next) {
+            node = node->parent;
+            if (node == root)
+                return;
+        }
+        node = node->next;
+    }
+}
+
+std::string NameOf(const xmlNode* node)
+{
+    return std::string(View(node->name));
+}
 
 } // namespace
 
@@ -114,6 +175,7 @@ SoapResponse::SoapResponse(std::string_view utf8)
     Body = FirstElement(body->children);
     if (!Body)
         Fail("Der SOAP-Body der Antwort ist leer.");
+    IndexIds(body, Ids);
     if (IsElement(Body, kEnvelopeNamespace, "Fault")) {
         const xmlNode* code = SoapChild(Body, "faultcode");
         const xmlNode* text = SoapChild(Body, "faultstring");
@@ -123,11 +185,69 @@ SoapResponse::SoapResponse(std::string_view utf8)
 
 const xmlNode* SoapResponse::Expect(std::string_view namespaceUri, std::string_view localName) const
 {
-    if (!IsElement(Body, namespaceUri, localName))
-        Fail("Unerwartetes Element {" + std::string(View(Body->ns ? Body->ns->href : nullptr)) + "}" +
-             std::string(View(Body->name)) + " in der Antwort; erwartet: {" + std::string(namespaceUri) + "}" +
-             std::string(localName) + ".");
-    return Body;
+    for (const xmlNode* element = Body; element; element = FirstElement(element->next))
+        if (IsElement(element, namespaceUri, localName))
+            return element;
+    Fail("Unerwartetes Element {" + std::string(View(Body->ns ? Body->ns->href : nullptr)) + "}" +
+         std::string(View(Body->name)) + " in der Antwort; erwartet: {" + std::string(namespaceUri) + "}" +
+         std::string(localName) + ".");
+}
+
+const xmlNode* SoapResponse::Value(const xmlNode* accessor) const
+{
+    const auto reference = PlainAttribute(accessor, "href");
+    const xmlNode* value = accessor;
+    for (int hops = 0;; ++hops) {
+        const auto href = hops == 0 ? reference : PlainAttribute(value, "href");
+        if (!href)
+            return value;
+        const auto target = href->starts_with('#') ? Ids.find(href->substr(1)) : Ids.end();
+        if (target == Ids.end())
+            Fail("Der Verweis href=\"" + *href + "\" im Element " + NameOf(accessor) +
+                 " der Antwort zeigt auf kein Element.");
+        // Toolkits refer straight to the value; a long chain is a circle or an answer made to keep us busy.
+        if (hops == kMaxReferenceHops)
+            Fail("Der Verweis href=\"" + *reference + "\" im Element " + NameOf(accessor) +
+                 " der Antwort führt im Kreis oder über mehr als " + std::to_string(kMaxReferenceHops) + " Verweise.");
+        value = target->second;
+    }
+}
+
+std::string SoapResponse::EncodedString(const xmlNode* accessor) const
+{
+    const xmlNode* value = Value(accessor);
+    return IsNil(value) ? std::string() : XmlText(value);
+}
+
+int32_t SoapResponse::EncodedInt(const xmlNode* accessor) const
+{
+    const std::string text = XmlText(Value(accessor));
+    std::string_view digits = TrimXmlSpace(text);
+    if (digits.starts_with('+') && !digits.substr(1).starts_with('-'))
+        digits.remove_prefix(1);
+    int32_t number = 0;
+    const auto [end, error] = std::from_chars(digits.data(), digits.data() + digits.size(), number);
+    if (digits.empty() || error != std::errc() || end != digits.data() + digits.size())
+        Fail("Ungültige Ganzzahl im Element " + NameOf(accessor) + " der Antwort: \"" + text + "\"");
+    return number;
+}
+
+std::vector<std::string> SoapResponse::EncodedStringArray(const xmlNode* accessor) const
+{
+    const xmlNode* array = Value(accessor);
+    std::vector<std::string> items;
+    if (IsNil(array))
+        return items;
+    // Items referring to one shared value multiply its text without making the answer larger.
+    size_t total = 0;
+    for (const xmlNode* item : SoapChildElements(array)) {
+        items.push_back(EncodedString(item));
+        total += items.back().size();
+        if (total > kMaxArrayText)
+            Fail("Die Liste im Element " + NameOf(accessor) + " der Antwort ist größer als " +
+                 std::to_string(kMaxArrayText >> 20) + " MiB und wird nicht gelesen.");
+    }
+    return items;
 }
 
 const xmlNode* SoapChild(const xmlNode* parent, std::string_view localName)
@@ -144,6 +264,16 @@ std::vector<const xmlNode*> SoapChildElements(const xmlNode* parent)
     for (const xmlNode* child = FirstElement(parent->children); child; child = FirstElement(child->next))
         elements.push_back(child);
     return elements;
+}
+
+const xmlNode* SoapReturnAccessor(const xmlNode* response, const std::vector<std::string_view>& outputNames)
+{
+    if (const xmlNode* named = SoapChild(response, "return"))
+        return named;
+    const xmlNode* first = FirstElement(response->children);
+    if (!first || std::find(outputNames.begin(), outputNames.end(), View(first->name)) != outputNames.end())
+        return nullptr;
+    return first;
 }
 
 SoapClient::SoapClient()

@@ -1,6 +1,6 @@
 #pragma once
 // SOAP 1.1 over HTTP POST: request envelopes in document/literal or rpc/encoded style, answers and faults read
-// with libxml2, and a client that posts one operation per call.
+// with libxml2 (section-5 encoded values included), and a client that posts one operation per call.
 
 #include "platform/Codepage.h"
 #include "platform/Error.h"
@@ -10,6 +10,7 @@
 #include <cstdint>
 #include <string>
 #include <string_view>
+#include <unordered_map>
 #include <vector>
 
 namespace orvel {
@@ -58,22 +59,49 @@ std::string WriteSoapRequest(const SoapOperation& operation, const std::vector<S
 class SoapResponse
 {
 public:
+    // References followed from one accessor to its value at most.
+    static constexpr int kMaxReferenceHops = 8;
+    // The text one decoded array may hold at most.
+    static constexpr size_t kMaxArrayText = 16u << 20;
+
     explicit SoapResponse(std::string_view utf8);
 
     // The first element in the body.
     const xmlNode* BodyElement() const { return Body; }
-    // The body element when it has this namespace and name; otherwise throws Error.
+    // The first body element with this namespace and name (in rpc answers, independent multi-reference values may
+    // stand before it); otherwise throws Error.
     const xmlNode* Expect(std::string_view namespaceUri, std::string_view localName) const;
+
+    // Section-5 encoded values. An accessor holds its value itself or refers to it with href="#id": the element
+    // with that id anywhere in the body, such as a multiRef element after the answer's element. Types are taken
+    // from the binding, so xsi:type attributes may be there or not.
+
+    // The element holding the accessor's value. Throws Error for a reference that leads nowhere, in a circle or
+    // through more than kMaxReferenceHops references.
+    const xmlNode* Value(const xmlNode* accessor) const;
+    // The value's text, UTF-8; empty for a nil value.
+    std::string EncodedString(const xmlNode* accessor) const;
+    // An xsd:int, white space around it allowed; throws Error for anything else, nil included.
+    int32_t EncodedInt(const xmlNode* accessor) const;
+    // The items of an array (SOAP-ENC:Array with its arrayType, or any element whose child elements are the items)
+    // in order, each read as EncodedString; a nil value is the empty array. Throws Error when the items' text would
+    // exceed kMaxArrayText.
+    std::vector<std::string> EncodedStringArray(const xmlNode* accessor) const;
 
 private:
     XmlDocHandle Document;
     const xmlNode* Body = nullptr;
+    std::unordered_map<std::string, const xmlNode*> Ids; // the body's elements by their id attribute
 };
 
 // The first child element with this local name (any namespace), or nullptr.
 const xmlNode* SoapChild(const xmlNode* parent, std::string_view localName);
 // The child elements in order (the items of an encoded array).
 std::vector<const xmlNode*> SoapChildElements(const xmlNode* parent);
+// The accessor of an rpc answer's return value: the child "return", or else the first child when it is none of the
+// outputs, because SOAP 1.1 gives the return value's name no meaning ("result" and "<operation>Return" are
+// common); nullptr when there is neither.
+const xmlNode* SoapReturnAccessor(const xmlNode* response, const std::vector<std::string_view>& outputNames);
 
 // Posts operations to one endpoint. Without a proxy the proxy environment variables apply; the user name and
 // password go to the proxy with Basic authentication.

@@ -117,6 +117,129 @@ TEST(SoapResponse, RefusesWhatIsNoSoapAnswer)
     }
 }
 
+// Section-5 encoded values as toolkits write them: references to independent elements, chains of them, nil.
+const std::string kEncoded = Envelope(
+    R"(<m:R xmlns:m="urn:x" xmlns:xsi="http://www.w3.org/2001/XMLSchema-instance" )"
+    R"(xmlns:old="http://www.w3.org/1999/XMLSchema-instance" xmlns:enc="http://schemas.xmlsoap.org/soap/encoding/">)"
+    R"(<direct xsi:type="xsd:string"> zwei  Wörter </direct><chained href="#a"/><nil xsi:nil="true"/>)"
+    R"(<oldNil old:null="1"/><notNil xsi:nil="false">da</notNil>)"
+    R"(<list href="#array"/><plainList><i>eins</i></plainList><nilList xsi:nil="1"/>)"
+    R"(<n> 42 </n><plus>+7</plus><min>-2147483648</min><max>2147483647</max><over>2147483648</over>)"
+    R"(<plusMinus>+-1</plusMinus><empty/><decimal>1.0</decimal><hex>0x10</hex><nilInt xsi:nil="true"/>)"
+    R"(</m:R>)"
+    R"(<multiRef id="a" href="#b"/><multiRef id="b">Ziel</multiRef>)"
+    R"(<enc:Array id="array" enc:arrayType="xsd:string[3]"><item>x</item><item href="#b"/><item xsi:nil="true"/>)"
+    R"(</enc:Array>)");
+
+TEST(SoapResponse, EncodedValuesFollowReferencesAndKnowNil)
+{
+    const SoapResponse response(kEncoded);
+    const xmlNode* element = response.Expect("urn:x", "R");
+    const std::pair<const char*, const char*> strings[] = {
+        {"direct", " zwei  Wörter "}, {"chained", "Ziel"}, {"nil", ""}, {"oldNil", ""}, {"notNil", "da"},
+    };
+    for (const auto& [name, value] : strings)
+        EXPECT_EQ(response.EncodedString(SoapChild(element, name)), value) << name;
+    EXPECT_EQ(response.EncodedStringArray(SoapChild(element, "list")), (std::vector<std::string>{"x", "Ziel", ""}));
+    EXPECT_EQ(response.EncodedStringArray(SoapChild(element, "plainList")), std::vector<std::string>{"eins"});
+    EXPECT_TRUE(response.EncodedStringArray(SoapChild(element, "nilList")).empty());
+}
+
+TEST(SoapResponse, EncodedIntTakesXmlSchemaIntsOnly)
+{
+    const SoapResponse response(kEncoded);
+    const xmlNode* element = response.Expect("urn:x", "R");
+    const std::pair<const char*, int32_t> numbers[] = {{"n", 42}, {"plus", 7}, {"min", INT32_MIN}, {"max", INT32_MAX}};
+    for (const auto& [name, value] : numbers)
+        EXPECT_EQ(response.EncodedInt(SoapChild(element, name)), value) << name;
+    const std::pair<const char*, const char*> refused[] = {
+        {"over", "2147483648"}, {"plusMinus", "+-1"}, {"empty", ""},
+        {"decimal", "1.0"},     {"hex", "0x10"},      {"nilInt", ""},
+    };
+    for (const auto& [name, text] : refused) {
+        try {
+            response.EncodedInt(SoapChild(element, name));
+            ADD_FAILURE() << name;
+        } catch (const Error& error) {
+            EXPECT_EQ(std::string(error.what()),
+                      "Ung\xFCltige Ganzzahl im Element " + std::string(name) + " der Antwort: \"" + text + "\"");
+        }
+    }
+}
+
+TEST(SoapResponse, ReferenceThatLeadsNowhereInACircleOrTooFarThrows)
+{
+    std::string chain; // h1 -> h2 -> ... -> h10 "Ende"
+    for (int i = 1; i <= 9; ++i)
+        chain += "<multiRef id=\"h" + std::to_string(i) + "\" href=\"#h" + std::to_string(i + 1) + "\"/>";
+    chain += "<multiRef id=\"h10\">Ende</multiRef><multiRef id=\"c1\" href=\"#c2\"/><multiRef id=\"c2\" "
+             "href=\"#c1\"/><multiRef id=\"s\" href=\"#s\"/>";
+    const SoapResponse response(Envelope(R"(<r><dangling href="#nowhere"/><external href="http://example.org/a#a"/>)"
+                                         R"(<broken href="#h9x"/><circle href="#c1"/><self href="#s"/>)"
+                                         R"(<eight href="#h3"/><nine href="#h2"/></r>)" +
+                                         chain + R"(<multiRef id="h9x" href="#h11"/>)"));
+    const xmlNode* element = response.BodyElement();
+    EXPECT_EQ(response.EncodedString(SoapChild(element, "eight")), "Ende");
+    const std::pair<const char*, const char*> rows[] = {
+        {"dangling", "Der Verweis href=\"#nowhere\" im Element dangling der Antwort zeigt auf kein Element."},
+        {"external", "Der Verweis href=\"http://example.org/a#a\" im Element external der Antwort zeigt auf kein "
+                     "Element."},
+        {"broken", "Der Verweis href=\"#h11\" im Element broken der Antwort zeigt auf kein Element."},
+        {"circle", "Der Verweis href=\"#c1\" im Element circle der Antwort führt im Kreis oder über mehr als 8 "
+                   "Verweise."},
+        {"self", "Der Verweis href=\"#s\" im Element self der Antwort führt im Kreis oder über mehr als 8 Verweise."},
+        {"nine", "Der Verweis href=\"#h2\" im Element nine der Antwort führt im Kreis oder über mehr als 8 Verweise."},
+    };
+    for (const auto& [name, message] : rows) {
+        try {
+            response.EncodedString(SoapChild(element, name));
+            ADD_FAILURE() << name;
+        } catch (const Error& error) {
+            EXPECT_EQ(std::string(error.what()), Ansi(message));
+        }
+    }
+}
+
+TEST(SoapResponse, SharedValuesCannotBlowAListUp)
+{
+    // A thousand items referring to one value of 17 KiB: 17 MiB of text from an answer of 40 KiB.
+    std::string items;
+    for (int i = 0; i < 1000; ++i)
+        items += "<i href=\"#v\"/>";
+    const SoapResponse response(
+        Envelope("<r><list>" + items + "</list></r><multiRef id=\"v\">" + std::string(17 << 10, 'x') + "</multiRef>"));
+    try {
+        response.EncodedStringArray(SoapChild(response.BodyElement(), "list"));
+        ADD_FAILURE() << "list read";
+    } catch (const Error& error) {
+        EXPECT_EQ(std::string(error.what()),
+                  Ansi("Die Liste im Element list der Antwort ist größer als 16 MiB und wird nicht gelesen."));
+    }
+}
+
+TEST(SoapReturnAccessor, ReturnByNameOrTheFirstAccessorThatIsNoOutput)
+{
+    struct Row
+    {
+        std::string Children;
+        const char* Expected; // nullptr: none
+    };
+    const Row rows[] = {
+        {"<Text>a</Text><return>1</return>", "return"},
+        {"<opReturn>1</opReturn><Text>a</Text>", "opReturn"},
+        {"<Text>a</Text><opReturn>1</opReturn>", nullptr},
+        {"", nullptr},
+    };
+    for (const auto& row : rows) {
+        const SoapResponse response(Envelope("<r>" + row.Children + "</r>"));
+        const xmlNode* accessor = SoapReturnAccessor(response.BodyElement(), {"Text"});
+        if (row.Expected)
+            EXPECT_EQ(accessor ? std::string(reinterpret_cast<const char*>(accessor->name)) : "", row.Expected);
+        else
+            EXPECT_EQ(accessor, nullptr) << row.Children;
+    }
+}
+
 class SoapClientTest : public testing::Test
 {
 protected:
