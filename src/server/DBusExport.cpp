@@ -62,9 +62,8 @@ std::optional<Variant> FromQVariant(const QVariant& value)
     case QMetaType::LongLong:
     case QMetaType::ULongLong: {
         // Beyond 32 bits the value is kept as a number, so that the conversion reports the overflow.
-        bool fits = false;
-        const int asInt = value.toInt(&fits);
-        return fits ? Variant(int32_t(asInt)) : Variant(value.toDouble());
+        const double number = value.toDouble();
+        return number >= INT32_MIN && number <= INT32_MAX ? Variant(int32_t(number)) : Variant(number);
     }
     case QMetaType::Double:
         return Variant(value.toDouble());
@@ -370,7 +369,11 @@ void TDBusExport::PropertyCall(const QDBusMessage& Message, TAutoObject& Object)
         FConnection.send(Message.createErrorReply(type, text));
     };
 
-    if (member == QLatin1String("GetAll") && signature == QLatin1String("s")) {
+    if (member == QLatin1String("GetAll")) {
+        if (signature != QLatin1String("s")) {
+            fail(QDBusError::InvalidArgs, "GetAll erwartet Argumente der Signatur \"s\"");
+            return;
+        }
         if (!ours && !other) {
             fail(QDBusError::UnknownInterface, "Unbekannte Schnittstelle " + interface);
             return;
@@ -391,10 +394,13 @@ void TDBusExport::PropertyCall(const QDBusMessage& Message, TAutoObject& Object)
         FConnection.send(Message.createReply(QVariant::fromValue(values)));
         return;
     }
-    const bool get = member == QLatin1String("Get") && signature == QLatin1String("ss");
-    const bool set = member == QLatin1String("Set") && signature == QLatin1String("ssv");
-    if (!get && !set) {
-        fail(QDBusError::UnknownMethod, "Unbekannte Methode " + member + " mit der Signatur \"" + signature + "\"");
+    const bool get = member == QLatin1String("Get");
+    if (!get && member != QLatin1String("Set")) {
+        fail(QDBusError::UnknownMethod, "Unbekannte Methode " + member);
+        return;
+    }
+    if (signature != QLatin1String(get ? "ss" : "ssv")) {
+        fail(QDBusError::InvalidArgs, member + " erwartet Argumente der Signatur \"" + (get ? "ss" : "ssv") + "\"");
         return;
     }
     if (!ours && !other) {

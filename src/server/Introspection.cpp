@@ -100,6 +100,8 @@ std::string InterfaceXml(const TTypeLibrary& Library, const TInterfaceInfo& Inte
                    std::string(1, Signature(member.ValueType)) + "\" access=\"" +
                    (HasPut(Interface, member) ? "readwrite" : "read") + "\">\n";
             xml += DispIdAnnotation(member.Id);
+            // Properties change only through the object's own calls; no signal tells about it.
+            xml += Annotation("      ", "org.freedesktop.DBus.Property.EmitsChangedSignal", "false");
             xml += "    </property>\n";
             continue;
         }
