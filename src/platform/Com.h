@@ -37,14 +37,7 @@ std::string HResultName(HRESULT hr);
 std::string HResultText(HRESULT hr);
 
 // The value types an automation argument or result can hold.
-enum class VarType
-{
-    Empty,
-    Bool,
-    Int32,
-    Double,
-    Text
-};
+enum class VarType { Empty, Bool, Int32, Double, Text };
 
 struct Variant : std::variant<std::monostate, bool, int32_t, double, WideString>
 {

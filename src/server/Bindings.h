@@ -11,8 +11,7 @@
 
 namespace orvel {
 
-template <class T>
-struct TMemberBinding
+template <class T> struct TMemberBinding
 {
     Variant (*Call)(T& Object, std::span<const Variant> Args);
     VarType Result;
@@ -21,8 +20,7 @@ struct TMemberBinding
 
 namespace binding {
 
-template <class V>
-constexpr VarType TypeOf()
+template <class V> constexpr VarType TypeOf()
 {
     if constexpr (std::is_void_v<V>)
         return VarType::Empty;
@@ -34,56 +32,51 @@ constexpr VarType TypeOf()
     }
 }
 
-template <class M>
-struct MethodTraits;
+template <class M> struct MethodTraits;
 
-template <class C, class R, class... A>
-struct MethodTraits<R (C::*)(A...)>
+template <class C, class R, class... A> struct MethodTraits<R (C::*)(A...)>
 {
     using Class = C;
     using Result = R;
     using Args = std::tuple<std::decay_t<A>...>;
 };
 
-template <class C, class R, class... A>
-struct MethodTraits<R (C::*)(A...) const> : MethodTraits<R (C::*)(A...)>
+template <class C, class R, class... A> struct MethodTraits<R (C::*)(A...) const> : MethodTraits<R (C::*)(A...)>
 {
 };
 
-template <class T, auto Method>
-Variant Call(T& Object, std::span<const Variant> Args)
+template <class T, auto Method> Variant Call(T& Object, std::span<const Variant> Args)
 {
     using Traits = MethodTraits<decltype(Method)>;
-    return [&]<size_t... I>(std::index_sequence<I...>) {
+    return [&]<size_t... I>(std::index_sequence<I...>)
+    {
         if constexpr (std::is_void_v<typename Traits::Result>) {
             (Object.*Method)(std::get<std::tuple_element_t<I, typename Traits::Args>>(Args[I])...);
             return Variant();
         } else {
             return Variant((Object.*Method)(std::get<std::tuple_element_t<I, typename Traits::Args>>(Args[I])...));
         }
-    }(std::make_index_sequence<std::tuple_size_v<typename Traits::Args>>());
+    }
+    (std::make_index_sequence<std::tuple_size_v<typename Traits::Args>>());
 }
 
 } // namespace binding
 
 // Stands for the binding of Method in the binding list of any class that has it.
-template <auto Method>
-struct Bind
+template <auto Method> struct Bind
 {
-    template <class T>
-    operator TMemberBinding<T>() const
+    template <class T> operator TMemberBinding<T>() const
     {
         using Traits = binding::MethodTraits<decltype(Method)>;
         static_assert(std::is_base_of_v<typename Traits::Class, T>);
         return [&]<class... A>(std::type_identity<std::tuple<A...>>) {
-            return TMemberBinding<T>{&binding::Call<T, Method>, binding::TypeOf<typename Traits::Result>(),
-                                     {binding::TypeOf<A>()...}};
+            return TMemberBinding<T>{
+                &binding::Call<T, Method>, binding::TypeOf<typename Traits::Result>(), {binding::TypeOf<A>()...}};
         }(std::type_identity<typename Traits::Args>());
     }
 };
 
-template <class T>
-class TTypedAutoObject final : public TAutoObject
+template <class T> class TTypedAutoObject final : public TAutoObject
 {
 public:
     TTypedAutoObject(const TAutoObjectFactory& Factory, const std::vector<TMemberBinding<T>>& Bindings)
@@ -108,8 +101,7 @@ private:
 void CheckBindings(const TAutoObjectFactory& Factory, std::span<const VarType> Results,
                    std::span<const std::vector<VarType>> Params);
 
-template <class T>
-class TTypedFactory final : public TAutoObjectFactory
+template <class T> class TTypedFactory final : public TAutoObjectFactory
 {
 public:
     TTypedFactory(TComServer& Server, std::string_view CoClassName, std::vector<TMemberBinding<T>> Bindings)
@@ -131,8 +123,7 @@ private:
 };
 
 // One reference to an automation object, with early-bound access to the object behind it.
-template <class T>
-class TInterfacePtr
+template <class T> class TInterfacePtr
 {
 public:
     TInterfacePtr() = default;
@@ -164,8 +155,7 @@ private:
 };
 
 // Creates an object from the class object the process registered for ClassGuid.
-template <class T>
-TInterfacePtr<T> CoCreateInstance(std::string_view ClassGuid)
+template <class T> TInterfacePtr<T> CoCreateInstance(std::string_view ClassGuid)
 {
     const TAutoObjectFactory* factory = ComServer().FindFactory(ClassGuid);
     if (!factory)

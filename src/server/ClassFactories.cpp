@@ -9,7 +9,8 @@ namespace {
 TMemberBinding<TTarvik> Pending(VarType Result, std::vector<VarType> Params)
 {
     if (Result == VarType::Text)
-        return {[](TTarvik&, std::span<const Variant>) -> Variant { return WideString(u"0"); }, Result, std::move(Params)};
+        return {[](TTarvik&, std::span<const Variant>) -> Variant { return WideString(u"0"); }, Result,
+                std::move(Params)};
     return {[](TTarvik&, std::span<const Variant>) -> Variant { return {}; }, Result, std::move(Params)};
 }
 

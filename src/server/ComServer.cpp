@@ -82,8 +82,7 @@ HRESULT TAutoObject::GetIDsOfNames(std::span<const WideString> Names, std::vecto
     return hr;
 }
 
-HRESULT TAutoObject::Invoke(DispId Id, InvokeKind Kind, std::span<const Variant> Args, Variant& Result,
-                            ErrorInfo& Info)
+HRESULT TAutoObject::Invoke(DispId Id, InvokeKind Kind, std::span<const Variant> Args, Variant& Result, ErrorInfo& Info)
 {
     const std::vector<TMemberInfo>& members = Interface().Members;
     size_t slot = 0;

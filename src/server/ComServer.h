@@ -12,13 +12,7 @@
 
 namespace orvel {
 
-enum class TStartMode
-{
-    Standalone,
-    Automation,
-    Register,
-    Unregister
-};
+enum class TStartMode { Standalone, Automation, Register, Unregister };
 
 // From the arguments after the program name: "-" or "/" and a keyword in any letter case; the first matching mode
 // in the order Automation, Register, Unregister wins.

@@ -122,7 +122,8 @@ const TMemberInfo* FindMethod(const TInterfaceInfo& Interface, const QString& Na
 } // namespace
 
 TDBusExport::TDBusExport(TComServer& Server, const QDBusConnection& Connection)
-    : FServer(Server), FConnection(Connection), FWatcher(QString(), Connection, QDBusServiceWatcher::WatchForUnregistration)
+    : FServer(Server), FConnection(Connection),
+      FWatcher(QString(), Connection, QDBusServiceWatcher::WatchForUnregistration)
 {
     QObject::connect(&FWatcher, &QDBusServiceWatcher::serviceUnregistered, this,
                      [this](const QString& name) { DropHolder(name); });
@@ -225,7 +226,8 @@ bool TDBusExport::handleMessage(const QDBusMessage& Message, const QDBusConnecti
         if (Message.signature().isEmpty())
             CreateInstance(Message, *factory);
         else
-            FConnection.send(Message.createErrorReply(QDBusError::InvalidArgs, "CreateInstance erwartet keine Argumente"));
+            FConnection.send(
+                Message.createErrorReply(QDBusError::InvalidArgs, "CreateInstance erwartet keine Argumente"));
         return true;
     }
     FConnection.send(Message.createErrorReply(QDBusError::UnknownMethod,
@@ -243,8 +245,8 @@ void TDBusExport::CreateInstance(const QDBusMessage& Message, const TAutoObjectF
                {std::string(Factory.Interface().Guid), FromUtf8(Factory.ProgID()), Widen(error.what())}, {});
         return;
     }
-    const QString path = Q(dbus::ClassPath(FServer.TypeLibrary(), Factory.CoClass())) + "/" +
-                         QString::number(++FLastNumber[&Factory]);
+    const QString path =
+        Q(dbus::ClassPath(FServer.TypeLibrary(), Factory.CoClass())) + "/" + QString::number(++FLastNumber[&Factory]);
     FObjects[path] = {object, Message.service()};
     FConnection.send(Message.createReply(QVariant::fromValue(QDBusObjectPath(path))));
     WatchHolder(Message.service());
@@ -258,9 +260,9 @@ void TDBusExport::HandleObjectCall(const QDBusMessage& Message, const QString& P
     const QString signature = Message.signature();
     const QString typed = Q(dbus::InterfaceName(FServer.TypeLibrary(), object.Interface()));
     auto invalidArgs = [&](const QString& expected) {
-        FConnection.send(Message.createErrorReply(
-            QDBusError::InvalidArgs, member + " erwartet Argumente der Signatur \"" + expected + "\", nicht \"" +
-                                         signature + "\""));
+        FConnection.send(
+            Message.createErrorReply(QDBusError::InvalidArgs, member + " erwartet Argumente der Signatur \"" +
+                                                                  expected + "\", nicht \"" + signature + "\""));
     };
 
     if (interface == QLatin1String(kPropertiesInterface)) {
@@ -363,8 +365,8 @@ void TDBusExport::PropertyCall(const QDBusMessage& Message, TAutoObject& Object)
     const QString interface = in.isEmpty() ? QString() : in[0].toString();
     const QString typed = Q(dbus::InterfaceName(FServer.TypeLibrary(), info));
     const bool ours = interface.isEmpty() || interface == typed;
-    const bool other = interface == QLatin1String(dbus::kDispatchInterface) ||
-                       interface == QLatin1String(dbus::kObjectInterface);
+    const bool other =
+        interface == QLatin1String(dbus::kDispatchInterface) || interface == QLatin1String(dbus::kObjectInterface);
     auto fail = [&](QDBusError::ErrorType type, const QString& text) {
         FConnection.send(Message.createErrorReply(type, text));
     };
@@ -480,7 +482,8 @@ void TDBusExport::DropObject(const QString& Path)
     TAutoObject* object = entry->second.Object;
     const QString holder = entry->second.Holder;
     FObjects.erase(entry);
-    if (std::none_of(FObjects.begin(), FObjects.end(), [&](const auto& other) { return other.second.Holder == holder; }))
+    if (std::none_of(FObjects.begin(), FObjects.end(),
+                     [&](const auto& other) { return other.second.Holder == holder; }))
         FWatcher.removeWatchedService(holder);
     object->Release();
 }

@@ -29,8 +29,7 @@ std::string Escaped(std::string_view text)
 
 std::string Annotation(std::string_view indent, std::string_view name, std::string_view value)
 {
-    return std::string(indent) + "<annotation name=\"" + std::string(name) + "\" value=\"" + Escaped(value) +
-           "\"/>\n";
+    return std::string(indent) + "<annotation name=\"" + std::string(name) + "\" value=\"" + Escaped(value) + "\"/>\n";
 }
 
 std::string Arg(std::string_view name, char type, std::string_view direction, const std::string& annotations = {})

@@ -90,7 +90,8 @@ std::string Upper(std::string_view guid)
 
 } // namespace
 
-RegistryEntryError::RegistryEntryError() : Error(Ansi("Fehler beim Erstellen eines Eintrages in der Systemregistrierung"))
+RegistryEntryError::RegistryEntryError()
+    : Error(Ansi("Fehler beim Erstellen eines Eintrages in der Systemregistrierung"))
 {
 }
 

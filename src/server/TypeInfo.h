@@ -13,12 +13,7 @@ namespace orvel {
 
 using DispId = int32_t;
 
-enum class InvokeKind
-{
-    Method,
-    Get,
-    Put
-};
+enum class InvokeKind { Method, Get, Put };
 
 struct TypeVersion
 {
@@ -29,8 +24,8 @@ struct TypeVersion
 struct TParamInfo
 {
     std::string_view Name;
-    VarType Type;   // Text (BSTR) or Int32 (long)
-    bool Optional;  // an omitted optional parameter receives empty text
+    VarType Type;  // Text (BSTR) or Int32 (long)
+    bool Optional; // an omitted optional parameter receives empty text
 };
 
 struct TMemberInfo

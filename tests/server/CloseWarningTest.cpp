@@ -1,9 +1,9 @@
 #include "server/OrvelWddx_TLB.h"
 #include "server/Startup.h"
 
-#include <QPushButton>
 #include <QApplication>
 #include <QMessageBox>
+#include <QPushButton>
 #include <QTimer>
 
 #include <gtest/gtest.h>

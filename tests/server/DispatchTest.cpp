@@ -158,10 +158,10 @@ TEST(ClassFactoryTest, BindingsMustMatchTheInterfaceSlotForSlot)
                                        Bindings{Bind<&TProbe::FailCode>(), Bind<&TProbe::Fail>(),
                                                 Bind<&TProbe::SetProxy>(), Bind<&TProbe::Proxy>()}),
                  Error);
-    EXPECT_THROW(TTypedFactory<TProbe>(server, "Probe",
-                                       Bindings{Bind<&TProbe::Fail>(), Bind<&TProbe::FailCode>(),
-                                                Bind<&TProbe::SetProxy>()}),
-                 Error);
+    EXPECT_THROW(
+        TTypedFactory<TProbe>(server, "Probe",
+                              Bindings{Bind<&TProbe::Fail>(), Bind<&TProbe::FailCode>(), Bind<&TProbe::SetProxy>()}),
+        Error);
     EXPECT_THROW(TTypedFactory<TProbe>(server, "Tarvik", Bindings{}), Error);
 }
 

@@ -59,8 +59,8 @@ inline void RegisterProbeFactory(TComServer& Server)
 {
     Server.AddFactory(std::make_unique<TTypedFactory<TProbe>>(
         Server, "Probe",
-        std::vector<TMemberBinding<TProbe>>{Bind<&TProbe::Fail>(), Bind<&TProbe::FailCode>(),
-                                            Bind<&TProbe::SetProxy>(), Bind<&TProbe::Proxy>()}));
+        std::vector<TMemberBinding<TProbe>>{Bind<&TProbe::Fail>(), Bind<&TProbe::FailCode>(), Bind<&TProbe::SetProxy>(),
+                                            Bind<&TProbe::Proxy>()}));
 }
 
 } // namespace orvel::test
