@@ -99,7 +99,7 @@ HRESULT TAutoObject::Invoke(DispId Id, InvokeKind Kind, std::span<const Variant>
     std::vector<Variant> args(member.Params.size());
     for (size_t i = 0; i < member.Params.size(); ++i) {
         if (i >= Args.size()) {
-            args[i] = WideString();
+            args[i] = member.Params[i].Type == VarType::Int32 ? Variant(int32_t(0)) : Variant(WideString());
             continue;
         }
         const HRESULT hr = VariantChangeType(args[i], Args[i], member.Params[i].Type);

@@ -79,15 +79,6 @@ std::string LocalServerPath(const std::string& ProgramPath)
     return ProgramPath.find(' ') == std::string::npos ? ProgramPath : "\"" + ProgramPath + "\"";
 }
 
-std::string Upper(std::string_view guid)
-{
-    std::string out(guid);
-    for (char& c : out)
-        if (c >= 'a' && c <= 'f')
-            c = char(c - 'a' + 'A');
-    return out;
-}
-
 } // namespace
 
 RegistryEntryError::RegistryEntryError()
@@ -119,7 +110,7 @@ std::vector<TRegistrationFile> ClassFiles(const TComServer& Server, const std::s
     std::string entries = "Windows Registry Editor Version 5.00\r\n\r\n";
     std::vector<TRegistrationFile> services;
     for (const auto& factory : Server.Factories()) {
-        const std::string clsid = Upper(factory->CoClass().Guid);
+        const std::string clsid(factory->CoClass().Guid);
         const std::string& progId = factory->ProgID();
         const std::string_view description = factory->CoClass().HelpString;
         entries += RegKey("CLSID\\" + clsid, description);

@@ -25,7 +25,7 @@ struct TParamInfo
 {
     std::string_view Name;
     VarType Type;  // Text (BSTR) or Int32 (long)
-    bool Optional; // an omitted optional parameter receives empty text
+    bool Optional; // when omitted it holds empty text (0 for a long)
 };
 
 struct TMemberInfo
