@@ -23,4 +23,10 @@ std::string RootStore()
     return FromEnvironment("ORVELWDDX_ROOT_STORE", "/etc/ssl/certs/ca-certificates.crt");
 }
 
+std::string ViesUrl()
+{
+    // VIES redirects plain HTTP to HTTPS, so only the secure endpoint answers.
+    return FromEnvironment("ORVELWDDX_VIES_URL", "https://ec.europa.eu/taxation_customs/vies/services/checkVatService");
+}
+
 } // namespace orvel::config

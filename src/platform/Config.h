@@ -7,5 +7,6 @@ namespace orvel::config {
 
 std::string WddxHost();  // ORVELWDDX_HOST
 std::string RootStore(); // ORVELWDDX_ROOT_STORE
+std::string ViesUrl();   // ORVELWDDX_VIES_URL: the VIES checkVat endpoint
 
 } // namespace orvel::config

@@ -18,7 +18,28 @@ unsigned char FoldCase(unsigned char c)
     }
 }
 
+unsigned char UpperCase(unsigned char c)
+{
+    if ((c >= 'a' && c <= 'z') || (c >= 0xE0 && c <= 0xFE && c != 0xF7))
+        return c - 0x20;
+    switch (c) {
+    case 0x9A: return 0x8A; // š
+    case 0x9C: return 0x8C; // œ
+    case 0x9E: return 0x8E; // ž
+    case 0xFF: return 0x9F; // ÿ
+    default: return c;
+    }
+}
+
 } // namespace
+
+std::string AnsiUpperCase(std::string_view text)
+{
+    std::string upper(text);
+    for (char& c : upper)
+        c = char(UpperCase(static_cast<unsigned char>(c)));
+    return upper;
+}
 
 bool SameText(std::string_view a, std::string_view b)
 {

@@ -127,19 +127,20 @@ void HttpClient::PrepareTransfer(const std::string& url, const std::string* post
     curl_easy_setopt(easy, CURLOPT_HEADERDATA, this);
     curl_easy_setopt(easy, CURLOPT_PREREQFUNCTION, &HttpClient::OnRequestReady);
     curl_easy_setopt(easy, CURLOPT_PREREQDATA, this);
-    curl_easy_setopt(easy, CURLOPT_MAXFILESIZE_LARGE, curl_off_t(kMaxBodySize));
+    curl_easy_setopt(easy, CURLOPT_MAXFILESIZE_LARGE, curl_off_t(MaxBodySize));
     if (Timeout > 0)
         curl_easy_setopt(easy, CURLOPT_CONNECTTIMEOUT_MS, long(Timeout));
     // Without a handler of ours, "https" gets libcurl's own verification against the system's roots.
     if (Tls)
         Tls->Apply(easy);
-    if (Proxy.Server.empty()) {
-        if (!UseSystemProxy)
-            curl_easy_setopt(easy, CURLOPT_PROXY, "");
+    if (Proxy.Server.empty() && !UseSystemProxy) {
+        curl_easy_setopt(easy, CURLOPT_PROXY, "");
     } else {
-        curl_easy_setopt(easy, CURLOPT_PROXY, Proxy.Server.c_str());
-        curl_easy_setopt(easy, CURLOPT_PROXYTYPE, CURLPROXY_HTTP);
-        curl_easy_setopt(easy, CURLOPT_PROXYPORT, long(Proxy.Port));
+        if (!Proxy.Server.empty()) {
+            curl_easy_setopt(easy, CURLOPT_PROXY, Proxy.Server.c_str());
+            curl_easy_setopt(easy, CURLOPT_PROXYTYPE, CURLPROXY_HTTP);
+            curl_easy_setopt(easy, CURLOPT_PROXYPORT, long(Proxy.Port));
+        }
         if (Proxy.BasicAuthentication) {
             curl_easy_setopt(easy, CURLOPT_PROXYAUTH, CURLAUTH_BASIC);
             curl_easy_setopt(easy, CURLOPT_PROXYUSERNAME, Proxy.Username.c_str());
@@ -154,18 +155,26 @@ void HttpClient::PrepareTransfer(const std::string& url, const std::string* post
     CurlMessage[0] = '\0';
 }
 
-std::string HttpClient::Get(const std::string& url)
+std::string HttpClient::BodyOfSuccess(HttpReply reply)
 {
-    return Perform(url, nullptr, {});
+    if (reply.Status < 200 || reply.Status > 299)
+        throw Error(reply.StatusLine);
+    return std::move(reply.Body);
 }
 
-std::string HttpClient::Post(const std::string& url, const std::string& body, const std::vector<std::string>& headers)
+std::string HttpClient::Get(const std::string& url)
+{
+    return BodyOfSuccess(Perform(url, nullptr, {}));
+}
+
+HttpReply HttpClient::Post(const std::string& url, const std::string& body,
+                                const std::vector<std::string>& headers)
 {
     return Perform(url, &body, headers);
 }
 
-std::string HttpClient::Perform(const std::string& url, const std::string* postBody,
-                                const std::vector<std::string>& headers)
+HttpReply HttpClient::Perform(const std::string& url, const std::string* postBody,
+                              const std::vector<std::string>& headers)
 {
     CurlList extended;
     if (!headers.empty()) {
@@ -219,11 +228,11 @@ std::string HttpClient::Perform(const std::string& url, const std::string* postB
     if (outcome != CURLE_OK)
         ThrowTransferError(outcome);
 
-    long status = 0;
-    curl_easy_getinfo(Easy.get(), CURLINFO_RESPONSE_CODE, &status);
-    if (status < 200 || status > 299)
-        throw Error(StatusLine);
-    return std::move(Body);
+    HttpReply reply;
+    curl_easy_getinfo(Easy.get(), CURLINFO_RESPONSE_CODE, &reply.Status);
+    reply.StatusLine = std::move(StatusLine);
+    reply.Body = std::move(Body);
+    return reply;
 }
 
 void HttpClient::ThrowTransferError(CURLcode code)
@@ -245,7 +254,7 @@ void HttpClient::ThrowTransferError(CURLcode code)
     case CURLE_FILESIZE_EXCEEDED:
     case CURLE_WRITE_ERROR:
         if (code == CURLE_FILESIZE_EXCEEDED || BodyTooLarge)
-            Fail("Die Antwort ist größer als 16 MiB und wird nicht gelesen.");
+            Fail("Die Antwort ist größer als " + std::to_string(MaxBodySize >> 20) + " MiB und wird nicht gelesen.");
         break;
     case CURLE_PROXY:
         // The proxy refused the tunnel; its status line says why (e.g. 407).
@@ -278,7 +287,7 @@ size_t HttpClient::OnBody(char* data, size_t size, size_t count, void* self)
 {
     auto* client = static_cast<HttpClient*>(self);
     size_t bytes = size * count;
-    if (client->Body.size() + bytes > kMaxBodySize) {
+    if (client->Body.size() + bytes > client->MaxBodySize) {
         client->BodyTooLarge = true;
         return 0;
     }

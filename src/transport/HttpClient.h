@@ -11,10 +11,18 @@ namespace orvel {
 
 class TlsHandler;
 
+// An answer as received, whatever its status.
+struct HttpReply
+{
+    long Status = 0;
+    std::string StatusLine;
+    std::string Body;
+};
+
 class HttpClient
 {
 public:
-    // Larger reply bodies are refused instead of being read into memory.
+    // Larger reply bodies are refused instead of being read into memory (unless SetMaxBodySize says otherwise).
     static constexpr size_t kMaxBodySize = 16u << 20;
 
     HttpClient();
@@ -25,8 +33,12 @@ public:
     // The body byte for byte. Throws Error with the transport's German message, or with the status line as
     // received for any status outside 200..299 (redirects are not followed).
     std::string Get(const std::string& url);
-    // POST of Body with the given extra header lines ("Name: value"); failures as for Get.
-    std::string Post(const std::string& url, const std::string& body, const std::vector<std::string>& headers);
+    // POST of body with extra header lines ("Name: value"). Returns the answer with any status (a SOAP fault
+    // arrives with status 500); transport failures throw as for Get.
+    HttpReply Post(const std::string& url, const std::string& body, const std::vector<std::string>& headers);
+
+    // Whole MiB; bodies above it fail with a message naming the limit.
+    void SetMaxBodySize(size_t bytes) { MaxBodySize = bytes; }
 
     // Milliseconds; bounds the connection set-up and every single wait for data. 0 means no limit.
     int32_t ReadTimeout() const { return Timeout; }
@@ -49,7 +61,8 @@ public:
     void SetProxyBasicAuthentication(bool on) { Proxy.BasicAuthentication = on; }
     // The next request authenticates to the proxy afresh, on a new connection.
     void DiscardProxyAuthentication() { KeptConnection.clear(); }
-    // With no proxy server: false connects directly, true follows the proxy environment variables.
+    // With no proxy server: false connects directly, true follows the proxy environment variables (and offers the
+    // proxy credentials to the proxy found there).
     void SetUseSystemProxy(bool on) { UseSystemProxy = on; }
 
 private:
@@ -62,7 +75,8 @@ private:
         bool BasicAuthentication = false;
     };
 
-    std::string Perform(const std::string& url, const std::string* postBody, const std::vector<std::string>& headers);
+    HttpReply Perform(const std::string& url, const std::string* postBody, const std::vector<std::string>& headers);
+    static std::string BodyOfSuccess(HttpReply reply);
     void PrepareTransfer(const std::string& url, const std::string* postBody, curl_slist* headers);
     std::string ConnectionKey(const std::string& url) const;
     [[noreturn]] void ThrowTransferError(CURLcode code);
@@ -78,6 +92,7 @@ private:
     TlsHandler* Tls = nullptr;
     ProxySettings Proxy;
     bool UseSystemProxy = false;
+    size_t MaxBodySize = kMaxBodySize;
     // Identifies what the kept-alive connection was made for; any change means a new connection.
     std::string KeptConnection;
 

@@ -1,0 +1,55 @@
+#include "objects/UStID.h"
+
+#include "platform/Config.h"
+#include "platform/Text.h"
+
+#include <string>
+
+namespace orvel {
+
+TUStID::TUStID()
+{
+    auto client = std::make_unique<THTTPRIO2>();
+    client->SetURL(config::ViesUrl());
+    client->OnBeforeExecute = [this](const std::string& MethodName, WideString& Request) {
+        RequestHook(MethodName, Request);
+    };
+    VatClient = client.get();
+    VatPort = GetcheckVatPortType(std::move(client));
+}
+
+TUStID::~TUStID() = default;
+
+void TUStID::RequestHook(const std::string&, WideString&) {}
+
+void TUStID::Check(const WideString& aUStID)
+{
+    // Only blanks go; VIES itself judges everything else.
+    std::string id = Narrow(aUStID);
+    std::erase(id, ' ');
+    id = AnsiUpperCase(id);
+    checkVatRequest request;
+    request.countryCode = id.substr(0, 2);
+    request.vatNumber = id.size() > 2 ? id.substr(2) : std::string();
+    try {
+        const checkVatResponse response = VatPort->checkVat(request);
+        FResult = response.valid ? 0 : 1;
+        FResulttext = response.countryCode + u"~" + response.vatNumber + u"~" + response.requestDate + u"~" +
+                      (response.valid ? u"True" : u"False") + u"~" + response.name + u"~" + response.address;
+    } catch (const SoapFault& fault) {
+        FResult = 2;
+        FResulttext = fault.FaultString();
+    } catch (const Error& error) {
+        FResult = 2;
+        FResulttext = Widen(error.what());
+    }
+}
+
+void TUStID::SetProxy(const WideString& aProxy, int32_t aPort, const WideString& aUser, const WideString& aPass)
+{
+    VatClient->SetProxy(aProxy.empty() ? std::string() : Narrow(aProxy) + ":" + std::to_string(aPort));
+    VatClient->SetUserName(Narrow(aUser));
+    VatClient->SetPassword(Narrow(aPass));
+}
+
+} // namespace orvel

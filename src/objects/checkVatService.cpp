@@ -1,0 +1,109 @@
+#include "objects/checkVatService.h"
+
+#include "platform/Text.h"
+#include "transport/Xml.h"
+
+namespace orvel {
+namespace {
+
+// The service's namespace carries the European Commission's domain; its messages live in the types namespace.
+const std::string kNamespace = "urn:ec.europa.eu:taxud:vies:services:checkVat";
+const std::string kTypesNamespace = kNamespace + ":types";
+
+const SoapOperation kCheckVat{"checkVat", kTypesNamespace, SoapStyle::DocumentLiteral, ""};
+
+// Each line, however it ended (CR, LF or CR LF), followed by CR LF; a last line without a break gets one too.
+std::string WithCrLfLineEnds(std::string_view text)
+{
+    std::string out;
+    out.reserve(text.size() + 64);
+    for (size_t i = 0; i < text.size(); ++i) {
+        const char c = text[i];
+        if (c != '\r' && c != '\n') {
+            out.push_back(c);
+            continue;
+        }
+        out += "\r\n";
+        if (c == '\r' && i + 1 < text.size() && text[i + 1] == '\n')
+            ++i;
+    }
+    if (!text.empty() && text.back() != '\r' && text.back() != '\n')
+        out += "\r\n";
+    return out;
+}
+
+[[noreturn]] void Fail(std::string_view utf8Message)
+{
+    throw Error(Ansi(utf8Message));
+}
+
+const xmlNode* Required(const xmlNode* response, std::string_view name)
+{
+    const xmlNode* node = SoapChild(response, name);
+    if (!node)
+        Fail("Die Antwort enthält kein Element " + std::string(name) + ".");
+    return node;
+}
+
+WideString Optional(const xmlNode* response, std::string_view name)
+{
+    const xmlNode* node = SoapChild(response, name);
+    return node ? FromUtf8(XmlText(node)) : WideString();
+}
+
+// XML Schema's boolean: "true", "false", "1" or "0", surrounding white space allowed.
+bool ReadBoolean(const xmlNode* node)
+{
+    const std::string text = XmlText(node);
+    const auto first = text.find_first_not_of(" \t\r\n");
+    const auto value =
+        first == std::string::npos ? std::string() : text.substr(first, text.find_last_not_of(" \t\r\n") - first + 1);
+    if (value == "true" || value == "1")
+        return true;
+    if (value == "false" || value == "0")
+        return false;
+    throw Error(Ansi("Ungültiger Wahrheitswert in der Antwort: \"") + Narrow(FromUtf8(value)) + "\"");
+}
+
+class checkVatPort : public checkVatPortType
+{
+public:
+    explicit checkVatPort(std::unique_ptr<THTTPRIO2> client) : Client(std::move(client)) {}
+
+    checkVatResponse checkVat(const checkVatRequest& parameters) override
+    {
+        const SoapResponse answer = Client->Invoke(kCheckVat, {{"countryCode", ToUtf8(Widen(parameters.countryCode))},
+                                                               {"vatNumber", ToUtf8(Widen(parameters.vatNumber))}});
+        const xmlNode* element = answer.Expect(kTypesNamespace, "checkVatResponse");
+        checkVatResponse response;
+        response.countryCode = Optional(element, "countryCode");
+        response.vatNumber = Optional(element, "vatNumber");
+        response.requestDate = FromUtf8(XmlText(Required(element, "requestDate")));
+        response.valid = ReadBoolean(Required(element, "valid"));
+        response.name = Optional(element, "name");
+        response.address = Optional(element, "address");
+        return response;
+    }
+
+private:
+    std::unique_ptr<THTTPRIO2> Client;
+};
+
+} // namespace
+
+void THTTPRIO2::BeforeExecute(const std::string& MethodName, std::string& Request)
+{
+    if (!OnBeforeExecute)
+        return;
+    // The handler sees the text as the system code page reads it; every byte survives the way back.
+    WideString text = Widen(WithCrLfLineEnds(Request));
+    OnBeforeExecute(MethodName, text);
+    Request = WithCrLfLineEnds(Narrow(text));
+}
+
+std::unique_ptr<checkVatPortType> GetcheckVatPortType(std::unique_ptr<THTTPRIO2> HTTPRIO)
+{
+    return std::make_unique<checkVatPort>(std::move(HTTPRIO));
+}
+
+} // namespace orvel
