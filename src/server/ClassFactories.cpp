@@ -45,11 +45,20 @@ std::vector<TMemberBinding<TTarvik>> TarvikMembers()
     };
 }
 
+std::vector<TMemberBinding<TUStID>> UStIDMembers()
+{
+    return {
+        Bind<&TUStID::Check>(),    Bind<&TUStID::Result>(),  Bind<&TUStID::Resulttext>(),
+        Bind<&TUStID::SetProxy>(), Bind<&TUStID::Timeout>(), Bind<&TUStID::SetTimeout>(),
+    };
+}
+
 } // namespace
 
 void RegisterClassFactories(TComServer& Server)
 {
     Server.AddFactory(std::make_unique<TTypedFactory<TTarvik>>(Server, "Tarvik", TarvikMembers()));
+    Server.AddFactory(std::make_unique<TTypedFactory<TUStID>>(Server, "UStID", UStIDMembers()));
 }
 
 } // namespace orvel

@@ -9,6 +9,7 @@
 #include <QDBusPendingCallWatcher>
 #include <QDBusPendingReply>
 #include <QDBusVariant>
+#include <QEventLoop>
 
 #include <algorithm>
 #include <optional>
@@ -140,6 +141,12 @@ QStringList TDBusExport::Start()
 {
     if (!FConnection.registerVirtualObject(Q(dbus::RootPath(FServer.TypeLibrary())), this, QDBusConnection::SubPath))
         throw Error("Die Objekte des Servers sind auf dem Bus bereits belegt");
+    return RequestNames();
+}
+
+QStringList TDBusExport::RequestNames()
+{
+    FNames.clear();
     std::vector<std::pair<QString, QDBusPendingCall>> requests;
     for (const auto& factory : FServer.Factories()) {
         QDBusMessage request = QDBusMessage::createMethodCall("org.freedesktop.DBus", "/org/freedesktop/DBus",
@@ -156,7 +163,7 @@ QStringList TDBusExport::Start()
     return FNames;
 }
 
-void TDBusExport::Stop()
+void TDBusExport::ReleaseNames()
 {
     std::vector<QDBusPendingCall> calls;
     for (const QString& name : std::exchange(FNames, {})) {
@@ -167,6 +174,14 @@ void TDBusExport::Stop()
     }
     for (QDBusPendingCall& call : calls)
         call.waitForFinished();
+    // Calls the bus routed here before the names went may still wait in the connection; a call to ourselves comes
+    // after them, so once it is answered they have all been served.
+    QDBusPendingCallWatcher self(FConnection.asyncCall(
+        QDBusMessage::createMethodCall(FConnection.baseService(), Q(dbus::RootPath(FServer.TypeLibrary())),
+                                       "org.freedesktop.DBus.Introspectable", "Introspect")));
+    QEventLoop loop;
+    QObject::connect(&self, &QDBusPendingCallWatcher::finished, &loop, &QEventLoop::quit);
+    loop.exec();
 }
 
 const TAutoObjectFactory* TDBusExport::FactoryAt(const QString& Path) const

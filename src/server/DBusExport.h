@@ -19,11 +19,13 @@ public:
     // Drops every reference clients still hold.
     ~TDBusExport() override;
 
-    // Serves the class objects' paths, then asks for all well-known names (the ProgIDs) at once, so that clients
-    // see the classes become available together. Returns the names the process got.
+    // Serves the class objects' paths, then asks for the well-known names. Returns the names the process got.
     QStringList Start();
-    // Gives the names back before the process ends, after every reply already sent.
-    void Stop();
+    // All well-known names (the ProgIDs) at once, so that clients see the classes become available together.
+    QStringList RequestNames();
+    // Gives the names back, so that later first calls start a new process, and returns once every call routed here
+    // before has been served.
+    void ReleaseNames();
 
     QString introspect(const QString& Path) const override;
     bool handleMessage(const QDBusMessage& Message, const QDBusConnection& Connection) override;

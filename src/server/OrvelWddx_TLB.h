@@ -2,6 +2,7 @@
 // The type library OrvelWddx: identifiers, the table of its interfaces and coclasses, and the class creators.
 
 #include "objects/Tarvik.h"
+#include "objects/UStID.h"
 #include "server/Bindings.h"
 
 namespace orvel {
@@ -22,11 +23,17 @@ const TTypeLibrary& OrvelWddxTypeLibrary();
 void RegisterClassFactories(TComServer& Server);
 
 using ITarvik = TInterfacePtr<TTarvik>;
+using IUStID = TInterfacePtr<TUStID>;
 
 // The class creators find the class objects the running process registered.
 struct CoTarvik
 {
     static ITarvik Create() { return CoCreateInstance<TTarvik>(CLASS_Tarvik); }
+};
+
+struct CoUStID
+{
+    static IUStID Create() { return CoCreateInstance<TUStID>(CLASS_UStID); }
 };
 
 } // namespace orvel

@@ -17,6 +17,9 @@ namespace {
 // Bus activation starts the server on any first call, not only on a creation; a start that never gets an object
 // ends after this long instead of lingering.
 constexpr int kUnusedAutomationStartMs = 10000;
+// Clients reach the class objects through the unique name they looked up; one that creates its next object right
+// after releasing the last one still finds the process.
+constexpr int kLastReleaseGraceMs = 500;
 
 const char kWarningCaption[] = "Warnung des COM-Servers";
 const char kWarningText[] =
@@ -104,18 +107,26 @@ int RunComServer(int argc, char** argv, const TServerProgram& Program)
         return Fail("Keine Verbindung zum Sitzungsbus: " + connection.lastError().message().toStdString(), mode);
     }
 
-    // An automation start ends with its last object. The check runs from the loop, so that a creation arriving
-    // in between keeps the process alive, and the names go back first, after every reply already sent.
+    // An automation start ends with its last object. The names go back first; a creation the bus routed here before
+    // that is still served, and then the process stays and takes its names again.
     auto endIfUnused = [&] {
         if (server.ObjectCount() != 0)
             return;
-        if (bus)
-            bus->Stop();
+        if (bus) {
+            bus->ReleaseNames();
+            if (server.ObjectCount() != 0) {
+                bus->RequestNames();
+                return;
+            }
+        }
         QCoreApplication::quit();
     };
-    server.SetOnLastRelease([&] { QTimer::singleShot(0, &app, endIfUnused); });
+    QTimer endTimer;
+    endTimer.setSingleShot(true);
+    QObject::connect(&endTimer, &QTimer::timeout, &app, endIfUnused);
+    server.SetOnLastRelease([&] { endTimer.start(kLastReleaseGraceMs); });
     if (mode == TStartMode::Automation)
-        QTimer::singleShot(kUnusedAutomationStartMs, &app, endIfUnused);
+        endTimer.start(kUnusedAutomationStartMs);
 
     // 7. to 9.
     QGuiApplication::setApplicationDisplayName(QString::fromStdString(Program.Title));

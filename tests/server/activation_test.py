@@ -41,6 +41,17 @@ class ActivationTest(unittest.TestCase):
         create(connection, "Tarvik")
         self.assertNotEqual(self.bus.owner_pid(connection, "OrvelWddx.Tarvik"), pid)
 
+    def test_a_creation_right_after_the_last_release_is_served(self):
+        # The ending process either still serves it or a new one starts; the client never sees a failure.
+        connection = self.bus.connect()
+        for _ in range(30):
+            create(connection, "Tarvik").Release(dbus_interface="OrvelWddx.Object")
+        last = create(connection, "Tarvik")
+        last.Get("OrvelWddx.ITarvik", "Result", dbus_interface="org.freedesktop.DBus.Properties")
+        pid = self.bus.owner_pid(connection, "OrvelWddx.Tarvik")
+        last.Release(dbus_interface="OrvelWddx.Object")
+        self.assertTrue(wait_gone(pid, 10))
+
     def test_a_client_leaving_the_bus_releases_its_objects(self):
         watcher = self.bus.connect()
         client = self.bus.connect()

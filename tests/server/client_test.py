@@ -10,7 +10,7 @@ import xml.etree.ElementTree as ElementTree
 import dbus
 import dbus.lowlevel
 
-from orvelbus import (ERROR, INTERFACE_OF, PROBE, TABLES, Fixture, PrivateBus, alive, create, invoke, members,
+from orvelbus import (ERROR, INTERFACE_OF, PROBE, TABLES, VIES_PATH, Fixture, PrivateBus, alive, create, invoke, members,
                       registered, wddx)
 
 ACCOUNT_REPLY = wddx(result="0", resulttext="Konto gültig", bankname="Sparkasse Köln", newblz="", iban="DE12",
@@ -20,10 +20,10 @@ ACCOUNT_REPLY = wddx(result="0", resulttext="Konto gültig", bankname="Sparkasse
 class ClientTest(unittest.TestCase):
     @classmethod
     def setUpClass(cls):
-        cls.bus = PrivateBus()
+        cls.fixture = Fixture({"/tarvik": ACCOUNT_REPLY})
+        cls.bus = PrivateBus(ORVELWDDX_VIES_URL="http://%s%s" % (cls.fixture.host, VIES_PATH))
         result = cls.bus.run("-RegServer")
         assert result.returncode == 0, result.stderr
-        cls.fixture = Fixture({"/tarvik": ACCOUNT_REPLY})
 
     @classmethod
     def tearDownClass(cls):
@@ -111,12 +111,32 @@ class ClientTest(unittest.TestCase):
         self.assertEqual(invoke(tarvik, 202, "method", ["", 0]), "")
         tarvik.Release(dbus_interface="OrvelWddx.Object")
 
+    def test_vat_id_check(self):
+        vat = create(self.connection, "UStID")
+        check = dbus.Interface(vat, "OrvelWddx.IUStID")
+        properties = dbus.Interface(vat, "org.freedesktop.DBus.Properties")
+        self.assertEqual(properties.GetAll("OrvelWddx.IUStID"), {"Result": 0, "Resulttext": "", "Timeout": 0})
+        properties.Set("OrvelWddx.IUStID", "Timeout", 4000, signature="ssv")
+        check.SetProxy("", 0, "", "")
+        check.Check("de 123 456 789")
+        self.assertEqual(self.fixture.requests[-1], VIES_PATH)
+        self.assertEqual(properties.GetAll("OrvelWddx.IUStID"), {
+            "Result": 0, "Resulttext": "DE~123456789~2024-05-17+02:00~True~Müller GmbH~Hauptstraße 1\n12345 Berlin",
+            "Timeout": 4000})
+        self.assertEqual(invoke(vat, 201, "method", ["AT U1"]), "")
+        self.assertEqual(invoke(vat, 203, "get", []).split("~")[:2], ["AT", "U1"])
+        vat.Release(dbus_interface="OrvelWddx.Object")
+
     def test_set_proxy_late_bound_with_proxy_and_port_only(self):
+        # User and password are optional on the WDDX objects and required on the VAT object.
+        vat = create(self.connection, "UStID")
+        self.assertFails(ERROR + "DISP_E_PARAMNOTOPTIONAL", invoke, vat, 204, "method", ["127.0.0.1", 3128])
+        self.assertEqual(invoke(vat, 204, "method", ["127.0.0.1", 3128, "", ""]), "")
+        for name in ("Tarvik", "Address"):
+            if registered(self.bus, name):
+                dispid = {"Tarvik": 202, "Address": 204}[name]
+                self.assertEqual(invoke(create(self.connection, name), dispid, "method", ["127.0.0.1", 3128]), "")
         self.need("Address")
-        self.need("UStID")
-        self.assertEqual(invoke(create(self.connection, "Address"), 204, "method", ["127.0.0.1", 3128]), "")
-        self.assertFails(ERROR + "DISP_E_PARAMNOTOPTIONAL", invoke, create(self.connection, "UStID"), 204, "method",
-                         ["127.0.0.1", 3128])
 
     def test_an_error_escaping_a_member_arrives_with_its_description(self):
         probe_server = self.bus.start("-Embedding", program=PROBE)

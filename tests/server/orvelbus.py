@@ -3,6 +3,7 @@ process. Run under /usr/bin/python3 (Debian's python3-dbus)."""
 
 import http.server
 import os
+import re
 import shutil
 import signal
 import subprocess
@@ -22,13 +23,14 @@ CLASSES = ("Tarvik", "Address", "UStID")
 class PrivateBus:
     """A session bus of its own, with its own XDG_DATA_HOME, so that registration and activation stay inside."""
 
-    def __init__(self):
+    def __init__(self, **settings):
+        """settings: environment variables for the bus and every server it starts."""
         self.dir = tempfile.mkdtemp(prefix="orvelbus-")
         self.data = os.path.join(self.dir, "data")
         self.address = "unix:path=" + os.path.join(self.dir, "bus")
         env = {k: v for k, v in os.environ.items() if not k.startswith("DBUS_")}
         env.update(XDG_DATA_HOME=self.data, HOME=os.path.join(self.dir, "home"), QT_QPA_PLATFORM="offscreen",
-                   XDG_RUNTIME_DIR=self.dir, DBUS_SESSION_BUS_ADDRESS=self.address)
+                   XDG_RUNTIME_DIR=self.dir, DBUS_SESSION_BUS_ADDRESS=self.address, **settings)
         self.env = env
         self.daemon = subprocess.Popen(
             ["dbus-daemon", "--session", "--nofork", "--address=" + self.address, "--print-address=1"],
@@ -116,9 +118,24 @@ def wddx(**variables):
     return "<wddxPacket version='1.0'><header/><data><struct>%s</struct></data></wddxPacket>" % body
 
 
+VIES_PATH = "/taxation_customs/vies/services/checkVatService"
+
+
+def vies_answer(request):
+    """A VIES checkVat answer to a request body: valid, for the country code and number asked for."""
+    country = re.search(r"<countryCode>(.*?)</countryCode>", request).group(1)
+    number = re.search(r"<vatNumber>(.*?)</vatNumber>", request).group(1)
+    return ('<env:Envelope xmlns:env="http://schemas.xmlsoap.org/soap/envelope/"><env:Body>'
+            '<ns2:checkVatResponse xmlns:ns2="urn:ec.europa.eu:taxud:vies:services:checkVat:types">'
+            "<ns2:countryCode>%s</ns2:countryCode><ns2:vatNumber>%s</ns2:vatNumber>"
+            "<ns2:requestDate>2024-05-17+02:00</ns2:requestDate><ns2:valid>true</ns2:valid>"
+            "<ns2:name>Müller GmbH</ns2:name><ns2:address>Hauptstraße 1\n12345 Berlin</ns2:address>"
+            "</ns2:checkVatResponse></env:Body></env:Envelope>" % (country, number))
+
+
 class Fixture:
-    """The checking service on 127.0.0.1: canned replies by path, every request path kept; a reply may be held
-    back until release()."""
+    """The checking service and a VIES stand-in on 127.0.0.1: canned replies by path, every request path kept; a
+    reply may be held back until release()."""
 
     def __init__(self, replies):
         fixture = self
@@ -133,6 +150,16 @@ class Fixture:
                 fixture.gate.wait(30)
                 body = fixture.replies.get(urllib.parse.urlsplit(self.path).path, "").encode("cp1252")
                 self.send_response(200)
+                self.send_header("Content-Length", str(len(body)))
+                self.end_headers()
+                self.wfile.write(body)
+
+            def do_POST(self):
+                request = self.rfile.read(int(self.headers["Content-Length"])).decode()
+                fixture.requests.append(self.path)
+                body = vies_answer(request).encode()
+                self.send_response(200)
+                self.send_header("Content-Type", "text/xml; charset=utf-8")
                 self.send_header("Content-Length", str(len(body)))
                 self.end_headers()
                 self.wfile.write(body)
