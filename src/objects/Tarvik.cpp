@@ -130,4 +130,33 @@ void TTarvik::TestCc(const WideString& aUser, const WideString& aPass, const Wid
         });
 }
 
+void TTarvik::ClearBanken()
+{
+    FBankenList = TWddxValue::FromArray({});
+}
+
+void TTarvik::Search(const WideString& aUser, const WideString& aPass, const WideString& aSearchString,
+                     const WideString& aLand, int32_t aFragmentsFlag)
+{
+    ClearBanken();
+    RequestCycle(
+        [&] {
+            const std::string reply = Fetch(Query(aUser, aPass) + "&search=" + Encoded(aSearchString) +
+                                            "&c=" + Raw(aLand) + "&fragments=" + std::to_string(aFragmentsFlag));
+            bool read = false;
+            try {
+                FBankenList = TWddxDocument(Widen(reply)).GetVar("banken");
+                read = true;
+            } catch (const std::exception& error) {
+                FResult = -300;
+                FResulttext = error.what();
+            }
+            // A reply whose "banken" is no list fails here, and the capture reports it.
+            if (read)
+                FResult = StrToIntDef(Narrow(FBankenList.Element(0)), 0);
+            CheckCertificateResult();
+        },
+        [&](const std::string& M) { FResulttext = M; });
+}
+
 } // namespace orvel

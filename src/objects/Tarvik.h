@@ -2,6 +2,7 @@
 // The account check object behind the coclass Tarvik.
 
 #include "wddx/WddxCheckObject.h"
+#include "wddx/WddxValue.h"
 
 namespace orvel {
 
@@ -18,6 +19,9 @@ public:
                      const WideString& aBic, int32_t aId, const WideString& aName);
     void TestBic(const WideString& aUser, const WideString& aPass, const WideString& aBic);
     void TestCc(const WideString& aUser, const WideString& aPass, const WideString& aCc);
+    // Searches the bank directory; Result is the number of banks found.
+    void Search(const WideString& aUser, const WideString& aPass, const WideString& aSearchString,
+                const WideString& aLand, int32_t aFragmentsFlag);
 
     WideString BankName() const { return Widen(FBankName); }
     WideString NewBlz() const { return Widen(FNewBlz); }
@@ -27,6 +31,9 @@ public:
     int32_t BicSct() const { return FBicSct; }
     int32_t BicSdd() const { return FBicSdd; }
     int32_t BicB2b() const { return FBicB2b; }
+    // Element 0 is the count, 1 to n the entries; empty text outside the list or before the first search.
+    WideString Banken(int32_t Index) const { return ListElement(FBankenList, Index); }
+    WideString BankenString() const { return ListString(FBankenList); }
 
 private:
     static std::string Query(const WideString& aUser, const WideString& aPass);
@@ -35,6 +42,7 @@ private:
     void ClearAccountFields(const std::string& M);
     void ReadBicReply(const std::string& Reply);
     void ClearBicFields(const std::string& M);
+    void ClearBanken();
 
     std::string FBankName;
     std::string FNewBlz;
@@ -44,6 +52,7 @@ private:
     int32_t FBicSct = 0;
     int32_t FBicSdd = 0;
     int32_t FBicB2b = 0;
+    TWddxValue FBankenList; // no value until the first search
 };
 
 } // namespace orvel

@@ -86,12 +86,12 @@ void HttpClient::SetProxyPort(int32_t port)
 
 std::string HttpClient::ConnectionKey(const std::string& url) const
 {
-    // Scheme and host of the URL, TLS on or off, and the proxy. Proxy credentials are left out: a change of them
-    // that counts goes through DiscardProxyAuthentication.
+    // Scheme and host of the URL, TLS on or off and the policy its certificates were judged under, and the proxy.
+    // Proxy credentials are left out: a change of them that counts goes through DiscardProxyAuthentication.
     auto schemeEnd = url.find("://");
     auto hostEnd = schemeEnd == std::string::npos ? std::string::npos : url.find_first_of("/?#", schemeEnd + 3);
     std::string key = url.substr(0, hostEnd);
-    key += Tls ? "\n+tls\n" : "\n-tls\n";
+    key += Tls ? "\n+tls " + Tls->ConnectionPolicy() + "\n" : "\n-tls\n";
     key += Proxy.Server + "\n" + std::to_string(Proxy.Port) + (Proxy.BasicAuthentication ? "\n+basic" : "\n-basic");
     return key;
 }
@@ -269,8 +269,9 @@ void HttpClient::ThrowTransferError(CURLcode code)
         if (osErrno == ECONNRESET || osErrno == EPIPE)
             FailSocket(10054, "Verbindung vom Server zurückgesetzt.");
         Fail("Verbindung wurde vom Server geschlossen.");
-    case CURLE_SSL_CONNECT_ERROR:
     case CURLE_PEER_FAILED_VERIFICATION:
+        Fail("Fehler beim Aufbau der TLS-Verbindung: Zertifikat des Servers abgelehnt.");
+    case CURLE_SSL_CONNECT_ERROR:
     case CURLE_SSL_CERTPROBLEM:
     case CURLE_SSL_CIPHER:
         Fail("Fehler beim Aufbau der TLS-Verbindung.");

@@ -17,6 +17,17 @@ struct XmlFree
     void operator()(xmlChar* p) const { xmlFree(p); }
 };
 
+// A declared entity is not expanded while parsing, but libxml2 expands it whenever a node's text is read, as
+// often as it is referenced: a few kilobytes of reply could grow to gigabytes. Declarations are refused outright.
+void RefuseEntityDecl(void* ctx, const xmlChar* name, int, const xmlChar*, const xmlChar*, xmlChar*)
+{
+    auto* context = static_cast<xmlParserCtxtPtr>(ctx);
+    auto* refused = static_cast<std::string*>(context->_private);
+    if (refused->empty())
+        *refused = reinterpret_cast<const char*>(name);
+    xmlStopParser(context);
+}
+
 } // namespace
 
 XmlDocHandle ParseXml(std::string_view utf8, XmlOptions options)
@@ -24,11 +35,16 @@ XmlDocHandle ParseXml(std::string_view utf8, XmlOptions options)
     ParserContext context(xmlNewParserCtxt());
     if (!context)
         throw std::bad_alloc();
+    std::string refusedEntity;
+    context->_private = &refusedEntity;
+    context->sax->entityDecl = RefuseEntityDecl;
     int flags = XML_PARSE_NONET | XML_PARSE_NOWARNING | XML_PARSE_NOERROR;
     if (options.DropBlankText)
         flags |= XML_PARSE_NOBLANKS;
     XmlDocHandle document(
         xmlCtxtReadMemory(context.get(), utf8.data(), int(utf8.size()), nullptr, "UTF-8", flags));
+    if (!refusedEntity.empty())
+        throw Error(Ansi("Entitätsdeklaration nicht erlaubt: '") + Ansi(refusedEntity) + "'");
     if (!document || !context->wellFormed) {
         const xmlError* error = xmlCtxtGetLastError(context.get());
         std::string message = error && error->message ? error->message : "XML-Dokument nicht lesbar";
@@ -36,7 +52,6 @@ XmlDocHandle ParseXml(std::string_view utf8, XmlOptions options)
             message.pop_back();
         throw Error(Ansi(message));
     }
-    // A document type declaration may declare entities; none of them was expanded, and none is wanted.
     return document;
 }
 

@@ -1,6 +1,12 @@
 #include "wddx/Common.h"
 
+#include "platform/Error.h"
+#include "platform/Text.h"
+#include "transport/Xml.h"
+
 #include <array>
+#include <charconv>
+#include <memory>
 #include <utility>
 
 namespace orvel {
@@ -28,6 +34,90 @@ void ReplaceAll(std::string& text, std::string_view from, std::string_view to)
         return;
     out.append(text, start);
     text = std::move(out);
+}
+
+std::string_view Chars(const xmlChar* text)
+{
+    return text ? reinterpret_cast<const char*>(text) : "";
+}
+
+// The names looked for carry no prefix, so an element in a prefixed namespace never matches.
+bool IsElement(const xmlNode* node, std::string_view name)
+{
+    return node->type == XML_ELEMENT_NODE && !(node->ns && node->ns->prefix) && Chars(node->name) == name;
+}
+
+// A missing attribute reads as empty text. UTF-8.
+std::string Attribute(const xmlNode* node, const char* name)
+{
+    std::unique_ptr<xmlChar, decltype([](xmlChar* p) { xmlFree(p); })> value(
+        xmlGetNoNsProp(node, reinterpret_cast<const xmlChar*>(name)));
+    return std::string(Chars(value.get()));
+}
+
+const xmlNode* FirstChildElement(const xmlNode* parent, std::string_view name)
+{
+    for (const xmlNode* child = parent->children; child; child = child->next)
+        if (IsElement(child, name))
+            return child;
+    return nullptr;
+}
+
+bool IsTextNode(const xmlNode* node)
+{
+    return node->type == XML_TEXT_NODE;
+}
+
+bool IsTextOrCData(const xmlNode* node)
+{
+    return node->type == XML_TEXT_NODE || node->type == XML_CDATA_SECTION_NODE;
+}
+
+// The only child of an element when that child passes Test.
+const xmlNode* SingleChild(const xmlNode* element, bool (*Test)(const xmlNode*))
+{
+    const xmlNode* child = element->children;
+    return element->type == XML_ELEMENT_NODE && child && !child->next && Test(child) ? child : nullptr;
+}
+
+WideString Content(const xmlNode* node)
+{
+    return FromUtf8(Chars(node->content));
+}
+
+bool IsBlank(char c)
+{
+    return c == ' ' || c == '\t' || c == '\r' || c == '\n';
+}
+
+// An optional sign, digits, a fraction after "." and an exponent, whatever the locale; anything else reads as 0.
+double WddxNumber(std::string_view text)
+{
+    while (!text.empty() && IsBlank(text.front()))
+        text.remove_prefix(1);
+    while (!text.empty() && IsBlank(text.back()))
+        text.remove_suffix(1);
+    if (!text.empty() && text.front() == '+')
+        text.remove_prefix(1);
+    const size_t mantissa = !text.empty() && text.front() == '-' ? 1 : 0;
+    // from_chars would also take "inf" and "nan"
+    if (text.size() <= mantissa || !((text[mantissa] >= '0' && text[mantissa] <= '9') || text[mantissa] == '.'))
+        return 0;
+    double value = 0;
+    const auto [end, error] = std::from_chars(text.data(), text.data() + text.size(), value);
+    return error == std::errc() && end == text.data() + text.size() ? value : 0;
+}
+
+TWddxValue ArrayValue(const xmlNode* array)
+{
+    std::vector<WideString> entries;
+    for (const xmlNode* child = array->children; child; child = child->next) {
+        const xmlNode* text = IsTextOrCData(child) ? child : SingleChild(child, IsTextOrCData);
+        if (!text)
+            throw Error(Ansi("WDDX-Liste mit einem Eintrag ohne einzelnen Text"));
+        entries.push_back(Content(text));
+    }
+    return TWddxValue::FromArray(std::move(entries));
 }
 
 } // namespace
@@ -62,6 +152,57 @@ std::string DecodeEntities(std::string Text)
     for (const auto& [entity, replacement] : steps)
         ReplaceAll(Text, entity, replacement);
     return Text;
+}
+
+TWddxDocument::TWddxDocument(const WideString& Xml) : FDocument(ParseXml(ToUtf8(Xml))) {}
+
+const xmlNode* TWddxDocument::FindPacket() const
+{
+    const xmlNode* packet = nullptr;
+    for (const xmlNode* node = FDocument->children; node; node = node->next)
+        if (IsElement(node, "wddxPacket") && !Attribute(node, "version").empty())
+            packet = node;
+    return packet;
+}
+
+const xmlNode* TWddxDocument::FindStruct() const
+{
+    const xmlNode* packet = FindPacket();
+    if (!packet)
+        throw Error(Ansi("Kein WDDX-Paket mit Versionsangabe gefunden"));
+    const xmlNode* data = FirstChildElement(packet, "data");
+    if (!data)
+        throw Error(Ansi("WDDX-Paket ohne data-Element"));
+    const xmlNode* structure = FirstChildElement(data, "struct");
+    if (!structure)
+        throw Error(Ansi("WDDX-Daten ohne struct-Element"));
+    return structure;
+}
+
+const xmlNode* TWddxDocument::FindVar(std::string_view Name) const
+{
+    const std::string name = ToUtf8(Widen(Name));
+    const xmlNode* found = nullptr;
+    for (const xmlNode* child = FindStruct()->children; child; child = child->next)
+        if (IsElement(child, "var") && Attribute(child, "name") == name)
+            found = child;
+    return found;
+}
+
+TWddxValue TWddxDocument::GetVar(std::string_view Name) const
+{
+    const xmlNode* var = FindVar(Name);
+    const xmlNode* child = var ? var->children : nullptr;
+    if (!child)
+        return {};
+    if (const xmlNode* text = SingleChild(child, IsTextNode)) {
+        if (Chars(child->name) == "number")
+            return TWddxValue::FromNumber(WddxNumber(Chars(text->content)));
+        return TWddxValue::FromText(Content(text));
+    }
+    if (child->type == XML_ELEMENT_NODE && Chars(child->name) == "array")
+        return ArrayValue(child);
+    return {};
 }
 
 } // namespace orvel

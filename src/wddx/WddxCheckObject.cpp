@@ -21,7 +21,7 @@ TWddxCheckObject::TWddxCheckObject()
     : FHttpClient(std::make_unique<HttpClient>()), FCertChecker(std::make_unique<TCerts>()),
       FTlsHandler(std::make_unique<TlsHandler>()), FHost(config::WddxHost())
 {
-    FTlsHandler->SetRootStore(FCertChecker->RootStore());
+    FTlsHandler->SetRootStore(&FCertChecker->RootStore());
     FTlsHandler->SetValidateEvent([this](X509* certificate) { return CertificateValidate(certificate); });
 }
 
@@ -82,7 +82,10 @@ std::string TWddxCheckObject::RawQueryValue(std::string_view Value)
 void TWddxCheckObject::PrepareConnection()
 {
     FHttpClient->SetTlsHandler(FSSLMode != 0 ? FTlsHandler.get() : nullptr);
+    // A connection whose certificate was let through in mode 2 must not carry a request of mode 1.
+    FTlsHandler->SetConnectionPolicy(std::to_string(FSSLMode));
     FCertChecker->SetServerName(FHost);
+    FRefusedName.clear();
 }
 
 void TWddxCheckObject::RequestCycle(const std::function<void()>& Steps,
@@ -92,8 +95,15 @@ void TWddxCheckObject::RequestCycle(const std::function<void()>& Steps,
     try {
         Steps();
     } catch (const std::exception& error) {
-        FResult = -200;
-        OnFailure(error.what() + FCertChecker->ErrorSuffix());
+        if (FRefusedName.empty()) {
+            FResult = -200;
+            OnFailure(error.what() + FCertChecker->ErrorSuffix());
+        } else {
+            // The handshake ended before the query was sent; the caller sees the post-check's verdict.
+            FResult = -250;
+            OnFailure(FRefusedName);
+            FResulttext = FRefusedName;
+        }
     }
 }
 
@@ -104,7 +114,16 @@ std::string TWddxCheckObject::Fetch(const std::string& PathAndQuery)
 
 bool TWddxCheckObject::CertificateValidate(X509* Certificate)
 {
-    return FCertChecker->ValidateCertificate(Certificate, *FTlsHandler) || FSSLMode != 1;
+    const bool accepted = FCertChecker->ValidateCertificate(Certificate, *FTlsHandler);
+    if (FSSLMode != 1)
+        return true;
+    if (accepted && FTlsHandler->AtServerCertificate()) {
+        // The query carries the user's password: a server whose certificate names another host never receives it.
+        int32_t result = 0;
+        FCertChecker->CheckServerName(result, FRefusedName);
+        return FRefusedName.empty();
+    }
+    return accepted;
 }
 
 void TWddxCheckObject::CheckCertificateResult()

@@ -44,7 +44,9 @@ protected:
 
     std::string GetScheme() const { return FSSLMode != 0 ? "https" : "http"; }
     // Runs one request cycle. Steps fetches and reads the reply; when it throws, Result becomes -200 and
-    // OnFailure receives the message with the certificate checker's suffix.
+    // OnFailure receives the message with the certificate checker's suffix. When the handshake ended because the
+    // server's certificate names another host, Result becomes -250 and OnFailure and Resulttext receive the
+    // post-check's text instead.
     void RequestCycle(const std::function<void()>& Steps, const std::function<void(const std::string& M)>& OnFailure);
     // One GET of GetScheme() + "://" + Host + PathAndQuery.
     std::string Fetch(const std::string& PathAndQuery);
@@ -62,6 +64,8 @@ private:
     std::unique_ptr<TlsHandler> FTlsHandler;
     std::string FHost;
     uint8_t FSSLMode = 0;
+    // The post-check's text when it ended the handshake in mode 1, before the query was sent.
+    std::string FRefusedName;
 };
 
 } // namespace orvel

@@ -133,7 +133,7 @@ TEST_F(UStIDTest, UnreadableAnswerOrTransportFailureGivesTwoAndTheMessage)
                            "checkVatApproxResponse in der Antwort; erwartet: "
                            "{urn:ec.europa.eu:taxud:vies:services:checkVat:types}checkVatResponse."},
         {test::kOversize, "Die Antwort ist größer als 4 MiB und wird nicht gelesen."},
-        {test::kExternalEntity, "Die Antwort enthält eine Dokumenttyp-Deklaration (DTD) und wird nicht gelesen."},
+        {test::kExternalEntity, "Die Antwort ist kein XML-Dokument: Entitätsdeklaration nicht erlaubt: 'trader'"},
         {test::kHttp500, "HTTP/1.1 500 Internal Server Error"},
     };
     for (const auto& row : rows) {

@@ -97,7 +97,9 @@ FixtureServer::FixtureServer(TlsIdentity identity, Handler handler)
 {
     SSL_CTX* ctx = SSL_CTX_new(TLS_server_method());
     if (!ctx || SSL_CTX_use_certificate_chain_file(ctx, Identity.CertificateChainFile.c_str()) != 1 ||
-        SSL_CTX_use_PrivateKey_file(ctx, Identity.KeyFile.c_str(), SSL_FILETYPE_PEM) != 1) {
+        SSL_CTX_use_PrivateKey_file(ctx, Identity.KeyFile.c_str(), SSL_FILETYPE_PEM) != 1 ||
+        SSL_CTX_set_min_proto_version(ctx, Identity.MinProtocolVersion) != 1 ||
+        SSL_CTX_set_max_proto_version(ctx, Identity.MaxProtocolVersion) != 1) {
         SSL_CTX_free(ctx);
         throw std::runtime_error("fixture server: cannot load " + Identity.CertificateChainFile);
     }
@@ -167,6 +169,16 @@ std::vector<std::string> FixtureServer::RequestLines() const
     for (const auto& request : Requests())
         lines.push_back(request.RequestLine);
     return lines;
+}
+
+std::string FixtureServer::LastTarget() const
+{
+    const auto lines = RequestLines();
+    if (lines.empty())
+        return {};
+    const std::string& line = lines.back();
+    const size_t start = line.find(' ') + 1;
+    return line.substr(start, line.rfind(' ') - start);
 }
 
 void FixtureServer::ClearRequests()

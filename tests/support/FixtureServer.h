@@ -45,6 +45,8 @@ struct TlsIdentity
 {
     std::string CertificateChainFile; // PEM: the server's certificate first, then what it sends along
     std::string KeyFile;
+    int MinProtocolVersion = 0; // e.g. TLS1_3_VERSION; 0 leaves OpenSSL's default
+    int MaxProtocolVersion = 0;
 };
 
 class FixtureServer
@@ -64,6 +66,8 @@ public:
 
     std::vector<Request> Requests() const;
     std::vector<std::string> RequestLines() const;
+    // The target of the latest request line ("/tarvik?un=a"); empty when no request came.
+    std::string LastTarget() const;
     int ConnectionCount() const { return Connections.load(); }
     void ClearRequests();
 

@@ -9,13 +9,32 @@ namespace orvel::test {
 
 using WddxVars = std::vector<std::pair<std::string, std::string>>;
 
+inline std::string WddxStringVar(const std::string& name, const std::string& value)
+{
+    return "<var name='" + name + "'><string>" + value + "</string></var>";
+}
+
+inline std::string WddxArrayVar(const std::string& name, const std::vector<std::string>& entries)
+{
+    std::string var = "<var name='" + name + "'><array length='" + std::to_string(entries.size()) + "'>";
+    for (const std::string& entry : entries)
+        var += "<string>" + entry + "</string>";
+    return var + "</array></var>";
+}
+
+// A packet whose struct holds the given variables, written out.
+inline std::string WddxPacketOf(const std::string& vars)
+{
+    return "<wddxPacket version='1.0'><header/><data><struct>" + vars + "</struct></data></wddxPacket>";
+}
+
 // A packet whose struct holds one string variable per entry, in order.
 inline std::string WddxPacket(const WddxVars& vars)
 {
-    std::string packet = "<wddxPacket version='1.0'><header/><data><struct>";
+    std::string written;
     for (const auto& [name, value] : vars)
-        packet += "<var name='" + name + "'><string>" + value + "</string></var>";
-    return packet + "</struct></data></wddxPacket>";
+        written += WddxStringVar(name, value);
+    return WddxPacketOf(written);
 }
 
 } // namespace orvel::test

@@ -101,7 +101,7 @@ TEST(SoapResponse, RefusesWhatIsNoSoapAnswer)
         {kEnvelopeStart + "<SOAP-ENV:Header/></SOAP-ENV:Envelope>", "Die Antwort enthält keinen SOAP-Body."},
         {Envelope(" "), "Der SOAP-Body der Antwort ist leer."},
         {R"(<!DOCTYPE SOAP-ENV:Envelope [<!ENTITY x SYSTEM "file:///etc/passwd">]>)" + Envelope("<a>&x;</a>"),
-         "Die Antwort enthält eine Dokumenttyp-Deklaration (DTD) und wird nicht gelesen."},
+         "Die Antwort ist kein XML-Dokument: Entitätsdeklaration nicht erlaubt: 'x'"},
         {R"(<!DOCTYPE SOAP-ENV:Envelope SYSTEM "http://127.0.0.1:1/soap.dtd">)" + Envelope("<a/>"),
          "Die Antwort enthält eine Dokumenttyp-Deklaration (DTD) und wird nicht gelesen."},
     };
