@@ -5,15 +5,8 @@
 namespace orvel {
 namespace {
 
-// PENDING(address branch): TTarvik's bank search arrives with the address work.
-TMemberBinding<TTarvik> Pending(VarType Result, std::vector<VarType> Params)
-{
-    if (Result == VarType::Text)
-        return {[](TTarvik&, std::span<const Variant>) -> Variant { return WideString(u"0"); }, Result,
-                std::move(Params)};
-    return {[](TTarvik&, std::span<const Variant>) -> Variant { return {}; }, Result, std::move(Params)};
-}
-
+// One member per line, in slot order.
+// clang-format off
 std::vector<TMemberBinding<TTarvik>> TarvikMembers()
 {
     return {
@@ -26,9 +19,9 @@ std::vector<TMemberBinding<TTarvik>> TarvikMembers()
         Bind<&TTarvik::SetSSLMode>(),
         Bind<&TTarvik::NewBlz>(),
         Bind<&TTarvik::TestCc>(),
-        Pending(VarType::Empty, {VarType::Text, VarType::Text, VarType::Text, VarType::Text, VarType::Int32}),
-        Pending(VarType::Text, {VarType::Int32}),
-        Pending(VarType::Text, {}),
+        Bind<&TTarvik::Search>(),
+        Bind<&TTarvik::Banken>(),
+        Bind<&TTarvik::BankenString>(),
         Bind<&TTarvik::Host>(),
         Bind<&TTarvik::SetHost>(),
         Bind<&TTarvik::Timeout>(),
@@ -45,19 +38,57 @@ std::vector<TMemberBinding<TTarvik>> TarvikMembers()
     };
 }
 
+std::vector<TMemberBinding<TAddress>> AddressMembers()
+{
+    return {
+        Bind<&TAddress::Check>(),
+        Bind<&TAddress::CheckStr>(),
+        Bind<&TAddress::CheckPof>(),
+        Bind<&TAddress::SetProxy>(),
+        Bind<&TAddress::Result>(),
+        Bind<&TAddress::Resulttext>(),
+        Bind<&TAddress::Orte>(),
+        Bind<&TAddress::GetPlzType>(),
+        Bind<&TAddress::OrteString>(),
+        Bind<&TAddress::AlteOrte>(),
+        Bind<&TAddress::AlteOrteString>(),
+        Bind<&TAddress::SSLMode>(),
+        Bind<&TAddress::SetSSLMode>(),
+        Bind<&TAddress::Rewrite>(),
+        Bind<&TAddress::SetRewrite>(),
+        Bind<&TAddress::Rewritten>(),
+        Bind<&TAddress::Str46>(),
+        Bind<&TAddress::Str22>(),
+        Bind<&TAddress::Ortsteil>(),
+        Bind<&TAddress::PlzOut>(),
+        Bind<&TAddress::CheckStrHnr>(),
+        Bind<&TAddress::Host>(),
+        Bind<&TAddress::SetHost>(),
+        Bind<&TAddress::Timeout>(),
+        Bind<&TAddress::SetTimeout>(),
+    };
+}
+
 std::vector<TMemberBinding<TUStID>> UStIDMembers()
 {
     return {
-        Bind<&TUStID::Check>(),    Bind<&TUStID::Result>(),  Bind<&TUStID::Resulttext>(),
-        Bind<&TUStID::SetProxy>(), Bind<&TUStID::Timeout>(), Bind<&TUStID::SetTimeout>(),
+        Bind<&TUStID::Check>(),
+        Bind<&TUStID::Result>(),
+        Bind<&TUStID::Resulttext>(),
+        Bind<&TUStID::SetProxy>(),
+        Bind<&TUStID::Timeout>(),
+        Bind<&TUStID::SetTimeout>(),
     };
 }
+
+// clang-format on
 
 } // namespace
 
 void RegisterClassFactories(TComServer& Server)
 {
     Server.AddFactory(std::make_unique<TTypedFactory<TTarvik>>(Server, "Tarvik", TarvikMembers()));
+    Server.AddFactory(std::make_unique<TTypedFactory<TAddress>>(Server, "Address", AddressMembers()));
     Server.AddFactory(std::make_unique<TTypedFactory<TUStID>>(Server, "UStID", UStIDMembers()));
 }
 

@@ -1,6 +1,7 @@
 #pragma once
 // The type library OrvelWddx: identifiers, the table of its interfaces and coclasses, and the class creators.
 
+#include "objects/Address.h"
 #include "objects/Tarvik.h"
 #include "objects/UStID.h"
 #include "server/Bindings.h"
@@ -23,12 +24,18 @@ const TTypeLibrary& OrvelWddxTypeLibrary();
 void RegisterClassFactories(TComServer& Server);
 
 using ITarvik = TInterfacePtr<TTarvik>;
+using IAddress = TInterfacePtr<TAddress>;
 using IUStID = TInterfacePtr<TUStID>;
 
 // The class creators find the class objects the running process registered.
 struct CoTarvik
 {
     static ITarvik Create() { return CoCreateInstance<TTarvik>(CLASS_Tarvik); }
+};
+
+struct CoAddress
+{
+    static IAddress Create() { return CoCreateInstance<TAddress>(CLASS_Address); }
 };
 
 struct CoUStID

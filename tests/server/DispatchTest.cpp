@@ -185,6 +185,11 @@ TEST(ClassFactoryTest, CreatorsFindTheClassObjectsOfTheProcess)
         ITarvik copy = first;
         first = ITarvik();
         EXPECT_EQ(server.ObjectCount(), 2);
+        IAddress address = CoAddress::Create();
+        IUStID vat = CoUStID::Create();
+        EXPECT_EQ(address->Rewrite(), 0);
+        EXPECT_EQ(vat->Result(), 0);
+        EXPECT_EQ(server.ObjectCount(), 4);
     }
     EXPECT_EQ(server.ObjectCount(), 0);
 }

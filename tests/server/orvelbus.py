@@ -109,12 +109,14 @@ def invoke(instance, dispid, kind, args):
                            dbus_interface="OrvelWddx.Dispatch")
 
 
-def registered(bus, name):
-    return os.path.exists(os.path.join(bus.data, "dbus-1", "services", "OrvelWddx.%s.service" % name))
-
-
 def wddx(**variables):
-    body = "".join("<var name='%s'><string>%s</string></var>" % item for item in variables.items())
+    """A reply packet; a list becomes an array of strings."""
+    def var(name, value):
+        if isinstance(value, list):
+            entries = "".join("<string>%s</string>" % entry for entry in value)
+            return "<var name='%s'><array length='%d'>%s</array></var>" % (name, len(value), entries)
+        return "<var name='%s'><string>%s</string></var>" % (name, value)
+    body = "".join(var(name, value) for name, value in variables.items())
     return "<wddxPacket version='1.0'><header/><data><struct>%s</struct></data></wddxPacket>" % body
 
 
