@@ -2,6 +2,7 @@
 #include "platform/Text.h"
 #include "support/Environment.h"
 #include "support/FixtureServer.h"
+#include "support/TestPki.h"
 #include "support/Tinyproxy.h"
 #include "support/ViesServer.h"
 
@@ -9,8 +10,6 @@
 
 #include <algorithm>
 #include <chrono>
-#include <cstdlib>
-#include <filesystem>
 
 namespace orvel {
 namespace {
@@ -155,22 +154,16 @@ TEST(UStID, UnreachableServiceGivesTwoAndTheSocketError)
 
 TEST(UStID, SecureEndpointAcceptsNoCertificateOutsideTheSystemRoots)
 {
-    const std::filesystem::path directory = std::filesystem::temp_directory_path() / "orvel-ustid-tls";
-    std::filesystem::create_directories(directory);
-    const std::string cert = (directory / "cert.pem").string(), key = (directory / "key.pem").string();
-    ASSERT_EQ(std::system(("openssl req -x509 -newkey ec -pkeyopt ec_paramgen_curve:prime256v1 -nodes -days 1 "
-                           "-subj /CN=127.0.0.1 -addext subjectAltName=IP:127.0.0.1 -keyout " +
-                           key + " -out " + cert + " 2>/dev/null")
-                              .c_str()),
-              0);
-    test::FixtureServer server(test::TlsIdentity{cert, key});
-    ScopedEnvironment url("ORVELWDDX_VIES_URL", ("https://" + server.HostPort() + "/checkVatService").c_str());
+    // The test PKI's chain is sound, but its root is not among the system's.
+    const auto& pki = test::Pki();
+    test::FixtureServer server(pki.Identity(pki.Localhost, {&pki.Intermediate}));
+    ScopedEnvironment url("ORVELWDDX_VIES_URL", ("https://localhost:" + std::to_string(server.Port()) +
+                                                 "/checkVatService").c_str());
     TUStID ustid;
     ustid.Check(u"DE123456789");
     EXPECT_EQ(ustid.Result(), 2);
-    EXPECT_EQ(Utf8(ustid.Resulttext()), "Fehler beim Aufbau der TLS-Verbindung.");
+    EXPECT_EQ(Utf8(ustid.Resulttext()), "Fehler beim Aufbau der TLS-Verbindung: Zertifikat des Servers abgelehnt.");
     EXPECT_TRUE(server.Requests().empty());
-    std::filesystem::remove_all(directory);
 }
 
 TEST_F(UStIDTest, TimeoutBoundsAStalledAnswerAndZeroOrLessKeepsTheDefault)
