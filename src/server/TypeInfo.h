@@ -4,7 +4,6 @@
 
 #include "platform/Com.h"
 
-#include <optional>
 #include <string>
 #include <string_view>
 #include <vector>
