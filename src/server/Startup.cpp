@@ -55,8 +55,11 @@ int RunComServer(int argc, char** argv, const TServerProgram& Program)
     const std::vector<std::string> args(argv + 1, argv + argc);
     const TStartMode mode = StartModeFromCommandLine(args);
     // Only a standalone start needs a screen; the others run headless where there is none.
-    if (mode != TStartMode::Standalone && !HasDisplay())
+    if (!HasDisplay()) {
+        if (mode == TStartMode::Standalone)
+            return Fail("Für das Fenster fehlt eine Anzeige (DISPLAY oder WAYLAND_DISPLAY)", mode);
         qputenv("QT_QPA_PLATFORM", "offscreen");
+    }
 
     // 1. One class object per class.
     TComServer server(Program.Library);

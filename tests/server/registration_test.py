@@ -110,6 +110,11 @@ class RegistrationTest(unittest.TestCase):
         tarvik.Release(dbus_interface="OrvelWddx.Object")
         self.assertEqual(server.wait(10), 0)
 
+    def test_a_standalone_start_without_a_display_ends_with_a_message(self):
+        result = self.bus.run(env={"QT_QPA_PLATFORM": "", "DISPLAY": "", "WAYLAND_DISPLAY": ""})
+        self.assertEqual(result.returncode, 1)
+        self.assertIn("fehlt eine Anzeige", result.stderr)
+
     def test_a_type_library_that_cannot_be_registered_ends_every_start(self):
         os.makedirs(os.path.join(self.bus.data, "dbus-1"))
         open(os.path.join(self.bus.data, "dbus-1", "interfaces"), "w").close()
