@@ -12,11 +12,9 @@ from orvelbus import CLASSES, PrivateBus, alive, command_line, create, wait_gone
 class ActivationTest(unittest.TestCase):
     def setUp(self):
         self.bus = PrivateBus()
+        self.addCleanup(self.bus.close)
         result = self.bus.run("-RegServer")
         self.assertEqual(result.returncode, 0, result.stderr)
-
-    def tearDown(self):
-        self.bus.close()
 
     def test_the_first_call_starts_the_server_and_the_last_release_ends_it(self):
         connection = self.bus.connect()

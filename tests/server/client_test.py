@@ -24,22 +24,17 @@ class ClientTest(unittest.TestCase):
     @classmethod
     def setUpClass(cls):
         cls.fixture = Fixture({"/tarvik": ACCOUNT_REPLY, "/address": ADDRESS_REPLY})
+        cls.addClassCleanup(cls.fixture.close)
         cls.bus = PrivateBus(ORVELWDDX_VIES_URL="http://%s%s" % (cls.fixture.host, VIES_PATH))
+        cls.addClassCleanup(cls.bus.close)
         result = cls.bus.run("-RegServer")
         assert result.returncode == 0, result.stderr
-
-    @classmethod
-    def tearDownClass(cls):
-        cls.fixture.close()
-        cls.bus.close()
 
     def setUp(self):
         self.fixture.requests.clear()
         self.fixture.replies["/tarvik"] = ACCOUNT_REPLY
         self.connection = self.bus.connect()
-
-    def tearDown(self):
-        self.connection.close()
+        self.addCleanup(self.connection.close)
 
     def assertFails(self, name, call, *args, **kwargs):
         with self.assertRaises(dbus.DBusException) as failure:

@@ -35,9 +35,7 @@ def files_under(root):
 class RegistrationTest(unittest.TestCase):
     def setUp(self):
         self.bus = PrivateBus()
-
-    def tearDown(self):
-        self.bus.close()
+        self.addCleanup(self.bus.close)
 
     def register(self, *switches, program=None):
         started = time.monotonic()
