@@ -1,0 +1,40 @@
+#pragma once
+// Registration of the type library and the classes as files under $XDG_DATA_HOME: the interfaces' introspection
+// data (the type library), "classes.reg" with the HKEY_CLASSES_ROOT entries, and one D-Bus activation file per class
+// that starts the program with -Embedding.
+
+#include "server/ComServer.h"
+
+#include <string>
+#include <vector>
+
+namespace orvel {
+
+// A registry entry could not be created; only a Register start ends on it.
+class RegistryEntryError : public Error
+{
+public:
+    RegistryEntryError();
+};
+
+struct TRegistrationFile
+{
+    std::string Path;
+    std::string Content;
+};
+
+// $XDG_DATA_HOME, or ~/.local/share.
+std::string DataHome();
+
+// In the order they are written: the type library, then classes.reg and the classes' activation files.
+std::vector<TRegistrationFile> TypeLibraryFiles(const TTypeLibrary& Library, const std::string& DataHome);
+std::vector<TRegistrationFile> ClassFiles(const TComServer& Server, const std::string& ProgramPath,
+                                          const std::string& DataHome);
+
+// Writes each file atomically. A type library that cannot be written throws Error with the system's message, a class
+// entry RegistryEntryError.
+void RegisterServer(const TComServer& Server, const std::string& ProgramPath);
+// Removes exactly the files RegisterServer writes; missing ones are fine.
+void UnregisterServer(const TComServer& Server);
+
+} // namespace orvel

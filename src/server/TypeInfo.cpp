@@ -1,0 +1,53 @@
+#include "server/TypeInfo.h"
+
+#include "platform/Text.h"
+
+namespace orvel {
+
+size_t TMemberInfo::RequiredCount() const
+{
+    size_t count = 0;
+    for (const TParamInfo& param : Params)
+        if (!param.Optional)
+            ++count;
+    return count;
+}
+
+const TMemberInfo* TInterfaceInfo::FindMember(std::string_view Name) const
+{
+    for (const TMemberInfo& member : Members)
+        if (SameText(member.Name, Name))
+            return &member;
+    return nullptr;
+}
+
+const TMemberInfo* TInterfaceInfo::FindMember(DispId Id, InvokeKind Kind) const
+{
+    for (const TMemberInfo& member : Members)
+        if (member.Id == Id && member.Kind == Kind)
+            return &member;
+    return nullptr;
+}
+
+const TInterfaceInfo* TTypeLibrary::FindInterface(std::string_view Name) const
+{
+    for (const TInterfaceInfo& info : Interfaces)
+        if (info.Name == Name)
+            return &info;
+    return nullptr;
+}
+
+const TCoClassInfo* TTypeLibrary::FindCoClass(std::string_view Name) const
+{
+    for (const TCoClassInfo& info : CoClasses)
+        if (info.Name == Name)
+            return &info;
+    return nullptr;
+}
+
+std::string TTypeLibrary::ProgID(const TCoClassInfo& CoClass) const
+{
+    return std::string(Name) + "." + std::string(CoClass.Name);
+}
+
+} // namespace orvel
