@@ -7,6 +7,8 @@
 #include <QCloseEvent>
 #include <QWidget>
 
+#include <csignal>
+
 namespace {
 
 // Stands in for the main window until the real one exists: hidden in an automation start, and its close ends a
@@ -27,6 +29,8 @@ protected:
 
 int main(int argc, char** argv)
 {
+    // A peer that hangs up while TLS writes its close notice must not end the server.
+    std::signal(SIGPIPE, SIG_IGN);
     return orvel::RunComServer(argc, argv,
                                {orvel::OrvelWddxTypeLibrary(), orvel::RegisterClassFactories,
                                 "COM-Interfaces für " + orvel::config::WddxHost(), [] {

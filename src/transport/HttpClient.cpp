@@ -119,7 +119,6 @@ void HttpClient::PrepareTransfer(const std::string& url, const std::string* post
         curl_easy_setopt(easy, CURLOPT_POSTFIELDSIZE_LARGE, curl_off_t(postBody->size()));
     }
     curl_easy_setopt(easy, CURLOPT_FOLLOWLOCATION, 0L);
-    curl_easy_setopt(easy, CURLOPT_NOSIGNAL, 1L);
     curl_easy_setopt(easy, CURLOPT_ERRORBUFFER, CurlMessage);
     curl_easy_setopt(easy, CURLOPT_WRITEFUNCTION, &HttpClient::OnBody);
     curl_easy_setopt(easy, CURLOPT_WRITEDATA, this);

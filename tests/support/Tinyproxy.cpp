@@ -3,6 +3,7 @@
 #include <arpa/inet.h>
 #include <netinet/in.h>
 #include <signal.h>
+#include <sys/prctl.h>
 #include <sys/socket.h>
 #include <sys/wait.h>
 #include <unistd.h>
@@ -60,6 +61,7 @@ Tinyproxy::Tinyproxy(const std::string& user, const std::string& password)
     }
     Process = ::fork();
     if (Process == 0) {
+        ::prctl(PR_SET_PDEATHSIG, SIGTERM); // a test program that dies takes its proxy along
         ::execlp("tinyproxy", "tinyproxy", "-d", "-c", config.c_str(), static_cast<char*>(nullptr));
         ::_exit(127);
     }
