@@ -1,35 +1,12 @@
 #include "server/Introspection.h"
+#include "transport/Xml.h"
 
 namespace orvel::dbus {
 namespace {
 
-std::string Escaped(std::string_view text)
-{
-    std::string out;
-    for (char c : text) {
-        switch (c) {
-        case '&':
-            out += "&amp;";
-            break;
-        case '<':
-            out += "&lt;";
-            break;
-        case '>':
-            out += "&gt;";
-            break;
-        case '"':
-            out += "&quot;";
-            break;
-        default:
-            out.push_back(c);
-        }
-    }
-    return out;
-}
-
 std::string Annotation(std::string_view indent, std::string_view name, std::string_view value)
 {
-    return std::string(indent) + "<annotation name=\"" + std::string(name) + "\" value=\"" + Escaped(value) + "\"/>\n";
+    return std::string(indent) + "<annotation name=\"" + std::string(name) + "\" value=\"" + XmlEscape(value) + "\"/>\n";
 }
 
 std::string Arg(std::string_view name, char type, std::string_view direction, const std::string& annotations = {})

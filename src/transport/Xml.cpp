@@ -55,6 +55,22 @@ XmlDocHandle ParseXml(std::string_view utf8, XmlOptions options)
     return document;
 }
 
+std::string XmlEscape(std::string_view text)
+{
+    std::string out;
+    out.reserve(text.size());
+    for (char c : text) {
+        switch (c) {
+        case '&': out += "&amp;"; break;
+        case '<': out += "&lt;"; break;
+        case '>': out += "&gt;"; break;
+        case '"': out += "&quot;"; break;
+        default: out.push_back(c);
+        }
+    }
+    return out;
+}
+
 std::string XmlText(const xmlNode* node)
 {
     std::unique_ptr<xmlChar, XmlFree> content(xmlNodeGetContent(node));

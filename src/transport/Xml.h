@@ -17,6 +17,9 @@ struct XmlOptions
 // Throws Error with the parser's message (Windows-1252) when the text is not well-formed.
 XmlDocHandle ParseXml(std::string_view utf8, XmlOptions options = {});
 
+// Text safe inside an element or a double-quoted attribute.
+std::string XmlEscape(std::string_view text);
+
 // The text content of a node, UTF-8.
 std::string XmlText(const xmlNode* node);
 

@@ -41,16 +41,6 @@ protected:
 
     void SetUp() override { Tarvik.SetHost(FromUtf8(Server.HostPort())); }
 
-    std::string LastTarget()
-    {
-        auto lines = Server.RequestLines();
-        EXPECT_FALSE(lines.empty());
-        if (lines.empty())
-            return {};
-        const std::string& line = lines.back();
-        return line.substr(4, line.rfind(" HTTP/1.1") - 4);
-    }
-
     // Points the object at a port where nothing listens.
     void Unreachable() { Tarvik.SetHost(u"127.0.0.1:" + FromUtf8(std::to_string(test::FreePort()))); }
 };
@@ -115,7 +105,7 @@ TEST_F(TarvikTest, RequestTargetsCarryTheKeysInOrder)
     };
     for (const auto& c : cases) {
         c.Call(Tarvik);
-        EXPECT_EQ(LastTarget(), c.Target) << c.Label;
+        EXPECT_EQ(Server.LastTarget(), c.Target) << c.Label;
     }
 }
 

@@ -17,27 +17,6 @@ const std::vector<std::string> kMemberStates = {"AT", "BE", "BG", "CY", "CZ", "D
                                                 "FI", "FR", "HR", "HU", "IE", "IT", "LT", "LU", "LV", "MT",
                                                 "NL", "PL", "PT", "RO", "SE", "SI", "SK", "XI"};
 
-std::string Escape(std::string_view text)
-{
-    std::string out;
-    for (char c : text) {
-        switch (c) {
-        case '&':
-            out += "&amp;";
-            break;
-        case '<':
-            out += "&lt;";
-            break;
-        case '>':
-            out += "&gt;";
-            break;
-        default:
-            out.push_back(c);
-        }
-    }
-    return out;
-}
-
 std::string Field(const char* name, std::string_view xml)
 {
     return std::string("<ns2:") + name + ">" + std::string(xml) + "</ns2:" + name + ">";
@@ -54,7 +33,7 @@ struct Answer
 std::string CheckVatResponse(const ViesServer::Call& call, const Answer& answer)
 {
     return std::string(kEnvelopeStart) + "<ns2:checkVatResponse xmlns:ns2=\"" + kTypesNamespace + "\">" +
-           Field("countryCode", Escape(call.CountryCode)) + Field("vatNumber", Escape(call.VatNumber)) +
+           Field("countryCode", XmlEscape(call.CountryCode)) + Field("vatNumber", XmlEscape(call.VatNumber)) +
            (answer.WithDate ? Field("requestDate", kViesRequestDate) : "") +
            Field("valid", answer.Valid ? "true" : "false") + Field("name", answer.NameXml) +
            Field("address", answer.AddressXml) + "</ns2:checkVatResponse>" + kEnvelopeEnd;
@@ -165,7 +144,7 @@ Reply ViesServer::Answer(const Request& request)
     for (const auto& trader : kViesTraders)
         if (call.CountryCode == trader.CountryCode && number == trader.VatNumber)
             return Xml(CheckVatResponse(
-                call, {.Valid = true, .NameXml = Escape(trader.Name), .AddressXml = Escape(trader.Address)}));
+                call, {.Valid = true, .NameXml = XmlEscape(trader.Name), .AddressXml = XmlEscape(trader.Address)}));
     return Xml(CheckVatResponse(call, {}));
 }
 

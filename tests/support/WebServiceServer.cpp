@@ -30,32 +30,11 @@ constexpr char kEnvelopeStart[] =
     "xmlns:SOAP-ENC=\"http://schemas.xmlsoap.org/soap/encoding/\">";
 constexpr char kEnvelopeEnd[] = "</SOAP-ENV:Body></SOAP-ENV:Envelope>";
 
-std::string Escape(std::string_view text)
-{
-    std::string out;
-    for (char c : text) {
-        switch (c) {
-        case '&':
-            out += "&amp;";
-            break;
-        case '<':
-            out += "&lt;";
-            break;
-        case '>':
-            out += "&gt;";
-            break;
-        default:
-            out.push_back(c);
-        }
-    }
-    return out;
-}
-
 Reply Fault(const std::string& code, const std::string& text)
 {
     Reply reply = Reply::Status("HTTP/1.1 500 Internal Server Error",
                                 std::string(kEnvelopeStart) + "<SOAP-ENV:Body><SOAP-ENV:Fault><faultcode>" + code +
-                                    "</faultcode><faultstring>" + Escape(text) + "</faultstring></SOAP-ENV:Fault>" +
+                                    "</faultcode><faultstring>" + XmlEscape(text) + "</faultstring></SOAP-ENV:Fault>" +
                                     kEnvelopeEnd);
     reply.Headers.push_back("Content-Type: text/xml; charset=utf-8");
     return reply;
@@ -80,13 +59,13 @@ public:
     {
         switch (value.Type) {
         case WebValue::Kind::Text:
-            return Accessor(value.Name, Typed("xsd:string"), Escape(value.Values.at(0)));
+            return Accessor(value.Name, Typed("xsd:string"), XmlEscape(value.Values.at(0)));
         case WebValue::Kind::Int:
             return Accessor(value.Name, Typed("xsd:int"), value.Values.at(0));
         case WebValue::Kind::List: {
             std::string items;
             for (const auto& item : value.Values)
-                items += Accessor("item", Typed("xsd:string"), Escape(item));
+                items += Accessor("item", Typed("xsd:string"), XmlEscape(item));
             const std::string array = Form.Typed ? " xsi:type=\"SOAP-ENC:Array\" SOAP-ENC:arrayType=\"xsd:string[" +
                                                        std::to_string(value.Values.size()) + "]\""
                                                  : "";
