@@ -41,7 +41,7 @@ void WriteCertificate(BIO* out, const Credential& credential)
 
 } // namespace
 
-Credential Issue(const CertificateSpec& spec)
+Credential Issue(const CertificateOrder& order)
 {
     static std::atomic<long> serial{1};
     Credential made;
@@ -51,22 +51,22 @@ Credential Issue(const CertificateSpec& spec)
     X509* certificate = made.Certificate.get();
     X509_set_version(certificate, X509_VERSION_3);
     ASN1_INTEGER_set(X509_get_serialNumber(certificate), serial++);
-    X509_gmtime_adj(X509_getm_notBefore(certificate), spec.ValidFromDays * 86400);
-    X509_gmtime_adj(X509_getm_notAfter(certificate), spec.ValidToDays * 86400);
+    X509_gmtime_adj(X509_getm_notBefore(certificate), order.ValidFromDays * 86400);
+    X509_gmtime_adj(X509_getm_notAfter(certificate), order.ValidToDays * 86400);
     X509_NAME* subject = X509_get_subject_name(certificate);
     X509_NAME_add_entry_by_txt(subject, "CN", MBSTRING_UTF8,
-                               reinterpret_cast<const unsigned char*>(spec.CommonName.c_str()), -1, -1, 0);
-    X509* issuer = spec.Issuer ? spec.Issuer->Certificate.get() : certificate;
-    EVP_PKEY* signingKey = spec.Issuer ? spec.Issuer->Key.get() : made.Key.get();
+                               reinterpret_cast<const unsigned char*>(order.CommonName.c_str()), -1, -1, 0);
+    X509* issuer = order.Issuer ? order.Issuer->Certificate.get() : certificate;
+    EVP_PKEY* signingKey = order.Issuer ? order.Issuer->Key.get() : made.Key.get();
     X509_set_issuer_name(certificate, X509_get_subject_name(issuer));
     X509_set_pubkey(certificate, made.Key.get());
 
     X509V3_CTX context;
     X509V3_set_ctx(&context, issuer, certificate, nullptr, nullptr, 0);
-    AddExtension(certificate, &context, NID_basic_constraints, spec.Authority ? "critical,CA:TRUE" : "CA:FALSE");
+    AddExtension(certificate, &context, NID_basic_constraints, order.Authority ? "critical,CA:TRUE" : "CA:FALSE");
     AddExtension(certificate, &context, NID_subject_key_identifier, "hash");
-    if (spec.AuthorityKeyOf)
-        X509V3_set_ctx(&context, spec.AuthorityKeyOf->Certificate.get(), certificate, nullptr, nullptr, 0);
+    if (order.AuthorityKeyOf)
+        X509V3_set_ctx(&context, order.AuthorityKeyOf->Certificate.get(), certificate, nullptr, nullptr, 0);
     AddExtension(certificate, &context, NID_authority_key_identifier, "keyid:always");
     Check(X509_sign(certificate, signingKey, EVP_sha256()) > 0, "signature");
     return made;

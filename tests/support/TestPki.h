@@ -17,7 +17,7 @@ struct Credential
     EvpKeyHandle Key;
 };
 
-struct CertificateSpec
+struct CertificateOrder
 {
     std::string CommonName;
     const Credential* Issuer = nullptr; // none: signed with its own key, issuer name = subject name
@@ -28,7 +28,7 @@ struct CertificateSpec
     const Credential* AuthorityKeyOf = nullptr;
 };
 
-Credential Issue(const CertificateSpec& spec);
+Credential Issue(const CertificateOrder& order);
 
 class TestPki
 {
