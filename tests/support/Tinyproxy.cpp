@@ -44,12 +44,8 @@ uint16_t FreePort()
     return ntohs(address.sin_port);
 }
 
-Tinyproxy::Tinyproxy(const std::string& user, const std::string& password)
+bool Tinyproxy::Launch(const std::string& user, const std::string& password)
 {
-    char pattern[] = "/tmp/orvel-tinyproxy-XXXXXX";
-    if (!::mkdtemp(pattern))
-        throw std::runtime_error("tinyproxy: no temporary directory");
-    Directory = pattern;
     ListenPort = FreePort();
     const std::string config = Directory + "/tinyproxy.conf";
     {
@@ -65,13 +61,42 @@ Tinyproxy::Tinyproxy(const std::string& user, const std::string& password)
         ::execlp("tinyproxy", "tinyproxy", "-d", "-c", config.c_str(), static_cast<char*>(nullptr));
         ::_exit(127);
     }
-    for (int i = 0; i < 100; ++i) {
-        if (Accepts(ListenPort))
-            return;
-        std::this_thread::sleep_for(std::chrono::milliseconds(50));
+    auto ended = [this] { return ::waitpid(Process, nullptr, WNOHANG) == Process; };
+    bool up = false;
+    for (int i = 0; i < 100 && !up; ++i) {
+        if (ended()) { // it could not bind: the port was not ours
+            Process = -1;
+            return false;
+        }
+        up = Accepts(ListenPort);
+        std::this_thread::sleep_for(std::chrono::milliseconds(up ? 100 : 50));
+    }
+    if (up && !ended())
+        return true;
+    if (up) { // accepted, then ended: someone else answered on that port
+        Process = -1;
+        return false;
     }
     ::kill(Process, SIGTERM);
     ::waitpid(Process, nullptr, 0);
+    Process = -1;
+    return false;
+}
+
+Tinyproxy::Tinyproxy(const std::string& user, const std::string& password)
+{
+    char pattern[] = "/tmp/orvel-tinyproxy-XXXXXX";
+    if (!::mkdtemp(pattern))
+        throw std::runtime_error("tinyproxy: no temporary directory");
+    Directory = pattern;
+    // The free port may be taken by someone else before tinyproxy binds it; then tinyproxy exits at once and the
+    // port answers for another server. Only a proxy still running after it accepts is ours; else try another port.
+    for (int attempt = 0; attempt < 5; ++attempt) {
+        if (Launch(user, password))
+            return;
+    }
+    std::error_code ignored;
+    std::filesystem::remove_all(Directory, ignored);
     throw std::runtime_error("tinyproxy did not start (is it installed?)");
 }
 

@@ -18,6 +18,9 @@ public:
     uint16_t Port() const { return ListenPort; }
 
 private:
+    // Starts tinyproxy on a free port; false when it did not come up there.
+    bool Launch(const std::string& user, const std::string& password);
+
     std::string Directory;
     uint16_t ListenPort = 0;
     pid_t Process = -1;
