@@ -20,6 +20,8 @@
 
 namespace {
 
+using namespace Qt::StringLiterals;
+
 struct PrivateBus
 {
     QTemporaryDir Dir;
@@ -29,17 +31,18 @@ struct PrivateBus
 
     PrivateBus()
     {
-        Address = "unix:path=" + Dir.filePath("bus");
-        Env.insert("XDG_DATA_HOME", Dir.filePath("data"));
-        Env.insert("XDG_RUNTIME_DIR", Dir.path());
-        Env.insert("QT_QPA_PLATFORM", "offscreen");
-        Env.insert("DBUS_SESSION_BUS_ADDRESS", Address);
+        Address = u"unix:path="_s + Dir.filePath(u"bus"_s);
+        Env.insert(u"XDG_DATA_HOME"_s, Dir.filePath(u"data"_s));
+        Env.insert(u"XDG_RUNTIME_DIR"_s, Dir.path());
+        Env.insert(u"QT_QPA_PLATFORM"_s, u"offscreen"_s);
+        Env.insert(u"DBUS_SESSION_BUS_ADDRESS"_s, Address);
         Daemon.setProcessEnvironment(Env);
-        Daemon.start("dbus-daemon", {"--session", "--nofork", "--address=" + Address, "--print-address=1"});
+        Daemon.start(u"dbus-daemon"_s,
+                     {u"--session"_s, u"--nofork"_s, u"--address="_s + Address, u"--print-address=1"_s});
         Daemon.waitForReadyRead(10000);
         QProcess registration;
         registration.setProcessEnvironment(Env);
-        registration.start(ORVELWDDX_PROGRAM, {"-RegServer"});
+        registration.start(QString::fromUtf8(ORVELWDDX_PROGRAM), {u"-RegServer"_s});
         registration.waitForFinished(30000);
     }
     ~PrivateBus()
@@ -64,10 +67,10 @@ QDBusMessage Call(const QDBusConnection& Connection, const QString& Service, con
 
 QString CreateTarvik(const QDBusConnection& Connection)
 {
-    return qvariant_cast<QDBusObjectPath>(
-               Call(Connection, "OrvelWddx.Tarvik", "/OrvelWddx/Tarvik", "OrvelWddx.ClassFactory", "CreateInstance")
-                   .arguments()
-                   .front())
+    return qvariant_cast<QDBusObjectPath>(Call(Connection, u"OrvelWddx.Tarvik"_s, u"/OrvelWddx/Tarvik"_s,
+                                               u"OrvelWddx.ClassFactory"_s, u"CreateInstance"_s)
+                                              .arguments()
+                                              .front())
         .path();
 }
 
@@ -81,40 +84,41 @@ struct HeldObject
     explicit HeldObject(const QString& Name) : Connection(QDBusConnection::connectToBus(gBus->Address, Name))
     {
         Path = CreateTarvik(Connection);
-        Owner = Connection.interface()->serviceOwner("OrvelWddx.Tarvik").value();
+        Owner = Connection.interface()->serviceOwner(u"OrvelWddx.Tarvik"_s).value();
     }
     ~HeldObject()
     {
-        Call(Connection, Owner, Path, "OrvelWddx.Object", "Release");
+        Call(Connection, Owner, Path, u"OrvelWddx.Object"_s, u"Release"_s);
         QDBusConnection::disconnectFromBus(Connection.name());
     }
 };
 
 void BM_ResultProperty(benchmark::State& state)
 {
-    HeldObject held("property");
+    HeldObject held(u"property"_s);
     for (auto _ : state)
-        benchmark::DoNotOptimize(Call(held.Connection, held.Owner, held.Path, "org.freedesktop.DBus.Properties", "Get",
-                                      {"OrvelWddx.ITarvik", "Result"}));
+        benchmark::DoNotOptimize(Call(held.Connection, held.Owner, held.Path, u"org.freedesktop.DBus.Properties"_s,
+                                      u"Get"_s, {u"OrvelWddx.ITarvik"_s, u"Result"_s}));
     state.SetItemsProcessed(state.iterations());
 }
 BENCHMARK(BM_ResultProperty)->UseRealTime();
 
 void BM_ResultInvoke(benchmark::State& state)
 {
-    HeldObject held("invoke");
+    HeldObject held(u"invoke"_s);
     for (auto _ : state)
-        benchmark::DoNotOptimize(Call(held.Connection, held.Owner, held.Path, "OrvelWddx.Dispatch", "Invoke",
-                                      {203, "get", QVariant::fromValue(QVariantList())}));
+        benchmark::DoNotOptimize(Call(held.Connection, held.Owner, held.Path, u"OrvelWddx.Dispatch"_s, u"Invoke"_s,
+                                      {203, u"get"_s, QVariant::fromValue(QVariantList())}));
     state.SetItemsProcessed(state.iterations());
 }
 BENCHMARK(BM_ResultInvoke)->UseRealTime();
 
 void BM_PeerPing(benchmark::State& state)
 {
-    HeldObject held("ping");
+    HeldObject held(u"ping"_s);
     for (auto _ : state)
-        benchmark::DoNotOptimize(Call(held.Connection, held.Owner, held.Path, "org.freedesktop.DBus.Peer", "Ping"));
+        benchmark::DoNotOptimize(
+            Call(held.Connection, held.Owner, held.Path, u"org.freedesktop.DBus.Peer"_s, u"Ping"_s));
     state.SetItemsProcessed(state.iterations());
 }
 BENCHMARK(BM_PeerPing)->UseRealTime();
@@ -122,15 +126,15 @@ BENCHMARK(BM_PeerPing)->UseRealTime();
 // From the first call (CreateInstance to the well-known name, no server running) to its answer.
 void BM_FirstCallWithActivation(benchmark::State& state)
 {
-    QDBusConnection connection = QDBusConnection::connectToBus(gBus->Address, "activation");
+    QDBusConnection connection = QDBusConnection::connectToBus(gBus->Address, u"activation"_s);
     QDBusConnectionInterface* bus = connection.interface();
     for (auto _ : state) {
-        while (bus->isServiceRegistered("OrvelWddx.Tarvik").value())
+        while (bus->isServiceRegistered(u"OrvelWddx.Tarvik"_s).value())
             QThread::msleep(1);
         const auto started = std::chrono::steady_clock::now();
         const QString path = CreateTarvik(connection);
         state.SetIterationTime(std::chrono::duration<double>(std::chrono::steady_clock::now() - started).count());
-        Call(connection, "OrvelWddx.Tarvik", path, "OrvelWddx.Object", "Release");
+        Call(connection, u"OrvelWddx.Tarvik"_s, path, u"OrvelWddx.Object"_s, u"Release"_s);
     }
     QDBusConnection::disconnectFromBus(connection.name());
 }

@@ -127,31 +127,15 @@ template <class T> class TInterfacePtr
 {
 public:
     TInterfacePtr() = default;
-    // Takes over a reference the caller holds.
-    explicit TInterfacePtr(TTypedAutoObject<T>* Object) : FObject(Object) {}
-    TInterfacePtr(const TInterfacePtr& Other) : FObject(Other.FObject)
-    {
-        if (FObject)
-            FObject->AddRef();
-    }
-    TInterfacePtr(TInterfacePtr&& Other) noexcept : FObject(std::exchange(Other.FObject, nullptr)) {}
-    TInterfacePtr& operator=(TInterfacePtr Other) noexcept
-    {
-        std::swap(FObject, Other.FObject);
-        return *this;
-    }
-    ~TInterfacePtr()
-    {
-        if (FObject)
-            FObject->Release();
-    }
+    // Object is a TTypedAutoObject<T>.
+    explicit TInterfacePtr(TAutoObjectPtr Object) : FObject(std::move(Object)) {}
 
-    explicit operator bool() const { return FObject != nullptr; }
-    T* operator->() const { return &FObject->Impl(); }
+    explicit operator bool() const { return bool(FObject); }
+    T* operator->() const { return &static_cast<TTypedAutoObject<T>&>(*FObject).Impl(); }
     TAutoObject& Dispatch() const { return *FObject; }
 
 private:
-    TTypedAutoObject<T>* FObject = nullptr;
+    TAutoObjectPtr FObject;
 };
 
 // Creates an object from the class object the process registered for ClassGuid.
@@ -160,13 +144,10 @@ template <class T> TInterfacePtr<T> CoCreateInstance(std::string_view ClassGuid)
     const TAutoObjectFactory* factory = ComServer().FindFactory(ClassGuid);
     if (!factory)
         throw ComError(REGDB_E_CLASSNOTREG, Ansi(HResultText(REGDB_E_CLASSNOTREG)));
-    TAutoObject* object = factory->CreateInstance();
-    auto* typed = dynamic_cast<TTypedAutoObject<T>*>(object);
-    if (!typed) {
-        object->Release();
+    TAutoObjectPtr object(factory->CreateInstance());
+    if (!dynamic_cast<TTypedAutoObject<T>*>(&*object))
         throw ComError(E_NOINTERFACE, Ansi(HResultText(E_NOINTERFACE)));
-    }
-    return TInterfacePtr<T>(typed);
+    return TInterfacePtr<T>(std::move(object));
 }
 
 } // namespace orvel

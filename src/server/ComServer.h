@@ -8,6 +8,7 @@
 #include <memory>
 #include <span>
 #include <string>
+#include <utility>
 #include <vector>
 
 namespace orvel {
@@ -51,6 +52,38 @@ protected:
 private:
     const TAutoObjectFactory& FFactory;
     uint32_t FRefCount = 1;
+};
+
+// One reference to an automation object, given back when the holder goes.
+class TAutoObjectPtr
+{
+public:
+    TAutoObjectPtr() = default;
+    // Takes over a reference the caller holds.
+    explicit TAutoObjectPtr(TAutoObject* Object) : FObject(Object) {}
+    TAutoObjectPtr(const TAutoObjectPtr& Other) : FObject(Other.FObject)
+    {
+        if (FObject)
+            FObject->AddRef();
+    }
+    TAutoObjectPtr(TAutoObjectPtr&& Other) noexcept : FObject(std::exchange(Other.FObject, nullptr)) {}
+    TAutoObjectPtr& operator=(TAutoObjectPtr Other) noexcept
+    {
+        std::swap(FObject, Other.FObject);
+        return *this;
+    }
+    ~TAutoObjectPtr()
+    {
+        if (FObject)
+            FObject->Release();
+    }
+
+    explicit operator bool() const { return FObject != nullptr; }
+    TAutoObject& operator*() const { return *FObject; }
+    TAutoObject* operator->() const { return FObject; }
+
+private:
+    TAutoObject* FObject = nullptr;
 };
 
 // The class object of one coclass, bound to the type library it takes the coclass and interface from.

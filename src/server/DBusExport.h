@@ -16,7 +16,7 @@ class TDBusExport final : public QDBusVirtualObject
 {
 public:
     TDBusExport(TComServer& Server, const QDBusConnection& Connection);
-    // Drops every reference clients still hold.
+    // Leaves the bus; the references clients still hold go with the object table.
     ~TDBusExport() override;
 
     // Serves the class objects' paths, then asks for the well-known names. Returns the names the process got.
@@ -34,20 +34,13 @@ private:
     // Each object is created for one client and holds that client's single reference.
     struct TExported
     {
-        TAutoObject* Object;
+        TAutoObjectPtr Object;
         QString Holder; // the client's unique bus name
     };
 
     const TAutoObjectFactory* FactoryAt(const QString& Path) const;
     void CreateInstance(const QDBusMessage& Message, const TAutoObjectFactory& Factory);
-    void HandleObjectCall(const QDBusMessage& Message, const QString& Path, TExported& Entry);
-    void Release(const QDBusMessage& Message, const QString& Path, TExported& Entry);
-    void Invoke(const QDBusMessage& Message, TAutoObject& Object);
-    void GetIDsOfNames(const QDBusMessage& Message, TAutoObject& Object);
-    void CallTyped(const QDBusMessage& Message, TAutoObject& Object, const TMemberInfo& Member);
-    void PropertyCall(const QDBusMessage& Message, TAutoObject& Object);
-    // Sends the reply for a finished Invoke: its value, or the failure as an OrvelWddx.Error.
-    void Answer(const QDBusMessage& Message, HRESULT Hr, const ErrorInfo& Info, const QVariantList& Reply);
+    void Release(const QDBusMessage& Message, const QString& Path);
 
     void WatchHolder(const QString& Name);
     void DropHolder(const QString& Name);

@@ -104,8 +104,9 @@ int RunComServer(int argc, char** argv, const TServerProgram& Program)
         }
         // Without the bus no client can reach or release anything again.
         if (mode == TStartMode::Automation)
-            connection.connect(QString(), "/org/freedesktop/DBus/Local", "org.freedesktop.DBus.Local", "Disconnected",
-                               &app, SLOT(quit()));
+            connection.connect(QString(), QStringLiteral("/org/freedesktop/DBus/Local"),
+                               QStringLiteral("org.freedesktop.DBus.Local"), QStringLiteral("Disconnected"), &app,
+                               SLOT(quit()));
     } else if (mode == TStartMode::Automation) {
         return Fail("Keine Verbindung zum Sitzungsbus: " + connection.lastError().message().toStdString(), mode);
     }

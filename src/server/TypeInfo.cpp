@@ -13,10 +13,10 @@ size_t TMemberInfo::RequiredCount() const
     return count;
 }
 
-const TMemberInfo* TInterfaceInfo::FindMember(std::string_view Name) const
+const TMemberInfo* TInterfaceInfo::FindMember(std::string_view MemberName) const
 {
     for (const TMemberInfo& member : Members)
-        if (SameText(member.Name, Name))
+        if (SameText(member.Name, MemberName))
             return &member;
     return nullptr;
 }
@@ -29,18 +29,18 @@ const TMemberInfo* TInterfaceInfo::FindMember(DispId Id, InvokeKind Kind) const
     return nullptr;
 }
 
-const TInterfaceInfo* TTypeLibrary::FindInterface(std::string_view Name) const
+const TInterfaceInfo* TTypeLibrary::FindInterface(std::string_view InterfaceName) const
 {
     for (const TInterfaceInfo& info : Interfaces)
-        if (info.Name == Name)
+        if (info.Name == InterfaceName)
             return &info;
     return nullptr;
 }
 
-const TCoClassInfo* TTypeLibrary::FindCoClass(std::string_view Name) const
+const TCoClassInfo* TTypeLibrary::FindCoClass(std::string_view CoClassName) const
 {
     for (const TCoClassInfo& info : CoClasses)
-        if (info.Name == Name)
+        if (info.Name == CoClassName)
             return &info;
     return nullptr;
 }

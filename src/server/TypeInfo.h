@@ -47,7 +47,7 @@ struct TInterfaceInfo
     std::vector<TMemberInfo> Members; // slot order after the seven IDispatch methods
 
     // First member with that name in slot order, ignoring letter case.
-    const TMemberInfo* FindMember(std::string_view Name) const;
+    const TMemberInfo* FindMember(std::string_view MemberName) const;
     const TMemberInfo* FindMember(DispId Id, InvokeKind Kind) const;
 };
 
@@ -71,8 +71,8 @@ struct TTypeLibrary
     std::vector<TInterfaceInfo> Interfaces;
     std::vector<TCoClassInfo> CoClasses;
 
-    const TInterfaceInfo* FindInterface(std::string_view Name) const;
-    const TCoClassInfo* FindCoClass(std::string_view Name) const;
+    const TInterfaceInfo* FindInterface(std::string_view InterfaceName) const;
+    const TCoClassInfo* FindCoClass(std::string_view CoClassName) const;
     // Library name, a dot and the coclass name.
     std::string ProgID(const TCoClassInfo& CoClass) const;
 };

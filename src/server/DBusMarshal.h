@@ -1,0 +1,32 @@
+#pragma once
+// Values between D-Bus and the automation layer. Numbers and text cross unchanged; converting one into the other
+// is the automation runtime's business (VariantChangeType), so clients see the same rules late and early bound.
+
+#include "platform/Com.h"
+
+#include <QString>
+#include <QVariant>
+
+#include <optional>
+#include <string_view>
+
+namespace orvel::dbus {
+
+QString ToQString(std::string_view Utf8);
+
+// A result as D-Bus carries it. A member without a value answers empty text; text that is no valid UTF-16 gets
+// U+FFFD for its lone surrogates, since the bus drops a message with invalid UTF-8 and the client would wait.
+QVariant ToDBus(const Variant& Value);
+
+// An argument of Invoke: booleans, integers, doubles and strings, a variant holding a variant as what it holds.
+// Integers beyond 32 bits come as doubles, so that the conversion to a long reports the overflow. Anything else
+// (arrays, structures, object paths) is no automation value: nullopt.
+std::optional<Variant> FromDBus(const QVariant& Value);
+
+// An argument of a typed method or a property put, whose D-Bus type ('i' or 's') was checked against the table.
+Variant FromTyped(const QVariant& Value, VarType Type);
+
+// The elements of an "av" argument, whether it came from the wire (QDBusArgument) or from this process.
+QVariantList ArrayElements(const QVariant& Value);
+
+} // namespace orvel::dbus
