@@ -15,14 +15,13 @@ class DispatchTest : public testing::Test
 {
 protected:
     TComServer Server{OrvelWddxTypeLibrary()};
-    TAutoObject* Object = nullptr;
+    TAutoObjectPtr Object;
 
     void SetUp() override
     {
         RegisterClassFactories(Server);
-        Object = Server.Factories().front()->CreateInstance();
+        Object = TAutoObjectPtr(Server.Factories().front()->CreateInstance());
     }
-    void TearDown() override { Object->Release(); }
 
     HRESULT Call(const char* Name, InvokeKind Kind, std::vector<Variant> Args, Variant* Result = nullptr)
     {
@@ -114,7 +113,7 @@ TEST(DispatchErrorTest, AnErrorEscapingAMemberFailsTheCallWithItsErrorInformatio
 {
     TComServer server(test::ProbeLibrary());
     test::RegisterProbeFactory(server);
-    TAutoObject* probe = server.Factories().front()->CreateInstance();
+    const TAutoObjectPtr probe(server.Factories().front()->CreateInstance());
     struct Case
     {
         DispId Id;
@@ -134,7 +133,6 @@ TEST(DispatchErrorTest, AnErrorEscapingAMemberFailsTheCallWithItsErrorInformatio
         EXPECT_EQ(info.Source, u"OrvelProbe.Probe");
         EXPECT_EQ(info.Description, c.Description);
     }
-    probe->Release();
 }
 
 TEST(DispatchErrorTest, OmittedOptionalParametersAreEmptyText)
