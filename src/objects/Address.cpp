@@ -45,7 +45,7 @@ void TAddress::Exchange(const std::string& PathAndQuery, const std::function<voi
             try {
                 Read(TWddxDocument(Widen(reply)));
             } catch (const std::exception& error) {
-                FResult = -300;
+                FResult = result::kUnreadableReply;
                 FResulttext = error.what();
                 ClearOrte();
             }
@@ -70,7 +70,7 @@ void TAddress::RunCheck(const std::string& User, const std::string& Pass, const 
     query += "&rewrite=" + std::to_string(FRewrite);
 
     Exchange(query, [this](const TWddxDocument& reply) {
-        FResult = StrToIntDef(ReplyField(reply, "result"), -300);
+        FResult = StrToIntDef(ReplyField(reply, "result"), result::kUnreadableReply);
         FResulttext = ReplyField(reply, "resulttext");
         CheckCertificateResult();
         FRewritten = ReplyField(reply, "rewritten");

@@ -39,8 +39,9 @@ public:
 private:
     void RunCheck(const std::string& User, const std::string& Pass, const std::string& Plz, const std::string& Ort,
                   const std::string& Str, const std::string& Hnr, const std::string& Pof);
-    // Fetches PathAndQuery and hands the reply document to Read. A reply that cannot be read gives -300 with the
-    // reader's message; a failed request gives -200. Both reset the lists.
+    // Fetches PathAndQuery and hands the reply document to Read. A reply that cannot be read gives
+    // result::kUnreadableReply with the reader's message; a failed request gives result::kRequestFailed. Both reset
+    // the lists.
     void Exchange(const std::string& PathAndQuery, const std::function<void(const TWddxDocument&)>& Read);
     // The variable as decoded 8-bit text; empty text when it cannot be read as text.
     static std::string ReplyField(const TWddxDocument& Document, std::string_view Name);

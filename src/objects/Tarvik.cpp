@@ -18,7 +18,7 @@ std::string Encoded(const WideString& value)
 
 int32_t IntegerVar(const std::string& reply, std::string_view name)
 {
-    return StrToIntDef(GetWddxVar(reply, name), -300);
+    return StrToIntDef(GetWddxVar(reply, name), result::kUnreadableReply);
 }
 
 } // namespace

@@ -33,14 +33,14 @@ void TUStID::Check(const WideString& aUStID)
     request.vatNumber = id.size() > 2 ? id.substr(2) : std::string();
     try {
         const checkVatResponse response = VatPort->checkVat(request);
-        FResult = response.valid ? 0 : 1;
+        FResult = response.valid ? result::kVatValid : result::kVatInvalid;
         FResulttext = response.countryCode + u"~" + response.vatNumber + u"~" + response.requestDate + u"~" +
                       (response.valid ? u"True" : u"False") + u"~" + response.name + u"~" + response.address;
     } catch (const SoapFault& fault) {
-        FResult = 2;
+        FResult = result::kVatError;
         FResulttext = fault.FaultString();
     } catch (const Error& error) {
-        FResult = 2;
+        FResult = result::kVatError;
         FResulttext = Widen(error.what());
     }
 }

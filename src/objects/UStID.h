@@ -9,6 +9,13 @@
 
 namespace orvel {
 
+namespace result {
+// The Result of a VAT id check.
+inline constexpr int32_t kVatValid = 0;
+inline constexpr int32_t kVatInvalid = 1;
+inline constexpr int32_t kVatError = 2; // no answer, a fault or an unreadable reply; Resulttext holds why
+} // namespace result
+
 class TUStID
 {
 public:
@@ -17,7 +24,7 @@ public:
     TUStID(const TUStID&) = delete;
     TUStID& operator=(const TUStID&) = delete;
 
-    // Result 0 valid, 1 not valid, 2 error; Resulttext holds the answer's six fields joined by "~" or the error.
+    // Result one of the codes above; Resulttext holds the answer's six fields joined by "~" or the error.
     void Check(const WideString& aUStID);
     int32_t Result() const { return FResult; }
     WideString Resulttext() const { return FResulttext; }

@@ -3,6 +3,7 @@
 #include "platform/Codepage.h"
 #include "platform/Config.h"
 #include "platform/Text.h"
+#include "wddx/ResultCodes.h"
 
 #include <openssl/crypto.h>
 
@@ -111,13 +112,13 @@ std::string TCerts::ErrorSuffix() const
 void TCerts::CheckServerName(int32_t& Result, std::string& Resulttext) const
 {
     if (!FDiagnosis.empty()) {
-        Result = -250;
+        Result = result::kCertificatePostCheck;
         Resulttext = FDiagnosis;
         return;
     }
     const std::string name = CertificateName();
     if (!SameText(WithoutPort(FServerName), name)) {
-        Result = -250;
+        Result = result::kCertificatePostCheck;
         Resulttext = Ansi("Unterschiedliche Servernamen: Server heißt \"") + FServerName +
                      Ansi("\", aber Zertifikat ist auf \"") + name + Ansi("\" ausgestellt");
     }

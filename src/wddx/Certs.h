@@ -24,7 +24,7 @@ public:
     bool ValidateCertificate(X509* Certificate, const TlsHandler& Handler);
     // " (" + diagnosis + ")", or empty text when there is none.
     std::string ErrorSuffix() const;
-    // -250 and a text when there is a diagnosis or LastCertificate is issued to another name than ServerName;
+    // result::kCertificatePostCheck and a text when there is a diagnosis or LastCertificate is issued to another name than ServerName;
     // otherwise both stay as they are.
     void CheckServerName(int32_t& Result, std::string& Resulttext) const;
     // The common name of LastCertificate's subject, or empty text.

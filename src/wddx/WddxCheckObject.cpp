@@ -96,11 +96,11 @@ void TWddxCheckObject::RequestCycle(const std::function<void()>& Steps,
         Steps();
     } catch (const std::exception& error) {
         if (FRefusedName.empty()) {
-            FResult = -200;
+            FResult = result::kRequestFailed;
             OnFailure(error.what() + FCertChecker->ErrorSuffix());
         } else {
             // The handshake ended before the query was sent; the caller sees the post-check's verdict.
-            FResult = -250;
+            FResult = result::kCertificatePostCheck;
             OnFailure(FRefusedName);
             FResulttext = FRefusedName;
         }

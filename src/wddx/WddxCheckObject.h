@@ -5,6 +5,7 @@
 #include "transport/HttpClient.h"
 #include "transport/Tls.h"
 #include "wddx/Certs.h"
+#include "wddx/ResultCodes.h"
 
 #include <cstdint>
 #include <functional>
@@ -43,10 +44,10 @@ protected:
     TWddxCheckObject();
 
     std::string GetScheme() const { return FSSLMode != 0 ? "https" : "http"; }
-    // Runs one request cycle. Steps fetches and reads the reply; when it throws, Result becomes -200 and
-    // OnFailure receives the message with the certificate checker's suffix. When the handshake ended because the
-    // server's certificate names another host, Result becomes -250 and OnFailure and Resulttext receive the
-    // post-check's text instead.
+    // Runs one request cycle. Steps fetches and reads the reply; when it throws, Result becomes
+    // result::kRequestFailed and OnFailure receives the message with the certificate checker's suffix. When the
+    // handshake ended because the server's certificate names another host, Result becomes
+    // result::kCertificatePostCheck and OnFailure and Resulttext receive the post-check's text instead.
     void RequestCycle(const std::function<void()>& Steps, const std::function<void(const std::string& M)>& OnFailure);
     // One GET of GetScheme() + "://" + Host + PathAndQuery.
     std::string Fetch(const std::string& PathAndQuery);
