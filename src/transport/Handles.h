@@ -10,11 +10,9 @@
 
 namespace orvel {
 
-template <auto Free>
-struct Deleter
+template <auto Free> struct Deleter
 {
-    template <typename T>
-    void operator()(T* p) const
+    template <typename T> void operator()(T* p) const
     {
         if (p)
             Free(p);
@@ -30,5 +28,13 @@ using EvpKeyHandle = std::unique_ptr<EVP_PKEY, Deleter<EVP_PKEY_free>>;
 using SslCtxHandle = std::unique_ptr<SSL_CTX, Deleter<SSL_CTX_free>>;
 using SslHandle = std::unique_ptr<SSL, Deleter<SSL_free>>;
 using XmlDocHandle = std::unique_ptr<xmlDoc, Deleter<xmlFreeDoc>>;
+
+// Text libxml2 allocates for us (content, attribute values, a dumped document). xmlFree is a variable that
+// points at the allocator's free, so it cannot be a template argument of Deleter.
+struct XmlStringFree
+{
+    void operator()(xmlChar* p) const { xmlFree(p); }
+};
+using XmlString = std::unique_ptr<xmlChar, XmlStringFree>;
 
 } // namespace orvel

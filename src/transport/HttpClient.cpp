@@ -56,32 +56,32 @@ curl_slist* Append(curl_slist* list, const char* header)
 
 } // namespace
 
-HttpClient::HttpClient() : Easy(curl_easy_init())
+HttpClient::HttpClient() : FEasy(curl_easy_init())
 {
-    if (!Easy)
+    if (!FEasy)
         throw std::bad_alloc();
-    Headers.reset(Append(nullptr, "Accept: text/html, */*"));
-    Append(Headers.get(), "User-Agent: Mozilla/3.0 (compatible; Indy Library)"); // appends in place
+    FHeaders.reset(Append(nullptr, "Accept: text/html, */*"));
+    Append(FHeaders.get(), "User-Agent: Mozilla/3.0 (compatible; Indy Library)"); // appends in place
 }
 
 HttpClient::~HttpClient()
 {
-    if (Multi)
-        curl_multi_remove_handle(Multi.get(), Easy.get());
+    if (FMulti)
+        curl_multi_remove_handle(FMulti.get(), FEasy.get());
 }
 
 void HttpClient::SetProxyServer(const std::string& server)
 {
-    if (!SameText(server, Proxy.Server))
+    if (!SameText(server, FProxy.Server))
         DiscardProxyAuthentication();
-    Proxy.Server = server;
+    FProxy.Server = server;
 }
 
 void HttpClient::SetProxyPort(int32_t port)
 {
-    if (port != Proxy.Port)
+    if (port != FProxy.Port)
         DiscardProxyAuthentication();
-    Proxy.Port = port;
+    FProxy.Port = port;
 }
 
 std::string HttpClient::ConnectionKey(const std::string& url) const
@@ -91,23 +91,23 @@ std::string HttpClient::ConnectionKey(const std::string& url) const
     auto schemeEnd = url.find("://");
     auto hostEnd = schemeEnd == std::string::npos ? std::string::npos : url.find_first_of("/?#", schemeEnd + 3);
     std::string key = url.substr(0, hostEnd);
-    key += Tls ? "\n+tls " + Tls->ConnectionPolicy() + "\n" : "\n-tls\n";
-    key += Proxy.Server + "\n" + std::to_string(Proxy.Port) + (Proxy.BasicAuthentication ? "\n+basic" : "\n-basic");
+    key += FTls ? "\n+tls " + FTls->ConnectionPolicy() + "\n" : "\n-tls\n";
+    key += FProxy.Server + "\n" + std::to_string(FProxy.Port) + (FProxy.BasicAuthentication ? "\n+basic" : "\n-basic");
     return key;
 }
 
 void HttpClient::PrepareTransfer(const std::string& url, const std::string* postBody, curl_slist* headers)
 {
-    CURL* easy = Easy.get();
+    CURL* easy = FEasy.get();
     const std::string key = ConnectionKey(url);
-    if (Multi)
-        curl_multi_remove_handle(Multi.get(), easy);
-    if (!Multi || key != KeptConnection) {
+    if (FMulti)
+        curl_multi_remove_handle(FMulti.get(), easy);
+    if (!FMulti || key != FKeptConnection) {
         // A new multi handle drops the connection cache: nothing made under other settings is ever reused.
-        Multi.reset(curl_multi_init());
-        if (!Multi)
+        FMulti.reset(curl_multi_init());
+        if (!FMulti)
             throw std::bad_alloc();
-        KeptConnection = key;
+        FKeptConnection = key;
     }
     curl_easy_reset(easy);
     curl_easy_setopt(easy, CURLOPT_URL, url.c_str());
@@ -119,39 +119,39 @@ void HttpClient::PrepareTransfer(const std::string& url, const std::string* post
         curl_easy_setopt(easy, CURLOPT_POSTFIELDSIZE_LARGE, curl_off_t(postBody->size()));
     }
     curl_easy_setopt(easy, CURLOPT_FOLLOWLOCATION, 0L);
-    curl_easy_setopt(easy, CURLOPT_ERRORBUFFER, CurlMessage);
+    curl_easy_setopt(easy, CURLOPT_ERRORBUFFER, FCurlMessage);
     curl_easy_setopt(easy, CURLOPT_WRITEFUNCTION, &HttpClient::OnBody);
     curl_easy_setopt(easy, CURLOPT_WRITEDATA, this);
     curl_easy_setopt(easy, CURLOPT_HEADERFUNCTION, &HttpClient::OnHeader);
     curl_easy_setopt(easy, CURLOPT_HEADERDATA, this);
     curl_easy_setopt(easy, CURLOPT_PREREQFUNCTION, &HttpClient::OnRequestReady);
     curl_easy_setopt(easy, CURLOPT_PREREQDATA, this);
-    curl_easy_setopt(easy, CURLOPT_MAXFILESIZE_LARGE, curl_off_t(MaxBodySize));
-    if (Timeout > 0)
-        curl_easy_setopt(easy, CURLOPT_CONNECTTIMEOUT_MS, long(Timeout));
+    curl_easy_setopt(easy, CURLOPT_MAXFILESIZE_LARGE, curl_off_t(FMaxBodySize));
+    if (FTimeout > 0)
+        curl_easy_setopt(easy, CURLOPT_CONNECTTIMEOUT_MS, long(FTimeout));
     // Without a handler of ours, "https" gets libcurl's own verification against the system's roots.
-    if (Tls)
-        Tls->Apply(easy);
-    if (Proxy.Server.empty() && !UseSystemProxy) {
+    if (FTls)
+        FTls->Apply(easy);
+    if (FProxy.Server.empty() && !FUseSystemProxy) {
         curl_easy_setopt(easy, CURLOPT_PROXY, "");
     } else {
-        if (!Proxy.Server.empty()) {
-            curl_easy_setopt(easy, CURLOPT_PROXY, Proxy.Server.c_str());
+        if (!FProxy.Server.empty()) {
+            curl_easy_setopt(easy, CURLOPT_PROXY, FProxy.Server.c_str());
             curl_easy_setopt(easy, CURLOPT_PROXYTYPE, CURLPROXY_HTTP);
-            curl_easy_setopt(easy, CURLOPT_PROXYPORT, long(Proxy.Port));
+            curl_easy_setopt(easy, CURLOPT_PROXYPORT, long(FProxy.Port));
         }
-        if (Proxy.BasicAuthentication) {
+        if (FProxy.BasicAuthentication) {
             curl_easy_setopt(easy, CURLOPT_PROXYAUTH, CURLAUTH_BASIC);
-            curl_easy_setopt(easy, CURLOPT_PROXYUSERNAME, Proxy.Username.c_str());
-            curl_easy_setopt(easy, CURLOPT_PROXYPASSWORD, Proxy.Password.c_str());
+            curl_easy_setopt(easy, CURLOPT_PROXYUSERNAME, FProxy.Username.c_str());
+            curl_easy_setopt(easy, CURLOPT_PROXYPASSWORD, FProxy.Password.c_str());
         }
     }
-    Body.clear();
-    StatusLine.clear();
-    BodyTooLarge = false;
-    Connected = false;
-    Received = 0;
-    CurlMessage[0] = '\0';
+    FBody.clear();
+    FStatusLine.clear();
+    FBodyTooLarge = false;
+    FConnected = false;
+    FReceived = 0;
+    FCurlMessage[0] = '\0';
 }
 
 std::string HttpClient::BodyOfSuccess(HttpReply reply)
@@ -166,8 +166,7 @@ std::string HttpClient::Get(const std::string& url)
     return BodyOfSuccess(Perform(url, nullptr, {}));
 }
 
-HttpReply HttpClient::Post(const std::string& url, const std::string& body,
-                                const std::vector<std::string>& headers)
+HttpReply HttpClient::Post(const std::string& url, const std::string& body, const std::vector<std::string>& headers)
 {
     return Perform(url, &body, headers);
 }
@@ -177,69 +176,73 @@ HttpReply HttpClient::Perform(const std::string& url, const std::string* postBod
 {
     CurlList extended;
     if (!headers.empty()) {
-        for (curl_slist* item = Headers.get(); item; item = item->next)
+        for (curl_slist* item = FHeaders.get(); item; item = item->next)
             extended.reset(Append(extended.release(), item->data));
         for (const auto& header : headers)
             extended.reset(Append(extended.release(), header.c_str()));
         extended.reset(Append(extended.release(), "Expect:"));
     }
-    PrepareTransfer(url, postBody, extended ? extended.get() : Headers.get());
-    CURLM* multi = Multi.get();
-    curl_multi_add_handle(multi, Easy.get());
+    PrepareTransfer(url, postBody, extended ? extended.get() : FHeaders.get());
+    curl_multi_add_handle(FMulti.get(), FEasy.get());
+    const CURLcode outcome = RunTransfer();
+    curl_multi_remove_handle(FMulti.get(), FEasy.get());
+    if (outcome != CURLE_OK)
+        ThrowTransferError(outcome);
 
+    HttpReply reply;
+    curl_easy_getinfo(FEasy.get(), CURLINFO_RESPONSE_CODE, &reply.Status);
+    reply.StatusLine = std::move(FStatusLine);
+    reply.Body = std::move(FBody);
+    return reply;
+}
+
+CURLcode HttpClient::RunTransfer()
+{
+    CURLM* multi = FMulti.get();
     // The connection set-up is bounded by CURLOPT_CONNECTTIMEOUT_MS; from the moment the request is ready to
-    // go, every wait for data is bounded by Timeout, measured from the last byte received.
+    // go, every wait for data is bounded by FTimeout, measured from the last byte received.
     auto lastActivity = Clock::now();
     size_t receivedBefore = 0;
     bool wasConnected = false;
-    CURLcode outcome = CURLE_OK;
     for (;;) {
         int running = 0;
         CURLMcode mc = curl_multi_perform(multi, &running);
         if (mc != CURLM_OK)
             Fail(std::string("HTTP-Fehler: ") + curl_multi_strerror(mc));
-        if (Connected && (!wasConnected || Received != receivedBefore))
+        if (FConnected && (!wasConnected || FReceived != receivedBefore))
             lastActivity = Clock::now();
-        wasConnected = Connected;
-        receivedBefore = Received;
+        wasConnected = FConnected;
+        receivedBefore = FReceived;
         if (running == 0) {
+            CURLcode outcome = CURLE_OK;
             int pending = 0;
             while (CURLMsg* message = curl_multi_info_read(multi, &pending))
                 if (message->msg == CURLMSG_DONE)
                     outcome = message->data.result;
-            break;
+            return outcome;
         }
         long curlWait = -1;
         curl_multi_timeout(multi, &curlWait);
         int wait = curlWait < 0 ? 1000 : int(std::min(curlWait, 1000L));
-        if (Connected && Timeout > 0) {
+        if (FConnected && FTimeout > 0) {
             auto idle = std::chrono::duration_cast<std::chrono::milliseconds>(Clock::now() - lastActivity).count();
-            if (idle >= Timeout) {
-                curl_multi_remove_handle(multi, Easy.get());
-                Multi.reset(); // the stalled connection must not be reused
+            if (idle >= FTimeout) {
+                curl_multi_remove_handle(multi, FEasy.get());
+                FMulti.reset(); // the stalled connection must not be reused
                 Fail("Zeitüberschreitung beim Lesen");
             }
-            wait = int(std::min<long long>(wait, Timeout - idle));
+            wait = int(std::min<long long>(wait, FTimeout - idle));
         }
         curl_multi_poll(multi, nullptr, 0, wait, nullptr);
     }
-    curl_multi_remove_handle(multi, Easy.get());
-    if (outcome != CURLE_OK)
-        ThrowTransferError(outcome);
-
-    HttpReply reply;
-    curl_easy_getinfo(Easy.get(), CURLINFO_RESPONSE_CODE, &reply.Status);
-    reply.StatusLine = std::move(StatusLine);
-    reply.Body = std::move(Body);
-    return reply;
 }
 
 void HttpClient::ThrowTransferError(CURLcode code)
 {
     long osErrno = 0;
-    curl_easy_getinfo(Easy.get(), CURLINFO_OS_ERRNO, &osErrno);
+    curl_easy_getinfo(FEasy.get(), CURLINFO_OS_ERRNO, &osErrno);
     // A broken connection is not kept.
-    Multi.reset();
+    FMulti.reset();
     switch (code) {
     case CURLE_COULDNT_RESOLVE_HOST:
     case CURLE_COULDNT_RESOLVE_PROXY:
@@ -249,16 +252,16 @@ void HttpClient::ThrowTransferError(CURLcode code)
         FailSocket(error.Number, error.Text);
     }
     case CURLE_OPERATION_TIMEDOUT:
-        Fail(Connected ? "Zeitüberschreitung beim Lesen" : "Zeitüberschreitung der Verbindung.");
+        Fail(FConnected ? "Zeitüberschreitung beim Lesen" : "Zeitüberschreitung der Verbindung.");
     case CURLE_FILESIZE_EXCEEDED:
     case CURLE_WRITE_ERROR:
-        if (code == CURLE_FILESIZE_EXCEEDED || BodyTooLarge)
-            Fail("Die Antwort ist größer als " + std::to_string(MaxBodySize >> 20) + " MiB und wird nicht gelesen.");
+        if (code == CURLE_FILESIZE_EXCEEDED || FBodyTooLarge)
+            Fail("Die Antwort ist größer als " + std::to_string(FMaxBodySize >> 20) + " MiB und wird nicht gelesen.");
         break;
     case CURLE_PROXY:
         // The proxy refused the tunnel; its status line says why (e.g. 407).
-        if (!StatusLine.empty())
-            throw Error(StatusLine);
+        if (!FStatusLine.empty())
+            throw Error(FStatusLine);
         break;
     case CURLE_GOT_NOTHING:
     case CURLE_PARTIAL_FILE:
@@ -280,19 +283,19 @@ void HttpClient::ThrowTransferError(CURLcode code)
     default:
         break;
     }
-    Fail(std::string("HTTP-Fehler: ") + (CurlMessage[0] ? CurlMessage : curl_easy_strerror(code)));
+    Fail(std::string("HTTP-Fehler: ") + (FCurlMessage[0] ? FCurlMessage : curl_easy_strerror(code)));
 }
 
 size_t HttpClient::OnBody(char* data, size_t size, size_t count, void* self)
 {
     auto* client = static_cast<HttpClient*>(self);
     size_t bytes = size * count;
-    if (client->Body.size() + bytes > client->MaxBodySize) {
-        client->BodyTooLarge = true;
+    if (client->FBody.size() + bytes > client->FMaxBodySize) {
+        client->FBodyTooLarge = true;
         return 0;
     }
-    client->Body.append(data, bytes);
-    client->Received += bytes;
+    client->FBody.append(data, bytes);
+    client->FReceived += bytes;
     return bytes;
 }
 
@@ -300,20 +303,20 @@ size_t HttpClient::OnHeader(char* data, size_t size, size_t count, void* self)
 {
     auto* client = static_cast<HttpClient*>(self);
     size_t bytes = size * count;
-    client->Received += bytes;
+    client->FReceived += bytes;
     std::string_view line(data, bytes);
     // Every status line starts a new header block (100 Continue, a proxy's CONNECT answer); the last one counts.
     if (line.starts_with("HTTP/")) {
         while (!line.empty() && (line.back() == '\n' || line.back() == '\r'))
             line.remove_suffix(1);
-        client->StatusLine = line;
+        client->FStatusLine = line;
     }
     return bytes;
 }
 
 int HttpClient::OnRequestReady(void* self, char*, char*, int, int)
 {
-    static_cast<HttpClient*>(self)->Connected = true;
+    static_cast<HttpClient*>(self)->FConnected = true;
     return CURL_PREREQFUNC_OK;
 }
 

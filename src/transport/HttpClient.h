@@ -38,32 +38,32 @@ public:
     HttpReply Post(const std::string& url, const std::string& body, const std::vector<std::string>& headers);
 
     // Whole MiB; bodies above it fail with a message naming the limit.
-    void SetMaxBodySize(size_t bytes) { MaxBodySize = bytes; }
+    void SetMaxBodySize(size_t bytes) { FMaxBodySize = bytes; }
 
     // Milliseconds; bounds the connection set-up and every single wait for data. 0 means no limit.
-    int32_t ReadTimeout() const { return Timeout; }
-    void SetReadTimeout(int32_t milliseconds) { Timeout = milliseconds; }
+    int32_t ReadTimeout() const { return FTimeout; }
+    void SetReadTimeout(int32_t milliseconds) { FTimeout = milliseconds; }
 
     // TLS is used for "https" URLs only while a handler is attached.
-    void SetTlsHandler(TlsHandler* handler) { Tls = handler; }
-    TlsHandler* AttachedTlsHandler() const { return Tls; }
+    void SetTlsHandler(TlsHandler* handler) { FTls = handler; }
+    TlsHandler* AttachedTlsHandler() const { return FTls; }
 
-    const std::string& ProxyServer() const { return Proxy.Server; }
-    int32_t ProxyPort() const { return Proxy.Port; }
-    const std::string& ProxyUsername() const { return Proxy.Username; }
-    const std::string& ProxyPassword() const { return Proxy.Password; }
-    bool ProxyBasicAuthentication() const { return Proxy.BasicAuthentication; }
+    const std::string& ProxyServer() const { return FProxy.Server; }
+    int32_t ProxyPort() const { return FProxy.Port; }
+    const std::string& ProxyUsername() const { return FProxy.Username; }
+    const std::string& ProxyPassword() const { return FProxy.Password; }
+    bool ProxyBasicAuthentication() const { return FProxy.BasicAuthentication; }
     // Server and port discard the cached proxy authentication when they change (the server ignoring case).
     void SetProxyServer(const std::string& server);
     void SetProxyPort(int32_t port);
-    void SetProxyUsername(const std::string& user) { Proxy.Username = user; }
-    void SetProxyPassword(const std::string& password) { Proxy.Password = password; }
-    void SetProxyBasicAuthentication(bool on) { Proxy.BasicAuthentication = on; }
+    void SetProxyUsername(const std::string& user) { FProxy.Username = user; }
+    void SetProxyPassword(const std::string& password) { FProxy.Password = password; }
+    void SetProxyBasicAuthentication(bool on) { FProxy.BasicAuthentication = on; }
     // The next request authenticates to the proxy afresh, on a new connection.
-    void DiscardProxyAuthentication() { KeptConnection.clear(); }
+    void DiscardProxyAuthentication() { FKeptConnection.clear(); }
     // With no proxy server: false connects directly, true follows the proxy environment variables (and offers the
     // proxy credentials to the proxy found there).
-    void SetUseSystemProxy(bool on) { UseSystemProxy = on; }
+    void SetUseSystemProxy(bool on) { FUseSystemProxy = on; }
 
 private:
     struct ProxySettings
@@ -78,6 +78,9 @@ private:
     HttpReply Perform(const std::string& url, const std::string* postBody, const std::vector<std::string>& headers);
     static std::string BodyOfSuccess(HttpReply reply);
     void PrepareTransfer(const std::string& url, const std::string* postBody, curl_slist* headers);
+    // Drives the prepared transfer until it ends and returns libcurl's outcome; throws once a connected server
+    // has sent nothing for FTimeout.
+    CURLcode RunTransfer();
     std::string ConnectionKey(const std::string& url) const;
     [[noreturn]] void ThrowTransferError(CURLcode code);
 
@@ -85,24 +88,24 @@ private:
     static size_t OnHeader(char* data, size_t size, size_t count, void* self);
     static int OnRequestReady(void* self, char*, char*, int, int);
 
-    CurlHandle Easy;
-    CurlMultiHandle Multi;
-    CurlList Headers;
-    int32_t Timeout = 0;
-    TlsHandler* Tls = nullptr;
-    ProxySettings Proxy;
-    bool UseSystemProxy = false;
-    size_t MaxBodySize = kMaxBodySize;
+    CurlHandle FEasy;
+    CurlMultiHandle FMulti;
+    CurlList FHeaders;
+    int32_t FTimeout = 0;
+    TlsHandler* FTls = nullptr;
+    ProxySettings FProxy;
+    bool FUseSystemProxy = false;
+    size_t FMaxBodySize = kMaxBodySize;
     // Identifies what the kept-alive connection was made for; any change means a new connection.
-    std::string KeptConnection;
+    std::string FKeptConnection;
 
     // State of the running transfer.
-    std::string Body;
-    std::string StatusLine;
-    bool BodyTooLarge = false;
-    bool Connected = false;
-    size_t Received = 0;
-    char CurlMessage[CURL_ERROR_SIZE] = {};
+    std::string FBody;
+    std::string FStatusLine;
+    bool FBodyTooLarge = false;
+    bool FConnected = false;
+    size_t FReceived = 0;
+    char FCurlMessage[CURL_ERROR_SIZE] = {};
 };
 
 } // namespace orvel

@@ -18,47 +18,9 @@ constexpr char kEncodingNamespace[] = "http://schemas.xmlsoap.org/soap/encoding/
 constexpr char kSchemaNamespace[] = "http://www.w3.org/2001/XMLSchema";
 constexpr char kSchemaInstanceNamespace[] = "http://www.w3.org/2001/XMLSchema-instance";
 
-const xmlChar* X(const char* text)
-{
-    return reinterpret_cast<const xmlChar*>(text);
-}
-
-std::string_view View(const xmlChar* text)
-{
-    return text ? std::string_view(reinterpret_cast<const char*>(text)) : std::string_view();
-}
-
-bool IsElement(const xmlNode* node, std::string_view namespaceUri, std::string_view localName)
-{
-    return node && node->type == XML_ELEMENT_NODE && View(node->name) == localName &&
-           View(node->ns ? node->ns->href : nullptr) == namespaceUri;
-}
-
-const xmlNode* FirstElement(const xmlNode* node)
-{
-    for (; node; node = node->next)
-        if (node->type == XML_ELEMENT_NODE)
-            return node;
-    return nullptr;
-}
-
 [[noreturn]] void Fail(std::string_view utf8Message)
 {
     throw Error(Ansi(utf8Message));
-}
-
-struct XmlFree
-{
-    void operator()(xmlChar* p) const { xmlFree(p); }
-};
-
-// An attribute without namespace, such as href and id of section-5 encoding.
-std::optional<std::string> PlainAttribute(const xmlNode* node, const char* name)
-{
-    std::unique_ptr<xmlChar, XmlFree> value(xmlGetNoNsProp(node, X(name)));
-    if (!value)
-        return std::nullopt;
-    return std::string(reinterpret_cast<const char*>(value.get()));
 }
 
 std::string_view TrimXmlSpace(std::string_view text)
@@ -73,12 +35,12 @@ std::string_view TrimXmlSpace(std::string_view text)
 bool IsNil(const xmlNode* node)
 {
     for (const xmlAttr* attribute = node->properties; attribute; attribute = attribute->next) {
-        if (!attribute->ns || !View(attribute->ns->href).ends_with("/XMLSchema-instance"))
+        if (!attribute->ns || !XmlView(attribute->ns->href).ends_with("/XMLSchema-instance"))
             continue;
-        if (View(attribute->name) != "nil" && View(attribute->name) != "null")
+        if (XmlView(attribute->name) != "nil" && XmlView(attribute->name) != "null")
             continue;
-        std::unique_ptr<xmlChar, XmlFree> value(xmlNodeListGetString(node->doc, attribute->children, 1));
-        const std::string_view flag = TrimXmlSpace(View(value.get()));
+        const XmlString value(xmlNodeListGetString(node->doc, attribute->children, 1));
+        const std::string_view flag = TrimXmlSpace(XmlView(value.get()));
         return flag == "true" || flag == "1";
     }
     return false;
@@ -89,7 +51,7 @@ void IndexIds(const xmlNode* root, std::unordered_map<std::string, const xmlNode
     const xmlNode* node = root->children;
     while (node) {
         if (node->type == XML_ELEMENT_NODE) {
-            if (auto id = PlainAttribute(node, "id"))
+            if (auto id = XmlAttribute(node, "id"))
                 ids.emplace(std::move(*id), node); // the first of equal ids counts
             if (node->children) {
                 node = node->children;
@@ -107,49 +69,49 @@ void IndexIds(const xmlNode* root, std::unordered_map<std::string, const xmlNode
 
 std::string NameOf(const xmlNode* node)
 {
-    return std::string(View(node->name));
+    return std::string(XmlView(node->name));
 }
 
 } // namespace
 
 SoapFault::SoapFault(std::string faultCode, const std::string& faultStringUtf8)
-    : Error(Narrow(FromUtf8(faultStringUtf8))), Code(std::move(faultCode)), Text(FromUtf8(faultStringUtf8))
+    : Error(Narrow(FromUtf8(faultStringUtf8))), FCode(std::move(faultCode)), FText(FromUtf8(faultStringUtf8))
 {
 }
 
 std::string WriteSoapRequest(const SoapOperation& operation, const std::vector<SoapParameter>& inputs)
 {
-    XmlDocHandle document(xmlNewDoc(X("1.0")));
-    xmlNode* envelope = xmlNewDocNode(document.get(), nullptr, X("Envelope"), nullptr);
+    XmlDocHandle document(xmlNewDoc(XmlChars("1.0")));
+    xmlNode* envelope = xmlNewDocNode(document.get(), nullptr, XmlChars("Envelope"), nullptr);
     xmlDocSetRootElement(document.get(), envelope);
-    xmlNs* soap = xmlNewNs(envelope, X(kEnvelopeNamespace), X("SOAP-ENV"));
+    xmlNs* soap = xmlNewNs(envelope, XmlChars(kEnvelopeNamespace), XmlChars("SOAP-ENV"));
     xmlSetNs(envelope, soap);
-    xmlNode* body = xmlNewChild(envelope, soap, X("Body"), nullptr);
-    xmlNode* call = xmlNewChild(body, nullptr, X(operation.Name.c_str()), nullptr);
+    xmlNode* body = xmlNewChild(envelope, soap, XmlChars("Body"), nullptr);
+    xmlNode* call = xmlNewChild(body, nullptr, XmlChars(operation.Name.c_str()), nullptr);
     const bool encoded = operation.Style == SoapStyle::RpcEncoded;
     xmlNs* schemaInstance = nullptr;
     if (encoded) {
-        xmlNewNs(envelope, X(kSchemaNamespace), X("xsd"));
-        schemaInstance = xmlNewNs(envelope, X(kSchemaInstanceNamespace), X("xsi"));
-        xmlNewNs(envelope, X(kEncodingNamespace), X("SOAP-ENC"));
-        xmlNewNsProp(body, soap, X("encodingStyle"), X(kEncodingNamespace));
-        xmlSetNs(call, xmlNewNs(call, X(operation.Namespace.c_str()), X("NS1")));
+        xmlNewNs(envelope, XmlChars(kSchemaNamespace), XmlChars("xsd"));
+        schemaInstance = xmlNewNs(envelope, XmlChars(kSchemaInstanceNamespace), XmlChars("xsi"));
+        xmlNewNs(envelope, XmlChars(kEncodingNamespace), XmlChars("SOAP-ENC"));
+        xmlNewNsProp(body, soap, XmlChars("encodingStyle"), XmlChars(kEncodingNamespace));
+        xmlSetNs(call, xmlNewNs(call, XmlChars(operation.Namespace.c_str()), XmlChars("NS1")));
     } else {
         // The message element declares its namespace as the default one, so its children stand unprefixed in it.
-        xmlSetNs(call, xmlNewNs(call, X(operation.Namespace.c_str()), nullptr));
+        xmlSetNs(call, xmlNewNs(call, XmlChars(operation.Namespace.c_str()), nullptr));
     }
     for (const auto& input : inputs) {
         // Unqualified: under the default namespace of document/literal it stands in that namespace, in rpc/encoded
         // in none. The value is raw text, escaped when written.
-        xmlNode* child =
-            xmlAddChild(call, xmlNewDocRawNode(document.get(), nullptr, X(input.Name.c_str()), X(input.Value.c_str())));
+        xmlNode* child = xmlAddChild(call, xmlNewDocRawNode(document.get(), nullptr, XmlChars(input.Name.c_str()),
+                                                            XmlChars(input.Value.c_str())));
         if (encoded)
-            xmlNewNsProp(child, schemaInstance, X("type"), X(input.XsdType.c_str()));
+            xmlNewNsProp(child, schemaInstance, XmlChars("type"), XmlChars(input.XsdType.c_str()));
     }
     xmlChar* text = nullptr;
     int size = 0;
     xmlDocDumpMemoryEnc(document.get(), &text, &size, "UTF-8");
-    std::unique_ptr<xmlChar, XmlFree> owned(text);
+    const XmlString owned(text);
     if (!text)
         throw std::bad_alloc();
     return std::string(reinterpret_cast<const char*>(text), size_t(size));
@@ -158,51 +120,51 @@ std::string WriteSoapRequest(const SoapOperation& operation, const std::vector<S
 SoapResponse::SoapResponse(std::string_view utf8)
 {
     try {
-        Document = ParseXml(utf8, XmlOptions{.DropBlankText = false});
+        FDocument = ParseXml(utf8, XmlOptions{.DropBlankText = false});
     } catch (const Error& error) {
         throw Error(Ansi("Die Antwort ist kein XML-Dokument: ") + error.what());
     }
-    if (Document->intSubset || Document->extSubset)
+    if (FDocument->intSubset || FDocument->extSubset)
         Fail("Die Antwort enthält eine Dokumenttyp-Deklaration (DTD) und wird nicht gelesen.");
-    const xmlNode* envelope = xmlDocGetRootElement(Document.get());
-    if (!IsElement(envelope, kEnvelopeNamespace, "Envelope"))
+    const xmlNode* envelope = xmlDocGetRootElement(FDocument.get());
+    if (!IsXmlElement(envelope, kEnvelopeNamespace, "Envelope"))
         Fail("Die Antwort ist kein SOAP-Umschlag.");
-    const xmlNode* body = FirstElement(envelope->children);
-    if (IsElement(body, kEnvelopeNamespace, "Header"))
-        body = FirstElement(body->next);
-    if (!IsElement(body, kEnvelopeNamespace, "Body"))
+    const xmlNode* body = FirstXmlElement(envelope->children);
+    if (IsXmlElement(body, kEnvelopeNamespace, "Header"))
+        body = FirstXmlElement(body->next);
+    if (!IsXmlElement(body, kEnvelopeNamespace, "Body"))
         Fail("Die Antwort enthält keinen SOAP-Body.");
-    Body = FirstElement(body->children);
-    if (!Body)
+    FBody = FirstXmlElement(body->children);
+    if (!FBody)
         Fail("Der SOAP-Body der Antwort ist leer.");
-    IndexIds(body, Ids);
-    if (IsElement(Body, kEnvelopeNamespace, "Fault")) {
-        const xmlNode* code = SoapChild(Body, "faultcode");
-        const xmlNode* text = SoapChild(Body, "faultstring");
+    IndexIds(body, FIds);
+    if (IsXmlElement(FBody, kEnvelopeNamespace, "Fault")) {
+        const xmlNode* code = SoapChild(FBody, "faultcode");
+        const xmlNode* text = SoapChild(FBody, "faultstring");
         throw SoapFault(code ? XmlText(code) : std::string(), text ? XmlText(text) : std::string());
     }
 }
 
 const xmlNode* SoapResponse::Expect(std::string_view namespaceUri, std::string_view localName) const
 {
-    for (const xmlNode* element = Body; element; element = FirstElement(element->next))
-        if (IsElement(element, namespaceUri, localName))
+    for (const xmlNode* element = FBody; element; element = FirstXmlElement(element->next))
+        if (IsXmlElement(element, namespaceUri, localName))
             return element;
-    Fail("Unerwartetes Element {" + std::string(View(Body->ns ? Body->ns->href : nullptr)) + "}" +
-         std::string(View(Body->name)) + " in der Antwort; erwartet: {" + std::string(namespaceUri) + "}" +
+    Fail("Unerwartetes Element {" + std::string(XmlView(FBody->ns ? FBody->ns->href : nullptr)) + "}" +
+         std::string(XmlView(FBody->name)) + " in der Antwort; erwartet: {" + std::string(namespaceUri) + "}" +
          std::string(localName) + ".");
 }
 
 const xmlNode* SoapResponse::Value(const xmlNode* accessor) const
 {
-    const auto reference = PlainAttribute(accessor, "href");
+    const auto reference = XmlAttribute(accessor, "href");
     const xmlNode* value = accessor;
     for (int hops = 0;; ++hops) {
-        const auto href = hops == 0 ? reference : PlainAttribute(value, "href");
+        const auto href = hops == 0 ? reference : XmlAttribute(value, "href");
         if (!href)
             return value;
-        const auto target = href->starts_with('#') ? Ids.find(href->substr(1)) : Ids.end();
-        if (target == Ids.end())
+        const auto target = href->starts_with('#') ? FIds.find(href->substr(1)) : FIds.end();
+        if (target == FIds.end())
             Fail("Der Verweis href=\"" + *href + "\" im Element " + NameOf(accessor) +
                  " der Antwort zeigt auf kein Element.");
         // Toolkits refer straight to the value; a long chain is a circle or an answer made to keep us busy.
@@ -252,8 +214,8 @@ std::vector<std::string> SoapResponse::EncodedStringArray(const xmlNode* accesso
 
 const xmlNode* SoapChild(const xmlNode* parent, std::string_view localName)
 {
-    for (const xmlNode* child = FirstElement(parent->children); child; child = FirstElement(child->next))
-        if (View(child->name) == localName)
+    for (const xmlNode* child = FirstXmlElement(parent->children); child; child = FirstXmlElement(child->next))
+        if (XmlView(child->name) == localName)
             return child;
     return nullptr;
 }
@@ -261,7 +223,7 @@ const xmlNode* SoapChild(const xmlNode* parent, std::string_view localName)
 std::vector<const xmlNode*> SoapChildElements(const xmlNode* parent)
 {
     std::vector<const xmlNode*> elements;
-    for (const xmlNode* child = FirstElement(parent->children); child; child = FirstElement(child->next))
+    for (const xmlNode* child = FirstXmlElement(parent->children); child; child = FirstXmlElement(child->next))
         elements.push_back(child);
     return elements;
 }
@@ -270,16 +232,16 @@ const xmlNode* SoapReturnAccessor(const xmlNode* response, const std::vector<std
 {
     if (const xmlNode* named = SoapChild(response, "return"))
         return named;
-    const xmlNode* first = FirstElement(response->children);
-    if (!first || std::find(outputNames.begin(), outputNames.end(), View(first->name)) != outputNames.end())
+    const xmlNode* first = FirstXmlElement(response->children);
+    if (!first || std::find(outputNames.begin(), outputNames.end(), XmlView(first->name)) != outputNames.end())
         return nullptr;
     return first;
 }
 
 SoapClient::SoapClient()
 {
-    Http.SetMaxBodySize(kMaxResponseSize);
-    Http.SetUseSystemProxy(true);
+    FHttp.SetMaxBodySize(kMaxResponseSize);
+    FHttp.SetUseSystemProxy(true);
 }
 
 SoapClient::~SoapClient() = default;
@@ -287,28 +249,28 @@ SoapClient::~SoapClient() = default;
 void SoapClient::SetProxy(const std::string& proxy)
 {
     // libcurl reads the port from "host:port" while the separate port stays 0.
-    ProxyText = proxy;
-    Http.SetProxyServer(proxy);
-    Http.SetProxyPort(0);
+    FProxyText = proxy;
+    FHttp.SetProxyServer(proxy);
+    FHttp.SetProxyPort(0);
 }
 
 void SoapClient::SetUserName(const std::string& user)
 {
-    ApplyCredentials(user, Http.ProxyPassword());
+    ApplyCredentials(user, FHttp.ProxyPassword());
 }
 
 void SoapClient::SetPassword(const std::string& password)
 {
-    ApplyCredentials(Http.ProxyUsername(), password);
+    ApplyCredentials(FHttp.ProxyUsername(), password);
 }
 
 void SoapClient::ApplyCredentials(const std::string& user, const std::string& password)
 {
-    if (user != Http.ProxyUsername() || password != Http.ProxyPassword())
-        Http.DiscardProxyAuthentication();
-    Http.SetProxyUsername(user);
-    Http.SetProxyPassword(password);
-    Http.SetProxyBasicAuthentication(!user.empty() || !password.empty());
+    if (user != FHttp.ProxyUsername() || password != FHttp.ProxyPassword())
+        FHttp.DiscardProxyAuthentication();
+    FHttp.SetProxyUsername(user);
+    FHttp.SetProxyPassword(password);
+    FHttp.SetProxyBasicAuthentication(!user.empty() || !password.empty());
 }
 
 void SoapClient::BeforeExecute(const std::string&, std::string&) {}
@@ -317,9 +279,9 @@ SoapResponse SoapClient::Invoke(const SoapOperation& operation, const std::vecto
 {
     std::string request = WriteSoapRequest(operation, inputs);
     BeforeExecute(operation.Name, request);
-    Http.SetReadTimeout(Timeout > 0 ? Timeout : kDefaultReceiveTimeout);
+    FHttp.SetReadTimeout(FTimeout > 0 ? FTimeout : kDefaultReceiveTimeout);
     HttpReply reply =
-        Http.Post(Url, request, {"Content-Type: text/xml", "SOAPAction: \"" + operation.SoapAction + "\""});
+        FHttp.Post(FUrl, request, {"Content-Type: text/xml", "SOAPAction: \"" + operation.SoapAction + "\""});
     if (reply.Status >= 200 && reply.Status <= 299)
         return SoapResponse(reply.Body);
     if (reply.Status == 500) {

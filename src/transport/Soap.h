@@ -42,12 +42,12 @@ class SoapFault : public Error
 public:
     SoapFault(std::string faultCode, const std::string& faultStringUtf8);
 
-    const std::string& FaultCode() const { return Code; } // as written, e.g. "env:Server"
-    const WideString& FaultString() const { return Text; }
+    const std::string& FaultCode() const { return FCode; } // as written, e.g. "env:Server"
+    const WideString& FaultString() const { return FText; }
 
 private:
-    std::string Code;
-    WideString Text;
+    std::string FCode;
+    WideString FText;
 };
 
 // The serialised request: UTF-8 XML text with an XML declaration.
@@ -67,7 +67,7 @@ public:
     explicit SoapResponse(std::string_view utf8);
 
     // The first element in the body.
-    const xmlNode* BodyElement() const { return Body; }
+    const xmlNode* BodyElement() const { return FBody; }
     // The first body element with this namespace and name (in rpc answers, independent multi-reference values may
     // stand before it); otherwise throws Error.
     const xmlNode* Expect(std::string_view namespaceUri, std::string_view localName) const;
@@ -89,9 +89,9 @@ public:
     std::vector<std::string> EncodedStringArray(const xmlNode* accessor) const;
 
 private:
-    XmlDocHandle Document;
-    const xmlNode* Body = nullptr;
-    std::unordered_map<std::string, const xmlNode*> Ids; // the body's elements by their id attribute
+    XmlDocHandle FDocument;
+    const xmlNode* FBody = nullptr;
+    std::unordered_map<std::string, const xmlNode*> FIds; // the body's elements by their id attribute
 };
 
 // The first child element with this local name (any namespace), or nullptr.
@@ -118,18 +118,18 @@ public:
     SoapClient(const SoapClient&) = delete;
     SoapClient& operator=(const SoapClient&) = delete;
 
-    const std::string& URL() const { return Url; }
-    void SetURL(const std::string& url) { Url = url; }
+    const std::string& URL() const { return FUrl; }
+    void SetURL(const std::string& url) { FUrl = url; }
     // "host:port", or empty for the system's proxy configuration.
-    const std::string& Proxy() const { return ProxyText; }
+    const std::string& Proxy() const { return FProxyText; }
     void SetProxy(const std::string& proxy);
-    const std::string& UserName() const { return Http.ProxyUsername(); }
+    const std::string& UserName() const { return FHttp.ProxyUsername(); }
     void SetUserName(const std::string& user);
-    const std::string& Password() const { return Http.ProxyPassword(); }
+    const std::string& Password() const { return FHttp.ProxyPassword(); }
     void SetPassword(const std::string& password);
     // Milliseconds for each wait for the answer; 0 and negative values leave kDefaultReceiveTimeout in force.
-    int32_t ReceiveTimeout() const { return Timeout; }
-    void SetReceiveTimeout(int32_t milliseconds) { Timeout = milliseconds; }
+    int32_t ReceiveTimeout() const { return FTimeout; }
+    void SetReceiveTimeout(int32_t milliseconds) { FTimeout = milliseconds; }
 
     // Serialises, lets BeforeExecute see the request, posts it and reads the answer. A transport failure or an
     // HTTP status other than 2xx throws Error with the transport's message or the status line; a fault throws
@@ -143,10 +143,10 @@ protected:
 private:
     void ApplyCredentials(const std::string& user, const std::string& password);
 
-    HttpClient Http;
-    std::string Url;
-    std::string ProxyText;
-    int32_t Timeout = 0;
+    HttpClient FHttp;
+    std::string FUrl;
+    std::string FProxyText;
+    int32_t FTimeout = 0;
 };
 
 } // namespace orvel

@@ -92,7 +92,7 @@ bool CertificateStorage::Holds(X509* certificate) const
 
 void TlsHandler::Judge(X509* certificate)
 {
-    if (!Roots || !Roots->Available()) {
+    if (!FRoots || !FRoots->Available()) {
         Report(CertificateVerdict::StorageError, 0);
         return;
     }
@@ -105,7 +105,7 @@ void TlsHandler::Judge(X509* certificate)
     } else {
         bool issuerKnown = false;
         X509_NAME* issuer = X509_get_issuer_name(certificate);
-        for (const auto& root : Roots->Certificates()) {
+        for (const auto& root : FRoots->Certificates()) {
             if (X509_cmp(root.get(), certificate) == 0) {
                 verdict = CertificateVerdict::Trusted;
                 break;
@@ -161,7 +161,7 @@ int TlsHandler::VerifyChainCallback(X509_STORE_CTX* ctx, void* self)
 
 bool TlsHandler::ValidateList(STACK_OF(X509) * serverList, X509* serverCertificate)
 {
-    if (!OnValidate)
+    if (!FOnValidate)
         return true;
     // The list as the server sent it, its own certificate first; it is judged from the other end.
     int count = serverList ? sk_X509_num(serverList) : 0;
@@ -177,7 +177,7 @@ bool TlsHandler::Present(X509* certificate, bool serverCertificate)
 {
     Judge(certificate);
     FAtServerCertificate = serverCertificate;
-    bool accepted = OnValidate(certificate);
+    bool accepted = FOnValidate(certificate);
     FAtServerCertificate = false;
     return accepted;
 }

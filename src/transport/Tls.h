@@ -68,8 +68,8 @@ public:
     // the certificate has been judged (Verdict, Reasons); false ends the handshake.
     using ValidateEvent = std::function<bool(X509* certificate)>;
 
-    void SetRootStore(const CertificateStorage* storage) { Roots = storage; }
-    void SetValidateEvent(ValidateEvent event) { OnValidate = std::move(event); }
+    void SetRootStore(const CertificateStorage* storage) { FRoots = storage; }
+    void SetValidateEvent(ValidateEvent event) { FOnValidate = std::move(event); }
 
     // Judges a certificate against the root store; Verdict and Reasons hold the outcome until the next one.
     void Judge(X509* certificate);
@@ -80,8 +80,8 @@ public:
 
     // Connections made under one policy (e.g. how strictly their certificates were judged) are never reused under
     // another; the HTTP client keys its kept-alive connection on it.
-    void SetConnectionPolicy(std::string policy) { Policy = std::move(policy); }
-    const std::string& ConnectionPolicy() const { return Policy; }
+    void SetConnectionPolicy(std::string policy) { FPolicy = std::move(policy); }
+    const std::string& ConnectionPolicy() const { return FPolicy; }
 
     // Sets the TLS options of a transfer on the easy handle.
     void Apply(CURL* easy);
@@ -100,9 +100,9 @@ private:
     bool ValidateList(STACK_OF(X509) * serverList, X509* serverCertificate);
     bool Present(X509* certificate, bool serverCertificate);
 
-    const CertificateStorage* Roots = nullptr;
-    ValidateEvent OnValidate;
-    std::string Policy;
+    const CertificateStorage* FRoots = nullptr;
+    ValidateEvent FOnValidate;
+    std::string FPolicy;
     CertificateVerdict FVerdict = CertificateVerdict::StorageError;
     ValidityReasons FReasons = 0;
     bool FAtServerCertificate = false;

@@ -12,11 +12,6 @@ namespace {
 
 using ParserContext = std::unique_ptr<xmlParserCtxt, Deleter<xmlFreeParserCtxt>>;
 
-struct XmlFree
-{
-    void operator()(xmlChar* p) const { xmlFree(p); }
-};
-
 // A declared entity is not expanded while parsing, but libxml2 expands it whenever a node's text is read, as
 // often as it is referenced: a few kilobytes of reply could grow to gigabytes. Declarations are refused outright.
 void RefuseEntityDecl(void* ctx, const xmlChar* name, int, const xmlChar*, const xmlChar*, xmlChar*)
@@ -24,7 +19,7 @@ void RefuseEntityDecl(void* ctx, const xmlChar* name, int, const xmlChar*, const
     auto* context = static_cast<xmlParserCtxtPtr>(ctx);
     auto* refused = static_cast<std::string*>(context->_private);
     if (refused->empty())
-        *refused = reinterpret_cast<const char*>(name);
+        *refused = XmlView(name);
     xmlStopParser(context);
 }
 
@@ -41,8 +36,7 @@ XmlDocHandle ParseXml(std::string_view utf8, XmlOptions options)
     int flags = XML_PARSE_NONET | XML_PARSE_NOWARNING | XML_PARSE_NOERROR;
     if (options.DropBlankText)
         flags |= XML_PARSE_NOBLANKS;
-    XmlDocHandle document(
-        xmlCtxtReadMemory(context.get(), utf8.data(), int(utf8.size()), nullptr, "UTF-8", flags));
+    XmlDocHandle document(xmlCtxtReadMemory(context.get(), utf8.data(), int(utf8.size()), nullptr, "UTF-8", flags));
     if (!refusedEntity.empty())
         throw Error(Ansi("Entitätsdeklaration nicht erlaubt: '") + Ansi(refusedEntity) + "'");
     if (!document || !context->wellFormed) {
@@ -61,11 +55,20 @@ std::string XmlEscape(std::string_view text)
     out.reserve(text.size());
     for (char c : text) {
         switch (c) {
-        case '&': out += "&amp;"; break;
-        case '<': out += "&lt;"; break;
-        case '>': out += "&gt;"; break;
-        case '"': out += "&quot;"; break;
-        default: out.push_back(c);
+        case '&':
+            out += "&amp;";
+            break;
+        case '<':
+            out += "&lt;";
+            break;
+        case '>':
+            out += "&gt;";
+            break;
+        case '"':
+            out += "&quot;";
+            break;
+        default:
+            out.push_back(c);
         }
     }
     return out;
@@ -73,8 +76,30 @@ std::string XmlEscape(std::string_view text)
 
 std::string XmlText(const xmlNode* node)
 {
-    std::unique_ptr<xmlChar, XmlFree> content(xmlNodeGetContent(node));
-    return content ? reinterpret_cast<const char*>(content.get()) : std::string();
+    const XmlString content(xmlNodeGetContent(node));
+    return std::string(XmlView(content.get()));
+}
+
+bool IsXmlElement(const xmlNode* node, std::string_view namespaceUri, std::string_view localName)
+{
+    return node && node->type == XML_ELEMENT_NODE && XmlView(node->name) == localName &&
+           XmlView(node->ns ? node->ns->href : nullptr) == namespaceUri;
+}
+
+const xmlNode* FirstXmlElement(const xmlNode* node)
+{
+    for (; node; node = node->next)
+        if (node->type == XML_ELEMENT_NODE)
+            return node;
+    return nullptr;
+}
+
+std::optional<std::string> XmlAttribute(const xmlNode* node, const char* name)
+{
+    const XmlString value(xmlGetNoNsProp(node, XmlChars(name)));
+    if (!value)
+        return std::nullopt;
+    return std::string(XmlView(value.get()));
 }
 
 } // namespace orvel

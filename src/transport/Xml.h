@@ -4,6 +4,7 @@
 
 #include "transport/Handles.h"
 
+#include <optional>
 #include <string>
 #include <string_view>
 
@@ -22,5 +23,22 @@ std::string XmlEscape(std::string_view text);
 
 // The text content of a node, UTF-8.
 std::string XmlText(const xmlNode* node);
+
+// libxml2's unsigned characters and ours, both UTF-8; a null text reads as empty.
+inline const xmlChar* XmlChars(const char* text)
+{
+    return reinterpret_cast<const xmlChar*>(text);
+}
+inline std::string_view XmlView(const xmlChar* text)
+{
+    return text ? std::string_view(reinterpret_cast<const char*>(text)) : std::string_view();
+}
+
+// An element with this local name in this namespace (empty: in none).
+bool IsXmlElement(const xmlNode* node, std::string_view namespaceUri, std::string_view localName);
+// The first element among node and its following siblings, or nullptr.
+const xmlNode* FirstXmlElement(const xmlNode* node);
+// The value of an attribute without namespace, UTF-8; nullopt when it is missing.
+std::optional<std::string> XmlAttribute(const xmlNode* node, const char* name);
 
 } // namespace orvel

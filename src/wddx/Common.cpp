@@ -36,23 +36,16 @@ void ReplaceAll(std::string& text, std::string_view from, std::string_view to)
     text = std::move(out);
 }
 
-std::string_view Chars(const xmlChar* text)
-{
-    return text ? reinterpret_cast<const char*>(text) : "";
-}
-
 // The names looked for carry no prefix, so an element in a prefixed namespace never matches.
 bool IsElement(const xmlNode* node, std::string_view name)
 {
-    return node->type == XML_ELEMENT_NODE && !(node->ns && node->ns->prefix) && Chars(node->name) == name;
+    return node->type == XML_ELEMENT_NODE && !(node->ns && node->ns->prefix) && XmlView(node->name) == name;
 }
 
 // A missing attribute reads as empty text. UTF-8.
 std::string Attribute(const xmlNode* node, const char* name)
 {
-    std::unique_ptr<xmlChar, decltype([](xmlChar* p) { xmlFree(p); })> value(
-        xmlGetNoNsProp(node, reinterpret_cast<const xmlChar*>(name)));
-    return std::string(Chars(value.get()));
+    return XmlAttribute(node, name).value_or(std::string());
 }
 
 const xmlNode* FirstChildElement(const xmlNode* parent, std::string_view name)
@@ -82,7 +75,7 @@ const xmlNode* SingleChild(const xmlNode* element, bool (*Test)(const xmlNode*))
 
 WideString Content(const xmlNode* node)
 {
-    return FromUtf8(Chars(node->content));
+    return FromUtf8(XmlView(node->content));
 }
 
 bool IsBlank(char c)
@@ -196,11 +189,11 @@ TWddxValue TWddxDocument::GetVar(std::string_view Name) const
     if (!child)
         return {};
     if (const xmlNode* text = SingleChild(child, IsTextNode)) {
-        if (Chars(child->name) == "number")
-            return TWddxValue::FromNumber(WddxNumber(Chars(text->content)));
+        if (XmlView(child->name) == "number")
+            return TWddxValue::FromNumber(WddxNumber(XmlView(text->content)));
         return TWddxValue::FromText(Content(text));
     }
-    if (child->type == XML_ELEMENT_NODE && Chars(child->name) == "array")
+    if (child->type == XML_ELEMENT_NODE && XmlView(child->name) == "array")
         return ArrayValue(child);
     return {};
 }

@@ -99,11 +99,8 @@ private:
 
 std::string TypeOf(const xmlNode* node)
 {
-    xmlChar* type = xmlGetNsProp(node, reinterpret_cast<const xmlChar*>("type"),
-                                 reinterpret_cast<const xmlChar*>("http://www.w3.org/2001/XMLSchema-instance"));
-    const std::string text = type ? reinterpret_cast<const char*>(type) : "";
-    xmlFree(type);
-    return text;
+    const XmlString type(xmlGetNsProp(node, XmlChars("type"), XmlChars("http://www.w3.org/2001/XMLSchema-instance")));
+    return std::string(XmlView(type.get()));
 }
 
 } // namespace
@@ -195,10 +192,10 @@ Reply WebServiceServer::Answer(const Request& request)
     try {
         const SoapResponse envelope(request.Body);
         const xmlNode* element = envelope.BodyElement();
-        call.Operation = reinterpret_cast<const char*>(element->name);
-        call.Namespace = element->ns ? reinterpret_cast<const char*>(element->ns->href) : "";
+        call.Operation = XmlView(element->name);
+        call.Namespace = XmlView(element->ns ? element->ns->href : nullptr);
         for (const xmlNode* input : SoapChildElements(element))
-            call.Inputs.push_back({reinterpret_cast<const char*>(input->name), TypeOf(input), XmlText(input)});
+            call.Inputs.push_back({std::string(XmlView(input->name)), TypeOf(input), XmlText(input)});
     } catch (const std::exception& error) {
         return Fault("SOAP-ENV:Client", ToUtf8(Widen(error.what())));
     }
