@@ -1,6 +1,7 @@
 #include "objects/Tarvik.h"
 #include "platform/Text.h"
 #include "support/FixtureServer.h"
+#include "support/Timing.h"
 #include "support/Tinyproxy.h"
 #include "support/Wddx.h"
 
@@ -52,8 +53,8 @@ TEST_F(TarvikTest, FreshObjectDefaults)
     EXPECT_EQ(fresh.Timeout(), 0);
     EXPECT_EQ(fresh.Result(), 0);
     EXPECT_EQ(fresh.Host(), u"wddx.orvel.de");
-    for (const WideString& text : {fresh.Resulttext(), fresh.BankName(), fresh.NewBlz(), fresh.Iban(), fresh.Bic(),
-                                   fresh.BicName()})
+    for (const WideString& text :
+         {fresh.Resulttext(), fresh.BankName(), fresh.NewBlz(), fresh.Iban(), fresh.Bic(), fresh.BicName()})
         EXPECT_EQ(text, u"");
     EXPECT_EQ(fresh.BicSct(), 0);
     EXPECT_EQ(fresh.BicSdd(), 0);
@@ -83,7 +84,8 @@ struct TargetCase
 TEST_F(TarvikTest, RequestTargetsCarryTheKeysInOrder)
 {
     const TargetCase cases[] = {
-        {"TestBlzKto", [](TTarvik& t) { t.TestBlzKto(u"user", u"pw", u"37050198", u"1234567", u"DE", 7, u"Bäckerei Nord"); },
+        {"TestBlzKto",
+         [](TTarvik& t) { t.TestBlzKto(u"user", u"pw", u"37050198", u"1234567", u"DE", 7, u"Bäckerei Nord"); },
          "/tarvik?un=user&pw=pw&blz=37050198&kto=1234567&c=DE&id=7&name=B%E4ckerei+Nord"},
         {"empty values keep their key", [](TTarvik& t) { t.TestBlzKto(u"", u"", u"", u"", u"", 0, u""); },
          "/tarvik?un=&pw=&blz=&kto=&c=&id=0&name="},
@@ -226,7 +228,7 @@ TEST_F(TarvikTest, FailureRowsGiveMinus200AndTheMessage)
         Answer = row.Answer;
         const auto start = std::chrono::steady_clock::now();
         Tarvik.TestBlzKto(u"u", u"p", u"1", u"2", u"DE", 0, u"");
-        EXPECT_LT(std::chrono::steady_clock::now() - start, std::chrono::milliseconds(1000)) << row.Label;
+        EXPECT_LT(std::chrono::steady_clock::now() - start, test::kShortTimeoutBound) << row.Label;
         EXPECT_EQ(Tarvik.Result(), -200) << row.Label;
         EXPECT_EQ(Narrow(Tarvik.Resulttext()), row.Text) << row.Label;
         EXPECT_EQ(Tarvik.BankName(), u"") << row.Label;

@@ -6,7 +6,7 @@ import unittest
 
 import dbus
 
-from orvelbus import CLASSES, PrivateBus, alive, command_line, create, wait_gone
+from orvelbus import CLASSES, PrivateBus, alive, command_line, create, wait_gone, wait_until
 
 
 class ActivationTest(unittest.TestCase):
@@ -30,7 +30,7 @@ class ActivationTest(unittest.TestCase):
         time.sleep(0.3)
         self.assertTrue(alive(pid))
         second.Release(dbus_interface="OrvelWddx.Object")
-        self.assertTrue(wait_gone(pid, 10))
+        wait_gone(pid)
         self.assertFalse(connection.name_has_owner("OrvelWddx.Tarvik"))
         # The next call starts a fresh process.
         create(connection, "Tarvik")
@@ -45,7 +45,7 @@ class ActivationTest(unittest.TestCase):
         last.Get("OrvelWddx.ITarvik", "Result", dbus_interface="org.freedesktop.DBus.Properties")
         pid = self.bus.owner_pid(connection, "OrvelWddx.Tarvik")
         last.Release(dbus_interface="OrvelWddx.Object")
-        self.assertTrue(wait_gone(pid, 10))
+        wait_gone(pid)
 
     def test_a_client_leaving_the_bus_releases_its_objects(self):
         watcher = self.bus.connect()
@@ -54,7 +54,7 @@ class ActivationTest(unittest.TestCase):
             create(client, name)
         pid = self.bus.owner_pid(watcher, "OrvelWddx.Tarvik")
         client.close()
-        self.assertTrue(wait_gone(pid, 10))
+        wait_gone(pid)
 
     def test_two_clients_get_independent_objects_in_one_process(self):
         settings = {"Tarvik": ("OrvelWddx.ITarvik", "SSLMode"), "Address": ("OrvelWddx.IAddress", "Rewrite")}
@@ -79,10 +79,7 @@ class ActivationTest(unittest.TestCase):
     def test_a_standalone_start_outlives_its_last_object(self):
         server = self.bus.start()
         connection = self.bus.connect()
-        for _ in range(500):
-            if connection.name_has_owner("OrvelWddx.Tarvik"):
-                break
-            time.sleep(0.02)
+        wait_until(lambda: connection.name_has_owner("OrvelWddx.Tarvik"), 10, "the server owns its names")
         create(connection, "Tarvik").Release(dbus_interface="OrvelWddx.Object")
         time.sleep(0.5)
         self.assertIsNone(server.poll())

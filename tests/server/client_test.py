@@ -3,7 +3,6 @@ that must get an error and never stop the server."""
 
 import os
 import subprocess
-import time
 import unittest
 import xml.etree.ElementTree as ElementTree
 
@@ -11,7 +10,7 @@ import dbus
 import dbus.lowlevel
 
 from orvelbus import (ERROR, INTERFACE_OF, PROBE, TABLES, VIES_PATH, Fixture, PrivateBus, alive, create, invoke,
-                      members, wddx)
+                      members, wait_until, wddx)
 
 ACCOUNT_REPLY = wddx(result="0", resulttext="Konto gültig", bankname="Sparkasse Köln", newblz="", iban="DE12",
                      bic="COLSDE33", bicname="Sparkasse KölnBonn", bicsct="1", bicsdd="0", bicb2b="$1F")
@@ -156,10 +155,7 @@ class ClientTest(unittest.TestCase):
 
     def test_an_error_escaping_a_member_arrives_with_its_description(self):
         probe_server = self.bus.start("-Embedding", program=PROBE)
-        for _ in range(500):
-            if self.connection.name_has_owner("OrvelProbe.Probe"):
-                break
-            time.sleep(0.02)
+        wait_until(lambda: self.connection.name_has_owner("OrvelProbe.Probe"), 10, "the probe owns its name")
         factory = self.connection.get_object("OrvelProbe.Probe", "/OrvelProbe/Probe", introspect=False)
         probe = self.connection.get_object("OrvelProbe.Probe", factory.CreateInstance(), introspect=False)
         message = self.assertFails(ERROR + "E_UNEXPECTED", probe.Fail, "Grüße gescheitert",
@@ -243,11 +239,7 @@ class ClientTest(unittest.TestCase):
         call.append("u", "p", "4111", signature="sss")
         leaving.send_message(call)
         leaving.flush()
-        for _ in range(500):
-            if self.fixture.requests:
-                break
-            time.sleep(0.01)
-        self.assertTrue(self.fixture.requests, "the call reached the service")
+        wait_until(lambda: self.fixture.requests, 5, "the call reached the service")
         leaving.close()
         self.fixture.release()
 
@@ -257,10 +249,7 @@ class ClientTest(unittest.TestCase):
             node = ElementTree.fromstring(factory.Introspect(dbus_interface="org.freedesktop.DBus.Introspectable"))
             return [child.get("name") for child in node.findall("node")]
 
-        for _ in range(250):
-            if len(children()) == 1:
-                break
-            time.sleep(0.02)
+        wait_until(lambda: len(children()) == 1, 5, "one object left under the class object")
         self.assertEqual(children(), [keeper.object_path.rsplit("/", 1)[1]])
         self.assertEqual(keeper.Get("OrvelWddx.ITarvik", "Result", dbus_interface="org.freedesktop.DBus.Properties"), 0)
         self.assertTrue(alive(pid))

@@ -69,7 +69,9 @@ class PrivateBus:
         self.daemon.stdout.close()
         # A server without its bus ends by itself; give it a moment before insisting.
         for pid in self.servers:
-            if not wait_gone(pid, 10):
+            try:
+                wait_gone(pid)
+            except AssertionError:
                 os.kill(pid, signal.SIGKILL)
         shutil.rmtree(self.dir, ignore_errors=True)
 
@@ -82,13 +84,21 @@ def alive(pid):
         return False
 
 
-def wait_gone(pid, seconds):
+def wait_until(predicate, seconds, what):
+    """Polls predicate until it gives a true value and returns that; fails the test when it has not after seconds.
+    what: the awaited state, for the failure message."""
     deadline = time.monotonic() + seconds
-    while time.monotonic() < deadline:
-        if not alive(pid):
-            return True
+    while True:
+        value = predicate()
+        if value:
+            return value
+        if time.monotonic() >= deadline:
+            raise AssertionError("not within %g s: %s" % (seconds, what))
         time.sleep(0.02)
-    return not alive(pid)
+
+
+def wait_gone(pid, seconds=10):
+    wait_until(lambda: not alive(pid), seconds, "process %d ended" % pid)
 
 
 def command_line(pid):

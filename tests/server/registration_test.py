@@ -2,11 +2,10 @@
 
 import os
 import shutil
-import time
 import unittest
 import xml.etree.ElementTree as ElementTree
 
-from orvelbus import CLASSES, PROGRAM, PrivateBus, create, members
+from orvelbus import CLASSES, PROGRAM, PrivateBus, create, members, wait_until
 
 GUIDS = {
     "Tarvik": "{B8765485-DA5F-4901-827F-490001F070B2}",
@@ -38,10 +37,8 @@ class RegistrationTest(unittest.TestCase):
         self.addCleanup(self.bus.close)
 
     def register(self, *switches, program=None):
-        started = time.monotonic()
         result = self.bus.run(*switches, program=program)
         self.assertEqual(result.returncode, 0, result.stderr)
-        self.assertLess(time.monotonic() - started, 10)
         return result
 
     def test_regserver_writes_exactly_the_files_and_entries(self):
@@ -100,10 +97,7 @@ class RegistrationTest(unittest.TestCase):
         server = self.bus.start("-Embedding")
         connection = self.bus.connect()
         connection.get_object("org.freedesktop.DBus", "/org/freedesktop/DBus")  # the bus is up
-        for _ in range(200):
-            if connection.name_has_owner("OrvelWddx.Tarvik"):
-                break
-            time.sleep(0.02)
+        wait_until(lambda: connection.name_has_owner("OrvelWddx.Tarvik"), 10, "the server owns its names")
         tarvik = create(connection, "Tarvik")
         tarvik.Release(dbus_interface="OrvelWddx.Object")
         self.assertEqual(server.wait(10), 0)
