@@ -1,0 +1,26 @@
+# What `cmake --install` puts under the prefix (DESTDIR honoured) and the Debian package `cpack -G DEB` builds.
+# Registration is per user (`orvelwddx -RegServer`), so the package installs files only and registers nobody.
+include(GNUInstallDirs)
+
+set(ORVEL_DOC_DIR ${CMAKE_INSTALL_DATAROOTDIR}/doc/orvelwddx)
+install(TARGETS orvelwddx RUNTIME DESTINATION ${CMAKE_INSTALL_BINDIR})
+install(FILES README.md LICENSE DESTINATION ${ORVEL_DOC_DIR})
+install(FILES packaging/orvelwddx.desktop DESTINATION ${CMAKE_INSTALL_DATAROOTDIR}/applications)
+install(FILES packaging/orvelwddx.svg DESTINATION ${CMAKE_INSTALL_DATAROOTDIR}/icons/hicolor/scalable/apps)
+
+set(CPACK_PACKAGE_NAME orvelwddx)
+set(CPACK_PACKAGE_VERSION 0.1.0)
+set(CPACK_PACKAGE_VENDOR "OrvelWddx")
+set(CPACK_PACKAGE_CONTACT "OrvelWddx developers <orvelwddx@example.org>")
+set(CPACK_PACKAGE_DESCRIPTION_SUMMARY "checks bank accounts, IBANs, BICs, cards, addresses and VAT ids")
+set(CPACK_PACKAGE_DESCRIPTION
+    "An automation server on the D-Bus session bus and a German window that check payment and address data.")
+set(CPACK_PACKAGING_INSTALL_PREFIX /usr)
+set(CPACK_DEBIAN_FILE_NAME DEB-DEFAULT)
+set(CPACK_STRIP_FILES ON)
+set(CPACK_DEBIAN_PACKAGE_SECTION misc)
+# Depends from the shared libraries the program links (dpkg-shlibdeps); the bus and the root bundle are the
+# desktop's and usually there.
+set(CPACK_DEBIAN_PACKAGE_SHLIBDEPS ON)
+set(CPACK_DEBIAN_PACKAGE_RECOMMENDS "ca-certificates, default-dbus-session-bus | dbus-session-bus")
+include(CPack)
