@@ -7,23 +7,6 @@
 #include <limits>
 
 namespace orvel::dbus {
-namespace {
-
-QString ValidText(const WideString& Text)
-{
-    QString text = QString::fromStdU16String(Text);
-    if (text.isValidUtf16())
-        return text;
-    for (qsizetype i = 0; i < text.size(); ++i) {
-        if (text[i].isHighSurrogate() && i + 1 < text.size() && text[i + 1].isLowSurrogate())
-            ++i;
-        else if (text[i].isSurrogate())
-            text[i] = QChar::ReplacementCharacter;
-    }
-    return text;
-}
-
-} // namespace
 
 QString ToQString(std::string_view Utf8)
 {
@@ -42,7 +25,7 @@ QVariant ToDBus(const Variant& Value)
     case VarType::Double:
         return std::get<double>(Value);
     case VarType::Text:
-        return ValidText(std::get<WideString>(Value));
+        return QString::fromStdU16String(std::get<WideString>(Value));
     }
     return {};
 }

@@ -14,8 +14,7 @@ namespace orvel::dbus {
 
 QString ToQString(std::string_view Utf8);
 
-// A result as D-Bus carries it. A member without a value answers empty text; text that is no valid UTF-16 gets
-// U+FFFD for its lone surrogates, since the bus drops a message with invalid UTF-8 and the client would wait.
+// A result as D-Bus carries it; a member without a value answers empty text.
 QVariant ToDBus(const Variant& Value);
 
 // An argument of Invoke: booleans, integers, doubles and strings, a variant holding a variant as what it holds.
