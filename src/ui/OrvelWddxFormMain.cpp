@@ -141,6 +141,7 @@ void TFormMain::FormCreate()
     // The address in full as the tooltip; the label shows as much of it as its place holds.
     FUi->LabelOrvelWddx2->setToolTip(QString::fromStdString(config::InfoUrl()));
     ShowInfoUrl();
+    SetLinkColour(QApplication::palette().color(QPalette::Link));
 
     // 3. and 4. The settings, when the key opens.
     if (SettingsKey->OpenKey(kSettingsKey, true))
@@ -426,16 +427,20 @@ void TFormMain::LabelOrvelWddx2MouseEnter()
 {
     SavedCursor = FUi->LabelOrvelWddx2->cursor();
     FUi->LabelOrvelWddx2->setCursor(Qt::PointingHandCursor);
-    QPalette palette = FUi->LabelOrvelWddx2->palette();
-    palette.setColor(QPalette::WindowText, QColor(0, 0, 255));
-    FUi->LabelOrvelWddx2->setPalette(palette);
+    SetLinkColour(QColor(0, 0, 255));
 }
 
 void TFormMain::LabelOrvelWddx2MouseLeave()
 {
     FUi->LabelOrvelWddx2->setCursor(SavedCursor);
+    // The desktop's colour for links stands for the hot-light colour.
+    SetLinkColour(QApplication::palette().color(QPalette::Link));
+}
+
+void TFormMain::SetLinkColour(const QColor& Colour)
+{
     QPalette palette = FUi->LabelOrvelWddx2->palette();
-    palette.setColor(QPalette::WindowText, palette.color(QPalette::Link));
+    palette.setColor(QPalette::WindowText, Colour);
     FUi->LabelOrvelWddx2->setPalette(palette);
 }
 

@@ -99,6 +99,7 @@ private:
     void CheckBoxSSLClick();
     void GroupBoxEnter(QGroupBox* Sender);
     void ShowInfoUrl();
+    void SetLinkColour(const QColor& Colour);
     void LabelOrvelWddx2Click();
     void LabelOrvelWddx2MouseEnter();
     void LabelOrvelWddx2MouseLeave();

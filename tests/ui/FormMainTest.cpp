@@ -576,6 +576,41 @@ private slots:
         CloseQuery(window); // every write fails, without a message
     }
 
+    void closingSavesThenAsksWhileClientsHoldObjects()
+    {
+        TFormMain window;
+        window.show();
+        QVERIFY(QTest::qWaitForWindowExposed(&window));
+        window.TarvikObject->SetHost(u"wddx.example:81");
+        QTest::keyClicks(Edit(window, "EditProxyHost"), u"127.0.0.1"_s);
+        QTest::keyClicks(Edit(window, "EditProxyPort"), QString::number(Proxy->Port()));
+
+        ITarvik held = CoTarvik::Create(); // a client's object
+        bool asked = false;
+        QTimer::singleShot(0, this, [&asked] {
+            if (auto* box = qobject_cast<QMessageBox*>(QApplication::activeModalWidget())) {
+                asked = true;
+                box->button(QMessageBox::No)->click();
+            }
+        });
+        QVERIFY(!window.close());
+        QVERIFY(asked);
+        QVERIFY(Stored().find("\"HostWddx\"=\"wddx.example:81\"") != std::string::npos);
+        // The window that stays keeps working: objects, proxies and settings as before.
+        QVERIFY(window.isVisible());
+        QVERIFY(window.TarvikObject && window.TarvikService && window.AddressObject && window.AddressService &&
+                window.UStIDObject);
+        QCOMPARE(window.TarvikObject->Host(), u"wddx.example:81");
+        window.TarvikObject->SetHost(Widen(Direct->HostPort()));
+        QVERIFY(TarvikRoute(window).startsWith(u"proxy GET "_s));
+
+        held = ITarvik();
+        asked = false;
+        QVERIFY(window.close());
+        QVERIFY(!asked);
+        QVERIFY(!window.TarvikObject);
+    }
+
     void automationStartReadsButNeverWrites()
     {
         Server->SetStartMode(TStartMode::Automation);
@@ -642,7 +677,8 @@ private slots:
         QVERIFY(QTest::qWaitForWindowExposed(&window));
         auto* link = Child<QLabel>(window, "LabelOrvelWddx2");
         QCOMPARE(link->text(), u"http://127.0.0.1:1/info"_s);
-        const QColor hotLight = link->palette().color(QPalette::Link);
+        const QColor hotLight = QApplication::palette().color(QPalette::Link);
+        QCOMPARE(link->palette().color(QPalette::WindowText), hotLight);
         QEnterEvent enter(QPointF(1, 1), QPointF(1, 1), QPointF(1, 1));
         QApplication::sendEvent(link, &enter);
         QCOMPARE(link->cursor().shape(), Qt::PointingHandCursor);
