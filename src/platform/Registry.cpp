@@ -339,9 +339,8 @@ TRegFile TRegistry::Load() const
         // Nothing of the user's is deleted: the file waits beside the new one for a look.
         const std::string aside = FFilePath + ".broken-" + FileTimeStamp();
         if (::rename(FFilePath.c_str(), aside.c_str()) != 0)
-            throw RegistryError(SystemMessage(FFilePath + " is not a registry file (" + error.what() +
-                                                  ") and cannot be moved aside",
-                                              errno));
+            throw RegistryError(SystemMessage(
+                FFilePath + " is not a registry file (" + error.what() + ") and cannot be moved aside", errno));
         std::cerr << "OrvelWddx: " << FFilePath << " is not a registry file (" << error.what() << "); moved to "
                   << aside << std::endl;
         return {};

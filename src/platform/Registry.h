@@ -33,7 +33,7 @@ struct TRegValue
 
 struct TRegKey
 {
-    std::string Path{}; // "HKEY_CURRENT_USER\Software\..."
+    std::string Path{};                                      // "HKEY_CURRENT_USER\Software\..."
     std::vector<std::pair<std::string, TRegValue>> Values{}; // in file order; the name "" is the default value
 
     // Value names ignore ASCII letter case, as the registry's do.

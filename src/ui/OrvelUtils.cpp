@@ -5,7 +5,6 @@
 #include <QApplication>
 #include <QMessageBox>
 
-
 namespace orvel {
 
 void ShowException(QWidget* Parent, const std::exception& Error)

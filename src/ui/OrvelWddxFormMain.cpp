@@ -378,8 +378,8 @@ void TFormMain::GroupBoxEnter(QGroupBox* Sender)
                          : Sender == FUi->GroupBoxAddress ? TGroup::Address
                                                           : TGroup::UStID;
     FDefaultButton = DefaultButtonFor(group, FUi->PageControlTarvik->currentIndex());
-    for (TDefaultButton which : {TDefaultButton::Tarvik, TDefaultButton::TarvikSearch, TDefaultButton::Address,
-                                 TDefaultButton::UStID})
+    for (TDefaultButton which :
+         {TDefaultButton::Tarvik, TDefaultButton::TarvikSearch, TDefaultButton::Address, TDefaultButton::UStID})
         if (QPushButton* button = Button(which))
             button->setDefault(which == FDefaultButton);
     if (auto* places = findChild<QComboBox*>(u"ComboBoxOrte"_s)) {

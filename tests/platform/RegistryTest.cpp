@@ -69,8 +69,9 @@ TEST(RegistryFile, ReadsTheFormatsRegeditAndEditorsWrite)
           {"Gone", {Kind::Other, "-", 0}},
           {"After", TRegValue::String("a")}}},
         {"a key twice is one key, a value twice keeps the later, names ignore case",
-         "Windows Registry Editor Version 5.00\r\n[" + kKey + "]\r\n\"User\"=\"1\"\r\n[hkey_current_user\\software\\orvel\\"
-                                                           "orvelwddx]\r\n\"USER\"=\"2\"\r\n\"Pass\"=\"p\"\r\n",
+         "Windows Registry Editor Version 5.00\r\n[" + kKey +
+             "]\r\n\"User\"=\"1\"\r\n[hkey_current_user\\software\\orvel\\"
+             "orvelwddx]\r\n\"USER\"=\"2\"\r\n\"Pass\"=\"p\"\r\n",
          {{"User", TRegValue::String("2")}, {"Pass", TRegValue::String("p")}}},
         {"a backslash before another character stays",
          "Windows Registry Editor Version 5.00\r\n[" + kKey + "]\r\n\"Path\"=\"C:\\temp\"\r\n",
@@ -118,8 +119,9 @@ TEST(RegistryFile, WritesCrLfUtf8WithEscapes)
     key.Set("User", TRegValue::String("a\"b\\c \xC3\xA4"));
     key.Set("C", TRegValue::Dword(0xFFFFFFFF));
     key.Set("", TRegValue::String("d"));
-    EXPECT_EQ(FormatRegFile(file), "Windows Registry Editor Version 5.00\r\n\r\n[" + kKey +
-                                       "]\r\n\"User\"=\"a\\\"b\\\\c \xC3\xA4\"\r\n\"C\"=dword:ffffffff\r\n@=\"d\"\r\n\r\n");
+    EXPECT_EQ(FormatRegFile(file),
+              "Windows Registry Editor Version 5.00\r\n\r\n[" + kKey +
+                  "]\r\n\"User\"=\"a\\\"b\\\\c \xC3\xA4\"\r\n\"C\"=dword:ffffffff\r\n@=\"d\"\r\n\r\n");
 }
 
 // Each test in a folder of its own, removed afterwards.
@@ -128,9 +130,8 @@ class RegistryStore : public ::testing::Test
 protected:
     void SetUp() override
     {
-        Folder = fs::temp_directory_path() /
-                 ("orvel-registry-" + std::to_string(::getpid()) + "-" +
-                  ::testing::UnitTest::GetInstance()->current_test_info()->name());
+        Folder = fs::temp_directory_path() / ("orvel-registry-" + std::to_string(::getpid()) + "-" +
+                                              ::testing::UnitTest::GetInstance()->current_test_info()->name());
         fs::remove_all(Folder);
         File = (Folder / "OrvelWddx" / "user.reg").string();
     }

@@ -22,6 +22,7 @@
 #include <QPushButton>
 #include <QRadioButton>
 #include <QSignalSpy>
+#include <QTabBar>
 #include <QTabWidget>
 #include <QTemporaryDir>
 #include <QTest>
@@ -117,8 +118,7 @@ private:
         const std::vector<test::Request> requests = Proxy->Requests();
         const auto auth = requests.back().Headers.find("proxy-authorization");
         return u"proxy "_s + QString::fromStdString(requests.back().RequestLine) +
-               (auth != requests.back().Headers.end() ? u" with "_s + QString::fromStdString(auth->second)
-                                                      : QString());
+               (auth != requests.back().Headers.end() ? u" with "_s + QString::fromStdString(auth->second) : QString());
     }
 
 public slots:
@@ -263,9 +263,12 @@ private slots:
 
         // Label, caption, the control it focuses, the accessible name a screen reader gets.
         const std::vector<std::tuple<const char*, QString, const char*>> labels = {
-            {"LabelProxyHost", u"&Host:"_s, "EditProxyHost"},     {"LabelProxyPort", u"Por&t:"_s, "EditProxyPort"},
-            {"LabelProxyUser", u"Benutzernam&e:"_s, "EditProxyUser"}, {"LabelProxyPass", u"Pass&wort:"_s, "EditProxyPass"},
-            {"LabelUser", u"Ben&utzername:"_s, "EditUser"},      {"LabelPass", u"&Passwort:"_s, "EditPass"},
+            {"LabelProxyHost", u"&Host:"_s, "EditProxyHost"},
+            {"LabelProxyPort", u"Por&t:"_s, "EditProxyPort"},
+            {"LabelProxyUser", u"Benutzernam&e:"_s, "EditProxyUser"},
+            {"LabelProxyPass", u"Pass&wort:"_s, "EditProxyPass"},
+            {"LabelUser", u"Ben&utzername:"_s, "EditUser"},
+            {"LabelPass", u"&Passwort:"_s, "EditPass"},
         };
         for (const auto& [name, caption, buddy] : labels) {
             auto* label = Child<QLabel>(window, name);
@@ -312,8 +315,8 @@ private slots:
     {
         TFormMain window;
         QCOMPARE(Stored(), kHeader + "\r\n"); // the key is created at once
-        for (const char* name : {"EditUser", "EditPass", "EditProxyHost", "EditProxyPort", "EditProxyUser",
-                                 "EditProxyPass"})
+        for (const char* name :
+             {"EditUser", "EditPass", "EditProxyHost", "EditProxyPort", "EditProxyUser", "EditProxyPass"})
             QCOMPARE(Edit(window, name)->text(), QString());
         QCOMPARE(window.CurrentSSLMode(), 0);
         QCOMPARE(window.LandText(), u"DE"_s);
@@ -478,10 +481,9 @@ private slots:
         QTest::addColumn<QByteArray>("written");
         QTest::newRow("DE") << QByteArray("dword:00000000") << u"DE"_s << QByteArray("dword:00000000");
         QTest::newRow("AT") << QByteArray("dword:00000001") << u"AT"_s << QByteArray("dword:00000001");
-        QTest::newRow("above 1 is the last") << QByteArray("dword:00000007") << u"AT"_s
-                                             << QByteArray("dword:00000001");
-        QTest::newRow("negative selects none") << QByteArray("dword:ffffffff") << QString()
-                                               << QByteArray("dword:ffffffff");
+        QTest::newRow("above 1 is the last") << QByteArray("dword:00000007") << u"AT"_s << QByteArray("dword:00000001");
+        QTest::newRow("negative selects none")
+            << QByteArray("dword:ffffffff") << QString() << QByteArray("dword:ffffffff");
         QTest::newRow("a text is unreadable") << QByteArray("\"1\"") << u"DE"_s << QByteArray("dword:00000000");
     }
     void country()
@@ -556,8 +558,9 @@ private slots:
 
     void unknownValuesAndKeysAreKept()
     {
-        Store("Windows Registry Editor Version 5.00\r\n\r\n[HKEY_CURRENT_USER\\Software\\Other]\r\n\"A\"=\"1\"\r\n\r\n" +
-              kHeader.substr(kHeader.find('[')) + "\"Extra\"=hex(2):41,00,00,00\r\n\"User\"=\"anna\"\r\n");
+        Store(
+            "Windows Registry Editor Version 5.00\r\n\r\n[HKEY_CURRENT_USER\\Software\\Other]\r\n\"A\"=\"1\"\r\n\r\n" +
+            kHeader.substr(kHeader.find('[')) + "\"Extra\"=hex(2):41,00,00,00\r\n\"User\"=\"anna\"\r\n");
         TFormMain window;
         CloseQuery(window);
         const std::string stored = Stored();
@@ -652,6 +655,25 @@ private slots:
         QTRY_COMPARE(QApplication::focusWidget(), Edit(window, "EditProxyPort"));
         QTest::keyClick(&window, Qt::Key_U, Qt::AltModifier);
         QTRY_COMPARE(QApplication::focusWidget(), Edit(window, "EditUser"));
+    }
+
+    void tabFollowsTheLayout()
+    {
+        TFormMain window;
+        window.show();
+        QApplication::setActiveWindow(&window);
+        QVERIFY(QTest::qWaitForWindowActive(&window));
+        Edit(window, "EditProxyHost")->setFocus();
+        QStringList order{QApplication::focusWidget()->objectName()};
+        for (int i = 0; i < 9; ++i) {
+            QTest::keyClick(QApplication::focusWidget(), Qt::Key_Tab);
+            QWidget* focus = QApplication::focusWidget();
+            // The page control's tab row takes the focus for it.
+            order << (qobject_cast<QTabBar*>(focus) ? focus->parentWidget()->objectName() : focus->objectName());
+        }
+        QCOMPARE(order, (QStringList{u"EditProxyHost"_s, u"EditProxyPort"_s, u"EditProxyUser"_s, u"EditProxyPass"_s,
+                                     u"EditUser"_s, u"EditPass"_s, u"CheckBoxSSL"_s, u"LabelOrvelWddx2"_s,
+                                     u"PageControlTarvik"_s, u"RadioButtonDE"_s}));
     }
 
     void keyPreviewSeesEveryKeyOnce()
