@@ -127,7 +127,8 @@ TFormMain::~TFormMain() = default;
 void TFormMain::FormCreate()
 {
     // 1. The window's own objects, only when the program was started directly.
-    if (ComServer().StartMode() == TStartMode::Standalone)
+    const bool standalone = ComServer().StartMode() == TStartMode::Standalone;
+    if (standalone)
         CreateObjects();
 
     // 2. Captions with line breaks; the result labels belong to the panels.
@@ -143,8 +144,8 @@ void TFormMain::FormCreate()
     ShowInfoUrl();
     SetLinkColour(QApplication::palette().color(QPalette::Link));
 
-    // 3. and 4. The settings, when the key opens.
-    if (SettingsKey->OpenKey(kSettingsKey, true))
+    // 3. and 4. The settings, when the key opens. A server started by a client leaves the user's files alone.
+    if (SettingsKey->OpenKey(kSettingsKey, standalone))
         ReadSettings();
 
     // 5.
@@ -299,7 +300,8 @@ bool TFormMain::FormCloseQuery()
 void TFormMain::closeEvent(QCloseEvent* Event)
 {
     const bool hadObjects = static_cast<bool>(TarvikObject);
-    const WideString hostWddx = hadObjects ? TarvikObject->Host() : WideString();
+    const WideString tarvikHost = hadObjects ? TarvikObject->Host() : WideString();
+    const WideString addressHost = hadObjects ? AddressObject->Host() : WideString();
     Guarded(this, [this] { FormCloseQuery(); });
     if (TerminateApplication()) {
         Event->accept();
@@ -312,8 +314,8 @@ void TFormMain::closeEvent(QCloseEvent* Event)
         if (!hadObjects)
             return;
         CreateObjects();
-        TarvikObject->SetHost(hostWddx);
-        AddressObject->SetHost(hostWddx);
+        TarvikObject->SetHost(tarvikHost);
+        AddressObject->SetHost(addressHost);
         EditProxyChange();
     });
 }

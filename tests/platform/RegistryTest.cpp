@@ -1,16 +1,14 @@
 #include "platform/Registry.h"
 #include "support/Environment.h"
+#include "support/FileSizeLimit.h"
 
 #include <gtest/gtest.h>
 
 #include <algorithm>
-#include <csignal>
 #include <cstdlib>
 #include <filesystem>
 #include <fstream>
 #include <sstream>
-
-#include <sys/resource.h>
 
 namespace orvel {
 namespace {
@@ -234,17 +232,11 @@ TEST_F(RegistryStore, AFailedWriteLeavesTheEarlierFile)
     registry.WriteString("User", "kept");
     const std::string before = Stored();
 
-    // A disk that is full for anything longer than the file is now.
-    std::signal(SIGXFSZ, SIG_IGN);
-    rlimit previous{};
-    ::getrlimit(RLIMIT_FSIZE, &previous);
-    rlimit small = previous;
-    small.rlim_cur = before.size();
-    ::setrlimit(RLIMIT_FSIZE, &small);
-    EXPECT_THROW(registry.WriteString("User", "a longer name than before"), RegistryError);
-    ::setrlimit(RLIMIT_FSIZE, &previous);
-    std::signal(SIGXFSZ, SIG_DFL);
-
+    {
+        // A disk that is full for anything longer than the file is now.
+        test::ScopedFileSizeLimit full(before.size());
+        EXPECT_THROW(registry.WriteString("User", "a longer name than before"), RegistryError);
+    }
     EXPECT_EQ(Stored(), before);
     EXPECT_EQ(Entries(), std::vector<fs::path>{"user.reg"});
 }

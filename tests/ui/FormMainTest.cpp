@@ -4,6 +4,7 @@
 #include "platform/Config.h"
 #include "platform/Error.h"
 #include "server/OrvelWddx_TLB.h"
+#include "support/FileSizeLimit.h"
 #include "support/FixtureServer.h"
 #include "ui/OrvelUtils.h"
 #include "ui/OrvelWddxFormMain.h"
@@ -28,12 +29,9 @@
 #include <QTest>
 #include <QTimer>
 
-#include <csignal>
 #include <fstream>
 #include <memory>
 #include <sstream>
-
-#include <sys/resource.h>
 
 using namespace Qt::StringLiterals;
 
@@ -527,17 +525,11 @@ private slots:
         Edit(window, "EditUser")->setText(QString(3000, u'x'));
         Edit(window, "EditProxyHost")->clear();
 
-        // A disk with no room for a file larger than the one there now.
-        std::signal(SIGXFSZ, SIG_IGN);
-        rlimit previous{};
-        ::getrlimit(RLIMIT_FSIZE, &previous);
-        rlimit small = previous;
-        small.rlim_cur = before.size();
-        ::setrlimit(RLIMIT_FSIZE, &small);
-        CloseQuery(window);
-        ::setrlimit(RLIMIT_FSIZE, &previous);
-        std::signal(SIGXFSZ, SIG_DFL);
-
+        {
+            // A disk with no room for a file larger than the one there now.
+            test::ScopedFileSizeLimit full(before.size());
+            CloseQuery(window);
+        }
         QCOMPARE(Stored(), before);
         QCOMPARE(QDir(Home->filePath(u"OrvelWddx"_s)).entryList(QDir::Files), QStringList{u"user.reg"_s});
     }
@@ -629,6 +621,13 @@ private slots:
             QCOMPARE(Server->ObjectCount(), 0);
         }
         QCOMPARE(Stored(), before);
+
+        QFile::remove(QString::fromStdString(File()));
+        {
+            TFormMain window;
+            QCOMPARE(Edit(window, "EditUser")->text(), u"demo"_s);
+        }
+        QVERIFY(!QFile::exists(QString::fromStdString(File())));
     }
 
     void enterStartsTheDefaultButtonOfTheGroupWithTheFocus()
