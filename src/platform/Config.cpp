@@ -5,6 +5,9 @@
 namespace orvel::config {
 namespace {
 
+// The WDDX service and the web services run on the same host.
+constexpr char kServiceHost[] = "wddx.orvel.de";
+
 std::string FromEnvironment(const char* variable, const char* fallback)
 {
     const char* value = std::getenv(variable);
@@ -15,7 +18,7 @@ std::string FromEnvironment(const char* variable, const char* fallback)
 
 std::string WddxHost()
 {
-    return FromEnvironment("ORVELWDDX_HOST", "wddx.orvel.de");
+    return FromEnvironment("ORVELWDDX_HOST", kServiceHost);
 }
 
 std::string RootStore()
@@ -27,6 +30,16 @@ std::string ViesUrl()
 {
     // VIES redirects plain HTTP to HTTPS, so only the secure endpoint answers.
     return FromEnvironment("ORVELWDDX_VIES_URL", "https://ec.europa.eu/taxation_customs/vies/services/checkVatService");
+}
+
+std::string WebHost()
+{
+    return FromEnvironment("ORVELWDDX_WEB_HOST", kServiceHost);
+}
+
+std::string InfoUrl()
+{
+    return FromEnvironment("ORVELWDDX_INFO_URL", "file://" ORVEL_README_FILE);
 }
 
 } // namespace orvel::config

@@ -2,7 +2,7 @@
 
 namespace orvel {
 
-int32_t StrToIntDef(std::string_view text, int32_t Default)
+std::optional<int32_t> TryStrToInt(std::string_view text)
 {
     size_t i = 0;
     while (i < text.size() && text[i] == ' ')
@@ -19,7 +19,7 @@ int32_t StrToIntDef(std::string_view text, int32_t Default)
         i += 2;
     }
     if (i == text.size())
-        return Default;
+        return std::nullopt;
     // Hexadecimal spans the full 32 bits ("$FFFFFFFF" is -1); decimal stops at the signed range.
     const uint64_t limit = base == 16 ? 0xFFFFFFFFull : negative ? 0x80000000ull : 0x7FFFFFFFull;
     uint64_t value = 0;
@@ -33,15 +33,20 @@ int32_t StrToIntDef(std::string_view text, int32_t Default)
         else if (base == 16 && c >= 'A' && c <= 'F')
             digit = unsigned(c - 'A' + 10);
         else
-            return Default;
+            return std::nullopt;
         value = value * base + digit;
         if (value > limit)
-            return Default;
+            return std::nullopt;
     }
     uint32_t bits = static_cast<uint32_t>(value);
     if (negative)
         bits = 0u - bits;
     return static_cast<int32_t>(bits);
+}
+
+int32_t StrToIntDef(std::string_view text, int32_t Default)
+{
+    return TryStrToInt(text).value_or(Default);
 }
 
 } // namespace orvel

@@ -1,5 +1,6 @@
 #include "server/Registration.h"
 
+#include "platform/Registry.h"
 #include "platform/Text.h"
 #include "server/Introspection.h"
 
@@ -37,23 +38,6 @@ QString WriteAtomically(const TRegistrationFile& File)
         file.write(File.Content.data(), qint64(File.Content.size())) != qint64(File.Content.size()) || !file.commit())
         return file.errorString();
     return {};
-}
-
-// A registry string value in .reg text.
-std::string RegString(std::string_view value)
-{
-    std::string out = "\"";
-    for (char c : value) {
-        if (c == '\\' || c == '"')
-            out.push_back('\\');
-        out.push_back(c);
-    }
-    return out + "\"";
-}
-
-std::string RegKey(const std::string& key, std::string_view value)
-{
-    return "[HKEY_CLASSES_ROOT\\" + key + "]\r\n@=" + RegString(value) + "\r\n\r\n";
 }
 
 bool NeedsQuoting(const std::string& path)
@@ -107,21 +91,25 @@ std::vector<TRegistrationFile> ClassFiles(const TComServer& Server, const std::s
                                           const std::string& DataHome)
 {
     const TTypeLibrary& library = Server.TypeLibrary();
-    std::string entries = "Windows Registry Editor Version 5.00\r\n\r\n";
+    TRegFile entries;
+    auto add = [&entries](const std::string& key, std::string_view value) {
+        entries.FindOrAdd("HKEY_CLASSES_ROOT\\" + key).Set("", TRegValue::String(std::string(value)));
+    };
     std::vector<TRegistrationFile> services;
     for (const auto& factory : Server.Factories()) {
         const std::string clsid(factory->CoClass().Guid);
         const std::string& progId = factory->ProgID();
         const std::string_view description = factory->CoClass().HelpString;
-        entries += RegKey("CLSID\\" + clsid, description);
-        entries += RegKey("CLSID\\" + clsid + "\\LocalServer32", LocalServerPath(ProgramPath));
-        entries += RegKey(progId, description);
-        entries += RegKey(progId + "\\Clsid", clsid);
-        entries += RegKey("CLSID\\" + clsid + "\\ProgID", progId);
+        add("CLSID\\" + clsid, description);
+        add("CLSID\\" + clsid + "\\LocalServer32", LocalServerPath(ProgramPath));
+        add(progId, description);
+        add(progId + "\\Clsid", clsid);
+        add("CLSID\\" + clsid + "\\ProgID", progId);
         services.push_back({DataHome + "/dbus-1/services/" + progId + ".service",
                             "[D-BUS Service]\nName=" + progId + "\nExec=" + ExecCommand(ProgramPath) + "\n"});
     }
-    std::vector<TRegistrationFile> files{{DataHome + "/" + std::string(library.Name) + "/classes.reg", entries}};
+    std::vector<TRegistrationFile> files{
+        {DataHome + "/" + std::string(library.Name) + "/classes.reg", FormatRegFile(entries)}};
     files.insert(files.end(), services.begin(), services.end());
     return files;
 }

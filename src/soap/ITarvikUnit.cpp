@@ -2,7 +2,7 @@
 
 #include "soap/RpcCall.h"
 
-namespace orvel {
+namespace orvel::ITarvikUnit {
 namespace {
 
 const std::string kNamespace = "urn:TarvikIntf-ITarvik";
@@ -109,4 +109,4 @@ std::shared_ptr<ITarvik> GetITarvik(std::shared_ptr<SoapClient> HTTPRIO)
     return std::make_shared<TarvikPort>(HTTPRIO ? std::move(HTTPRIO) : std::make_shared<SoapClient>());
 }
 
-} // namespace orvel
+} // namespace orvel::ITarvikUnit

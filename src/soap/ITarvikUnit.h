@@ -10,7 +10,8 @@
 #include <cstdint>
 #include <memory>
 
-namespace orvel {
+// In a namespace of its own: the automation interface of the window's own objects has the same name.
+namespace orvel::ITarvikUnit {
 
 class ITarvik
 {
@@ -41,4 +42,4 @@ public:
 // the object alive. Without an object a new one is made.
 std::shared_ptr<ITarvik> GetITarvik(std::shared_ptr<SoapClient> HTTPRIO);
 
-} // namespace orvel
+} // namespace orvel::ITarvikUnit

@@ -16,5 +16,19 @@ TEST(Config, ViesUrlIsTheSecureEndpointUnlessTheVariableSetsOne)
     EXPECT_EQ(config::ViesUrl(), "http://127.0.0.1:8080/checkVatService");
 }
 
+TEST(Config, WindowDefaultsGiveWayToTheirVariables)
+{
+    {
+        test::ScopedEnvironment host("ORVELWDDX_WEB_HOST", nullptr);
+        test::ScopedEnvironment info("ORVELWDDX_INFO_URL", nullptr);
+        EXPECT_EQ(config::WebHost(), config::WddxHost());
+        EXPECT_TRUE(config::InfoUrl().starts_with("file:///")) << config::InfoUrl();
+    }
+    test::ScopedEnvironment host("ORVELWDDX_WEB_HOST", "127.0.0.1:8591");
+    test::ScopedEnvironment info("ORVELWDDX_INFO_URL", "http://127.0.0.1:8591/");
+    EXPECT_EQ(config::WebHost(), "127.0.0.1:8591");
+    EXPECT_EQ(config::InfoUrl(), "http://127.0.0.1:8591/");
+}
+
 } // namespace
 } // namespace orvel

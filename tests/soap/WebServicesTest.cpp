@@ -13,6 +13,9 @@
 namespace orvel {
 namespace {
 
+using ITarvikUnit::GetITarvik;
+using ITarvikUnit::ITarvik;
+
 using test::WebValue;
 
 const WideString kUser = u"anna";

@@ -1,0 +1,501 @@
+#include "ui/OrvelWddxFormMain.h"
+
+#include "platform/Codepage.h"
+#include "platform/Config.h"
+#include "platform/StrToInt.h"
+#include "server/Startup.h"
+#include "ui/OrvelUtils.h"
+#include "ui_OrvelWddxFormMain.h"
+
+#include <QApplication>
+#include <QButtonGroup>
+#include <QCloseEvent>
+#include <QComboBox>
+#include <QDesktopServices>
+#include <QKeyEvent>
+#include <QMouseEvent>
+#include <QPalette>
+#include <QPushButton>
+#include <QScreen>
+#include <QUrl>
+
+namespace orvel {
+
+using namespace Qt::StringLiterals;
+
+namespace {
+
+constexpr char kSettingsKey[] = "\\Software\\Orvel\\OrvelWddx";
+constexpr int kClientWidth = 615;
+constexpr int kClientHeight = 642;
+
+// Captions keep the CR LF of their texts; Qt breaks lines at LF alone.
+QString Caption(const char* Utf8)
+{
+    return QString::fromUtf8(Utf8).replace(u"\r\n"_s, u"\n"_s);
+}
+
+QString FromStored(const std::string& Utf8)
+{
+    return QString::fromStdString(Utf8);
+}
+
+std::string ToStored(const QString& Text)
+{
+    return Text.toStdString();
+}
+
+bool Contains(const QWidget* Outer, const QWidget* Inner)
+{
+    return Inner && (Inner == Outer || Outer->isAncestorOf(Inner));
+}
+
+} // namespace
+
+int32_t SSLModeOf(bool SSL, bool IgnoreInvalidCerts)
+{
+    if (!SSL)
+        return 0;
+    return IgnoreInvalidCerts ? 2 : 1;
+}
+
+QString ProxyPortText(int32_t StoredPort)
+{
+    return StoredPort == 0 ? QString() : QString::number(StoredPort);
+}
+
+int32_t ProxyPortValue(const QString& Text)
+{
+    return StrToIntDef(Text.toStdString(), 0);
+}
+
+QString WithoutAccessKeys(QString Caption)
+{
+    return Caption.remove(u'&');
+}
+
+bool ProxyPortKeyPasses(const QString& Text, Qt::KeyboardModifiers Modifiers)
+{
+    if (Modifiers & (Qt::ControlModifier | Qt::AltModifier | Qt::MetaModifier))
+        return true;
+    if (Text.isEmpty() || !Text.at(0).isPrint())
+        return true;
+    return Text.size() == 1 && Text.at(0) >= u'0' && Text.at(0) <= u'9';
+}
+
+TDefaultButton DefaultButtonFor(TGroup Group, int TarvikTab)
+{
+    switch (Group) {
+    case TGroup::Tarvik:
+        return TarvikTab == 1 ? TDefaultButton::TarvikSearch : TDefaultButton::Tarvik;
+    case TGroup::Address:
+        return TDefaultButton::Address;
+    case TGroup::UStID:
+        return TDefaultButton::UStID;
+    }
+    return TDefaultButton::Tarvik;
+}
+
+TFormMain::TFormMain(std::unique_ptr<TRegistry> Registry, QWidget* Parent)
+    : QWidget(Parent), FUi(std::make_unique<Ui::TFormMain>()), SettingsKey(std::move(Registry))
+{
+    FUi->setupUi(this);
+    // A fixed frame with a system menu and a minimise button, no maximise.
+    setWindowFlags(Qt::Window | Qt::CustomizeWindowHint | Qt::WindowTitleHint | Qt::WindowSystemMenuHint |
+                   Qt::WindowMinimizeButtonHint | Qt::WindowCloseButtonHint | Qt::MSWindowsFixedSizeDialogHint);
+    setFixedSize(kClientWidth, kClientHeight);
+    if (const QScreen* screen = this->screen())
+        move(screen->availableGeometry().center() - rect().center());
+
+    auto* land = new QButtonGroup(this);
+    land->setObjectName(u"ButtonGroupLand"_s);
+    land->addButton(FUi->RadioButtonDE, 0);
+    land->addButton(FUi->RadioButtonAT, 1);
+
+    for (QLineEdit* edit : {FUi->EditProxyHost, FUi->EditProxyPort, FUi->EditProxyUser, FUi->EditProxyPass})
+        connect(edit, &QLineEdit::textChanged, this, [this] { Guarded(this, [this] { EditProxyChange(); }); });
+    connect(FUi->CheckBoxSSL, &QCheckBox::clicked, this, [this] { Guarded(this, [this] { CheckBoxSSLClick(); }); });
+    connect(qApp, &QApplication::focusChanged, this, &TFormMain::FocusChanged);
+    // Key preview: the window sees the keys of all its controls first.
+    PreviewKeys(this);
+
+    Guarded(this, [this] { FormCreate(); });
+}
+
+TFormMain::~TFormMain() = default;
+
+void TFormMain::FormCreate()
+{
+    // 1. The window's own objects, only when the program was started directly.
+    const bool standalone = ComServer().StartMode() == TStartMode::Standalone;
+    if (standalone)
+        CreateObjects();
+
+    // 2. Captions with line breaks; the result labels belong to the panels.
+    FUi->LabelOrvelWddx1->setText(Caption("Für Informationen zu\r\ndiesem Tool klicken\r\nSie bitte auf:"));
+    for (const char* name : {"LabelTarvikResult", "LabelAddressResult"})
+        if (auto* label = findChild<QLabel*>(QString::fromLatin1(name)))
+            label->setText(Caption("Ergebnis\r\nals Zahl:"));
+    for (const char* name : {"LabelTarvikResulttext", "LabelAddressResulttext"})
+        if (auto* label = findChild<QLabel*>(QString::fromLatin1(name)))
+            label->setText(Caption("Ergebnis\r\nals Text:"));
+    // The address in full as the tooltip; the label shows as much of it as its place holds.
+    FUi->LabelOrvelWddx2->setToolTip(QString::fromStdString(config::InfoUrl()));
+    ShowInfoUrl();
+    SetLinkColour(QApplication::palette().color(QPalette::Link));
+
+    // 3. and 4. The settings, when the key opens. A server started by a client leaves the user's files alone.
+    if (SettingsKey->OpenKey(kSettingsKey, standalone))
+        ReadSettings();
+
+    // 5.
+    CheckBoxSSLClick();
+
+    // 6.
+    RepeatWddxTarvik = false;
+    RepeatWddxAddress = false;
+    RepeatWebTarvik = false;
+    RepeatWebAddress = false;
+
+    if (auto* blz = findChild<QWidget*>(u"EditBlz"_s))
+        blz->setFocus();
+}
+
+void TFormMain::CreateObjects()
+{
+    TarvikObject = CoTarvik::Create();
+    TarvikServiceObject = std::make_shared<SoapClient>();
+    TarvikService = ITarvikUnit::GetITarvik(TarvikServiceObject);
+    AddressObject = CoAddress::Create();
+    AddressServiceObject = std::make_shared<SoapClient>();
+    AddressService = GetIAddress3(AddressServiceObject);
+    UStIDObject = CoUStID::Create();
+}
+
+void TFormMain::ReadSettings()
+{
+    // Each value under its own guard: one bad value leaves the others alone.
+    const TRegistry& key = *SettingsKey;
+    auto readText = [&key](const char* name, QLineEdit* edit) {
+        try {
+            edit->setText(FromStored(key.ReadString(name)));
+        } catch (const std::exception&) {
+            edit->clear();
+        }
+    };
+    auto readBox = [&key](const char* name, QCheckBox* box) {
+        try {
+            box->setChecked(key.ReadBool(name));
+        } catch (const std::exception&) {
+            box->setChecked(false);
+        }
+    };
+
+    readText("User", FUi->EditUser);
+    readText("Pass", FUi->EditPass);
+    readBox("SSL", FUi->CheckBoxSSL);
+    readBox("IgnoreInvalidCerts", FUi->CheckBoxIgnoreInvalidCerts);
+    readText("ProxyHost", FUi->EditProxyHost);
+    try {
+        FUi->EditProxyPort->setText(ProxyPortText(key.ReadInteger("ProxyPort")));
+    } catch (const std::exception&) {
+        FUi->EditProxyPort->clear();
+    }
+    readText("ProxyUser", FUi->EditProxyUser);
+    readText("ProxyPass", FUi->EditProxyPass);
+
+    std::string hostWddx;
+    try {
+        hostWddx = key.ReadString("HostWddx");
+    } catch (const std::exception&) {
+        hostWddx.clear();
+    }
+    ApplyHostWddx(hostWddx);
+
+    try {
+        HostWeb = Narrow(FromUtf8(key.ReadString("HostWeb")));
+    } catch (const std::exception&) {
+        HostWeb.clear();
+    }
+    if (HostWeb.empty())
+        HostWeb = config::WebHost();
+
+    try {
+        DoWeb = key.ReadBool("DoWeb");
+    } catch (const std::exception&) {
+        DoWeb = false;
+    }
+
+    int32_t land = 0;
+    try {
+        land = key.ReadInteger("C");
+    } catch (const std::exception&) {
+        land = 0;
+    }
+    if (land < 0) {
+        // No item selected; an exclusive group would not let go of its last one.
+        FUi->RadioButtonDE->group()->setExclusive(false);
+        FUi->RadioButtonDE->setChecked(false);
+        FUi->RadioButtonAT->setChecked(false);
+        FUi->RadioButtonDE->group()->setExclusive(true);
+    } else {
+        (land >= 1 ? FUi->RadioButtonAT : FUi->RadioButtonDE)->setChecked(true);
+    }
+}
+
+void TFormMain::ApplyHostWddx(const std::string& Stored)
+{
+    const WideString fallback = Widen(config::WddxHost());
+    auto apply = [&](auto& object) {
+        if (!object)
+            return;
+        try {
+            object->SetHost(FromUtf8(Stored));
+            if (object->Host().empty())
+                object->SetHost(fallback);
+        } catch (const std::exception&) {
+            object->SetHost(fallback);
+        }
+    };
+    apply(TarvikObject);
+    apply(AddressObject);
+}
+
+void TFormMain::WriteSettings()
+{
+    // One guard for all: the first write that fails ends the writing, and the values after it stay as they were.
+    try {
+        TRegistry& key = *SettingsKey;
+        key.WriteString("User", ToStored(FUi->EditUser->text()));
+        key.WriteString("Pass", ToStored(FUi->EditPass->text()));
+        key.WriteBool("SSL", FUi->CheckBoxSSL->isChecked());
+        key.WriteBool("IgnoreInvalidCerts", FUi->CheckBoxIgnoreInvalidCerts->isChecked());
+        key.WriteString("ProxyHost", ToStored(FUi->EditProxyHost->text()));
+        key.WriteInteger("ProxyPort", ProxyPortValue(FUi->EditProxyPort->text()));
+        key.WriteString("ProxyUser", ToStored(FUi->EditProxyUser->text()));
+        key.WriteString("ProxyPass", ToStored(FUi->EditProxyPass->text()));
+        if (TarvikObject)
+            key.WriteString("HostWddx", ToUtf8(TarvikObject->Host()));
+        key.WriteString("HostWeb", ToUtf8(Widen(HostWeb)));
+        key.WriteBool("DoWeb", DoWeb);
+        key.WriteInteger("C", FUi->RadioButtonDE->group()->checkedId());
+    } catch (const std::exception&) {
+    }
+}
+
+bool TFormMain::FormCloseQuery()
+{
+    WriteSettings();
+    SettingsKey->CloseKey();
+    TarvikObject = {};
+    TarvikService.reset();
+    TarvikServiceObject.reset();
+    AddressObject = {};
+    AddressService.reset();
+    AddressServiceObject.reset();
+    UStIDObject = {};
+    return true;
+}
+
+void TFormMain::closeEvent(QCloseEvent* Event)
+{
+    const bool hadObjects = static_cast<bool>(TarvikObject);
+    const WideString tarvikHost = hadObjects ? TarvikObject->Host() : WideString();
+    const WideString addressHost = hadObjects ? AddressObject->Host() : WideString();
+    Guarded(this, [this] { FormCloseQuery(); });
+    if (TerminateApplication()) {
+        Event->accept();
+        return;
+    }
+    // The user keeps the window open for the clients: it gets its key, objects and proxies back as they were.
+    Event->ignore();
+    Guarded(this, [&] {
+        SettingsKey->OpenKey(kSettingsKey, true);
+        if (!hadObjects)
+            return;
+        CreateObjects();
+        TarvikObject->SetHost(tarvikHost);
+        AddressObject->SetHost(addressHost);
+        EditProxyChange();
+    });
+}
+
+int32_t TFormMain::CurrentSSLMode() const
+{
+    return SSLModeOf(FUi->CheckBoxSSL->isChecked(), FUi->CheckBoxIgnoreInvalidCerts->isChecked());
+}
+
+QString TFormMain::LandText() const
+{
+    const QAbstractButton* selected = FUi->RadioButtonDE->group()->checkedButton();
+    return selected ? WithoutAccessKeys(selected->text()) : QString();
+}
+
+TServiceSettings TFormMain::ServiceSettings() const
+{
+    return {HostWeb,
+            FUi->CheckBoxSSL->isChecked(),
+            FUi->EditProxyHost->text().toStdU16String(),
+            FUi->EditProxyPort->text().toStdU16String(),
+            FUi->EditProxyUser->text().toStdU16String(),
+            FUi->EditProxyPass->text().toStdU16String()};
+}
+
+bool TFormMain::EditProxyPortKeyPress(const QKeyEvent& Event) const
+{
+    return !ProxyPortKeyPasses(Event.text(), Event.modifiers());
+}
+
+void TFormMain::EditProxyChange()
+{
+    if (!TryStrToInt(FUi->EditProxyPort->text().toStdString()))
+        FUi->EditProxyPort->clear();
+    const bool proxy = !FUi->EditProxyHost->text().isEmpty() && !FUi->EditProxyPort->text().isEmpty();
+    const WideString host = proxy ? FUi->EditProxyHost->text().toStdU16String() : WideString();
+    const int32_t port = proxy ? ProxyPortValue(FUi->EditProxyPort->text()) : 0;
+    const WideString user = proxy ? FUi->EditProxyUser->text().toStdU16String() : WideString();
+    const WideString pass = proxy ? FUi->EditProxyPass->text().toStdU16String() : WideString();
+    if (TarvikObject)
+        TarvikObject->SetProxy(host, port, user, pass);
+    if (AddressObject)
+        AddressObject->SetProxy(host, port, user, pass);
+    if (UStIDObject)
+        UStIDObject->SetProxy(host, port, user, pass);
+}
+
+void TFormMain::CheckBoxSSLClick()
+{
+    FUi->CheckBoxIgnoreInvalidCerts->setEnabled(FUi->CheckBoxSSL->isChecked());
+}
+
+QPushButton* TFormMain::Button(TDefaultButton Which) const
+{
+    static const char* const names[] = {"ButtonTarvik", "ButtonTarvikSearch", "ButtonAddress", "ButtonUStID"};
+    return findChild<QPushButton*>(QString::fromLatin1(names[static_cast<int>(Which)]));
+}
+
+void TFormMain::GroupBoxEnter(QGroupBox* Sender)
+{
+    const TGroup group = Sender == FUi->GroupBoxTarvik    ? TGroup::Tarvik
+                         : Sender == FUi->GroupBoxAddress ? TGroup::Address
+                                                          : TGroup::UStID;
+    FDefaultButton = DefaultButtonFor(group, FUi->PageControlTarvik->currentIndex());
+    for (TDefaultButton which :
+         {TDefaultButton::Tarvik, TDefaultButton::TarvikSearch, TDefaultButton::Address, TDefaultButton::UStID})
+        if (QPushButton* button = Button(which))
+            button->setDefault(which == FDefaultButton);
+    if (auto* places = findChild<QComboBox*>(u"ComboBoxOrte"_s)) {
+        places->hidePopup();
+        if (places->currentIndex() < 0 && places->count() > 0)
+            places->setCurrentIndex(0);
+    }
+}
+
+void TFormMain::FocusChanged(QWidget* Old, QWidget* Now)
+{
+    Guarded(this, [&] {
+        for (QGroupBox* group : {FUi->GroupBoxTarvik, FUi->GroupBoxAddress, FUi->GroupBoxUStID})
+            if (Contains(group, Now) && !Contains(group, Old))
+                GroupBoxEnter(group);
+    });
+}
+
+void TFormMain::keyPressEvent(QKeyEvent* Event)
+{
+    if (Event->key() != Qt::Key_Return && Event->key() != Qt::Key_Enter) {
+        QWidget::keyPressEvent(Event);
+        return;
+    }
+    // A focused button takes Enter itself; elsewhere Enter starts the panel's default button.
+    QPushButton* button = qobject_cast<QPushButton*>(focusWidget());
+    if (!button)
+        button = Button(FDefaultButton);
+    if (button && button->isEnabled() && button->isVisible())
+        button->click();
+}
+
+void TFormMain::ShowInfoUrl()
+{
+    QLabel* link = FUi->LabelOrvelWddx2;
+    link->setText(link->fontMetrics().elidedText(link->toolTip(), Qt::ElideMiddle, link->contentsRect().width()));
+}
+
+void TFormMain::LabelOrvelWddx2Click()
+{
+    QDesktopServices::openUrl(QUrl(QString::fromStdString(config::InfoUrl())));
+}
+
+void TFormMain::LabelOrvelWddx2MouseEnter()
+{
+    SavedCursor = FUi->LabelOrvelWddx2->cursor();
+    FUi->LabelOrvelWddx2->setCursor(Qt::PointingHandCursor);
+    SetLinkColour(QColor(0, 0, 255));
+}
+
+void TFormMain::LabelOrvelWddx2MouseLeave()
+{
+    FUi->LabelOrvelWddx2->setCursor(SavedCursor);
+    // The desktop's colour for links stands for the hot-light colour.
+    SetLinkColour(QApplication::palette().color(QPalette::Link));
+}
+
+void TFormMain::SetLinkColour(const QColor& Colour)
+{
+    QPalette palette = FUi->LabelOrvelWddx2->palette();
+    palette.setColor(QPalette::WindowText, Colour);
+    FUi->LabelOrvelWddx2->setPalette(palette);
+}
+
+void TFormMain::PreviewKeys(QWidget* Widget)
+{
+    Widget->installEventFilter(this);
+    for (QWidget* child : Widget->findChildren<QWidget*>())
+        child->installEventFilter(this);
+}
+
+bool TFormMain::eventFilter(QObject* Watched, QEvent* Event)
+{
+    const QEvent::Type type = Event->type();
+    if (type == QEvent::ChildAdded) {
+        // Controls that a panel adds later are previewed as well.
+        if (auto* child = qobject_cast<QWidget*>(static_cast<QChildEvent*>(Event)->child()))
+            PreviewKeys(child);
+    } else if (type == QEvent::KeyRelease && Watched == QApplication::focusWidget()) {
+        // A key event travels up from the focused control; the window sees it once, at its first stop.
+        const auto* key = static_cast<QKeyEvent*>(Event);
+        if (!key->isAutoRepeat())
+            emit FormKeyUp(key->key(), key->modifiers());
+    }
+    if (Watched == FUi->EditProxyPort && type == QEvent::KeyPress)
+        return EditProxyPortKeyPress(*static_cast<QKeyEvent*>(Event));
+    if (Watched == FUi->LabelOrvelWddx2) {
+        switch (type) {
+        case QEvent::Enter:
+            LabelOrvelWddx2MouseEnter();
+            break;
+        case QEvent::Leave:
+            LabelOrvelWddx2MouseLeave();
+            break;
+        case QEvent::Resize:
+            ShowInfoUrl();
+            break;
+        case QEvent::MouseButtonRelease:
+            if (static_cast<QMouseEvent*>(Event)->button() == Qt::LeftButton)
+                LabelOrvelWddx2Click();
+            break;
+        case QEvent::KeyPress: {
+            const int key = static_cast<QKeyEvent*>(Event)->key();
+            if (key == Qt::Key_Return || key == Qt::Key_Enter || key == Qt::Key_Space) {
+                LabelOrvelWddx2Click();
+                return true;
+            }
+            break;
+        }
+        default:
+            break;
+        }
+    }
+    return QWidget::eventFilter(Watched, Event);
+}
+
+} // namespace orvel

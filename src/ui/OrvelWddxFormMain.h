@@ -1,0 +1,117 @@
+#pragma once
+// The main window: the connection settings, their load from and save to the per-user registry, the window's own
+// check objects and web-services proxies, and the frame the panels sit in. The panels reach the shared state
+// through the public members.
+
+#include "platform/Registry.h"
+#include "server/OrvelWddx_TLB.h"
+#include "soap/IAddress3Unit.h"
+#include "soap/ITarvikUnit.h"
+
+#include <QCursor>
+#include <QWidget>
+
+#include <cstdint>
+#include <memory>
+#include <string>
+
+class QGroupBox;
+class QPushButton;
+
+namespace Ui {
+class TFormMain;
+}
+
+namespace orvel {
+
+// The SSLMode of the objects for the two TLS boxes: 0 off, 1 with certificate enforcement, 2 accepting any.
+int32_t SSLModeOf(bool SSL, bool IgnoreInvalidCerts);
+// The port field's text for a stored port: 0 shows as an empty field.
+QString ProxyPortText(int32_t StoredPort);
+// The port stored for the field's text: a text that is not a whole number stores 0.
+int32_t ProxyPortValue(const QString& Text);
+// Whether a key reaches the port field: digits, keys without a printable character (Backspace) and key combinations
+// (Ctrl+V, whose paste goes through EditProxyChange).
+bool ProxyPortKeyPasses(const QString& Text, Qt::KeyboardModifiers Modifiers);
+// The caption of a radio item as a country: "&DE" gives "DE".
+QString WithoutAccessKeys(QString Caption);
+
+// The button that Enter starts, by the group the focus entered and the tab the account group shows.
+enum class TDefaultButton { Tarvik, TarvikSearch, Address, UStID };
+enum class TGroup { Tarvik, Address, UStID };
+TDefaultButton DefaultButtonFor(TGroup Group, int TarvikTab);
+
+class TFormMain : public QWidget
+{
+    Q_OBJECT
+
+public:
+    // Runs FormCreate. Registry is the settings store (the user's own file unless a caller passes another).
+    explicit TFormMain(std::unique_ptr<TRegistry> Registry = std::make_unique<TRegistry>(), QWidget* Parent = nullptr);
+    ~TFormMain() override;
+
+    // Operations of the frame that the panels use.
+    int32_t CurrentSSLMode() const;
+    // Empty when RadioGroupLand has no selected item (after a negative stored index).
+    QString LandText() const;
+    TDefaultButton DefaultButton() const { return FDefaultButton; }
+    // The settings the web-services proxies get before each call.
+    TServiceSettings ServiceSettings() const;
+
+    // The window's state shared by its panels; objects and proxies only in a standalone start.
+    ITarvik TarvikObject;
+    std::shared_ptr<SoapClient> TarvikServiceObject;
+    std::shared_ptr<ITarvikUnit::ITarvik> TarvikService;
+    std::string HostWeb;
+    IAddress AddressObject;
+    std::shared_ptr<SoapClient> AddressServiceObject;
+    std::shared_ptr<IAddress3> AddressService;
+    IUStID UStIDObject;
+    // The monitoring mode, off at every start.
+    int32_t PassCount = 0;
+    bool RepeatWddxTarvik = false;
+    bool RepeatWebTarvik = false;
+    bool RepeatWddxAddress = false;
+    bool RepeatWebAddress = false;
+    bool DoWeb = false;
+
+    // Saves the settings and releases the objects and proxies; closing is never refused.
+    bool FormCloseQuery();
+
+signals:
+    // Key preview: a key released anywhere in the window, before the control that has the focus sees it.
+    void FormKeyUp(int Key, Qt::KeyboardModifiers Modifiers);
+
+protected:
+    void closeEvent(QCloseEvent* Event) override;
+    void keyPressEvent(QKeyEvent* Event) override;
+    bool eventFilter(QObject* Watched, QEvent* Event) override;
+
+private:
+    void FormCreate();
+    void CreateObjects();
+    void ReadSettings();
+    void WriteSettings();
+    void ApplyHostWddx(const std::string& Stored);
+    // True when the key is discarded.
+    bool EditProxyPortKeyPress(const QKeyEvent& Event) const;
+    void EditProxyChange();
+    void CheckBoxSSLClick();
+    void GroupBoxEnter(QGroupBox* Sender);
+    void ShowInfoUrl();
+    void SetLinkColour(const QColor& Colour);
+    void LabelOrvelWddx2Click();
+    void LabelOrvelWddx2MouseEnter();
+    void LabelOrvelWddx2MouseLeave();
+    void FocusChanged(QWidget* Old, QWidget* Now);
+    void PreviewKeys(QWidget* Widget);
+    QPushButton* Button(TDefaultButton Which) const;
+
+    std::unique_ptr<Ui::TFormMain> FUi;
+    std::unique_ptr<TRegistry> SettingsKey;
+    QCursor SavedCursor;
+    TDefaultButton FDefaultButton = TDefaultButton::Tarvik;
+    bool FClosed = false;
+};
+
+} // namespace orvel

@@ -1,0 +1,755 @@
+// The main window against its real settings file, objects and a fixture server, offscreen.
+
+#include "platform/Codepage.h"
+#include "platform/Config.h"
+#include "platform/Error.h"
+#include "server/OrvelWddx_TLB.h"
+#include "support/FileSizeLimit.h"
+#include "support/FixtureServer.h"
+#include "ui/OrvelUtils.h"
+#include "ui/OrvelWddxFormMain.h"
+
+#include <QAccessible>
+#include <QApplication>
+#include <QButtonGroup>
+#include <QCheckBox>
+#include <QClipboard>
+#include <QDesktopServices>
+#include <QDir>
+#include <QGroupBox>
+#include <QLabel>
+#include <QLineEdit>
+#include <QMessageBox>
+#include <QPushButton>
+#include <QRadioButton>
+#include <QSignalSpy>
+#include <QTabBar>
+#include <QTabWidget>
+#include <QTemporaryDir>
+#include <QTest>
+#include <QTimer>
+
+#include <fstream>
+#include <memory>
+#include <sstream>
+
+using namespace Qt::StringLiterals;
+
+namespace orvel {
+namespace {
+
+const std::string kHeader = "Windows Registry Editor Version 5.00\r\n\r\n"
+                            "[HKEY_CURRENT_USER\\Software\\Orvel\\OrvelWddx]\r\n";
+
+// The file the window writes at close for these values, in the order it writes them.
+struct Written
+{
+    std::string User, Pass;
+    int SSL = 0, IgnoreInvalidCerts = 0;
+    std::string ProxyHost;
+    int ProxyPort = 0;
+    std::string ProxyUser, ProxyPass, HostWddx, HostWeb;
+    int DoWeb = 0;
+    unsigned C = 0;
+
+    std::string Values() const
+    {
+        auto dword = [](unsigned value) {
+            char text[16];
+            std::snprintf(text, sizeof text, "dword:%08x", value);
+            return std::string(text);
+        };
+        return "\"User\"=\"" + User + "\"\r\n\"Pass\"=\"" + Pass + "\"\r\n\"SSL\"=" + dword(unsigned(SSL)) +
+               "\r\n\"IgnoreInvalidCerts\"=" + dword(unsigned(IgnoreInvalidCerts)) + "\r\n\"ProxyHost\"=\"" +
+               ProxyHost + "\"\r\n\"ProxyPort\"=" + dword(unsigned(ProxyPort)) + "\r\n\"ProxyUser\"=\"" + ProxyUser +
+               "\"\r\n\"ProxyPass\"=\"" + ProxyPass + "\"\r\n\"HostWddx\"=\"" + HostWddx + "\"\r\n\"HostWeb\"=\"" +
+               HostWeb + "\"\r\n\"DoWeb\"=" + dword(unsigned(DoWeb)) + "\r\n\"C\"=" + dword(C) + "\r\n";
+    }
+};
+
+} // namespace
+
+class FormMainTest : public QObject
+{
+    Q_OBJECT
+
+private:
+    std::unique_ptr<TComServer> Server;
+    std::unique_ptr<QTemporaryDir> Home;
+    std::unique_ptr<test::FixtureServer> Direct; // the WDDX host of the objects
+    std::unique_ptr<test::FixtureServer> Proxy;  // stands in for an HTTP proxy
+    QList<QUrl> Opened;
+
+    std::string File() const { return Home->filePath(u"OrvelWddx/user.reg"_s).toStdString(); }
+    void Store(const std::string& Text) const
+    {
+        QDir().mkpath(Home->filePath(u"OrvelWddx"_s));
+        std::ofstream(File(), std::ios::binary) << Text;
+    }
+    std::string Stored() const
+    {
+        std::ifstream in(File(), std::ios::binary);
+        std::ostringstream text;
+        text << in.rdbuf();
+        return text.str();
+    }
+    template <class T> static T* Child(const QWidget& Window, const char* Name)
+    {
+        T* child = Window.findChild<T*>(QString::fromLatin1(Name));
+        if (!child)
+            qFatal("no control %s", Name);
+        return child;
+    }
+    static QLineEdit* Edit(const QWidget& Window, const char* Name) { return Child<QLineEdit>(Window, Name); }
+    static void CloseQuery(TFormMain& Window) { QVERIFY(Window.FormCloseQuery()); }
+
+    // Where a check of each object went: "direct", "proxy" or "" (nowhere).
+    QString TarvikRoute(TFormMain& Window)
+    {
+        Direct->ClearRequests();
+        Proxy->ClearRequests();
+        Window.TarvikObject->TestCc(u"u", u"p", u"4111111111111111");
+        if (!Direct->RequestLines().empty())
+            return u"direct"_s;
+        if (Proxy->RequestLines().empty())
+            return QString();
+        const std::vector<test::Request> requests = Proxy->Requests();
+        const auto auth = requests.back().Headers.find("proxy-authorization");
+        return u"proxy "_s + QString::fromStdString(requests.back().RequestLine) +
+               (auth != requests.back().Headers.end() ? u" with "_s + QString::fromStdString(auth->second) : QString());
+    }
+
+public slots:
+    // Stands in for the desktop's handler of the information page.
+    void Open(const QUrl& Url) { Opened.push_back(Url); }
+
+private slots:
+    void initTestCase()
+    {
+        Server = std::make_unique<TComServer>(OrvelWddxTypeLibrary());
+        RegisterClassFactories(*Server);
+        QDesktopServices::setUrlHandler(u"file"_s, this, "Open");
+        QDesktopServices::setUrlHandler(u"http"_s, this, "Open");
+    }
+    void cleanupTestCase()
+    {
+        QDesktopServices::unsetUrlHandler(u"file"_s);
+        QDesktopServices::unsetUrlHandler(u"http"_s);
+    }
+
+    void init()
+    {
+        Server->SetStartMode(TStartMode::Standalone);
+        Home = std::make_unique<QTemporaryDir>();
+        qputenv("XDG_CONFIG_HOME", Home->path().toUtf8());
+        Direct = std::make_unique<test::FixtureServer>();
+        Proxy = std::make_unique<test::FixtureServer>();
+        Direct->AnswerAlways(test::Reply::Ok("<wddxPacket/>"));
+        Proxy->AnswerAlways(test::Reply::Ok("<wddxPacket/>"));
+        qputenv("ORVELWDDX_HOST", QByteArray::fromStdString(Direct->HostPort()));
+        qunsetenv("ORVELWDDX_WEB_HOST");
+        qunsetenv("ORVELWDDX_INFO_URL");
+    }
+    void cleanup()
+    {
+        Direct.reset();
+        Proxy.reset();
+        Home.reset();
+    }
+
+    void sslMode_data()
+    {
+        QTest::addColumn<bool>("ssl");
+        QTest::addColumn<bool>("ignore");
+        QTest::addColumn<int>("mode");
+        QTest::newRow("off") << false << false << 0;
+        QTest::newRow("off, ignore ticked") << false << true << 0;
+        QTest::newRow("enforced") << true << false << 1;
+        QTest::newRow("any certificate") << true << true << 2;
+    }
+    void sslMode()
+    {
+        QFETCH(bool, ssl);
+        QFETCH(bool, ignore);
+        QFETCH(int, mode);
+        QCOMPARE(SSLModeOf(ssl, ignore), mode);
+    }
+
+    void proxyPort_data()
+    {
+        QTest::addColumn<QString>("text");
+        QTest::addColumn<int>("stored");
+        QTest::newRow("empty") << QString() << 0;
+        QTest::newRow("number") << u"8080"_s << 8080;
+        QTest::newRow("letters") << u"80a"_s << 0;
+        QTest::newRow("hexadecimal") << u"$1F"_s << 31;
+    }
+    void storedPortShown()
+    {
+        QCOMPARE(ProxyPortText(0), QString());
+        QCOMPARE(ProxyPortText(3128), u"3128"_s);
+    }
+    void proxyPort()
+    {
+        QFETCH(QString, text);
+        QFETCH(int, stored);
+        QCOMPARE(ProxyPortValue(text), stored);
+    }
+
+    void portKeys_data()
+    {
+        QTest::addColumn<QString>("text");
+        QTest::addColumn<int>("modifiers");
+        QTest::addColumn<bool>("passes");
+        QTest::newRow("digit") << u"7"_s << 0 << true;
+        QTest::newRow("Backspace") << u"\b"_s << 0 << true;
+        QTest::newRow("letter") << u"a"_s << 0 << false;
+        QTest::newRow("blank") << u" "_s << 0 << false;
+        QTest::newRow("minus") << u"-"_s << 0 << false;
+        QTest::newRow("another script's digit") << u"\u0663"_s << 0 << false;
+        QTest::newRow("arrow key") << QString() << 0 << true;
+        QTest::newRow("Ctrl+V") << u"v"_s << int(Qt::ControlModifier) << true;
+    }
+    void portKeys()
+    {
+        QFETCH(QString, text);
+        QFETCH(int, modifiers);
+        QFETCH(bool, passes);
+        QCOMPARE(ProxyPortKeyPasses(text, Qt::KeyboardModifiers(modifiers)), passes);
+    }
+
+    void defaultButton_data()
+    {
+        QTest::addColumn<int>("group");
+        QTest::addColumn<int>("tab");
+        QTest::addColumn<int>("button");
+        QTest::newRow("account check tab") << int(TGroup::Tarvik) << 0 << int(TDefaultButton::Tarvik);
+        QTest::newRow("search tab") << int(TGroup::Tarvik) << 1 << int(TDefaultButton::TarvikSearch);
+        QTest::newRow("address, search tab shown") << int(TGroup::Address) << 1 << int(TDefaultButton::Address);
+        QTest::newRow("VAT id") << int(TGroup::UStID) << 0 << int(TDefaultButton::UStID);
+    }
+    void defaultButton()
+    {
+        QFETCH(int, group);
+        QFETCH(int, tab);
+        QFETCH(int, button);
+        QCOMPARE(int(DefaultButtonFor(TGroup(group), tab)), button);
+    }
+
+    void frameControls()
+    {
+        TFormMain window;
+        QCOMPARE(window.objectName(), u"FormMain"_s);
+        QCOMPARE(window.windowTitle(), u"OrvelWddx"_s);
+        QCOMPARE(window.size(), QSize(615, 642));
+        QCOMPARE(window.minimumSize(), window.maximumSize());
+        QVERIFY(!(window.windowFlags() & Qt::WindowMaximizeButtonHint));
+        QVERIFY(window.windowFlags() & Qt::WindowMinimizeButtonHint);
+
+        const std::vector<std::pair<const char*, QString>> groups = {
+            {"GroupBoxProxy", u"Proxy-Server (leer lassen, wenn keiner verwendet werden soll)"_s},
+            {"GroupBoxUserPass", u"Benutzerangaben für Wddx-Server"_s},
+            {"GroupBoxOrvelWddx", u"OrvelWddx 3.2.2 / 06.01.2015"_s},
+            {"GroupBoxTarvik", u"Tarvik"_s},
+            {"RadioGroupLand", u"Land"_s},
+            {"GroupBoxAddress", u"Address"_s},
+            {"GroupBoxUStID",
+             u"USt-ID (unabhängig von TARVIK - wird direkt auf dem Server der Europäischen Kommission geprüft!)"_s},
+        };
+        for (const auto& [name, title] : groups)
+            QCOMPARE(Child<QGroupBox>(window, name)->title(), title);
+
+        // Label, caption, the control it focuses, the accessible name a screen reader gets.
+        const std::vector<std::tuple<const char*, QString, const char*>> labels = {
+            {"LabelProxyHost", u"&Host:"_s, "EditProxyHost"},
+            {"LabelProxyPort", u"Por&t:"_s, "EditProxyPort"},
+            {"LabelProxyUser", u"Benutzernam&e:"_s, "EditProxyUser"},
+            {"LabelProxyPass", u"Pass&wort:"_s, "EditProxyPass"},
+            {"LabelUser", u"Ben&utzername:"_s, "EditUser"},
+            {"LabelPass", u"&Passwort:"_s, "EditPass"},
+        };
+        for (const auto& [name, caption, buddy] : labels) {
+            auto* label = Child<QLabel>(window, name);
+            QCOMPARE(label->text(), caption);
+            QCOMPARE(label->buddy(), Edit(window, buddy));
+            QAccessibleInterface* access = QAccessible::queryAccessibleInterface(Edit(window, buddy));
+            QCOMPARE(access->text(QAccessible::Name), QString(caption).remove(u'&'));
+        }
+        QCOMPARE(Edit(window, "EditProxyPort")->maxLength(), 5);
+        QCOMPARE(Edit(window, "EditProxyPass")->echoMode(), QLineEdit::Password);
+        QCOMPARE(Edit(window, "EditPass")->echoMode(), QLineEdit::Password);
+
+        const std::vector<std::pair<const char*, QString>> buttons = {
+            {"CheckBoxSSL", u"&Verschlüsselung TLS benutzen"_s},
+            {"CheckBoxIgnoreInvalidCerts", u"Ung&ültige Zertifikate ignorieren"_s},
+            {"RadioButtonDE", u"&DE"_s},
+            {"RadioButtonAT", u"&AT"_s},
+        };
+        for (const auto& [name, caption] : buttons) {
+            auto* button = Child<QAbstractButton>(window, name);
+            QCOMPARE(button->text(), caption);
+            QVERIFY(!button->isChecked() || QByteArray(name) == "RadioButtonDE");
+        }
+        QVERIFY(!Child<QCheckBox>(window, "CheckBoxIgnoreInvalidCerts")->isEnabled());
+
+        auto* pages = Child<QTabWidget>(window, "PageControlTarvik");
+        QCOMPARE(pages->count(), 2);
+        QCOMPARE(pages->currentIndex(), 0);
+        QCOMPARE(pages->widget(0)->objectName(), u"TabSheetTarvikPruefung"_s);
+        QCOMPARE(pages->tabText(0), u"Prüfun&g"_s);
+        QCOMPARE(pages->widget(1)->objectName(), u"TabSheetTarvikSuche"_s);
+        QCOMPARE(pages->tabText(1), u"Su&che"_s);
+
+        QCOMPARE(Child<QLabel>(window, "LabelOrvelWddx1")->text(),
+                 u"Für Informationen zu\ndiesem Tool klicken\nSie bitte auf:"_s);
+        auto* link = Child<QLabel>(window, "LabelOrvelWddx2");
+        QCOMPARE(link->toolTip(), QString::fromStdString(config::InfoUrl()));
+        QVERIFY(link->font().underline());
+        QCOMPARE(QAccessible::queryAccessibleInterface(link)->text(QAccessible::Name), u"Produktinformationen"_s);
+        QCOMPARE(window.DefaultButton(), TDefaultButton::Tarvik);
+    }
+
+    void firstStart()
+    {
+        TFormMain window;
+        QCOMPARE(Stored(), kHeader + "\r\n"); // the key is created at once
+        for (const char* name :
+             {"EditUser", "EditPass", "EditProxyHost", "EditProxyPort", "EditProxyUser", "EditProxyPass"})
+            QCOMPARE(Edit(window, name)->text(), QString());
+        QCOMPARE(window.CurrentSSLMode(), 0);
+        QCOMPARE(window.LandText(), u"DE"_s);
+        QVERIFY(!window.DoWeb);
+        QVERIFY(window.TarvikObject && window.AddressObject && window.UStIDObject);
+        QVERIFY(window.TarvikService && window.AddressService);
+        QCOMPARE(window.TarvikObject->Host(), Widen(Direct->HostPort()));
+        QCOMPARE(window.AddressObject->Host(), Widen(Direct->HostPort()));
+        QCOMPARE(window.HostWeb, config::WebHost());
+        QCOMPARE(TarvikRoute(window), u"direct"_s);
+
+        CloseQuery(window);
+        QVERIFY(!window.TarvikObject && !window.TarvikService && !window.AddressObject && !window.AddressService &&
+                !window.UStIDObject);
+        Written expected;
+        expected.HostWddx = Direct->HostPort();
+        expected.HostWeb = config::WebHost();
+        QCOMPARE(Stored(), kHeader + expected.Values() + "\r\n");
+    }
+
+    void storedSettingsRoundTrip()
+    {
+        Written stored;
+        stored.User = "J\xC3\xBCrgen \xC5\x81ukasz";
+        stored.Pass = "p\\\"w";
+        stored.SSL = 1;
+        stored.IgnoreInvalidCerts = 1;
+        stored.ProxyHost = "127.0.0.1";
+        stored.ProxyPort = Proxy->Port();
+        stored.ProxyUser = "pu";
+        stored.ProxyPass = "pp";
+        stored.HostWddx = Direct->HostPort();
+        stored.HostWeb = "ws.local:8443";
+        stored.DoWeb = 1;
+        stored.C = 1;
+        Store(kHeader + stored.Values());
+
+        TFormMain window;
+        QCOMPARE(Edit(window, "EditUser")->text(), u"Jürgen Łukasz"_s);
+        QCOMPARE(Edit(window, "EditPass")->text(), u"p\"w"_s);
+        QCOMPARE(window.CurrentSSLMode(), 2);
+        QVERIFY(Child<QCheckBox>(window, "CheckBoxIgnoreInvalidCerts")->isEnabled());
+        QCOMPARE(window.LandText(), u"AT"_s);
+        QVERIFY(window.DoWeb);
+        QCOMPARE(window.HostWeb, "ws.local:8443");
+        const TServiceSettings service = window.ServiceSettings();
+        QCOMPARE(service.HostWeb, "ws.local:8443");
+        QVERIFY(service.SSL);
+        QCOMPARE(service.ProxyPort, Widen(std::to_string(Proxy->Port())));
+        // The stored proxy reached the objects while the fields were filled.
+        const QString route = TarvikRoute(window);
+        QVERIFY2(route.startsWith(u"proxy GET http://%1/tarvik?"_s.arg(QString::fromStdString(Direct->HostPort()))),
+                 qPrintable(route));
+        QVERIFY2(route.endsWith(u" with Basic cHU6cHA="_s), qPrintable(route));
+
+        CloseQuery(window);
+        QCOMPARE(Stored(), kHeader + stored.Values() + "\r\n");
+    }
+
+    void proxyForwardingFollowsEveryKeystroke()
+    {
+        qputenv("ORVELWDDX_VIES_URL", "http://vies.invalid/checkVatService");
+        TFormMain window;
+        qunsetenv("ORVELWDDX_VIES_URL");
+        const QString target = u"http://%1/tarvik?"_s.arg(QString::fromStdString(Direct->HostPort()));
+
+        QTest::keyClicks(Edit(window, "EditProxyHost"), u"127.0.0.1"_s);
+        QCOMPARE(TarvikRoute(window), u"direct"_s); // a host without a port is no proxy
+        const QString port = QString::number(Proxy->Port());
+        QTest::keyClicks(Edit(window, "EditProxyPort"), port);
+        QVERIFY2(TarvikRoute(window).startsWith(u"proxy GET "_s + target), qPrintable(TarvikRoute(window)));
+        QVERIFY(!TarvikRoute(window).contains(u" with "_s));
+
+        QTest::keyClicks(Edit(window, "EditProxyUser"), u"pu"_s);
+        QTest::keyClicks(Edit(window, "EditProxyPass"), u"pp"_s);
+        QVERIFY2(TarvikRoute(window).endsWith(u" with Basic cHU6cHA="_s), qPrintable(TarvikRoute(window)));
+
+        // The address and VAT id objects carry the same proxy.
+        Proxy->ClearRequests();
+        window.AddressObject->Check(u"u", u"p", u"99999", u"Testort");
+        window.UStIDObject->Check(u"DE123456789");
+        const std::vector<std::string> lines = Proxy->RequestLines();
+        QCOMPARE(lines.size(), size_t(2));
+        QVERIFY2(lines[0].starts_with("GET http://" + Direct->HostPort() + "/"), lines[0].c_str());
+        QCOMPARE(lines[1], "POST http://vies.invalid/checkVatService HTTP/1.1");
+
+        // Emptying the port removes the proxy again.
+        Edit(window, "EditProxyPort")->selectAll();
+        QTest::keyClick(Edit(window, "EditProxyPort"), Qt::Key_Backspace);
+        QCOMPARE(TarvikRoute(window), u"direct"_s);
+    }
+
+    void portFieldTakesDigitsAndEmptiesOnPastedText()
+    {
+        TFormMain window;
+        QLineEdit* port = Edit(window, "EditProxyPort");
+        QTest::keyClicks(port, u"8a0 8-0"_s);
+        QCOMPARE(port->text(), u"8080"_s);
+        QTest::keyClick(port, Qt::Key_Backspace);
+        QCOMPARE(port->text(), u"808"_s);
+
+        port->clear();
+        QApplication::clipboard()->setText(u"12x"_s);
+        QTest::keyClick(port, Qt::Key_V, Qt::ControlModifier);
+        QCOMPARE(port->text(), QString());
+        QApplication::clipboard()->setText(u"3128"_s);
+        QTest::keyClick(port, Qt::Key_V, Qt::ControlModifier);
+        QCOMPARE(port->text(), u"3128"_s);
+    }
+
+    void closingWithoutANumberWritesPort0()
+    {
+        Store(kHeader + "\"ProxyHost\"=\"proxy.local\"\r\n\"ProxyPort\"=dword:00000000\r\n");
+        TFormMain window;
+        QCOMPARE(Edit(window, "EditProxyPort")->text(), QString());
+        QCOMPARE(TarvikRoute(window), u"direct"_s); // a stored port 0 sets no proxy
+        Edit(window, "EditProxyPort")->setText(u"3128"_s);
+        Edit(window, "EditProxyPort")->clear();
+        CloseQuery(window);
+        QVERIFY(Stored().find("\"ProxyPort\"=dword:00000000\r\n") != std::string::npos);
+    }
+
+    void tickedButDisabledIgnoreBox()
+    {
+        Store(kHeader + "\"SSL\"=dword:00000000\r\n\"IgnoreInvalidCerts\"=dword:00000001\r\n");
+        TFormMain window;
+        auto* ignore = Child<QCheckBox>(window, "CheckBoxIgnoreInvalidCerts");
+        QVERIFY(!ignore->isEnabled());
+        QVERIFY(ignore->isChecked());
+        QCOMPARE(window.CurrentSSLMode(), 0);
+
+        auto* ssl = Child<QCheckBox>(window, "CheckBoxSSL");
+        ssl->click();
+        QVERIFY(ignore->isEnabled());
+        QCOMPARE(window.CurrentSSLMode(), 2);
+        ssl->click();
+        QVERIFY(!ignore->isEnabled());
+        QVERIFY(ignore->isChecked());
+
+        CloseQuery(window);
+        const std::string stored = Stored();
+        QVERIFY(stored.find("\"SSL\"=dword:00000000\r\n\"IgnoreInvalidCerts\"=dword:00000001\r\n") !=
+                std::string::npos);
+    }
+
+    void emptyHostsFallBackToTheDefaults()
+    {
+        Store(kHeader + "\"HostWddx\"=\"\"\r\n\"HostWeb\"=\"\"\r\n");
+        TFormMain window;
+        QCOMPARE(window.TarvikObject->Host(), Widen(Direct->HostPort()));
+        QCOMPARE(window.AddressObject->Host(), Widen(Direct->HostPort()));
+        QCOMPARE(window.HostWeb, config::WebHost());
+        CloseQuery(window);
+        QVERIFY(Stored().find("\"HostWddx\"=\"" + Direct->HostPort() + "\"\r\n\"HostWeb\"=\"" + config::WebHost() +
+                              "\"\r\n") != std::string::npos);
+    }
+
+    void country_data()
+    {
+        QTest::addColumn<QByteArray>("stored");
+        QTest::addColumn<QString>("land");
+        QTest::addColumn<QByteArray>("written");
+        QTest::newRow("DE") << QByteArray("dword:00000000") << u"DE"_s << QByteArray("dword:00000000");
+        QTest::newRow("AT") << QByteArray("dword:00000001") << u"AT"_s << QByteArray("dword:00000001");
+        QTest::newRow("above 1 is the last") << QByteArray("dword:00000007") << u"AT"_s << QByteArray("dword:00000001");
+        QTest::newRow("negative selects none")
+            << QByteArray("dword:ffffffff") << QString() << QByteArray("dword:ffffffff");
+        QTest::newRow("a text is unreadable") << QByteArray("\"1\"") << u"DE"_s << QByteArray("dword:00000000");
+    }
+    void country()
+    {
+        QFETCH(QByteArray, stored);
+        QFETCH(QString, land);
+        QFETCH(QByteArray, written);
+        Store(kHeader + "\"C\"=" + stored.toStdString() + "\r\n");
+        TFormMain window;
+        QCOMPARE(window.LandText(), land);
+        CloseQuery(window);
+        QVERIFY(Stored().find("\"C\"=" + written.toStdString() + "\r\n") != std::string::npos);
+    }
+
+    void unreadableValuesFallBackOneByOne()
+    {
+        Store(kHeader + "\"User\"=dword:00000001\r\n\"Pass\"=\"secret\"\r\n\"SSL\"=\"1\"\r\n"
+                        "\"IgnoreInvalidCerts\"=dword:00000001\r\n\"ProxyHost\"=hex:41\r\n\"ProxyPort\"=\"3128\"\r\n"
+                        "\"ProxyUser\"=\"pu\"\r\n\"HostWddx\"=dword:00000001\r\n\"HostWeb\"=dword:00000001\r\n"
+                        "\"DoWeb\"=\"1\"\r\n");
+        TFormMain window;
+        QCOMPARE(Edit(window, "EditUser")->text(), QString());
+        QCOMPARE(Edit(window, "EditPass")->text(), u"secret"_s);
+        QVERIFY(!Child<QCheckBox>(window, "CheckBoxSSL")->isChecked());
+        QVERIFY(Child<QCheckBox>(window, "CheckBoxIgnoreInvalidCerts")->isChecked());
+        QCOMPARE(Edit(window, "EditProxyHost")->text(), QString());
+        QCOMPARE(Edit(window, "EditProxyPort")->text(), QString());
+        QCOMPARE(Edit(window, "EditProxyUser")->text(), u"pu"_s);
+        QCOMPARE(window.TarvikObject->Host(), Widen(Direct->HostPort()));
+        QCOMPARE(window.HostWeb, config::WebHost());
+        QVERIFY(!window.DoWeb);
+    }
+
+    void aFailedWriteEndsTheWritingSilently()
+    {
+        // A long proxy host that the window clears: written, the file would become shorter.
+        const std::string longHost(2000, 'h');
+        Store(kHeader + "\"User\"=\"u\"\r\n\"ProxyHost\"=\"" + longHost + "\"\r\n");
+        const std::string before = Stored();
+        TFormMain window;
+        Edit(window, "EditUser")->setText(QString(3000, u'x'));
+        Edit(window, "EditProxyHost")->clear();
+
+        {
+            // A disk with no room for a file larger than the one there now.
+            test::ScopedFileSizeLimit full(before.size());
+            CloseQuery(window);
+        }
+        QCOMPARE(Stored(), before);
+        QCOMPARE(QDir(Home->filePath(u"OrvelWddx"_s)).entryList(QDir::Files), QStringList{u"user.reg"_s});
+    }
+
+    void aBrokenFileIsMovedAside()
+    {
+        Store("User=anna\r\n");
+        TFormMain window;
+        QCOMPARE(Edit(window, "EditUser")->text(), QString());
+        const QStringList files = QDir(Home->filePath(u"OrvelWddx"_s)).entryList(QDir::Files, QDir::Name);
+        QCOMPARE(files.size(), 2);
+        QCOMPARE(files[0], u"user.reg"_s);
+        QVERIFY(files[1].startsWith(u"user.reg.broken-"_s));
+        QFile aside(Home->filePath(u"OrvelWddx/"_s + files[1]));
+        QVERIFY(aside.open(QIODevice::ReadOnly));
+        QCOMPARE(aside.readAll(), QByteArray("User=anna\r\n"));
+    }
+
+    void unknownValuesAndKeysAreKept()
+    {
+        Store(
+            "Windows Registry Editor Version 5.00\r\n\r\n[HKEY_CURRENT_USER\\Software\\Other]\r\n\"A\"=\"1\"\r\n\r\n" +
+            kHeader.substr(kHeader.find('[')) + "\"Extra\"=hex(2):41,00,00,00\r\n\"User\"=\"anna\"\r\n");
+        TFormMain window;
+        CloseQuery(window);
+        const std::string stored = Stored();
+        QVERIFY(stored.find("[HKEY_CURRENT_USER\\Software\\Other]\r\n\"A\"=\"1\"\r\n") != std::string::npos);
+        QVERIFY(stored.find("\"Extra\"=hex(2):41,00,00,00\r\n\"User\"=\"anna\"\r\n") != std::string::npos);
+    }
+
+    void keyThatCannotBeOpenedKeepsTheInitialTexts()
+    {
+        std::ofstream(Home->filePath(u"OrvelWddx"_s).toStdString()) << "a file where the folder belongs";
+        TFormMain window;
+        QCOMPARE(Edit(window, "EditUser")->text(), u"demo"_s);
+        QCOMPARE(Edit(window, "EditPass")->text(), u"wexo"_s);
+        QCOMPARE(window.HostWeb, "");
+        QCOMPARE(window.LandText(), u"DE"_s);
+        CloseQuery(window); // every write fails, without a message
+    }
+
+    void closingSavesThenAsksWhileClientsHoldObjects()
+    {
+        TFormMain window;
+        window.show();
+        QVERIFY(QTest::qWaitForWindowExposed(&window));
+        window.TarvikObject->SetHost(u"wddx.example:81");
+        QTest::keyClicks(Edit(window, "EditProxyHost"), u"127.0.0.1"_s);
+        QTest::keyClicks(Edit(window, "EditProxyPort"), QString::number(Proxy->Port()));
+
+        ITarvik held = CoTarvik::Create(); // a client's object
+        bool asked = false;
+        QTimer::singleShot(0, this, [&asked] {
+            if (auto* box = qobject_cast<QMessageBox*>(QApplication::activeModalWidget())) {
+                asked = true;
+                box->button(QMessageBox::No)->click();
+            }
+        });
+        QVERIFY(!window.close());
+        QVERIFY(asked);
+        QVERIFY(Stored().find("\"HostWddx\"=\"wddx.example:81\"") != std::string::npos);
+        // The window that stays keeps working: objects, proxies and settings as before.
+        QVERIFY(window.isVisible());
+        QVERIFY(window.TarvikObject && window.TarvikService && window.AddressObject && window.AddressService &&
+                window.UStIDObject);
+        QCOMPARE(window.TarvikObject->Host(), u"wddx.example:81");
+        window.TarvikObject->SetHost(Widen(Direct->HostPort()));
+        QVERIFY(TarvikRoute(window).startsWith(u"proxy GET "_s));
+
+        held = ITarvik();
+        asked = false;
+        QVERIFY(window.close());
+        QVERIFY(!asked);
+        QVERIFY(!window.TarvikObject);
+    }
+
+    void automationStartReadsButNeverWrites()
+    {
+        Server->SetStartMode(TStartMode::Automation);
+        Store(kHeader + "\"User\"=\"anna\"\r\n\"ProxyHost\"=\"127.0.0.1\"\r\n\"ProxyPort\"=dword:00000050\r\n");
+        const std::string before = Stored();
+        {
+            TFormMain window;
+            QVERIFY(!window.isVisible());
+            QCOMPARE(Edit(window, "EditUser")->text(), u"anna"_s);
+            QCOMPARE(Edit(window, "EditProxyPort")->text(), u"80"_s);
+            QVERIFY(!window.TarvikObject && !window.AddressObject && !window.UStIDObject);
+            QVERIFY(!window.TarvikService && !window.AddressService);
+            QCOMPARE(Server->ObjectCount(), 0);
+        }
+        QCOMPARE(Stored(), before);
+
+        QFile::remove(QString::fromStdString(File()));
+        {
+            TFormMain window;
+            QCOMPARE(Edit(window, "EditUser")->text(), u"demo"_s);
+        }
+        QVERIFY(!QFile::exists(QString::fromStdString(File())));
+    }
+
+    void enterStartsTheDefaultButtonOfTheGroupWithTheFocus()
+    {
+        TFormMain window;
+        // What the panels will put in: the search tab's button.
+        auto* search = new QPushButton(u"&Suchen!"_s, Child<QWidget>(window, "TabSheetTarvikSuche"));
+        search->setObjectName(u"ButtonTarvikSearch"_s);
+        QSignalSpy clicked(search, &QPushButton::clicked);
+        window.show();
+        QApplication::setActiveWindow(&window);
+        QVERIFY(QTest::qWaitForWindowActive(&window));
+
+        Edit(window, "EditUser")->setFocus();
+        Child<QTabWidget>(window, "PageControlTarvik")->setCurrentIndex(1);
+        Child<QRadioButton>(window, "RadioButtonAT")->setFocus();
+        QTRY_COMPARE(window.DefaultButton(), TDefaultButton::TarvikSearch);
+        QVERIFY(search->isDefault());
+        QTest::keyClick(Child<QRadioButton>(window, "RadioButtonAT"), Qt::Key_Return);
+        QCOMPARE(clicked.count(), 1);
+
+        // The access keys of the labels move the focus to their fields.
+        QTest::keyClick(&window, Qt::Key_T, Qt::AltModifier);
+        QTRY_COMPARE(QApplication::focusWidget(), Edit(window, "EditProxyPort"));
+        QTest::keyClick(&window, Qt::Key_U, Qt::AltModifier);
+        QTRY_COMPARE(QApplication::focusWidget(), Edit(window, "EditUser"));
+    }
+
+    void tabFollowsTheLayout()
+    {
+        TFormMain window;
+        window.show();
+        QApplication::setActiveWindow(&window);
+        QVERIFY(QTest::qWaitForWindowActive(&window));
+        Edit(window, "EditProxyHost")->setFocus();
+        QStringList order{QApplication::focusWidget()->objectName()};
+        for (int i = 0; i < 9; ++i) {
+            QTest::keyClick(QApplication::focusWidget(), Qt::Key_Tab);
+            QWidget* focus = QApplication::focusWidget();
+            // The page control's tab row takes the focus for it.
+            order << (qobject_cast<QTabBar*>(focus) ? focus->parentWidget()->objectName() : focus->objectName());
+        }
+        QCOMPARE(order, (QStringList{u"EditProxyHost"_s, u"EditProxyPort"_s, u"EditProxyUser"_s, u"EditProxyPass"_s,
+                                     u"EditUser"_s, u"EditPass"_s, u"CheckBoxSSL"_s, u"LabelOrvelWddx2"_s,
+                                     u"PageControlTarvik"_s, u"RadioButtonDE"_s}));
+    }
+
+    void keyPreviewSeesEveryKeyOnce()
+    {
+        TFormMain window;
+        window.show();
+        QApplication::setActiveWindow(&window);
+        QVERIFY(QTest::qWaitForWindowActive(&window));
+        QSignalSpy keys(&window, &TFormMain::FormKeyUp);
+        Edit(window, "EditProxyHost")->setFocus();
+        QTest::keyRelease(Edit(window, "EditProxyHost"), Qt::Key_F11, Qt::ControlModifier | Qt::ShiftModifier);
+        // F11, then the two modifier keys.
+        QCOMPARE(keys.count(), 3);
+        QCOMPARE(keys[0][0].toInt(), int(Qt::Key_F11));
+        QCOMPARE(keys[0][1].value<Qt::KeyboardModifiers>(), Qt::ControlModifier | Qt::ShiftModifier);
+    }
+
+    void informationLink()
+    {
+        qputenv("ORVELWDDX_INFO_URL", "http://127.0.0.1:1/info");
+        TFormMain window;
+        window.show();
+        QVERIFY(QTest::qWaitForWindowExposed(&window));
+        auto* link = Child<QLabel>(window, "LabelOrvelWddx2");
+        QCOMPARE(link->text(), u"http://127.0.0.1:1/info"_s);
+        const QColor hotLight = QApplication::palette().color(QPalette::Link);
+        QCOMPARE(link->palette().color(QPalette::WindowText), hotLight);
+        QEnterEvent enter(QPointF(1, 1), QPointF(1, 1), QPointF(1, 1));
+        QApplication::sendEvent(link, &enter);
+        QCOMPARE(link->cursor().shape(), Qt::PointingHandCursor);
+        QCOMPARE(link->palette().color(QPalette::WindowText), QColor(0, 0, 255));
+        QEvent leave(QEvent::Leave);
+        QApplication::sendEvent(link, &leave);
+        QCOMPARE(link->cursor().shape(), Qt::ArrowCursor);
+        QCOMPARE(link->palette().color(QPalette::WindowText), hotLight);
+
+        Opened.clear();
+        QTest::mouseClick(link, Qt::LeftButton);
+        QTest::keyClick(link, Qt::Key_Return);
+        QCOMPARE(Opened, (QList<QUrl>{QUrl(u"http://127.0.0.1:1/info"_s), QUrl(u"http://127.0.0.1:1/info"_s)}));
+    }
+
+    void errorsGoToTheMessageBoxAndTheCursorComesBack()
+    {
+        QString shown;
+        QTimer::singleShot(0, this, [&shown] {
+            if (auto* box = qobject_cast<QMessageBox*>(QApplication::activeModalWidget())) {
+                shown = box->text();
+                box->accept();
+            }
+        });
+        Guarded(nullptr, [] {
+            TWaitCursor wait;
+            QCOMPARE(QApplication::overrideCursor()->shape(), Qt::WaitCursor);
+            throw Error("Zeit\xFC"
+                        "berschreitung");
+        });
+        QCOMPARE(shown, u"Zeitüberschreitung"_s);
+        QCOMPARE(QApplication::overrideCursor(), nullptr);
+    }
+
+    void screenshot()
+    {
+        Store(kHeader + "\"User\"=\"demo\"\r\n\"Pass\"=\"wexo\"\r\n\"SSL\"=dword:00000001\r\n"
+                        "\"ProxyHost\"=\"proxy.example.de\"\r\n\"ProxyPort\"=dword:00000c38\r\n");
+        qputenv("ORVELWDDX_INFO_URL", "https://www.orvel.de/produkte/orvelwddx");
+        TFormMain window;
+        window.show();
+        QVERIFY(QTest::qWaitForWindowExposed(&window));
+        QDir().mkpath(QString::fromLatin1(ORVEL_SCREENSHOT_DIR));
+        const QString file = QString::fromLatin1(ORVEL_SCREENSHOT_DIR) + u"/main-window.png"_s;
+        QVERIFY(window.grab().save(file));
+        qInfo("screenshot: %s", qPrintable(file));
+    }
+};
+
+} // namespace orvel
+
+QTEST_MAIN(orvel::FormMainTest)
+#include "FormMainTest.moc"
