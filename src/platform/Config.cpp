@@ -15,7 +15,7 @@ std::string FromEnvironment(const char* variable, const char* fallback)
 
 std::string WddxHost()
 {
-    return FromEnvironment("ORVELWDDX_HOST", "wddx.orvel.de");
+    return FromEnvironment("ORVELWDDX_HOST", "127.0.0.1:8590");
 }
 
 std::string RootStore()

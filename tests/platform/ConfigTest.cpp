@@ -16,5 +16,15 @@ TEST(Config, ViesUrlIsTheSecureEndpointUnlessTheVariableSetsOne)
     EXPECT_EQ(config::ViesUrl(), "http://127.0.0.1:8080/checkVatService");
 }
 
+TEST(Config, WddxHostIsTheLocalServiceUnlessTheVariableSetsOne)
+{
+    {
+        test::ScopedEnvironment unset("ORVELWDDX_HOST", nullptr);
+        EXPECT_EQ(config::WddxHost(), "127.0.0.1:8590");
+    }
+    test::ScopedEnvironment set("ORVELWDDX_HOST", "checks.example:8080");
+    EXPECT_EQ(config::WddxHost(), "checks.example:8080");
+}
+
 } // namespace
 } // namespace orvel
