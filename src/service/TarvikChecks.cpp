@@ -162,7 +162,10 @@ AccountAnswer TarvikChecks::German(std::string_view blz, std::string_view kto) c
         answer.ResultText = ResultCodeText(-1) + StaleSuffix;
         return answer;
     }
-    switch (Methods->check(std::string(blz), std::string(kto), bank->Method)) {
+    // Method 09 means the bank's account numbers carry no check digit.
+    const auto verdict = bank->Method == "09" ? AccountNumberCheck::UNKNOWN
+                                              : Methods->check(std::string(blz), std::string(kto), bank->Method);
+    switch (verdict) {
     case AccountNumberCheck::OK:
         answer.Result = bank->Deletion ? 2 : 0;
         answer.ResultText = bank->Deletion ? ResultCodeText(2) : Valid();
