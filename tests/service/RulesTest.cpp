@@ -4,6 +4,7 @@
 
 #include <gtest/gtest.h>
 
+#include <cstdlib>
 #include <string>
 #include <vector>
 
@@ -134,7 +135,7 @@ TEST(BicRules, Form)
 std::string NeighboursSwapped(std::string number)
 {
     for (size_t i = 0; i + 1 < number.size(); ++i)
-        if (number[i] != number[i + 1] && number[i] + number[i + 1] != '0' + '9') {
+        if (number[i] != number[i + 1] && std::abs(number[i] - number[i + 1]) != 9) {
             std::swap(number[i], number[i + 1]);
             break;
         }
