@@ -79,13 +79,16 @@ namespace {
 
 using Clock = std::chrono::steady_clock;
 
-// What a request keeps between the calls libmicrohttpd makes for it: only uploads and logged requests need it.
+// What a request with a body keeps between the calls libmicrohttpd makes for it.
 struct Pending
 {
     std::string Body;
     bool TooLarge = false;
     Clock::time_point Start = Clock::now();
 };
+
+// The context of a request without a body: nothing to keep, nothing to allocate.
+char kHeadOnly;
 
 class MhdRequest final : public HttpRequest
 {
@@ -204,19 +207,24 @@ struct HttpServer::Daemon
     MHD_Result Serve(MHD_Connection* connection, const char* url, const char* method, const char* upload,
                      size_t* uploadSize, void** context) const
     {
-        auto* pending = static_cast<Pending*>(*context);
-        const Clock::time_point start = pending ? pending->Start : Clock::now();
-        const bool hasBody = std::strcmp(method, MHD_HTTP_METHOD_GET) != 0 &&
-                             std::strcmp(method, MHD_HTTP_METHOD_HEAD) != 0;
-        if (!pending && hasBody) {
-            // The first call: refuse a body announced too large before reading a byte of it.
+        if (!*context) {
+            // The first call only sees the head: an answer queued now would end the kept-alive connection.
+            const bool hasBody = std::strcmp(method, MHD_HTTP_METHOD_GET) != 0 &&
+                                 std::strcmp(method, MHD_HTTP_METHOD_HEAD) != 0;
+            if (!hasBody) {
+                *context = &kHeadOnly;
+                return MHD_YES;
+            }
+            // Refuse a body announced too large before reading a byte of it.
             const char* length = MHD_lookup_connection_value(connection, MHD_HEADER_KIND,
                                                              MHD_HTTP_HEADER_CONTENT_LENGTH);
             if (length && std::strtoull(length, nullptr, 10) > ServerLimits::kMaxBody)
-                return Send(connection, Plain(413, "Anfrage zu gro\xc3\x9f\n"), method, url, start);
+                return Send(connection, Plain(413, "Anfrage zu gro\xc3\x9f\n"), method, url, Clock::now());
             *context = new Pending();
             return MHD_YES;
         }
+        Pending* pending = *context == &kHeadOnly ? nullptr : static_cast<Pending*>(*context);
+        const Clock::time_point start = pending ? pending->Start : Clock::now();
         if (pending && *uploadSize) {
             if (pending->Body.size() + *uploadSize > ServerLimits::kMaxBody)
                 pending->TooLarge = true;
@@ -262,7 +270,8 @@ HttpServer::HttpServer(const Router& router, int socket, const ServerLimits& lim
         return static_cast<const Daemon*>(cls)->Serve(connection, url, method, upload, uploadSize, context);
     };
     const auto completed = [](void*, MHD_Connection*, void** context, MHD_RequestTerminationCode) {
-        delete static_cast<Pending*>(*context);
+        if (*context != &kHeadOnly)
+            delete static_cast<Pending*>(*context);
         *context = nullptr;
     };
     MHD_AccessHandlerCallback accessCallback = access;
