@@ -200,6 +200,18 @@ TEST_F(ServiceEndToEnd, WebServicesClient)
     EXPECT_NE(Utf8(found[0]).find("|Köln"), std::string::npos);
 }
 
+TEST_F(ServiceEndToEnd, ConnectionsAreKeptAlive)
+{
+    const std::string request = "GET /tarvik?cc=4111111111111111 HTTP/1.1\r\nHost: x\r\n\r\n";
+    const std::string answers =
+        Exchange(Port(), request + request + "GET /tarvik?cc=1 HTTP/1.1\r\nHost: x\r\nConnection: close\r\n\r\n");
+    size_t count = 0;
+    for (size_t at = answers.find("HTTP/1.1 200"); at != std::string::npos; at = answers.find("HTTP/1.1 200", at + 1))
+        ++count;
+    EXPECT_EQ(count, 3u);
+    EXPECT_NE(answers.find("<string>40</string>"), std::string::npos);
+}
+
 TEST_F(ServiceEndToEnd, StartPageNamesDataAndResultCodes)
 {
     const std::string page = Exchange(Port(), "GET / HTTP/1.1\r\nHost: x\r\nConnection: close\r\n\r\n");
