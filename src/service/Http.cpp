@@ -83,9 +83,11 @@ using Clock = std::chrono::steady_clock;
 struct Pending
 {
     std::string Body;
-    bool TooLarge = false;
+    size_t Received = 0;
     Clock::time_point Start = Clock::now();
 };
+
+constexpr size_t kMaxDiscarded = 8u << 20;
 
 // The context of a request without a body: nothing to keep, nothing to allocate.
 char kHeadOnly;
@@ -225,15 +227,21 @@ struct HttpServer::Daemon
         }
         Pending* pending = *context == &kHeadOnly ? nullptr : static_cast<Pending*>(*context);
         const Clock::time_point start = pending ? pending->Start : Clock::now();
-        if (pending && *uploadSize) {
-            if (pending->Body.size() + *uploadSize > ServerLimits::kMaxBody)
-                pending->TooLarge = true;
-            else
-                pending->Body.append(upload, *uploadSize);
+        if (*uploadSize) {
+            const size_t size = *uploadSize;
             *uploadSize = 0;
+            if (!pending) // a body on a GET: not read
+                return MHD_YES;
+            // A body grown too large is read to its end and dropped, so that the client gets to read the 413 (an
+            // answer now would meet a reset connection); past kMaxDiscarded it is answered at once.
+            pending->Received += size;
+            if (pending->Received <= ServerLimits::kMaxBody)
+                pending->Body.append(upload, size);
+            else if (pending->Received > kMaxDiscarded)
+                return Send(connection, Plain(413, "Anfrage zu gro\xc3\x9f\n"), method, url, start);
             return MHD_YES;
         }
-        if (pending && pending->TooLarge)
+        if (pending && pending->Received > ServerLimits::kMaxBody)
             return Send(connection, Plain(413, "Anfrage zu gro\xc3\x9f\n"), method, url, start);
         if (QueryLength(connection) > ServerLimits::kMaxQuery)
             return Send(connection, Plain(414, "Anfrage zu lang\n"), method, url, start);
