@@ -44,6 +44,15 @@ std::time_t DaysFromCivil(int year, unsigned month, unsigned day)
 
 } // namespace
 
+std::string GermanDate(std::time_t date)
+{
+    std::tm parts{};
+    gmtime_r(&date, &parts);
+    char text[16];
+    std::strftime(text, sizeof text, "%d.%m.%Y", &parts);
+    return text;
+}
+
 std::string FoldForSearch(std::string_view text)
 {
     std::string folded;

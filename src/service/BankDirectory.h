@@ -54,6 +54,9 @@ private:
     std::vector<std::string> Folded;                       // " NAME SHORT PLACE ", folded, per bank
 };
 
+// A date as "TT.MM.JJJJ" (UTC), as the texts name the directory's date.
+std::string GermanDate(std::time_t date);
+
 // Upper case without accents, umlauts written out ("ä" -> "AE", "ß" -> "SS"), anything but letters and digits a
 // blank: the form search texts are compared in.
 std::string FoldForSearch(std::string_view text);

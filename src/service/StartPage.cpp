@@ -4,22 +4,8 @@
 #include "service/Iban.h"
 #include "transport/Xml.h"
 
-#include <ctime>
 
 namespace orvel::service {
-namespace {
-
-std::string Date(std::time_t date)
-{
-    std::tm parts{};
-    gmtime_r(&date, &parts);
-    char text[16];
-    std::strftime(text, sizeof text, "%d.%m.%Y", &parts);
-    return text;
-}
-
-} // namespace
-
 std::string StartPage(const TarvikChecks& checks, const Users& users)
 {
     const BankDirectory& banks = checks.Directory();
@@ -37,7 +23,7 @@ std::string StartPage(const TarvikChecks& checks, const Users& users)
 
     page += "<h2>Daten</h2>\n<table><tr><th>Daten</th><th>Stand</th><th>Quelle</th></tr>\n";
     page += "<tr><td>Bankleitzahlendatei (" + std::to_string(banks.size()) + " Einträge)<br><code>" +
-            XmlEscape(banks.Path()) + "</code></td><td>" + Date(banks.Date()) +
+            XmlEscape(banks.Path()) + "</code></td><td>" + GermanDate(banks.Date()) +
             (checks.Stale() ? " <strong>(älter als ein Jahr)</strong>" : "") +
             "</td><td>Deutsche Bundesbank, Bankleitzahlendatei; Prüfziffernverfahren aus der Bibliothek "
             "ktoblzcheck (LGPL)</td></tr>\n";

@@ -102,15 +102,6 @@ const std::string& Valid()
     return text;
 }
 
-std::string DateText(std::time_t date)
-{
-    std::tm parts{};
-    gmtime_r(&date, &parts);
-    char text[16];
-    std::strftime(text, sizeof text, "%d.%m.%Y", &parts);
-    return text;
-}
-
 } // namespace
 
 TarvikChecks::TarvikChecks(const BankDirectory& directory, std::time_t now)
@@ -118,7 +109,7 @@ TarvikChecks::TarvikChecks(const BankDirectory& directory, std::time_t now)
       StaleData(now - directory.Date() > kStaleSeconds)
 {
     if (StaleData)
-        StaleSuffix = Ansi(" (Bankdaten vom " + DateText(directory.Date()) + ", älter als ein Jahr)");
+        StaleSuffix = Ansi(" (Bankdaten vom " + GermanDate(directory.Date()) + ", älter als ein Jahr)");
 }
 
 TarvikChecks::~TarvikChecks() = default;
