@@ -31,7 +31,9 @@ std::string StartPage(const TarvikChecks& checks, const Users& users)
             XmlEscape(IbanRegistryRelease()) +
             "</td><td>SWIFT IBAN Registry, übernommen aus dem npm-Paket ibantools (MIT oder MPL-2.0)</td></tr>\n";
     page += "<tr><td>Kartennummern</td><td>–</td><td>Luhn-Prüfziffer und Nummernkreise der großen "
-            "Kartensysteme</td></tr>\n</table>\n";
+            "Kartensysteme</td></tr>\n</table>\n"
+            "<p>Eine aktuelle Bankleitzahlendatei der Bundesbank (Format „ungepackt, TXT“) als "
+            "<code>~/.local/share/OrvelWddx/blz_JJJJMMTT.txt</code> speichern und den Dienst neu starten.</p>\n";
 
     page += "<h2>Ergebniscodes</h2>\n<p>0 bis 10 bedeuten bestanden.</p>\n"
             "<table><tr><th>Code</th><th>Bedeutung</th></tr>\n";

@@ -70,6 +70,22 @@ class StartServiceTest(unittest.TestCase):
                                 text=True, timeout=30)
         self.assertEqual((result.returncode, result.stdout), (0, ""))
 
+    def test_socket_activation_serves_the_socket_systemd_hands_over(self):
+        # systemd-socket-activate listens itself and starts the service on the first connection, as a socket unit does.
+        activator = subprocess.Popen(["systemd-socket-activate", "-l", "127.0.0.1:%d" % self.port, SERVICE,
+                                      "--listen", "127.0.0.1:1"], env=self.env, stderr=subprocess.DEVNULL)
+        try:
+            for _ in range(100):
+                if answers(self.port):
+                    break
+                time.sleep(0.05)
+            url = "http://127.0.0.1:%d/tarvik?un=demo&pw=wexo&cc=4111111111111111" % self.port
+            with urllib.request.urlopen(url, timeout=10) as reply:
+                self.assertIn(b"<var name='result'><string>0</string>", reply.read())
+        finally:
+            activator.terminate()
+            activator.wait(10)
+
     def test_request_log_leaves_the_password_out(self):
         log = os.path.join(self.dir, "log")
         with open(log, "w") as output:
