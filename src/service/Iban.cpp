@@ -74,10 +74,10 @@ bool IsUpper(char c)
     return c >= 'A' && c <= 'Z';
 }
 
-// The remainder mod 97 of the number the text stands for, letters counting A = 10 ... Z = 35.
-unsigned Mod97(std::string_view text)
+// The remainder mod 97 of the number the text stands for, letters counting A = 10 ... Z = 35, continuing from the
+// remainder of the text before it.
+unsigned Mod97(std::string_view text, unsigned remainder = 0)
 {
-    unsigned remainder = 0;
     for (const char c : text)
         remainder = IsDigit(c) ? (remainder * 10 + unsigned(c - '0')) % 97
                                : (remainder * 100 + unsigned(c - 'A' + 10)) % 97;
@@ -116,13 +116,13 @@ IbanVerdict CheckIban(std::string_view iban)
             return IbanVerdict::WrongStructure;
     }
     // Country and check digits move behind the BBAN; the whole must leave 1.
-    const unsigned remainder = Mod97(std::string(iban.substr(4)) + std::string(iban.substr(0, 4)));
+    const unsigned remainder = Mod97(iban.substr(0, 4), Mod97(iban.substr(4)));
     return remainder == 1 ? IbanVerdict::Valid : IbanVerdict::WrongChecksum;
 }
 
 std::string IbanCheckDigits(std::string_view country, std::string_view bban)
 {
-    const unsigned digits = 98 - Mod97(std::string(bban) + std::string(country) + "00");
+    const unsigned digits = 98 - Mod97("00", Mod97(country, Mod97(bban)));
     return {char('0' + digits / 10), char('0' + digits % 10)};
 }
 
