@@ -39,6 +39,9 @@ events { worker_connections 1024; }
 http {
     access_log off;
     keepalive_requests 1000000;
+    open_file_cache max=16 inactive=1h;
+    open_file_cache_valid 1h;
+    sendfile on;
     server {
         listen 127.0.0.1:$nginx_port;
         root $work/www;

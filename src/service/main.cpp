@@ -4,6 +4,9 @@
 #include "service/Service.h"
 #include "service/Users.h"
 
+#include <termios.h>
+#include <unistd.h>
+
 #include <csignal>
 #include <cstdio>
 #include <iostream>
@@ -25,8 +28,21 @@ int main(int argc, char** argv)
         return 0;
     }
     if (config.HashPassword) {
+        // Typed at a terminal, the password is not echoed.
+        termios terminal{};
+        const bool typed = isatty(STDIN_FILENO) && tcgetattr(STDIN_FILENO, &terminal) == 0;
+        if (typed) {
+            std::fputs("Passwort: ", stderr);
+            termios silent = terminal;
+            silent.c_lflag &= ~tcflag_t(ECHO);
+            tcsetattr(STDIN_FILENO, TCSANOW, &silent);
+        }
         std::string password;
         std::getline(std::cin, password);
+        if (typed) {
+            tcsetattr(STDIN_FILENO, TCSANOW, &terminal);
+            std::fputs("\n", stderr);
+        }
         std::puts(Users::HashPassword(password).c_str());
         return 0;
     }

@@ -373,5 +373,12 @@ TEST(UsersFile, HashesAreSaltedAndVerified)
     EXPECT_FALSE(Users::VerifyPassword("wexo", "pbkdf2-sha256$x$00$00"));
 }
 
+TEST(UsersFile, WithoutOneOnlyThisMachineIsAnswered)
+{
+    const Users everyone;
+    EXPECT_EQ(everyone.Admit("", "", true), Users::kAdmitted);
+    EXPECT_EQ(everyone.Admit("demo", "wexo", false), Users::kLoopbackOnly);
+}
+
 } // namespace
 } // namespace orvel::service
