@@ -36,14 +36,11 @@ void Bic(WddxPacket& packet, const BicAnswer& answer)
         .Number("bicb2b", answer.B2b);
 }
 
-// Why a SOAP call is refused, or empty text when it may be answered.
-std::string Refusal(const Users& users, const RpcCall& call)
+// Users::kAdmitted, or the result code that refuses the call.
+int32_t Admission(const Users& users, const RpcCall& call)
 {
-    const int32_t admitted = users.Admit(call.Text("UN"), call.Text("PW"), call.Loopback());
-    return admitted == Users::kAdmitted ? std::string() : ResultCodeText(admitted);
+    return users.Admit(call.Text("UN"), call.Text("PW"), call.Loopback());
 }
-
-} // namespace
 
 std::string TarvikWddx(const TarvikChecks& checks, const Users& users, const HttpRequest& request)
 {
@@ -92,6 +89,8 @@ std::string TarvikWddx(const TarvikChecks& checks, const Users& users, const Htt
     return Failure(92, "erwartet blz und kto, iban, bic, cc oder search");
 }
 
+} // namespace
+
 void AddTarvik(Router& router, const TarvikChecks& checks, const Users& users)
 {
     router.Add("/tarvik", [&checks, &users](const HttpRequest& request) {
@@ -108,26 +107,26 @@ void AddTarvik(Router& router, const TarvikChecks& checks, const Users& users)
             .Text(ibanName, answer.Iban)
             .Text("Bic", answer.Bic);
     };
-    const auto refused = [](RpcAnswer& out, const std::string& why) {
-        out.Int("return", Users::kDenied).Text("ResultText", why);
+    const auto refused = [](RpcAnswer& out, int32_t code) {
+        out.Int("return", code).Text("ResultText", ResultCodeText(code));
     };
 
     soap->Add("TestBlzKto", [&, account, refused](const RpcCall& call, RpcAnswer& out) {
         const std::string blz = call.Text("Blz"), kto = call.Text("Kto"), country = call.Text("C");
-        if (const std::string why = Refusal(users, call); !why.empty())
-            return refused(out, why);
+        if (const int32_t code = Admission(users, call); code != Users::kAdmitted)
+            return refused(out, code);
         account(out, checks.BlzKto(blz, kto, country), "Iban");
     });
     soap->Add("TestIban", [&, account, refused](const RpcCall& call, RpcAnswer& out) {
         const std::string iban = call.Text("IbanIn");
-        if (const std::string why = Refusal(users, call); !why.empty())
-            return refused(out, why);
+        if (const int32_t code = Admission(users, call); code != Users::kAdmitted)
+            return refused(out, code);
         account(out, checks.Iban(iban), "IbanOut");
     });
     soap->Add("TestIbanBic", [&, refused](const RpcCall& call, RpcAnswer& out) {
         const std::string iban = call.Text("IbanIn"), bic = call.Text("BicIn");
-        if (const std::string why = Refusal(users, call); !why.empty())
-            return refused(out, why);
+        if (const int32_t code = Admission(users, call); code != Users::kAdmitted)
+            return refused(out, code);
         const IbanBicAnswer answer = checks.IbanBic(iban, bic);
         out.Int("return", answer.Account.Result)
             .Text("ResultText", answer.Account.ResultText)
@@ -142,8 +141,8 @@ void AddTarvik(Router& router, const TarvikChecks& checks, const Users& users)
     });
     soap->Add("TestBic", [&](const RpcCall& call, RpcAnswer& out) {
         const std::string bic = call.Text("Bic");
-        if (const std::string why = Refusal(users, call); !why.empty())
-            throw ClientError(ToUtf8(Widen(why)));
+        if (const int32_t code = Admission(users, call); code != Users::kAdmitted)
+            throw ClientError(ToUtf8(Widen(ResultCodeText(code))));
         const BicAnswer answer = checks.Bic(bic);
         // Without a result code, the name carries why a BIC failed.
         out.Text("BankName", answer.Result == 0 ? answer.BicName : answer.ResultText)
@@ -153,16 +152,16 @@ void AddTarvik(Router& router, const TarvikChecks& checks, const Users& users)
     });
     soap->Add("TestCc", [&, refused](const RpcCall& call, RpcAnswer& out) {
         const std::string cc = call.Text("Cc");
-        if (const std::string why = Refusal(users, call); !why.empty())
-            return refused(out, why);
+        if (const int32_t code = Admission(users, call); code != Users::kAdmitted)
+            return refused(out, code);
         const Verdict answer = checks.Card(cc);
         out.Int("return", answer.Result).Text("ResultText", answer.ResultText);
     });
     soap->Add("Search", [&](const RpcCall& call, RpcAnswer& out) {
         const std::string words = call.Text("SearchString"), country = call.Text("C");
         const int32_t fragments = call.Int("Fragments");
-        if (const std::string why = Refusal(users, call); !why.empty())
-            throw ClientError(ToUtf8(Widen(why)));
+        if (const int32_t code = Admission(users, call); code != Users::kAdmitted)
+            throw ClientError(ToUtf8(Widen(ResultCodeText(code))));
         out.List("return", checks.Search(words, country, fragments != 0).Banken);
     });
     router.Add("/soap/ITarvik", [soap](const HttpRequest& request) { return soap->Answer(request); });

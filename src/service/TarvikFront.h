@@ -11,7 +11,4 @@ namespace orvel::service {
 // The handlers keep references: checks and users outlive the router.
 void AddTarvik(Router& router, const TarvikChecks& checks, const Users& users);
 
-// The WDDX answer to one "/tarvik" request, for tests without a server.
-std::string TarvikWddx(const TarvikChecks& checks, const Users& users, const HttpRequest& request);
-
 } // namespace orvel::service
