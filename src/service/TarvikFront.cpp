@@ -81,7 +81,10 @@ std::string TarvikWddx(const TarvikChecks& checks, const Users& users, const Htt
         return packet.Finish();
     }
     if (bic) {
-        const BicAnswer answer = checks.Bic(*bic);
+        // The objects take no result code from a BIC check; the name carries why a BIC failed.
+        BicAnswer answer = checks.Bic(*bic);
+        if (answer.Result != 0)
+            answer.BicName = answer.ResultText;
         packet.Number("result", answer.Result).String("resulttext", answer.ResultText);
         Bic(packet, answer);
         return packet.Finish();

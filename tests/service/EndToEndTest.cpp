@@ -124,6 +124,10 @@ TEST_F(ServiceEndToEnd, TarvikObjectChecksEveryKindOverWddx)
     EXPECT_EQ(Utf8(Tarvik.BicName()).rfind("Deutsche Bank", 0), 0u);
     EXPECT_EQ(Tarvik.BicSct(), 1);
 
+    Tarvik.TestBic(u"demo", u"wexo", u"DEUTDEF");
+    EXPECT_EQ(Tarvik.BicName(), u"BIC ungültig: 8 oder 11 Buchstaben und Ziffern erwartet");
+    EXPECT_EQ(Tarvik.BicSct(), 0);
+
     Tarvik.TestCc(u"demo", u"wexo", u"5555 5555 5555 4444");
     EXPECT_EQ(Tarvik.Result(), 0);
     EXPECT_EQ(Tarvik.Resulttext(), u"Kartennummer gültig (Mastercard)");
