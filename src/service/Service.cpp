@@ -1,5 +1,6 @@
 #include "service/Service.h"
 
+#include "service/Iban.h"
 #include "service/StartPage.h"
 #include "service/TarvikFront.h"
 
@@ -69,6 +70,13 @@ void Service::Serve(int socket, bool tls, const std::string& name)
     Servers.push_back(std::make_unique<HttpServer>(Routes, socket, limits, tls ? &Tls : nullptr, Config.Log));
     Served.push_back(std::string(tls ? "https " : "http ") + name + " (port " +
                      std::to_string(Servers.back()->Port()) + ")");
+}
+
+std::string Service::DataDescription() const
+{
+    return "bank directory " + Banks.Path() + " (" + std::to_string(Banks.size()) + " records of " +
+           GermanDate(Banks.Date()) + (Checks->Stale() ? ", older than a year" : "") + "); IBAN registry " +
+           IbanRegistryRelease() + " (" + std::to_string(IbanRegistryCountries()) + " countries)";
 }
 
 std::vector<uint16_t> Service::Ports() const

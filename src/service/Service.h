@@ -24,6 +24,8 @@ public:
 
     // "http://127.0.0.1:8590"-like descriptions of what is served, for the start-up log.
     const std::vector<std::string>& Endpoints() const { return Served; }
+    // The data in use, for the start-up log.
+    std::string DataDescription() const;
     // The ports in the order of the configured addresses, plain ones first.
     std::vector<uint16_t> Ports() const;
 

@@ -1,6 +1,5 @@
 // orvelwddx-service: the local checking service.
 
-#include "service/Iban.h"
 #include "service/Service.h"
 #include "service/Users.h"
 
@@ -58,8 +57,7 @@ int main(int argc, char** argv)
     try {
         std::fprintf(stderr, "orvelwddx-service: %s\n", config.Describe().c_str());
         const Service service(config);
-        std::fprintf(stderr, "orvelwddx-service: IBAN registry %s (%zu countries)\n", IbanRegistryRelease().c_str(),
-                     IbanRegistryCountries());
+        std::fprintf(stderr, "orvelwddx-service: %s\n", service.DataDescription().c_str());
         for (const std::string& endpoint : service.Endpoints())
             std::fprintf(stderr, "orvelwddx-service: serving %s\n", endpoint.c_str());
         int received = 0;
