@@ -1,7 +1,7 @@
 #!/usr/bin/env bash
 # IBAN checks per second against the local checking service over keep-alive on 127.0.0.1, next to nginx serving a
 # static reply of the same size on the same machine in the same run. Both servers get 2 worker threads/processes.
-# Usage: bench/service_wrk.sh [SECONDS] [CONNECTIONS]   (after a build; needs wrk and nginx)
+# Usage: bench/service_wrk.sh [SECONDS] [CONNECTIONS]   (after a build; needs Debian's wrk, nginx-light and curl)
 set -euo pipefail
 cd "$(dirname "$0")/.."
 seconds="${1:-10}"

@@ -16,8 +16,8 @@ struct Field
     size_t From;
     size_t To;
 };
-constexpr Field kBlz{1, 8}, kFlag{9, 9}, kName{10, 67}, kPlz{68, 72}, kPlace{73, 107}, kShort{108, 134},
-    kBic{140, 150}, kMethod{151, 152}, kChange{159, 159}, kDeletion{160, 160}, kSuccessor{161, 168};
+constexpr Field kBlz{1, 8}, kFlag{9, 9}, kName{10, 67}, kPlz{68, 72}, kPlace{73, 107}, kShort{108, 134}, kBic{140, 150},
+    kMethod{151, 152}, kChange{159, 159}, kDeletion{160, 160}, kSuccessor{161, 168};
 constexpr size_t kRecordLength = 168;
 
 std::string_view Column(std::string_view line, Field field)
@@ -55,6 +55,8 @@ std::string GermanDate(std::time_t date)
 
 std::string FoldForSearch(std::string_view text)
 {
+    // Latin-1 letters from 0xC0 on without their accents; a blank for what is no letter.
+    static constexpr std::string_view unaccented = "AAAAAAACEEEEIIIIDNOOOOO OUUUUY  AAAAAAACEEEEIIIIDNOOOOO OUUUUY Y";
     std::string folded;
     folded.reserve(text.size() + 8);
     for (const char ch : text) {
@@ -63,25 +65,16 @@ std::string FoldForSearch(std::string_view text)
             folded += char(c);
         else if (c >= 'a' && c <= 'z')
             folded += char(c - 0x20);
+        else if (c == 0xC4 || c == 0xE4)
+            folded += "AE";
+        else if (c == 0xD6 || c == 0xF6)
+            folded += "OE";
+        else if (c == 0xDC || c == 0xFC)
+            folded += "UE";
+        else if (c == 0xDF)
+            folded += "SS";
         else
-            switch (c) {
-            case 0xC4: case 0xE4: folded += "AE"; break;
-            case 0xD6: case 0xF6: folded += "OE"; break;
-            case 0xDC: case 0xFC: folded += "UE"; break;
-            case 0xDF: folded += "SS"; break;
-            case 0xC0: case 0xC1: case 0xC2: case 0xC3: case 0xC5:
-            case 0xE0: case 0xE1: case 0xE2: case 0xE3: case 0xE5: folded += 'A'; break;
-            case 0xC7: case 0xE7: folded += 'C'; break;
-            case 0xC8: case 0xC9: case 0xCA: case 0xCB:
-            case 0xE8: case 0xE9: case 0xEA: case 0xEB: folded += 'E'; break;
-            case 0xCC: case 0xCD: case 0xCE: case 0xCF:
-            case 0xEC: case 0xED: case 0xEE: case 0xEF: folded += 'I'; break;
-            case 0xD1: case 0xF1: folded += 'N'; break;
-            case 0xD2: case 0xD3: case 0xD4: case 0xD5: case 0xD8:
-            case 0xF2: case 0xF3: case 0xF4: case 0xF5: case 0xF8: folded += 'O'; break;
-            case 0xD9: case 0xDA: case 0xDB: case 0xF9: case 0xFA: case 0xFB: folded += 'U'; break;
-            default: folded += ' '; break;
-            }
+            folded += c >= 0xC0 ? unaccented[c - 0xC0] : ' ';
     }
     return folded;
 }
@@ -92,7 +85,9 @@ std::time_t BankDirectory::DateOf(const std::string& path)
     std::smatch match;
     if (std::regex_search(path, match, dated))
         return DaysFromCivil(std::stoi(match[1]), unsigned(std::stoi(match[2])), unsigned(std::stoi(match[3])));
-    struct stat info{};
+    struct stat info
+    {
+    };
     return ::stat(path.c_str(), &info) == 0 ? info.st_mtime : 0;
 }
 
@@ -131,15 +126,13 @@ BankDirectory BankDirectory::Load(const std::string& path)
     if (directory.Banks.empty())
         throw std::runtime_error("the bank directory " + path + " is empty");
 
-    std::stable_sort(directory.Banks.begin(), directory.Banks.end(), [](const Bank& a, const Bank& b) {
-        return a.Blz != b.Blz ? a.Blz < b.Blz : a.Main > b.Main;
-    });
+    std::stable_sort(directory.Banks.begin(), directory.Banks.end(),
+                     [](const Bank& a, const Bank& b) { return a.Blz != b.Blz ? a.Blz < b.Blz : a.Main > b.Main; });
     // A main record without a BIC takes the one its branches name, so that a bank code has one answer.
     for (size_t i = 0; i < directory.Banks.size(); ++i) {
         Bank& main = directory.Banks[i];
-        for (size_t j = i + 1; main.Main && main.Bic.empty() && j < directory.Banks.size() &&
-                               directory.Banks[j].Blz == main.Blz;
-             ++j)
+        for (size_t j = i + 1;
+             main.Main && main.Bic.empty() && j < directory.Banks.size() && directory.Banks[j].Blz == main.Blz; ++j)
             main.Bic = directory.Banks[j].Bic;
     }
     for (uint32_t i = 0; i < directory.Banks.size(); ++i) {

@@ -12,9 +12,9 @@ namespace orvel::service {
 
 struct Bank
 {
-    std::string Blz;       // 8 digits
-    bool Main = false;     // the bank code's own record (flag 1), not a branch
-    std::string Name;      // Windows-1252 (the file's Latin-1 is a subset)
+    std::string Blz;   // 8 digits
+    bool Main = false; // the bank code's own record (flag 1), not a branch
+    std::string Name;  // Windows-1252 (the file's Latin-1 is a subset)
     std::string Plz;
     std::string Place;
     std::string ShortName;
@@ -49,9 +49,9 @@ public:
 private:
     std::string File;
     std::time_t Issued = 0;
-    std::vector<Bank> Banks;                               // sorted by BLZ, main record first
-    std::vector<std::pair<std::string, uint32_t>> ByBic;   // BIC -> index into Banks, sorted
-    std::vector<std::string> Folded;                       // " NAME SHORT PLACE ", folded, per bank
+    std::vector<Bank> Banks;                             // sorted by BLZ, main record first
+    std::vector<std::pair<std::string, uint32_t>> ByBic; // BIC -> index into Banks, sorted
+    std::vector<std::string> Folded;                     // " NAME SHORT PLACE ", folded, per bank
 };
 
 // A date as "TT.MM.JJJJ" (UTC), as the texts name the directory's date.

@@ -49,8 +49,7 @@ BicVerdict CheckBic(std::string_view bic)
         return BicVerdict::Malformed;
     const std::string_view institution = bic.substr(0, 4), country = bic.substr(4, 2), rest = bic.substr(6);
     if (!std::all_of(institution.begin(), institution.end(), IsUpperOrDigit) ||
-        !std::all_of(country.begin(), country.end(), IsUpper) ||
-        !std::all_of(rest.begin(), rest.end(), IsUpperOrDigit))
+        !std::all_of(country.begin(), country.end(), IsUpper) || !std::all_of(rest.begin(), rest.end(), IsUpperOrDigit))
         return BicVerdict::Malformed;
     return KnownCountry(country) ? BicVerdict::Valid : BicVerdict::UnknownCountry;
 }

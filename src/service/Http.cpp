@@ -97,14 +97,8 @@ class MhdRequest final : public HttpRequest
 public:
     explicit MhdRequest(MHD_Connection* connection) : Connection(connection) {}
 
-    std::optional<std::string_view> Query(const char* key) const override
-    {
-        return Lookup(MHD_GET_ARGUMENT_KIND, key);
-    }
-    std::optional<std::string_view> Header(const char* name) const override
-    {
-        return Lookup(MHD_HEADER_KIND, name);
-    }
+    std::optional<std::string_view> Query(const char* key) const override { return Lookup(MHD_GET_ARGUMENT_KIND, key); }
+    std::optional<std::string_view> Header(const char* name) const override { return Lookup(MHD_HEADER_KIND, name); }
 
 private:
     std::optional<std::string_view> Lookup(MHD_ValueKind kind, const char* key) const
@@ -211,15 +205,15 @@ struct HttpServer::Daemon
     {
         if (!*context) {
             // The first call only sees the head: an answer queued now would end the kept-alive connection.
-            const bool hasBody = std::strcmp(method, MHD_HTTP_METHOD_GET) != 0 &&
-                                 std::strcmp(method, MHD_HTTP_METHOD_HEAD) != 0;
+            const bool hasBody =
+                std::strcmp(method, MHD_HTTP_METHOD_GET) != 0 && std::strcmp(method, MHD_HTTP_METHOD_HEAD) != 0;
             if (!hasBody) {
                 *context = &kHeadOnly;
                 return MHD_YES;
             }
             // Refuse a body announced too large before reading a byte of it.
-            const char* length = MHD_lookup_connection_value(connection, MHD_HEADER_KIND,
-                                                             MHD_HTTP_HEADER_CONTENT_LENGTH);
+            const char* length =
+                MHD_lookup_connection_value(connection, MHD_HEADER_KIND, MHD_HTTP_HEADER_CONTENT_LENGTH);
             if (length && std::strtoull(length, nullptr, 10) > ServerLimits::kMaxBody)
                 return Send(connection, Plain(413, "Anfrage zu gro\xc3\x9f\n"), method, url, Clock::now());
             *context = new Pending();
@@ -299,8 +293,8 @@ HttpServer::HttpServer(const Router& router, int socket, const ServerLimits& lim
         options.push_back({MHD_OPTION_HTTPS_MEM_KEY, 0, const_cast<char*>(Running->Tls.KeyPem.c_str())});
     }
     options.push_back({MHD_OPTION_END, 0, nullptr});
-    Running->Handle = MHD_start_daemon(flags, 0, nullptr, nullptr, accessCallback, Running.get(),
-                                       MHD_OPTION_ARRAY, options.data(), MHD_OPTION_END);
+    Running->Handle = MHD_start_daemon(flags, 0, nullptr, nullptr, accessCallback, Running.get(), MHD_OPTION_ARRAY,
+                                       options.data(), MHD_OPTION_END);
     if (!Running->Handle) {
         close(socket);
         throw std::runtime_error("cannot start the HTTP server on port " + std::to_string(ListenPort));

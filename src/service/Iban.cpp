@@ -79,8 +79,8 @@ bool IsUpper(char c)
 unsigned Mod97(std::string_view text, unsigned remainder = 0)
 {
     for (const char c : text)
-        remainder = IsDigit(c) ? (remainder * 10 + unsigned(c - '0')) % 97
-                               : (remainder * 100 + unsigned(c - 'A' + 10)) % 97;
+        remainder =
+            IsDigit(c) ? (remainder * 10 + unsigned(c - '0')) % 97 : (remainder * 100 + unsigned(c - 'A' + 10)) % 97;
     return remainder;
 }
 

@@ -68,8 +68,8 @@ void Service::Serve(int socket, bool tls, const std::string& name)
     limits.Threads = Config.Threads;
     limits.TimeoutSeconds = Config.Timeout;
     Servers.push_back(std::make_unique<HttpServer>(Routes, socket, limits, tls ? &Tls : nullptr, Config.Log));
-    Served.push_back(std::string(tls ? "https " : "http ") + name + " (port " +
-                     std::to_string(Servers.back()->Port()) + ")");
+    Served.push_back(std::string(tls ? "https " : "http ") + name + " (port " + std::to_string(Servers.back()->Port()) +
+                     ")");
 }
 
 std::string Service::DataDescription() const

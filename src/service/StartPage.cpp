@@ -4,7 +4,6 @@
 #include "service/Iban.h"
 #include "transport/Xml.h"
 
-
 namespace orvel::service {
 std::string StartPage(const TarvikChecks& checks, const Users& users)
 {

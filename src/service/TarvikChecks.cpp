@@ -60,8 +60,7 @@ constexpr std::string_view kTestBlz = "89999999";
 constexpr std::string_view kTestKto = "1234";
 constexpr long kStaleSeconds = 365L * 24 * 3600;
 
-template <typename Answer>
-Answer Fail(int32_t code, std::string_view detail = {})
+template <typename Answer> Answer Fail(int32_t code, std::string_view detail = {})
 {
     Answer answer;
     answer.Result = code;
@@ -193,12 +192,18 @@ AccountAnswer TarvikChecks::Iban(std::string_view text) const
 {
     const std::string iban = NormalizeIban(text);
     switch (CheckIban(iban)) {
-    case IbanVerdict::Malformed: return Fail<AccountAnswer>(20);
-    case IbanVerdict::UnknownCountry: return Fail<AccountAnswer>(21, iban.substr(0, 2));
-    case IbanVerdict::WrongLength: return Fail<AccountAnswer>(22, std::to_string(iban.size()) + " Zeichen");
-    case IbanVerdict::WrongStructure: return Fail<AccountAnswer>(23);
-    case IbanVerdict::WrongChecksum: return Fail<AccountAnswer>(24);
-    case IbanVerdict::Valid: break;
+    case IbanVerdict::Malformed:
+        return Fail<AccountAnswer>(20);
+    case IbanVerdict::UnknownCountry:
+        return Fail<AccountAnswer>(21, iban.substr(0, 2));
+    case IbanVerdict::WrongLength:
+        return Fail<AccountAnswer>(22, std::to_string(iban.size()) + " Zeichen");
+    case IbanVerdict::WrongStructure:
+        return Fail<AccountAnswer>(23);
+    case IbanVerdict::WrongChecksum:
+        return Fail<AccountAnswer>(24);
+    case IbanVerdict::Valid:
+        break;
     }
     const std::string_view country = std::string_view(iban).substr(0, 2);
     if (country == "DE") {
@@ -223,9 +228,12 @@ BicAnswer TarvikChecks::BicInfo(std::string_view bic) const
 {
     BicAnswer answer;
     switch (CheckBic(bic)) {
-    case BicVerdict::Malformed: return Fail<BicAnswer>(30);
-    case BicVerdict::UnknownCountry: return Fail<BicAnswer>(31, bic.substr(4, 2));
-    case BicVerdict::Valid: break;
+    case BicVerdict::Malformed:
+        return Fail<BicAnswer>(30);
+    case BicVerdict::UnknownCountry:
+        return Fail<BicAnswer>(31, bic.substr(4, 2));
+    case BicVerdict::Valid:
+        break;
     }
     if (const Bank* bank = Banks.FindBic(bic)) {
         answer.BicName = bank->Name;
@@ -276,11 +284,16 @@ Verdict TarvikChecks::Card(std::string_view number) const
 {
     const CardCheck check = CheckCard(NormalizeCard(number));
     switch (check.Verdict) {
-    case CardVerdict::Malformed: return Fail<Verdict>(40);
-    case CardVerdict::WrongChecksum: return Fail<Verdict>(41);
-    case CardVerdict::UnknownIssuer: return Fail<Verdict>(42);
-    case CardVerdict::WrongLength: return Fail<Verdict>(43, check.Scheme);
-    case CardVerdict::Valid: break;
+    case CardVerdict::Malformed:
+        return Fail<Verdict>(40);
+    case CardVerdict::WrongChecksum:
+        return Fail<Verdict>(41);
+    case CardVerdict::UnknownIssuer:
+        return Fail<Verdict>(42);
+    case CardVerdict::WrongLength:
+        return Fail<Verdict>(43, check.Scheme);
+    case CardVerdict::Valid:
+        break;
     }
     return {0, Ansi("Kartennummer gültig (") + std::string(check.Scheme) + ")"};
 }

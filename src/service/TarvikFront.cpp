@@ -1,7 +1,7 @@
 #include "service/TarvikFront.h"
 
-#include "platform/StrToInt.h"
 #include "platform/Codepage.h"
+#include "platform/StrToInt.h"
 #include "service/SoapRpc.h"
 #include "service/Wddx.h"
 
@@ -45,8 +45,7 @@ int32_t Admission(const Users& users, const RpcCall& call)
 std::string TarvikWddx(const TarvikChecks& checks, const Users& users, const HttpRequest& request)
 {
     const auto value = [&request](const char* key) { return request.Query(key).value_or(std::string_view()); };
-    if (const int32_t admitted = users.Admit(value("un"), value("pw"), request.Loopback);
-        admitted != Users::kAdmitted)
+    if (const int32_t admitted = users.Admit(value("un"), value("pw"), request.Loopback); admitted != Users::kAdmitted)
         return Failure(admitted);
 
     WddxPacket packet;

@@ -14,11 +14,18 @@ void WddxPacket::Escaped(std::string_view text)
 {
     for (const char c : text)
         switch (c) {
-        case '&': Text += "&amp;"; break;
-        case '<': Text += "&lt;"; break;
-        case '>': Text += "&gt;"; break;
+        case '&':
+            Text += "&amp;";
+            break;
+        case '<':
+            Text += "&lt;";
+            break;
+        case '>':
+            Text += "&gt;";
+            break;
         // Control characters cannot stand in XML at all.
-        default: Text += (static_cast<unsigned char>(c) < 0x20 && c != '\t' && c != '\n' && c != '\r') ? '?' : c;
+        default:
+            Text += (static_cast<unsigned char>(c) < 0x20 && c != '\t' && c != '\n' && c != '\r') ? '?' : c;
         }
 }
 

@@ -246,8 +246,9 @@ TEST_F(ServiceEndToEnd, BadRequestsGetAnAnswerAndTheServiceGoesOn)
     } cases[] = {
         {"no function", "GET /tarvik?un=demo&pw=wexo HTTP/1.1\r\nConnection: close\r\nHost: x\r\n\r\n", "HTTP/1.1 200",
          "<var name='result'><string>92</string>"},
-        {"bank code without account", "GET /tarvik?un=a&pw=b&blz=37040044 HTTP/1.1\r\nConnection: close\r\nHost: x\r\n\r\n",
-         "HTTP/1.1 200", "<var name='result'><string>91</string>"},
+        {"bank code without account",
+         "GET /tarvik?un=a&pw=b&blz=37040044 HTTP/1.1\r\nConnection: close\r\nHost: x\r\n\r\n", "HTTP/1.1 200",
+         "<var name='result'><string>91</string>"},
         {"query over 8 KiB",
          "GET /tarvik?search=" + std::string(9000, 'a') + " HTTP/1.1\r\nConnection: close\r\nHost: x\r\n\r\n",
          "HTTP/1.1 414", ""},
@@ -261,25 +262,29 @@ TEST_F(ServiceEndToEnd, BadRequestsGetAnAnswerAndTheServiceGoesOn)
         {"SOAP without envelope", post("<x/>"), "HTTP/1.1 500", "SOAP-ENV:Client"},
         {"unknown operation", post(envelope + "<Drop xmlns=\"urn:TarvikIntf-ITarvik\"/></soap:Body></soap:Envelope>"),
          "HTTP/1.1 500", "Unbekannte Operation"},
-        {"missing input", post(envelope + "<TestCc xmlns=\"urn:TarvikIntf-ITarvik\"><UN>a</UN></TestCc></soap:Body>"
-                                          "</soap:Envelope>"),
+        {"missing input",
+         post(envelope + "<TestCc xmlns=\"urn:TarvikIntf-ITarvik\"><UN>a</UN></TestCc></soap:Body>"
+                         "</soap:Envelope>"),
          "HTTP/1.1 500", "Parameter Cc fehlt"},
         {"entity expansion",
          post("<?xml version=\"1.0\"?><!DOCTYPE x [<!ENTITY a \"aaaaaaaaaa\"><!ENTITY b \"&a;&a;&a;&a;&a;&a;\">]>" +
               envelope + "<TestCc xmlns=\"urn:TarvikIntf-ITarvik\"><UN>&b;</UN></TestCc></soap:Body></soap:Envelope>"),
          "HTTP/1.1 500", "SOAP-ENV:Client"},
-        {"SOAP by GET", "GET /soap/ITarvik HTTP/1.1\r\nConnection: close\r\nHost: x\r\n\r\n", "HTTP/1.1 500", "Nur POST"},
+        {"SOAP by GET", "GET /soap/ITarvik HTTP/1.1\r\nConnection: close\r\nHost: x\r\n\r\n", "HTTP/1.1 500",
+         "Nur POST"},
         {"body announced over 1 MiB", soapHead + "Content-Length: 2000000\r\n\r\n", "HTTP/1.1 413", ""},
-        {"body sent over 1 MiB", soapHead + "Transfer-Encoding: chunked\r\n\r\n100000\r\n" + std::string(0x100000, 'x') +
-                                     "\r\n10\r\n" + std::string(16, 'x') + "\r\n0\r\n\r\n",
+        {"body sent over 1 MiB",
+         soapHead + "Transfer-Encoding: chunked\r\n\r\n100000\r\n" + std::string(0x100000, 'x') + "\r\n10\r\n" +
+             std::string(16, 'x') + "\r\n0\r\n\r\n",
          "HTTP/1.1 413", ""},
         {"endless body (cut off, the answer may be lost in the reset)",
-         soapHead + "Transfer-Encoding: chunked\r\n\r\n" + [] {
-             std::string chunks;
-             for (int i = 0; i < 10; ++i)
-                 chunks += "100000\r\n" + std::string(0x100000, 'x') + "\r\n";
-             return chunks;
-         }(),
+         soapHead + "Transfer-Encoding: chunked\r\n\r\n" +
+             [] {
+                 std::string chunks;
+                 for (int i = 0; i < 10; ++i)
+                     chunks += "100000\r\n" + std::string(0x100000, 'x') + "\r\n";
+                 return chunks;
+             }(),
          "", ""},
     };
     for (const auto& entry : cases) {

@@ -1,7 +1,7 @@
+#include "service/TarvikChecks.h"
 #include "BankFile.h"
 #include "platform/Codepage.h"
 #include "platform/Text.h"
-#include "service/TarvikChecks.h"
 
 #include <gtest/gtest.h>
 
@@ -17,7 +17,11 @@ const std::vector<BankRecord> kBanks = {
     {.Blz = "10000000", .Name = "Bank Null", .Place = "Berlin", .Method = "00", .Bic = "BNULDEBBXXX"},
     {.Blz = "10000000", .Name = "Bank Null", .Place = "Potsdam", .Method = "00", .Flag = '2'},
     {.Blz = "20000000", .Name = "M\xfcllerbank", .Place = "K\xf6ln", .Method = "87", .Bic = "MUELDEKK"},
-    {.Blz = "30000000", .Name = "Bank Sechs", .Place = "Bonn", .Method = "06", .Deletion = '1',
+    {.Blz = "30000000",
+     .Name = "Bank Sechs",
+     .Place = "Bonn",
+     .Method = "06",
+     .Deletion = '1',
      .Successor = "10000000"},
     {.Blz = "40000000", .Name = "Bank Einundf\xfcnfzig", .Place = "Hamm", .Method = "51", .Change = 'D'},
     {.Blz = "50000000", .Name = "Bank Neun", .Place = "Trier", .Method = "09"},
@@ -58,24 +62,43 @@ TEST_F(TarvikChecksTest, BankCodeAndAccountWithPublishedExamples)
         int32_t Result;
         const char* NewBlz = "";
     } cases[] = {
-        {"10000000", "9290701", "DE", 0},    {"10000000", "539290858", "DE", 0}, {"10000000", "1501824", "", 0},
-        {"10000000", "1501825", "DE", 11},   {"10000000", "1501842", "DE", 11},  {"20000000", "406", "DE", 0},
-        {"20000000", "51768", "DE", 0},      {"20000000", "10701590", "DE", 0},  {"20000000", "10701591", "DE", 11},
-        {"60000000", "10030005", "DE", 0},   {"60000000", "1010030054", "de", 0}, {"60000000", "10030001", "DE", 11},
-        {"70000000", "12345008", "DE", 0},   {"70000000", "12345009", "DE", 11}, {"80000000", "123456600", "DE", 0},
-        {"80000000", "1234566", "DE", 0},    {"80000000", "1234567", "DE", 11},
+        {"10000000", "9290701", "DE", 0},
+        {"10000000", "539290858", "DE", 0},
+        {"10000000", "1501824", "", 0},
+        {"10000000", "1501825", "DE", 11},
+        {"10000000", "1501842", "DE", 11},
+        {"20000000", "406", "DE", 0},
+        {"20000000", "51768", "DE", 0},
+        {"20000000", "10701590", "DE", 0},
+        {"20000000", "10701591", "DE", 11},
+        {"60000000", "10030005", "DE", 0},
+        {"60000000", "1010030054", "de", 0},
+        {"60000000", "10030001", "DE", 11},
+        {"70000000", "12345008", "DE", 0},
+        {"70000000", "12345009", "DE", 11},
+        {"80000000", "123456600", "DE", 0},
+        {"80000000", "1234566", "DE", 0},
+        {"80000000", "1234567", "DE", 11},
         // No check digit: passed with a note.
         {"50000000", "12345", "DE", 1},
         // About to be deleted: passed, with the successor; deleted: -1, no successor named.
         {"30000000", "94012341", "DE", 2, "10000000"},
         {"30000000", "94012342", "DE", 11, "10000000"},
         {"40000000", "1156071", "DE", -1, "00000000"},
-        {"99999999", "1", "DE", 12},         {"1000000", "1", "DE", 13},         {"1000000a", "1", "DE", 13},
-        {"10000000", "", "DE", 14},          {"10000000", "12345678901", "DE", 14}, {"10000000", "12a", "DE", 14},
+        {"99999999", "1", "DE", 12},
+        {"1000000", "1", "DE", 13},
+        {"1000000a", "1", "DE", 13},
+        {"10000000", "", "DE", 14},
+        {"10000000", "12345678901", "DE", 14},
+        {"10000000", "12a", "DE", 14},
         {"10000000", "9290701", "CH", 15},
         // The window's first test pair, with or without leading zeros.
-        {"89999999", "1234", "DE", 3},       {"89999999", "0000001234", "DE", 3}, {"89999999", "1235", "DE", 12},
-        {"12345", "1234567", "AT", 4},       {"1234", "1", "AT", 13},            {"12345", "123456789012", "AT", 14},
+        {"89999999", "1234", "DE", 3},
+        {"89999999", "0000001234", "DE", 3},
+        {"89999999", "1235", "DE", 12},
+        {"12345", "1234567", "AT", 4},
+        {"1234", "1", "AT", 13},
+        {"12345", "123456789012", "AT", 14},
     };
     for (const auto& entry : cases) {
         SCOPED_TRACE(std::string(entry.Blz) + " " + entry.Kto + " " + entry.Country);
@@ -108,8 +131,7 @@ TEST_F(TarvikChecksTest, DataOlderThanAYearIsSaidInTheText)
 {
     const TarvikChecks later(Banks, Banks.Date() + 400L * 24 * 3600);
     EXPECT_TRUE(later.Stale());
-    EXPECT_NE(later.BlzKto("10000000", "9290701", "DE").ResultText.find(Ansi("älter als ein Jahr")),
-              std::string::npos);
+    EXPECT_NE(later.BlzKto("10000000", "9290701", "DE").ResultText.find(Ansi("älter als ein Jahr")), std::string::npos);
     EXPECT_EQ(Checks.BlzKto("10000000", "9290701", "DE").ResultText.find(Ansi("älter")), std::string::npos);
 }
 
@@ -126,7 +148,7 @@ TEST_F(TarvikChecksTest, Iban)
         {"DE32899999990000001234", 3, "Testbank"},
         {"DE03100000000001501825", 11, "Bank Null"}, // check digits fit, the account does not
         {"DE03100000000001501826", 24, ""},
-        {"DE89370400440532013000", 12, ""},           // not in this directory
+        {"DE89370400440532013000", 12, ""}, // not in this directory
         {"GB29NWBK60161331926819", 0, ""},
         {"AT611904300234573201", 4, ""},
         {"XX29NWBK60161331926819", 21, ""},
@@ -153,7 +175,7 @@ TEST_F(TarvikChecksTest, IbanWithBic)
         int32_t Services;
     } cases[] = {
         {"DE37100000000009290701", "BNULDEBBXXX", 0, 1},
-        {"DE37100000000009290701", "bnuldebb", 0, 1},   // the 8-character form of the same office
+        {"DE37100000000009290701", "bnuldebb", 0, 1},     // the 8-character form of the same office
         {"DE37100000000009290701", "MUELDEKKXXX", 32, 1}, // another bank of the directory
         {"DE37100000000009290701", "NWBKGB2L", 32, 0},    // another country
         {"DE37100000000009290701", "BNULDEB", 30, 0},
@@ -206,8 +228,7 @@ TEST_F(TarvikChecksTest, Search)
         bool Fragments;
         std::vector<std::string> Banken;
     } cases[] = {
-        {"bank null", false,
-         {"10000000|BNULDEBBXXX|Bank Null|10100|Berlin", "10000000||Bank Null|10100|Potsdam"}},
+        {"bank null", false, {"10000000|BNULDEBBXXX|Bank Null|10100|Berlin", "10000000||Bank Null|10100|Potsdam"}},
         {"NULL potsdam", false, {"10000000||Bank Null|10100|Potsdam"}},
         {"nul", false, {}},
         {"nul potsd", true, {"10000000||Bank Null|10100|Potsdam"}},
