@@ -265,5 +265,12 @@ TEST(BankDirectory, DateFromTheFileName)
     EXPECT_EQ(BankDirectory::DateOf("/usr/share/ktoblzcheck/blz_20200420.txt"), 1587340800); // 2020-04-20 UTC
 }
 
+TEST(BankDirectory, SearchTextsFoldCaseUmlautsAndAccents)
+{
+    EXPECT_EQ(FoldForSearch("M\xfcnchen-S\xfc\x64"), "MUENCHEN SUED");
+    EXPECT_EQ(FoldForSearch("Stra\xdf\x65 \xc4RZTE"), "STRASSE AERZTE");
+    EXPECT_EQ(FoldForSearch("Cr\xe9\x64it Agricole, \xc7\x61ixa"), "CREDIT AGRICOLE  CAIXA");
+}
+
 } // namespace
 } // namespace orvel::service
