@@ -5,8 +5,8 @@
 namespace orvel::config {
 namespace {
 
-// The WDDX service and the web services run on the same host.
-constexpr char kServiceHost[] = "wddx.orvel.de";
+// The local checking service answers WDDX, the web services and its start page on one address.
+constexpr char kServiceHost[] = "127.0.0.1:8590";
 
 std::string FromEnvironment(const char* variable, const char* fallback)
 {
@@ -39,7 +39,7 @@ std::string WebHost()
 
 std::string InfoUrl()
 {
-    return FromEnvironment("ORVELWDDX_INFO_URL", "file://" ORVEL_README_FILE);
+    return FromEnvironment("ORVELWDDX_INFO_URL", "http://" + std::string(kServiceHost) + "/");
 }
 
 } // namespace orvel::config

@@ -1,11 +1,13 @@
 #include "server/Registration.h"
 
 #include "platform/Registry.h"
+#include "platform/Config.h"
 #include "platform/Text.h"
 #include "server/Introspection.h"
 
 #include <QDir>
 #include <QFileInfo>
+#include <QProcess>
 #include <QSaveFile>
 
 #include <filesystem>
@@ -63,6 +65,34 @@ std::string LocalServerPath(const std::string& ProgramPath)
     return ProgramPath.find(' ') == std::string::npos ? ProgramPath : "\"" + ProgramPath + "\"";
 }
 
+constexpr const char* kSocketUnit = "orvelwddx-service.socket";
+constexpr const char* kServiceUnit = "orvelwddx-service.service";
+
+std::string UnitFolder(const std::string& ConfigHome)
+{
+    return ConfigHome + "/systemd/user";
+}
+
+// The socket a desktop's own service listens on: the configured host when it is a loopback address.
+std::string ServiceListenAddress()
+{
+    const std::string host = config::WddxHost();
+    if (host.rfind("127.", 0) == 0 || host.rfind("[::1]:", 0) == 0)
+        return host;
+    return "127.0.0.1:8590";
+}
+
+// A path in a unit file's command line, quoted where systemd would split it.
+std::string UnitCommand(const std::string& Path)
+{
+    if (!NeedsQuoting(Path))
+        return Path;
+    std::string quoted = "\"";
+    for (char c : Path)
+        quoted += (c == '"' || c == '\\') ? std::string("\\") + c : std::string(1, c);
+    return quoted + "\"";
+}
+
 } // namespace
 
 RegistryEntryError::RegistryEntryError()
@@ -76,6 +106,52 @@ std::string DataHome()
     if (!configured.isEmpty() && QDir::isAbsolutePath(configured))
         return configured.toStdString();
     return (QDir::homePath() + QStringLiteral("/.local/share")).toStdString();
+}
+
+std::string ConfigHome()
+{
+    const QString configured = qEnvironmentVariable("XDG_CONFIG_HOME");
+    if (!configured.isEmpty() && QDir::isAbsolutePath(configured))
+        return configured.toStdString();
+    return (QDir::homePath() + QStringLiteral("/.config")).toStdString();
+}
+
+std::string ServiceProgram(const std::string& ProgramPath)
+{
+    const QDir folder = QFileInfo(QString::fromStdString(ProgramPath)).absoluteDir();
+    for (const QString& candidate : {folder.filePath(QStringLiteral("orvelwddx-service")),
+                                     folder.filePath(QStringLiteral("../service/orvelwddx-service"))})
+        if (QFileInfo(candidate).isExecutable())
+            return QFileInfo(candidate).canonicalFilePath().toStdString();
+    return {};
+}
+
+std::vector<TRegistrationFile> ServiceUnitFiles(const std::string& ServicePath, const std::string& Listen,
+                                                const std::string& ConfigHome)
+{
+    const std::string folder = UnitFolder(ConfigHome);
+    return {
+        {folder + "/" + kSocketUnit, "[Unit]\nDescription=OrvelWddx local checking service (socket)\n\n"
+                                     "[Socket]\nListenStream=" + Listen + "\n\n[Install]\nWantedBy=sockets.target\n"},
+        {folder + "/" + kServiceUnit, "[Unit]\nDescription=OrvelWddx local checking service\nRequires=" +
+                                          std::string(kSocketUnit) + "\nAfter=" + kSocketUnit +
+                                          "\n\n[Service]\nExecStart=" + UnitCommand(ServicePath) + "\n"},
+    };
+}
+
+void ActivateServiceUnits()
+{
+    // Without a user manager (no systemd, CI) systemctl fails at once; that is fine.
+    for (const QStringList& arguments : {QStringList{QStringLiteral("--user"), QStringLiteral("daemon-reload")},
+                                         QStringList{QStringLiteral("--user"), QStringLiteral("start"),
+                                                     QString::fromLatin1(kSocketUnit)}}) {
+        QProcess systemctl;
+        systemctl.setProcessChannelMode(QProcess::ForwardedErrorChannel);
+        systemctl.start(QStringLiteral("systemctl"), arguments);
+        if (!systemctl.waitForFinished(5000))
+            systemctl.kill();
+        systemctl.waitForFinished(1000);
+    }
 }
 
 std::vector<TRegistrationFile> TypeLibraryFiles(const TTypeLibrary& Library, const std::string& DataHome)
@@ -126,6 +202,22 @@ void RegisterServer(const TComServer& Server, const std::string& ProgramPath)
     for (const TRegistrationFile& file : ClassFiles(Server, ProgramPath, home))
         if (!WriteAtomically(file).isEmpty())
             throw RegistryEntryError();
+
+    const std::string service = ServiceProgram(ProgramPath);
+    if (service.empty())
+        return;
+    const std::string config = ConfigHome();
+    for (const TRegistrationFile& file : ServiceUnitFiles(service, ServiceListenAddress(), config))
+        if (!WriteAtomically(file).isEmpty())
+            throw RegistryEntryError();
+    // What "systemctl --user enable" does: the socket is wanted at every log-in.
+    const std::filesystem::path wants = UnitFolder(config) + "/sockets.target.wants/" + kSocketUnit;
+    std::error_code error;
+    std::filesystem::create_directories(wants.parent_path(), error);
+    if (!std::filesystem::is_symlink(wants))
+        std::filesystem::create_symlink(std::string("../") + kSocketUnit, wants, error);
+    if (error)
+        throw RegistryEntryError();
 }
 
 void UnregisterServer(const TComServer& Server)
@@ -134,6 +226,10 @@ void UnregisterServer(const TComServer& Server)
     const std::string home = DataHome();
     std::vector<TRegistrationFile> files = ClassFiles(Server, {}, home);
     for (TRegistrationFile& file : TypeLibraryFiles(Server.TypeLibrary(), home))
+        files.push_back(std::move(file));
+    const std::string config = ConfigHome();
+    files.push_back({UnitFolder(config) + "/sockets.target.wants/" + kSocketUnit, {}});
+    for (TRegistrationFile& file : ServiceUnitFiles({}, {}, config))
         files.push_back(std::move(file));
     for (const TRegistrationFile& file : files) {
         std::error_code error;

@@ -31,7 +31,19 @@ std::vector<TRegistrationFile> TypeLibraryFiles(const TTypeLibrary& Library, con
 std::vector<TRegistrationFile> ClassFiles(const TComServer& Server, const std::string& ProgramPath,
                                           const std::string& DataHome);
 
-// Writes each file atomically. A type library that cannot be written throws Error with the system's message, a class
+// $XDG_CONFIG_HOME, or ~/.config.
+std::string ConfigHome();
+// The local checking service next to the program (installed) or in the build tree's service folder; empty when
+// there is none.
+std::string ServiceProgram(const std::string& ProgramPath);
+// The systemd user units that start the service on the first connection to Listen ("127.0.0.1:8590"): a socket
+// unit and its service unit under ConfigHome/systemd/user.
+std::vector<TRegistrationFile> ServiceUnitFiles(const std::string& ServicePath, const std::string& Listen,
+                                                const std::string& ConfigHome);
+// Asks a running systemd user manager to read the units and listen now; without one nothing happens.
+void ActivateServiceUnits();
+
+// Writes each file atomically, and the service's units when the service is there. A type library that cannot be written throws Error with the system's message, a class
 // entry RegistryEntryError.
 void RegisterServer(const TComServer& Server, const std::string& ProgramPath);
 // Removes exactly the files RegisterServer writes; missing ones are fine.

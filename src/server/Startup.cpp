@@ -88,6 +88,8 @@ int RunComServer(int argc, char** argv, const TServerProgram& Program)
     } catch (const std::exception& error) {
         return Fail(error, mode);
     }
+    if (mode == TStartMode::Register)
+        ActivateServiceUnits();
     if (mode == TStartMode::Register || mode == TStartMode::Unregister)
         return 0;
 

@@ -52,9 +52,9 @@ TEST_F(TarvikTest, FreshObjectDefaults)
     EXPECT_EQ(fresh.SSLMode(), 0);
     EXPECT_EQ(fresh.Timeout(), 0);
     EXPECT_EQ(fresh.Result(), 0);
-    EXPECT_EQ(fresh.Host(), u"wddx.orvel.de");
-    for (const WideString& text :
-         {fresh.Resulttext(), fresh.BankName(), fresh.NewBlz(), fresh.Iban(), fresh.Bic(), fresh.BicName()})
+    EXPECT_EQ(fresh.Host(), u"127.0.0.1:8590"); // the local checking service
+    for (const WideString& text : {fresh.Resulttext(), fresh.BankName(), fresh.NewBlz(), fresh.Iban(), fresh.Bic(),
+                                   fresh.BicName()})
         EXPECT_EQ(text, u"");
     EXPECT_EQ(fresh.BicSct(), 0);
     EXPECT_EQ(fresh.BicSdd(), 0);

@@ -16,13 +16,23 @@ TEST(Config, ViesUrlIsTheSecureEndpointUnlessTheVariableSetsOne)
     EXPECT_EQ(config::ViesUrl(), "http://127.0.0.1:8080/checkVatService");
 }
 
+TEST(Config, WddxHostIsTheLocalServiceUnlessTheVariableSetsOne)
+{
+    {
+        test::ScopedEnvironment unset("ORVELWDDX_HOST", nullptr);
+        EXPECT_EQ(config::WddxHost(), "127.0.0.1:8590");
+    }
+    test::ScopedEnvironment set("ORVELWDDX_HOST", "checks.example:8080");
+    EXPECT_EQ(config::WddxHost(), "checks.example:8080");
+}
+
 TEST(Config, WindowDefaultsGiveWayToTheirVariables)
 {
     {
         test::ScopedEnvironment host("ORVELWDDX_WEB_HOST", nullptr);
         test::ScopedEnvironment info("ORVELWDDX_INFO_URL", nullptr);
         EXPECT_EQ(config::WebHost(), config::WddxHost());
-        EXPECT_TRUE(config::InfoUrl().starts_with("file:///")) << config::InfoUrl();
+        EXPECT_EQ(config::InfoUrl(), "http://127.0.0.1:8590/");
     }
     test::ScopedEnvironment host("ORVELWDDX_WEB_HOST", "127.0.0.1:8591");
     test::ScopedEnvironment info("ORVELWDDX_INFO_URL", "http://127.0.0.1:8591/");

@@ -21,15 +21,17 @@ CLASSES = ("Tarvik", "Address", "UStID")
 
 
 class PrivateBus:
-    """A session bus of its own, with its own XDG_DATA_HOME, so that registration and activation stay inside."""
+    """A session bus of its own, with its own XDG_DATA_HOME and XDG_CONFIG_HOME, so that registration and activation
+    stay inside."""
 
     def __init__(self, **settings):
         """settings: environment variables for the bus and every server it starts."""
         self.dir = tempfile.mkdtemp(prefix="orvelbus-")
         self.data = os.path.join(self.dir, "data")
+        self.config = os.path.join(self.dir, "config")
         self.address = "unix:path=" + os.path.join(self.dir, "bus")
         env = {k: v for k, v in os.environ.items() if not k.startswith("DBUS_")}
-        env.update(XDG_DATA_HOME=self.data, HOME=os.path.join(self.dir, "home"), QT_QPA_PLATFORM="offscreen",
+        env.update(XDG_DATA_HOME=self.data, XDG_CONFIG_HOME=self.config, HOME=os.path.join(self.dir, "home"), QT_QPA_PLATFORM="offscreen",
                    XDG_RUNTIME_DIR=self.dir, DBUS_SESSION_BUS_ADDRESS=self.address, **settings)
         self.env = env
         self.daemon = subprocess.Popen(

@@ -36,8 +36,8 @@ class RegistrationTest(unittest.TestCase):
         self.bus = PrivateBus()
         self.addCleanup(self.bus.close)
 
-    def register(self, *switches, program=None):
-        result = self.bus.run(*switches, program=program)
+    def register(self, *switches, program=None, env=None):
+        result = self.bus.run(*switches, program=program, env=env)
         self.assertEqual(result.returncode, 0, result.stderr)
         return result
 
@@ -71,6 +71,24 @@ class RegistrationTest(unittest.TestCase):
         self.register("-UNREGSERVER")
         self.assertEqual(files_under(self.bus.data), set())
         self.register("/unregserver")  # nothing left to remove is no failure
+
+    def test_regserver_writes_the_service_units_and_unregserver_removes_them(self):
+        service = os.path.realpath(os.path.join(os.path.dirname(PROGRAM), "../service/orvelwddx-service"))
+        if not os.access(service, os.X_OK):
+            self.skipTest("orvelwddx-service is not built")
+        self.register("-RegServer", env={"ORVELWDDX_HOST": "127.0.0.1:18590"})
+        units = os.path.join(self.bus.config, "systemd/user")
+        self.assertEqual(files_under(self.bus.config), {
+            "systemd/user/orvelwddx-service.socket", "systemd/user/orvelwddx-service.service",
+            "systemd/user/sockets.target.wants/orvelwddx-service.socket"})
+        with open(os.path.join(units, "orvelwddx-service.socket")) as socket_unit:
+            self.assertIn("\nListenStream=127.0.0.1:18590\n", socket_unit.read())
+        with open(os.path.join(units, "orvelwddx-service.service")) as service_unit:
+            self.assertIn("\nExecStart=%s\n" % service, service_unit.read())
+        self.assertEqual(os.readlink(os.path.join(units, "sockets.target.wants/orvelwddx-service.socket")),
+                         "../orvelwddx-service.socket")
+        self.register("-UnregServer")
+        self.assertEqual(files_under(self.bus.config), set())
 
     def test_a_path_with_blanks_is_quoted_and_still_activates(self):
         folder = os.path.join(self.bus.dir, "Orvel Programme")

@@ -1,0 +1,65 @@
+#!/usr/bin/env bash
+# IBAN checks per second against the local checking service over keep-alive on 127.0.0.1, next to nginx serving a
+# static reply of the same size on the same machine in the same run. Both servers get 2 worker threads/processes.
+# Usage: bench/service_wrk.sh [SECONDS] [CONNECTIONS]   (after a build; needs Debian's wrk, nginx-light and curl)
+set -euo pipefail
+cd "$(dirname "$0")/.."
+seconds="${1:-10}"
+connections="${2:-32}"
+service="${ORVELWDDX_SERVICE:-build/src/service/orvelwddx-service}"
+work="$(mktemp -d /tmp/orvel-bench-XXXXXX)"
+chmod 755 "$work" # nginx workers read the reply as an unprivileged user
+pids=()
+cleanup() {
+    for pid in "${pids[@]}"; do kill "$pid" 2>/dev/null || true; done
+    wait 2>/dev/null || true
+    rm -rf "$work"
+}
+trap cleanup EXIT
+
+free_port() { /usr/bin/python3 -c 'import socket; s=socket.socket(); s.bind(("127.0.0.1",0)); print(s.getsockname()[1])'; }
+wait_port() { for _ in $(seq 100); do (exec 3<>"/dev/tcp/127.0.0.1/$1") 2>/dev/null && return 0; sleep 0.05; done; return 1; }
+
+service_port="$(free_port)"
+"$service" --listen "127.0.0.1:$service_port" --threads 2 2>"$work/service.log" &
+pids+=($!)
+wait_port "$service_port"
+path="/tarvik?un=demo&pw=wexo&iban=DE89370400440532013000&id=0&name="
+curl -s "http://127.0.0.1:$service_port$path" >"$work/reply.xml"
+
+nginx_port="$(free_port)"
+mkdir -p "$work/www"
+cp "$work/reply.xml" "$work/www/tarvik"
+cat >"$work/nginx.conf" <<CONF
+daemon off;
+worker_processes 2;
+pid $work/nginx.pid;
+error_log $work/nginx-error.log;
+events { worker_connections 1024; }
+http {
+    access_log off;
+    keepalive_requests 1000000;
+    open_file_cache max=16 inactive=1h;
+    open_file_cache_valid 1h;
+    sendfile on;
+    server {
+        listen 127.0.0.1:$nginx_port;
+        root $work/www;
+        location = /tarvik { default_type "text/xml; charset=windows-1252"; }
+    }
+}
+CONF
+nginx -c "$work/nginx.conf" -p "$work" &
+pids+=($!)
+wait_port "$nginx_port"
+
+echo "reply: $(wc -c <"$work/reply.xml") bytes; wrk -t2 -c$connections -d${seconds}s; $(nproc) cores"
+for target in "orvelwddx-service|http://127.0.0.1:$service_port$path" "nginx (static)|http://127.0.0.1:$nginx_port$path"; do
+    name="${target%%|*}"
+    url="${target#*|}"
+    wrk -t2 -c"$connections" -d"${seconds}s" --latency "$url" >"$work/wrk.txt"
+    printf '%-18s %12s requests/s   latency p50 %s p99 %s\n' "$name" \
+        "$(awk '/Requests\/sec/ {print $2}' "$work/wrk.txt")" \
+        "$(awk '$1 == "50%" {print $2}' "$work/wrk.txt")" "$(awk '$1 == "99%" {print $2}' "$work/wrk.txt")"
+    grep -E "Non-2xx|Socket errors" "$work/wrk.txt" || true
+done

@@ -1,0 +1,64 @@
+#pragma once
+// The Bundesbank bank directory ("blz-aktuell", fixed width, ISO-8859-1), loaded once and read by every request
+// thread without locks: records sorted by bank code, a BIC index and folded search texts.
+
+#include <cstdint>
+#include <ctime>
+#include <string>
+#include <string_view>
+#include <vector>
+
+namespace orvel::service {
+
+struct Bank
+{
+    std::string Blz;   // 8 digits
+    bool Main = false; // the bank code's own record (flag 1), not a branch
+    std::string Name;  // Windows-1252 (the file's Latin-1 is a subset)
+    std::string Plz;
+    std::string Place;
+    std::string ShortName;
+    std::string Bic;       // 8 or 11 characters, often empty on branches
+    std::string Method;    // check-digit method, two characters
+    char Change = 'U';     // A added, D deleted, U unchanged, M modified
+    bool Deletion = false; // the bank code is about to be deleted
+    std::string Successor; // 8 digits, "00000000" when none is named
+};
+
+class BankDirectory
+{
+public:
+    // Reads the file; throws std::runtime_error naming the file and line when it is not a directory file.
+    static BankDirectory Load(const std::string& path);
+    // The directory as of a date (midnight UTC); a date in the file name "..._YYYYMMDD.txt" wins over the
+    // file's modification time.
+    static std::time_t DateOf(const std::string& path);
+
+    // The bank code's own record (or its first record), nullptr when the code is not in the directory.
+    const Bank* Find(std::string_view blz) const;
+    // The first record whose BIC equals bic (11 characters) or begins with it (8 characters).
+    const Bank* FindBic(std::string_view bic) const;
+    // Search words ANDed over name, short name and place, ignoring case and umlauts; whole words unless
+    // fragments. At most limit hits, in directory order.
+    std::vector<const Bank*> Search(std::string_view words, bool fragments, size_t limit) const;
+
+    size_t size() const { return Banks.size(); }
+    const std::string& Path() const { return File; }
+    std::time_t Date() const { return Issued; }
+
+private:
+    std::string File;
+    std::time_t Issued = 0;
+    std::vector<Bank> Banks;                             // sorted by BLZ, main record first
+    std::vector<std::pair<std::string, uint32_t>> ByBic; // BIC -> index into Banks, sorted
+    std::vector<std::string> Folded;                     // " NAME SHORT PLACE ", folded, per bank
+};
+
+// A date as "TT.MM.JJJJ" (UTC), as the texts name the directory's date.
+std::string GermanDate(std::time_t date);
+
+// Upper case without accents, umlauts written out ("ä" -> "AE", "ß" -> "SS"), anything but letters and digits a
+// blank: the form search texts are compared in.
+std::string FoldForSearch(std::string_view text);
+
+} // namespace orvel::service

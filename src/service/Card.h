@@ -1,0 +1,28 @@
+#pragma once
+// Payment card numbers: Luhn check digit, issuer ranges and lengths of the major schemes.
+
+#include <string>
+#include <string_view>
+
+namespace orvel::service {
+
+enum class CardVerdict {
+    Valid,
+    Malformed,     // not 12 to 19 digits
+    WrongChecksum, // the Luhn check digit does not fit
+    UnknownIssuer, // no scheme issues numbers beginning like this
+    WrongLength,   // the scheme issues no numbers of this length
+};
+
+struct CardCheck
+{
+    CardVerdict Verdict = CardVerdict::Malformed;
+    std::string_view Scheme; // "Visa", "Mastercard", ...; empty when no scheme matched
+};
+
+// Blanks and hyphens removed.
+std::string NormalizeCard(std::string_view text);
+bool LuhnValid(std::string_view digits);
+CardCheck CheckCard(std::string_view digits);
+
+} // namespace orvel::service

@@ -1,0 +1,89 @@
+#pragma once
+// The service's HTTP side: requests and answers as plain values, a router from paths to handlers, and the server
+// on libmicrohttpd (internal thread pool with epoll, bounded memory and time per connection, HTTPS via GnuTLS).
+
+#include <cstdint>
+#include <functional>
+#include <memory>
+#include <optional>
+#include <string>
+#include <string_view>
+#include <vector>
+
+namespace orvel::service {
+
+class HttpRequest
+{
+public:
+    virtual ~HttpRequest() = default;
+
+    std::string_view Method;
+    std::string_view Path; // without the query
+    std::string_view Body;
+    bool Loopback = false; // the client connected from this machine
+
+    // A query argument, decoded as sent (bytes, not text); nullopt when the key is missing.
+    virtual std::optional<std::string_view> Query(const char* key) const = 0;
+    // A header by its name in any letter case.
+    virtual std::optional<std::string_view> Header(const char* name) const = 0;
+};
+
+struct HttpResponse
+{
+    unsigned Status = 200;
+    const char* ContentType = "text/plain; charset=utf-8";
+    std::string Body;
+};
+
+using Handler = std::function<HttpResponse(const HttpRequest&)>;
+
+class Router
+{
+public:
+    void Add(std::string path, Handler handler);
+    // The handler of the path, or nullptr.
+    const Handler* Find(std::string_view path) const;
+
+private:
+    std::vector<std::pair<std::string, Handler>> Routes;
+};
+
+struct ServerLimits
+{
+    static constexpr size_t kMaxBody = 1u << 20;  // larger bodies get 413
+    static constexpr size_t kMaxQuery = 8u << 10; // longer queries get 414
+    unsigned Threads = 2;
+    unsigned TimeoutSeconds = 10; // an idle or slow connection is closed after this
+    unsigned MaxConnections = 1000;
+};
+
+struct TlsFiles
+{
+    std::string CertificatePem; // the server's certificate, then what it sends along
+    std::string KeyPem;
+};
+
+// A bound, listening socket: "127.0.0.1:8590", "[::1]:8590", "localhost:0" (any free port). Throws
+// std::runtime_error with the address and the system's message.
+int OpenListener(const std::string& address);
+uint16_t ListenerPort(int socket);
+
+class HttpServer
+{
+public:
+    // Serves the router on the listening socket (taking it over); with tls the connections speak HTTPS.
+    // log: one line per request on standard error. Throws std::runtime_error when the server cannot start.
+    HttpServer(const Router& router, int socket, const ServerLimits& limits, const TlsFiles* tls, bool log);
+    ~HttpServer();
+    HttpServer(const HttpServer&) = delete;
+    HttpServer& operator=(const HttpServer&) = delete;
+
+    uint16_t Port() const { return ListenPort; }
+
+private:
+    struct Daemon;
+    std::unique_ptr<Daemon> Running;
+    uint16_t ListenPort = 0;
+};
+
+} // namespace orvel::service

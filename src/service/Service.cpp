@@ -1,0 +1,90 @@
+#include "service/Service.h"
+
+#include "service/Iban.h"
+#include "service/StartPage.h"
+#include "service/TarvikFront.h"
+
+#include <systemd/sd-daemon.h>
+
+#include <ctime>
+#include <fstream>
+#include <sstream>
+#include <stdexcept>
+
+namespace orvel::service {
+namespace {
+
+std::string ReadWhole(const std::string& path)
+{
+    std::ifstream in(path, std::ios::binary);
+    if (!in)
+        throw std::runtime_error("cannot read " + path);
+    std::ostringstream text;
+    text << in.rdbuf();
+    return text.str();
+}
+
+} // namespace
+
+Service::Service(const ServiceConfig& config)
+    : Config(config), Banks(BankDirectory::Load(config.BankFile)),
+      Accounts(config.UsersFile.empty() ? Users() : Users::Load(config.UsersFile)),
+      Checks(std::make_unique<TarvikChecks>(Banks, std::time(nullptr)))
+{
+    if (!config.TlsCert.empty())
+        Tls = {ReadWhole(config.TlsCert), ReadWhole(config.TlsKey)};
+
+    Routes.Add("/", [page = StartPage(*Checks, Accounts)](const HttpRequest&) {
+        return HttpResponse{200, "text/html; charset=utf-8", page};
+    });
+    AddTarvik(Routes, *Checks, Accounts);
+
+    // Sockets handed over by systemd take the place of the configured addresses; one named "https" speaks TLS.
+    char** names = nullptr;
+    const int passed = sd_listen_fds_with_names(1, &names);
+    for (int i = 0; i < passed; ++i) {
+        const std::string name = names && names[i] ? names[i] : "";
+        Serve(SD_LISTEN_FDS_START + i, name == "https", "systemd socket " + name);
+    }
+    if (names)
+        for (int i = 0; i < passed; ++i)
+            free(names[i]);
+    free(names);
+    if (passed > 0)
+        return;
+    for (const std::string& address : config.Listen)
+        Serve(OpenListener(address), false, address);
+    for (const std::string& address : config.TlsListen)
+        Serve(OpenListener(address), true, address);
+}
+
+Service::~Service() = default;
+
+void Service::Serve(int socket, bool tls, const std::string& name)
+{
+    if (tls && Tls.CertificatePem.empty())
+        throw std::runtime_error(name + ": HTTPS needs --tls-cert and --tls-key");
+    ServerLimits limits;
+    limits.Threads = Config.Threads;
+    limits.TimeoutSeconds = Config.Timeout;
+    Servers.push_back(std::make_unique<HttpServer>(Routes, socket, limits, tls ? &Tls : nullptr, Config.Log));
+    Served.push_back(std::string(tls ? "https " : "http ") + name + " (port " + std::to_string(Servers.back()->Port()) +
+                     ")");
+}
+
+std::string Service::DataDescription() const
+{
+    return "bank directory " + Banks.Path() + " (" + std::to_string(Banks.size()) + " records of " +
+           GermanDate(Banks.Date()) + (Checks->Stale() ? ", older than a year" : "") + "); IBAN registry " +
+           IbanRegistryRelease() + " (" + std::to_string(IbanRegistryCountries()) + " countries)";
+}
+
+std::vector<uint16_t> Service::Ports() const
+{
+    std::vector<uint16_t> ports;
+    for (const auto& server : Servers)
+        ports.push_back(server->Port());
+    return ports;
+}
+
+} // namespace orvel::service

@@ -1,0 +1,45 @@
+#pragma once
+// The whole service: data loaded once, the router with every answer family, and one HTTP server per listening
+// socket (those systemd passed, else the configured addresses).
+
+#include "service/BankDirectory.h"
+#include "service/Http.h"
+#include "service/ServiceConfig.h"
+#include "service/TarvikChecks.h"
+#include "service/Users.h"
+
+#include <memory>
+#include <string>
+#include <vector>
+
+namespace orvel::service {
+
+class Service
+{
+public:
+    // Loads the data and starts listening; throws std::runtime_error when a file cannot be read or an address
+    // cannot be bound.
+    explicit Service(const ServiceConfig& config);
+    ~Service();
+
+    // "http://127.0.0.1:8590"-like descriptions of what is served, for the start-up log.
+    const std::vector<std::string>& Endpoints() const { return Served; }
+    // The data in use, for the start-up log.
+    std::string DataDescription() const;
+    // The ports in the order of the configured addresses, plain ones first.
+    std::vector<uint16_t> Ports() const;
+
+private:
+    void Serve(int socket, bool tls, const std::string& name);
+
+    ServiceConfig Config;
+    BankDirectory Banks;
+    Users Accounts;
+    std::unique_ptr<TarvikChecks> Checks;
+    Router Routes;
+    TlsFiles Tls;
+    std::vector<std::unique_ptr<HttpServer>> Servers;
+    std::vector<std::string> Served;
+};
+
+} // namespace orvel::service

@@ -1,0 +1,201 @@
+#include "service/ServiceConfig.h"
+
+#include <glob.h>
+
+#include <algorithm>
+#include <cstdlib>
+#include <fstream>
+#include <stdexcept>
+
+namespace orvel::service {
+
+const char* const kServiceUsage =
+    "Usage: orvelwddx-service [options]\n"
+    "  --listen ADDR:PORT     plain HTTP (repeatable; default 127.0.0.1:8590, IPv6 as [::1]:8590)\n"
+    "  --tls-listen ADDR:PORT HTTPS (repeatable; default 127.0.0.1:8591 when a certificate is given)\n"
+    "  --tls-cert FILE        PEM certificate chain for HTTPS\n"
+    "  --tls-key FILE         PEM private key for HTTPS\n"
+    "  --bank-file FILE       Bundesbank bank directory (fixed-width text file)\n"
+    "  --users-file FILE      lines user:hash; without it everyone on this machine is answered\n"
+    "  --threads N            threads per listening address (default 2)\n"
+    "  --timeout SECONDS      idle and slow connections are closed after this (default 10)\n"
+    "  --log                  one line per request on standard error\n"
+    "  --config FILE          settings file (default $XDG_CONFIG_HOME/OrvelWddx/service.conf)\n"
+    "  --hash-password        read a password from standard input, print its salted hash\n";
+
+namespace {
+
+std::string Home(const char* variable, const char* fallback)
+{
+    if (const char* value = std::getenv(variable); value && *value)
+        return value;
+    const char* home = std::getenv("HOME");
+    return std::string(home ? home : "") + "/" + fallback;
+}
+
+std::string Trim(const std::string& text)
+{
+    const size_t start = text.find_first_not_of(" \t\r");
+    if (start == std::string::npos)
+        return {};
+    return text.substr(start, text.find_last_not_of(" \t\r") - start + 1);
+}
+
+unsigned Number(const std::string& key, const std::string& value, unsigned min, unsigned max)
+{
+    char* end = nullptr;
+    const unsigned long number = std::strtoul(value.c_str(), &end, 10);
+    if (value.empty() || *end || number < min || number > max)
+        throw std::runtime_error(key + ": " + std::to_string(min) + " to " + std::to_string(max) + " expected");
+    return unsigned(number);
+}
+
+bool Flag(const std::string& key, const std::string& value)
+{
+    if (value == "1" || value == "true" || value == "yes" || value == "on")
+        return true;
+    if (value == "0" || value == "false" || value == "no" || value == "off")
+        return false;
+    throw std::runtime_error(key + ": true or false expected");
+}
+
+// replace: the first value from a new source replaces the list instead of adding to it.
+void Set(ServiceConfig& config, const std::string& key, const std::string& value, std::vector<std::string>& replaced)
+{
+    const auto list = [&](std::vector<std::string>& target) {
+        if (std::find(replaced.begin(), replaced.end(), key) == replaced.end()) {
+            target.clear();
+            replaced.push_back(key);
+        }
+        target.push_back(value);
+    };
+    if (key == "listen")
+        list(config.Listen);
+    else if (key == "tls-listen")
+        list(config.TlsListen);
+    else if (key == "tls-cert")
+        config.TlsCert = value;
+    else if (key == "tls-key")
+        config.TlsKey = value;
+    else if (key == "bank-file")
+        config.BankFile = value;
+    else if (key == "users-file")
+        config.UsersFile = value;
+    else if (key == "threads")
+        config.Threads = Number(key, value, 1, 256);
+    else if (key == "timeout")
+        config.Timeout = Number(key, value, 1, 3600);
+    else if (key == "log")
+        config.Log = Flag(key, value);
+    else
+        throw std::runtime_error("unknown setting " + key);
+}
+
+void ReadFile(ServiceConfig& config, const std::string& path)
+{
+    std::ifstream in(path);
+    if (!in)
+        throw std::runtime_error("cannot read the settings file " + path);
+    config.ConfigFile = path;
+    std::vector<std::string> replaced;
+    std::string line;
+    for (size_t number = 1; std::getline(in, line); ++number) {
+        line = Trim(line);
+        if (line.empty() || line[0] == '#')
+            continue;
+        const size_t equals = line.find('=');
+        if (equals == std::string::npos)
+            throw std::runtime_error(path + ":" + std::to_string(number) + ": key = value expected");
+        Set(config, Trim(line.substr(0, equals)), Trim(line.substr(equals + 1)), replaced);
+    }
+}
+
+std::string Newest(const std::string& pattern)
+{
+    glob_t found{};
+    std::string newest;
+    if (glob(pattern.c_str(), 0, nullptr, &found) == 0 && found.gl_pathc > 0)
+        newest = found.gl_pathv[found.gl_pathc - 1]; // sorted: dated names sort by date
+    globfree(&found);
+    return newest;
+}
+
+} // namespace
+
+std::string ServiceConfig::DefaultBankFile()
+{
+    const std::string own = Newest(Home("XDG_DATA_HOME", ".local/share") + "/OrvelWddx/blz*.txt");
+    return own.empty() ? Newest("/usr/share/ktoblzcheck/blz_*.txt") : own;
+}
+
+ServiceConfig ServiceConfig::FromArguments(int argc, char** argv)
+{
+    std::vector<std::pair<std::string, std::string>> options;
+    std::string configFile;
+    bool configGiven = false;
+    for (int i = 1; i < argc; ++i) {
+        std::string argument = argv[i];
+        if (argument.rfind("--", 0) != 0)
+            throw std::runtime_error("unexpected argument " + argument);
+        argument = argument.substr(2);
+        std::string value;
+        if (const size_t equals = argument.find('='); equals != std::string::npos) {
+            value = argument.substr(equals + 1);
+            argument = argument.substr(0, equals);
+        } else if (argument == "log") {
+            value = "true";
+        } else if (argument != "hash-password" && argument != "help") {
+            if (i + 1 >= argc)
+                throw std::runtime_error("--" + argument + " needs a value");
+            value = argv[++i];
+        }
+        if (argument == "config") {
+            configFile = value;
+            configGiven = true;
+        } else {
+            options.emplace_back(argument, value);
+        }
+    }
+
+    ServiceConfig config;
+    if (!configGiven) {
+        const std::string standard = Home("XDG_CONFIG_HOME", ".config") + "/OrvelWddx/service.conf";
+        if (std::ifstream(standard))
+            configFile = standard;
+    }
+    if (!configFile.empty())
+        ReadFile(config, configFile);
+    std::vector<std::string> replaced;
+    for (const auto& [key, value] : options) {
+        if (key == "hash-password")
+            config.HashPassword = true;
+        else if (key == "help")
+            config.Help = true;
+        else
+            Set(config, key, value, replaced);
+    }
+    if (config.TlsCert.empty() != config.TlsKey.empty())
+        throw std::runtime_error("HTTPS needs both --tls-cert and --tls-key");
+    if (!config.TlsCert.empty() && config.TlsListen.empty())
+        config.TlsListen = {"127.0.0.1:8591"};
+    if (config.BankFile.empty())
+        config.BankFile = DefaultBankFile();
+    return config;
+}
+
+std::string ServiceConfig::Describe() const
+{
+    const auto join = [](const std::vector<std::string>& list) {
+        std::string text;
+        for (const std::string& item : list)
+            text += (text.empty() ? "" : " ") + item;
+        return text.empty() ? std::string("none") : text;
+    };
+    return "settings " + (ConfigFile.empty() ? std::string("(no file)") : ConfigFile) + "; listen " + join(Listen) +
+           "; tls-listen " + join(TlsListen) + "; tls-cert " + (TlsCert.empty() ? "none" : TlsCert) + "; tls-key " +
+           (TlsKey.empty() ? "none" : TlsKey) + "; bank-file " + BankFile + "; users-file " +
+           (UsersFile.empty() ? "none (everyone on this machine)" : UsersFile) + "; threads " +
+           std::to_string(Threads) + "; timeout " + std::to_string(Timeout) + "s; log " + (Log ? "on" : "off");
+}
+
+} // namespace orvel::service

@@ -1,0 +1,36 @@
+#pragma once
+// The service's settings: compiled-in defaults, then the configuration file (key = value, one setting a line),
+// then the command line (--key value or --key=value, every key of the file is an option).
+
+#include <string>
+#include <vector>
+
+namespace orvel::service {
+
+struct ServiceConfig
+{
+    std::vector<std::string> Listen{"127.0.0.1:8590"};
+    std::vector<std::string> TlsListen; // default 127.0.0.1:8591 once a certificate is given
+    std::string TlsCert;                // PEM: certificate, then what it sends along
+    std::string TlsKey;
+    std::string BankFile;  // empty: the newest in the user's data folder, else the one ktoblzcheck ships
+    std::string UsersFile; // empty: everyone on this machine
+    unsigned Threads = 2;
+    unsigned Timeout = 10; // seconds
+    bool Log = false;
+    std::string ConfigFile; // the file read, empty when there was none
+    bool HashPassword = false;
+    bool Help = false;
+
+    // The file "$XDG_CONFIG_HOME/OrvelWddx/service.conf" (or --config FILE), then the arguments. Throws
+    // std::runtime_error for an unknown key, a missing value or a file given but not readable.
+    static ServiceConfig FromArguments(int argc, char** argv);
+    // The bank directory to load when BankFile is empty.
+    static std::string DefaultBankFile();
+    // One line for the start-up log.
+    std::string Describe() const;
+};
+
+extern const char* const kServiceUsage;
+
+} // namespace orvel::service

@@ -1,0 +1,14 @@
+#pragma once
+// The HTML start page at "/": what the service is, its result codes, the data in use and where it comes from.
+
+#include "service/TarvikChecks.h"
+#include "service/Users.h"
+
+#include <string>
+
+namespace orvel::service {
+
+// UTF-8 HTML, made once at start.
+std::string StartPage(const TarvikChecks& checks, const Users& users);
+
+} // namespace orvel::service

@@ -1,0 +1,94 @@
+#pragma once
+// The account-side answers of the service: bank code + account, IBAN, IBAN + BIC, BIC, card and bank search, as
+// plain values that the WDDX and SOAP front ends write out. Texts are Windows-1252.
+
+#include "service/BankDirectory.h"
+
+#include <cstdint>
+#include <ctime>
+#include <memory>
+#include <string>
+#include <string_view>
+#include <vector>
+
+class AccountNumberCheck;
+
+namespace orvel::service {
+
+struct ResultCode
+{
+    int32_t Code;
+    const char* Text; // UTF-8; the general text, some answers add details
+};
+// Every result code the account side answers with; 0 to 10 mean passed.
+extern const std::vector<ResultCode> kTarvikResultCodes;
+// The code's text in Windows-1252.
+const std::string& ResultCodeText(int32_t code);
+
+struct Verdict
+{
+    int32_t Result = 0;
+    std::string ResultText;
+};
+
+struct AccountAnswer : Verdict
+{
+    std::string BankName;
+    std::string NewBlz; // empty unless the bank code is deleted or about to be; "00000000": no successor named
+    std::string Iban;
+    std::string Bic;
+};
+
+struct BicAnswer : Verdict
+{
+    std::string BicName;
+    int32_t Sct = 0; // 1 when the BIC is in the bank directory
+    int32_t Sdd = 0;
+    int32_t B2b = 0;
+};
+
+struct IbanBicAnswer
+{
+    AccountAnswer Account;
+    BicAnswer Bic;
+};
+
+struct SearchAnswer : Verdict
+{
+    std::vector<std::string> Banken; // "BLZ|BIC|Name|PLZ|Ort"
+};
+
+class TarvikChecks
+{
+public:
+    static constexpr size_t kMaxSearchHits = 1000;
+
+    // now decides whether the directory counts as stale (older than a year).
+    TarvikChecks(const BankDirectory& directory, std::time_t now);
+    ~TarvikChecks();
+    TarvikChecks(const TarvikChecks&) = delete;
+    TarvikChecks& operator=(const TarvikChecks&) = delete;
+
+    // country "DE" (or empty) or "AT".
+    AccountAnswer BlzKto(std::string_view blz, std::string_view kto, std::string_view country) const;
+    AccountAnswer Iban(std::string_view iban) const;
+    IbanBicAnswer IbanBic(std::string_view iban, std::string_view bic) const;
+    BicAnswer Bic(std::string_view bic) const;
+    Verdict Card(std::string_view number) const;
+    SearchAnswer Search(std::string_view words, std::string_view country, bool fragments) const;
+
+    const BankDirectory& Directory() const { return Banks; }
+    bool Stale() const { return StaleData; }
+
+private:
+    AccountAnswer German(std::string_view blz, std::string_view kto) const;
+    AccountAnswer Austrian(std::string_view blz, std::string_view kto) const;
+    BicAnswer BicInfo(std::string_view bic) const;
+
+    const BankDirectory& Banks;
+    std::unique_ptr<AccountNumberCheck> Methods;
+    bool StaleData = false;
+    std::string StaleSuffix;
+};
+
+} // namespace orvel::service

@@ -1,0 +1,127 @@
+#include "service/Users.h"
+
+#include <openssl/crypto.h>
+#include <openssl/evp.h>
+#include <openssl/rand.h>
+
+#include <fstream>
+#include <stdexcept>
+
+namespace orvel::service {
+namespace {
+
+constexpr std::string_view kScheme = "pbkdf2-sha256";
+// Enough to make guessing from a stolen file slow, little enough for a check per request (a few milliseconds).
+constexpr int kIterations = 10000;
+constexpr size_t kSaltSize = 16;
+constexpr size_t kHashSize = 32;
+
+std::string Hex(const unsigned char* bytes, size_t size)
+{
+    static constexpr char digits[] = "0123456789abcdef";
+    std::string text;
+    for (size_t i = 0; i < size; ++i)
+        text += {digits[bytes[i] >> 4], digits[bytes[i] & 15]};
+    return text;
+}
+
+bool FromHex(std::string_view text, std::string& bytes)
+{
+    if (text.size() % 2)
+        return false;
+    const auto nibble = [](char c) {
+        return c >= '0' && c <= '9' ? c - '0' : c >= 'a' && c <= 'f' ? c - 'a' + 10 : -1;
+    };
+    bytes.clear();
+    for (size_t i = 0; i < text.size(); i += 2) {
+        const int high = nibble(text[i]), low = nibble(text[i + 1]);
+        if (high < 0 || low < 0)
+            return false;
+        bytes += char(high * 16 + low);
+    }
+    return true;
+}
+
+std::string Derive(std::string_view password, const std::string& salt, int iterations)
+{
+    unsigned char hash[kHashSize];
+    PKCS5_PBKDF2_HMAC(password.data(), int(password.size()), reinterpret_cast<const unsigned char*>(salt.data()),
+                      int(salt.size()), iterations, EVP_sha256(), sizeof hash, hash);
+    return std::string(reinterpret_cast<const char*>(hash), sizeof hash);
+}
+
+// A hash no password matches, so that an unknown user costs as much time as a known one.
+const std::string& DummyHash()
+{
+    static const std::string hash = Users::HashPassword("");
+    return hash;
+}
+
+} // namespace
+
+std::string Users::HashPassword(std::string_view password)
+{
+    unsigned char salt[kSaltSize];
+    if (RAND_bytes(salt, sizeof salt) != 1)
+        throw std::runtime_error("no random bytes for a salt");
+    const std::string saltBytes(reinterpret_cast<const char*>(salt), sizeof salt);
+    const std::string hash = Derive(password, saltBytes, kIterations);
+    return std::string(kScheme) + "$" + std::to_string(kIterations) + "$" + Hex(salt, sizeof salt) + "$" +
+           Hex(reinterpret_cast<const unsigned char*>(hash.data()), hash.size());
+}
+
+bool Users::VerifyPassword(std::string_view password, std::string_view hash)
+{
+    // scheme$iterations$salt$hash
+    const size_t a = hash.find('$'), b = hash.find('$', a + 1), c = hash.find('$', b + 1);
+    if (c == std::string_view::npos || hash.substr(0, a) != kScheme)
+        return false;
+    int iterations = 0;
+    for (const char digit : hash.substr(a + 1, b - a - 1)) {
+        if (digit < '0' || digit > '9' || iterations > 10'000'000)
+            return false;
+        iterations = iterations * 10 + (digit - '0');
+    }
+    std::string salt, expected;
+    if (iterations < 1 || !FromHex(hash.substr(b + 1, c - b - 1), salt) || !FromHex(hash.substr(c + 1), expected) ||
+        expected.size() != kHashSize)
+        return false;
+    const std::string derived = Derive(password, salt, iterations);
+    return CRYPTO_memcmp(derived.data(), expected.data(), kHashSize) == 0;
+}
+
+Users Users::Load(const std::string& path)
+{
+    std::ifstream in(path);
+    if (!in)
+        throw std::runtime_error("cannot open the users file " + path);
+    Users users;
+    users.FromFile = true;
+    std::string line;
+    for (size_t number = 1; std::getline(in, line); ++number) {
+        if (!line.empty() && line.back() == '\r')
+            line.pop_back();
+        if (line.empty() || line[0] == '#')
+            continue;
+        const size_t colon = line.find(':');
+        if (colon == 0 || colon == std::string::npos || line.compare(colon + 1, kScheme.size(), kScheme) != 0)
+            throw std::runtime_error(path + ":" + std::to_string(number) + ": not \"user:" + std::string(kScheme) +
+                                     "$...\"");
+        users.Entries.emplace_back(line.substr(0, colon), line.substr(colon + 1));
+    }
+    return users;
+}
+
+int32_t Users::Admit(std::string_view user, std::string_view password, bool loopback) const
+{
+    if (!FromFile)
+        return loopback ? kAdmitted : kLoopbackOnly;
+    const std::string* hash = &DummyHash();
+    for (const auto& [name, stored] : Entries)
+        if (name == user)
+            hash = &stored;
+    const bool matches = VerifyPassword(password, *hash);
+    return matches && hash != &DummyHash() ? kAdmitted : kDenied;
+}
+
+} // namespace orvel::service

@@ -1,0 +1,276 @@
+#include "service/TarvikChecks.h"
+#include "BankFile.h"
+#include "platform/Codepage.h"
+#include "platform/Text.h"
+
+#include <gtest/gtest.h>
+
+#include <filesystem>
+
+namespace orvel::service {
+namespace {
+
+using test::BankRecord;
+
+// Bank codes of our own, each with a check method whose examples the Bundesbank publishes.
+const std::vector<BankRecord> kBanks = {
+    {.Blz = "10000000", .Name = "Bank Null", .Place = "Berlin", .Method = "00", .Bic = "BNULDEBBXXX"},
+    {.Blz = "10000000", .Name = "Bank Null", .Place = "Potsdam", .Method = "00", .Flag = '2'},
+    {.Blz = "20000000", .Name = "M\xfcllerbank", .Place = "K\xf6ln", .Method = "87", .Bic = "MUELDEKK"},
+    {.Blz = "30000000",
+     .Name = "Bank Sechs",
+     .Place = "Bonn",
+     .Method = "06",
+     .Deletion = '1',
+     .Successor = "10000000"},
+    {.Blz = "40000000", .Name = "Bank Einundf\xfcnfzig", .Place = "Hamm", .Method = "51", .Change = 'D'},
+    {.Blz = "50000000", .Name = "Bank Neun", .Place = "Trier", .Method = "09"},
+    {.Blz = "60000000", .Name = "Bank A Eins", .Place = "Ulm", .Method = "A1", .Bic = "BAEIDEM1ULM"},
+    {.Blz = "70000000", .Name = "Bank Zehn", .Place = "Hof", .Method = "10"},
+    {.Blz = "80000000", .Name = "Bank Dreiundsechzig", .Place = "Jena", .Method = "63"},
+};
+
+class TarvikChecksTest : public testing::Test
+{
+protected:
+    static std::string Folder()
+    {
+        const auto folder = std::filesystem::temp_directory_path() / ("orvel-checks-" + std::to_string(getpid()));
+        std::filesystem::create_directories(folder);
+        return folder.string();
+    }
+
+    static void TearDownTestSuite() { std::filesystem::remove_all(Folder()); }
+
+    // A directory dated today, so that no answer carries the note on old data.
+    const BankDirectory Banks = BankDirectory::Load(test::WriteBankFile(Folder() + "/banks.txt", kBanks));
+    const TarvikChecks Checks{Banks, Banks.Date()};
+};
+
+std::string Utf8(const std::string& windows1252)
+{
+    return ToUtf8(Widen(windows1252));
+}
+
+TEST_F(TarvikChecksTest, BankCodeAndAccountWithPublishedExamples)
+{
+    const struct
+    {
+        const char* Blz;
+        const char* Kto;
+        const char* Country;
+        int32_t Result;
+        const char* NewBlz = "";
+    } cases[] = {
+        {"10000000", "9290701", "DE", 0},
+        {"10000000", "539290858", "DE", 0},
+        {"10000000", "1501824", "", 0},
+        {"10000000", "1501825", "DE", 11},
+        {"10000000", "1501842", "DE", 11},
+        {"20000000", "406", "DE", 0},
+        {"20000000", "51768", "DE", 0},
+        {"20000000", "10701590", "DE", 0},
+        {"20000000", "10701591", "DE", 11},
+        {"60000000", "10030005", "DE", 0},
+        {"60000000", "1010030054", "de", 0},
+        {"60000000", "10030001", "DE", 11},
+        {"70000000", "12345008", "DE", 0},
+        {"70000000", "12345009", "DE", 11},
+        {"80000000", "123456600", "DE", 0},
+        {"80000000", "1234566", "DE", 0},
+        {"80000000", "1234567", "DE", 11},
+        // No check digit: passed with a note.
+        {"50000000", "12345", "DE", 1},
+        // About to be deleted: passed, with the successor; deleted: -1, no successor named.
+        {"30000000", "94012341", "DE", 2, "10000000"},
+        {"30000000", "94012342", "DE", 11, "10000000"},
+        {"40000000", "1156071", "DE", -1, "00000000"},
+        {"99999999", "1", "DE", 12},
+        {"1000000", "1", "DE", 13},
+        {"1000000a", "1", "DE", 13},
+        {"10000000", "", "DE", 14},
+        {"10000000", "12345678901", "DE", 14},
+        {"10000000", "12a", "DE", 14},
+        {"10000000", "9290701", "CH", 15},
+        // The window's first test pair, with or without leading zeros.
+        {"89999999", "1234", "DE", 3},
+        {"89999999", "0000001234", "DE", 3},
+        {"89999999", "1235", "DE", 12},
+        {"12345", "1234567", "AT", 4},
+        {"1234", "1", "AT", 13},
+        {"12345", "123456789012", "AT", 14},
+    };
+    for (const auto& entry : cases) {
+        SCOPED_TRACE(std::string(entry.Blz) + " " + entry.Kto + " " + entry.Country);
+        const AccountAnswer answer = Checks.BlzKto(entry.Blz, entry.Kto, entry.Country);
+        EXPECT_EQ(answer.Result, entry.Result) << Utf8(answer.ResultText);
+        EXPECT_EQ(answer.NewBlz, entry.NewBlz);
+        EXPECT_FALSE(answer.ResultText.empty());
+    }
+}
+
+TEST_F(TarvikChecksTest, PassedAccountCarriesBankIbanAndBic)
+{
+    const AccountAnswer answer = Checks.BlzKto("10000000", "9290701", "DE");
+    EXPECT_EQ(answer.Result, 0);
+    EXPECT_EQ(answer.ResultText, Ansi("Bankleitzahl und Kontonummer gültig"));
+    EXPECT_EQ(answer.BankName, "Bank Null");
+    EXPECT_EQ(answer.Iban, "DE37100000000009290701");
+    EXPECT_EQ(answer.Bic, "BNULDEBBXXX");
+
+    const AccountAnswer test = Checks.BlzKto("89999999", "1234", "DE");
+    EXPECT_EQ(test.BankName, "Testbank");
+    EXPECT_EQ(test.Iban, "DE32899999990000001234");
+    EXPECT_NE(test.ResultText.find("Testdaten"), std::string::npos);
+
+    EXPECT_EQ(Checks.BlzKto("12345", "1234567", "AT").Iban, "AT621234500001234567");
+    EXPECT_EQ(Checks.BlzKto("10000000", "1501825", "DE").Iban, "");
+}
+
+TEST_F(TarvikChecksTest, DataOlderThanAYearIsSaidInTheText)
+{
+    const TarvikChecks later(Banks, Banks.Date() + 400L * 24 * 3600);
+    EXPECT_TRUE(later.Stale());
+    EXPECT_NE(later.BlzKto("10000000", "9290701", "DE").ResultText.find(Ansi("älter als ein Jahr")), std::string::npos);
+    EXPECT_EQ(Checks.BlzKto("10000000", "9290701", "DE").ResultText.find(Ansi("älter")), std::string::npos);
+}
+
+TEST_F(TarvikChecksTest, Iban)
+{
+    const struct
+    {
+        const char* Iban;
+        int32_t Result;
+        const char* BankName;
+    } cases[] = {
+        {"DE37100000000009290701", 0, "Bank Null"},
+        {"de37 1000 0000 0009 2907 01", 0, "Bank Null"},
+        {"DE32899999990000001234", 3, "Testbank"},
+        {"DE03100000000001501825", 11, "Bank Null"}, // check digits fit, the account does not
+        {"DE03100000000001501826", 24, ""},
+        {"DE89370400440532013000", 12, ""}, // not in this directory
+        {"GB29NWBK60161331926819", 0, ""},
+        {"AT611904300234573201", 4, ""},
+        {"XX29NWBK60161331926819", 21, ""},
+        {"GB29NWBK6016133192681", 22, ""},
+        {"GB29NWBK6016133192681X", 23, ""},
+        {"", 20, ""},
+    };
+    for (const auto& entry : cases) {
+        SCOPED_TRACE(entry.Iban);
+        const AccountAnswer answer = Checks.Iban(entry.Iban);
+        EXPECT_EQ(answer.Result, entry.Result) << Utf8(answer.ResultText);
+        EXPECT_EQ(answer.BankName, entry.BankName);
+    }
+    EXPECT_EQ(Checks.Iban("de37 1000 0000 0009 2907 01").Iban, "DE37100000000009290701");
+}
+
+TEST_F(TarvikChecksTest, IbanWithBic)
+{
+    const struct
+    {
+        const char* Iban;
+        const char* Bic;
+        int32_t Result;
+        int32_t Services;
+    } cases[] = {
+        {"DE37100000000009290701", "BNULDEBBXXX", 0, 1},
+        {"DE37100000000009290701", "bnuldebb", 0, 1},     // the 8-character form of the same office
+        {"DE37100000000009290701", "MUELDEKKXXX", 32, 1}, // another bank of the directory
+        {"DE37100000000009290701", "NWBKGB2L", 32, 0},    // another country
+        {"DE37100000000009290701", "BNULDEB", 30, 0},
+        {"DE37100000000009290701", "BNULQQBB", 31, 0},
+        {"GB29NWBK60161331926819", "NWBKGB2L", 0, 0},
+        {"DE03100000000001501826", "BNULDEBBXXX", 24, 1}, // the IBAN's verdict comes first
+    };
+    for (const auto& entry : cases) {
+        SCOPED_TRACE(std::string(entry.Iban) + " " + entry.Bic);
+        const IbanBicAnswer answer = Checks.IbanBic(entry.Iban, entry.Bic);
+        EXPECT_EQ(answer.Account.Result, entry.Result) << Utf8(answer.Account.ResultText);
+        EXPECT_EQ(answer.Bic.Sct, entry.Services);
+        EXPECT_EQ(answer.Bic.Sdd, entry.Services);
+        EXPECT_EQ(answer.Bic.B2b, entry.Services);
+    }
+    EXPECT_EQ(Checks.IbanBic("DE37100000000009290701", "MUELDEKKXXX").Bic.BicName, "M\xfcllerbank");
+}
+
+TEST_F(TarvikChecksTest, Bic)
+{
+    const BicAnswer known = Checks.Bic("MUELDEKK");
+    EXPECT_EQ(known.Result, 0);
+    EXPECT_EQ(known.BicName, "M\xfcllerbank");
+    EXPECT_EQ(known.Sct + known.Sdd + known.B2b, 3);
+
+    const BicAnswer unknown = Checks.Bic("NONEDEFFXXX");
+    EXPECT_EQ(unknown.Result, 33);
+    EXPECT_EQ(unknown.BicName, "");
+    EXPECT_EQ(unknown.Sct + unknown.Sdd + unknown.B2b, 0);
+
+    EXPECT_EQ(Checks.Bic("NWBKGB2L").Result, 0);
+    EXPECT_EQ(Checks.Bic("NWBKGB2").Result, 30);
+    EXPECT_EQ(Checks.Bic("NWBKXX2L").Result, 31);
+}
+
+TEST_F(TarvikChecksTest, Card)
+{
+    const Verdict visa = Checks.Card("4111 1111 1111 1111");
+    EXPECT_EQ(visa.Result, 0);
+    EXPECT_EQ(visa.ResultText, Ansi("Kartennummer gültig (Visa)"));
+    EXPECT_EQ(Checks.Card("4111111111111112").Result, 41);
+    EXPECT_EQ(Checks.Card("12").Result, 40);
+}
+
+TEST_F(TarvikChecksTest, Search)
+{
+    const struct
+    {
+        const char* Words;
+        bool Fragments;
+        std::vector<std::string> Banken;
+    } cases[] = {
+        {"bank null", false, {"10000000|BNULDEBBXXX|Bank Null|10100|Berlin", "10000000||Bank Null|10100|Potsdam"}},
+        {"NULL potsdam", false, {"10000000||Bank Null|10100|Potsdam"}},
+        {"nul", false, {}},
+        {"nul potsd", true, {"10000000||Bank Null|10100|Potsdam"}},
+        {"muellerbank", false, {"20000000|MUELDEKK|M\xfcllerbank|10100|K\xf6ln"}},
+        {"M\xdcLLERBANK koeln", false, {"20000000|MUELDEKK|M\xfcllerbank|10100|K\xf6ln"}},
+        {"hamm", false, {}}, // deleted bank codes are not offered
+        {"", false, {}},
+    };
+    for (const auto& entry : cases) {
+        SCOPED_TRACE(entry.Words);
+        const SearchAnswer answer = Checks.Search(entry.Words, "DE", entry.Fragments);
+        EXPECT_EQ(answer.Banken, entry.Banken);
+        EXPECT_EQ(answer.Result, int32_t(entry.Banken.size()));
+    }
+    const SearchAnswer austria = Checks.Search("bank", "AT", false);
+    EXPECT_TRUE(austria.Banken.empty());
+    EXPECT_EQ(austria.ResultText, Ansi("Kein österreichisches Bankverzeichnis installiert"));
+}
+
+TEST(BankDirectory, RefusesWhatIsNoDirectory)
+{
+    const auto path = std::filesystem::temp_directory_path() / ("orvel-not-banks-" + std::to_string(getpid()));
+    {
+        std::ofstream out(path);
+        out << "BLZ;Name\n10000000;Bank\n";
+    }
+    EXPECT_THROW(BankDirectory::Load(path.string()), std::runtime_error);
+    std::filesystem::remove(path);
+    EXPECT_THROW(BankDirectory::Load(path.string()), std::runtime_error);
+}
+
+TEST(BankDirectory, DateFromTheFileName)
+{
+    EXPECT_EQ(BankDirectory::DateOf("/usr/share/ktoblzcheck/blz_20200420.txt"), 1587340800); // 2020-04-20 UTC
+}
+
+TEST(BankDirectory, SearchTextsFoldCaseUmlautsAndAccents)
+{
+    EXPECT_EQ(FoldForSearch("M\xfcnchen-S\xfc\x64"), "MUENCHEN SUED");
+    EXPECT_EQ(FoldForSearch("Stra\xdf\x65 \xc4RZTE"), "STRASSE AERZTE");
+    EXPECT_EQ(FoldForSearch("Cr\xe9\x64it Agricole, \xc7\x61ixa"), "CREDIT AGRICOLE  CAIXA");
+}
+
+} // namespace
+} // namespace orvel::service
