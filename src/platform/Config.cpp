@@ -7,6 +7,7 @@ namespace {
 
 // The local checking service answers WDDX, the web services and its start page on one address.
 constexpr char kServiceHost[] = "127.0.0.1:8590";
+constexpr char kServiceStartPage[] = "http://127.0.0.1:8590/";
 
 std::string FromEnvironment(const char* variable, const char* fallback)
 {
@@ -39,7 +40,7 @@ std::string WebHost()
 
 std::string InfoUrl()
 {
-    return FromEnvironment("ORVELWDDX_INFO_URL", "http://" + std::string(kServiceHost) + "/");
+    return FromEnvironment("ORVELWDDX_INFO_URL", kServiceStartPage);
 }
 
 } // namespace orvel::config

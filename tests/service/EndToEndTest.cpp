@@ -19,6 +19,8 @@
 namespace orvel::service {
 namespace {
 
+using ITarvikUnit::GetITarvik;
+
 constexpr const char* kDebianDirectory = "/usr/share/ktoblzcheck/blz_20200420.txt";
 
 ServiceConfig TestConfig()
