@@ -87,8 +87,12 @@ struct Found
 std::optional<Found> FindPlace(const PostalData& data, std::span<const PlaceId> places, std::string_view place,
                                int mode)
 {
+    // A whole name before a short form: "Halle" may stand beside "Halle (Saale)".
     for (PlaceId id : places)
-        if (place == data.Name(id) || place == data.ShortName(id))
+        if (place == data.Name(id))
+            return Found{id, true, {}};
+    for (PlaceId id : places)
+        if (place == data.ShortName(id))
             return Found{id, true, {}};
     if (mode < 1)
         return std::nullopt;
@@ -99,7 +103,10 @@ std::optional<Found> FindPlace(const PostalData& data, std::span<const PlaceId> 
         if (key.empty())
             return std::nullopt;
         for (PlaceId id : places)
-            if (SameKey(key, data.ShortKey(id)) || (mode >= 2 && SameKey(key, data.Key(id))))
+            if ((mode >= 2 || data.ShortName(id).size() == data.Name(id).size()) && SameKey(key, data.Key(id)))
+                return id;
+        for (PlaceId id : places)
+            if (SameKey(key, data.ShortKey(id)))
                 return id;
         return std::nullopt;
     };

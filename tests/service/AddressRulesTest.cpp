@@ -275,6 +275,18 @@ INSTANTIATE_TEST_SUITE_P(Rewrites, AddressCheck, testing::Values(
     CheckCase{"ModeAboveRange", "60311", "frankfurt", 7, 9, "Frankfurt am Main"}),
     LabelOf());
 
+TEST(AddressCheckPrecedence, AWholeNameBeatsAShortForm)
+{
+    PostalData data = PostalData::Parse("06108\tHalle (Saale)\tHalle\n", "plz.tsv");
+    for (int mode = 0; mode <= 3; ++mode) {
+        AddressVerdict verdict = CheckAddress(data, {.PostalCode = "06108", .Place = "Halle", .Rewrite = mode});
+        EXPECT_EQ(verdict.Result, 0) << mode;
+        EXPECT_EQ(verdict.Rewritten, "") << mode;
+    }
+    AddressVerdict verdict = CheckAddress(data, {.PostalCode = "06108", .Place = "HALLE", .Rewrite = 3});
+    EXPECT_EQ(verdict.Rewritten, "Halle");
+}
+
 TEST(AddressCheckTexts, WrongPlaceListsThePlacesAndWhereTheNameLies)
 {
     AddressVerdict verdict = CheckAddress(Data(), {.PostalCode = "80331", .Place = "Immenstaad am Bodensee"});
