@@ -9,7 +9,6 @@
 #include <sstream>
 #include <stdexcept>
 #include <system_error>
-#include <tuple>
 #include <type_traits>
 #include <unordered_map>
 #include <utility>
@@ -147,6 +146,20 @@ void AddPair(std::vector<std::pair<std::uint32_t, std::uint32_t>>& pairs, std::u
         if (it->second == place)
             return;
     pairs.emplace_back(code, place);
+}
+
+// Pairs ordered by their first member, as offsets (one per distinct first, and the end) into the seconds.
+void Group(const std::vector<std::pair<std::uint32_t, std::uint32_t>>& pairs, std::vector<std::uint32_t>& starts,
+           std::vector<std::uint32_t>& seconds)
+{
+    seconds.reserve(pairs.size());
+    for (std::size_t i = 0; i < pairs.size(); ++i) {
+        if (i == 0 || pairs[i].first != pairs[i - 1].first)
+            starts.push_back(static_cast<std::uint32_t>(i));
+        seconds.push_back(pairs[i].second);
+    }
+    starts.push_back(static_cast<std::uint32_t>(pairs.size()));
+    starts.shrink_to_fit();
 }
 
 std::string LineError(std::string_view origin, std::size_t line, std::string_view what)
@@ -295,28 +308,14 @@ PostalData PostalData::Parse(std::string_view text, std::string_view origin)
         data.Codes.push_back(kTestPostalCode);
     AddPair(pairs, kTestPostalCode, placeId(kTestPlace));
 
+    Narrow<std::uint32_t>(pairs.size(), origin);
     // Postal code -> places; the pairs came in ascending order of the code, places in the file's order.
-    data.CodePlaces.reserve(pairs.size());
-    data.CodeStarts.reserve(data.Codes.size() + 1);
-    for (std::size_t i = 0; i < pairs.size(); ++i) {
-        if (i == 0 || pairs[i].first != pairs[i - 1].first)
-            data.CodeStarts.push_back(Narrow<std::uint32_t>(i, origin));
-        data.CodePlaces.push_back(pairs[i].second);
-    }
-    data.CodeStarts.push_back(Narrow<std::uint32_t>(pairs.size(), origin));
-
+    Group(pairs, data.CodeStarts, data.CodePlaces);
     // Place -> postal codes.
-    std::sort(pairs.begin(), pairs.end(), [](const auto& a, const auto& b) {
-        return std::tie(a.second, a.first) < std::tie(b.second, b.first);
-    });
-    data.PlaceCodes.reserve(pairs.size());
-    data.PlaceStarts.reserve(data.Places.size() + 1);
-    for (std::size_t i = 0; i < pairs.size(); ++i) {
-        if (i == 0 || pairs[i].second != pairs[i - 1].second)
-            data.PlaceStarts.push_back(Narrow<std::uint32_t>(i, origin));
-        data.PlaceCodes.push_back(pairs[i].first);
-    }
-    data.PlaceStarts.push_back(Narrow<std::uint32_t>(pairs.size(), origin));
+    for (auto& [code, place] : pairs)
+        std::swap(code, place);
+    std::sort(pairs.begin(), pairs.end());
+    Group(pairs, data.PlaceStarts, data.PlaceCodes);
 
     // Keys and the two indexes over them.
     for (PlaceId id = 0; id < data.Places.size(); ++id) {
