@@ -80,6 +80,8 @@ struct ParseCase
     const char* Error; // empty when the text loads
 };
 
+void PrintTo(const ParseCase& c, std::ostream* os) { *os << c.Label; }
+
 class PostalDataParse : public testing::TestWithParam<ParseCase>
 {
 };
@@ -142,6 +144,8 @@ struct KeyCase
     const char* Typed;
     const char* Key;
 };
+
+void PrintTo(const KeyCase& c, std::ostream* os) { *os << testing::PrintToString(std::string(c.Typed)); }
 
 class PlaceKeys : public testing::TestWithParam<KeyCase>
 {
@@ -354,6 +358,8 @@ struct StreetCase
     bool NotChecked;
 };
 
+void PrintTo(const StreetCase& c, std::ostream* os) { *os << c.Label; }
+
 class AddressStreet : public testing::TestWithParam<StreetCase>
 {
 };
@@ -393,6 +399,8 @@ struct TypeCase
     AddressAnswer Answer;
     int Result;
 };
+
+void PrintTo(const TypeCase& c, std::ostream* os) { *os << '"' << c.Plz << '"'; }
 
 class PostalCodeType : public testing::TestWithParam<TypeCase>
 {
