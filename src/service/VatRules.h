@@ -1,0 +1,39 @@
+#pragma once
+
+#include <string>
+#include <string_view>
+
+namespace orvel::service {
+
+// What the offline rules can say about a VAT id: form and check digits only, never whether the
+// tax authorities know the number.
+enum class VatVerdict
+{
+    Valid,          // the form and the check digits of the member state fit
+    Invalid,        // the form fits, the check digits (or a coded date or office number) do not
+    Malformed,      // not the form of that member state: length, characters, fixed parts
+    NotMemberState, // the country code names no member state (nor XI)
+};
+
+struct VatCheck
+{
+    VatVerdict Verdict = VatVerdict::Malformed;
+    std::string CountryCode; // upper case as given when two letters, else empty
+    std::string Number;      // upper case, blanks, dots and hyphens removed, country prefix removed
+};
+
+// The 27 member states (Greece as EL) and XI, Northern Ireland.
+bool IsVatMemberState(std::string_view countryCode);
+
+// Checks a VAT id as a user types it: the number may carry blanks, dots and hyphens, lower-case
+// letters, and the country code once more in front ("de 136.695.976", "DE136695976"). Surrounding
+// white space is ignored in both. Greece is EL; GR, GB and other codes are not member states.
+VatCheck CheckVatId(std::string_view countryCode, std::string_view number);
+
+// The same for a whole id with the country code in front: "ATU13585627", "at u 135 856 27".
+VatCheck CheckVatId(std::string_view vatId);
+
+// "valid", "invalid", "malformed", "not-a-member-state".
+std::string_view VatVerdictName(VatVerdict verdict);
+
+} // namespace orvel::service
