@@ -3,7 +3,10 @@
 include(GNUInstallDirs)
 
 set(ORVEL_DOC_DIR ${CMAKE_INSTALL_DATAROOTDIR}/doc/orvelwddx)
-install(TARGETS orvelwddx RUNTIME DESTINATION ${CMAKE_INSTALL_BINDIR})
+install(TARGETS orvelwddx orvelwddx-service RUNTIME DESTINATION ${CMAKE_INSTALL_BINDIR})
+# The service looks for its postal data in share/orvelwddx beside its bin folder; the licence travels with it.
+install(FILES src/service/data/postleitzahlen.tsv src/service/data/postleitzahlen.LICENCE.md
+        DESTINATION ${CMAKE_INSTALL_DATAROOTDIR}/orvelwddx)
 install(FILES README.md LICENSE DESTINATION ${ORVEL_DOC_DIR})
 install(FILES packaging/orvelwddx.desktop DESTINATION ${CMAKE_INSTALL_DATAROOTDIR}/applications)
 install(FILES packaging/orvelwddx.svg DESTINATION ${CMAKE_INSTALL_DATAROOTDIR}/icons/hicolor/scalable/apps)

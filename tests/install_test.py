@@ -2,15 +2,19 @@
 """cmake --install into a temporary DESTDIR: the files a user gets, and a registration by the installed program that
 names the installed path. Arguments: the cmake program and the build tree."""
 import os
+import re
+import signal
 import subprocess
 import sys
 import tempfile
 import unittest
+import urllib.request
 
 CMAKE, BUILD = sys.argv[1], sys.argv[2]
 PREFIX = "/usr/local"
-FILES = ("bin/orvelwddx", "share/doc/orvelwddx/README.md", "share/doc/orvelwddx/LICENSE",
-         "share/applications/orvelwddx.desktop", "share/icons/hicolor/scalable/apps/orvelwddx.svg")
+FILES = ("bin/orvelwddx", "bin/orvelwddx-service", "share/doc/orvelwddx/README.md", "share/doc/orvelwddx/LICENSE",
+         "share/applications/orvelwddx.desktop", "share/icons/hicolor/scalable/apps/orvelwddx.svg",
+         "share/orvelwddx/postleitzahlen.tsv", "share/orvelwddx/postleitzahlen.LICENCE.md")
 
 
 class InstallTest(unittest.TestCase):
@@ -28,6 +32,7 @@ class InstallTest(unittest.TestCase):
         for name in FILES:
             self.assertTrue(os.path.isfile(os.path.join(self.root, name)), name)
         self.assertTrue(os.access(os.path.join(self.root, "bin/orvelwddx"), os.X_OK))
+        self.assertTrue(os.access(os.path.join(self.root, "bin/orvelwddx-service"), os.X_OK))
         desktop = os.path.join(self.root, "share/applications/orvelwddx.desktop")
         validation = subprocess.run(["desktop-file-validate", desktop], capture_output=True, text=True)
         self.assertEqual(validation.returncode, 0, validation.stdout + validation.stderr)
@@ -52,6 +57,28 @@ class InstallTest(unittest.TestCase):
             self.assertIn("Exec=%s -Embedding\n" % program, service.read())
         with open(os.path.join(data, "OrvelWddx/classes.reg"), encoding="utf-8-sig") as classes:
             self.assertIn('@="%s"' % program, classes.read())
+
+    def test_the_installed_service_answers_from_its_installed_postal_data(self):
+        env = {k: v for k, v in os.environ.items() if not k.startswith("DBUS_")}
+        env.update(XDG_DATA_HOME=os.path.join(self.dir.name, "data"), XDG_CONFIG_HOME=os.path.join(self.dir.name, "config"))
+        service = subprocess.Popen([os.path.join(self.root, "bin/orvelwddx-service"), "--listen", "127.0.0.1:0"],
+                                   env=env, stderr=subprocess.PIPE, text=True)
+        try:
+            log, port = "", None
+            for line in service.stderr:
+                log += line
+                served = re.search(r"serving http 127\.0\.0\.1:0 \(port (\d+)\)", line)
+                if served:
+                    port = int(served.group(1))
+                    break
+            self.assertIsNotNone(port, log)
+            self.assertIn("postal codes %s/share/orvelwddx/postleitzahlen.tsv" % self.root, log)
+            url = "http://127.0.0.1:%d/address?un=&pw=&func=check&plz=10117&ort=Berlin&rewrite=0" % port
+            with urllib.request.urlopen(url, timeout=10) as reply:
+                self.assertIn(b"<var name='result'><string>0</string>", reply.read())
+        finally:
+            service.send_signal(signal.SIGTERM)
+            service.communicate(timeout=30)
 
 
 if __name__ == "__main__":

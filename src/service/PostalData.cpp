@@ -279,6 +279,8 @@ PostalData PostalData::Parse(std::string_view text, std::string_view origin)
         ++lineNumber;
         if (line.ends_with('\r'))
             line.remove_suffix(1);
+        if (line.starts_with(kDateComment))
+            data.DataDate = line.substr(kDateComment.size());
         if (line.empty() || line.starts_with('#'))
             continue;
         std::string_view code = line.substr(0, line.find('\t'));

@@ -27,7 +27,8 @@ std::string_view ShortPlaceName(std::string_view name);
 // so that any number of threads may look up at the same time.
 //
 // The file: UTF-8 lines of a five-digit postal code and its places, separated by TABs, in
-// ascending order of the postal code; empty lines and lines starting with "#" are comments.
+// ascending order of the postal code; empty lines and lines starting with "#" are comments, and the
+// comment "# Date: " names the data's date.
 // The test pair 99999 "Musterstadt" is always added.
 class PostalData
 {
@@ -59,6 +60,8 @@ public:
     std::size_t PostalCodeCount() const { return Codes.size(); }
     std::size_t PairCount() const { return CodePlaces.size(); }
     std::size_t PlaceCount() const { return Places.size(); }
+    // The date of the "# Date: " comment as written ("2021-03-20"); empty without one.
+    const std::string& Date() const { return DataDate; }
 
 private:
     struct Place
@@ -72,6 +75,9 @@ private:
         std::uint16_t ShortKeySize = 0;
     };
 
+    static constexpr std::string_view kDateComment = "# Date: ";
+
+    std::string DataDate;
     std::string Names; // every place name once, back to back
     std::string Keys;  // every key and short key, back to back
     std::vector<Place> Places;

@@ -1,8 +1,10 @@
 #include "service/Service.h"
 
+#include "service/AddressFront.h"
 #include "service/Iban.h"
 #include "service/StartPage.h"
 #include "service/TarvikFront.h"
+#include "service/ViesFront.h"
 
 #include <systemd/sd-daemon.h>
 
@@ -28,16 +30,20 @@ std::string ReadWhole(const std::string& path)
 
 Service::Service(const ServiceConfig& config)
     : Config(config), Banks(BankDirectory::Load(config.BankFile)),
+      PostalFile(config.PostalFile.empty() ? DefaultPostalDataPath() : config.PostalFile),
+      Postal(PostalData::Load(PostalFile)),
       Accounts(config.UsersFile.empty() ? Users() : Users::Load(config.UsersFile)),
       Checks(std::make_unique<TarvikChecks>(Banks, std::time(nullptr)))
 {
     if (!config.TlsCert.empty())
         Tls = {ReadWhole(config.TlsCert), ReadWhole(config.TlsKey)};
 
-    Routes.Add("/", [page = StartPage(*Checks, Accounts)](const HttpRequest&) {
+    Routes.Add("/", [page = StartPage(*Checks, Postal, PostalFile, Accounts)](const HttpRequest&) {
         return HttpResponse{200, "text/html; charset=utf-8", page};
     });
     AddTarvik(Routes, *Checks, Accounts);
+    AddAddress(Routes, Postal, Accounts);
+    AddVies(Routes, Accounts);
 
     // Sockets handed over by systemd take the place of the configured addresses; one named "https" speaks TLS.
     char** names = nullptr;
@@ -76,7 +82,10 @@ std::string Service::DataDescription() const
 {
     return "bank directory " + Banks.Path() + " (" + std::to_string(Banks.size()) + " records of " +
            GermanDate(Banks.Date()) + (Checks->Stale() ? ", older than a year" : "") + "); IBAN registry " +
-           IbanRegistryRelease() + " (" + std::to_string(IbanRegistryCountries()) + " countries)";
+           IbanRegistryRelease() + " (" + std::to_string(IbanRegistryCountries()) + " countries); postal codes " +
+           PostalFile + " (" + std::to_string(Postal.PostalCodeCount()) + " postal codes, " +
+           std::to_string(Postal.PairCount()) + " postal code-place pairs of " +
+           (Postal.Date().empty() ? std::string("unknown date") : Postal.Date()) + ")";
 }
 
 std::vector<uint16_t> Service::Ports() const

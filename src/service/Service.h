@@ -4,6 +4,7 @@
 
 #include "service/BankDirectory.h"
 #include "service/Http.h"
+#include "service/PostalData.h"
 #include "service/ServiceConfig.h"
 #include "service/TarvikChecks.h"
 #include "service/Users.h"
@@ -34,6 +35,8 @@ private:
 
     ServiceConfig Config;
     BankDirectory Banks;
+    std::string PostalFile;
+    PostalData Postal;
     Users Accounts;
     std::unique_ptr<TarvikChecks> Checks;
     Router Routes;

@@ -1,5 +1,7 @@
 #include "service/ServiceConfig.h"
 
+#include "service/PostalData.h"
+
 #include <glob.h>
 
 #include <algorithm>
@@ -17,6 +19,7 @@ const char* const kServiceUsage =
     "  --tls-key FILE         PEM private key for HTTPS\n"
     "  --bank-file FILE       Bundesbank bank directory (fixed-width text file)\n"
     "  --users-file FILE      lines user:hash; without it everyone on this machine is answered\n"
+    "  --postal-file FILE     postal codes and places (default: postleitzahlen.tsv installed with the service)\n"
     "  --threads N            threads per listening address (default 2)\n"
     "  --timeout SECONDS      idle and slow connections are closed after this (default 10)\n"
     "  --log                  one line per request on standard error\n"
@@ -81,6 +84,8 @@ void Set(ServiceConfig& config, const std::string& key, const std::string& value
         config.BankFile = value;
     else if (key == "users-file")
         config.UsersFile = value;
+    else if (key == "postal-file")
+        config.PostalFile = value;
     else if (key == "threads")
         config.Threads = Number(key, value, 1, 256);
     else if (key == "timeout")
@@ -180,6 +185,8 @@ ServiceConfig ServiceConfig::FromArguments(int argc, char** argv)
         config.TlsListen = {"127.0.0.1:8591"};
     if (config.BankFile.empty())
         config.BankFile = DefaultBankFile();
+    if (config.PostalFile.empty())
+        config.PostalFile = DefaultPostalDataPath();
     return config;
 }
 
@@ -194,8 +201,9 @@ std::string ServiceConfig::Describe() const
     return "settings " + (ConfigFile.empty() ? std::string("(no file)") : ConfigFile) + "; listen " + join(Listen) +
            "; tls-listen " + join(TlsListen) + "; tls-cert " + (TlsCert.empty() ? "none" : TlsCert) + "; tls-key " +
            (TlsKey.empty() ? "none" : TlsKey) + "; bank-file " + BankFile + "; users-file " +
-           (UsersFile.empty() ? "none (everyone on this machine)" : UsersFile) + "; threads " +
-           std::to_string(Threads) + "; timeout " + std::to_string(Timeout) + "s; log " + (Log ? "on" : "off");
+           (UsersFile.empty() ? "none (everyone on this machine)" : UsersFile) + "; postal-file " + PostalFile +
+           "; threads " + std::to_string(Threads) + "; timeout " + std::to_string(Timeout) + "s; log " +
+           (Log ? "on" : "off");
 }
 
 } // namespace orvel::service

@@ -15,6 +15,7 @@ struct ServiceConfig
     std::string TlsKey;
     std::string BankFile;  // empty: the newest in the user's data folder, else the one ktoblzcheck ships
     std::string UsersFile; // empty: everyone on this machine
+    std::string PostalFile; // postal codes and places; empty: the file installed with the service
     unsigned Threads = 2;
     unsigned Timeout = 10; // seconds
     bool Log = false;

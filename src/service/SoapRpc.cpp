@@ -33,7 +33,12 @@ const xmlNode* RpcCall::Input(const char* name) const
 
 std::string RpcCall::Text(const char* name) const
 {
-    return Narrow(FromUtf8(Envelope.EncodedString(Input(name))));
+    return Narrow(FromUtf8(Utf8Text(name)));
+}
+
+std::string RpcCall::Utf8Text(const char* name) const
+{
+    return Envelope.EncodedString(Input(name));
 }
 
 int32_t RpcCall::Int(const char* name) const
@@ -60,7 +65,12 @@ RpcAnswer::RpcAnswer(std::string_view interfaceNamespace, std::string_view opera
 
 RpcAnswer& RpcAnswer::Text(std::string_view name, std::string_view windows1252)
 {
-    Body.append("<").append(name).append(" xsi:type=\"xsd:string\">").append(XmlEscape(Utf8(windows1252)));
+    return Utf8Text(name, Utf8(windows1252));
+}
+
+RpcAnswer& RpcAnswer::Utf8Text(std::string_view name, std::string_view utf8)
+{
+    Body.append("<").append(name).append(" xsi:type=\"xsd:string\">").append(XmlEscape(utf8));
     Body.append("</").append(name).append(">");
     return *this;
 }
@@ -74,10 +84,19 @@ RpcAnswer& RpcAnswer::Int(std::string_view name, int32_t value)
 
 RpcAnswer& RpcAnswer::List(std::string_view name, const std::vector<std::string>& windows1252)
 {
-    Body.append("<").append(name).append(" xsi:type=\"SOAP-ENC:Array\" SOAP-ENC:arrayType=\"xsd:string[");
-    Body.append(std::to_string(windows1252.size())).append("]\">");
+    std::vector<std::string> utf8;
+    utf8.reserve(windows1252.size());
     for (const std::string& item : windows1252)
-        Body.append("<item xsi:type=\"xsd:string\">").append(XmlEscape(Utf8(item))).append("</item>");
+        utf8.push_back(Utf8(item));
+    return Utf8List(name, utf8);
+}
+
+RpcAnswer& RpcAnswer::Utf8List(std::string_view name, const std::vector<std::string>& utf8)
+{
+    Body.append("<").append(name).append(" xsi:type=\"SOAP-ENC:Array\" SOAP-ENC:arrayType=\"xsd:string[");
+    Body.append(std::to_string(utf8.size())).append("]\">");
+    for (const std::string& item : utf8)
+        Body.append("<item xsi:type=\"xsd:string\">").append(XmlEscape(item)).append("</item>");
     Body.append("</").append(name).append(">");
     return *this;
 }

@@ -26,6 +26,8 @@ public:
 
     // The input as Windows-1252 text; a missing input throws ClientError.
     std::string Text(const char* name) const;
+    // The same as UTF-8, as it came.
+    std::string Utf8Text(const char* name) const;
     int32_t Int(const char* name) const;
     bool Loopback() const { return FromLoopback; } // the client connected from this machine
 
@@ -44,6 +46,8 @@ public:
     RpcAnswer& Text(std::string_view name, std::string_view windows1252);
     RpcAnswer& Int(std::string_view name, int32_t value);
     RpcAnswer& List(std::string_view name, const std::vector<std::string>& windows1252);
+    RpcAnswer& Utf8Text(std::string_view name, std::string_view utf8);
+    RpcAnswer& Utf8List(std::string_view name, const std::vector<std::string>& utf8);
     std::string Finish();
 
 private:

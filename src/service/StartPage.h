@@ -1,6 +1,7 @@
 #pragma once
 // The HTML start page at "/": what the service is, its result codes, the data in use and where it comes from.
 
+#include "service/PostalData.h"
 #include "service/TarvikChecks.h"
 #include "service/Users.h"
 
@@ -9,6 +10,7 @@
 namespace orvel::service {
 
 // UTF-8 HTML, made once at start.
-std::string StartPage(const TarvikChecks& checks, const Users& users);
+std::string StartPage(const TarvikChecks& checks, const PostalData& postal, const std::string& postalFile,
+                      const Users& users);
 
 } // namespace orvel::service

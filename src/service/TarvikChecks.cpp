@@ -54,6 +54,14 @@ const std::string& ResultCodeText(int32_t code)
     return texts.at(code);
 }
 
+std::string ResultCodeText(int32_t code, std::string_view detail)
+{
+    std::string text = ResultCodeText(code);
+    if (!detail.empty())
+        text.append(": ").append(detail);
+    return text;
+}
+
 namespace {
 
 constexpr std::string_view kTestBlz = "89999999";
@@ -64,9 +72,7 @@ template <typename Answer> Answer Fail(int32_t code, std::string_view detail = {
 {
     Answer answer;
     answer.Result = code;
-    answer.ResultText = ResultCodeText(code);
-    if (!detail.empty())
-        answer.ResultText.append(": ").append(detail);
+    answer.ResultText = ResultCodeText(code, detail);
     return answer;
 }
 

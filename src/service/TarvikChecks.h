@@ -24,6 +24,8 @@ struct ResultCode
 extern const std::vector<ResultCode> kTarvikResultCodes;
 // The code's text in Windows-1252.
 const std::string& ResultCodeText(int32_t code);
+// The same followed by ": " and the detail, when there is one.
+std::string ResultCodeText(int32_t code, std::string_view detail);
 
 struct Verdict
 {

@@ -12,10 +12,7 @@ namespace {
 
 std::string Failure(int32_t code, std::string_view detail = {})
 {
-    std::string text = ResultCodeText(code);
-    if (!detail.empty())
-        text.append(": ").append(detail);
-    return WddxPacket().Number("result", code).String("resulttext", text).Finish();
+    return WddxPacket::Result(code, ResultCodeText(code, detail));
 }
 
 void Account(WddxPacket& packet, const AccountAnswer& answer)

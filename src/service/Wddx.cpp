@@ -61,4 +61,9 @@ std::string WddxPacket::Finish()
     return std::move(Text);
 }
 
+std::string WddxPacket::Result(long code, std::string_view text)
+{
+    return WddxPacket().Number("result", code).String("resulttext", text).Finish();
+}
+
 } // namespace orvel::service

@@ -17,6 +17,8 @@ public:
     WddxPacket& Array(std::string_view name, const std::vector<std::string>& items);
     // The packet's text; the builder is spent afterwards.
     std::string Finish();
+    // A packet of "result" and "resulttext" alone: a refusal, or a request that cannot be answered.
+    static std::string Result(long code, std::string_view text);
 
     static constexpr const char* kContentType = "text/xml; charset=windows-1252";
 

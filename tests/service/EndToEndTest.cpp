@@ -1,8 +1,12 @@
 // The service as the program meets it: the objects and the web-services client over loopback, no fixture server.
 
+#include "objects/Address.h"
 #include "objects/Tarvik.h"
+#include "objects/UStID.h"
 #include "platform/Text.h"
 #include "service/Service.h"
+#include "service/ViesFront.h"
+#include "soap/IAddress3Unit.h"
 #include "soap/ITarvikUnit.h"
 #include "support/TestPki.h"
 
@@ -13,8 +17,10 @@
 #include <sys/socket.h>
 #include <unistd.h>
 
+#include <cstdlib>
 #include <filesystem>
 #include <fstream>
+#include <regex>
 
 namespace orvel::service {
 namespace {
@@ -206,6 +212,132 @@ TEST_F(ServiceEndToEnd, WebServicesClient)
     EXPECT_NE(Utf8(found[0]).find("|Köln"), std::string::npos);
 }
 
+TEST_F(ServiceEndToEnd, AddressObjectChecksOverWddx)
+{
+    TAddress address;
+    address.SetHost(Host());
+    address.Check(u"demo", u"wexo", u"10117", u"Berlin");
+    EXPECT_EQ(address.Result(), 0) << Utf8(address.Resulttext());
+    EXPECT_EQ(address.Resulttext(), u"Postleitzahl und Ort passen zusammen.");
+    EXPECT_EQ(address.PlzOut(), u"10117");
+    EXPECT_EQ(address.OrteString(), u"0");
+
+    address.Check(u"demo", u"wexo", u"10117", u"Hamburg");
+    EXPECT_EQ(address.Result(), 4);
+    EXPECT_EQ(address.OrteString(), u"1~10117|Berlin");
+    EXPECT_EQ(address.AlteOrteString(), u"0");
+    EXPECT_NE(Utf8(address.Resulttext()).find("Postleitzahlen für diesen Ortsnamen: 20095"), std::string::npos)
+        << Utf8(address.Resulttext());
+
+    // Windows-1252 both ways: the umlaut typed, the rewritten name and the district answered.
+    address.SetRewrite(3);
+    address.Check(u"demo", u"wexo", u"65929", u"Frankfurt-Höchst");
+    EXPECT_EQ(address.Result(), 9) << Utf8(address.Resulttext());
+    EXPECT_EQ(address.Rewritten(), u"Frankfurt am Main");
+    EXPECT_EQ(address.Ortsteil(), u"Höchst");
+    address.SetRewrite(0);
+    address.Check(u"demo", u"wexo", u"80331", u"München");
+    EXPECT_EQ(address.Result(), 0) << Utf8(address.Resulttext());
+    EXPECT_EQ(address.Rewritten(), u"");
+
+    address.CheckStrHnr(u"demo", u"wexo", u"10117", u"Berlin", u"Unter den Linden", u"1a");
+    EXPECT_EQ(address.Result(), 12);
+    EXPECT_EQ(address.Str46(), u"");
+    address.CheckPof(u"demo", u"wexo", u"10117", u"Berlin", u"10 20");
+    EXPECT_EQ(address.Result(), 12);
+    EXPECT_NE(Utf8(address.Resulttext()).find("Postfach"), std::string::npos);
+
+    // The window's first input.
+    address.Check(u"demo", u"wexo", u"99999", u"Musterstadt");
+    EXPECT_EQ(address.Result(), 0);
+    EXPECT_EQ(Utf8(address.Resulttext()).rfind("Testdaten: ", 0), 0u);
+
+    address.GetPlzType(u"demo", u"wexo", u"10117");
+    EXPECT_EQ(address.Result(), 101);
+    EXPECT_EQ(Utf8(address.Resulttext()).rfind("Postleitzahl mit Orten", 0), 0u);
+    address.GetPlzType(u"demo", u"wexo", u"00000");
+    EXPECT_EQ(address.Result(), 100);
+    address.GetPlzType(u"demo", u"wexo", u"1011");
+    EXPECT_EQ(address.Result(), 110);
+    address.Check(u"demo", u"wexo", u"1011", u"Berlin");
+    EXPECT_EQ(address.Result(), 6);
+}
+
+TEST_F(ServiceEndToEnd, AddressWebServicesClient)
+{
+    auto client = std::make_shared<SoapClient>();
+    client->SetURL("http://127.0.0.1:" + std::to_string(Port()) + "/soap/IAddress3");
+    const auto service = GetIAddress3(client);
+
+    WideString text, rewritten, str46, str22, ortsteil, plzOut;
+    TStringDynArray orte, alteOrte;
+    EXPECT_EQ(service->CheckPlzOrt(u"demo", u"wexo", u"10117", u"Berlin", 0, text, rewritten, orte, alteOrte), 0);
+    EXPECT_EQ(text, u"Postleitzahl und Ort passen zusammen.");
+    EXPECT_TRUE(orte.empty());
+
+    // Lists without a count element, in UTF-8 beyond Windows-1252.
+    EXPECT_EQ(service->CheckPlzOrt(u"demo", u"wexo", u"03042", u"Hamburg", 0, text, rewritten, orte, alteOrte), 4);
+    EXPECT_EQ(orte, TStringDynArray{u"03042|Cottbus - Chóśebuz"});
+    EXPECT_TRUE(alteOrte.empty());
+
+    EXPECT_EQ(service->CheckPlzOrtStr(u"demo", u"wexo", u"65929", u"frankfurt am main-höchst", u"Hauptstraße", u"", 2,
+                                      text, rewritten, str46, str22, ortsteil, plzOut, orte, alteOrte),
+              12);
+    EXPECT_EQ(rewritten, u"Frankfurt");
+    EXPECT_EQ(ortsteil, u"höchst");
+    EXPECT_EQ(plzOut, u"65929");
+    EXPECT_EQ(str46, u"");
+
+    EXPECT_EQ(
+        service->CheckPlzOrtPof(u"demo", u"wexo", u"10117", u"Hamburg", u"10 20", 0, text, rewritten, orte, alteOrte),
+        4);
+    EXPECT_EQ(orte, TStringDynArray{u"10117|Berlin"});
+
+    EXPECT_EQ(service->GetPlzType(u"demo", u"wexo", u"99999", text), 109);
+    EXPECT_EQ(Utf8(text).rfind("Testpostleitzahl", 0), 0u);
+}
+
+TEST_F(ServiceEndToEnd, VatObjectAnswersOfflineWithTheViesUrlPointedHere)
+{
+    const std::string url = "http://127.0.0.1:" + std::to_string(Port()) + kViesPath;
+    ASSERT_EQ(setenv("ORVELWDDX_VIES_URL", url.c_str(), 1), 0);
+    TUStID vat;
+    unsetenv("ORVELWDDX_VIES_URL");
+
+    vat.Check(u"de 136 695 976");
+    EXPECT_EQ(vat.Result(), 0) << Utf8(vat.Resulttext());
+    EXPECT_TRUE(std::regex_match(Utf8(vat.Resulttext()),
+                                 std::regex(R"(DE~136695976~\d{4}-\d\d-\d\d[+-]\d\d:\d\d~True~---~---)")))
+        << Utf8(vat.Resulttext());
+
+    const struct
+    {
+        const char16_t* Id;
+        int32_t Result;
+        const char* Text; // the start of Resulttext
+    } cases[] = {
+        {u"DE136695978", 1, "DE~136695978~"}, // one digit changed
+        {u"ATU13585627", 0, "AT~U13585627~"},
+        {u"DE12345", 1, "DE~12345~"},               // not the German form: not valid, as VIES answers
+        {u"DE-136.695.976", 0, "DE~-136.695.976~"}, // the fields come back as sent
+        {u"GB123456789", 2, "INVALID_INPUT"},
+        {u"XI980780684", 0, "XI~980780684~"},
+        {u"DE", 2, "INVALID_INPUT"},
+        {u"", 2, "INVALID_INPUT"},
+    };
+    for (const auto& entry : cases) {
+        SCOPED_TRACE(Utf8(entry.Id));
+        vat.Check(entry.Id);
+        EXPECT_EQ(vat.Result(), entry.Result);
+        EXPECT_EQ(Utf8(vat.Resulttext()).rfind(entry.Text, 0), 0u) << Utf8(vat.Resulttext());
+    }
+}
+
+TEST(ViesRequestDate, IsTheLocalDateWithItsOffset)
+{
+    EXPECT_TRUE(std::regex_match(ViesRequestDate(0), std::regex(R"((1969-12-31|1970-01-01)[+-]\d\d:\d\d)")));
+}
+
 TEST_F(ServiceEndToEnd, ConnectionsAreKeptAlive)
 {
     const std::string request = "GET /tarvik?cc=4111111111111111 HTTP/1.1\r\nHost: x\r\n\r\n";
@@ -227,6 +359,11 @@ TEST_F(ServiceEndToEnd, StartPageNamesDataAndResultCodes)
     EXPECT_NE(page.find("20.04.2020"), std::string::npos);
     EXPECT_NE(page.find("<td>90</td>"), std::string::npos);
     EXPECT_NE(page.find("Deutsche Bundesbank"), std::string::npos);
+    EXPECT_NE(page.find("© OpenStreetMap contributors"), std::string::npos);
+    EXPECT_NE(page.find("postleitzahlen.tsv"), std::string::npos);
+    EXPECT_NE(page.find("20.03.2021"), std::string::npos);
+    EXPECT_NE(page.find("<td>109</td>"), std::string::npos);
+    EXPECT_NE(page.find("keine Bestätigung durch die Steuerbehörden"), std::string::npos);
 }
 
 // Bad requests, each followed by a good one on the same service.
@@ -234,9 +371,11 @@ TEST_F(ServiceEndToEnd, BadRequestsGetAnAnswerAndTheServiceGoesOn)
 {
     const std::string soapHead = "POST /soap/ITarvik HTTP/1.1\r\nHost: x\r\nConnection: close\r\n"
                                  "Content-Type: text/xml\r\n";
-    const auto post = [&](const std::string& body) {
-        return soapHead + "Content-Length: " + std::to_string(body.size()) + "\r\n\r\n" + body;
+    const auto postTo = [](const std::string& path, const std::string& body) {
+        return "POST " + path + " HTTP/1.1\r\nHost: x\r\nConnection: close\r\nContent-Type: text/xml\r\n" +
+               "Content-Length: " + std::to_string(body.size()) + "\r\n\r\n" + body;
     };
+    const auto post = [&](const std::string& body) { return postTo("/soap/ITarvik", body); };
     const std::string envelope = "<?xml version=\"1.0\"?><soap:Envelope "
                                  "xmlns:soap=\"http://schemas.xmlsoap.org/soap/envelope/\"><soap:Body>";
     const struct
@@ -274,6 +413,36 @@ TEST_F(ServiceEndToEnd, BadRequestsGetAnAnswerAndTheServiceGoesOn)
          "HTTP/1.1 500", "SOAP-ENV:Client"},
         {"SOAP by GET", "GET /soap/ITarvik HTTP/1.1\r\nConnection: close\r\nHost: x\r\n\r\n", "HTTP/1.1 500",
          "Nur POST"},
+        {"address without function",
+         "GET /address?un=a&pw=b&plz=10117 HTTP/1.1\r\nConnection: close\r\nHost: x\r\n\r\n", "HTTP/1.1 200",
+         "<var name='result'><string>92</string>"},
+        {"address check without postal code",
+         "GET /address?un=a&pw=b&func=check&ort=Berlin HTTP/1.1\r\nConnection: close\r\nHost: x\r\n\r\n",
+         "HTTP/1.1 200", "<var name='result'><string>91</string>"},
+        {"address check with control characters and a long place",
+         "GET /address?func=check&plz=10117&ort=%01%02" + std::string(6000, 'x') +
+             " HTTP/1.1\r\nConnection: close\r\nHost: x\r\n\r\n",
+         "HTTP/1.1 200", "<var name='result'><string>4</string>"},
+        {"address operation missing an input",
+         postTo("/soap/IAddress3", envelope +
+                                       "<CheckPlzOrt xmlns=\"urn:Address3Intf-IAddress3\"><UN>a</UN><PW>b</PW>"
+                                       "<Plz>10117</Plz><Ort>Berlin</Ort></CheckPlzOrt></soap:Body></soap:Envelope>"),
+         "HTTP/1.1 500", "Parameter Rewrite fehlt"},
+        {"address operation of the account interface",
+         postTo("/soap/IAddress3",
+                envelope + "<TestCc xmlns=\"urn:Address3Intf-IAddress3\"/></soap:Body></soap:Envelope>"),
+         "HTTP/1.1 500", "Unbekannte Operation"},
+        {"VIES by GET", "GET " + std::string(kViesPath) + " HTTP/1.1\r\nConnection: close\r\nHost: x\r\n\r\n",
+         "HTTP/1.1 500", "Nur POST"},
+        {"VIES broken envelope", postTo(kViesPath, "<soap:Envelope"), "HTTP/1.1 500", "INVALID_INPUT"},
+        {"VIES without vatNumber",
+         postTo(kViesPath, envelope + "<checkVat xmlns=\"urn:ec.europa.eu:taxud:vies:services:checkVat:types\">"
+                                      "<countryCode>DE</countryCode></checkVat></soap:Body></soap:Envelope>"),
+         "HTTP/1.1 500", "<faultstring>INVALID_INPUT</faultstring>"},
+        {"VIES with an unknown element",
+         postTo(kViesPath, envelope + "<checkVatApprox xmlns=\"urn:ec.europa.eu:taxud:vies:services:checkVat:types\"/>"
+                                      "</soap:Body></soap:Envelope>"),
+         "HTTP/1.1 500", "INVALID_INPUT"},
         {"body announced over 1 MiB", soapHead + "Content-Length: 2000000\r\n\r\n", "HTTP/1.1 413", ""},
         {"body sent over 1 MiB",
          soapHead + "Transfer-Encoding: chunked\r\n\r\n100000\r\n" + std::string(0x100000, 'x') + "\r\n10\r\n" +
@@ -371,6 +540,44 @@ TEST_F(ServiceWithUsers, WrongUserOrPasswordGetTheSameRefusal)
     WideString text;
     EXPECT_EQ(GetITarvik(client)->TestCc(u"demo", u"nope", u"4111111111111111", text), 90);
     EXPECT_EQ(text, refusal);
+
+    TAddress address;
+    address.SetHost(FromUtf8("127.0.0.1:" + std::to_string(Running->Ports().at(0))));
+    address.Check(u"demo", u"nope", u"10117", u"Berlin");
+    EXPECT_EQ(address.Result(), 90);
+    EXPECT_EQ(address.Resulttext(), refusal);
+    address.Check(u"demo", u"wexo", u"10117", u"Berlin");
+    EXPECT_EQ(address.Result(), 0);
+    client->SetURL("http://127.0.0.1:" + std::to_string(Running->Ports().at(0)) + "/soap/IAddress3");
+    EXPECT_EQ(GetIAddress3(client)->GetPlzType(u"", u"", u"10117", text), 90);
+}
+
+TEST(PostalFile, AnotherFileIsServedAndAMissingOneNamed)
+{
+    const auto folder = std::filesystem::temp_directory_path() / ("orvel-postal-" + std::to_string(getpid()));
+    std::filesystem::create_directories(folder);
+    ServiceConfig config = TestConfig();
+    config.PostalFile = (folder / "plz.tsv").string();
+    std::ofstream(config.PostalFile) << "# Date: 2026-01-02\n01067\tDresden\n";
+    {
+        const Service running(config);
+        TAddress address;
+        address.SetHost(FromUtf8("127.0.0.1:" + std::to_string(running.Ports().at(0))));
+        address.Check(u"", u"", u"01067", u"Dresden");
+        EXPECT_EQ(address.Result(), 0);
+        address.Check(u"", u"", u"10117", u"Berlin");
+        EXPECT_EQ(address.Result(), 5);
+        const std::string description = running.DataDescription();
+        EXPECT_NE(description.find("postal codes " + config.PostalFile + " ("), std::string::npos) << description;
+        EXPECT_NE(description.find("of 2026-01-02)"), std::string::npos) << description;
+    }
+    std::filesystem::remove_all(folder);
+    try {
+        const Service missing(config);
+        ADD_FAILURE() << "a missing postal file was accepted";
+    } catch (const std::runtime_error& error) {
+        EXPECT_NE(std::string(error.what()).find(config.PostalFile), std::string::npos) << error.what();
+    }
 }
 
 TEST(UsersFile, HashesAreSaltedAndVerified)

@@ -1,3 +1,4 @@
+#include "service/PostalData.h"
 #include "service/ServiceConfig.h"
 #include "service/Users.h"
 #include "support/Environment.h"
@@ -38,6 +39,7 @@ TEST_F(ServiceConfigTest, DefaultsWithoutAFile)
     EXPECT_TRUE(config.TlsListen.empty());
     EXPECT_EQ(config.ConfigFile, "");
     EXPECT_FALSE(config.BankFile.empty());
+    EXPECT_EQ(config.PostalFile, DefaultPostalDataPath());
     EXPECT_FALSE(config.Log);
 }
 
