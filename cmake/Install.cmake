@@ -3,7 +3,7 @@
 include(GNUInstallDirs)
 
 set(ORVEL_DOC_DIR ${CMAKE_INSTALL_DATAROOTDIR}/doc/orvelwddx)
-install(TARGETS orvelwddx RUNTIME DESTINATION ${CMAKE_INSTALL_BINDIR})
+install(TARGETS orvelwddx orvelwddx-check RUNTIME DESTINATION ${CMAKE_INSTALL_BINDIR})
 install(FILES README.md LICENSE DESTINATION ${ORVEL_DOC_DIR})
 install(FILES packaging/orvelwddx.desktop DESTINATION ${CMAKE_INSTALL_DATAROOTDIR}/applications)
 install(FILES packaging/orvelwddx.svg DESTINATION ${CMAKE_INSTALL_DATAROOTDIR}/icons/hicolor/scalable/apps)

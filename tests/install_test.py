@@ -9,7 +9,7 @@ import unittest
 
 CMAKE, BUILD = sys.argv[1], sys.argv[2]
 PREFIX = "/usr/local"
-FILES = ("bin/orvelwddx", "share/doc/orvelwddx/README.md", "share/doc/orvelwddx/LICENSE",
+FILES = ("bin/orvelwddx", "bin/orvelwddx-check", "share/doc/orvelwddx/README.md", "share/doc/orvelwddx/LICENSE",
          "share/applications/orvelwddx.desktop", "share/icons/hicolor/scalable/apps/orvelwddx.svg")
 
 
