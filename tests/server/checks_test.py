@@ -1,6 +1,9 @@
 """OrvelWddx.Checks, the one-call checks on the class objects, from clients nobody here wrote: gdbus and busctl."""
 
+import csv
+import io
 import json
+import os
 import re
 import subprocess
 import unittest
@@ -139,6 +142,25 @@ class ChecksTest(unittest.TestCase):
                 self.assertIn("org.freedesktop.DBus.Error.InvalidArgs", completed.stderr)
                 self.assertIn(named, completed.stderr)
         self.assertEqual(self.fixture.requests, [])
+
+    def test_the_command_through_the_bus(self):
+        command = os.environ["ORVELWDDX_CHECK"]
+        completed = self.tool(command, "--bus", "--json", "--host", self.fixture.host, "--user", "u", "iban", "DE89")
+        self.assertEqual(completed.returncode, 0, completed.stderr)
+        self.assertEqual(json.loads(completed.stdout), ACCOUNT)
+        completed = subprocess.run([command, "--bus", "--jobs", "2", "--host", self.fixture.host, "batch", "-"],
+                                   input="iban,vat\nDE1,\n,ATU12345678\n", env=self.bus.env, capture_output=True,
+                                   text=True, timeout=60)
+        self.assertEqual(completed.returncode, 0, completed.stderr)
+        rows = list(csv.reader(io.StringIO(completed.stdout, newline="")))
+        self.assertEqual(rows[1], ["DE1", "", "0", "IBAN gültig", "Commerzbank Köln", "", "DE89", "COBADEFFXXX", ""])
+        self.assertEqual(rows[2][:3], ["", "ATU12345678", "0"])
+        self.assertIn("Müller GmbH~Hauptstraße 1\n12345 Berlin", rows[2][3])
+        # A server that is not there is status 3.
+        completed = subprocess.run([command, "--bus", "iban", "DE89"], env=dict(self.bus.env,
+                                   DBUS_SESSION_BUS_ADDRESS="unix:path=/nonexistent"), capture_output=True, text=True,
+                                   timeout=60)
+        self.assertEqual(completed.returncode, 3, completed.stderr)
 
     def test_nothing_outlives_the_call_and_the_object_interfaces_stay(self):
         self.answer(self.busctl("Tarvik", "TestBic", "sss", ["u", "p", "X"], [("Host", "s", self.fixture.host)]))
