@@ -8,7 +8,7 @@ import re
 import subprocess
 import unittest
 
-from orvelbus import VIES_PATH, Fixture, PrivateBus, wddx
+from orvelbus import VIES_PATH, FixtureBusTest, wddx
 
 ACCOUNT_REPLY = wddx(result="0", resulttext="IBAN gültig", bankname="Commerzbank Köln", newblz="", iban="DE89",
                      bic="COBADEFFXXX", bicname="Commerzbank", bicsct="1", bicsdd="1", bicb2b="0")
@@ -47,19 +47,8 @@ CASES = [
 ]
 
 
-class ChecksTest(unittest.TestCase):
-    @classmethod
-    def setUpClass(cls):
-        cls.fixture = Fixture({"/tarvik": ACCOUNT_REPLY, "/address": ADDRESS_REPLY})
-        cls.addClassCleanup(cls.fixture.close)
-        cls.bus = PrivateBus(ORVELWDDX_VIES_URL="http://%s%s" % (cls.fixture.host, VIES_PATH))
-        cls.addClassCleanup(cls.bus.close)
-        result = cls.bus.run("-RegServer")
-        assert result.returncode == 0, result.stderr
-
-    def setUp(self):
-        self.fixture.requests.clear()
-        self.fixture.replies["/tarvik"] = ACCOUNT_REPLY
+class ChecksTest(FixtureBusTest):
+    REPLIES = {"/tarvik": ACCOUNT_REPLY, "/address": ADDRESS_REPLY}
 
     def tool(self, *args):
         return subprocess.run(args, env=self.bus.env, capture_output=True, text=True, timeout=60)
