@@ -65,8 +65,8 @@ BENCHMARK(BM_Batch)->Arg(1)->Arg(2)->Arg(4)->Arg(8)->UseRealTime()->Unit(benchma
 
 int main(int argc, char** argv)
 {
-    const std::filesystem::path dir = std::filesystem::temp_directory_path() / ("orvel-check-bench-" +
-                                                                                 std::to_string(getpid()));
+    const std::filesystem::path dir =
+        std::filesystem::temp_directory_path() / ("orvel-check-bench-" + std::to_string(getpid()));
     std::filesystem::create_directories(dir / "config");
     setenv("XDG_CONFIG_HOME", (dir / "config").c_str(), 1); // no window settings of the user
     gInput = dir / "ibans.csv";

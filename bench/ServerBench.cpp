@@ -138,8 +138,8 @@ void BM_CheckOneCall(benchmark::State& state)
     QVariantList args = kIbanArgs;
     args << QVariantMap{{u"Host"_s, QString::fromStdString(gService->HostPort())}};
     for (auto _ : state)
-        benchmark::DoNotOptimize(Call(connection, u"OrvelWddx.Tarvik"_s, u"/OrvelWddx/Tarvik"_s,
-                                      u"OrvelWddx.Checks"_s, u"TestIban"_s, args));
+        benchmark::DoNotOptimize(Call(connection, u"OrvelWddx.Tarvik"_s, u"/OrvelWddx/Tarvik"_s, u"OrvelWddx.Checks"_s,
+                                      u"TestIban"_s, args));
     state.SetItemsProcessed(state.iterations());
     QDBusConnection::disconnectFromBus(connection.name());
 }

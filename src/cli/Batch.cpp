@@ -17,7 +17,7 @@ using Clock = std::chrono::steady_clock;
 
 // The columns that name a check parameter; the others pass through.
 constexpr std::pair<std::string_view, std::string_view> kColumns[] = {
-    {"iban", "aIban"}, {"blz", "aBlz"}, {"kto", "aKto"}, {"bic", "aBic"}, {"card", "aCc"},   {"vat", "aUStID"},
+    {"iban", "aIban"}, {"blz", "aBlz"}, {"kto", "aKto"}, {"bic", "aBic"}, {"card", "aCc"}, {"vat", "aUStID"},
     {"plz", "aPlz"},   {"ort", "aOrt"}, {"str", "aStr"}, {"hnr", "aHnr"}, {"pof", "aPof"},
 };
 
@@ -45,7 +45,8 @@ const TOperationChoice kChoices[] = {
 
 std::string Lower(std::string Text)
 {
-    std::transform(Text.begin(), Text.end(), Text.begin(), [](char c) { return c >= 'A' && c <= 'Z' ? char(c + 32) : c; });
+    std::transform(Text.begin(), Text.end(), Text.begin(),
+                   [](char c) { return c >= 'A' && c <= 'Z' ? char(c + 32) : c; });
     return Text;
 }
 
@@ -161,8 +162,7 @@ int RunBatch(const TBatch& Batch, TRunner& Runner, const TComServer& Server, con
             TDone result;
             if (rows[r].Fault.empty()) {
                 const TRow& row = rows[r];
-                result.Outcome =
-                    Runner.Run(row.Call, SettingsFor(row.Call.Factory->Interface(), Settings));
+                result.Outcome = Runner.Run(row.Call, SettingsFor(row.Call.Factory->Interface(), Settings));
                 result.Status = Verdict(*row.Call.Operation, row.Choice->CoClass, result.Outcome);
             }
             std::lock_guard lock(mutex);

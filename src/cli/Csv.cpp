@@ -12,7 +12,11 @@ bool ValidUtf8(std::string_view Text)
     size_t i = 0;
     while (i < Text.size()) {
         const auto byte = static_cast<unsigned char>(Text[i]);
-        const size_t length = byte < 0x80 ? 1 : (byte >> 5) == 0x6 ? 2 : (byte >> 4) == 0xE ? 3 : (byte >> 3) == 0x1E ? 4 : 0;
+        const size_t length = byte < 0x80           ? 1
+                              : (byte >> 5) == 0x6  ? 2
+                              : (byte >> 4) == 0xE  ? 3
+                              : (byte >> 3) == 0x1E ? 4
+                                                    : 0;
         if (length == 0 || (length == 2 && byte < 0xC2) || i + length > Text.size())
             return false;
         for (size_t k = 1; k < length; ++k)

@@ -7,8 +7,7 @@
 
 namespace orvel::cli {
 
-enum TExitStatus : int
-{
+enum TExitStatus : int {
     kPassed = 0,
     kNotPassed = 1,
     kUsage = 2,

@@ -42,7 +42,10 @@ template <class T> void Fill(std::optional<T>& Setting, std::optional<T> Value)
 class TStored
 {
 public:
-    explicit TStored(const std::string& File) : FKey(File) { FOpen = FKey.OpenKey("\\Software\\Orvel\\OrvelWddx", false); }
+    explicit TStored(const std::string& File) : FKey(File)
+    {
+        FOpen = FKey.OpenKey("\\Software\\Orvel\\OrvelWddx", false);
+    }
 
     std::optional<std::string> Text(std::string_view Name) const
     {
@@ -159,8 +162,8 @@ TCheckSettings SettingsFor(const TInterfaceInfo& Interface, const TRunSettings& 
     return settings;
 }
 
-TCheckCall MakeCall(const TComServer& Server, std::string_view CoClass, std::string_view Method,
-                    const TParams& Params, const TRunSettings& Settings)
+TCheckCall MakeCall(const TComServer& Server, std::string_view CoClass, std::string_view Method, const TParams& Params,
+                    const TRunSettings& Settings)
 {
     TCheckCall call;
     for (const auto& factory : Server.Factories())

@@ -36,8 +36,8 @@ struct TCheckCall
 // The parameters of the method by name ("aIban", UTF-8 text); user and password come from Settings, a parameter not
 // given is empty text or 0.
 using TParams = std::map<std::string, std::string, std::less<>>;
-TCheckCall MakeCall(const TComServer& Server, std::string_view CoClass, std::string_view Method,
-                    const TParams& Params, const TRunSettings& Settings);
+TCheckCall MakeCall(const TComServer& Server, std::string_view CoClass, std::string_view Method, const TParams& Params,
+                    const TRunSettings& Settings);
 
 class TRunner
 {

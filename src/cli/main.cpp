@@ -325,7 +325,9 @@ int Run(int argc, char** argv)
         if (line.Words.size() != 2)
             throw TUsage("batch expects FILE.csv or -");
         const std::string input = ReadInput(line.Words[1]);
-        struct sigaction action {};
+        struct sigaction action
+        {
+        };
         action.sa_handler = OnInterrupt;
         action.sa_flags = SA_RESTART | SA_RESETHAND; // a second Ctrl+C ends at once
         sigaction(SIGINT, &action, nullptr);

@@ -31,7 +31,7 @@ std::string SettingsFault(const TInterfaceInfo& Interface, const TCheckSettings&
 struct TCheckValue
 {
     std::string_view Name;
-    Variant Value{};               // a property
+    Variant Value{};                // a property
     std::vector<WideString> List{}; // a list property (a getter by Index), without its count
     bool IsList = false;
 };

@@ -103,7 +103,8 @@ QString TDBusExport::introspect(const QString& Path) const
     if (auto entry = FObjects.find(Path); entry != FObjects.end())
         return ToQString(dbus::InterfaceXml(library, entry->second.Object->Interface()) + dbus::ObjectInterfacesXml());
     if (const TAutoObjectFactory* factory = FactoryAt(Path)) {
-        QString xml = ToQString(dbus::ClassFactoryXml(library, factory->CoClass()) + dbus::ChecksXml(factory->Interface()));
+        QString xml =
+            ToQString(dbus::ClassFactoryXml(library, factory->CoClass()) + dbus::ChecksXml(factory->Interface()));
         const QString prefix = Path + u'/';
         for (const auto& [path, entry] : FObjects)
             if (path.startsWith(prefix))

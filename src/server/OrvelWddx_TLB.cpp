@@ -44,8 +44,8 @@ TWrites Join(TWrites First, const TWrites& Second)
 // The result properties each check operation writes, in the order a client reads them.
 const TWrites kAccountWrites{"Result", "Resulttext", "BankName", "NewBlz", "Iban", "Bic"};
 const TWrites kBicWrites{"BicName", "BicSct", "BicSdd", "BicB2b"};
-const TWrites kAddressWrites{"Result", "Resulttext", "Rewritten", "Str46", "Str22", "Ortsteil", "PlzOut", "Orte",
-                             "AlteOrte"};
+const TWrites kAddressWrites{"Result",   "Resulttext", "Rewritten", "Str46",   "Str22",
+                             "Ortsteil", "PlzOut",     "Orte",      "AlteOrte"};
 
 constexpr VarType BSTR = VarType::Text;
 constexpr VarType LONG = VarType::Int32;

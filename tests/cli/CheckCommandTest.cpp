@@ -65,12 +65,14 @@ Reply Service(const Request& Req, std::chrono::milliseconds Delay)
     if (q.count("cc"))
         return Reply::Ok(WddxPacket({{"result", q["cc"] == "4111111111111111" ? "0" : "41"}, {"resulttext", "Karte"}}));
     if (q.count("bic") && !q.count("iban"))
-        return Reply::Ok(
-            WddxPacket({{"bicname", q["bic"] == "COBADEFFXXX" ? "Commerzbank" : ""}, {"bicsct", "1"}, {"bicsdd", "1"},
-                        {"bicb2b", "0"}}));
+        return Reply::Ok(WddxPacket({{"bicname", q["bic"] == "COBADEFFXXX" ? "Commerzbank" : ""},
+                                     {"bicsct", "1"},
+                                     {"bicsdd", "1"},
+                                     {"bicb2b", "0"}}));
     const std::string key = q.count("iban") ? q["iban"] : q["blz"];
     return Reply::Ok(WddxPacket({{"result", key.find("BAD") != std::string::npos ? "24" : "0"},
-                                 {"resulttext", "Gepr\xFC" "ft"}, // the service answers in Windows-1252
+                                 {"resulttext", "Gepr\xFC"
+                                                "ft"}, // the service answers in Windows-1252
                                  {"bankname", "Bank " + key},
                                  {"iban", key},
                                  {"bicname", "Name"}}));
@@ -233,22 +235,31 @@ TEST_F(CheckCommandTest, EachCommandPrintsItsPropertiesAndTellsByItsStatus)
         std::string Request; // a part of the request the service saw; empty: none
     };
     const std::vector<Case> cases = {
-        {{"iban", "DE89370400440532013000"}, 0,
+        {{"iban", "DE89370400440532013000"},
+         0,
          "Result: 0\nResulttext: Geprüft\nBankName: Bank DE89370400440532013000\nNewBlz: \nIban: "
          "DE89370400440532013000\nBic: \n",
          "iban=DE89370400440532013000&id=0&name="},
         {{"iban", "DE00BAD"}, 1, "Result: 24\n", "iban=DE00BAD"},
-        {{"blz", "37040044", "532013000", "--land", "AT"}, 0, "BankName: Bank 37040044\n",
+        {{"blz", "37040044", "532013000", "--land", "AT"},
+         0,
+         "BankName: Bank 37040044\n",
          "blz=37040044&kto=532013000&c=AT"},
         {{"iban-bic", "DE89", "COBADEFFXXX"}, 0, "BicName: Name\nBicSct: -300\n", "iban=DE89&bic=COBADEFFXXX"},
         {{"bic", "COBADEFFXXX"}, 0, "Result: 0\nResulttext: \nBicName: Commerzbank\nBicSct: 1\n", "bic=COBADEFFXXX"},
         {{"bic", "XXXXDEFFXXX"}, 1, "BicName: \n", "bic=XXXXDEFFXXX"},
-        {{"card", "4111111111111111"}, 0, "Result: 0\nResulttext: Karte\nBankName: \nNewBlz: \n", "cc=4111111111111111"},
+        {{"card", "4111111111111111"},
+         0,
+         "Result: 0\nResulttext: Karte\nBankName: \nNewBlz: \n",
+         "cc=4111111111111111"},
         {{"card", "4111111111111112"}, 1, "Result: 41\n", "cc=4111111111111112"},
-        {{"search", "Köln", "Bank", "--fragments"}, 0, "Result: 2\nResulttext: \nBanken: A|B~C|D\n",
+        {{"search", "Köln", "Bank", "--fragments"},
+         0,
+         "Result: 2\nResulttext: \nBanken: A|B~C|D\n",
          "search=K%F6ln+Bank&c=DE&fragments=1"},
         {{"search", "Nichts"}, 1, "Result: 0\n", "search=Nichts"},
-        {{"address", "50667", "Köln", "--street", "Hauptstr.", "--hnr", "1", "--rewrite", "2"}, 0,
+        {{"address", "50667", "Köln", "--street", "Hauptstr.", "--hnr", "1", "--rewrite", "2"},
+         0,
          "Result: 9\nResulttext: Adresse korrigiert\nRewritten: \nStr46: Hauptstr. 1\n",
          "plz=50667&ort=K%F6ln&str=Hauptstr%2E&hnr=1&rewrite=2"},
         {{"address", "50667", "Köln", "--pof", "1234"}, 1, "Orte: Köln~Bonn\nAlteOrte: \n", "pof=1234"},
@@ -339,8 +350,8 @@ TEST_F(CheckCommandTest, BatchKeepsTheInputOrderWithFourJobs)
     EXPECT_EQ(ran.Status, 0) << ran.Err;
     const std::vector<cli::TCsvRecord> records = cli::ParseCsv(ran.Out);
     ASSERT_EQ(records.size(), 1001u);
-    EXPECT_EQ(records[0].Fields, std::vector<std::string>({"Kunde", "IBAN", "Result", "Resulttext", "BankName", "NewBlz",
-                                                           "Iban", "Bic", "Error"}));
+    EXPECT_EQ(records[0].Fields, std::vector<std::string>({"Kunde", "IBAN", "Result", "Resulttext", "BankName",
+                                                           "NewBlz", "Iban", "Bic", "Error"}));
     for (size_t i = 0; i < 1000; ++i) {
         const std::string iban = "DE" + std::to_string(1000 + i);
         ASSERT_EQ(records[i + 1].Fields, std::vector<std::string>({"K" + std::to_string(i), iban, "0", "Geprüft",

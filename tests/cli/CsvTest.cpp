@@ -16,11 +16,11 @@ TEST(CsvTest, RecordsAsRfc4180HasThem)
     };
     const std::vector<Case> cases = {
         {"a,b\r\n1,2\r\n", {{"a", "b"}, {"1", "2"}}},
-        {"a,b\n1,2", {{"a", "b"}, {"1", "2"}}},                                  // LF, no line end at the end
-        {"a,b\n\n1,\n", {{"a", "b"}, {"1", ""}}},                                // a blank line, an empty field
-        {"a\n\"x, \"\"y\"\"\r\nz\"\n", {{"a"}, {"x, \"y\"\r\nz"}}},              // quotes, separator and line end
-        {"a;b\n1;\"2;3\"\n", {{"a", "b"}, {"1", "2;3"}}},                        // semicolons when the header has them
-        {"a;b,c\n1;2,3\n", {{"a;b", "c"}, {"1;2", "3"}}},                        // commas win
+        {"a,b\n1,2", {{"a", "b"}, {"1", "2"}}},                     // LF, no line end at the end
+        {"a,b\n\n1,\n", {{"a", "b"}, {"1", ""}}},                   // a blank line, an empty field
+        {"a\n\"x, \"\"y\"\"\r\nz\"\n", {{"a"}, {"x, \"y\"\r\nz"}}}, // quotes, separator and line end
+        {"a;b\n1;\"2;3\"\n", {{"a", "b"}, {"1", "2;3"}}},           // semicolons when the header has them
+        {"a;b,c\n1;2,3\n", {{"a;b", "c"}, {"1;2", "3"}}},           // commas win
     };
     for (const Case& c : cases) {
         std::vector<Fields> records;

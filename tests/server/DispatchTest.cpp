@@ -171,11 +171,9 @@ TEST(ClassFactoryTest, OperationsMayNameOnlyMethodsAndGettersOfTheInterface)
     const Bindings bindings{Bind<&TProbe::Fail>(), Bind<&TProbe::FailCode>(), Bind<&TProbe::SetProxy>(),
                             Bind<&TProbe::Proxy>()};
     const std::vector<std::pair<TOperationInfo, bool>> cases = {
-        {{"Fail", {"Proxy"}}, true},
-        {{"Fail", {"Missing"}}, false},
-        {{"Proxy", {}}, false}, // a getter is no operation
-        {{"Fail", {"SetProxy"}}, false},
-        {{"fail", {}}, false}, // names as the table spells them
+        {{"Fail", {"Proxy"}}, true},     {{"Fail", {"Missing"}}, false},
+        {{"Proxy", {}}, false},                                 // a getter is no operation
+        {{"Fail", {"SetProxy"}}, false}, {{"fail", {}}, false}, // names as the table spells them
     };
     for (const auto& [operation, fits] : cases) {
         library.Interfaces[0].Operations = {operation};
