@@ -1,5 +1,9 @@
 // Round trips to the automation server over a private session bus: reading Result (typed property and late-bound
-// Invoke) next to Peer.Ping to the same process, and a client's first call answered through bus activation.
+// Invoke) next to Peer.Ping to the same process, a client's first call answered through bus activation, and a whole
+// IBAN check against a fixture service as one OrvelWddx.Checks call next to create + call + property reads + release.
+
+#include "support/FixtureServer.h"
+#include "support/Wddx.h"
 
 #include <benchmark/benchmark.h>
 
@@ -123,6 +127,44 @@ void BM_PeerPing(benchmark::State& state)
 }
 BENCHMARK(BM_PeerPing)->UseRealTime();
 
+// The service answers at once, so that the figures are the bus's and the server's share of a check.
+orvel::test::FixtureServer* gService = nullptr;
+
+const QVariantList kIbanArgs{u""_s, u""_s, u"DE89370400440532013000"_s, 0, u""_s};
+
+void BM_CheckOneCall(benchmark::State& state)
+{
+    QDBusConnection connection = QDBusConnection::connectToBus(gBus->Address, u"onecall"_s);
+    QVariantList args = kIbanArgs;
+    args << QVariantMap{{u"Host"_s, QString::fromStdString(gService->HostPort())}};
+    for (auto _ : state)
+        benchmark::DoNotOptimize(Call(connection, u"OrvelWddx.Tarvik"_s, u"/OrvelWddx/Tarvik"_s, u"OrvelWddx.Checks"_s,
+                                      u"TestIban"_s, args));
+    state.SetItemsProcessed(state.iterations());
+    QDBusConnection::disconnectFromBus(connection.name());
+}
+BENCHMARK(BM_CheckOneCall)->UseRealTime();
+
+void BM_CheckCreateCallReadRelease(benchmark::State& state)
+{
+    QDBusConnection connection = QDBusConnection::connectToBus(gBus->Address, u"objects"_s);
+    const QString properties = u"org.freedesktop.DBus.Properties"_s;
+    const QString interface = u"OrvelWddx.ITarvik"_s;
+    for (auto _ : state) {
+        const QString path = CreateTarvik(connection);
+        Call(connection, u"OrvelWddx.Tarvik"_s, path, properties, u"Set"_s,
+             {interface, u"Host"_s, QVariant::fromValue(QDBusVariant(QString::fromStdString(gService->HostPort())))});
+        Call(connection, u"OrvelWddx.Tarvik"_s, path, interface, u"TestIban"_s, kIbanArgs);
+        for (const QString& name : {u"Result"_s, u"Resulttext"_s, u"BankName"_s, u"NewBlz"_s, u"Iban"_s, u"Bic"_s})
+            benchmark::DoNotOptimize(
+                Call(connection, u"OrvelWddx.Tarvik"_s, path, properties, u"Get"_s, {interface, name}));
+        Call(connection, u"OrvelWddx.Tarvik"_s, path, u"OrvelWddx.Object"_s, u"Release"_s);
+    }
+    state.SetItemsProcessed(state.iterations());
+    QDBusConnection::disconnectFromBus(connection.name());
+}
+BENCHMARK(BM_CheckCreateCallReadRelease)->UseRealTime();
+
 // From the first call (CreateInstance to the well-known name, no server running) to its answer.
 void BM_FirstCallWithActivation(benchmark::State& state)
 {
@@ -147,9 +189,15 @@ int main(int argc, char** argv)
     QCoreApplication app(argc, argv);
     PrivateBus bus;
     gBus = &bus;
+    orvel::test::FixtureServer service([](const orvel::test::Request&) {
+        return orvel::test::Reply::Ok(orvel::test::WddxPacket(
+            {{"result", "0"}, {"resulttext", "IBAN gültig"}, {"bankname", "Commerzbank"}, {"iban", "DE89"}}));
+    });
+    gService = &service;
     benchmark::Initialize(&argc, argv);
     benchmark::RunSpecifiedBenchmarks();
     benchmark::Shutdown();
+    gService = nullptr;
     gBus = nullptr;
     return 0;
 }

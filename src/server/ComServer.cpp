@@ -133,6 +133,19 @@ TAutoObjectFactory::TAutoObjectFactory(TComServer& Server, std::string_view CoCl
         throw Error(Ansi("Klasse " + std::string(CoClassName) + " oder ihre Schnittstelle fehlt in der Typbibliothek " +
                          std::string(Server.TypeLibrary().Name)));
     FProgID = Server.TypeLibrary().ProgID(*FCoClass);
+    // The one-off checks answer what these lists name: a name the interface lacks fails the start.
+    for (const TOperationInfo& operation : FInterface->Operations) {
+        const TMemberInfo* method = FInterface->FindMember(operation.Method);
+        bool fits = method && method->Kind == InvokeKind::Method && method->Name == operation.Method;
+        for (std::string_view name : operation.Writes) {
+            const TMemberInfo* getter = FInterface->FindMember(name);
+            fits = fits && getter && getter->Kind == InvokeKind::Get && getter->Name == name &&
+                   (getter->Params.empty() || (getter->Params.size() == 1 && getter->Params[0].Type == VarType::Int32));
+        }
+        if (!fits)
+            throw Error(Ansi("Die Prüfung " + std::string(operation.Method) + " passt nicht zur Schnittstelle " +
+                             std::string(FInterface->Name)));
+    }
 }
 
 TComServer::TComServer(const TTypeLibrary& Library) : FLibrary(Library)
@@ -156,8 +169,8 @@ const TAutoObjectFactory* TComServer::FindFactory(std::string_view ClassGuid) co
 
 void TComServer::CountObject(bool Created)
 {
-    FObjectCount += Created ? 1 : -1;
-    if (FObjectCount == 0 && FStartMode == TStartMode::Automation && FOnLastRelease)
+    const int count = FObjectCount += Created ? 1 : -1;
+    if (count == 0 && FStartMode == TStartMode::Automation && FOnLastRelease)
         FOnLastRelease();
 }
 

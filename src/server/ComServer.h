@@ -4,6 +4,7 @@
 
 #include "server/TypeInfo.h"
 
+#include <atomic>
 #include <functional>
 #include <memory>
 #include <span>
@@ -138,7 +139,7 @@ private:
     const TTypeLibrary& FLibrary;
     TStartMode FStartMode = TStartMode::Standalone;
     std::vector<std::unique_ptr<TAutoObjectFactory>> FFactories;
-    int FObjectCount = 0;
+    std::atomic<int> FObjectCount{0}; // one-off checks may run on several threads
     std::function<void()> FOnLastRelease;
 };
 

@@ -196,6 +196,28 @@ QDBusMessage DispatchObjectCall(const QDBusMessage& Message, TAutoObject& Object
     return TObjectCall(Message, Object, Library).Reply();
 }
 
+QDBusMessage DispatchCheckCall(const QDBusMessage& Message, const TAutoObjectFactory& Factory)
+{
+    const TInterfaceInfo& interface = Factory.Interface();
+    const TOperationInfo* operation = interface.FindOperation(Message.member().toStdString());
+    if (!operation)
+        return UnknownMethod(Message);
+    const TMemberInfo& method = *interface.FindMember(operation->Method);
+    const QString expected = ToQString(Signature(method)) + QLatin1String(kOptionsSignature);
+    if (Message.signature() != expected)
+        return WrongSignature(Message, expected);
+
+    const QVariantList arguments = Message.arguments();
+    std::vector<Variant> args;
+    for (size_t i = 0; i < method.Params.size(); ++i)
+        args.push_back(FromTyped(arguments[qsizetype(i)], method.Params[i].Type));
+    const TCheckSettings settings = SettingsFromDBus(arguments.last());
+    if (const std::string fault = SettingsFault(interface, settings); !fault.empty())
+        return Message.createErrorReply(QDBusError::InvalidArgs, ToQString(fault));
+    const TCheckOutcome outcome = RunCheck(Factory, *operation, args, settings);
+    return Answer(Message, outcome.Hr, outcome.Info, {ResultsToDBus(outcome.Values)});
+}
+
 QDBusMessage Answer(const QDBusMessage& Message, HRESULT Hr, const ErrorInfo& Info, const QVariantList& Reply)
 {
     if (!Failed(Hr)) {

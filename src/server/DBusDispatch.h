@@ -12,6 +12,10 @@ namespace orvel::dbus {
 // OrvelWddx.Dispatch; any other member gets UnknownMethod. References (OrvelWddx.Object) are the caller's.
 QDBusMessage DispatchObjectCall(const QDBusMessage& Message, TAutoObject& Object, const TTypeLibrary& Library);
 
+// A call of OrvelWddx.Checks on the class object of Factory: one check operation on an object of its own, which is
+// gone when the reply is.
+QDBusMessage DispatchCheckCall(const QDBusMessage& Message, const TAutoObjectFactory& Factory);
+
 // A finished call: its reply arguments, or the failure as an OrvelWddx.Error.<HRESULT name> whose message is the
 // error information's description.
 QDBusMessage Answer(const QDBusMessage& Message, HRESULT Hr, const ErrorInfo& Info, const QVariantList& Reply = {});

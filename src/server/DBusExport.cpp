@@ -103,7 +103,8 @@ QString TDBusExport::introspect(const QString& Path) const
     if (auto entry = FObjects.find(Path); entry != FObjects.end())
         return ToQString(dbus::InterfaceXml(library, entry->second.Object->Interface()) + dbus::ObjectInterfacesXml());
     if (const TAutoObjectFactory* factory = FactoryAt(Path)) {
-        QString xml = ToQString(dbus::ClassFactoryXml(library, factory->CoClass()));
+        QString xml =
+            ToQString(dbus::ClassFactoryXml(library, factory->CoClass()) + dbus::ChecksXml(factory->Interface()));
         const QString prefix = Path + u'/';
         for (const auto& [path, entry] : FObjects)
             if (path.startsWith(prefix))
@@ -151,6 +152,8 @@ bool TDBusExport::handleMessage(const QDBusMessage& Message, const QDBusConnecti
             CreateInstance(Message, *factory);
         else
             FConnection.send(dbus::WrongSignature(Message, QString()));
+    } else if (factory && interface == QLatin1String(dbus::kChecksInterface)) {
+        FConnection.send(dbus::DispatchCheckCall(Message, *factory));
     } else {
         FConnection.send(dbus::UnknownMethod(Message));
     }

@@ -82,4 +82,77 @@ QVariantList ArrayElements(const QVariant& Value)
     return list;
 }
 
+namespace {
+
+// An "a{sv}" from the wire or from this process.
+QVariantMap MapOf(const QVariant& Value)
+{
+    return Value.metaType() == QMetaType::fromType<QDBusArgument>()
+               ? qdbus_cast<QVariantMap>(qvariant_cast<QDBusArgument>(Value))
+               : Value.toMap();
+}
+
+} // namespace
+
+TCheckSettings SettingsFromDBus(const QVariant& Value)
+{
+    const QVariantMap map = MapOf(Value);
+    TCheckSettings settings;
+    for (auto entry = map.begin(); entry != map.end(); ++entry) {
+        const QVariant& value = entry.value();
+        Variant setting;
+        if (value.metaType() == QMetaType::fromType<int>())
+            setting = int32_t(value.toInt());
+        else if (value.metaType() == QMetaType::fromType<QString>())
+            setting = value.toString().toStdU16String();
+        settings.emplace_back(entry.key().toStdString(), std::move(setting));
+    }
+    return settings;
+}
+
+QVariantMap ResultsToDBus(const std::vector<TCheckValue>& Values)
+{
+    QVariantMap map;
+    for (const TCheckValue& value : Values) {
+        QStringList list;
+        for (const WideString& element : value.List)
+            list << QString::fromStdU16String(element);
+        map.insert(ToQString(value.Name), value.IsList ? QVariant(list) : ToDBus(value.Value));
+    }
+    return map;
+}
+
+QVariantMap SettingsToDBus(const TCheckSettings& Settings)
+{
+    QVariantMap map;
+    for (const auto& [name, value] : Settings)
+        map.insert(QString::fromStdString(name), ToDBus(value));
+    return map;
+}
+
+std::vector<TCheckValue> ResultsFromDBus(const QVariant& Value, const TOperationInfo& Operation)
+{
+    const QVariantMap map = MapOf(Value);
+    std::vector<TCheckValue> values;
+    for (std::string_view name : Operation.Writes) {
+        const QVariant value = map.value(ToQString(name));
+        TCheckValue result{name};
+        if (value.metaType() == QMetaType::fromType<QDBusArgument>() ||
+            value.metaType() == QMetaType::fromType<QStringList>()) {
+            result.IsList = true;
+            const QStringList list = value.metaType() == QMetaType::fromType<QStringList>()
+                                         ? value.toStringList()
+                                         : qdbus_cast<QStringList>(qvariant_cast<QDBusArgument>(value));
+            for (const QString& element : list)
+                result.List.push_back(element.toStdU16String());
+        } else if (value.metaType() == QMetaType::fromType<int>()) {
+            result.Value = int32_t(value.toInt());
+        } else {
+            result.Value = value.toString().toStdU16String();
+        }
+        values.push_back(std::move(result));
+    }
+    return values;
+}
+
 } // namespace orvel::dbus

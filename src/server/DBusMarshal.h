@@ -2,7 +2,7 @@
 // Values between D-Bus and the automation layer. Numbers and text cross unchanged; converting one into the other
 // is the automation runtime's business (VariantChangeType), so clients see the same rules late and early bound.
 
-#include "platform/Com.h"
+#include "server/Checks.h"
 
 #include <QString>
 #include <QVariant>
@@ -27,5 +27,16 @@ Variant FromTyped(const QVariant& Value, VarType Type);
 
 // The elements of an "av" argument, whether it came from the wire (QDBusArgument) or from this process.
 QVariantList ArrayElements(const QVariant& Value);
+
+// The settings of a one-off check ("a{sv}"): integers and text as they are; a value of any other type stays empty,
+// which no setting takes.
+TCheckSettings SettingsFromDBus(const QVariant& Value);
+// Its results ("a{sv}"): integers, text, and lists as "as".
+QVariantMap ResultsToDBus(const std::vector<TCheckValue>& Values);
+
+// The same both ways round, for a client: the settings as "a{sv}", and the reply's results in the order Operation
+// writes them (a missing one reads as empty text).
+QVariantMap SettingsToDBus(const TCheckSettings& Settings);
+std::vector<TCheckValue> ResultsFromDBus(const QVariant& Value, const TOperationInfo& Operation);
 
 } // namespace orvel::dbus

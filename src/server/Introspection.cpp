@@ -9,9 +9,10 @@ std::string Annotation(std::string_view indent, std::string_view name, std::stri
     return std::string(indent) + "<annotation name=\"" + std::string(name) + "\" value=\"" + XmlEscape(value) + "\"/>\n";
 }
 
-std::string Arg(std::string_view name, char type, std::string_view direction, const std::string& annotations = {})
+std::string Arg(std::string_view name, std::string_view type, std::string_view direction,
+                const std::string& annotations = {})
 {
-    const std::string element = "      <arg name=\"" + std::string(name) + "\" type=\"" + std::string(1, type) +
+    const std::string element = "      <arg name=\"" + std::string(name) + "\" type=\"" + std::string(type) +
                                 "\" direction=\"" + std::string(direction) + "\"";
     return annotations.empty() ? element + "/>\n" : element + ">\n" + annotations + "      </arg>\n";
 }
@@ -84,11 +85,11 @@ std::string InterfaceXml(const TTypeLibrary& Library, const TInterfaceInfo& Inte
         xml += "    <method name=\"" + std::string(member.Name) + "\">\n";
         for (const TParamInfo& param : member.Params) {
             // Late-bound callers may leave an optional parameter out; it then holds empty text.
-            xml += Arg(param.Name, Signature(param.Type), "in",
+            xml += Arg(param.Name, std::string(1, Signature(param.Type)), "in",
                        param.Optional ? Annotation("        ", "OrvelWddx.DefaultValue", "") : std::string());
         }
         if (member.Kind == InvokeKind::Get)
-            xml += Arg("Value", Signature(member.ValueType), "out");
+            xml += Arg("Value", std::string(1, Signature(member.ValueType)), "out");
         xml += DispIdAnnotation(member.Id);
         xml += "    </method>\n";
     }
@@ -128,6 +129,25 @@ std::string ClassFactoryXml(const TTypeLibrary& Library, const TCoClassInfo& CoC
            "      <arg name=\"object\" type=\"o\" direction=\"out\"/>\n"
            "    </method>\n"
            "  </interface>\n";
+}
+
+std::string ChecksXml(const TInterfaceInfo& Interface)
+{
+    std::string xml = std::string("  <interface name=\"") + kChecksInterface + "\">\n";
+    for (const TOperationInfo& operation : Interface.Operations) {
+        xml += "    <method name=\"" + std::string(operation.Method) + "\">\n";
+        for (const TParamInfo& param : Interface.FindMember(operation.Method)->Params)
+            xml += Arg(param.Name, std::string(1, Signature(param.Type)), "in");
+        xml += Arg("aOptions", kOptionsSignature, "in");
+        xml += Arg("Results", kOptionsSignature, "out");
+        std::string writes;
+        for (std::string_view name : operation.Writes)
+            writes += (writes.empty() ? "" : " ") + std::string(name);
+        xml += Annotation("      ", "OrvelWddx.Results", writes);
+        xml += "    </method>\n";
+    }
+    xml += "  </interface>\n";
+    return xml;
 }
 
 std::string StandardInterfacesXml(bool WithProperties)

@@ -10,6 +10,8 @@ namespace orvel::dbus {
 inline constexpr char kDispatchInterface[] = "OrvelWddx.Dispatch";
 inline constexpr char kObjectInterface[] = "OrvelWddx.Object";
 inline constexpr char kClassFactoryInterface[] = "OrvelWddx.ClassFactory";
+inline constexpr char kChecksInterface[] = "OrvelWddx.Checks";
+inline constexpr char kOptionsSignature[] = "a{sv}"; // the settings of a one-off check, and its results
 inline constexpr char kErrorPrefix[] = "OrvelWddx.Error.";
 
 // "OrvelWddx.ITarvik"
@@ -28,6 +30,8 @@ std::string InterfaceXml(const TTypeLibrary& Library, const TInterfaceInfo& Inte
 // The interface elements every object and every class object carries besides its own interface.
 std::string ObjectInterfacesXml();
 std::string ClassFactoryXml(const TTypeLibrary& Library, const TCoClassInfo& CoClass);
+// OrvelWddx.Checks of a class object: one method per check operation, its parameters and then the settings.
+std::string ChecksXml(const TInterfaceInfo& Interface);
 // org.freedesktop.DBus.Introspectable and .Peer, and .Properties when asked for.
 std::string StandardInterfacesXml(bool WithProperties);
 // A complete introspection document around Body.

@@ -33,6 +33,20 @@ TMemberInfo Put(std::string_view Name, DispId Id, VarType Type)
     return {Name, Id, InvokeKind::Put, {{"Value", Type, false}}, Type};
 }
 
+using TWrites = std::vector<std::string_view>;
+
+TWrites Join(TWrites First, const TWrites& Second)
+{
+    First.insert(First.end(), Second.begin(), Second.end());
+    return First;
+}
+
+// The result properties each check operation writes, in the order a client reads them.
+const TWrites kAccountWrites{"Result", "Resulttext", "BankName", "NewBlz", "Iban", "Bic"};
+const TWrites kBicWrites{"BicName", "BicSct", "BicSdd", "BicB2b"};
+const TWrites kAddressWrites{"Result",   "Resulttext", "Rewritten", "Str46",   "Str22",
+                             "Ortsteil", "PlzOut",     "Orte",      "AlteOrte"};
+
 constexpr VarType BSTR = VarType::Text;
 constexpr VarType LONG = VarType::Int32;
 constexpr TypeVersion kInterfaceVersion{3, 0};
@@ -92,6 +106,16 @@ const TTypeLibrary& OrvelWddxTypeLibrary()
                                 Get("BicSdd", 221, LONG),
                                 Get("BicB2b", 222, LONG),
                             },
+                        .Operations =
+                            {
+                                {"TestBlzKto", kAccountWrites},
+                                {"TestIban", kAccountWrites},
+                                {"TestIbanBic", Join(kAccountWrites, kBicWrites)},
+                                // Resulttext stays from an earlier call, or carries the certificate verdict.
+                                {"TestBic", Join({"Result", "Resulttext"}, kBicWrites)},
+                                {"TestCc", {"Result", "Resulttext", "BankName", "NewBlz"}},
+                                {"Search", {"Result", "Resulttext", "Banken"}},
+                            },
                     },
                     {
                         .Name = "IAddress",
@@ -131,6 +155,14 @@ const TTypeLibrary& OrvelWddxTypeLibrary()
                                 Get("Timeout", 221, LONG),
                                 Put("Timeout", 221, LONG),
                             },
+                        .Operations =
+                            {
+                                {"Check", kAddressWrites},
+                                {"CheckStr", kAddressWrites},
+                                {"CheckPof", kAddressWrites},
+                                {"GetPlzType", {"Result", "Resulttext"}},
+                                {"CheckStrHnr", kAddressWrites},
+                            },
                     },
                     {
                         .Name = "IUStID",
@@ -146,6 +178,7 @@ const TTypeLibrary& OrvelWddxTypeLibrary()
                                 Get("Timeout", 205, LONG),
                                 Put("Timeout", 205, LONG),
                             },
+                        .Operations = {{"Check", {"Result", "Resulttext"}}},
                     },
                 },
             .CoClasses =

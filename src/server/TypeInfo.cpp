@@ -29,6 +29,14 @@ const TMemberInfo* TInterfaceInfo::FindMember(DispId Id, InvokeKind Kind) const
     return nullptr;
 }
 
+const TOperationInfo* TInterfaceInfo::FindOperation(std::string_view MethodName) const
+{
+    for (const TOperationInfo& operation : Operations)
+        if (operation.Method == MethodName)
+            return &operation;
+    return nullptr;
+}
+
 const TInterfaceInfo* TTypeLibrary::FindInterface(std::string_view InterfaceName) const
 {
     for (const TInterfaceInfo& info : Interfaces)

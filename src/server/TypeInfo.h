@@ -38,6 +38,13 @@ struct TMemberInfo
     size_t RequiredCount() const;
 };
 
+// A check operation: a method of the interface and the result properties it writes, which a one-off check answers.
+struct TOperationInfo
+{
+    std::string_view Method;
+    std::vector<std::string_view> Writes; // parameterless getters, or getters by Index for lists
+};
+
 struct TInterfaceInfo
 {
     std::string_view Name;
@@ -45,10 +52,13 @@ struct TInterfaceInfo
     TypeVersion Version;
     std::string_view HelpString;
     std::vector<TMemberInfo> Members; // slot order after the seven IDispatch methods
+    std::vector<TOperationInfo> Operations{};
 
     // First member with that name in slot order, ignoring letter case.
     const TMemberInfo* FindMember(std::string_view MemberName) const;
     const TMemberInfo* FindMember(DispId Id, InvokeKind Kind) const;
+    // The operation of that method, exact name.
+    const TOperationInfo* FindOperation(std::string_view MethodName) const;
 };
 
 struct TCoClassInfo

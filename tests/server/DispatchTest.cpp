@@ -1,4 +1,5 @@
 #include "probe/Probe.h"
+#include "server/Checks.h"
 #include "server/OrvelWddx_TLB.h"
 #include "support/FixtureServer.h"
 #include "support/Wddx.h"
@@ -161,6 +162,38 @@ TEST(ClassFactoryTest, BindingsMustMatchTheInterfaceSlotForSlot)
                               Bindings{Bind<&TProbe::Fail>(), Bind<&TProbe::FailCode>(), Bind<&TProbe::SetProxy>()}),
         Error);
     EXPECT_THROW(TTypedFactory<TProbe>(server, "Tarvik", Bindings{}), Error);
+}
+
+TEST(ClassFactoryTest, OperationsMayNameOnlyMethodsAndGettersOfTheInterface)
+{
+    TTypeLibrary library = test::ProbeLibrary();
+    using Bindings = std::vector<TMemberBinding<TProbe>>;
+    const Bindings bindings{Bind<&TProbe::Fail>(), Bind<&TProbe::FailCode>(), Bind<&TProbe::SetProxy>(),
+                            Bind<&TProbe::Proxy>()};
+    const std::vector<std::pair<TOperationInfo, bool>> cases = {
+        {{"Fail", {"Proxy"}}, true},     {{"Fail", {"Missing"}}, false},
+        {{"Proxy", {}}, false},                                 // a getter is no operation
+        {{"Fail", {"SetProxy"}}, false}, {{"fail", {}}, false}, // names as the table spells them
+    };
+    for (const auto& [operation, fits] : cases) {
+        library.Interfaces[0].Operations = {operation};
+        TComServer server(library);
+        if (fits)
+            EXPECT_NO_THROW(TTypedFactory<TProbe>(server, "Probe", bindings));
+        else
+            EXPECT_THROW(TTypedFactory<TProbe>(server, "Probe", bindings), Error) << operation.Method;
+    }
+
+    // A one-off check whose operation fails answers the failure and no values.
+    library.Interfaces[0].Operations = {{"Fail", {"Proxy"}}};
+    TComServer server(library);
+    const TTypedFactory<TProbe> factory(server, "Probe", bindings);
+    const Variant message(WideString(u"kaputt"));
+    const TCheckOutcome outcome = RunCheck(factory, library.Interfaces[0].Operations[0], std::span(&message, 1), {});
+    EXPECT_EQ(outcome.Info.Description, u"kaputt");
+    EXPECT_TRUE(Failed(outcome.Hr));
+    EXPECT_TRUE(outcome.Values.empty());
+    EXPECT_EQ(server.ObjectCount(), 0);
 }
 
 TEST(ClassFactoryTest, CreatorsFindTheClassObjectsOfTheProcess)

@@ -9,8 +9,8 @@ import xml.etree.ElementTree as ElementTree
 import dbus
 import dbus.lowlevel
 
-from orvelbus import (ERROR, INTERFACE_OF, PROBE, TABLES, VIES_PATH, Fixture, PrivateBus, alive, create, invoke,
-                      members, wait_until, wddx)
+from orvelbus import (ERROR, INTERFACE_OF, PROBE, TABLES, VIES_PATH, FixtureBusTest, alive, create, invoke, members,
+                      wait_until, wddx)
 
 ACCOUNT_REPLY = wddx(result="0", resulttext="Konto gültig", bankname="Sparkasse Köln", newblz="", iban="DE12",
                      bic="COLSDE33", bicname="Sparkasse KölnBonn", bicsct="1", bicsdd="0", bicb2b="$1F")
@@ -19,19 +19,11 @@ ADDRESS_REPLY = wddx(result="4", resulttext="Mehrere Orte", rewritten="Gro&amp;s
                      str22="Hauptstr.", ortsteil="Mitte", plzout="12345", orte=["Großstadt", "Kleinstadt"])
 
 
-class ClientTest(unittest.TestCase):
-    @classmethod
-    def setUpClass(cls):
-        cls.fixture = Fixture({"/tarvik": ACCOUNT_REPLY, "/address": ADDRESS_REPLY})
-        cls.addClassCleanup(cls.fixture.close)
-        cls.bus = PrivateBus(ORVELWDDX_VIES_URL="http://%s%s" % (cls.fixture.host, VIES_PATH))
-        cls.addClassCleanup(cls.bus.close)
-        result = cls.bus.run("-RegServer")
-        assert result.returncode == 0, result.stderr
+class ClientTest(FixtureBusTest):
+    REPLIES = {"/tarvik": ACCOUNT_REPLY, "/address": ADDRESS_REPLY}
 
     def setUp(self):
-        self.fixture.requests.clear()
-        self.fixture.replies["/tarvik"] = ACCOUNT_REPLY
+        super().setUp()
         self.connection = self.bus.connect()
         self.addCleanup(self.connection.close)
 

@@ -10,6 +10,7 @@ import subprocess
 import tempfile
 import threading
 import time
+import unittest
 import urllib.parse
 
 import dbus
@@ -196,6 +197,25 @@ class Fixture:
         self.release()
         self.server.shutdown()
         self.server.server_close()
+
+
+class FixtureBusTest(unittest.TestCase):
+    """Tests against the fixture service (REPLIES by path, restored before each test) and a private bus on which the
+    server is registered and reaches VIES at the fixture."""
+    REPLIES = {}
+
+    @classmethod
+    def setUpClass(cls):
+        cls.fixture = Fixture(dict(cls.REPLIES))
+        cls.addClassCleanup(cls.fixture.close)
+        cls.bus = PrivateBus(ORVELWDDX_VIES_URL="http://%s%s" % (cls.fixture.host, VIES_PATH))
+        cls.addClassCleanup(cls.bus.close)
+        result = cls.bus.run("-RegServer")
+        assert result.returncode == 0, result.stderr
+
+    def setUp(self):
+        self.fixture.requests.clear()
+        self.fixture.replies.update(self.REPLIES)
 
 
 # The interfaces as clients know them: member, DISPID, kind, [in] parameter types, value type of a getter or put.

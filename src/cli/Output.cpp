@@ -1,0 +1,135 @@
+#include "cli/Output.h"
+
+#include "platform/Codepage.h"
+
+#include <cstdio>
+
+namespace orvel::cli {
+namespace {
+
+constexpr int32_t kNoConnection = -200;
+constexpr int32_t kCertificateRejected = -250;
+
+const TCheckValue* Find(const TCheckOutcome& Outcome, std::string_view Name)
+{
+    for (const TCheckValue& value : Outcome.Values)
+        if (value.Name == Name)
+            return &value;
+    return nullptr;
+}
+
+int32_t Number(const TCheckOutcome& Outcome, std::string_view Name)
+{
+    const TCheckValue* value = Find(Outcome, Name);
+    return value && value->Value.Type() == VarType::Int32 ? std::get<int32_t>(value->Value) : 0;
+}
+
+std::string Text(const TCheckOutcome& Outcome, std::string_view Name)
+{
+    const TCheckValue* value = Find(Outcome, Name);
+    return value ? ValueText(*value) : std::string();
+}
+
+std::string Json(std::string_view Utf8)
+{
+    std::string out = "\"";
+    for (const char c : Utf8) {
+        if (c == '"' || c == '\\') {
+            out += '\\';
+            out += c;
+        } else if (static_cast<unsigned char>(c) < 0x20) {
+            char escaped[8];
+            std::snprintf(escaped, sizeof escaped, "\\u%04x", static_cast<unsigned>(static_cast<unsigned char>(c)));
+            out += escaped;
+        } else {
+            out += c;
+        }
+    }
+    return out + '"';
+}
+
+} // namespace
+
+TExitStatus Verdict(const TOperationInfo& Operation, std::string_view CoClass, const TCheckOutcome& Outcome)
+{
+    if (Failed(Outcome.Hr))
+        return kUnreachable;
+    const int32_t result = Number(Outcome, "Result");
+    const std::string_view method = Operation.Method;
+    auto passed = [](bool Yes) { return Yes ? kPassed : kNotPassed; };
+    if (CoClass == "UStID")
+        return result == 2 ? kUnreachable : passed(result == 0);
+    if (result == kNoConnection || result == kCertificateRejected)
+        return kUnreachable;
+    if (method == "GetPlzType")
+        return passed(result >= 101 && result <= 109);
+    if (CoClass == "Address")
+        return passed(result == 0 || result == 9 || result == 12);
+    if (method == "Search")
+        return passed(result > 0);
+    if (method == "TestBic") {
+        // The BIC query always sets Result 0; a failed one marks its name, an unknown BIC has none.
+        const std::string name = Text(Outcome, "BicName");
+        if (name.starts_with('*'))
+            return kUnreachable;
+        return passed(!name.empty());
+    }
+    return passed(result >= 0 && result <= 10);
+}
+
+std::string ValueText(const TCheckValue& Value)
+{
+    if (Value.IsList) {
+        std::string text;
+        for (const WideString& element : Value.List)
+            text += (text.empty() ? "" : "~") + ToUtf8(element);
+        return text;
+    }
+    if (Value.Value.Type() == VarType::Int32)
+        return std::to_string(std::get<int32_t>(Value.Value));
+    return Value.Value.Type() == VarType::Text ? ToUtf8(std::get<WideString>(Value.Value)) : std::string();
+}
+
+std::string TextOutput(const TCheckOutcome& Outcome)
+{
+    std::string out;
+    for (const TCheckValue& value : Outcome.Values) {
+        // One line each: a message's line breaks become blanks.
+        std::string text = ValueText(value);
+        for (size_t at; (at = text.find_first_of("\r\n")) != std::string::npos;)
+            text.replace(at, text.compare(at, 2, "\r\n") == 0 ? 2 : 1, " ");
+        out += std::string(value.Name) + ": " + text + "\n";
+    }
+    return out;
+}
+
+std::string JsonOutput(const TCheckOutcome& Outcome)
+{
+    std::string out = "{";
+    for (const TCheckValue& value : Outcome.Values) {
+        if (out.size() > 1)
+            out += ", ";
+        out += Json(value.Name) + ": ";
+        if (value.IsList) {
+            out += '[';
+            for (size_t i = 0; i < value.List.size(); ++i)
+                out += (i ? ", " : "") + Json(ToUtf8(value.List[i]));
+            out += ']';
+        } else if (value.Value.Type() == VarType::Int32) {
+            out += std::to_string(std::get<int32_t>(value.Value));
+        } else {
+            out += Json(ValueText(value));
+        }
+    }
+    return out + "}\n";
+}
+
+std::string FailureText(const TCheckOutcome& Outcome)
+{
+    std::string text = ToUtf8(Outcome.Info.Description);
+    if (!Outcome.Info.Source.empty())
+        text = ToUtf8(Outcome.Info.Source) + ": " + text;
+    return text;
+}
+
+} // namespace orvel::cli

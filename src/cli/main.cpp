@@ -1,0 +1,367 @@
+// orvelwddx-check: checks from the shell and from scripts.
+
+#include "cli/Batch.h"
+#include "cli/Output.h"
+#include "cli/Runner.h"
+#include "platform/Registry.h"
+#include "platform/StrToInt.h"
+#include "server/OrvelWddx_TLB.h"
+
+#include <QCoreApplication>
+
+#include <curl/curl.h>
+#include <libxml/parser.h>
+#include <unistd.h>
+
+#include <csignal>
+#include <cstdio>
+#include <fstream>
+#include <iostream>
+#include <iterator>
+#include <optional>
+#include <sstream>
+#include <stdexcept>
+
+namespace {
+
+using namespace orvel;
+using namespace orvel::cli;
+
+const char* const kHelp = R"(ORVELWDDX-CHECK(1)                  OrvelWddx                  ORVELWDDX-CHECK(1)
+
+NAME
+    orvelwddx-check - check bank accounts, IBANs, BICs, cards, addresses and VAT ids
+
+SYNOPSIS
+    orvelwddx-check [OPTIONS] iban IBAN
+    orvelwddx-check [OPTIONS] blz BANKCODE ACCOUNT [--land DE|AT]
+    orvelwddx-check [OPTIONS] iban-bic IBAN BIC
+    orvelwddx-check [OPTIONS] bic BIC
+    orvelwddx-check [OPTIONS] card NUMBER
+    orvelwddx-check [OPTIONS] search WORDS... [--fragments] [--land DE|AT]
+    orvelwddx-check [OPTIONS] address PLZ ORT [--street S [--hnr N] | --pof P] [--rewrite 0-3]
+    orvelwddx-check [OPTIONS] plz-type PLZ
+    orvelwddx-check [OPTIONS] vat VATID
+    orvelwddx-check [OPTIONS] batch FILE.csv|- [--jobs N]
+
+DESCRIPTION
+    Runs one check against the checking service and prints every result property the check
+    writes, one "Property: value" line each (lists joined by "~"). The checks run in this
+    process through the program's own check objects; with --bus they go to a running
+    OrvelWddx server on the session bus (interface OrvelWddx.Checks), which the bus starts
+    when it is registered.
+
+    batch reads a CSV file (or standard input for "-") whose header line names the columns
+    iban, blz, kto, bic, card, vat, plz, ort, str, hnr, pof in any order; other columns pass
+    through. Each row runs the check its filled columns ask for (vat; card; iban with bic;
+    iban; blz with kto; bic; plz, ort with pof; plz, ort, str, hnr; plz, ort, str; plz, ort;
+    plz alone for the postal code type). The rows are written to standard output in input
+    order as CSV (UTF-8, RFC 4180), followed by the result columns and "Error". Input that is
+    not UTF-8 is read as Windows-1252. A row that cannot be read is reported on standard error
+    with its line number and the run goes on. Ctrl+C finishes the rows in flight and stops;
+    what was written stays a valid CSV file. A progress bar is shown when standard error is a
+    terminal, a summary at the end.
+
+OPTIONS
+    --user NAME, --pass PASSWORD
+                   the service account sent with every check
+    --host HOST[:PORT]
+                   the checking service (default 127.0.0.1:8590, the local service)
+    --tls 0|1|2    0 plain HTTP, 1 HTTPS with certificate check, 2 HTTPS accepting any
+                   certificate (for a test server of your own)
+    --timeout MS   how long to wait for an answer
+    --proxy HOST:PORT, --proxy-user NAME, --proxy-pass PASSWORD
+                   an HTTP proxy
+    --json         one JSON object per check instead of the text lines
+    --bus          run the checks in the OrvelWddx server on the session bus
+    --jobs N       batch: N checks at a time (default 1)
+    -h, --help     this text
+
+    Every setting not given as an option is taken from the environment variables
+    ORVELWDDX_USER, ORVELWDDX_PASS, ORVELWDDX_HOST, ORVELWDDX_TLS, ORVELWDDX_TIMEOUT,
+    ORVELWDDX_PROXY, ORVELWDDX_PROXY_USER, ORVELWDDX_PROXY_PASS, and then from the settings
+    the window saved ($XDG_CONFIG_HOME/OrvelWddx/user.reg), so that a user who set up the
+    window needs no options.
+
+EXIT STATUS
+    0   the check passed: account, IBAN and card results 0 to 10; a BIC found with a bank name;
+        a search that found banks; address results 0, 9 and 12; postal code types 101 to 109;
+        VAT id result 0. For batch: every row passed.
+    1   the check did not pass (batch: a row did not pass or could not be read)
+    2   usage error
+    3   the service could not be reached (results -200 and -250, VAT id result 2), or the bus
+        or the server could not
+    130 batch stopped by Ctrl+C
+
+EXAMPLES
+    orvelwddx-check iban DE89370400440532013000
+    orvelwddx-check --json blz 37040044 0532013000
+    orvelwddx-check address 10115 Berlin --street "Invalidenstr." --hnr 117
+    orvelwddx-check --jobs 4 batch customers.csv > checked.csv
+)";
+
+class TUsage : public std::runtime_error
+{
+public:
+    using std::runtime_error::runtime_error;
+};
+
+std::atomic<bool> gStop{false};
+
+extern "C" void OnInterrupt(int)
+{
+    gStop = true;
+}
+
+struct TCommandLine
+{
+    TRunSettings Settings;
+    bool Json = false;
+    bool Bus = false;
+    bool Help = false;
+    int Jobs = 1;
+    bool Fragments = false;
+    std::optional<std::string> Land, Street, Hnr, Pof;
+    std::vector<std::string> Words; // the subcommand and its operands
+};
+
+int32_t NumberOption(const std::string& Name, const std::string& Value, int32_t Low, int32_t High)
+{
+    const std::optional<int32_t> number = orvel::TryStrToInt(Value);
+    if (!number || *number < Low || *number > High || Value.find_first_not_of("0123456789") != std::string::npos)
+        throw TUsage(Name + " expects a number from " + std::to_string(Low) + " to " + std::to_string(High) +
+                     ", not \"" + Value + "\"");
+    return *number;
+}
+
+TCommandLine Parse(int argc, char** argv)
+{
+    TCommandLine line;
+    bool options = true;
+    for (int i = 1; i < argc; ++i) {
+        std::string arg = argv[i];
+        if (!options || arg.size() < 2 || arg[0] != '-') {
+            line.Words.push_back(arg);
+            continue;
+        }
+        if (arg == "--") {
+            options = false;
+            continue;
+        }
+        std::optional<std::string> inlineValue;
+        if (const size_t equals = arg.find('='); arg.starts_with("--") && equals != std::string::npos) {
+            inlineValue = arg.substr(equals + 1);
+            arg.resize(equals);
+        }
+        auto value = [&]() -> std::string {
+            if (inlineValue)
+                return *std::exchange(inlineValue, std::nullopt);
+            if (i + 1 >= argc)
+                throw TUsage(arg + " needs a value");
+            return argv[++i];
+        };
+        TRunSettings& s = line.Settings;
+        if (arg == "-h" || arg == "--help")
+            line.Help = true;
+        else if (arg == "--json")
+            line.Json = true;
+        else if (arg == "--bus")
+            line.Bus = true;
+        else if (arg == "--fragments")
+            line.Fragments = true;
+        else if (arg == "--user")
+            s.User = value();
+        else if (arg == "--pass")
+            s.Pass = value();
+        else if (arg == "--host")
+            s.Host = value();
+        else if (arg == "--tls")
+            s.SSLMode = NumberOption(arg, value(), 0, 2);
+        else if (arg == "--timeout")
+            s.Timeout = NumberOption(arg, value(), 1, 3600000);
+        else if (arg == "--proxy")
+            s.Proxy = value();
+        else if (arg == "--proxy-user")
+            s.ProxyUser = value();
+        else if (arg == "--proxy-pass")
+            s.ProxyPass = value();
+        else if (arg == "--rewrite")
+            s.Rewrite = NumberOption(arg, value(), 0, 3);
+        else if (arg == "--jobs")
+            line.Jobs = NumberOption(arg, value(), 1, 64);
+        else if (arg == "--land")
+            line.Land = value();
+        else if (arg == "--street")
+            line.Street = value();
+        else if (arg == "--hnr")
+            line.Hnr = value();
+        else if (arg == "--pof")
+            line.Pof = value();
+        else
+            throw TUsage("unknown option " + arg);
+        if (inlineValue)
+            throw TUsage(arg + " takes no value");
+    }
+    return line;
+}
+
+struct TSingle
+{
+    std::string_view CoClass;
+    std::string_view Method;
+    TParams Params;
+};
+
+void Operands(const TCommandLine& Line, size_t Count, std::string_view Names)
+{
+    if (Line.Words.size() - 1 != Count)
+        throw TUsage(Line.Words[0] + " expects " + std::string(Names));
+}
+
+TSingle SingleCheck(const TCommandLine& Line)
+{
+    const std::string& command = Line.Words[0];
+    const std::vector<std::string>& w = Line.Words;
+    const std::string land = Line.Land.value_or("DE");
+    if (Line.Land && land != "DE" && land != "AT")
+        throw TUsage("--land expects DE or AT");
+    if ((Line.Street || Line.Hnr || Line.Pof || Line.Settings.Rewrite) && command != "address")
+        throw TUsage("--street, --hnr, --pof and --rewrite belong to address");
+    if ((Line.Land && command != "blz" && command != "search") || (Line.Fragments && command != "search"))
+        throw TUsage("--land belongs to blz and search, --fragments to search");
+    if (command == "iban")
+        return Operands(Line, 1, "IBAN"), TSingle{"Tarvik", "TestIban", {{"aIban", w[1]}}};
+    if (command == "blz")
+        return Operands(Line, 2, "BANKCODE ACCOUNT"),
+               TSingle{"Tarvik", "TestBlzKto", {{"aBlz", w[1]}, {"aKto", w[2]}, {"aLand", land}}};
+    if (command == "iban-bic")
+        return Operands(Line, 2, "IBAN BIC"), TSingle{"Tarvik", "TestIbanBic", {{"aIban", w[1]}, {"aBic", w[2]}}};
+    if (command == "bic")
+        return Operands(Line, 1, "BIC"), TSingle{"Tarvik", "TestBic", {{"aBic", w[1]}}};
+    if (command == "card")
+        return Operands(Line, 1, "NUMBER"), TSingle{"Tarvik", "TestCc", {{"aCc", w[1]}}};
+    if (command == "search") {
+        if (w.size() < 2)
+            throw TUsage("search expects WORDS");
+        std::string words;
+        for (size_t i = 1; i < w.size(); ++i)
+            words += (i > 1 ? " " : "") + w[i];
+        return {"Tarvik",
+                "Search",
+                {{"aSearchString", words}, {"aLand", land}, {"aFragmentsFlag", Line.Fragments ? "1" : "0"}}};
+    }
+    if (command == "address") {
+        Operands(Line, 2, "PLZ ORT");
+        if (Line.Pof && (Line.Street || Line.Hnr))
+            throw TUsage("--pof goes without --street and --hnr");
+        if (Line.Hnr && !Line.Street)
+            throw TUsage("--hnr needs --street");
+        TParams params{{"aPlz", w[1]}, {"aOrt", w[2]}};
+        if (Line.Pof) {
+            params["aPof"] = *Line.Pof;
+            return {"Address", "CheckPof", params};
+        }
+        if (!Line.Street)
+            return {"Address", "Check", params};
+        params["aStr"] = *Line.Street;
+        if (!Line.Hnr)
+            return {"Address", "CheckStr", params};
+        params["aHnr"] = *Line.Hnr;
+        return {"Address", "CheckStrHnr", params};
+    }
+    if (command == "plz-type")
+        return Operands(Line, 1, "PLZ"), TSingle{"Address", "GetPlzType", {{"aPlz", w[1]}}};
+    if (command == "vat")
+        return Operands(Line, 1, "VATID"), TSingle{"UStID", "Check", {{"aUStID", w[1]}}};
+    throw TUsage("unknown command " + command);
+}
+
+std::string ReadInput(const std::string& Name)
+{
+    if (Name == "-")
+        return std::string(std::istreambuf_iterator<char>(std::cin), {});
+    std::ifstream file(Name, std::ios::binary);
+    if (!file)
+        throw TUsage("cannot read " + Name);
+    std::ostringstream bytes;
+    bytes << file.rdbuf();
+    return bytes.str();
+}
+
+int Run(int argc, char** argv)
+{
+    const TCommandLine line = Parse(argc, argv);
+    if (line.Help) {
+        std::fputs(kHelp, stdout);
+        return kPassed;
+    }
+    if (line.Words.empty())
+        throw TUsage("no command given");
+
+    TComServer server(OrvelWddxTypeLibrary());
+    RegisterClassFactories(server);
+    TRunSettings settings;
+    try {
+        settings = ResolveSettings(line.Settings, UserRegistryFile());
+    } catch (const std::invalid_argument& error) {
+        throw TUsage(error.what());
+    }
+    // Settings that no class takes in this form are a usage error before anything runs.
+    const std::string fault = SettingsFault(server.Factories().front()->Interface(),
+                                            SettingsFor(server.Factories().front()->Interface(), settings));
+    if (!fault.empty())
+        throw TUsage(fault);
+
+    std::optional<QCoreApplication> application;
+    std::unique_ptr<TRunner> runner;
+    if (line.Bus) {
+        application.emplace(argc, argv);
+        runner = BusRunner();
+    } else {
+        runner = InProcessRunner();
+    }
+
+    if (line.Words[0] == "batch") {
+        if (line.Words.size() != 2)
+            throw TUsage("batch expects FILE.csv or -");
+        const std::string input = ReadInput(line.Words[1]);
+        struct sigaction action
+        {
+        };
+        action.sa_handler = OnInterrupt;
+        action.sa_flags = SA_RESTART | SA_RESETHAND; // a second Ctrl+C ends at once
+        sigaction(SIGINT, &action, nullptr);
+        return RunBatch({input, line.Jobs, isatty(STDERR_FILENO) == 1, &gStop}, *runner, server, settings, stdout,
+                        stderr);
+    }
+    if (line.Jobs != 1)
+        throw TUsage("--jobs belongs to batch");
+
+    const TSingle single = SingleCheck(line);
+    const TCheckCall call = MakeCall(server, single.CoClass, single.Method, single.Params, settings);
+    const TCheckOutcome outcome = runner->Run(call, SettingsFor(call.Factory->Interface(), settings));
+    if (Failed(outcome.Hr)) {
+        std::fprintf(stderr, "orvelwddx-check: %s\n", FailureText(outcome).c_str());
+        return kUnreachable;
+    }
+    std::fputs((line.Json ? JsonOutput(outcome) : TextOutput(outcome)).c_str(), stdout);
+    return Verdict(*call.Operation, single.CoClass, outcome);
+}
+
+} // namespace
+
+int main(int argc, char** argv)
+{
+    // Before any thread: the libraries' one-time set-up is not safe to race.
+    curl_global_init(CURL_GLOBAL_DEFAULT);
+    xmlInitParser();
+    try {
+        return Run(argc, argv);
+    } catch (const TUsage& error) {
+        std::fprintf(stderr, "orvelwddx-check: %s\nTry 'orvelwddx-check --help'.\n", error.what());
+        return kUsage;
+    } catch (const std::exception& error) {
+        std::fprintf(stderr, "orvelwddx-check: %s\n", error.what());
+        return kUnreachable;
+    }
+}

@@ -1,0 +1,67 @@
+#include "cli/Csv.h"
+
+#include <gtest/gtest.h>
+
+namespace orvel::cli {
+namespace {
+
+using Fields = std::vector<std::string>;
+
+TEST(CsvTest, RecordsAsRfc4180HasThem)
+{
+    struct Case
+    {
+        std::string Text;
+        std::vector<Fields> Records;
+    };
+    const std::vector<Case> cases = {
+        {"a,b\r\n1,2\r\n", {{"a", "b"}, {"1", "2"}}},
+        {"a,b\n1,2", {{"a", "b"}, {"1", "2"}}},                     // LF, no line end at the end
+        {"a,b\n\n1,\n", {{"a", "b"}, {"1", ""}}},                   // a blank line, an empty field
+        {"a\n\"x, \"\"y\"\"\r\nz\"\n", {{"a"}, {"x, \"y\"\r\nz"}}}, // quotes, separator and line end
+        {"a;b\n1;\"2;3\"\n", {{"a", "b"}, {"1", "2;3"}}},           // semicolons when the header has them
+        {"a;b,c\n1;2,3\n", {{"a;b", "c"}, {"1;2", "3"}}},           // commas win
+    };
+    for (const Case& c : cases) {
+        std::vector<Fields> records;
+        for (const TCsvRecord& record : ParseCsv(c.Text)) {
+            EXPECT_EQ(record.Fault, "") << c.Text;
+            records.push_back(record.Fields);
+        }
+        EXPECT_EQ(records, c.Records) << c.Text;
+    }
+}
+
+TEST(CsvTest, AFaultEndsItsRecordAtTheLineEndAndTheNextIsRead)
+{
+    const std::vector<TCsvRecord> records = ParseCsv("a,b\n\"x\"y,1\nc,\"open\nd,e\n");
+    ASSERT_EQ(records.size(), 4u);
+    EXPECT_EQ(records[1].Fault, "text after a closing quote");
+    EXPECT_EQ(records[1].Fields, Fields{"\"x\"y,1"});
+    EXPECT_EQ(records[1].Line, 2u);
+    EXPECT_EQ(records[2].Fault, "a quoted field is not closed");
+    EXPECT_EQ(records[2].Line, 3u);
+    EXPECT_EQ(records[3].Fields, (Fields{"d", "e"}));
+    EXPECT_EQ(records[3].Line, 4u);
+}
+
+TEST(CsvTest, WrittenRecordsReadBack)
+{
+    const Fields fields{"plain", "with,comma", "with \"quotes\"", "two\r\nlines", "", "Köln"};
+    EXPECT_EQ(CsvLine(fields), "plain,\"with,comma\",\"with \"\"quotes\"\"\",\"two\r\nlines\",,Köln\r\n");
+    EXPECT_EQ(ParseCsv("h,h,h,h,h,h\r\n" + CsvLine(fields)).at(1).Fields, fields);
+}
+
+TEST(CsvTest, InputThatIsNotUtf8IsWindows1252)
+{
+    bool windows1252 = true;
+    EXPECT_EQ(DecodeInput("\xEF\xBB\xBFK\xC3\xB6ln", windows1252), "Köln");
+    EXPECT_FALSE(windows1252);
+    EXPECT_EQ(DecodeInput("K\xF6ln \x80", windows1252), "Köln €");
+    EXPECT_TRUE(windows1252);
+    EXPECT_EQ(DecodeInput("\xC3\x28", windows1252), "Ã(");
+    EXPECT_TRUE(windows1252);
+}
+
+} // namespace
+} // namespace orvel::cli
