@@ -27,11 +27,12 @@ QColor ResultColour(int32_t Result)
     return Result < 0 || Result > 10 ? kRed : kGreen;
 }
 
-// Shows the start of a long answer rather than its end.
+// Shows the start of a long answer rather than its end, and all of it when the mouse rests on the field.
 void SetText(QLineEdit& Edit, const QString& Text)
 {
     Edit.setText(Text);
     Edit.setCursorPosition(0);
+    Edit.setToolTip(Text);
 }
 
 void SetShown(QLineEdit& Edit, const TShownText& Shown)

@@ -680,7 +680,9 @@ private slots:
         Web->SetAnswer("TestIban", {test::WebInt("return", 0), test::WebText("ResultText", "IBAN gültig"),
                                     test::WebText("BankName", "Commerzbank Köln"), test::WebText("NewBlz", ""),
                                     test::WebText("IbanOut", Utf8(kIban)), test::WebText("Bic", "COBADEFFXXX")});
+        qputenv("ORVELWDDX_INFO_URL", "https://www.orvel.de/produkte/orvelwddx");
         auto window = Window(true);
+        qunsetenv("ORVELWDDX_INFO_URL");
         Edit(*window, "EditUser")->setText(u"demo"_s);
         Edit(*window, "EditPass")->setText(u"wexo"_s);
         Activate(*window);
