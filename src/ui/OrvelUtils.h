@@ -40,6 +40,19 @@ public:
     TWaitCursor& operator=(const TWaitCursor&) = delete;
 };
 
+// Runs its action when it goes out of scope, also when an exception passes: the "finally" of a check.
+template <class F> class TFinally
+{
+public:
+    explicit TFinally(F Action) : FAction(std::move(Action)) {}
+    ~TFinally() { FAction(); }
+    TFinally(const TFinally&) = delete;
+    TFinally& operator=(const TFinally&) = delete;
+
+private:
+    F FAction;
+};
+
 // One pass over the events that are waiting: a click or a timer tick queued meanwhile runs now, before the check
 // blocks the window.
 void ProcessPendingEvents();

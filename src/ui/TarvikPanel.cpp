@@ -142,7 +142,7 @@ TAccountDisplay AccountDisplay(int InputMode, const TAccountValues& Values)
 }
 
 TPanelTarvik::TPanelTarvik(TFormMain& Host, QTabWidget& Pages, QWidget& Land)
-    : QWidget(Pages.widget(0)), FUi(std::make_unique<Ui::TPanelTarvik>()), FHost(Host), FPages(Pages), FLand(Land),
+    : QWidget(Pages.widget(0)), FUi(std::make_unique<Ui::TPanelTarvik>()), FHost(Host), FLand(Land),
       FFormIbanBic(new TFormIbanBicAnzeigen(&Host))
 {
     FUi->setupUi(this);
@@ -205,11 +205,7 @@ template <class Call> void TPanelTarvik::CheckAccount(Call&& Values)
     FUi->EditTarvikResult->clear();
     FUi->EditTarvikResulttext->clear();
     FUi->EditTarvikBankName->clear();
-    struct FocusAfterwards
-    {
-        TPanelTarvik& Panel;
-        ~FocusAfterwards() { Panel.FocusInput(); }
-    } focus{*this};
+    const TFinally focus([this] { FocusInput(); });
     TWaitCursor wait;
     ProcessPendingEvents();
     Show(AccountDisplay(FInputMode, Values()));

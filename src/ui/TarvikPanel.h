@@ -114,7 +114,6 @@ private:
 
     std::unique_ptr<Ui::TPanelTarvik> FUi;
     TFormMain& FHost;
-    QTabWidget& FPages;
     QWidget& FLand;
     TFormIbanBicAnzeigen* FFormIbanBic; // a window of its own over the main window, which owns it
     int FBlzKind = kKindEmpty;

@@ -54,15 +54,10 @@ void TPanelTarvikSearch::ButtonTarvikSearchClick()
 template <class Call> void TPanelTarvikSearch::SearchBanks(Call&& Lines)
 {
     FFormSearchResult->Clear();
-    struct FocusAfterwards
-    {
-        QLineEdit& Search;
-        ~FocusAfterwards()
-        {
-            Search.setFocus();
-            Search.selectAll();
-        }
-    } focus{*FUi->EditTarvikSearch};
+    const TFinally focus([this] {
+        FUi->EditTarvikSearch->setFocus();
+        FUi->EditTarvikSearch->selectAll();
+    });
     TWaitCursor wait;
     ProcessPendingEvents();
     FFormSearchResult->SetLines(Lines());

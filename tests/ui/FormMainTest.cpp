@@ -6,6 +6,7 @@
 #include "server/OrvelWddx_TLB.h"
 #include "support/FileSizeLimit.h"
 #include "support/FixtureServer.h"
+#include "support/Widgets.h"
 #include "ui/OrvelUtils.h"
 #include "ui/OrvelWddxFormMain.h"
 
@@ -36,6 +37,10 @@
 using namespace Qt::StringLiterals;
 
 namespace orvel {
+
+using test::Child;
+using test::Edit;
+
 namespace {
 
 const std::string kHeader = "Windows Registry Editor Version 5.00\r\n\r\n"
@@ -93,14 +98,6 @@ private:
         text << in.rdbuf();
         return text.str();
     }
-    template <class T> static T* Child(const QWidget& Window, const char* Name)
-    {
-        T* child = Window.findChild<T*>(QString::fromLatin1(Name));
-        if (!child)
-            qFatal("no control %s", Name);
-        return child;
-    }
-    static QLineEdit* Edit(const QWidget& Window, const char* Name) { return Child<QLineEdit>(Window, Name); }
     static void CloseQuery(TFormMain& Window) { QVERIFY(Window.FormCloseQuery()); }
 
     // Where a check of each object went: "direct", "proxy" or "" (nowhere).
@@ -269,11 +266,9 @@ private slots:
             {"LabelPass", u"&Passwort:"_s, "EditPass"},
         };
         for (const auto& [name, caption, buddy] : labels) {
-            auto* label = Child<QLabel>(window, name);
-            QCOMPARE(label->text(), caption);
-            QCOMPARE(label->buddy(), Edit(window, buddy));
-            QAccessibleInterface* access = QAccessible::queryAccessibleInterface(Edit(window, buddy));
-            QCOMPARE(access->text(QAccessible::Name), QString(caption).remove(u'&'));
+            test::CheckLabel(window, name, caption, buddy);
+            if (QTest::currentTestFailed())
+                return;
         }
         QCOMPARE(Edit(window, "EditProxyPort")->maxLength(), 5);
         QCOMPARE(Edit(window, "EditProxyPass")->echoMode(), QLineEdit::Password);
@@ -752,10 +747,7 @@ private slots:
         TFormMain window;
         window.show();
         QVERIFY(QTest::qWaitForWindowExposed(&window));
-        QDir().mkpath(QString::fromLatin1(ORVEL_SCREENSHOT_DIR));
-        const QString file = QString::fromLatin1(ORVEL_SCREENSHOT_DIR) + u"/main-window.png"_s;
-        QVERIFY(window.grab().save(file));
-        qInfo("screenshot: %s", qPrintable(file));
+        test::SaveScreenshot(window, u"main-window.png"_s);
     }
 };
 

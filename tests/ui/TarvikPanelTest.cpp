@@ -4,6 +4,7 @@
 #include "platform/Codepage.h"
 #include "server/OrvelWddx_TLB.h"
 #include "support/FixtureServer.h"
+#include "support/Widgets.h"
 #include "support/WebServiceServer.h"
 #include "support/Wddx.h"
 #include "ui/FormIbanBic.h"
@@ -18,6 +19,7 @@
 #include <QCheckBox>
 #include <QClipboard>
 #include <QDir>
+#include <QFile>
 #include <QGroupBox>
 #include <QLabel>
 #include <QLineEdit>
@@ -37,6 +39,12 @@
 using namespace Qt::StringLiterals;
 
 namespace orvel {
+
+using test::Child;
+using test::Edit;
+using test::SaveScreenshot;
+using test::WhileModal;
+
 namespace {
 
 // What a service answers, in the terms of both ways (UTF-8 texts).
@@ -142,14 +150,6 @@ private:
     std::unique_ptr<test::WebServiceServer> Web;
     std::string WddxAnswer = test::WddxPacket({{"result", "0"}});
 
-    template <class T> static T* Child(const QWidget& Window, const char* Name)
-    {
-        T* child = Window.findChild<T*>(QString::fromLatin1(Name));
-        if (!child)
-            qFatal("no control %s", Name);
-        return child;
-    }
-    static QLineEdit* Edit(const QWidget& Window, const char* Name) { return Child<QLineEdit>(Window, Name); }
     static QColor TextColour(const QWidget& Window, const char* Name)
     {
         return Edit(Window, Name)->palette().color(QPalette::Text);
@@ -175,35 +175,6 @@ private:
         Edit(Window, "EditKto")->setText(Kto);
     }
     static void Click(TFormMain& Window, const char* Name) { Child<QPushButton>(Window, Name)->click(); }
-
-    // Runs Respond on the first modal window of type T that appears while Action runs (the panels let pending events
-    // run once before they call, so a single-shot timer would fire too early).
-    template <class T> static bool WhileModal(const std::function<void()>& Action, const std::function<void(T&)>& Respond)
-    {
-        bool seen = false;
-        QTimer poll;
-        poll.setInterval(10);
-        QObject::connect(&poll, &QTimer::timeout, &poll, [&] {
-            if (auto* modal = qobject_cast<T*>(QApplication::activeModalWidget())) {
-                poll.stop();
-                seen = true;
-                Respond(*modal);
-                // A failed comparison in Respond returns early; the window must still go, or the test hangs.
-                if (modal->isVisible())
-                    modal->close();
-            }
-        });
-        poll.start();
-        Action();
-        return seen;
-    }
-    static void SaveScreenshot(QWidget& Widget, const QString& Name)
-    {
-        QDir().mkpath(QString::fromLatin1(ORVEL_SCREENSHOT_DIR));
-        const QString file = QString::fromLatin1(ORVEL_SCREENSHOT_DIR) + u'/' + Name;
-        QVERIFY(Widget.grab().save(file));
-        qInfo("screenshot: %s", qPrintable(file));
-    }
 
 private slots:
     void initTestCase()
@@ -318,11 +289,9 @@ private slots:
             {"LabelTarvikSearch", u"Such&begriff(e):"_s, "EditTarvikSearch"},
         };
         for (const auto& [name, caption, buddy] : labels) {
-            auto* label = Child<QLabel>(*window, name);
-            QCOMPARE(label->text(), caption);
-            QCOMPARE(label->buddy(), Edit(*window, buddy));
-            QAccessibleInterface* access = QAccessible::queryAccessibleInterface(Edit(*window, buddy));
-            QCOMPARE(access->text(QAccessible::Name), QString(caption).remove(u'&'));
+            test::CheckLabel(*window, name, caption, buddy);
+            if (QTest::currentTestFailed())
+                return;
         }
         for (const char* name : {"EditTarvikResult", "EditTarvikResulttext", "EditTarvikBankName", "EditTarvikHinweis"}) {
             QVERIFY(Edit(*window, name)->isReadOnly());
@@ -809,6 +778,24 @@ private slots:
                                               }));
         QVERIFY2(text.startsWith(u"Suche fehlgeschlagen (-300):\n"_s), qPrintable(text));
         QVERIFY(text.size() > 30);
+    }
+
+    void noCountrySelected()
+    {
+        // A negative stored country leaves the group without a selection; the service hears an empty country.
+        QDir().mkpath(Home->filePath(u"OrvelWddx"_s));
+        QFile file(Home->filePath(u"OrvelWddx/user.reg"_s));
+        QVERIFY(file.open(QIODevice::WriteOnly));
+        file.write("Windows Registry Editor Version 5.00\r\n\r\n[HKEY_CURRENT_USER\\Software\\Orvel\\OrvelWddx]\r\n"
+                   "\"C\"=dword:ffffffff\r\n");
+        file.close();
+        auto window = Window();
+        QCOMPARE(window->LandText(), QString());
+        window->PanelTarvik().CheckAccountWddx();
+        QVERIFY(Wddx->LastTarget().find("&c=&") != std::string::npos);
+        QVERIFY(WhileModal<TFormSearchResult>([&] { window->PanelTarvikSearch().SearchBanksWddx(); },
+                                              [](TFormSearchResult& result) { result.reject(); }));
+        QVERIFY(Wddx->LastTarget().find("&c=&") != std::string::npos);
     }
 
     void searchErrorReachesTheMessageBox()
