@@ -3,7 +3,11 @@
 #include "platform/Codepage.h"
 
 #include <QApplication>
+#include <QLineEdit>
 #include <QMessageBox>
+#include <QScreen>
+
+#include <algorithm>
 
 namespace orvel {
 
@@ -26,6 +30,43 @@ TWaitCursor::~TWaitCursor()
 void ProcessPendingEvents()
 {
     QCoreApplication::processEvents();
+}
+
+void CentreOnScreen(QWidget& Window)
+{
+    if (const QScreen* screen = Window.screen())
+        Window.move(screen->availableGeometry().center() - Window.rect().center());
+}
+
+bool IsAllDigits(const QString& Text)
+{
+    return std::all_of(Text.begin(), Text.end(), [](QChar c) { return c >= u'0' && c <= u'9'; });
+}
+
+TFilteredText FilterUpperAlnum(const QString& Text, int Caret)
+{
+    TFilteredText filtered;
+    filtered.Text.reserve(Text.size());
+    for (qsizetype i = 0; i < Text.size(); ++i) {
+        QChar c = Text.at(i);
+        if (c >= u'a' && c <= u'z')
+            c = QChar(c.unicode() - u'a' + u'A');
+        if ((c >= u'0' && c <= u'9') || (c >= u'A' && c <= u'Z')) {
+            filtered.Text.append(c);
+            if (i < Caret)
+                ++filtered.Caret;
+        }
+    }
+    return filtered;
+}
+
+void FilterUpperAlnum(QLineEdit& Edit)
+{
+    const TFilteredText filtered = FilterUpperAlnum(Edit.text(), Edit.cursorPosition());
+    if (filtered.Text == Edit.text())
+        return;
+    Edit.setText(filtered.Text);
+    Edit.setCursorPosition(filtered.Caret);
 }
 
 } // namespace orvel

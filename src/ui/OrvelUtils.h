@@ -1,11 +1,14 @@
 #pragma once
-// What the main window and its panels share: the general error display, the wait cursor and the single pass of
-// pending events at the start of a check.
+// What the main window and its panels share: the general error display, the wait cursor, the single pass of
+// pending events at the start of a check and the input filter of the account fields.
+
+#include <QString>
 
 #include <exception>
 #include <stdexcept>
 #include <utility>
 
+class QLineEdit;
 class QWidget;
 
 namespace orvel {
@@ -37,8 +40,39 @@ public:
     TWaitCursor& operator=(const TWaitCursor&) = delete;
 };
 
+// Runs its action when it goes out of scope, also when an exception passes: the "finally" of a check.
+template <class F> class TFinally
+{
+public:
+    explicit TFinally(F Action) : FAction(std::move(Action)) {}
+    ~TFinally() { FAction(); }
+    TFinally(const TFinally&) = delete;
+    TFinally& operator=(const TFinally&) = delete;
+
+private:
+    F FAction;
+};
+
 // One pass over the events that are waiting: a click or a timer tick queued meanwhile runs now, before the check
 // blocks the window.
 void ProcessPendingEvents();
+
+// Places a window in the middle of its screen.
+void CentreOnScreen(QWidget& Window);
+
+// True when every character of Text is one of 0 to 9 (also for the empty text).
+bool IsAllDigits(const QString& Text);
+
+// A field's text with letters a to z as capitals and everything but 0 to 9 and A to Z dropped, and where its caret
+// goes: behind the same kept characters as before, so a dropped keystroke leaves the caret where it was and a pasted
+// text in the middle of the field keeps the caret at the end of the paste.
+struct TFilteredText
+{
+    QString Text;
+    int Caret = 0;
+};
+TFilteredText FilterUpperAlnum(const QString& Text, int Caret);
+// Applies the filter to Edit; touches the field only when the filter changed its text.
+void FilterUpperAlnum(QLineEdit& Edit);
 
 } // namespace orvel

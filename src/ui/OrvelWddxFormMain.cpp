@@ -5,6 +5,8 @@
 #include "platform/StrToInt.h"
 #include "server/Startup.h"
 #include "ui/OrvelUtils.h"
+#include "ui/TarvikPanel.h"
+#include "ui/TarvikSearchPanel.h"
 #include "ui_OrvelWddxFormMain.h"
 
 #include <QApplication>
@@ -16,7 +18,6 @@
 #include <QMouseEvent>
 #include <QPalette>
 #include <QPushButton>
-#include <QScreen>
 #include <QUrl>
 
 namespace orvel {
@@ -97,15 +98,25 @@ TDefaultButton DefaultButtonFor(TGroup Group, int TarvikTab)
 }
 
 TFormMain::TFormMain(std::unique_ptr<TRegistry> Registry, QWidget* Parent)
-    : QWidget(Parent), FUi(std::make_unique<Ui::TFormMain>()), SettingsKey(std::move(Registry))
+    : QWidget(Parent), LabeledEditId(std::make_unique<QLineEdit>(u"0"_s)), LabeledEditName(std::make_unique<QLineEdit>()),
+      FUi(std::make_unique<Ui::TFormMain>()), SettingsKey(std::move(Registry))
 {
     FUi->setupUi(this);
+    FPanelTarvik = new TPanelTarvik(*this, *FUi->PageControlTarvik, *FUi->RadioGroupLand);
+    FPanelTarvikSearch = new TPanelTarvikSearch(*this, *FUi->PageControlTarvik);
+    // From the tabs into the fields of the tab shown, then to the country.
+    QWidget* previous = FUi->PageControlTarvik;
+    for (const char* name : {"EditBlz", "EditKto", "ButtonTarvik", "ButtonIbanBicAnzeigen", "EditTarvikSearch",
+                             "ButtonTarvikSearch", "CheckBoxTarvikFragments", "RadioButtonDE", "RadioButtonAT"}) {
+        QWidget* next = findChild<QWidget*>(QString::fromLatin1(name));
+        setTabOrder(previous, next);
+        previous = next;
+    }
     // A fixed frame with a system menu and a minimise button, no maximise.
     setWindowFlags(Qt::Window | Qt::CustomizeWindowHint | Qt::WindowTitleHint | Qt::WindowSystemMenuHint |
                    Qt::WindowMinimizeButtonHint | Qt::WindowCloseButtonHint | Qt::MSWindowsFixedSizeDialogHint);
     setFixedSize(kClientWidth, kClientHeight);
-    if (const QScreen* screen = this->screen())
-        move(screen->availableGeometry().center() - rect().center());
+    CentreOnScreen(*this);
 
     auto* land = new QButtonGroup(this);
     land->setObjectName(u"ButtonGroupLand"_s);
@@ -156,6 +167,10 @@ void TFormMain::FormCreate()
     RepeatWddxAddress = false;
     RepeatWebTarvik = false;
     RepeatWebAddress = false;
+
+    // 7. The account panel's input mode for the start texts of its fields.
+    FPanelTarvik->EditBlzChange();
+    FPanelTarvik->EditKtoChange();
 
     if (auto* blz = findChild<QWidget*>(u"EditBlz"_s))
         blz->setFocus();
@@ -331,6 +346,26 @@ QString TFormMain::LandText() const
     return selected ? WithoutAccessKeys(selected->text()) : QString();
 }
 
+QString TFormMain::User() const
+{
+    return FUi->EditUser->text();
+}
+
+QString TFormMain::Pass() const
+{
+    return FUi->EditPass->text();
+}
+
+int32_t TFormMain::Id() const
+{
+    return StrToIntDef(LabeledEditId->text().toStdString(), 0);
+}
+
+QString TFormMain::Name() const
+{
+    return LabeledEditName->text();
+}
+
 TServiceSettings TFormMain::ServiceSettings() const
 {
     return {HostWeb,
@@ -374,16 +409,21 @@ QPushButton* TFormMain::Button(TDefaultButton Which) const
     return findChild<QPushButton*>(QString::fromLatin1(names[static_cast<int>(Which)]));
 }
 
+void TFormMain::SetDefaultButton(TDefaultButton Which)
+{
+    FDefaultButton = Which;
+    for (TDefaultButton button :
+         {TDefaultButton::Tarvik, TDefaultButton::TarvikSearch, TDefaultButton::Address, TDefaultButton::UStID})
+        if (QPushButton* control = Button(button))
+            control->setDefault(button == FDefaultButton);
+}
+
 void TFormMain::GroupBoxEnter(QGroupBox* Sender)
 {
     const TGroup group = Sender == FUi->GroupBoxTarvik    ? TGroup::Tarvik
                          : Sender == FUi->GroupBoxAddress ? TGroup::Address
                                                           : TGroup::UStID;
-    FDefaultButton = DefaultButtonFor(group, FUi->PageControlTarvik->currentIndex());
-    for (TDefaultButton which :
-         {TDefaultButton::Tarvik, TDefaultButton::TarvikSearch, TDefaultButton::Address, TDefaultButton::UStID})
-        if (QPushButton* button = Button(which))
-            button->setDefault(which == FDefaultButton);
+    SetDefaultButton(DefaultButtonFor(group, FUi->PageControlTarvik->currentIndex()));
     if (auto* places = findChild<QComboBox*>(u"ComboBoxOrte"_s)) {
         places->hidePopup();
         if (places->currentIndex() < 0 && places->count() > 0)
@@ -448,9 +488,13 @@ void TFormMain::SetLinkColour(const QColor& Colour)
 
 void TFormMain::PreviewKeys(QWidget* Widget)
 {
+    // Only the window's own controls; the dialogs over it are windows of their own.
+    if (Widget->window() != this)
+        return;
     Widget->installEventFilter(this);
     for (QWidget* child : Widget->findChildren<QWidget*>())
-        child->installEventFilter(this);
+        if (child->window() == this)
+            child->installEventFilter(this);
 }
 
 bool TFormMain::eventFilter(QObject* Watched, QEvent* Event)

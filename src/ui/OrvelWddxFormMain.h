@@ -16,6 +16,7 @@
 #include <string>
 
 class QGroupBox;
+class QLineEdit;
 class QPushButton;
 
 namespace Ui {
@@ -23,6 +24,9 @@ class TFormMain;
 }
 
 namespace orvel {
+
+class TPanelTarvik;
+class TPanelTarvikSearch;
 
 // The SSLMode of the objects for the two TLS boxes: 0 off, 1 with certificate enforcement, 2 accepting any.
 int32_t SSLModeOf(bool SSL, bool IgnoreInvalidCerts);
@@ -55,6 +59,14 @@ public:
     // Empty when RadioGroupLand has no selected item (after a negative stored index).
     QString LandText() const;
     TDefaultButton DefaultButton() const { return FDefaultButton; }
+    void SetDefaultButton(TDefaultButton Which);
+    // The service account of every check and search, as the fields hold it at the moment of the call.
+    QString User() const;
+    QString Pass() const;
+    // The number and name the account checks pass along: LabeledEditId read as a whole number (0 when it is none)
+    // and LabeledEditName.
+    int32_t Id() const;
+    QString Name() const;
     // The settings the web-services proxies get before each call.
     TServiceSettings ServiceSettings() const;
 
@@ -74,6 +86,13 @@ public:
     bool RepeatWddxAddress = false;
     bool RepeatWebAddress = false;
     bool DoWeb = false;
+    // Edited in the internal settings window; never stored.
+    std::unique_ptr<QLineEdit> LabeledEditId;
+    std::unique_ptr<QLineEdit> LabeledEditName;
+
+    // The panels; the monitoring mode runs their checks.
+    TPanelTarvik& PanelTarvik() const { return *FPanelTarvik; }
+    TPanelTarvikSearch& PanelTarvikSearch() const { return *FPanelTarvikSearch; }
 
     // Saves the settings and releases the objects and proxies; closing is never refused.
     bool FormCloseQuery();
@@ -108,6 +127,8 @@ private:
     QPushButton* Button(TDefaultButton Which) const;
 
     std::unique_ptr<Ui::TFormMain> FUi;
+    TPanelTarvik* FPanelTarvik = nullptr;
+    TPanelTarvikSearch* FPanelTarvikSearch = nullptr;
     std::unique_ptr<TRegistry> SettingsKey;
     QCursor SavedCursor;
     TDefaultButton FDefaultButton = TDefaultButton::Tarvik;
