@@ -136,6 +136,13 @@ bool TDBusExport::handleMessage(const QDBusMessage& Message, const QDBusConnecti
             ToQString(dbus::NodeXml(introspect(path).toStdString() + dbus::StandardInterfacesXml(object)))));
         return true;
     }
+    // Objects hold their client's settings, credentials among them: only the connection that created one may use
+    // it. Class objects stay open to everyone.
+    if (object && entry->second.Holder != Message.service()) {
+        FConnection.send(Message.createErrorReply(QDBusError::AccessDenied,
+                                                  u"Das Objekt "_s + path + u" gehört einem anderen Client"_s));
+        return true;
+    }
     const auto is = [&](const char* Interface, const char* Member) {
         return (interface.isEmpty() || interface == QLatin1String(Interface)) && member == QLatin1String(Member);
     };
@@ -177,14 +184,6 @@ void TDBusExport::CreateInstance(const QDBusMessage& Message, const TAutoObjectF
 
 void TDBusExport::Release(const QDBusMessage& Message, const QString& Path)
 {
-    const TExported& entry = FObjects.at(Path);
-    if (entry.Holder != Message.service()) {
-        FConnection.send(
-            dbus::Answer(Message, E_UNEXPECTED,
-                         {std::string(entry.Object->Interface().Guid), FromUtf8(entry.Object->Factory().ProgID()),
-                          FromUtf8("Der Client hält keine Referenz auf " + Path.toStdString())}));
-        return;
-    }
     FConnection.send(Message.createReply());
     DropObject(Path);
 }
