@@ -10,6 +10,8 @@
 #include <QDBusPendingReply>
 #include <QEventLoop>
 
+#include <malloc.h>
+
 #include <algorithm>
 
 namespace orvel {
@@ -186,6 +188,7 @@ void TDBusExport::Release(const QDBusMessage& Message, const QString& Path)
 {
     FConnection.send(Message.createReply());
     DropObject(Path);
+    GiveBackMemory(1);
 }
 
 void TDBusExport::WatchHolder(const QString& Name)
@@ -211,6 +214,15 @@ void TDBusExport::DropHolder(const QString& Name)
             held.push_back(path);
     for (const QString& path : held)
         DropObject(path);
+    GiveBackMemory(held.size());
+}
+
+void TDBusExport::GiveBackMemory(size_t Dropped)
+{
+    // glibc keeps freed memory for later; after many objects went, or the last one, an idle server shrinks again.
+    constexpr size_t kMassRelease = 64;
+    if (Dropped >= kMassRelease || (Dropped > 0 && FObjects.empty()))
+        ::malloc_trim(0);
 }
 
 void TDBusExport::DropObject(const QString& Path)

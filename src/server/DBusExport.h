@@ -45,6 +45,7 @@ private:
     void WatchHolder(const QString& Name);
     void DropHolder(const QString& Name);
     void DropObject(const QString& Path);
+    void GiveBackMemory(size_t Dropped);
 
     TComServer& FServer;
     QDBusConnection FConnection;

@@ -16,31 +16,34 @@
 
 namespace {
 
-std::string RootFile()
+char gRootFile[] = "/tmp/orvel-fuzz-roots-XXXXXX";
+
+void RemoveRootFile()
 {
-    static const std::string path = [] {
-        std::string name = "/tmp/orvel-fuzz-roots-XXXXXX";
-        const int fd = ::mkstemp(name.data());
-        if (fd < 0)
-            std::abort();
-        ::close(fd);
-        std::atexit([] { ::unlink(RootFile().c_str()); });
-        return name;
-    }();
-    return path;
+    ::unlink(gRootFile);
 }
 
 } // namespace
 
+extern "C" int LLVMFuzzerInitialize(int*, char***)
+{
+    const int fd = ::mkstemp(gRootFile);
+    if (fd < 0)
+        std::abort();
+    ::close(fd);
+    std::atexit(RemoveRootFile);
+    return 0;
+}
+
 extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size)
 {
     using namespace orvel;
-    if (FILE* file = std::fopen(RootFile().c_str(), "wb")) {
+    if (FILE* file = std::fopen(gRootFile, "wb")) {
         std::fwrite(data, 1, size, file);
         std::fclose(file);
     }
     TCerts checker;
-    checker.RootStore().Open(RootFile());
+    checker.RootStore().Open(gRootFile);
     checker.SetServerName("wddx.orvel.de:443");
     TlsHandler handler;
     handler.SetRootStore(&checker.RootStore());
