@@ -6,20 +6,18 @@
 
 Run: /usr/bin/python3 bench/server_load.py [build/src/app/orvelwddx]"""
 
-import http.server
 import os
 import subprocess
 import sys
 import threading
 import time
-import urllib.parse
 
 HERE = os.path.dirname(os.path.abspath(__file__))
 sys.path.insert(0, os.path.join(HERE, "..", "tests", "server"))
 
 import dbus  # noqa: E402
 
-from orvelbus import VIES_PATH, PrivateBus, create, vies_answer, wait_until, wddx  # noqa: E402
+from orvelbus import VIES_PATH, Fixture, PrivateBus, create, wait_until, wddx  # noqa: E402
 
 CLIENTS = 8
 CALLS = 500
@@ -32,41 +30,6 @@ def rss_kib(pid):
             if line.startswith("VmRSS:"):
                 return int(line.split()[1])
     return 0
-
-
-class EchoService:
-    """Answers each account check with the account number asked for, so a client can tell its own answers."""
-
-    def __init__(self):
-        class Handler(http.server.BaseHTTPRequestHandler):
-            protocol_version = "HTTP/1.1"
-
-            def do_GET(self):
-                query = urllib.parse.parse_qs(urllib.parse.urlsplit(self.path).query)
-                self.answer(wddx(result="0", resulttext=query.get("kto", [""])[0],
-                                 bankname=query.get("un", [""])[0]).encode("cp1252"), "text/xml")
-
-            def do_POST(self):
-                request = self.rfile.read(int(self.headers["Content-Length"])).decode()
-                self.answer(vies_answer(request).encode(), "text/xml; charset=utf-8")
-
-            def answer(self, body, kind):
-                self.send_response(200)
-                self.send_header("Content-Type", kind)
-                self.send_header("Content-Length", str(len(body)))
-                self.end_headers()
-                self.wfile.write(body)
-
-            def log_message(self, *args):
-                pass
-
-        self.server = http.server.ThreadingHTTPServer(("127.0.0.1", 0), Handler)
-        threading.Thread(target=self.server.serve_forever, daemon=True).start()
-        self.host = "127.0.0.1:%d" % self.server.server_address[1]
-
-    def close(self):
-        self.server.shutdown()
-        self.server.server_close()
 
 
 def client(number, address, host):
@@ -112,7 +75,9 @@ def main():
         return
     program = os.path.abspath(sys.argv[1] if len(sys.argv) > 1 else os.path.join(HERE, "..", "build", "src", "app",
                                                                                    "orvelwddx"))
-    service = EchoService()
+    # Each account check is answered with the account number asked for, so a client can tell its own answers.
+    service = Fixture({"/tarvik": lambda query: wddx(result="0", resulttext=query.get("kto", [""])[0],
+                                                     bankname=query.get("un", [""])[0])})
     bus = PrivateBus(ORVELWDDX_VIES_URL="http://%s%s" % (service.host, VIES_PATH))
     try:
         assert bus.run("-RegServer", program=program).returncode == 0

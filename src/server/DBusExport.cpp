@@ -38,6 +38,9 @@ TDBusExport::TDBusExport(TComServer& Server, const QDBusConnection& Connection)
 {
     QObject::connect(&FWatcher, &QDBusServiceWatcher::serviceUnregistered, this,
                      [this](const QString& name) { DropHolder(name); });
+    FTrim.setSingleShot(true);
+    FTrim.setInterval(200);
+    QObject::connect(&FTrim, &QTimer::timeout, this, [] { ::malloc_trim(0); });
 }
 
 TDBusExport::~TDBusExport()
@@ -220,9 +223,10 @@ void TDBusExport::DropHolder(const QString& Name)
 void TDBusExport::GiveBackMemory(size_t Dropped)
 {
     // glibc keeps freed memory for later; after many objects went, or the last one, an idle server shrinks again.
+    // The trim waits until the bus traffic that came with the release has been served and freed too.
     constexpr size_t kMassRelease = 64;
     if (Dropped >= kMassRelease || (Dropped > 0 && FObjects.empty()))
-        ::malloc_trim(0);
+        FTrim.start();
 }
 
 void TDBusExport::DropObject(const QString& Path)

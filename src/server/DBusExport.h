@@ -7,6 +7,7 @@
 #include <QDBusConnection>
 #include <QDBusServiceWatcher>
 #include <QDBusVirtualObject>
+#include <QTimer>
 
 #include <map>
 
@@ -53,6 +54,7 @@ private:
     std::map<QString, TExported> FObjects; // by object path
     std::map<const TAutoObjectFactory*, int> FLastNumber;
     QStringList FNames;
+    QTimer FTrim;
 };
 
 } // namespace orvel
