@@ -115,6 +115,15 @@ TEST(RegistryFile, RefusesTextInAnotherFormat)
     }
 }
 
+TEST(RegistryFile, AValueContinuedPastTheEndOfTheFileSwallowsNothingWrittenAfterIt)
+{
+    TRegFile file = ParseRegFile("REGEDIT4\n\n[HKEY_CURRENT_USER\\A]\n\"Bin\"=hex:01,02 \\\\\n");
+    file.FindOrAdd("HKEY_CURRENT_USER\\B").Set("N", TRegValue::Dword(1));
+    const TRegFile again = ParseRegFile(FormatRegFile(file));
+    ASSERT_NE(again.Find("HKEY_CURRENT_USER\\B"), nullptr);
+    EXPECT_EQ(*again.Find("HKEY_CURRENT_USER\\A")->Find("Bin"), (TRegValue{Kind::Other, "hex:01,02", 0}));
+}
+
 TEST(RegistryFile, WritesCrLfUtf8WithEscapes)
 {
     TRegFile file;
