@@ -51,7 +51,7 @@ int ListenOnLoopback(int backlog, uint16_t& port)
 
 TEST(HttpClient, SendsHttp11WithTheFixedHeadersAndReturnsTheBodyByteForByte)
 {
-    std::string body("<x>\xE4\xF6\xFC\x80</x>\0tail", 19);
+    std::string body("<x>\xE4\xF6\xFC\x80</x>\0tail", 16);
     FixtureServer server([&](const test::Request&) { return Reply::Ok(body); });
     HttpClient client;
     EXPECT_EQ(client.Get("http://" + server.HostPort() + "/tarvik?un=a&pw=b"), body);
