@@ -232,6 +232,11 @@ TRegFile ParseRegFile(std::string_view Bytes)
                 std::string source(rest);
                 while (TrimRight(source).ends_with('\\') && i + 1 < lines.size())
                     source += "\r\n" + std::string(lines[++i]);
+                // A continuation at the end of the file ends the value: written back, it would swallow the line
+                // that then follows it. Blanks at its end would not survive a reading either.
+                while (TrimRight(source).ends_with('\\'))
+                    source.resize(TrimRight(source).size() - 1);
+                source.resize(TrimRight(source).size());
                 value = {TRegValue::TKind::Other, std::move(source), 0};
             }
             key->Set(name, std::move(value));

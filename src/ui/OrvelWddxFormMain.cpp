@@ -133,7 +133,11 @@ TFormMain::TFormMain(std::unique_ptr<TRegistry> Registry, QWidget* Parent)
     Guarded(this, [this] { FormCreate(); });
 }
 
-TFormMain::~TFormMain() = default;
+TFormMain::~TFormMain()
+{
+    // Destroying the child widgets moves the focus; by then this is no TFormMain any more.
+    disconnect(qApp, &QApplication::focusChanged, this, &TFormMain::FocusChanged);
+}
 
 void TFormMain::FormCreate()
 {
