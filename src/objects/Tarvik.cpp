@@ -1,7 +1,10 @@
 #include "objects/Tarvik.h"
 
 #include "platform/StrToInt.h"
+#include "platform/Text.h"
 #include "wddx/Common.h"
+
+#include <tuple>
 
 namespace orvel {
 namespace {
@@ -21,6 +24,22 @@ int32_t IntegerVar(const std::string& reply, std::string_view name)
     return StrToIntDef(GetWddxVar(reply, name), result::kUnreadableReply);
 }
 
+// Result and Resulttext of an account reply. A reply without a usable "result" says what was wrong with it, and
+// still passes on the service's own text.
+std::pair<int32_t, std::string> ResultOf(const std::string& reply)
+{
+    const std::string text = GetWddxVar(reply, "result");
+    std::string resulttext = GetWddxVar(reply, "resulttext");
+    if (const auto value = TryStrToInt(text))
+        return {*value, resulttext};
+    std::string why = reply.find("wddxPacket") == std::string::npos ? "Die Antwort ist kein WDDX-Paket"
+                      : text.empty() ? Ansi("Die Antwort enthält kein Feld \"result\"")
+                                     : "Das Feld \"result\" der Antwort ist keine Zahl: \"" + text + "\"";
+    if (!resulttext.empty())
+        why += " (" + resulttext + ")";
+    return {result::kUnreadableReply, why};
+}
+
 } // namespace
 
 std::string TTarvik::Query(const WideString& aUser, const WideString& aPass)
@@ -30,8 +49,7 @@ std::string TTarvik::Query(const WideString& aUser, const WideString& aPass)
 
 void TTarvik::ReadAccountReply(const std::string& Reply)
 {
-    FResult = IntegerVar(Reply, "result");
-    FResulttext = GetWddxVar(Reply, "resulttext");
+    std::tie(FResult, FResulttext) = ResultOf(Reply);
     CheckCertificateResult();
     FBankName = GetWddxVar(Reply, "bankname");
     FNewBlz = GetWddxVar(Reply, "newblz");
@@ -117,8 +135,7 @@ void TTarvik::TestCc(const WideString& aUser, const WideString& aPass, const Wid
     RequestCycle(
         [&] {
             const std::string reply = Fetch(Query(aUser, aPass) + "&cc=" + Raw(aCc));
-            FResult = IntegerVar(reply, "result");
-            FResulttext = GetWddxVar(reply, "resulttext");
+            std::tie(FResult, FResulttext) = ResultOf(reply);
             CheckCertificateResult();
             FBankName.clear();
             FNewBlz.clear();

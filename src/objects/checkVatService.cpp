@@ -72,17 +72,9 @@ public:
 
     checkVatResponse checkVat(const checkVatRequest& parameters) override
     {
-        const SoapResponse answer = Client->Invoke(kCheckVat, {{"countryCode", ToUtf8(Widen(parameters.countryCode))},
-                                                               {"vatNumber", ToUtf8(Widen(parameters.vatNumber))}});
-        const xmlNode* element = answer.Expect(kTypesNamespace, "checkVatResponse");
-        checkVatResponse response;
-        response.countryCode = Optional(element, "countryCode");
-        response.vatNumber = Optional(element, "vatNumber");
-        response.requestDate = FromUtf8(XmlText(Required(element, "requestDate")));
-        response.valid = ReadBoolean(Required(element, "valid"));
-        response.name = Optional(element, "name");
-        response.address = Optional(element, "address");
-        return response;
+        return ReadcheckVatResponse(Client->Invoke(kCheckVat,
+                                                   {{"countryCode", ToUtf8(Widen(parameters.countryCode))},
+                                                    {"vatNumber", ToUtf8(Widen(parameters.vatNumber))}}));
     }
 
 private:
@@ -90,6 +82,19 @@ private:
 };
 
 } // namespace
+
+checkVatResponse ReadcheckVatResponse(const SoapResponse& answer)
+{
+    const xmlNode* element = answer.Expect(kTypesNamespace, "checkVatResponse");
+    checkVatResponse response;
+    response.countryCode = Optional(element, "countryCode");
+    response.vatNumber = Optional(element, "vatNumber");
+    response.requestDate = FromUtf8(XmlText(Required(element, "requestDate")));
+    response.valid = ReadBoolean(Required(element, "valid"));
+    response.name = Optional(element, "name");
+    response.address = Optional(element, "address");
+    return response;
+}
 
 void THTTPRIO2::BeforeExecute(const std::string& MethodName, std::string& Request)
 {

@@ -36,6 +36,9 @@ public:
     virtual checkVatResponse checkVat(const checkVatRequest& parameters) = 0;
 };
 
+// The checkVatResponse of an answer; throws Error when the answer holds none or one without its required fields.
+checkVatResponse ReadcheckVatResponse(const SoapResponse& answer);
+
 // A SOAP client whose OnBeforeExecute handler sees and may change the serialised request as text. With a handler
 // the request is sent with every line ended by CR LF, the last one too.
 class THTTPRIO2 : public SoapClient

@@ -111,6 +111,13 @@ WideString FromUtf8(std::string_view text)
             continue;
         }
         i += length;
+        // Overlong forms could smuggle in characters a check of the shortest form misses; surrogates and values
+        // beyond U+10FFFF are no characters at all.
+        constexpr char32_t kShortest[] = {0, 0, 0x80, 0x800, 0x10000};
+        if (cp < kShortest[length] || (cp >= 0xD800 && cp < 0xE000) || cp > 0x10FFFF) {
+            out.push_back(0xFFFD);
+            continue;
+        }
         if (cp >= 0x10000) {
             cp -= 0x10000;
             out.push_back(char16_t(0xD800 + (cp >> 10)));

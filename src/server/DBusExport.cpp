@@ -10,6 +10,8 @@
 #include <QDBusPendingReply>
 #include <QEventLoop>
 
+#include <malloc.h>
+
 #include <algorithm>
 
 namespace orvel {
@@ -36,6 +38,9 @@ TDBusExport::TDBusExport(TComServer& Server, const QDBusConnection& Connection)
 {
     QObject::connect(&FWatcher, &QDBusServiceWatcher::serviceUnregistered, this,
                      [this](const QString& name) { DropHolder(name); });
+    FTrim.setSingleShot(true);
+    FTrim.setInterval(200);
+    QObject::connect(&FTrim, &QTimer::timeout, this, [] { ::malloc_trim(0); });
 }
 
 TDBusExport::~TDBusExport()
@@ -136,6 +141,13 @@ bool TDBusExport::handleMessage(const QDBusMessage& Message, const QDBusConnecti
             ToQString(dbus::NodeXml(introspect(path).toStdString() + dbus::StandardInterfacesXml(object)))));
         return true;
     }
+    // Objects hold their client's settings, credentials among them: only the connection that created one may use
+    // it. Class objects stay open to everyone.
+    if (object && entry->second.Holder != Message.service()) {
+        FConnection.send(Message.createErrorReply(QDBusError::AccessDenied,
+                                                  u"Das Objekt "_s + path + u" gehört einem anderen Client"_s));
+        return true;
+    }
     const auto is = [&](const char* Interface, const char* Member) {
         return (interface.isEmpty() || interface == QLatin1String(Interface)) && member == QLatin1String(Member);
     };
@@ -177,16 +189,9 @@ void TDBusExport::CreateInstance(const QDBusMessage& Message, const TAutoObjectF
 
 void TDBusExport::Release(const QDBusMessage& Message, const QString& Path)
 {
-    const TExported& entry = FObjects.at(Path);
-    if (entry.Holder != Message.service()) {
-        FConnection.send(
-            dbus::Answer(Message, E_UNEXPECTED,
-                         {std::string(entry.Object->Interface().Guid), FromUtf8(entry.Object->Factory().ProgID()),
-                          FromUtf8("Der Client hält keine Referenz auf " + Path.toStdString())}));
-        return;
-    }
     FConnection.send(Message.createReply());
     DropObject(Path);
+    GiveBackMemory(1);
 }
 
 void TDBusExport::WatchHolder(const QString& Name)
@@ -212,6 +217,16 @@ void TDBusExport::DropHolder(const QString& Name)
             held.push_back(path);
     for (const QString& path : held)
         DropObject(path);
+    GiveBackMemory(held.size());
+}
+
+void TDBusExport::GiveBackMemory(size_t Dropped)
+{
+    // glibc keeps freed memory for later; after many objects went, or the last one, an idle server shrinks again.
+    // The trim waits until the bus traffic that came with the release has been served and freed too.
+    constexpr size_t kMassRelease = 64;
+    if (Dropped >= kMassRelease || (Dropped > 0 && FObjects.empty()))
+        FTrim.start();
 }
 
 void TDBusExport::DropObject(const QString& Path)

@@ -7,6 +7,7 @@
 #include <QDBusConnection>
 #include <QDBusServiceWatcher>
 #include <QDBusVirtualObject>
+#include <QTimer>
 
 #include <map>
 
@@ -45,6 +46,7 @@ private:
     void WatchHolder(const QString& Name);
     void DropHolder(const QString& Name);
     void DropObject(const QString& Path);
+    void GiveBackMemory(size_t Dropped);
 
     TComServer& FServer;
     QDBusConnection FConnection;
@@ -52,6 +54,7 @@ private:
     std::map<QString, TExported> FObjects; // by object path
     std::map<const TAutoObjectFactory*, int> FLastNumber;
     QStringList FNames;
+    QTimer FTrim;
 };
 
 } // namespace orvel

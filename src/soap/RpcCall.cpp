@@ -39,7 +39,12 @@ void CallRpc(SoapClient& Client, const std::string& InterfaceNamespace, const st
 {
     const SoapOperation operation{Operation, InterfaceNamespace, SoapStyle::RpcEncoded,
                                   InterfaceNamespace + "#" + Operation};
-    const SoapResponse answer = Client.Invoke(operation, Inputs);
+    ReadRpcAnswer(Client.Invoke(operation, Inputs), InterfaceNamespace, Operation, Result, Outputs);
+}
+
+void ReadRpcAnswer(const SoapResponse& answer, const std::string& InterfaceNamespace, const std::string& Operation,
+                   std::optional<RpcVariable> Result, const std::vector<RpcOutput>& Outputs)
+{
     const xmlNode* response = answer.Expect(InterfaceNamespace, Operation + "Response");
 
     std::vector<std::pair<RpcVariable, RpcValue>> decoded;
@@ -56,10 +61,12 @@ void CallRpc(SoapClient& Client, const std::string& InterfaceNamespace, const st
         if (const xmlNode* accessor = SoapChild(response, output.Name))
             decoded.emplace_back(output.Variable, Decode(answer, accessor, output.Variable));
 
-    for (auto& [variable, value] : decoded)
+    for (auto& entry : decoded)
         std::visit(
-            [&value](auto* target) { *target = std::get<std::remove_pointer_t<decltype(target)>>(std::move(value)); },
-            variable);
+            [&entry](auto* target) {
+                *target = std::get<std::remove_pointer_t<decltype(target)>>(std::move(entry.second));
+            },
+            entry.first);
 }
 
 } // namespace orvel

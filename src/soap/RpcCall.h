@@ -33,5 +33,8 @@ struct RpcOutput
 void CallRpc(SoapClient& Client, const std::string& InterfaceNamespace, const std::string& Operation,
              const std::vector<SoapParameter>& Inputs, std::optional<RpcVariable> Result,
              const std::vector<RpcOutput>& Outputs);
+// The reading half of CallRpc, for an answer already received.
+void ReadRpcAnswer(const SoapResponse& Answer, const std::string& InterfaceNamespace, const std::string& Operation,
+                   std::optional<RpcVariable> Result, const std::vector<RpcOutput>& Outputs);
 
 } // namespace orvel

@@ -149,6 +149,8 @@ void HttpClient::PrepareTransfer(const std::string& url, const std::string* post
     FBody.clear();
     FStatusLine.clear();
     FBodyTooLarge = false;
+    FMalformed = false;
+    FContentLength.clear();
     FConnected = false;
     FReceived = 0;
     FCurlMessage[0] = '\0';
@@ -196,19 +198,38 @@ HttpReply HttpClient::Perform(const std::string& url, const std::string* postBod
     return reply;
 }
 
+int64_t HttpClient::ExchangeLimit(int32_t readTimeout)
+{
+    if (readTimeout <= 0)
+        return kMaximumExchangeLimit;
+    const int64_t timeout = readTimeout;
+    return std::max(kMinimumExchangeLimit,
+                    std::min(kExchangeLimitFactor * timeout, std::max(kMaximumExchangeLimit, timeout)));
+}
+
 CURLcode HttpClient::RunTransfer()
 {
     CURLM* multi = FMulti.get();
     // The connection set-up is bounded by CURLOPT_CONNECTTIMEOUT_MS; from the moment the request is ready to
-    // go, every wait for data is bounded by FTimeout, measured from the last byte received.
+    // go, every wait for data is bounded by FTimeout, measured from the last byte received, and the whole
+    // exchange by ExchangeLimit.
+    const int64_t limit = ExchangeLimit(FTimeout);
     auto lastActivity = Clock::now();
+    auto connectedAt = lastActivity;
     size_t receivedBefore = 0;
     bool wasConnected = false;
+    const auto abandon = [&](std::string_view message) {
+        curl_multi_remove_handle(multi, FEasy.get());
+        FMulti.reset(); // the stalled connection must not be reused
+        Fail(message);
+    };
     for (;;) {
         int running = 0;
         CURLMcode mc = curl_multi_perform(multi, &running);
         if (mc != CURLM_OK)
             Fail(std::string("HTTP-Fehler: ") + curl_multi_strerror(mc));
+        if (FConnected && !wasConnected)
+            connectedAt = Clock::now();
         if (FConnected && (!wasConnected || FReceived != receivedBefore))
             lastActivity = Clock::now();
         wasConnected = FConnected;
@@ -224,14 +245,19 @@ CURLcode HttpClient::RunTransfer()
         long curlWait = -1;
         curl_multi_timeout(multi, &curlWait);
         int wait = curlWait < 0 ? 1000 : int(std::min(curlWait, 1000L));
-        if (FConnected && FTimeout > 0) {
-            auto idle = std::chrono::duration_cast<std::chrono::milliseconds>(Clock::now() - lastActivity).count();
-            if (idle >= FTimeout) {
-                curl_multi_remove_handle(multi, FEasy.get());
-                FMulti.reset(); // the stalled connection must not be reused
-                Fail("Zeitüberschreitung beim Lesen");
+        if (FConnected) {
+            const auto now = Clock::now();
+            const auto elapsed = std::chrono::duration_cast<std::chrono::milliseconds>(now - connectedAt).count();
+            if (elapsed >= limit)
+                abandon("Zeitüberschreitung: Antwort nicht vollständig in " + std::to_string((limit + 999) / 1000) +
+                        " s");
+            wait = int(std::min<long long>(wait, limit - elapsed));
+            if (FTimeout > 0) {
+                auto idle = std::chrono::duration_cast<std::chrono::milliseconds>(now - lastActivity).count();
+                if (idle >= FTimeout)
+                    abandon("Zeitüberschreitung beim Lesen");
+                wait = int(std::min<long long>(wait, FTimeout - idle));
             }
-            wait = int(std::min<long long>(wait, FTimeout - idle));
         }
         curl_multi_poll(multi, nullptr, 0, wait, nullptr);
     }
@@ -243,6 +269,8 @@ void HttpClient::ThrowTransferError(CURLcode code)
     curl_easy_getinfo(FEasy.get(), CURLINFO_OS_ERRNO, &osErrno);
     // A broken connection is not kept.
     FMulti.reset();
+    if (FMalformed)
+        Fail("Ungültige Antwort des Servers");
     switch (code) {
     case CURLE_COULDNT_RESOLVE_HOST:
     case CURLE_COULDNT_RESOLVE_PROXY:
@@ -277,8 +305,14 @@ void HttpClient::ThrowTransferError(CURLcode code)
     case CURLE_SSL_CERTPROBLEM:
     case CURLE_SSL_CIPHER:
         Fail("Fehler beim Aufbau der TLS-Verbindung.");
-    case CURLE_URL_MALFORMAT:
+    case CURLE_WEIRD_SERVER_REPLY:
+        Fail("Ungültige Antwort des Servers");
     case CURLE_UNSUPPORTED_PROTOCOL:
+        // Once the request went out, this is an answer without an HTTP status line.
+        if (FConnected)
+            Fail("Ungültige Antwort des Servers");
+        Fail("Ungültige URL.");
+    case CURLE_URL_MALFORMAT:
         Fail("Ungültige URL.");
     default:
         break;
@@ -305,11 +339,25 @@ size_t HttpClient::OnHeader(char* data, size_t size, size_t count, void* self)
     size_t bytes = size * count;
     client->FReceived += bytes;
     std::string_view line(data, bytes);
+    while (!line.empty() && (line.back() == '\n' || line.back() == '\r'))
+        line.remove_suffix(1);
     // Every status line starts a new header block (100 Continue, a proxy's CONNECT answer); the last one counts.
     if (line.starts_with("HTTP/")) {
-        while (!line.empty() && (line.back() == '\n' || line.back() == '\r'))
-            line.remove_suffix(1);
         client->FStatusLine = line;
+        client->FContentLength.clear();
+    } else if (line.size() > 15 && SameText(line.substr(0, 15), "Content-Length:")) {
+        // Two different lengths leave it open where the body ends: an answer smuggled behind it could be taken
+        // for the next one on the kept connection.
+        std::string_view value = line.substr(15);
+        while (!value.empty() && (value.front() == ' ' || value.front() == '\t'))
+            value.remove_prefix(1);
+        while (!value.empty() && (value.back() == ' ' || value.back() == '\t'))
+            value.remove_suffix(1);
+        if (!client->FContentLength.empty() && client->FContentLength != value) {
+            client->FMalformed = true;
+            return 0;
+        }
+        client->FContentLength = value;
     }
     return bytes;
 }

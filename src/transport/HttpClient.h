@@ -42,6 +42,13 @@ public:
 
     // Milliseconds; bounds the connection set-up and every single wait for data. 0 means no limit.
     int32_t ReadTimeout() const { return FTimeout; }
+    // A server that sends a byte now and then never lets the read time-out strike, so the whole exchange after the
+    // connection stands is bounded too: ten read time-outs, at least 30 s and at most 5 min (unless one read
+    // time-out is longer); without a read time-out, 5 min.
+    static constexpr int64_t kExchangeLimitFactor = 10;
+    static constexpr int64_t kMinimumExchangeLimit = 30'000;
+    static constexpr int64_t kMaximumExchangeLimit = 300'000;
+    static int64_t ExchangeLimit(int32_t readTimeout);
     void SetReadTimeout(int32_t milliseconds) { FTimeout = milliseconds; }
 
     // TLS is used for "https" URLs only while a handler is attached.
@@ -79,7 +86,7 @@ private:
     static std::string BodyOfSuccess(HttpReply reply);
     void PrepareTransfer(const std::string& url, const std::string* postBody, curl_slist* headers);
     // Drives the prepared transfer until it ends and returns libcurl's outcome; throws once a connected server
-    // has sent nothing for FTimeout.
+    // has sent nothing for FTimeout, or has not finished within ExchangeLimit(FTimeout).
     CURLcode RunTransfer();
     std::string ConnectionKey(const std::string& url) const;
     [[noreturn]] void ThrowTransferError(CURLcode code);
@@ -103,6 +110,8 @@ private:
     std::string FBody;
     std::string FStatusLine;
     bool FBodyTooLarge = false;
+    bool FMalformed = false; // a header the answer cannot be read with
+    std::string FContentLength;
     bool FConnected = false;
     size_t FReceived = 0;
     char FCurlMessage[CURL_ERROR_SIZE] = {};

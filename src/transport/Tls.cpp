@@ -55,7 +55,7 @@ const CertificateStorage::Content& CertificateStorage::Read() const
 {
     if (FContent)
         return *FContent;
-    Content& content = FContent.emplace();
+    Content& content = FContent.emplace(Content{});
     std::unique_ptr<FILE, Deleter<std::fclose>> file(std::fopen(FFile.c_str(), "rb"));
     if (!file)
         return content;

@@ -126,20 +126,35 @@ TEST_F(TarvikTest, AccountCheckReadsTheReply)
     EXPECT_EQ(Tarvik.BicB2b(), 31);
 }
 
-TEST_F(TarvikTest, ResultWithoutReadableIntegerIsMinus300)
+TEST_F(TarvikTest, ResultWithoutReadableIntegerIsMinus300AndSaysWhy)
 {
-    const std::pair<std::string, int32_t> cases[] = {
-        {WddxPacket({{"resulttext", "kein Ergebnis"}, {"bankname", "Bank"}}), -300},
-        {WddxPacket({{"result", "abc"}, {"resulttext", "kein Ergebnis"}, {"bankname", "Bank"}}), -300},
-        {WddxPacket({{"result", "-1"}, {"resulttext", "kein Ergebnis"}, {"bankname", "Bank"}}), -1},
+    struct Case
+    {
+        std::string Body;
+        int32_t Result;
+        std::u16string Resulttext;
     };
-    for (const auto& [body, expected] : cases) {
-        Answer = Reply::Ok(body);
-        Tarvik.TestBlzKto(u"u", u"p", u"1", u"2", u"DE", 0, u"");
-        EXPECT_EQ(Tarvik.Result(), expected) << body;
-        EXPECT_EQ(Tarvik.Resulttext(), u"kein Ergebnis");
-        EXPECT_EQ(Tarvik.BankName(), u"Bank");
+    const Case cases[] = {
+        {WddxPacket({{"resulttext", "kein Ergebnis"}, {"bankname", "Bank"}}), -300,
+         u"Die Antwort enthält kein Feld \"result\" (kein Ergebnis)"},
+        {WddxPacket({{"bankname", "Bank"}}), -300, u"Die Antwort enthält kein Feld \"result\""},
+        {WddxPacket({{"result", "abc"}, {"resulttext", "kein Ergebnis"}, {"bankname", "Bank"}}), -300,
+         u"Das Feld \"result\" der Antwort ist keine Zahl: \"abc\" (kein Ergebnis)"},
+        {WddxPacket({{"result", "-1"}, {"resulttext", "kein Ergebnis"}, {"bankname", "Bank"}}), -1, u"kein Ergebnis"},
+        {"<html>Wartungsarbeiten</html>", -300, u"Die Antwort ist kein WDDX-Paket"},
+    };
+    for (const Case& c : cases) {
+        Answer = Reply::Ok(c.Body);
+        for (const auto& check : {std::function<void()>([&] { Tarvik.TestBlzKto(u"u", u"p", u"1", u"2", u"DE", 0, u""); }),
+                                  std::function<void()>([&] { Tarvik.TestCc(u"u", u"p", u"4111"); })}) {
+            check();
+            EXPECT_EQ(Tarvik.Result(), c.Result) << c.Body;
+            EXPECT_EQ(Utf8(Tarvik.Resulttext()), Utf8(c.Resulttext)) << c.Body;
+        }
     }
+    Answer = Reply::Ok(WddxPacket({{"resulttext", "kein Ergebnis"}, {"bankname", "Bank"}}));
+    Tarvik.TestBlzKto(u"u", u"p", u"1", u"2", u"DE", 0, u"");
+    EXPECT_EQ(Tarvik.BankName(), u"Bank");
     Answer = Reply::Ok(WddxPacket({{"bicname", "B"}}));
     Tarvik.TestIbanBic(u"u", u"p", u"i", u"b", 0, u"");
     EXPECT_EQ(Tarvik.BicSct(), -300);

@@ -35,6 +35,37 @@ TEST(Codepage, Utf8RoundTrip)
     EXPECT_EQ(Ansi("Müller"), "M\xFCller");
 }
 
+TEST(Codepage, Utf8FormsThatAreNoCharacterBecomeOneReplacementEach)
+{
+    struct Case
+    {
+        const char* What;
+        std::string_view Utf8;
+        const char* Ansi;
+    };
+    const Case cases[] = {
+        {"overlong slash, two bytes", "a\xC0\xAFz", "a?z"},
+        {"overlong slash, three bytes", "a\xE0\x80\xAFz", "a?z"},
+        {"overlong NUL, two bytes", std::string_view("a\xC0\x80z", 4), "a?z"},
+        {"overlong euro sign, four bytes", "a\xF0\x82\x82\xACz", "a?z"},
+        {"high surrogate", "a\xED\xA0\x80z", "a?z"},
+        {"low surrogate", "a\xED\xBF\xBFz", "a?z"},
+        {"encoded surrogate pair", "\xED\xA0\xBD\xED\xB8\x80", "??"},
+        {"U+110000", "a\xF4\x90\x80\x80z", "a?z"},
+        {"largest four-byte form", "\xF7\xBF\xBF\xBF", "?"},
+        {"last character U+10FFFF stays one", "\xF4\x8F\xBF\xBF", "?"},
+        {"shortest forms pass", "\xC2\x80\xE0\xA0\x80\xF0\x90\x80\x80\xC3\xA4", "???\xE4"},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.What);
+        EXPECT_EQ(Ansi(c.Utf8), c.Ansi);
+    }
+    EXPECT_EQ(FromUtf8("\xC0\xAF"), WideString(u"\uFFFD"));
+    EXPECT_EQ(FromUtf8("\xED\xA0\x80"), WideString(u"\uFFFD"));
+    EXPECT_EQ(FromUtf8("\xF4\x8F\xBF\xBF"), WideString(u"\U0010FFFF"));
+    EXPECT_EQ(FromUtf8("\xE0\xA0\x80"), WideString(u"\u0800"));
+}
+
 TEST(Text, SameTextIgnoresCaseOfUmlautsToo)
 {
     EXPECT_TRUE(SameText("M\xDCLLER", "m\xFCller"));

@@ -8,7 +8,12 @@
 #include <cstdlib>
 #include <filesystem>
 #include <fstream>
+#include <functional>
 #include <sstream>
+
+#include <sys/stat.h>
+#include <sys/wait.h>
+#include <unistd.h>
 
 namespace orvel {
 namespace {
@@ -238,6 +243,73 @@ TEST_F(RegistryStore, AFailedWriteLeavesTheEarlierFile)
         EXPECT_THROW(registry.WriteString("User", "a longer name than before"), RegistryError);
     }
     EXPECT_EQ(Stored(), before);
+    EXPECT_EQ(Entries(), std::vector<fs::path>{"user.reg"});
+}
+
+// Runs Body in a child process that cannot write to Folder: a read-only folder, and for root, whom modes do not stop,
+// an unprivileged user owning it. Returns Body's result, or -1 when the child could not get there.
+int WithReadOnlyFolder(const fs::path& Folder, const std::function<int()>& Body)
+{
+    const pid_t child = ::fork();
+    if (child == 0) {
+        if (::geteuid() == 0) {
+            constexpr uid_t kNobody = 65534;
+            bool owned = ::chown(Folder.c_str(), kNobody, kNobody) == 0;
+            for (const auto& entry : fs::recursive_directory_iterator(Folder))
+                owned = owned && ::chown(entry.path().c_str(), kNobody, kNobody) == 0;
+            if (!owned || ::setgid(kNobody) != 0 || ::setuid(kNobody) != 0)
+                ::_exit(255);
+        }
+        const fs::path settings = fs::path(Folder) / "OrvelWddx";
+        if (::chmod(settings.c_str(), 0555) != 0 || ::access(settings.c_str(), W_OK) == 0)
+            ::_exit(255);
+        ::_exit(Body());
+    }
+    int status = 0;
+    ::waitpid(child, &status, 0);
+    return WIFEXITED(status) && WEXITSTATUS(status) != 255 ? WEXITSTATUS(status) : -1;
+}
+
+TEST_F(RegistryStore, AnUnwritableFolderLosesNothingStored)
+{
+    {
+        TRegistry registry(File);
+        ASSERT_TRUE(registry.OpenKey("\\Software\\Orvel\\OrvelWddx", true));
+        registry.WriteString("User", "kept");
+    }
+    const std::string before = Stored();
+    const int outcome = WithReadOnlyFolder(Folder, [this] {
+        TRegistry registry(File);
+        if (!registry.OpenKey("\\Software\\Orvel\\OrvelWddx", true) || registry.ReadString("User") != "kept")
+            return 1;
+        try {
+            registry.WriteString("User", "new");
+        } catch (const RegistryError&) {
+            return 0;
+        }
+        return 2;
+    });
+    ASSERT_EQ(outcome, 0) << "1: not read, 2: no error, -1: no read-only folder to be had";
+    EXPECT_EQ(Stored(), before);
+    EXPECT_EQ(Entries(), std::vector<fs::path>{"user.reg"});
+}
+
+TEST_F(RegistryStore, ABrokenFileThatCannotBeMovedAsideStaysAsItIs)
+{
+    const std::string broken = "[General]\r\nUser=x\r\n";
+    Store(broken);
+    const int outcome = WithReadOnlyFolder(Folder, [this] {
+        TRegistry registry(File);
+        try {
+            registry.OpenKey("\\Software\\Orvel\\OrvelWddx", true);
+            registry.WriteString("User", "new");
+        } catch (const RegistryError&) {
+            return 0;
+        }
+        return 2;
+    });
+    ASSERT_EQ(outcome, 0) << "2: no error, -1: no read-only folder to be had";
+    EXPECT_EQ(Stored(), broken);
     EXPECT_EQ(Entries(), std::vector<fs::path>{"user.reg"});
 }
 

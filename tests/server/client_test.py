@@ -216,15 +216,40 @@ class ClientTest(unittest.TestCase):
         self.assertFails(invalid, factory.CreateInstance, "x", dbus_interface="OrvelWddx.ClassFactory")
         self.assertFails("org.freedesktop.DBus.Error.UnknownMethod", factory.Release,
                          dbus_interface="OrvelWddx.Object")
-        # Another client cannot release what it did not create.
-        other = self.bus.connect()
-        stranger = other.get_object("OrvelWddx.Tarvik", tarvik.object_path, introspect=False)
-        self.assertFails(ERROR + "E_UNEXPECTED", stranger.Release,
-                         dbus_interface="OrvelWddx.Object")
-        other.close()
-
         self.assertTrue(alive(pid))
         self.assertEqual(properties.Get("OrvelWddx.ITarvik", "Result"), 0)
+        tarvik.Release(dbus_interface="OrvelWddx.Object")
+
+    def test_only_the_creating_client_may_use_an_object(self):
+        tarvik = create(self.connection, "Tarvik")
+        properties = dbus.Interface(tarvik, "org.freedesktop.DBus.Properties")
+        properties.Set("OrvelWddx.ITarvik", "Host", self.fixture.host, signature="ssv")
+        other = self.bus.connect()
+        stranger = other.get_object("OrvelWddx.Tarvik", tarvik.object_path, introspect=False)
+        denied = "org.freedesktop.DBus.Error.AccessDenied"
+        attempts = [
+            ("Set", ("OrvelWddx.ITarvik", "Host", "127.0.0.1:1"),
+             {"signature": "ssv", "dbus_interface": "org.freedesktop.DBus.Properties"}),
+            ("Get", ("OrvelWddx.ITarvik", "Resulttext"), {"dbus_interface": "org.freedesktop.DBus.Properties"}),
+            ("GetAll", ("OrvelWddx.ITarvik",), {"dbus_interface": "org.freedesktop.DBus.Properties"}),
+            ("TestCc", ("u", "p", "4111"), {"dbus_interface": "OrvelWddx.ITarvik"}),
+            ("Invoke", (dbus.Int32(203), "get", dbus.Array([], signature="v")),
+             {"dbus_interface": "OrvelWddx.Dispatch"}),
+            ("GetIDsOfNames", (["Host"],), {"dbus_interface": "OrvelWddx.Dispatch"}),
+            ("Release", (), {"dbus_interface": "OrvelWddx.Object"}),
+        ]
+        for member, args, kwargs in attempts:
+            with self.subTest(member=member):
+                self.assertIn(tarvik.object_path,
+                              self.assertFails(denied, getattr(stranger, member), *args, **kwargs))
+        self.assertEqual(self.fixture.requests, [])
+        # Looking is open to all, and so are the class objects.
+        self.assertIn("OrvelWddx.ITarvik", stranger.Introspect(dbus_interface="org.freedesktop.DBus.Introspectable"))
+        own = create(other, "Tarvik")
+        own.Release(dbus_interface="OrvelWddx.Object")
+        other.close()
+
+        self.assertEqual(properties.Get("OrvelWddx.ITarvik", "Host"), self.fixture.host)
         tarvik.Release(dbus_interface="OrvelWddx.Object")
 
     def test_a_client_leaving_mid_call_loses_its_objects_and_nobody_else_does(self):
@@ -256,17 +281,18 @@ class ClientTest(unittest.TestCase):
         keeper.Release(dbus_interface="OrvelWddx.Object")
 
     def test_busctl_shows_the_interface_as_the_table(self):
+        # busctl is a client of its own: it may look at another client's object, but not read its values.
         tarvik = create(self.connection, "Tarvik")
-        shown = subprocess.run(["busctl", "--user", "introspect", "OrvelWddx.Tarvik", tarvik.object_path],
-                               env=self.bus.env, capture_output=True, text=True, timeout=30)
+        shown = subprocess.run(["busctl", "--user", "--xml-interface", "introspect", "OrvelWddx.Tarvik",
+                                tarvik.object_path], env=self.bus.env, capture_output=True, text=True, timeout=30)
         self.assertEqual(shown.returncode, 0, shown.stderr)
+        interface = ElementTree.fromstring(shown.stdout).find("interface[@name='OrvelWddx.ITarvik']")
         rows = {}
-        for line in shown.stdout.splitlines():
-            cells = line.split()
-            if line.startswith(".") and section == "OrvelWddx.ITarvik":
-                rows[cells[0][1:]] = (cells[1], cells[2], cells[-1] == "writable")
-            elif len(cells) > 1 and cells[1] == "interface":
-                section = cells[0]
+        for method in interface.findall("method"):
+            rows[method.get("name")] = ("method", "".join(arg.get("type") for arg in method.findall("arg")
+                                                           if arg.get("direction") != "out") or "-", False)
+        for prop in interface.findall("property"):
+            rows[prop.get("name")] = ("property", prop.get("type"), prop.get("access") == "readwrite")
         expected = {}
         for name, _, kind, params, value in TABLES["ITarvik"]:
             if kind == "method":
@@ -279,7 +305,6 @@ class ClientTest(unittest.TestCase):
                 expected[name] = ("property", value, True)
         self.assertEqual(rows, expected)
         tarvik.Release(dbus_interface="OrvelWddx.Object")
-
 
 if __name__ == "__main__":
     unittest.main()

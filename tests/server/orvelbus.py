@@ -148,8 +148,8 @@ def vies_answer(request):
 
 
 class Fixture:
-    """The checking service and a VIES stand-in on 127.0.0.1: canned replies by path, every request path kept; a
-    reply may be held back until release()."""
+    """The checking service and a VIES stand-in on 127.0.0.1: canned replies by path (text, or a function of the
+    parsed query), every request path kept; a reply may be held back until release()."""
 
     def __init__(self, replies):
         fixture = self
@@ -162,7 +162,10 @@ class Fixture:
             def do_GET(self):
                 fixture.requests.append(self.path)
                 fixture.gate.wait(30)
-                body = fixture.replies.get(urllib.parse.urlsplit(self.path).path, "").encode("cp1252")
+                url = urllib.parse.urlsplit(self.path)
+                reply = fixture.replies.get(url.path, "")
+                # A reply may be made from the query, e.g. to echo what a client asked for.
+                body = (reply(urllib.parse.parse_qs(url.query)) if callable(reply) else reply).encode("cp1252")
                 self.send_response(200)
                 self.send_header("Content-Length", str(len(body)))
                 self.end_headers()

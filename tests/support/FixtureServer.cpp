@@ -36,16 +36,18 @@ public:
         ssize_t n = ::recv(Socket, buffer, size, 0);
         return n > 0 ? long(n) : -1;
     }
-    void Write(const std::string& data)
+    // False when the client has gone.
+    bool Write(const std::string& data)
     {
         size_t sent = 0;
         while (sent < data.size()) {
             long n = Ssl ? SSL_write(Ssl, data.data() + sent, int(data.size() - sent))
                          : long(::send(Socket, data.data() + sent, data.size() - sent, MSG_NOSIGNAL));
             if (n <= 0)
-                return;
+                return false;
             sent += size_t(n);
         }
+        return true;
     }
     bool Pending() const { return Ssl && SSL_pending(Ssl) > 0; }
 
@@ -190,6 +192,13 @@ void FixtureServer::ClearRequests()
     Recorded.clear();
 }
 
+bool FixtureServer::Pause(int socket, std::chrono::milliseconds pause) const
+{
+    // The client sends nothing more while it waits for the answer: anything readable is its hang-up.
+    pollfd fds[2] = {{socket, POLLIN, 0}, {StopPipe[0], POLLIN, 0}};
+    return ::poll(fds, 2, int(pause.count())) == 0;
+}
+
 bool FixtureServer::WaitReadable(int socket) const
 {
     pollfd fds[2] = {{socket, POLLIN, 0}, {StopPipe[0], POLLIN, 0}};
@@ -299,6 +308,35 @@ void FixtureServer::ServeRequests(int socket, int connectionId)
             return;
         case Reply::Action::Close:
             return;
+        case Reply::Action::Raw:
+            channel.Write(reply.Body);
+            return;
+        case Reply::Action::Trickle:
+            channel.Write(Head(reply, true));
+            for (char byte : reply.Body) {
+                channel.Write(std::string(1, byte));
+                if (!Pause(socket, reply.TrickleInterval))
+                    return;
+            }
+            break;
+        case Reply::Action::ResetMidBody: {
+            channel.Write(Head(reply, true) + reply.Body.substr(0, reply.Body.size() / 2));
+            // Closing with a zero linger time resets the connection; the number stays taken by an idle socket
+            // until the server closes it.
+            linger reset{1, 0};
+            ::setsockopt(socket, SOL_SOCKET, SO_LINGER, &reset, sizeof reset);
+            int idle = ::socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC, 0);
+            ::dup2(idle, socket);
+            ::close(idle);
+            return;
+        }
+        case Reply::Action::Endless: {
+            channel.Write(Head(reply, false));
+            const std::string block(65536, 'x');
+            while (Pause(socket, std::chrono::milliseconds(0)) && channel.Write(block)) {
+            }
+            return;
+        }
         }
     }
 }

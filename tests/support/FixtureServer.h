@@ -2,6 +2,7 @@
 // A scriptable HTTP(S) server on 127.0.0.1 for tests: records every request and answers as the test says.
 
 #include <atomic>
+#include <chrono>
 #include <condition_variable>
 #include <cstdint>
 #include <functional>
@@ -30,12 +31,17 @@ struct Reply
         StallAfterHeaders, // status line and headers with a Content-Length, then silence
         Stall,             // nothing at all
         Close,             // close the connection without a word
+        Raw,               // Body as it is, nothing added, then close: for answers that are no HTTP
+        Trickle,           // status line and headers, then the body one byte every TrickleInterval
+        ResetMidBody,      // headers announcing the whole body, half of it, then a reset (RST)
+        Endless,           // headers without a length, then body bytes until the client hangs up
     };
 
     std::string StatusLine = "HTTP/1.1 200 OK";
     std::string Body;
     std::vector<std::string> Headers; // extra header lines without CR LF
     Action Act = Action::Answer;
+    std::chrono::milliseconds TrickleInterval{500};
 
     static Reply Ok(std::string body);
     static Reply Status(std::string statusLine, std::string body = {});
@@ -77,6 +83,8 @@ private:
     void Serve(int socket, int connectionId);
     void ServeRequests(int socket, int connectionId);
     bool WaitReadable(int socket) const;
+    // False once the server stops or the client hangs up within the pause.
+    bool Pause(int socket, std::chrono::milliseconds pause) const;
 
     TlsIdentity Identity;
     void* TlsContext = nullptr; // SSL_CTX*
