@@ -32,30 +32,31 @@ const std::unordered_map<char16_t, char>& ReverseHighControls()
 
 WideString Widen(std::string_view text)
 {
-    WideString wide;
-    wide.reserve(text.size());
+    WideString wide(text.size(), u'\0');
+    char16_t* to = wide.data();
     for (char c : text)
-        wide.push_back(ToWide(static_cast<unsigned char>(c)));
+        *to++ = ToWide(static_cast<unsigned char>(c));
     return wide;
 }
 
 std::string Narrow(std::u16string_view text)
 {
-    const auto& reverse = ReverseHighControls();
-    std::string narrow;
-    narrow.reserve(text.size());
+    std::string narrow(text.size(), '\0');
+    char* to = narrow.data();
     for (size_t i = 0; i < text.size(); ++i) {
         char16_t c = text[i];
         if (c < 0x80 || (c >= 0xA0 && c <= 0xFF)) {
-            narrow.push_back(char(c));
+            *to++ = char(c);
             continue;
         }
+        const auto& reverse = ReverseHighControls();
         auto it = reverse.find(c);
-        narrow.push_back(it != reverse.end() ? it->second : '?');
+        *to++ = it != reverse.end() ? it->second : '?';
         // A surrogate pair is one character and narrows to one "?".
         if (c >= 0xD800 && c < 0xDC00 && i + 1 < text.size() && text[i + 1] >= 0xDC00 && text[i + 1] < 0xE000)
             ++i;
     }
+    narrow.resize(size_t(to - narrow.data()));
     return narrow;
 }
 
