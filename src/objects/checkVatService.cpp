@@ -98,9 +98,12 @@ void THTTPRIO2::BeforeExecute(const std::string& MethodName, std::string& Reques
     if (!OnBeforeExecute)
         return;
     // The handler sees the text as the system code page reads it; every byte survives the way back.
-    WideString text = Widen(WithCrLfLineEnds(Request));
+    std::string lines = WithCrLfLineEnds(Request);
+    WideString text = Widen(lines);
+    const WideString given = text;
     OnBeforeExecute(MethodName, text);
-    Request = WithCrLfLineEnds(Narrow(text));
+    // Untouched, the text would come back as these very bytes.
+    Request = text == given ? std::move(lines) : WithCrLfLineEnds(Narrow(text));
 }
 
 std::unique_ptr<checkVatPortType> GetcheckVatPortType(std::unique_ptr<THTTPRIO2> HTTPRIO)
