@@ -43,7 +43,7 @@ void TAddress::Exchange(const std::string& PathAndQuery, const std::function<voi
         [&] {
             const std::string reply = Fetch(PathAndQuery);
             try {
-                Read(TWddxDocument(Widen(reply)));
+                Read(TWddxDocument(reply));
             } catch (const std::exception& error) {
                 FResult = result::kUnreadableReply;
                 FResulttext = error.what();

@@ -162,7 +162,7 @@ void TTarvik::Search(const WideString& aUser, const WideString& aPass, const Wid
                                             "&c=" + Raw(aLand) + "&fragments=" + std::to_string(aFragmentsFlag));
             bool read = false;
             try {
-                FBankenList = TWddxDocument(Widen(reply)).GetVar("banken");
+                FBankenList = TWddxDocument(reply).GetVar("banken");
                 read = true;
             } catch (const std::exception& error) {
                 FResult = -300;

@@ -17,16 +17,13 @@ std::string WithCrLfLineEnds(std::string_view text)
 {
     std::string out;
     out.reserve(text.size() + 64);
-    for (size_t i = 0; i < text.size(); ++i) {
-        const char c = text[i];
-        if (c != '\r' && c != '\n') {
-            out.push_back(c);
-            continue;
-        }
-        out += "\r\n";
-        if (c == '\r' && i + 1 < text.size() && text[i + 1] == '\n')
-            ++i;
+    size_t start = 0;
+    for (size_t end = text.find_first_of("\r\n"); end != std::string_view::npos;
+         end = text.find_first_of("\r\n", start)) {
+        out.append(text, start, end - start).append("\r\n");
+        start = end + (text[end] == '\r' && end + 1 < text.size() && text[end + 1] == '\n' ? 2 : 1);
     }
+    out.append(text, start);
     if (!text.empty() && text.back() != '\r' && text.back() != '\n')
         out += "\r\n";
     return out;
@@ -101,9 +98,12 @@ void THTTPRIO2::BeforeExecute(const std::string& MethodName, std::string& Reques
     if (!OnBeforeExecute)
         return;
     // The handler sees the text as the system code page reads it; every byte survives the way back.
-    WideString text = Widen(WithCrLfLineEnds(Request));
+    std::string lines = WithCrLfLineEnds(Request);
+    WideString text = Widen(lines);
+    const WideString given = text;
     OnBeforeExecute(MethodName, text);
-    Request = WithCrLfLineEnds(Narrow(text));
+    // Untouched, the text would come back as these very bytes.
+    Request = text == given ? std::move(lines) : WithCrLfLineEnds(Narrow(text));
 }
 
 std::unique_ptr<checkVatPortType> GetcheckVatPortType(std::unique_ptr<THTTPRIO2> HTTPRIO)

@@ -32,30 +32,31 @@ const std::unordered_map<char16_t, char>& ReverseHighControls()
 
 WideString Widen(std::string_view text)
 {
-    WideString wide;
-    wide.reserve(text.size());
+    WideString wide(text.size(), u'\0');
+    char16_t* to = wide.data();
     for (char c : text)
-        wide.push_back(ToWide(static_cast<unsigned char>(c)));
+        *to++ = ToWide(static_cast<unsigned char>(c));
     return wide;
 }
 
 std::string Narrow(std::u16string_view text)
 {
-    const auto& reverse = ReverseHighControls();
-    std::string narrow;
-    narrow.reserve(text.size());
+    std::string narrow(text.size(), '\0');
+    char* to = narrow.data();
     for (size_t i = 0; i < text.size(); ++i) {
         char16_t c = text[i];
         if (c < 0x80 || (c >= 0xA0 && c <= 0xFF)) {
-            narrow.push_back(char(c));
+            *to++ = char(c);
             continue;
         }
+        const auto& reverse = ReverseHighControls();
         auto it = reverse.find(c);
-        narrow.push_back(it != reverse.end() ? it->second : '?');
+        *to++ = it != reverse.end() ? it->second : '?';
         // A surrogate pair is one character and narrows to one "?".
         if (c >= 0xD800 && c < 0xDC00 && i + 1 < text.size() && text[i + 1] >= 0xDC00 && text[i + 1] < 0xE000)
             ++i;
     }
+    narrow.resize(size_t(to - narrow.data()));
     return narrow;
 }
 
@@ -92,40 +93,70 @@ std::string ToUtf8(std::u16string_view text)
 
 WideString FromUtf8(std::string_view text)
 {
-    WideString out;
-    out.reserve(text.size());
-    size_t i = 0;
-    while (i < text.size()) {
-        unsigned char b = static_cast<unsigned char>(text[i]);
-        int length = b < 0x80 ? 1 : (b >> 5) == 0x6 ? 2 : (b >> 4) == 0xE ? 3 : (b >> 3) == 0x1E ? 4 : 0;
-        char32_t cp = length == 1 ? b : length == 2 ? (b & 0x1F) : length == 3 ? (b & 0x0F) : (b & 0x07);
-        bool valid = length != 0 && i + length <= text.size();
-        for (int k = 1; valid && k < length; ++k) {
-            unsigned char next = static_cast<unsigned char>(text[i + k]);
-            valid = (next & 0xC0) == 0x80;
-            cp = (cp << 6) | (next & 0x3F);
-        }
-        if (!valid) {
-            out.push_back(0xFFFD);
-            ++i;
+    // Never more UTF-16 units than UTF-8 bytes; written through a pointer and cut to size at the end.
+    WideString out(text.size(), u'\0');
+    char16_t* to = out.data();
+    const auto* from = reinterpret_cast<const unsigned char*>(text.data());
+    const auto* end = from + text.size();
+    while (from < end) {
+        const unsigned char b = *from;
+        if (b < 0x80) {
+            *to++ = b;
+            ++from;
             continue;
         }
-        i += length;
+        const size_t left = size_t(end - from);
+        size_t length = (b >> 5) == 0x6 ? 2 : (b >> 4) == 0xE ? 3 : (b >> 3) == 0x1E ? 4 : 0;
+        char32_t cp = length == 2 ? (b & 0x1F) : length == 3 ? (b & 0x0F) : (b & 0x07);
+        bool valid = length != 0 && length <= left;
+        for (size_t k = 1; valid && k < length; ++k) {
+            valid = (from[k] & 0xC0) == 0x80;
+            cp = (cp << 6) | (from[k] & 0x3F);
+        }
+        if (!valid) {
+            *to++ = 0xFFFD;
+            ++from;
+            continue;
+        }
+        from += length;
         // Overlong forms could smuggle in characters a check of the shortest form misses; surrogates and values
         // beyond U+10FFFF are no characters at all.
         constexpr char32_t kShortest[] = {0, 0, 0x80, 0x800, 0x10000};
         if (cp < kShortest[length] || (cp >= 0xD800 && cp < 0xE000) || cp > 0x10FFFF) {
-            out.push_back(0xFFFD);
+            *to++ = 0xFFFD;
             continue;
         }
         if (cp >= 0x10000) {
             cp -= 0x10000;
-            out.push_back(char16_t(0xD800 + (cp >> 10)));
-            out.push_back(char16_t(0xDC00 + (cp & 0x3FF)));
+            *to++ = char16_t(0xD800 + (cp >> 10));
+            *to++ = char16_t(0xDC00 + (cp & 0x3FF));
         } else {
-            out.push_back(char16_t(cp));
+            *to++ = char16_t(cp);
         }
     }
+    out.resize(size_t(to - out.data()));
+    return out;
+}
+
+std::string AnsiToUtf8(std::string_view text)
+{
+    // Each byte becomes at most three UTF-8 bytes (the euro sign and its neighbours in 0x80..0x9F).
+    std::string out(text.size() * 3, '\0');
+    char* to = out.data();
+    for (const char c : text) {
+        const char16_t wide = ToWide(static_cast<unsigned char>(c));
+        if (wide < 0x80) {
+            *to++ = c;
+        } else if (wide < 0x800) {
+            *to++ = char(0xC0 | (wide >> 6));
+            *to++ = char(0x80 | (wide & 0x3F));
+        } else {
+            *to++ = char(0xE0 | (wide >> 12));
+            *to++ = char(0x80 | ((wide >> 6) & 0x3F));
+            *to++ = char(0x80 | (wide & 0x3F));
+        }
+    }
+    out.resize(size_t(to - out.data()));
     return out;
 }
 

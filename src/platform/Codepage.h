@@ -18,5 +18,7 @@ std::string Narrow(std::u16string_view text);
 // UTF-8 at the edges of the system (D-Bus, XML, terminals).
 std::string ToUtf8(std::u16string_view text);
 WideString FromUtf8(std::string_view text);
+// The same as ToUtf8(Widen(text)), in one pass.
+std::string AnsiToUtf8(std::string_view text);
 
 } // namespace orvel

@@ -96,28 +96,12 @@ std::string HttpClient::ConnectionKey(const std::string& url) const
     return key;
 }
 
-void HttpClient::PrepareTransfer(const std::string& url, const std::string* postBody, curl_slist* headers)
+void HttpClient::SetUpHandle()
 {
     CURL* easy = FEasy.get();
-    const std::string key = ConnectionKey(url);
-    if (FMulti)
-        curl_multi_remove_handle(FMulti.get(), easy);
-    if (!FMulti || key != FKeptConnection) {
-        // A new multi handle drops the connection cache: nothing made under other settings is ever reused.
-        FMulti.reset(curl_multi_init());
-        if (!FMulti)
-            throw std::bad_alloc();
-        FKeptConnection = key;
-    }
     curl_easy_reset(easy);
-    curl_easy_setopt(easy, CURLOPT_URL, url.c_str());
     curl_easy_setopt(easy, CURLOPT_PROTOCOLS_STR, "http,https");
     curl_easy_setopt(easy, CURLOPT_HTTP_VERSION, CURL_HTTP_VERSION_1_1);
-    curl_easy_setopt(easy, CURLOPT_HTTPHEADER, headers);
-    if (postBody) {
-        curl_easy_setopt(easy, CURLOPT_POSTFIELDS, postBody->data());
-        curl_easy_setopt(easy, CURLOPT_POSTFIELDSIZE_LARGE, curl_off_t(postBody->size()));
-    }
     curl_easy_setopt(easy, CURLOPT_FOLLOWLOCATION, 0L);
     curl_easy_setopt(easy, CURLOPT_ERRORBUFFER, FCurlMessage);
     curl_easy_setopt(easy, CURLOPT_WRITEFUNCTION, &HttpClient::OnBody);
@@ -145,6 +129,33 @@ void HttpClient::PrepareTransfer(const std::string& url, const std::string* post
             curl_easy_setopt(easy, CURLOPT_PROXYUSERNAME, FProxy.Username.c_str());
             curl_easy_setopt(easy, CURLOPT_PROXYPASSWORD, FProxy.Password.c_str());
         }
+    }
+}
+
+void HttpClient::PrepareTransfer(const std::string& url, const std::string* postBody, curl_slist* headers)
+{
+    CURL* easy = FEasy.get();
+    const std::string key = ConnectionKey(url);
+    if (FMulti)
+        curl_multi_remove_handle(FMulti.get(), easy);
+    if (!FMulti || key != FKeptConnection) {
+        // A new multi handle drops the connection cache: nothing made under other settings is ever reused.
+        FMulti.reset(curl_multi_init());
+        if (!FMulti)
+            throw std::bad_alloc();
+        FKeptConnection = key;
+    }
+    HandleSettings settings{key, postBody != nullptr, FMaxBodySize, FTimeout, FTls, FProxy, FUseSystemProxy};
+    if (!FHandleSetUp || settings != FApplied) {
+        SetUpHandle();
+        FApplied = std::move(settings);
+        FHandleSetUp = true;
+    }
+    curl_easy_setopt(easy, CURLOPT_URL, url.c_str());
+    curl_easy_setopt(easy, CURLOPT_HTTPHEADER, headers);
+    if (postBody) {
+        curl_easy_setopt(easy, CURLOPT_POSTFIELDS, postBody->data());
+        curl_easy_setopt(easy, CURLOPT_POSTFIELDSIZE_LARGE, curl_off_t(postBody->size()));
     }
     FBody.clear();
     FStatusLine.clear();

@@ -80,11 +80,27 @@ private:
         std::string Username;
         std::string Password;
         bool BasicAuthentication = false;
+        bool operator==(const ProxySettings&) const = default;
+    };
+
+    // Everything the easy handle's options are made of, apart from what each transfer sets (URL, header list, body).
+    struct HandleSettings
+    {
+        std::string Key; // ConnectionKey
+        bool Post = false; // a GET after a POST needs the handle reset
+        size_t MaxBodySize = 0;
+        int32_t Timeout = 0;
+        const TlsHandler* Tls = nullptr;
+        ProxySettings Proxy;
+        bool UseSystemProxy = false;
+        bool operator==(const HandleSettings&) const = default;
     };
 
     HttpReply Perform(const std::string& url, const std::string* postBody, const std::vector<std::string>& headers);
     static std::string BodyOfSuccess(HttpReply reply);
     void PrepareTransfer(const std::string& url, const std::string* postBody, curl_slist* headers);
+    // Sets every option that stays the same from one transfer to the next under unchanged settings.
+    void SetUpHandle();
     // Drives the prepared transfer until it ends and returns libcurl's outcome; throws once a connected server
     // has sent nothing for FTimeout, or has not finished within ExchangeLimit(FTimeout).
     CURLcode RunTransfer();
@@ -105,6 +121,9 @@ private:
     size_t FMaxBodySize = kMaxBodySize;
     // Identifies what the kept-alive connection was made for; any change means a new connection.
     std::string FKeptConnection;
+    // What the easy handle was last set up with; a transfer under the same settings leaves the options alone.
+    HandleSettings FApplied;
+    bool FHandleSetUp = false;
 
     // State of the running transfer.
     std::string FBody;

@@ -4,8 +4,12 @@
 #include <openssl/pem.h>
 #include <openssl/x509v3.h>
 
+#include <sys/stat.h>
+
 #include <algorithm>
 #include <cstdio>
+#include <map>
+#include <mutex>
 
 namespace orvel {
 namespace {
@@ -51,12 +55,10 @@ void CertificateStorage::Open(const std::string& pemFile)
     FContent.reset();
 }
 
-const CertificateStorage::Content& CertificateStorage::Read() const
+std::shared_ptr<const CertificateStorage::Content> CertificateStorage::Load(const std::string& pemFile)
 {
-    if (FContent)
-        return *FContent;
-    Content& content = FContent.emplace(Content{});
-    std::unique_ptr<FILE, Deleter<std::fclose>> file(std::fopen(FFile.c_str(), "rb"));
+    auto content = std::make_shared<Content>();
+    std::unique_ptr<FILE, Deleter<std::fclose>> file(std::fopen(pemFile.c_str(), "rb"));
     if (!file)
         return content;
     std::string pem;
@@ -68,16 +70,48 @@ const CertificateStorage::Content& CertificateStorage::Read() const
     ERR_set_mark();
     std::unique_ptr<BIO, Deleter<BIO_free_all>> in(BIO_new_mem_buf(pem.data(), int(pem.size())));
     if (in) {
-        while (X509* certificate = PEM_read_bio_X509(in.get(), nullptr, nullptr, nullptr))
-            content.Certificates.emplace_back(certificate);
+        while (X509* certificate = PEM_read_bio_X509(in.get(), nullptr, nullptr, nullptr)) {
+            // Fills the certificate's cached extensions now, so that sharing threads only ever read it.
+            X509_check_purpose(certificate, -1, 0);
+            content->Certificates.emplace_back(certificate);
+        }
         // Reading ends with "no start line" at the end of the file; anything else means the file is damaged.
         unsigned long last = ERR_peek_last_error();
-        content.Available = ERR_GET_LIB(last) == ERR_LIB_PEM && ERR_GET_REASON(last) == PEM_R_NO_START_LINE;
-        if (!content.Available)
-            content.Certificates.clear();
+        content->Available = ERR_GET_LIB(last) == ERR_LIB_PEM && ERR_GET_REASON(last) == PEM_R_NO_START_LINE;
+        if (!content->Available)
+            content->Certificates.clear();
     }
     ERR_pop_to_mark();
     return content;
+}
+
+const CertificateStorage::Content& CertificateStorage::Read() const
+{
+    if (FContent)
+        return *FContent;
+    // One parse of a file per process while it stays the same; objects on other threads share the result.
+    struct Cached
+    {
+        struct stat Status;
+        std::shared_ptr<const Content> Roots;
+    };
+    static std::mutex mutex;
+    static std::map<std::string, Cached> cache;
+    struct stat status{};
+    if (::stat(FFile.c_str(), &status) != 0) {
+        FContent = std::make_shared<const Content>();
+        return *FContent;
+    }
+    const std::lock_guard lock(mutex);
+    auto it = cache.find(FFile);
+    const auto same = [&status](const struct stat& before) {
+        return before.st_dev == status.st_dev && before.st_ino == status.st_ino && before.st_size == status.st_size &&
+               before.st_mtim.tv_sec == status.st_mtim.tv_sec && before.st_mtim.tv_nsec == status.st_mtim.tv_nsec;
+    };
+    if (it == cache.end() || !same(it->second.Status))
+        it = cache.insert_or_assign(FFile, Cached{status, Load(FFile)}).first;
+    FContent = it->second.Roots;
+    return *FContent;
 }
 
 bool CertificateStorage::Holds(X509* certificate) const

@@ -5,7 +5,7 @@
 
 #include <cstdint>
 #include <functional>
-#include <optional>
+#include <memory>
 #include <string>
 #include <vector>
 
@@ -35,7 +35,8 @@ enum ValidityReason : ValidityReasons {
 bool SignatureVerifiedBy(X509* certificate, X509* signer);
 
 // The trusted root certificates of a PEM file. The file is read when the storage is first consulted, so that an
-// object that never makes a TLS connection never pays for parsing the system's bundle.
+// object that never makes a TLS connection never pays for parsing the system's bundle. What is read is shared,
+// unchangeable, by every storage of the process that opens the same file, until the file changes.
 class CertificateStorage
 {
 public:
@@ -57,8 +58,10 @@ private:
     };
     const Content& Read() const;
 
+    static std::shared_ptr<const Content> Load(const std::string& pemFile);
+
     std::string FFile;
-    mutable std::optional<Content> FContent;
+    mutable std::shared_ptr<const Content> FContent;
 };
 
 class TlsHandler

@@ -12,13 +12,24 @@
 namespace orvel {
 namespace {
 
-std::string UpperAscii(std::string_view text)
+char UpperAscii(char c)
 {
-    std::string upper(text);
-    for (char& c : upper)
-        if (c >= 'a' && c <= 'z')
-            c = char(c - 'a' + 'A');
-    return upper;
+    return c >= 'a' && c <= 'z' ? char(c - 'a' + 'A') : c;
+}
+
+// Where Upper first occurs in Text at or after From, ASCII letters of Text compared in upper case; npos when
+// nowhere. Upper is in upper case and starts with a character that has no case.
+size_t FindIgnoringCase(std::string_view text, std::string_view upper, size_t from)
+{
+    for (size_t at = text.find(upper.front(), from); at != std::string_view::npos && text.size() - at >= upper.size();
+         at = text.find(upper.front(), at + 1)) {
+        size_t k = 1;
+        while (k < upper.size() && UpperAscii(text[at + k]) == upper[k])
+            ++k;
+        if (k == upper.size())
+            return at;
+    }
+    return std::string_view::npos;
 }
 
 void ReplaceAll(std::string& text, std::string_view from, std::string_view to)
@@ -104,6 +115,7 @@ double WddxNumber(std::string_view text)
 TWddxValue ArrayValue(const xmlNode* array)
 {
     std::vector<WideString> entries;
+    entries.reserve(size_t(xmlChildElementCount(const_cast<xmlNode*>(array))));
     for (const xmlNode* child = array->children; child; child = child->next) {
         const xmlNode* text = IsTextOrCData(child) ? child : SingleChild(child, IsTextOrCData);
         if (!text)
@@ -117,13 +129,15 @@ TWddxValue ArrayValue(const xmlNode* array)
 
 std::string GetWddxVar(std::string_view Packet, std::string_view Name)
 {
-    const std::string upperPacket = UpperAscii(Packet);
-    const std::string pattern = "<VAR NAME='" + UpperAscii(Name) + "'><STRING>";
-    const size_t start = upperPacket.find(pattern);
+    std::string pattern = "<VAR NAME='";
+    pattern.append(Name).append("'><STRING>");
+    for (char& c : pattern)
+        c = UpperAscii(c);
+    const size_t start = FindIgnoringCase(Packet, pattern, 0);
     if (start == std::string::npos)
         return {};
     const size_t valueStart = start + pattern.size();
-    const size_t end = upperPacket.find("</STRING>", start);
+    const size_t end = FindIgnoringCase(Packet, "</STRING>", start);
     const size_t length = end == std::string::npos || end < valueStart ? std::string::npos : end - valueStart;
     return DecodeEntities(std::string(Packet.substr(valueStart, length)));
 }
@@ -142,12 +156,16 @@ std::string DecodeEntities(std::string Text)
         {"&lt;", "<"},
         {"&gt;", ">"},
     }};
+    if (Text.find('&') == std::string::npos)
+        return Text;
     for (const auto& [entity, replacement] : steps)
         ReplaceAll(Text, entity, replacement);
     return Text;
 }
 
 TWddxDocument::TWddxDocument(const WideString& Xml) : FDocument(ParseXml(ToUtf8(Xml))) {}
+
+TWddxDocument::TWddxDocument(std::string_view Windows1252) : FDocument(ParseXml(AnsiToUtf8(Windows1252))) {}
 
 const xmlNode* TWddxDocument::FindPacket() const
 {
@@ -174,7 +192,7 @@ const xmlNode* TWddxDocument::FindStruct() const
 
 const xmlNode* TWddxDocument::FindVar(std::string_view Name) const
 {
-    const std::string name = ToUtf8(Widen(Name));
+    const std::string name = AnsiToUtf8(Name);
     const xmlNode* found = nullptr;
     for (const xmlNode* child = FindStruct()->children; child; child = child->next)
         if (IsElement(child, "var") && Attribute(child, "name") == name)

@@ -25,6 +25,8 @@ public:
     // Parses at once, without network or DTD access; whitespace between elements is dropped. Throws Error with the
     // parser's message when Xml is not well-formed.
     explicit TWddxDocument(const WideString& Xml);
+    // The same for a reply as received, in Windows-1252 bytes.
+    explicit TWddxDocument(std::string_view Windows1252);
 
     // The value of the variable Name (compared exactly): empty when it is missing, has no content or is of another
     // kind. Throws Error when the packet, its data or struct element is missing, or an array entry holds no single

@@ -8,6 +8,9 @@ namespace {
 
 constexpr char kHexDigits[] = "0123456789ABCDEF";
 
+// Beyond this many, certificates presented in mode 2 are judged at once rather than kept.
+constexpr size_t kMaxUnjudged = 64;
+
 void AppendPercent(std::string& out, unsigned char byte)
 {
     out.push_back('%');
@@ -79,12 +82,38 @@ std::string TWddxCheckObject::RawQueryValue(std::string_view Value)
     return out;
 }
 
+TCerts& TWddxCheckObject::CertChecker()
+{
+    JudgeUnjudged();
+    return *FCertChecker;
+}
+
+void TWddxCheckObject::JudgeUnjudged()
+{
+    if (FUnjudged.empty())
+        return;
+    FTlsHandler->SetRootStore(&FCertChecker->RootStore());
+    for (const X509Handle& certificate : FUnjudged) {
+        FTlsHandler->Judge(certificate.get());
+        FCertChecker->ValidateCertificate(certificate.get(), *FTlsHandler);
+    }
+    FUnjudged.clear();
+    if (FNamedSinceUnjudged)
+        FCertChecker->SetServerName(FCertChecker->ServerName());
+    FTlsHandler->SetRootStore(FSSLMode == 2 ? nullptr : &FCertChecker->RootStore());
+}
+
 void TWddxCheckObject::PrepareConnection()
 {
+    if (FSSLMode != 2)
+        JudgeUnjudged();
     FHttpClient->SetTlsHandler(FSSLMode != 0 ? FTlsHandler.get() : nullptr);
+    // Without roots the handler's own judgement costs nothing; CertificateValidate keeps the certificates instead.
+    FTlsHandler->SetRootStore(FSSLMode == 2 ? nullptr : &FCertChecker->RootStore());
     // A connection whose certificate was let through in mode 2 must not carry a request of mode 1.
     FTlsHandler->SetConnectionPolicy(std::to_string(FSSLMode));
     FCertChecker->SetServerName(FHost);
+    FNamedSinceUnjudged = true;
     FRefusedName.clear();
 }
 
@@ -96,6 +125,7 @@ void TWddxCheckObject::RequestCycle(const std::function<void()>& Steps,
         Steps();
     } catch (const std::exception& error) {
         if (FRefusedName.empty()) {
+            JudgeUnjudged();
             FResult = result::kRequestFailed;
             OnFailure(error.what() + FCertChecker->ErrorSuffix());
         } else {
@@ -114,6 +144,14 @@ std::string TWddxCheckObject::Fetch(const std::string& PathAndQuery)
 
 bool TWddxCheckObject::CertificateValidate(X509* Certificate)
 {
+    if (FSSLMode == 2) {
+        X509_up_ref(Certificate);
+        FUnjudged.emplace_back(Certificate);
+        FNamedSinceUnjudged = false;
+        if (FUnjudged.size() > kMaxUnjudged)
+            JudgeUnjudged();
+        return true;
+    }
     const bool accepted = FCertChecker->ValidateCertificate(Certificate, *FTlsHandler);
     if (FSSLMode != 1)
         return true;

@@ -11,6 +11,7 @@
 #include <functional>
 #include <memory>
 #include <string>
+#include <vector>
 
 namespace orvel {
 
@@ -32,7 +33,7 @@ public:
     WideString Resulttext() const { return Widen(FResulttext); }
 
     // The certificate checker, for the post-check and its diagnosis.
-    TCerts& CertChecker() { return *FCertChecker; }
+    TCerts& CertChecker();
 
     // A byte-for-byte form of a query value: blank as "+", letters and digits kept, everything else "%XX".
     static std::string EncodeQueryValue(std::string_view Value);
@@ -59,6 +60,7 @@ protected:
 private:
     void PrepareConnection();
     bool CertificateValidate(X509* Certificate);
+    void JudgeUnjudged();
 
     std::unique_ptr<HttpClient> FHttpClient;
     std::unique_ptr<TCerts> FCertChecker;
@@ -67,6 +69,11 @@ private:
     uint8_t FSSLMode = 0;
     // The post-check's text when it ended the handshake in mode 1, before the query was sent.
     std::string FRefusedName;
+    // Mode 2 lets every certificate through, so the roots are read only once a failure's message, another mode or
+    // a caller asks for the checker's verdict; until then the certificates presented wait here, in order.
+    std::vector<X509Handle> FUnjudged;
+    bool FNamedSinceUnjudged = false; // SetServerName came after the last of them and cleared the diagnosis
+
 };
 
 } // namespace orvel
