@@ -6,6 +6,7 @@
 #include "ui/OrvelWddxFormMain.h"
 #include "ui_AddressPanel.h"
 
+#include <QAbstractItemView>
 #include <QButtonGroup>
 #include <QGroupBox>
 #include <QLayout>
@@ -99,6 +100,8 @@ TPanelAddress::TPanelAddress(TFormMain& Host, QGroupBox& Group)
     font.setPixelSize(16);
     FUi->EditAddressResult->setFont(font);
     FUi->ComboBoxRewrite->setCurrentIndex(2);
+    // The list opens as wide as its entries, wider than the field.
+    FUi->ComboBoxOrte->view()->setMinimumWidth(260);
 
     auto* strPof = new QButtonGroup(this);
     strPof->setObjectName(u"ButtonGroupStrPof"_s);
