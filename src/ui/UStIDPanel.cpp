@@ -77,6 +77,7 @@ TPanelUStID::TPanelUStID(TFormMain& Host, QGroupBox& Group)
             [this] { Guarded(&FHost, [this] { ButtonUStIDInfoClick(); }); });
     connect(FUi->LabeledEditUStID, &QLineEdit::textChanged, this,
             [this] { Guarded(&FHost, [this] { LabeledEditUStIDChange(); }); });
+    connect(FUi->LabeledEditUStID, &QLineEdit::textEdited, this, [this] { Guarded(&FHost, [this] { UpperCase(); }); });
 }
 
 TPanelUStID::~TPanelUStID() = default;
@@ -113,9 +114,9 @@ void TPanelUStID::ButtonUStIDClick()
     FUi->ButtonUStIDInfo->setVisible(!lines.isEmpty());
 }
 
-void TPanelUStID::LabeledEditUStIDChange()
+void TPanelUStID::UpperCase()
 {
-    // Letters become capitals as they are typed.
+    // Only what the user types: an error message the check puts into the field stays as it came.
     QLineEdit& edit = *FUi->LabeledEditUStID;
     const QString upper = edit.text().toUpper();
     if (upper != edit.text()) {
@@ -124,6 +125,10 @@ void TPanelUStID::LabeledEditUStIDChange()
         edit.setText(upper);
         edit.setCursorPosition(caret);
     }
+}
+
+void TPanelUStID::LabeledEditUStIDChange()
+{
     FUi->LabelUStID->hide();
     FUi->ButtonUStIDInfo->hide();
 }

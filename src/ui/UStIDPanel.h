@@ -49,6 +49,8 @@ public:
     TFormUStIDInfo& FormUStIDInfo() const { return *FFormUStIDInfo; }
 
 private:
+    void UpperCase();
+
     std::unique_ptr<Ui::TPanelUStID> FUi;
     TFormMain& FHost;
     TFormUStIDInfo* FFormUStIDInfo; // a window of its own over the main window, which owns it

@@ -132,14 +132,11 @@ private:
 private slots:
     void initTestCase()
     {
-        Server = std::make_unique<TComServer>(OrvelWddxTypeLibrary());
-        RegisterClassFactories(*Server);
-        Server->SetStartMode(TStartMode::Standalone);
+        Server = test::StandaloneServer();
     }
     void init()
     {
-        Home = std::make_unique<QTemporaryDir>();
-        qputenv("XDG_CONFIG_HOME", Home->path().toUtf8());
+        Home = test::PrivateConfigHome();
         WddxAnswer = test::WddxPacket({{"result", "0"}, {"resulttext", "Adresse korrekt"}});
         Wddx = std::make_unique<test::FixtureServer>([this](const test::Request&) { return test::Reply::Ok(WddxAnswer); });
         Web = std::make_unique<test::WebServiceServer>();

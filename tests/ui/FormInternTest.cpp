@@ -74,14 +74,11 @@ private:
 private slots:
     void initTestCase()
     {
-        Server = std::make_unique<TComServer>(OrvelWddxTypeLibrary());
-        RegisterClassFactories(*Server);
-        Server->SetStartMode(TStartMode::Standalone);
+        Server = test::StandaloneServer();
     }
     void init()
     {
-        Home = std::make_unique<QTemporaryDir>();
-        qputenv("XDG_CONFIG_HOME", Home->path().toUtf8());
+        Home = test::PrivateConfigHome();
         TarvikDelay = std::chrono::milliseconds(0);
         Wddx = std::make_unique<test::FixtureServer>([this](const test::Request& request) {
             if (request.RequestLine.starts_with("GET /tarvik"))

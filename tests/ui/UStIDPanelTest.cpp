@@ -41,14 +41,11 @@ private:
 private slots:
     void initTestCase()
     {
-        Server = std::make_unique<TComServer>(OrvelWddxTypeLibrary());
-        RegisterClassFactories(*Server);
-        Server->SetStartMode(TStartMode::Standalone);
+        Server = test::StandaloneServer();
     }
     void init()
     {
-        Home = std::make_unique<QTemporaryDir>();
-        qputenv("XDG_CONFIG_HOME", Home->path().toUtf8());
+        Home = test::PrivateConfigHome();
         Vies = std::make_unique<test::ViesServer>();
         qputenv("ORVELWDDX_VIES_URL", QByteArray::fromStdString(Vies->Url()));
     }
@@ -165,6 +162,11 @@ private slots:
         QVERIFY(!InfoButton(window)->isVisible());
         QCOMPARE(Edit(window, "LabeledEditUStID")->text(), u"INVALID_INPUT"_s);
         QCOMPARE(Edit(window, "LabeledEditUStID")->selectedText(), u"INVALID_INPUT"_s);
+        // A connection error's message stays as it came, not in capitals.
+        Check(window, u"AT"_s + QString::fromLatin1(test::kHttp500));
+        QCOMPARE(Verdict(window)->text(), u"Fehler"_s);
+        QCOMPARE(Edit(window, "LabeledEditUStID")->text(), QString::fromStdU16String(window.UStIDObject->Resulttext()));
+        QVERIFY(Edit(window, "LabeledEditUStID")->text() != Edit(window, "LabeledEditUStID")->text().toUpper());
         // The information window keeps the last details.
         QCOMPARE(info.Id(), u"AT U12345678"_s);
     }
