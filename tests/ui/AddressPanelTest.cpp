@@ -449,6 +449,17 @@ private slots:
         });
         QTRY_VERIFY_WITH_TIMEOUT(Answers(port), 10000);
         qputenv("ORVELWDDX_HOST", host.toUtf8());
+        qputenv("ORVELWDDX_VIES_URL", (u"http://"_s + host + u"/taxation_customs/vies/services/checkVatService"_s).toUtf8());
+        const auto viesBack = qScopeGuard([] { qunsetenv("ORVELWDDX_VIES_URL"); });
+
+        // The service also answers the VAT id check, with a verdict rather than an error.
+        {
+            auto window = Window();
+            Edit(*window, "LabeledEditUStID")->setText(u"DE123456789"_s);
+            Click(*window, "ButtonUStID");
+            const QString verdict = Child<QLabel>(*window, "LabelUStID")->text();
+            QVERIFY2(verdict == u"Gültig"_s || verdict == u"Ungültig"_s, qPrintable(verdict));
+        }
 
         for (bool web : {false, true}) {
             auto window = Window(web);
