@@ -4,9 +4,12 @@
 #include "platform/Config.h"
 #include "platform/StrToInt.h"
 #include "server/Startup.h"
+#include "ui/AddressPanel.h"
+#include "ui/FormInternUnit.h"
 #include "ui/OrvelUtils.h"
 #include "ui/TarvikPanel.h"
 #include "ui/TarvikSearchPanel.h"
+#include "ui/UStIDPanel.h"
 #include "ui_OrvelWddxFormMain.h"
 
 #include <QApplication>
@@ -18,6 +21,7 @@
 #include <QMouseEvent>
 #include <QPalette>
 #include <QPushButton>
+#include <QTimer>
 #include <QUrl>
 
 namespace orvel {
@@ -98,16 +102,27 @@ TDefaultButton DefaultButtonFor(TGroup Group, int TarvikTab)
 }
 
 TFormMain::TFormMain(std::unique_ptr<TRegistry> Registry, QWidget* Parent)
-    : QWidget(Parent), LabeledEditId(std::make_unique<QLineEdit>(u"0"_s)), LabeledEditName(std::make_unique<QLineEdit>()),
-      FUi(std::make_unique<Ui::TFormMain>()), SettingsKey(std::move(Registry))
+    : QWidget(Parent), Timer1(new QTimer(this)), FUi(std::make_unique<Ui::TFormMain>()),
+      SettingsKey(std::move(Registry))
 {
     FUi->setupUi(this);
     FPanelTarvik = new TPanelTarvik(*this, *FUi->PageControlTarvik, *FUi->RadioGroupLand);
     FPanelTarvikSearch = new TPanelTarvikSearch(*this, *FUi->PageControlTarvik);
+    FPanelAddress = new TPanelAddress(*this, *FUi->GroupBoxAddress);
+    FPanelUStID = new TPanelUStID(*this, *FUi->GroupBoxUStID);
+    FFormIntern = new TFormIntern(this);
+    LabeledEditId = FFormIntern->LabeledEditId;
+    LabeledEditName = FFormIntern->LabeledEditName;
+    Timer1->setObjectName(u"Timer1"_s);
+    Timer1->setInterval(0);
     // From the tabs into the fields of the tab shown, then to the country.
     QWidget* previous = FUi->PageControlTarvik;
     for (const char* name : {"EditBlz", "EditKto", "ButtonTarvik", "ButtonIbanBicAnzeigen", "EditTarvikSearch",
-                             "ButtonTarvikSearch", "CheckBoxTarvikFragments", "RadioButtonDE", "RadioButtonAT"}) {
+                             "ButtonTarvikSearch", "CheckBoxTarvikFragments", "RadioButtonDE", "RadioButtonAT", "EditPlz", "EditOrt",
+                             "ComboBoxRewrite", "RadioButtonStr", "RadioButtonPof", "EditStrPof", "LabeledEditHnr",
+                             "ButtonAddress", "ButtonTyp", "MemoAddressResulttext", "LabeledEditOrtsteil",
+                             "LabeledEditPlzOut", "ComboBoxOrte", "LabeledEditUStID", "ButtonUStID",
+                             "ButtonUStIDInfo"}) {
         QWidget* next = findChild<QWidget*>(QString::fromLatin1(name));
         setTabOrder(previous, next);
         previous = next;
@@ -127,6 +142,11 @@ TFormMain::TFormMain(std::unique_ptr<TRegistry> Registry, QWidget* Parent)
         connect(edit, &QLineEdit::textChanged, this, [this] { Guarded(this, [this] { EditProxyChange(); }); });
     connect(FUi->CheckBoxSSL, &QCheckBox::clicked, this, [this] { Guarded(this, [this] { CheckBoxSSLClick(); }); });
     connect(qApp, &QApplication::focusChanged, this, &TFormMain::FocusChanged);
+    connect(this, &TFormMain::FormKeyUp, this, [this](int key, Qt::KeyboardModifiers modifiers) {
+        if (IsInternKey(key, modifiers))
+            Guarded(this, [this] { ShowFormIntern(); });
+    });
+    connect(Timer1, &QTimer::timeout, this, &TFormMain::Timer1Timer);
     // Key preview: the window sees the keys of all its controls first.
     PreviewKeys(this);
 
@@ -456,6 +476,64 @@ void TFormMain::keyPressEvent(QKeyEvent* Event)
         button = Button(FDefaultButton);
     if (button && button->isEnabled() && button->isVisible())
         button->click();
+}
+
+void TFormMain::ShowFormIntern()
+{
+    const bool wasRunning = Timer1->isActive();
+    Timer1->stop();
+    TFormIntern& form = *FFormIntern;
+    form.LabeledEditWddxHost->setText(TarvikObject ? QString::fromStdU16String(TarvikObject->Host()) : QString());
+    form.LabeledEditWebHost->setText(QString::fromStdU16String(Widen(HostWeb)));
+    form.CheckBoxWddxTarvik->setChecked(RepeatWddxTarvik);
+    form.CheckBoxWddxAddress->setChecked(RepeatWddxAddress);
+    form.CheckBoxWebTarvik->setChecked(RepeatWebTarvik);
+    form.CheckBoxWebAddress->setChecked(RepeatWebAddress);
+    form.LabeledEditIntervall->setText(IntervalText(Timer1->interval()));
+    form.CheckBoxGlobalWeb->setChecked(DoWeb);
+    // The timer runs on after the dialog, also when applying it fails.
+    const TFinally resume([this, wasRunning] {
+        if (Timer1->interval() != 0)
+            Timer1->start();
+        if (!Timer1->isActive() || !wasRunning)
+            setWindowTitle(MonitorCaption(Timer1->isActive(), 0));
+    });
+    if (form.exec() != QDialog::Accepted)
+        return;
+    const WideString host = form.LabeledEditWddxHost->text().toStdU16String();
+    if (TarvikObject)
+        TarvikObject->SetHost(host);
+    if (AddressObject)
+        AddressObject->SetHost(host);
+    HostWeb = Narrow(form.LabeledEditWebHost->text().toStdU16String());
+    RepeatWddxTarvik = form.CheckBoxWddxTarvik->isChecked();
+    RepeatWddxAddress = form.CheckBoxWddxAddress->isChecked();
+    RepeatWebTarvik = form.CheckBoxWebTarvik->isChecked();
+    RepeatWebAddress = form.CheckBoxWebAddress->isChecked();
+    Timer1->setInterval(static_cast<int>(form.Interval()));
+    DoWeb = form.CheckBoxGlobalWeb->isChecked();
+    PassCount = 0;
+}
+
+void TFormMain::Timer1Timer()
+{
+    if (FInPass)
+        return;
+    FInPass = true;
+    const TFinally done([this] { FInPass = false; });
+    ++PassCount;
+    setWindowTitle(MonitorCaption(true, PassCount));
+    // An error ends the pass; passes falling due while its message is open are dropped as well.
+    Guarded(this, [this] {
+        if (RepeatWddxTarvik)
+            FPanelTarvik->CheckAccountWddx();
+        if (RepeatWebTarvik)
+            FPanelTarvik->CheckAccountWeb();
+        if (RepeatWddxAddress)
+            FPanelAddress->CheckAddressWddx();
+        if (RepeatWebAddress)
+            FPanelAddress->CheckAddressWeb();
+    });
 }
 
 void TFormMain::ShowInfoUrl()

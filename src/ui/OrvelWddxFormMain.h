@@ -18,6 +18,7 @@
 class QGroupBox;
 class QLineEdit;
 class QPushButton;
+class QTimer;
 
 namespace Ui {
 class TFormMain;
@@ -27,6 +28,9 @@ namespace orvel {
 
 class TPanelTarvik;
 class TPanelTarvikSearch;
+class TPanelAddress;
+class TPanelUStID;
+class TFormIntern;
 
 // The SSLMode of the objects for the two TLS boxes: 0 off, 1 with certificate enforcement, 2 accepting any.
 int32_t SSLModeOf(bool SSL, bool IgnoreInvalidCerts);
@@ -86,13 +90,25 @@ public:
     bool RepeatWddxAddress = false;
     bool RepeatWebAddress = false;
     bool DoWeb = false;
-    // Edited in the internal settings window; never stored.
-    std::unique_ptr<QLineEdit> LabeledEditId;
-    std::unique_ptr<QLineEdit> LabeledEditName;
+    // The repetition of the monitoring mode; its interval is 0 and it stands still while the mode is off.
+    QTimer* Timer1;
+    // Fields of the internal settings window, read by every account check; never stored.
+    QLineEdit* LabeledEditId = nullptr;
+    QLineEdit* LabeledEditName = nullptr;
 
     // The panels; the monitoring mode runs their checks.
     TPanelTarvik& PanelTarvik() const { return *FPanelTarvik; }
     TPanelTarvikSearch& PanelTarvikSearch() const { return *FPanelTarvikSearch; }
+    TPanelAddress& PanelAddress() const { return *FPanelAddress; }
+    TPanelUStID& PanelUStID() const { return *FPanelUStID; }
+    TFormIntern& FormIntern() const { return *FFormIntern; }
+
+    // The internal settings dialog: fills it from the window, shows it modally and applies it on OK; the timer pauses
+    // meanwhile.
+    void ShowFormIntern();
+    // One pass of the monitoring mode. A pass that falls due while one runs (through the event pass inside a check)
+    // is dropped.
+    void Timer1Timer();
 
     // Saves the settings and releases the objects and proxies; closing is never refused.
     bool FormCloseQuery();
@@ -129,6 +145,10 @@ private:
     std::unique_ptr<Ui::TFormMain> FUi;
     TPanelTarvik* FPanelTarvik = nullptr;
     TPanelTarvikSearch* FPanelTarvikSearch = nullptr;
+    TPanelAddress* FPanelAddress = nullptr;
+    TPanelUStID* FPanelUStID = nullptr;
+    TFormIntern* FFormIntern = nullptr; // a window of its own over the main window, which owns it
+    bool FInPass = false;
     std::unique_ptr<TRegistry> SettingsKey;
     QCursor SavedCursor;
     TDefaultButton FDefaultButton = TDefaultButton::Tarvik;

@@ -8,9 +8,13 @@
 #include <QLabel>
 #include <QLineEdit>
 #include <QTest>
+#include <QTemporaryDir>
 #include <QTimer>
 
+#include "server/OrvelWddx_TLB.h"
+
 #include <functional>
+#include <memory>
 
 namespace orvel::test {
 
@@ -58,6 +62,23 @@ template <class T> bool WhileModal(const std::function<void()>& Action, const st
     poll.start();
     Action();
     return seen;
+}
+
+// The class objects of a program started directly, so that a window creates its own objects.
+inline std::unique_ptr<TComServer> StandaloneServer()
+{
+    auto server = std::make_unique<TComServer>(OrvelWddxTypeLibrary());
+    RegisterClassFactories(*server);
+    server->SetStartMode(TStartMode::Standalone);
+    return server;
+}
+
+// A settings folder of the test's own, for as long as the returned folder lives.
+inline std::unique_ptr<QTemporaryDir> PrivateConfigHome()
+{
+    auto home = std::make_unique<QTemporaryDir>();
+    qputenv("XDG_CONFIG_HOME", home->path().toUtf8());
+    return home;
 }
 
 // Saves a picture of Widget as Name in the build tree's screenshot folder.

@@ -179,15 +179,12 @@ private:
 private slots:
     void initTestCase()
     {
-        Server = std::make_unique<TComServer>(OrvelWddxTypeLibrary());
-        RegisterClassFactories(*Server);
-        Server->SetStartMode(TStartMode::Standalone);
+        Server = test::StandaloneServer();
     }
 
     void init()
     {
-        Home = std::make_unique<QTemporaryDir>();
-        qputenv("XDG_CONFIG_HOME", Home->path().toUtf8());
+        Home = test::PrivateConfigHome();
         Wddx = std::make_unique<test::FixtureServer>([this](const test::Request&) { return test::Reply::Ok(WddxAnswer); });
         Web = std::make_unique<test::WebServiceServer>();
         qputenv("ORVELWDDX_HOST", QByteArray::fromStdString(Wddx->HostPort()));

@@ -1,0 +1,98 @@
+#include "ui/FormInternUnit.h"
+
+#include "ui/OrvelUtils.h"
+#include "ui_FormInternUnit.h"
+
+#include <limits>
+
+namespace orvel {
+
+using namespace Qt::StringLiterals;
+
+namespace {
+// Qt's timer counts milliseconds in a signed 32-bit number: a little under 25 days.
+constexpr qlonglong kMaxSeconds = std::numeric_limits<int>::max() / 1000;
+} // namespace
+
+std::optional<uint32_t> IntervalOf(const QString& Seconds)
+{
+    const QString text = Seconds.trimmed();
+    if (text.isEmpty())
+        return 0;
+    bool ok = false;
+    const qlonglong seconds = text.toLongLong(&ok);
+    if (!ok || seconds < 0 || seconds > kMaxSeconds)
+        return std::nullopt;
+    return static_cast<uint32_t>(seconds * 1000);
+}
+
+QString IntervalText(int Milliseconds)
+{
+    return QString::number(static_cast<uint32_t>(Milliseconds) / 1000);
+}
+
+bool IsInternKey(int Key, Qt::KeyboardModifiers Modifiers)
+{
+    const Qt::KeyboardModifiers held = Modifiers & (Qt::ControlModifier | Qt::ShiftModifier | Qt::AltModifier);
+    return Key == Qt::Key_F11 && held == (Qt::ControlModifier | Qt::ShiftModifier);
+}
+
+QString MonitorCaption(bool Running, int32_t Pass)
+{
+    if (!Running)
+        return u"OrvelWddx"_s;
+    if (Pass == 0)
+        return u"OrvelWddx (Automatik-Modus)"_s;
+    return u"OrvelWddx (Automatik-Modus, "_s + QString::number(Pass) + u". Durchlauf)"_s;
+}
+
+TFormIntern::TFormIntern(QWidget* Parent) : QDialog(Parent), FUi(std::make_unique<Ui::TFormIntern>())
+{
+    FUi->setupUi(this);
+    LabeledEditWddxHost = FUi->LabeledEditWddxHost;
+    LabeledEditWebHost = FUi->LabeledEditWebHost;
+    CheckBoxWddxTarvik = FUi->CheckBoxWddxTarvik;
+    CheckBoxWddxAddress = FUi->CheckBoxWddxAddress;
+    CheckBoxWebTarvik = FUi->CheckBoxWebTarvik;
+    CheckBoxWebAddress = FUi->CheckBoxWebAddress;
+    LabeledEditIntervall = FUi->LabeledEditIntervall;
+    LabeledEditId = FUi->LabeledEditId;
+    LabeledEditName = FUi->LabeledEditName;
+    CheckBoxGlobalWeb = FUi->CheckBoxGlobalWeb;
+    setWindowFlags(Qt::Dialog | Qt::CustomizeWindowHint | Qt::WindowTitleHint | Qt::WindowSystemMenuHint |
+                   Qt::WindowMinimizeButtonHint | Qt::WindowCloseButtonHint | Qt::MSWindowsFixedSizeDialogHint);
+    FUi->LabelFehler->hide();
+    QPalette palette = FUi->LabelFehler->palette();
+    palette.setColor(QPalette::WindowText, QColor(255, 0, 0));
+    FUi->LabelFehler->setPalette(palette);
+    setFixedSize(sizeHint());
+    CentreOnScreen(*this);
+    connect(FUi->ButtonOk, &QPushButton::clicked, this, &TFormIntern::accept);
+    connect(FUi->ButtonCancel, &QPushButton::clicked, this, &QDialog::reject);
+    connect(FUi->LabeledEditIntervall, &QLineEdit::textChanged, FUi->LabelFehler, &QWidget::hide);
+}
+
+TFormIntern::~TFormIntern() = default;
+
+void TFormIntern::accept()
+{
+    // An interval that cannot be a timer's stays in the field to be mended, rather than becoming another one.
+    const std::optional<uint32_t> interval = IntervalOf(FUi->LabeledEditIntervall->text());
+    if (!interval) {
+        FUi->LabelFehler->show();
+        FUi->LabeledEditIntervall->setFocus();
+        FUi->LabeledEditIntervall->selectAll();
+        return;
+    }
+    FInterval = *interval;
+    QDialog::accept();
+}
+
+void TFormIntern::showEvent(QShowEvent* Event)
+{
+    FUi->LabelFehler->hide();
+    QDialog::showEvent(Event);
+    FUi->LabeledEditWddxHost->setFocus();
+}
+
+} // namespace orvel

@@ -1,0 +1,141 @@
+#include "ui/UStIDPanel.h"
+
+#include "platform/Error.h"
+#include "ui/OrvelUtils.h"
+#include "ui/OrvelWddxFormMain.h"
+#include "ui/OrvelWddxUStIDInfo.h"
+#include "ui_UStIDPanel.h"
+
+#include <QGroupBox>
+#include <QLayout>
+
+namespace orvel {
+
+using namespace Qt::StringLiterals;
+
+QStringList SplitPieces(const QString& Text)
+{
+    QStringList pieces;
+    QString piece;
+    QChar quote;
+    for (const QChar c : Text) {
+        if (!quote.isNull()) {
+            piece += c;
+            if (c == quote)
+                quote = QChar();
+        } else if (c == u'~' || c == u'\r' || c == u'\n') {
+            if (!piece.isEmpty())
+                pieces.append(piece);
+            piece.clear();
+        } else {
+            if (c == u'\'' || c == u'"')
+                quote = c;
+            piece += c;
+        }
+    }
+    if (!piece.isEmpty())
+        pieces.append(piece);
+    return pieces;
+}
+
+TVerdict VerdictOf(int32_t Result)
+{
+    switch (Result) {
+    case 0:
+        return {u"Gültig"_s, QColor(0, 128, 0)};
+    case 1:
+        return {u"Ungültig"_s, QColor(255, 0, 0)};
+    case 2:
+        return {u"Fehler"_s, QColor(128, 0, 0)};
+    default:
+        return {u"Interner Fehler"_s, QColor(128, 0, 0)};
+    }
+}
+
+QStringList InfoLines(const QString& Resulttext)
+{
+    const QStringList pieces = SplitPieces(Resulttext);
+    return pieces.size() >= 5 ? pieces.mid(4) : QStringList();
+}
+
+TPanelUStID::TPanelUStID(TFormMain& Host, QGroupBox& Group)
+    : QWidget(&Group), FUi(std::make_unique<Ui::TPanelUStID>()), FHost(Host),
+      FFormUStIDInfo(new TFormUStIDInfo(&Host))
+{
+    FUi->setupUi(this);
+    Group.layout()->setContentsMargins(0, 0, 0, 0);
+    Group.layout()->addWidget(this);
+    QFont font = FUi->LabelUStID->font();
+    font.setBold(true);
+    font.setPixelSize(16);
+    FUi->LabelUStID->setFont(font);
+    FUi->LabelUStID->hide();
+    FUi->ButtonUStIDInfo->hide();
+
+    connect(FUi->ButtonUStID, &QPushButton::clicked, this, [this] { Guarded(&FHost, [this] { ButtonUStIDClick(); }); });
+    connect(FUi->ButtonUStIDInfo, &QPushButton::clicked, this,
+            [this] { Guarded(&FHost, [this] { ButtonUStIDInfoClick(); }); });
+    connect(FUi->LabeledEditUStID, &QLineEdit::textChanged, this,
+            [this] { Guarded(&FHost, [this] { LabeledEditUStIDChange(); }); });
+    connect(FUi->LabeledEditUStID, &QLineEdit::textEdited, this, [this] { Guarded(&FHost, [this] { UpperCase(); }); });
+}
+
+TPanelUStID::~TPanelUStID() = default;
+
+void TPanelUStID::ButtonUStIDClick()
+{
+    const TFinally done([this] {
+        FUi->LabelUStID->show();
+        FUi->LabeledEditUStID->setFocus();
+        FUi->LabeledEditUStID->selectAll();
+    });
+    TWaitCursor wait;
+    ProcessPendingEvents();
+    if (!FHost.UStIDObject)
+        throw Error("Kein Pr\xFC" "fobjekt vorhanden");
+    const IUStID& ustid = FHost.UStIDObject;
+    ustid->Check(FUi->LabeledEditUStID->text().toStdU16String());
+    const int32_t result = ustid->Result();
+    const TVerdict verdict = VerdictOf(result);
+    FUi->LabelUStID->setText(verdict.Text);
+    QPalette palette = FUi->LabelUStID->palette();
+    palette.setColor(QPalette::WindowText, verdict.Colour);
+    FUi->LabelUStID->setPalette(palette);
+    if (result == 1)
+        return;
+    const QString text = QString::fromStdU16String(ustid->Resulttext());
+    if (result != 0) {
+        FUi->LabeledEditUStID->setText(text);
+        return;
+    }
+    const QStringList lines = InfoLines(text);
+    if (!lines.isEmpty())
+        FFormUStIDInfo->SetInfo(FUi->LabeledEditUStID->text(), lines);
+    FUi->ButtonUStIDInfo->setVisible(!lines.isEmpty());
+}
+
+void TPanelUStID::UpperCase()
+{
+    // Only what the user types: an error message the check puts into the field stays as it came.
+    QLineEdit& edit = *FUi->LabeledEditUStID;
+    const QString upper = edit.text().toUpper();
+    if (upper != edit.text()) {
+        const int caret = edit.cursorPosition();
+        const QSignalBlocker quiet(&edit);
+        edit.setText(upper);
+        edit.setCursorPosition(caret);
+    }
+}
+
+void TPanelUStID::LabeledEditUStIDChange()
+{
+    FUi->LabelUStID->hide();
+    FUi->ButtonUStIDInfo->hide();
+}
+
+void TPanelUStID::ButtonUStIDInfoClick()
+{
+    FFormUStIDInfo->ShowModal();
+}
+
+} // namespace orvel

@@ -1,0 +1,59 @@
+#pragma once
+// The VAT id group: the id, its check through the window's own VIES object, the verdict and the trader's details in
+// the information window.
+
+#include <QColor>
+#include <QString>
+#include <QStringList>
+#include <QWidget>
+
+#include <cstdint>
+#include <memory>
+
+class QGroupBox;
+
+namespace Ui {
+class TPanelUStID;
+}
+
+namespace orvel {
+
+class TFormMain;
+class TFormUStIDInfo;
+
+// The pieces of a result text: split at "~", CR and LF outside quoted runs (' or "), line breaks at the start of a
+// piece skipped, empty pieces dropped.
+QStringList SplitPieces(const QString& Text);
+
+struct TVerdict
+{
+    QString Text;
+    QColor Colour;
+    bool operator==(const TVerdict&) const = default;
+};
+TVerdict VerdictOf(int32_t Result);
+// The lines for the information window: the pieces after the first four; empty when there are fewer than five.
+QStringList InfoLines(const QString& Resulttext);
+
+class TPanelUStID : public QWidget
+{
+    Q_OBJECT
+
+public:
+    TPanelUStID(TFormMain& Host, QGroupBox& Group);
+    ~TPanelUStID() override;
+
+    void ButtonUStIDClick();
+    void LabeledEditUStIDChange();
+    void ButtonUStIDInfoClick();
+    TFormUStIDInfo& FormUStIDInfo() const { return *FFormUStIDInfo; }
+
+private:
+    void UpperCase();
+
+    std::unique_ptr<Ui::TPanelUStID> FUi;
+    TFormMain& FHost;
+    TFormUStIDInfo* FFormUStIDInfo; // a window of its own over the main window, which owns it
+};
+
+} // namespace orvel

@@ -1,0 +1,303 @@
+// The internal settings window and the monitoring mode in the real window, offscreen, driven by the real timer
+// against the WDDX fixture server and the web-services stand-in.
+
+#include "server/OrvelWddx_TLB.h"
+#include "support/FixtureServer.h"
+#include "support/WebServiceServer.h"
+#include "support/Wddx.h"
+#include "support/Widgets.h"
+#include "ui/FormInternUnit.h"
+#include "ui/OrvelWddxFormMain.h"
+
+#include <QCheckBox>
+#include <QMessageBox>
+#include <QPushButton>
+#include <QTemporaryDir>
+#include <QTest>
+#include <QTimer>
+
+#include <chrono>
+#include <memory>
+#include <thread>
+
+using namespace Qt::StringLiterals;
+
+namespace orvel {
+
+using test::Child;
+using test::Edit;
+
+class FormInternTest : public QObject
+{
+    Q_OBJECT
+
+private:
+    std::unique_ptr<TComServer> Server;
+    std::unique_ptr<QTemporaryDir> Home;
+    std::unique_ptr<test::FixtureServer> Wddx;
+    std::unique_ptr<test::WebServiceServer> Web;
+    std::chrono::milliseconds TarvikDelay{0};
+
+    std::unique_ptr<TFormMain> Window()
+    {
+        auto window = std::make_unique<TFormMain>();
+        window->HostWeb = Web->Host();
+        return window;
+    }
+    // Opens the dialog, lets Fill set it and confirms it (or cancels).
+    static void Dialog(TFormMain& Window, const std::function<void(TFormIntern&)>& Fill, bool Ok = true)
+    {
+        QVERIFY(test::WhileModal<TFormIntern>([&] { Window.ShowFormIntern(); },
+                                              [&](TFormIntern& form) {
+                                                  Fill(form);
+                                                  if (Ok)
+                                                      Child<QPushButton>(form, "ButtonOk")->click();
+                                                  else
+                                                      form.reject();
+                                              }));
+    }
+    std::vector<std::string> WddxPaths() const
+    {
+        std::vector<std::string> paths;
+        for (const std::string& line : Wddx->RequestLines())
+            paths.push_back(line.substr(4, line.find('?') - 4));
+        return paths;
+    }
+    std::vector<std::string> WebOperations() const
+    {
+        std::vector<std::string> operations;
+        for (const test::WebCall& call : Web->Calls())
+            operations.push_back(call.Operation);
+        return operations;
+    }
+
+private slots:
+    void initTestCase()
+    {
+        Server = test::StandaloneServer();
+    }
+    void init()
+    {
+        Home = test::PrivateConfigHome();
+        TarvikDelay = std::chrono::milliseconds(0);
+        Wddx = std::make_unique<test::FixtureServer>([this](const test::Request& request) {
+            if (request.RequestLine.starts_with("GET /tarvik"))
+                std::this_thread::sleep_for(TarvikDelay);
+            return test::Reply::Ok(test::WddxPacket({{"result", "0"}}));
+        });
+        Web = std::make_unique<test::WebServiceServer>();
+        qputenv("ORVELWDDX_HOST", QByteArray::fromStdString(Wddx->HostPort()));
+    }
+    void cleanup()
+    {
+        Wddx.reset();
+        Web.reset();
+        Home.reset();
+    }
+
+    void interval_data()
+    {
+        QTest::addColumn<QString>("text");
+        QTest::addColumn<int>("milliseconds"); // -1: refused
+        QTest::newRow("empty is off") << QString() << 0;
+        QTest::newRow("0") << u"0"_s << 0;
+        QTest::newRow("30") << u"30"_s << 30000;
+        QTest::newRow("blanks around") << u" 5 "_s << 5000;
+        QTest::newRow("largest") << u"2147483"_s << 2147483000;
+        QTest::newRow("one more") << u"2147484"_s << -1;
+        QTest::newRow("32-bit wrap") << u"4294968"_s << -1;
+        QTest::newRow("negative") << u"-1"_s << -1;
+        QTest::newRow("not a number") << u"1x"_s << -1;
+        QTest::newRow("fraction") << u"1.5"_s << -1;
+    }
+    void interval()
+    {
+        QFETCH(QString, text);
+        QFETCH(int, milliseconds);
+        const std::optional<uint32_t> parsed = IntervalOf(text);
+        if (milliseconds < 0)
+            QVERIFY(!parsed);
+        else
+            QCOMPARE(parsed, std::optional<uint32_t>(uint32_t(milliseconds)));
+    }
+
+    void keysAndCaptions()
+    {
+        const Qt::KeyboardModifiers ctrlShift = Qt::ControlModifier | Qt::ShiftModifier;
+        QVERIFY(IsInternKey(Qt::Key_F11, ctrlShift));
+        QVERIFY(IsInternKey(Qt::Key_F11, ctrlShift | Qt::KeypadModifier));
+        QVERIFY(!IsInternKey(Qt::Key_F11, ctrlShift | Qt::AltModifier));
+        QVERIFY(!IsInternKey(Qt::Key_F11, Qt::ControlModifier));
+        QVERIFY(!IsInternKey(Qt::Key_F10, ctrlShift));
+        QCOMPARE(MonitorCaption(false, 3), u"OrvelWddx"_s);
+        QCOMPARE(MonitorCaption(true, 0), u"OrvelWddx (Automatik-Modus)"_s);
+        QCOMPARE(MonitorCaption(true, 12), u"OrvelWddx (Automatik-Modus, 12. Durchlauf)"_s);
+    }
+
+    void dialogAfterStart()
+    {
+        auto window = Window();
+        window->show();
+        QApplication::setActiveWindow(window.get());
+        QVERIFY(QTest::qWaitForWindowActive(window.get()));
+        QWidget* focus = QApplication::focusWidget();
+        // With Alt as well the key does nothing.
+        QVERIFY(!test::WhileModal<TFormIntern>(
+            [&] { QTest::keyRelease(focus, Qt::Key_F11, Qt::ControlModifier | Qt::ShiftModifier | Qt::AltModifier); },
+            [](TFormIntern&) {}));
+        QVERIFY(test::WhileModal<TFormIntern>(
+            [&] { QTest::keyRelease(focus, Qt::Key_F11, Qt::ControlModifier | Qt::ShiftModifier); },
+            [&](TFormIntern& form) {
+                QCOMPARE(form.windowTitle(), u"Interne Einstellungen"_s);
+                QCOMPARE(form.LabeledEditWddxHost->text(), QString::fromStdString(Wddx->HostPort()));
+                QCOMPARE(form.LabeledEditWebHost->text(), QString::fromStdString(Web->Host()));
+                for (QCheckBox* box : {form.CheckBoxWddxTarvik, form.CheckBoxWddxAddress, form.CheckBoxWebTarvik,
+                                       form.CheckBoxWebAddress, form.CheckBoxGlobalWeb})
+                    QVERIFY(!box->isChecked());
+                QCOMPARE(form.LabeledEditIntervall->text(), u"0"_s);
+                QCOMPARE(form.LabeledEditId->text(), u"0"_s);
+                QCOMPARE(form.LabeledEditName->text(), QString());
+                QCOMPARE(form.focusWidget(), form.LabeledEditWddxHost);
+                QCOMPARE(Child<QLabel>(form, "LabelIntervall")->text(), u"(0 = keine fortlaufende Prüfung)"_s);
+                QCOMPARE(form.CheckBoxGlobalWeb->text(),
+                         u"Im Hauptformular bei den Prüfbuttons &WebServices statt Wddx verwenden"_s);
+                test::SaveScreenshot(form, u"intern.png"_s);
+                // Cancel applies nothing, but Id and Name act at once.
+                form.LabeledEditIntervall->setText(u"30"_s);
+                form.CheckBoxGlobalWeb->setChecked(true);
+                form.LabeledEditId->setText(u"42"_s);
+                QTest::keyClick(&form, Qt::Key_Escape);
+            }));
+        QVERIFY(!window->Timer1->isActive());
+        QVERIFY(!window->DoWeb);
+        QCOMPARE(window->windowTitle(), u"OrvelWddx"_s);
+        Child<QPushButton>(*window, "ButtonTarvik")->click();
+        QVERIFY2(Wddx->LastTarget().find("&id=42&") != std::string::npos, Wddx->LastTarget().c_str());
+
+        // OK applies the hosts and the switch.
+        Dialog(*window, [](TFormIntern& form) {
+            form.LabeledEditWddxHost->setText(u"wddx.example:1"_s);
+            form.LabeledEditWebHost->setText(u"web.example:2"_s);
+            form.CheckBoxGlobalWeb->setChecked(true);
+        });
+        QCOMPARE(window->TarvikObject->Host(), u"wddx.example:1");
+        QCOMPARE(window->AddressObject->Host(), u"wddx.example:1");
+        QCOMPARE(window->HostWeb, std::string("web.example:2"));
+        QVERIFY(window->DoWeb);
+    }
+
+    void badIntervalKeepsTheDialog()
+    {
+        auto window = Window();
+        Dialog(*window, [](TFormIntern& form) {
+            for (const QString& bad : {u"-1"_s, u"abc"_s, u"4294968"_s}) {
+                form.LabeledEditIntervall->setText(bad);
+                Child<QPushButton>(form, "ButtonOk")->click();
+                QVERIFY(form.isVisible());
+                QVERIFY(Child<QLabel>(form, "LabelFehler")->isVisible());
+                QCOMPARE(form.focusWidget(), form.LabeledEditIntervall);
+            }
+            form.LabeledEditIntervall->setText(u"0"_s);
+            QVERIFY(!Child<QLabel>(form, "LabelFehler")->isVisible());
+        });
+        QVERIFY(!window->Timer1->isActive());
+        QCOMPARE(window->windowTitle(), u"OrvelWddx"_s);
+    }
+
+    void passes()
+    {
+        auto window = Window();
+        window->show();
+        Dialog(*window, [](TFormIntern& form) {
+            form.LabeledEditIntervall->setText(u"1"_s);
+            form.CheckBoxWddxTarvik->setChecked(true);
+            form.CheckBoxWebTarvik->setChecked(true);
+            form.CheckBoxWddxAddress->setChecked(true);
+            form.CheckBoxWebAddress->setChecked(true);
+        });
+        QVERIFY(window->Timer1->isActive());
+        QCOMPARE(window->Timer1->interval(), 1000);
+        QCOMPARE(window->windowTitle(), u"OrvelWddx (Automatik-Modus)"_s);
+        QTRY_COMPARE_WITH_TIMEOUT(window->PassCount, 1, 3000);
+        QCOMPARE(window->windowTitle(), u"OrvelWddx (Automatik-Modus, 1. Durchlauf)"_s);
+        QTRY_COMPARE_WITH_TIMEOUT(WebOperations().size(), size_t(2), 3000);
+        QCOMPARE(WddxPaths(), (std::vector<std::string>{"/tarvik", "/address"}));
+        QCOMPARE(WebOperations(), (std::vector<std::string>{"TestBlzKto", "CheckPlzOrtStr"}));
+        QTRY_COMPARE_WITH_TIMEOUT(window->PassCount, 2, 3000);
+        QCOMPARE(window->windowTitle(), u"OrvelWddx (Automatik-Modus, 2. Durchlauf)"_s);
+
+        // Cancel resumes with the count and the caption as they were; the interval field shows whole seconds.
+        Dialog(
+            *window,
+            [](TFormIntern& form) {
+                QCOMPARE(form.LabeledEditIntervall->text(), u"1"_s);
+                QVERIFY(form.CheckBoxWebAddress->isChecked());
+            },
+            false);
+        QVERIFY(window->Timer1->isActive());
+        QCOMPARE(window->PassCount, 2);
+        QCOMPARE(window->windowTitle(), u"OrvelWddx (Automatik-Modus, 2. Durchlauf)"_s);
+
+        // OK again restarts the count; the caption keeps the old pass until the next one.
+        Dialog(*window, [](TFormIntern& form) {
+            form.CheckBoxWddxTarvik->setChecked(false);
+            form.CheckBoxWebTarvik->setChecked(false);
+            form.CheckBoxWddxAddress->setChecked(false);
+            form.CheckBoxWebAddress->setChecked(false);
+        });
+        QCOMPARE(window->PassCount, 0);
+        QCOMPARE(window->windowTitle(), u"OrvelWddx (Automatik-Modus, 2. Durchlauf)"_s);
+        Wddx->ClearRequests();
+        QTRY_COMPARE_WITH_TIMEOUT(window->PassCount, 1, 3000);
+        QCOMPARE(window->windowTitle(), u"OrvelWddx (Automatik-Modus, 1. Durchlauf)"_s);
+        QVERIFY(Wddx->RequestLines().empty()); // with no check chosen only the caption changes
+
+        // 0 ends the mode.
+        Dialog(*window, [](TFormIntern& form) { form.LabeledEditIntervall->setText(u"0"_s); });
+        QVERIFY(!window->Timer1->isActive());
+        QCOMPARE(window->windowTitle(), u"OrvelWddx"_s);
+    }
+
+    void errorEndsThePass()
+    {
+        auto window = Window();
+        window->show();
+        Web->SetFault("Wartung");
+        Dialog(*window, [](TFormIntern& form) {
+            form.LabeledEditIntervall->setText(u"1"_s);
+            form.CheckBoxWebTarvik->setChecked(true);
+            form.CheckBoxWddxAddress->setChecked(true);
+        });
+        QString shown;
+        QVERIFY(test::WhileModal<QMessageBox>([&] { QTRY_VERIFY_WITH_TIMEOUT(!shown.isEmpty(), 3000); },
+                                              [&](QMessageBox& box) { shown = box.text(); }));
+        window->Timer1->stop();
+        QVERIFY2(shown.contains(u"Wartung"_s), qPrintable(shown));
+        QCOMPARE(window->PassCount, 1);
+        QCOMPARE(WebOperations(), std::vector<std::string>{"TestBlzKto"});
+        QVERIFY(Wddx->RequestLines().empty());
+    }
+
+    void duePassDuringAPassIsDropped()
+    {
+        // The account check takes longer than the interval; the pass falls due again at the address check's event
+        // pass and is dropped there.
+        TarvikDelay = std::chrono::milliseconds(1500);
+        auto window = Window();
+        window->show();
+        Dialog(*window, [](TFormIntern& form) {
+            form.LabeledEditIntervall->setText(u"1"_s);
+            form.CheckBoxWddxTarvik->setChecked(true);
+            form.CheckBoxWddxAddress->setChecked(true);
+        });
+        QTRY_COMPARE_WITH_TIMEOUT(Wddx->RequestLines().size(), size_t(2), 5000);
+        window->Timer1->stop();
+        QCOMPARE(window->PassCount, 1);
+        QCOMPARE(WddxPaths(), (std::vector<std::string>{"/tarvik", "/address"}));
+    }
+};
+
+} // namespace orvel
+
+QTEST_MAIN(orvel::FormInternTest)
+#include "FormInternTest.moc"
