@@ -93,6 +93,8 @@ TPanelAddress::TPanelAddress(TFormMain& Host, QGroupBox& Group)
     : QWidget(&Group), FUi(std::make_unique<Ui::TPanelAddress>()), FHost(Host)
 {
     FUi->setupUi(this);
+    // The start text is an instruction: show its beginning, not its end.
+    FUi->EditStrPof->setCursorPosition(0);
     Group.layout()->setContentsMargins(0, 0, 0, 0);
     Group.layout()->addWidget(this);
     QFont font = FUi->EditAddressResult->font();
