@@ -158,9 +158,12 @@ AccountAnswer TarvikChecks::German(std::string_view blz, std::string_view kto) c
         answer.ResultText = ResultCodeText(-1) + StaleSuffix;
         return answer;
     }
-    // Method 09 means the bank's account numbers carry no check digit.
-    const auto verdict = bank->Method == "09" ? AccountNumberCheck::UNKNOWN
-                                              : Methods->check(std::string(blz), std::string(kto), bank->Method);
+    // Method 09 means the bank's account numbers carry no check digit. Zeros name no account, and the library's
+    // method 87 recurses without end on them.
+    const bool zeros = kto.find_first_not_of('0') == std::string_view::npos;
+    const auto verdict = zeros                 ? AccountNumberCheck::ERROR
+                         : bank->Method == "09" ? AccountNumberCheck::UNKNOWN
+                                                : Methods->check(std::string(blz), std::string(kto), bank->Method);
     switch (verdict) {
     case AccountNumberCheck::OK:
         answer.Result = bank->Deletion ? 2 : 0;

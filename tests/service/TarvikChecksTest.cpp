@@ -79,6 +79,9 @@ TEST_F(TarvikChecksTest, BankCodeAndAccountWithPublishedExamples)
         {"80000000", "123456600", "DE", 0},
         {"80000000", "1234566", "DE", 0},
         {"80000000", "1234567", "DE", 11},
+        // Zeros are no account, whatever the method (87 used to overflow the stack in the library).
+        {"20000000", "0000", "DE", 11},
+        {"10000000", "0", "DE", 11},
         // No check digit: passed with a note.
         {"50000000", "12345", "DE", 1},
         // About to be deleted: passed, with the successor; deleted: -1, no successor named.

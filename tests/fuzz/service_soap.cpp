@@ -1,0 +1,22 @@
+// A POST to the SOAP endpoints: the first byte picks the interface (ITarvik, IAddress3 or VIES's checkVat), the
+// rest is the request body.
+
+#include "FuzzInput.h"
+#include "ServiceRoutes.h"
+
+extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size)
+{
+    using namespace orvel;
+    static const char* const kPaths[] = {"/soap/ITarvik", "/soap/IAddress3", service::kViesPath};
+    fuzz::Input input(data, size);
+    fuzz::Request request;
+    request.Method = "POST";
+    request.Path = kPaths[input.Byte() % 3];
+    request.Loopback = true;
+    request.Headers["Content-Type"] = "text/xml; charset=utf-8";
+    request.Body = input.Rest();
+    const service::Handler* handler = fuzz::ServiceRoutes::Get().Find(request.Path);
+    if (handler)
+        (*handler)(request);
+    return 0;
+}
