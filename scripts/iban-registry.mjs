@@ -35,12 +35,12 @@ try {
         `release ibantools-${version}`,
     ];
     for (const code of Object.keys(countrySpecs).sort()) {
-        const spec = countrySpecs[code];
-        if (!spec.IBANRegistry) continue;
-        const bban = structure(spec.bban_regexp);
+        const country = countrySpecs[code];
+        if (!country.IBANRegistry) continue;
+        const bban = structure(country.bban_regexp);
         const bbanLength = [...bban.matchAll(/(\d+)!/g)].reduce((sum, m) => sum + Number(m[1]), 0);
-        if (bbanLength + 4 !== spec.chars) throw new Error(`${code}: length ${spec.chars} but BBAN ${bban}`);
-        lines.push(`${code} ${spec.chars} ${bban}`);
+        if (bbanLength + 4 !== country.chars) throw new Error(`${code}: length ${country.chars} but BBAN ${bban}`);
+        lines.push(`${code} ${country.chars} ${bban}`);
     }
     const target = join(dirname(fileURLToPath(import.meta.url)), "../src/service/data/iban_registry.txt");
     writeFileSync(target, lines.join("\n") + "\n");
