@@ -136,8 +136,7 @@ AccountAnswer TarvikChecks::German(std::string_view blz, std::string_view kto) c
     if (!Digits(kto, 1, 10))
         return Fail<AccountAnswer>(14);
     const std::string bban = std::string(blz) + LeftPadded(kto, 10);
-    if (blz == kTestBlz && kto.find_first_not_of('0') == kto.size() - kTestKto.size() &&
-        kto.substr(kto.size() - kTestKto.size()) == kTestKto) {
+    if (blz == kTestBlz && kto.substr(std::min(kto.find_first_not_of('0'), kto.size())) == kTestKto) {
         AccountAnswer answer;
         answer.Result = 3;
         answer.ResultText = ResultCodeText(3);
