@@ -5,7 +5,7 @@ include(GNUInstallDirs)
 set(ORVEL_DOC_DIR ${CMAKE_INSTALL_DATAROOTDIR}/doc/orvelwddx)
 install(TARGETS orvelwddx orvelwddx-service orvelwddx-check RUNTIME DESTINATION ${CMAKE_INSTALL_BINDIR})
 # The service looks for its postal data in share/orvelwddx beside its bin folder; the licence travels with it.
-install(FILES src/service/data/postleitzahlen.tsv src/service/data/postleitzahlen.LICENCE.md
+install(FILES src/rules/data/postleitzahlen.tsv src/rules/data/postleitzahlen.LICENCE.md
         DESTINATION ${CMAKE_INSTALL_DATAROOTDIR}/orvelwddx)
 install(FILES README.md LICENSE DESTINATION ${ORVEL_DOC_DIR})
 install(FILES packaging/orvelwddx.desktop DESTINATION ${CMAKE_INSTALL_DATAROOTDIR}/applications)

@@ -1,5 +1,5 @@
 #!/usr/bin/env node
-// Writes the IBAN structure table of the checking service (src/service/data/iban_registry.txt) from the npm package
+// Writes the IBAN structure table of the checking service (src/rules/data/iban_registry.txt) from the npm package
 // ibantools (MIT OR MPL-2.0), which carries the SWIFT IBAN registry's per-country length and BBAN structure.
 // Usage: scripts/iban-registry.mjs [VERSION]   (needs npm; fetches the package into a temporary folder)
 import { execFileSync } from "node:child_process";
@@ -42,7 +42,7 @@ try {
         if (bbanLength + 4 !== country.chars) throw new Error(`${code}: length ${country.chars} but BBAN ${bban}`);
         lines.push(`${code} ${country.chars} ${bban}`);
     }
-    const target = join(dirname(fileURLToPath(import.meta.url)), "../src/service/data/iban_registry.txt");
+    const target = join(dirname(fileURLToPath(import.meta.url)), "../src/rules/data/iban_registry.txt");
     writeFileSync(target, lines.join("\n") + "\n");
     console.log(`${lines.length - 5} countries -> ${target}`);
 } finally {

@@ -2,9 +2,9 @@
 
 #include "platform/Codepage.h"
 #include "platform/StrToInt.h"
-#include "service/AddressRules.h"
+#include "rules/AddressRules.h"
+#include "rules/TarvikChecks.h"
 #include "service/SoapRpc.h"
-#include "service/TarvikChecks.h"
 #include "service/Wddx.h"
 
 #include <memory>
@@ -36,30 +36,33 @@ struct Texts
 {
     std::string PostalCode, Place, Street, HouseNumber, PoBox;
 
-    AddressQuery Query(int32_t rewrite) const { return {PostalCode, Place, Street, HouseNumber, PoBox, rewrite}; }
+    rules::AddressQuery Query(int32_t rewrite) const
+    {
+        return {PostalCode, Place, Street, HouseNumber, PoBox, rewrite};
+    }
 };
 
-std::string AddressWddx(const PostalData& data, const Users& users, const HttpRequest& request)
+std::string AddressWddx(const rules::PostalData& data, const Users& users, const HttpRequest& request)
 {
     const auto value = [&request](const char* key) { return request.Query(key).value_or(std::string_view()); };
     if (const int32_t admitted = users.Admit(value("un"), value("pw"), request.Loopback); admitted != Users::kAdmitted)
-        return WddxPacket::Result(admitted, ResultCodeText(admitted));
+        return WddxPacket::Result(admitted, rules::ResultCodeText(admitted));
 
     const std::string_view function = value("func");
     if (function != "check" && function != "type")
-        return WddxPacket::Result(92, ResultCodeText(92, "erwartet func=check oder func=type"));
+        return WddxPacket::Result(92, rules::ResultCodeText(92, "erwartet func=check oder func=type"));
     if (!request.Query("plz"))
-        return WddxPacket::Result(91, ResultCodeText(91, "plz fehlt"));
+        return WddxPacket::Result(91, rules::ResultCodeText(91, "plz fehlt"));
     if (function == "type") {
-        const PostalCodeTypeVerdict verdict = GetPlzType(data, value("plz"));
+        const rules::PostalCodeTypeVerdict verdict = rules::GetPlzType(data, value("plz"));
         return WddxPacket::Result(verdict.Result, Windows1252(verdict.Resulttext));
     }
     if (!request.Query("ort"))
-        return WddxPacket::Result(91, ResultCodeText(91, "ort fehlt"));
+        return WddxPacket::Result(91, rules::ResultCodeText(91, "ort fehlt"));
 
     const Texts texts{Utf8(value("plz")), Utf8(value("ort")), Utf8(value("str")), Utf8(value("hnr")),
                       Utf8(value("pof"))};
-    const AddressVerdict verdict = CheckAddress(data, texts.Query(StrToIntDef(value("rewrite"), 0)));
+    const rules::AddressVerdict verdict = rules::CheckAddress(data, texts.Query(StrToIntDef(value("rewrite"), 0)));
     return WddxPacket()
         .Number("result", verdict.Result)
         .String("resulttext", Windows1252(verdict.Resulttext))
@@ -93,7 +96,7 @@ Texts CheckInputs(const RpcCall& call, bool street, bool poBox)
 }
 
 // Result code, text and rewritten name, then the street fields when asked, then the two lists.
-void WriteCheck(const AddressVerdict& verdict, bool streetFields, RpcAnswer& out)
+void WriteCheck(const rules::AddressVerdict& verdict, bool streetFields, RpcAnswer& out)
 {
     out.Int("return", verdict.Result)
         .Utf8Text("ResultText", verdict.Resulttext)
@@ -108,12 +111,12 @@ void WriteCheck(const AddressVerdict& verdict, bool streetFields, RpcAnswer& out
 
 void Refuse(int32_t code, RpcAnswer& out)
 {
-    out.Int("return", code).Text("ResultText", ResultCodeText(code));
+    out.Int("return", code).Text("ResultText", rules::ResultCodeText(code));
 }
 
 } // namespace
 
-void AddAddress(Router& router, const PostalData& data, const Users& users)
+void AddAddress(Router& router, const rules::PostalData& data, const Users& users)
 {
     router.Add("/address", [&data, &users](const HttpRequest& request) {
         return HttpResponse{200, WddxPacket::kContentType, AddressWddx(data, users, request)};
@@ -126,7 +129,7 @@ void AddAddress(Router& router, const PostalData& data, const Users& users)
             const int32_t rewrite = call.Int("Rewrite");
             if (const int32_t code = Admission(users, call); code != Users::kAdmitted)
                 return Refuse(code, out);
-            WriteCheck(CheckAddress(data, texts.Query(rewrite)), street, out);
+            WriteCheck(rules::CheckAddress(data, texts.Query(rewrite)), street, out);
         };
     };
     soap->Add("CheckPlzOrt", check(false, false));
@@ -136,7 +139,7 @@ void AddAddress(Router& router, const PostalData& data, const Users& users)
         const std::string postalCode = call.Utf8Text("Plz");
         if (const int32_t code = Admission(users, call); code != Users::kAdmitted)
             return Refuse(code, out);
-        const PostalCodeTypeVerdict verdict = GetPlzType(data, postalCode);
+        const rules::PostalCodeTypeVerdict verdict = rules::GetPlzType(data, postalCode);
         out.Int("return", verdict.Result).Utf8Text("ResultText", verdict.Resulttext);
     });
     router.Add("/soap/IAddress3", [soap](const HttpRequest& request) { return soap->Answer(request); });

@@ -1,7 +1,7 @@
 #include "service/Service.h"
 
+#include "rules/Iban.h"
 #include "service/AddressFront.h"
-#include "service/Iban.h"
 #include "service/StartPage.h"
 #include "service/TarvikFront.h"
 #include "service/ViesFront.h"
@@ -29,11 +29,11 @@ std::string ReadWhole(const std::string& path)
 } // namespace
 
 Service::Service(const ServiceConfig& config)
-    : Config(config), Banks(BankDirectory::Load(config.BankFile)),
-      PostalFile(config.PostalFile.empty() ? DefaultPostalDataPath() : config.PostalFile),
-      Postal(PostalData::Load(PostalFile)),
+    : Config(config), Banks(rules::BankDirectory::Load(config.BankFile)),
+      PostalFile(config.PostalFile.empty() ? rules::DefaultPostalDataPath() : config.PostalFile),
+      Postal(rules::PostalData::Load(PostalFile)),
       Accounts(config.UsersFile.empty() ? Users() : Users::Load(config.UsersFile)),
-      Checks(std::make_unique<TarvikChecks>(Banks, std::time(nullptr)))
+      Checks(std::make_unique<rules::TarvikChecks>(Banks, std::time(nullptr)))
 {
     if (!config.TlsCert.empty())
         Tls = {ReadWhole(config.TlsCert), ReadWhole(config.TlsKey)};
@@ -81,10 +81,10 @@ void Service::Serve(int socket, bool tls, const std::string& name)
 std::string Service::DataDescription() const
 {
     return "bank directory " + Banks.Path() + " (" + std::to_string(Banks.size()) + " records of " +
-           GermanDate(Banks.Date()) + (Checks->Stale() ? ", older than a year" : "") + "); IBAN registry " +
-           IbanRegistryRelease() + " (" + std::to_string(IbanRegistryCountries()) + " countries); postal codes " +
-           PostalFile + " (" + std::to_string(Postal.PostalCodeCount()) + " postal codes, " +
-           std::to_string(Postal.PairCount()) + " postal code-place pairs of " +
+           rules::GermanDate(Banks.Date()) + (Checks->Stale() ? ", older than a year" : "") + "); IBAN registry " +
+           rules::IbanRegistryRelease() + " (" + std::to_string(rules::IbanRegistryCountries()) +
+           " countries); postal codes " + PostalFile + " (" + std::to_string(Postal.PostalCodeCount()) +
+           " postal codes, " + std::to_string(Postal.PairCount()) + " postal code-place pairs of " +
            (Postal.Date().empty() ? std::string("unknown date") : Postal.Date()) + ")";
 }
 

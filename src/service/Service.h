@@ -2,11 +2,11 @@
 // The whole service: data loaded once, the router with every answer family, and one HTTP server per listening
 // socket (those systemd passed, else the configured addresses).
 
-#include "service/BankDirectory.h"
+#include "rules/BankDirectory.h"
+#include "rules/PostalData.h"
+#include "rules/TarvikChecks.h"
 #include "service/Http.h"
-#include "service/PostalData.h"
 #include "service/ServiceConfig.h"
-#include "service/TarvikChecks.h"
 #include "service/Users.h"
 
 #include <memory>
@@ -34,11 +34,11 @@ private:
     void Serve(int socket, bool tls, const std::string& name);
 
     ServiceConfig Config;
-    BankDirectory Banks;
+    rules::BankDirectory Banks;
     std::string PostalFile;
-    PostalData Postal;
+    rules::PostalData Postal;
     Users Accounts;
-    std::unique_ptr<TarvikChecks> Checks;
+    std::unique_ptr<rules::TarvikChecks> Checks;
     Router Routes;
     TlsFiles Tls;
     std::vector<std::unique_ptr<HttpServer>> Servers;

@@ -1,6 +1,6 @@
 #include "service/ServiceConfig.h"
 
-#include "service/PostalData.h"
+#include "rules/PostalData.h"
 
 #include <glob.h>
 
@@ -186,7 +186,7 @@ ServiceConfig ServiceConfig::FromArguments(int argc, char** argv)
     if (config.BankFile.empty())
         config.BankFile = DefaultBankFile();
     if (config.PostalFile.empty())
-        config.PostalFile = DefaultPostalDataPath();
+        config.PostalFile = rules::DefaultPostalDataPath();
     return config;
 }
 

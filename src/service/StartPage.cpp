@@ -1,8 +1,8 @@
 #include "service/StartPage.h"
 
 #include "platform/Codepage.h"
-#include "service/AddressRules.h"
-#include "service/Iban.h"
+#include "rules/AddressRules.h"
+#include "rules/Iban.h"
 #include "service/ViesFront.h"
 #include "transport/Xml.h"
 
@@ -19,10 +19,10 @@ std::string GermanIsoDate(const std::string& iso)
 
 } // namespace
 
-std::string StartPage(const TarvikChecks& checks, const PostalData& postal, const std::string& postalFile,
+std::string StartPage(const rules::TarvikChecks& checks, const rules::PostalData& postal, const std::string& postalFile,
                       const Users& users)
 {
-    const BankDirectory& banks = checks.Directory();
+    const rules::BankDirectory& banks = checks.Directory();
     std::string page =
         "<!DOCTYPE html>\n<html lang=\"de\"><head><meta charset=\"utf-8\"><title>OrvelWddx Prüfdienst</title>"
         "<style>body{font-family:sans-serif;max-width:50em;margin:2em auto;line-height:1.4}"
@@ -41,12 +41,12 @@ std::string StartPage(const TarvikChecks& checks, const PostalData& postal, cons
 
     page += "<h2>Daten</h2>\n<table><tr><th>Daten</th><th>Stand</th><th>Quelle</th></tr>\n";
     page += "<tr><td>Bankleitzahlendatei (" + std::to_string(banks.size()) + " Einträge)<br><code>" +
-            XmlEscape(banks.Path()) + "</code></td><td>" + GermanDate(banks.Date()) +
+            XmlEscape(banks.Path()) + "</code></td><td>" + rules::GermanDate(banks.Date()) +
             (checks.Stale() ? " <strong>(älter als ein Jahr)</strong>" : "") +
             "</td><td>Deutsche Bundesbank, Bankleitzahlendatei; Prüfziffernverfahren aus der Bibliothek "
             "ktoblzcheck (LGPL)</td></tr>\n";
-    page += "<tr><td>IBAN-Aufbau (" + std::to_string(IbanRegistryCountries()) + " Länder)</td><td>" +
-            XmlEscape(IbanRegistryRelease()) +
+    page += "<tr><td>IBAN-Aufbau (" + std::to_string(rules::IbanRegistryCountries()) + " Länder)</td><td>" +
+            XmlEscape(rules::IbanRegistryRelease()) +
             "</td><td>SWIFT IBAN Registry, übernommen aus dem npm-Paket ibantools (MIT oder MPL-2.0)</td></tr>\n";
     page += "<tr><td>Postleitzahlen und Orte (" + std::to_string(postal.PostalCodeCount()) + " Postleitzahlen, " +
             std::to_string(postal.PairCount()) + " Paare aus Postleitzahl und Ort)<br><code>" + XmlEscape(postalFile) +
@@ -62,14 +62,14 @@ std::string StartPage(const TarvikChecks& checks, const PostalData& postal, cons
 
     page += "<h2>Ergebniscodes der Kontoprüfung</h2>\n<p>0 bis 10 bedeuten bestanden.</p>\n"
             "<table><tr><th>Code</th><th>Bedeutung</th></tr>\n";
-    for (const ResultCode& code : kTarvikResultCodes)
+    for (const rules::ResultCode& code : rules::kTarvikResultCodes)
         page += "<tr><td>" + std::to_string(code.Code) + "</td><td>" + XmlEscape(code.Text) + "</td></tr>\n";
     page += "</table>\n<p>Die Bankensuche antwortet mit der Zahl der Treffer.</p>\n";
 
     page += "<h2>Ergebniscodes der Adressprüfung</h2>\n<p>0, 9 und 12 bedeuten bestanden, beim Postleitzahltyp 101 "
             "bis 109. Straßen und Postfächer kennt der Dienst nicht; er prüft dann Postleitzahl und Ort.</p>\n"
             "<table><tr><th>Code</th><th>Bedeutung</th></tr>\n";
-    for (const AddressCode& code : AddressCodes())
+    for (const rules::AddressCode& code : rules::AddressCodes())
         page += "<tr><td>" + std::to_string(code.Result) + "</td><td>" + XmlEscape(code.Text) + "</td></tr>\n";
     page += "</table>\n";
 

@@ -1,8 +1,8 @@
 #pragma once
 // The HTML start page at "/": what the service is, its result codes, the data in use and where it comes from.
 
-#include "service/PostalData.h"
-#include "service/TarvikChecks.h"
+#include "rules/PostalData.h"
+#include "rules/TarvikChecks.h"
 #include "service/Users.h"
 
 #include <string>
@@ -10,7 +10,7 @@
 namespace orvel::service {
 
 // UTF-8 HTML, made once at start.
-std::string StartPage(const TarvikChecks& checks, const PostalData& postal, const std::string& postalFile,
+std::string StartPage(const rules::TarvikChecks& checks, const rules::PostalData& postal, const std::string& postalFile,
                       const Users& users);
 
 } // namespace orvel::service

@@ -12,10 +12,10 @@ namespace {
 
 std::string Failure(int32_t code, std::string_view detail = {})
 {
-    return WddxPacket::Result(code, ResultCodeText(code, detail));
+    return WddxPacket::Result(code, rules::ResultCodeText(code, detail));
 }
 
-void Account(WddxPacket& packet, const AccountAnswer& answer)
+void Account(WddxPacket& packet, const rules::AccountAnswer& answer)
 {
     packet.Number("result", answer.Result)
         .String("resulttext", answer.ResultText)
@@ -25,7 +25,7 @@ void Account(WddxPacket& packet, const AccountAnswer& answer)
         .String("bic", answer.Bic);
 }
 
-void Bic(WddxPacket& packet, const BicAnswer& answer)
+void Bic(WddxPacket& packet, const rules::BicAnswer& answer)
 {
     packet.String("bicname", answer.BicName)
         .Number("bicsct", answer.Sct)
@@ -39,7 +39,7 @@ int32_t Admission(const Users& users, const RpcCall& call)
     return users.Admit(call.Text("UN"), call.Text("PW"), call.Loopback());
 }
 
-std::string TarvikWddx(const TarvikChecks& checks, const Users& users, const HttpRequest& request)
+std::string TarvikWddx(const rules::TarvikChecks& checks, const Users& users, const HttpRequest& request)
 {
     const auto value = [&request](const char* key) { return request.Query(key).value_or(std::string_view()); };
     if (const int32_t admitted = users.Admit(value("un"), value("pw"), request.Loopback); admitted != Users::kAdmitted)
@@ -47,20 +47,20 @@ std::string TarvikWddx(const TarvikChecks& checks, const Users& users, const Htt
 
     WddxPacket packet;
     if (const auto search = request.Query("search")) {
-        const SearchAnswer answer = checks.Search(*search, value("c"), StrToIntDef(value("fragments"), 0) != 0);
+        const rules::SearchAnswer answer = checks.Search(*search, value("c"), StrToIntDef(value("fragments"), 0) != 0);
         return packet.Number("result", answer.Result)
             .String("resulttext", answer.ResultText)
             .Array("banken", answer.Banken)
             .Finish();
     }
     if (const auto cc = request.Query("cc")) {
-        const Verdict answer = checks.Card(*cc);
+        const rules::Verdict answer = checks.Card(*cc);
         return packet.Number("result", answer.Result).String("resulttext", answer.ResultText).Finish();
     }
     const auto iban = request.Query("iban");
     const auto bic = request.Query("bic");
     if (iban && bic) {
-        const IbanBicAnswer answer = checks.IbanBic(*iban, *bic);
+        const rules::IbanBicAnswer answer = checks.IbanBic(*iban, *bic);
         Account(packet, answer.Account);
         Bic(packet, answer.Bic);
         return packet.Finish();
@@ -78,7 +78,7 @@ std::string TarvikWddx(const TarvikChecks& checks, const Users& users, const Htt
     }
     if (bic) {
         // The objects take no result code from a BIC check; the name carries why a BIC failed.
-        BicAnswer answer = checks.Bic(*bic);
+        rules::BicAnswer answer = checks.Bic(*bic);
         if (answer.Result != 0)
             answer.BicName = answer.ResultText;
         packet.Number("result", answer.Result).String("resulttext", answer.ResultText);
@@ -90,7 +90,7 @@ std::string TarvikWddx(const TarvikChecks& checks, const Users& users, const Htt
 
 } // namespace
 
-void AddTarvik(Router& router, const TarvikChecks& checks, const Users& users)
+void AddTarvik(Router& router, const rules::TarvikChecks& checks, const Users& users)
 {
     router.Add("/tarvik", [&checks, &users](const HttpRequest& request) {
         return HttpResponse{200, WddxPacket::kContentType, TarvikWddx(checks, users, request)};
@@ -98,7 +98,7 @@ void AddTarvik(Router& router, const TarvikChecks& checks, const Users& users)
 
     auto soap = std::make_shared<SoapEndpoint>("urn:TarvikIntf-ITarvik");
     // Each operation reads its inputs first, so that a missing one is a fault before anything is checked.
-    const auto account = [](RpcAnswer& out, const AccountAnswer& answer, const char* ibanName) {
+    const auto account = [](RpcAnswer& out, const rules::AccountAnswer& answer, const char* ibanName) {
         out.Int("return", answer.Result)
             .Text("ResultText", answer.ResultText)
             .Text("BankName", answer.BankName)
@@ -107,7 +107,7 @@ void AddTarvik(Router& router, const TarvikChecks& checks, const Users& users)
             .Text("Bic", answer.Bic);
     };
     const auto refused = [](RpcAnswer& out, int32_t code) {
-        out.Int("return", code).Text("ResultText", ResultCodeText(code));
+        out.Int("return", code).Text("ResultText", rules::ResultCodeText(code));
     };
 
     soap->Add("TestBlzKto", [&, account, refused](const RpcCall& call, RpcAnswer& out) {
@@ -126,7 +126,7 @@ void AddTarvik(Router& router, const TarvikChecks& checks, const Users& users)
         const std::string iban = call.Text("IbanIn"), bic = call.Text("BicIn");
         if (const int32_t code = Admission(users, call); code != Users::kAdmitted)
             return refused(out, code);
-        const IbanBicAnswer answer = checks.IbanBic(iban, bic);
+        const rules::IbanBicAnswer answer = checks.IbanBic(iban, bic);
         out.Int("return", answer.Account.Result)
             .Text("ResultText", answer.Account.ResultText)
             .Text("BankNameIban", answer.Account.BankName)
@@ -141,8 +141,8 @@ void AddTarvik(Router& router, const TarvikChecks& checks, const Users& users)
     soap->Add("TestBic", [&](const RpcCall& call, RpcAnswer& out) {
         const std::string bic = call.Text("Bic");
         if (const int32_t code = Admission(users, call); code != Users::kAdmitted)
-            throw ClientError(ToUtf8(Widen(ResultCodeText(code))));
-        const BicAnswer answer = checks.Bic(bic);
+            throw ClientError(ToUtf8(Widen(rules::ResultCodeText(code))));
+        const rules::BicAnswer answer = checks.Bic(bic);
         // Without a result code, the name carries why a BIC failed.
         out.Text("BankName", answer.Result == 0 ? answer.BicName : answer.ResultText)
             .Int("ServiceSCT", answer.Sct)
@@ -153,14 +153,14 @@ void AddTarvik(Router& router, const TarvikChecks& checks, const Users& users)
         const std::string cc = call.Text("Cc");
         if (const int32_t code = Admission(users, call); code != Users::kAdmitted)
             return refused(out, code);
-        const Verdict answer = checks.Card(cc);
+        const rules::Verdict answer = checks.Card(cc);
         out.Int("return", answer.Result).Text("ResultText", answer.ResultText);
     });
     soap->Add("Search", [&](const RpcCall& call, RpcAnswer& out) {
         const std::string words = call.Text("SearchString"), country = call.Text("C");
         const int32_t fragments = call.Int("Fragments");
         if (const int32_t code = Admission(users, call); code != Users::kAdmitted)
-            throw ClientError(ToUtf8(Widen(ResultCodeText(code))));
+            throw ClientError(ToUtf8(Widen(rules::ResultCodeText(code))));
         out.List("return", checks.Search(words, country, fragments != 0).Banken);
     });
     router.Add("/soap/ITarvik", [soap](const HttpRequest& request) { return soap->Answer(request); });

@@ -1,7 +1,7 @@
 #include "service/ViesFront.h"
 
+#include "rules/VatRules.h"
 #include "service/SoapRpc.h"
-#include "service/VatRules.h"
 #include "transport/Soap.h"
 #include "transport/Xml.h"
 
@@ -41,8 +41,8 @@ HttpResponse CheckVat(const HttpRequest& request)
         return SoapEndpoint::Fault("SOAP-ENV:Client", kInvalidInput);
     }
 
-    const VatCheck check = CheckVatId(countryCode, number);
-    if (check.Verdict == VatVerdict::NotMemberState || check.Number.empty())
+    const rules::VatCheck check = rules::CheckVatId(countryCode, number);
+    if (check.Verdict == rules::VatVerdict::NotMemberState || check.Number.empty())
         return SoapEndpoint::Fault("SOAP-ENV:Server", kInvalidInput);
 
     // The request's fields come back as sent; name and address are VIES's "---" for undisclosed trader data.
@@ -53,7 +53,7 @@ HttpResponse CheckVat(const HttpRequest& request)
     body.append(Field("countryCode", countryCode))
         .append(Field("vatNumber", number))
         .append(Field("requestDate", ViesRequestDate(std::time(nullptr))))
-        .append(Field("valid", check.Verdict == VatVerdict::Valid ? "true" : "false"))
+        .append(Field("valid", check.Verdict == rules::VatVerdict::Valid ? "true" : "false"))
         .append(Field("name", "---"))
         .append(Field("address", "---"));
     body.append("</ns2:checkVatResponse></env:Body></env:Envelope>");

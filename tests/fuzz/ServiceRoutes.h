@@ -2,12 +2,12 @@
 // The local checking service's routes over a small bank directory and postal table, and a request made of fuzz
 // bytes: what a client's GET or POST reaches once the HTTP layer has split it.
 
-#include "../service/BankFile.h"
+#include "../rules/BankFile.h"
+#include "rules/BankDirectory.h"
+#include "rules/PostalData.h"
+#include "rules/TarvikChecks.h"
 #include "service/AddressFront.h"
-#include "service/BankDirectory.h"
 #include "service/Http.h"
-#include "service/PostalData.h"
-#include "service/TarvikChecks.h"
 #include "service/TarvikFront.h"
 #include "service/Users.h"
 #include "service/ViesFront.h"
@@ -53,16 +53,16 @@ public:
 private:
     ServiceRoutes()
         : Banks(LoadBanks()), Checks(Banks, Banks.Date()),
-          Postal(service::PostalData::Parse("01067\tDresden\tDresden\n10115\tBerlin\n80331\tM\xc3\xbcnchen\n"
-                                            "99999\tMusterstadt\tTestdorf\n",
-                                            "plz.tsv"))
+          Postal(rules::PostalData::Parse("01067\tDresden\tDresden\n10115\tBerlin\n80331\tM\xc3\xbcnchen\n"
+                                          "99999\tMusterstadt\tTestdorf\n",
+                                          "plz.tsv"))
     {
         service::AddTarvik(Routes, Checks, Accounts);
         service::AddAddress(Routes, Postal, Accounts);
         service::AddVies(Routes, Accounts);
     }
 
-    static service::BankDirectory LoadBanks()
+    static rules::BankDirectory LoadBanks()
     {
         const auto folder = std::filesystem::temp_directory_path() / ("orvel-fuzz-" + std::to_string(getpid()));
         std::filesystem::create_directories(folder);
@@ -71,16 +71,20 @@ private:
             {{.Blz = "10000000", .Name = "Bank Null", .Place = "Berlin", .Method = "00", .Bic = "BNULDEBBXXX"},
              {.Blz = "10000000", .Name = "Bank Null", .Place = "Potsdam", .Method = "00", .Flag = '2'},
              {.Blz = "20000000", .Name = "M\xfcllerbank", .Place = "K\xf6ln", .Method = "87", .Bic = "MUELDEKK"},
-             {.Blz = "30000000", .Name = "Bank Sechs", .Place = "Bonn", .Method = "06", .Deletion = '1',
+             {.Blz = "30000000",
+              .Name = "Bank Sechs",
+              .Place = "Bonn",
+              .Method = "06",
+              .Deletion = '1',
               .Successor = "10000000"}});
-        service::BankDirectory banks = service::BankDirectory::Load(path);
+        rules::BankDirectory banks = rules::BankDirectory::Load(path);
         std::filesystem::remove_all(folder);
         return banks;
     }
 
-    service::BankDirectory Banks;
-    service::TarvikChecks Checks;
-    service::PostalData Postal;
+    rules::BankDirectory Banks;
+    rules::TarvikChecks Checks;
+    rules::PostalData Postal;
     service::Users Accounts;
     service::Router Routes;
 };

@@ -1,6 +1,6 @@
 // Any bytes as the Bundesbank directory file, then the look-ups over what was loaded.
 
-#include "service/BankDirectory.h"
+#include "rules/BankDirectory.h"
 
 #include <unistd.h>
 
@@ -11,7 +11,7 @@
 
 extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size)
 {
-    using namespace orvel::service;
+    using namespace orvel;
     static const std::string path =
         (std::filesystem::temp_directory_path() / ("orvel-fuzz-blz-" + std::to_string(getpid()) + ".txt")).string();
     {
@@ -19,7 +19,7 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size)
         out.write(reinterpret_cast<const char*>(data), static_cast<std::streamsize>(size));
     }
     try {
-        const BankDirectory banks = BankDirectory::Load(path);
+        const rules::BankDirectory banks = rules::BankDirectory::Load(path);
         banks.Find("10000000");
         banks.FindBic("BNULDEBB");
         banks.Search("bank", true, 10);

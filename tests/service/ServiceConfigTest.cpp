@@ -1,5 +1,5 @@
-#include "service/PostalData.h"
 #include "service/ServiceConfig.h"
+#include "rules/PostalData.h"
 #include "service/Users.h"
 #include "support/Environment.h"
 
@@ -39,7 +39,7 @@ TEST_F(ServiceConfigTest, DefaultsWithoutAFile)
     EXPECT_TRUE(config.TlsListen.empty());
     EXPECT_EQ(config.ConfigFile, "");
     EXPECT_FALSE(config.BankFile.empty());
-    EXPECT_EQ(config.PostalFile, DefaultPostalDataPath());
+    EXPECT_EQ(config.PostalFile, rules::DefaultPostalDataPath());
     EXPECT_FALSE(config.Log);
 }
 

@@ -1,6 +1,6 @@
-#include "service/Bic.h"
-#include "service/Card.h"
-#include "service/Iban.h"
+#include "rules/Bic.h"
+#include "rules/Card.h"
+#include "rules/Iban.h"
 
 #include <gtest/gtest.h>
 
@@ -8,7 +8,7 @@
 #include <string>
 #include <vector>
 
-namespace orvel::service {
+namespace orvel::rules {
 namespace {
 
 // The example IBAN of each country as the IBAN registry prints it.
@@ -253,4 +253,4 @@ TEST(CardRules, FormIssuerAndLength)
 }
 
 } // namespace
-} // namespace orvel::service
+} // namespace orvel::rules

@@ -1,10 +1,10 @@
-#include "service/VatRules.h"
+#include "rules/VatRules.h"
 
 #include <gtest/gtest.h>
 
 #include <string>
 
-namespace orvel::service {
+namespace orvel::rules {
 namespace {
 
 using enum VatVerdict;
@@ -141,4 +141,4 @@ TEST(VatRules, EveryMemberStateAndNorthernIreland)
 }
 
 } // namespace
-} // namespace orvel::service
+} // namespace orvel::rules

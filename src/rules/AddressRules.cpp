@@ -1,10 +1,10 @@
-#include "service/AddressRules.h"
+#include "rules/AddressRules.h"
 
 #include <algorithm>
 #include <array>
 #include <cstdio>
 
-namespace orvel::service {
+namespace orvel::rules {
 namespace {
 
 using enum AddressAnswer;
@@ -218,4 +218,4 @@ PostalCodeTypeVerdict GetPlzType(const PostalData& data, std::string_view postal
     return {answer, row.Result, row.Text};
 }
 
-} // namespace orvel::service
+} // namespace orvel::rules

@@ -8,7 +8,7 @@
 #include <string_view>
 #include <vector>
 
-namespace orvel::service {
+namespace orvel::rules {
 
 struct Bank
 {
@@ -61,4 +61,4 @@ std::string GermanDate(std::time_t date);
 // blank: the form search texts are compared in.
 std::string FoldForSearch(std::string_view text);
 
-} // namespace orvel::service
+} // namespace orvel::rules

@@ -1,11 +1,11 @@
-#include "service/VatRules.h"
+#include "rules/VatRules.h"
 
 #include <algorithm>
 #include <array>
 #include <cstdint>
 #include <initializer_list>
 
-namespace orvel::service {
+namespace orvel::rules {
 namespace {
 
 using enum VatVerdict;
@@ -544,4 +544,4 @@ std::string_view VatVerdictName(VatVerdict verdict)
     return "not-a-member-state";
 }
 
-} // namespace orvel::service
+} // namespace orvel::rules

@@ -1,11 +1,11 @@
-#include "service/Card.h"
+#include "rules/Card.h"
 
 #include <algorithm>
 #include <array>
 #include <cstdint>
 #include <initializer_list>
 
-namespace orvel::service {
+namespace orvel::rules {
 namespace {
 
 constexpr uint32_t LengthBits(std::initializer_list<unsigned> lengths)
@@ -97,4 +97,4 @@ CardCheck CheckCard(std::string_view digits)
     return {CardVerdict::UnknownIssuer, {}};
 }
 
-} // namespace orvel::service
+} // namespace orvel::rules

@@ -1,4 +1,4 @@
-#include "service/AddressRules.h"
+#include "rules/AddressRules.h"
 
 #include <gtest/gtest.h>
 
@@ -9,7 +9,7 @@
 #include <string>
 #include <vector>
 
-namespace orvel::service {
+namespace orvel::rules {
 namespace {
 
 using enum AddressAnswer;
@@ -436,4 +436,4 @@ TEST(AddressCodeTable, OneRowPerAnswerInOrderWithTheClientsColours)
 }
 
 } // namespace
-} // namespace orvel::service
+} // namespace orvel::rules

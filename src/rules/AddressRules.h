@@ -1,6 +1,6 @@
 #pragma once
 
-#include "service/PostalData.h"
+#include "rules/PostalData.h"
 
 #include <cstdint>
 #include <optional>
@@ -9,7 +9,7 @@
 #include <string_view>
 #include <vector>
 
-namespace orvel::service {
+namespace orvel::rules {
 
 // Every answer of the address check and of the postal-code type, each with its result code.
 enum class AddressAnswer
@@ -87,4 +87,4 @@ PostalCodeTypeVerdict GetPlzType(const PostalData& data, std::string_view postal
 // Five digits, blanks around them ignored; nothing for anything else.
 std::optional<std::uint32_t> ParsePostalCode(std::string_view postalCode);
 
-} // namespace orvel::service
+} // namespace orvel::rules

@@ -6,7 +6,7 @@
 #include <string_view>
 #include <vector>
 
-namespace orvel::service {
+namespace orvel::rules {
 
 // Appends the matching key of a place name (UTF-8) to key: lower case; umlauts and ß spelt out
 // (ä -> ae, ß -> ss) and accents dropped; every run of other characters (blanks, hyphens, dots,
@@ -94,4 +94,4 @@ private:
 // program when the file is there (an installed program), else the data folder of the source tree.
 std::string DefaultPostalDataPath();
 
-} // namespace orvel::service
+} // namespace orvel::rules

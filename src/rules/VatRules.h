@@ -3,7 +3,7 @@
 #include <string>
 #include <string_view>
 
-namespace orvel::service {
+namespace orvel::rules {
 
 // What the offline rules can say about a VAT id: form and check digits only, never whether the
 // tax authorities know the number.
@@ -36,4 +36,4 @@ VatCheck CheckVatId(std::string_view vatId);
 // "valid", "invalid", "malformed", "not-a-member-state".
 std::string_view VatVerdictName(VatVerdict verdict);
 
-} // namespace orvel::service
+} // namespace orvel::rules

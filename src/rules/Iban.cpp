@@ -1,11 +1,11 @@
-#include "service/Iban.h"
+#include "rules/Iban.h"
 
 #include <algorithm>
 #include <array>
 #include <stdexcept>
 #include <vector>
 
-namespace orvel::service {
+namespace orvel::rules {
 
 extern const char kIbanRegistry[]; // IbanRegistryData.cpp, made from data/iban_registry.txt
 
@@ -136,4 +136,4 @@ size_t IbanRegistryCountries()
     return TheRegistry().Countries.size();
 }
 
-} // namespace orvel::service
+} // namespace orvel::rules

@@ -1,10 +1,10 @@
-#include "service/Bic.h"
+#include "rules/Bic.h"
 
-#include "service/Iban.h"
+#include "rules/Iban.h"
 
 #include <algorithm>
 
-namespace orvel::service {
+namespace orvel::rules {
 namespace {
 
 // ISO 3166-1 alpha-2, sorted, plus XK (Kosovo), which SWIFT uses.
@@ -60,4 +60,4 @@ bool SameBic(std::string_view a, std::string_view b)
     return a.substr(0, 8) == b.substr(0, 8) && branch(a) == branch(b);
 }
 
-} // namespace orvel::service
+} // namespace orvel::rules

@@ -1,16 +1,16 @@
-#include "service/TarvikChecks.h"
+#include "rules/TarvikChecks.h"
 
 #include "platform/Text.h"
-#include "service/Bic.h"
-#include "service/Card.h"
-#include "service/Iban.h"
+#include "rules/Bic.h"
+#include "rules/Card.h"
+#include "rules/Iban.h"
 
 #include <ktoblzcheck.h>
 
 #include <algorithm>
 #include <map>
 
-namespace orvel::service {
+namespace orvel::rules {
 
 const std::vector<ResultCode> kTarvikResultCodes = {
     {0, "Gültig"},
@@ -322,4 +322,4 @@ SearchAnswer TarvikChecks::Search(std::string_view words, std::string_view count
     return answer;
 }
 
-} // namespace orvel::service
+} // namespace orvel::rules

@@ -1,4 +1,4 @@
-#include "service/BankDirectory.h"
+#include "rules/BankDirectory.h"
 
 #include <sys/stat.h>
 
@@ -7,7 +7,7 @@
 #include <regex>
 #include <stdexcept>
 
-namespace orvel::service {
+namespace orvel::rules {
 namespace {
 
 // 1-based columns of the fixed-width record.
@@ -189,4 +189,4 @@ std::vector<const Bank*> BankDirectory::Search(std::string_view words, bool frag
     return hits;
 }
 
-} // namespace orvel::service
+} // namespace orvel::rules

@@ -1,4 +1,4 @@
-#include "service/TarvikChecks.h"
+#include "rules/TarvikChecks.h"
 #include "BankFile.h"
 #include "platform/Codepage.h"
 #include "platform/Text.h"
@@ -7,7 +7,7 @@
 
 #include <filesystem>
 
-namespace orvel::service {
+namespace orvel::rules {
 namespace {
 
 using test::BankRecord;
@@ -278,4 +278,4 @@ TEST(BankDirectory, SearchTextsFoldCaseUmlautsAndAccents)
 }
 
 } // namespace
-} // namespace orvel::service
+} // namespace orvel::rules

@@ -4,7 +4,7 @@
 #include <string>
 #include <string_view>
 
-namespace orvel::service {
+namespace orvel::rules {
 
 enum class CardVerdict {
     Valid,
@@ -25,4 +25,4 @@ std::string NormalizeCard(std::string_view text);
 bool LuhnValid(std::string_view digits);
 CardCheck CheckCard(std::string_view digits);
 
-} // namespace orvel::service
+} // namespace orvel::rules

@@ -1,4 +1,4 @@
-#include "service/PostalData.h"
+#include "rules/PostalData.h"
 
 #include <algorithm>
 #include <array>
@@ -17,7 +17,7 @@
 #define ORVEL_SOURCE_DATA_DIR "data"
 #endif
 
-namespace orvel::service {
+namespace orvel::rules {
 namespace {
 
 // One UTF-8 character: its code point and length; length 0 for a broken sequence.
@@ -406,4 +406,4 @@ std::string DefaultPostalDataPath()
     return std::string(ORVEL_SOURCE_DATA_DIR) + "/postleitzahlen.tsv";
 }
 
-} // namespace orvel::service
+} // namespace orvel::rules

@@ -2,7 +2,7 @@
 // The account-side answers of the service: bank code + account, IBAN, IBAN + BIC, BIC, card and bank search, as
 // plain values that the WDDX and SOAP front ends write out. Texts are Windows-1252.
 
-#include "service/BankDirectory.h"
+#include "rules/BankDirectory.h"
 
 #include <cstdint>
 #include <ctime>
@@ -13,7 +13,7 @@
 
 class AccountNumberCheck;
 
-namespace orvel::service {
+namespace orvel::rules {
 
 struct ResultCode
 {
@@ -93,4 +93,4 @@ private:
     std::string StaleSuffix;
 };
 
-} // namespace orvel::service
+} // namespace orvel::rules

@@ -5,7 +5,7 @@
 #include <string>
 #include <string_view>
 
-namespace orvel::service {
+namespace orvel::rules {
 
 enum class IbanVerdict {
     Valid,
@@ -27,4 +27,4 @@ std::string IbanCheckDigits(std::string_view country, std::string_view bban);
 const std::string& IbanRegistryRelease();
 size_t IbanRegistryCountries();
 
-} // namespace orvel::service
+} // namespace orvel::rules

@@ -4,7 +4,7 @@
 #include <string>
 #include <string_view>
 
-namespace orvel::service {
+namespace orvel::rules {
 
 enum class BicVerdict {
     Valid,
@@ -18,4 +18,4 @@ BicVerdict CheckBic(std::string_view bic);
 // Whether two valid BICs name the same office: an 8-character BIC equals its 11-character form with "XXX".
 bool SameBic(std::string_view a, std::string_view b);
 
-} // namespace orvel::service
+} // namespace orvel::rules
