@@ -90,7 +90,7 @@ std::string ValueText(const TCheckValue& Value)
     return Value.Value.Type() == VarType::Text ? ToUtf8(std::get<WideString>(Value.Value)) : std::string();
 }
 
-std::string TextOutput(const TCheckOutcome& Outcome)
+std::string TextOutput(const TCheckOutcome& Outcome, std::string_view Offline)
 {
     std::string out;
     for (const TCheckValue& value : Outcome.Values) {
@@ -100,10 +100,12 @@ std::string TextOutput(const TCheckOutcome& Outcome)
             text.replace(at, text.compare(at, 2, "\r\n") == 0 ? 2 : 1, " ");
         out += std::string(value.Name) + ": " + text + "\n";
     }
+    if (!Offline.empty())
+        out += "Offline: " + std::string(Offline) + "\n";
     return out;
 }
 
-std::string JsonOutput(const TCheckOutcome& Outcome)
+std::string JsonOutput(const TCheckOutcome& Outcome, std::string_view Offline)
 {
     std::string out = "{";
     for (const TCheckValue& value : Outcome.Values) {
@@ -121,6 +123,8 @@ std::string JsonOutput(const TCheckOutcome& Outcome)
             out += Json(ValueText(value));
         }
     }
+    if (!Offline.empty())
+        out += ", \"Offline\": " + Json(Offline);
     return out + "}\n";
 }
 

@@ -19,10 +19,10 @@ TExitStatus Verdict(const TOperationInfo& Operation, std::string_view CoClass, c
 
 // A value as one line of text; list elements joined by "~".
 std::string ValueText(const TCheckValue& Value);
-// "Property: value" lines.
-std::string TextOutput(const TCheckOutcome& Outcome);
-// One JSON object on one line, lists as arrays.
-std::string JsonOutput(const TCheckOutcome& Outcome);
+// "Property: value" lines; Offline, when given, names the data of an answer given in this process.
+std::string TextOutput(const TCheckOutcome& Outcome, std::string_view Offline = {});
+// One JSON object on one line, lists as arrays; Offline as in TextOutput.
+std::string JsonOutput(const TCheckOutcome& Outcome, std::string_view Offline = {});
 // The message of a failed call.
 std::string FailureText(const TCheckOutcome& Outcome);
 

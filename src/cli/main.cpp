@@ -1,6 +1,7 @@
 // orvelwddx-check: checks from the shell and from scripts.
 
 #include "cli/Batch.h"
+#include "cli/Offline.h"
 #include "cli/Output.h"
 #include "cli/Runner.h"
 #include "platform/Registry.h"
@@ -13,6 +14,7 @@
 #include <libxml/parser.h>
 #include <unistd.h>
 
+#include <algorithm>
 #include <csignal>
 #include <cstdio>
 #include <fstream>
@@ -21,6 +23,7 @@
 #include <optional>
 #include <sstream>
 #include <stdexcept>
+#include <thread>
 
 namespace {
 
@@ -74,7 +77,12 @@ OPTIONS
                    an HTTP proxy
     --json         one JSON object per check instead of the text lines
     --bus          run the checks in the OrvelWddx server on the session bus
-    --jobs N       batch: N checks at a time (default 1)
+    --offline      answer in this process from the checking rules and the data the local
+                   service would load (bank directory, postal codes), without any service:
+                   the same results, texts and exit statuses; the output adds a line (JSON:
+                   a key) "Offline" naming the data. A VAT id gets the verdict of its form
+                   and check digits only.
+    --jobs N       batch: N checks at a time (default 1; with --offline the number of CPUs)
     -h, --help     this text
 
     Every setting not given as an option is taken from the environment variables
@@ -98,6 +106,7 @@ EXAMPLES
     orvelwddx-check --json blz 37040044 0532013000
     orvelwddx-check address 10115 Berlin --street "Invalidenstr." --hnr 117
     orvelwddx-check --jobs 4 batch customers.csv > checked.csv
+    orvelwddx-check --offline batch ibans.csv > checked.csv
 )";
 
 class TUsage : public std::runtime_error
@@ -118,8 +127,9 @@ struct TCommandLine
     TRunSettings Settings;
     bool Json = false;
     bool Bus = false;
+    bool Offline = false;
     bool Help = false;
-    int Jobs = 1;
+    std::optional<int> Jobs;
     bool Fragments = false;
     std::optional<std::string> Land, Street, Hnr, Pof;
     std::vector<std::string> Words; // the subcommand and its operands
@@ -167,6 +177,8 @@ TCommandLine Parse(int argc, char** argv)
             line.Json = true;
         else if (arg == "--bus")
             line.Bus = true;
+        else if (arg == "--offline")
+            line.Offline = true;
         else if (arg == "--fragments")
             line.Fragments = true;
         else if (arg == "--user")
@@ -312,11 +324,18 @@ int Run(int argc, char** argv)
     if (!fault.empty())
         throw TUsage(fault);
 
+    if (line.Offline && line.Bus)
+        throw TUsage("--offline and --bus exclude each other");
     std::optional<QCoreApplication> application;
     std::unique_ptr<TRunner> runner;
+    std::string offline;
     if (line.Bus) {
         application.emplace(argc, argv);
         runner = BusRunner();
+    } else if (line.Offline) {
+        auto rules = std::make_unique<TOfflineRunner>();
+        offline = rules->Source();
+        runner = std::move(rules);
     } else {
         runner = InProcessRunner();
     }
@@ -331,10 +350,13 @@ int Run(int argc, char** argv)
         action.sa_handler = OnInterrupt;
         action.sa_flags = SA_RESTART | SA_RESETHAND; // a second Ctrl+C ends at once
         sigaction(SIGINT, &action, nullptr);
-        return RunBatch({input, line.Jobs, isatty(STDERR_FILENO) == 1, &gStop}, *runner, server, settings, stdout,
-                        stderr);
+        if (!offline.empty())
+            std::fprintf(stderr, "orvelwddx-check: offline, %s\n", offline.c_str());
+        // Offline checks use every core unless told otherwise; the service's checks one at a time.
+        const int jobs = line.Jobs.value_or(line.Offline ? int(std::max(1u, std::thread::hardware_concurrency())) : 1);
+        return RunBatch({input, jobs, isatty(STDERR_FILENO) == 1, &gStop}, *runner, server, settings, stdout, stderr);
     }
-    if (line.Jobs != 1)
+    if (line.Jobs)
         throw TUsage("--jobs belongs to batch");
 
     const TSingle single = SingleCheck(line);
@@ -344,7 +366,7 @@ int Run(int argc, char** argv)
         std::fprintf(stderr, "orvelwddx-check: %s\n", FailureText(outcome).c_str());
         return kUnreachable;
     }
-    std::fputs((line.Json ? JsonOutput(outcome) : TextOutput(outcome)).c_str(), stdout);
+    std::fputs((line.Json ? JsonOutput(outcome, offline) : TextOutput(outcome, offline)).c_str(), stdout);
     return Verdict(*call.Operation, single.CoClass, outcome);
 }
 

@@ -1,8 +1,10 @@
 #include "rules/BankDirectory.h"
 
+#include <glob.h>
 #include <sys/stat.h>
 
 #include <algorithm>
+#include <cstdlib>
 #include <fstream>
 #include <regex>
 #include <stdexcept>
@@ -40,6 +42,17 @@ std::time_t DaysFromCivil(int year, unsigned month, unsigned day)
     date.tm_mon = int(month) - 1;
     date.tm_mday = int(day);
     return timegm(&date);
+}
+
+// The last match in glob's sorted order: dated names sort by date.
+std::string Newest(const std::string& pattern)
+{
+    glob_t found{};
+    std::string newest;
+    if (glob(pattern.c_str(), 0, nullptr, &found) == 0 && found.gl_pathc > 0)
+        newest = found.gl_pathv[found.gl_pathc - 1];
+    globfree(&found);
+    return newest;
 }
 
 } // namespace
@@ -187,6 +200,15 @@ std::vector<const Bank*> BankDirectory::Search(std::string_view words, bool frag
             hits.push_back(&Banks[i]);
     }
     return hits;
+}
+
+std::string DefaultBankFile()
+{
+    const char* data = std::getenv("XDG_DATA_HOME");
+    const char* home = std::getenv("HOME");
+    const std::string folder = data && *data ? std::string(data) : std::string(home ? home : "") + "/.local/share";
+    const std::string own = Newest(folder + "/OrvelWddx/blz*.txt");
+    return own.empty() ? Newest("/usr/share/ktoblzcheck/blz_*.txt") : own;
 }
 
 } // namespace orvel::rules

@@ -54,6 +54,10 @@ private:
     std::vector<std::string> Folded;                     // " NAME SHORT PLACE ", folded, per bank
 };
 
+// The bank directory to load when none is named: the newest in the user's data folder
+// ($XDG_DATA_HOME/OrvelWddx/blz*.txt), else the newest that ktoblzcheck ships.
+std::string DefaultBankFile();
+
 // A date as "TT.MM.JJJJ" (UTC), as the texts name the directory's date.
 std::string GermanDate(std::time_t date);
 

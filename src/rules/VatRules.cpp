@@ -3,6 +3,7 @@
 #include <algorithm>
 #include <array>
 #include <cstdint>
+#include <cstdio>
 #include <initializer_list>
 
 namespace orvel::rules {
@@ -13,9 +14,18 @@ using enum VatVerdict;
 // Longer input is no VAT id of any state; the bound keeps normalisation cheap for junk.
 constexpr std::size_t kMaxInput = 64;
 
-bool IsDigit(char c) { return c >= '0' && c <= '9'; }
-bool IsUpper(char c) { return c >= 'A' && c <= 'Z'; }
-int Digit(char c) { return c - '0'; }
+bool IsDigit(char c)
+{
+    return c >= '0' && c <= '9';
+}
+bool IsUpper(char c)
+{
+    return c >= 'A' && c <= 'Z';
+}
+int Digit(char c)
+{
+    return c - '0';
+}
 
 bool AllDigits(std::string_view s)
 {
@@ -40,7 +50,10 @@ std::uint64_t Number(std::string_view digits)
     return value;
 }
 
-VatVerdict Verdict(bool checkDigitsFit) { return checkDigitsFit ? Valid : Invalid; }
+VatVerdict Verdict(bool checkDigitsFit)
+{
+    return checkDigitsFit ? Valid : Invalid;
+}
 
 // Luhn over all digits, the last one being the check digit.
 bool Luhn(std::string_view digits)
@@ -212,7 +225,10 @@ VatVerdict EL(std::string_view n)
     return Verdict(Weighted(n, {256, 128, 64, 32, 16, 8, 4, 2}) % 11 % 10 == Digit(n[8]));
 }
 
-char SpanishIdLetter(std::uint64_t number) { return "TRWAGMYFPDXBNJZSQVHLCKE"[number % 23]; }
+char SpanishIdLetter(std::uint64_t number)
+{
+    return "TRWAGMYFPDXBNJZSQVHLCKE"[number % 23];
+}
 
 VatVerdict ES(std::string_view n)
 {
@@ -430,7 +446,8 @@ VatVerdict SI(std::string_view n)
 
 VatVerdict SK(std::string_view n)
 {
-    if (n.size() != 10 || !AllDigits(n) || n[0] == '0' || std::string_view("234789").find(n[2]) == std::string_view::npos)
+    if (n.size() != 10 || !AllDigits(n) || n[0] == '0' ||
+        std::string_view("234789").find(n[2]) == std::string_view::npos)
         return Malformed;
     return Verdict(Number(n) % 11 == 0);
 }
@@ -472,7 +489,10 @@ const Rule* RuleOf(std::string_view countryCode)
     return nullptr;
 }
 
-char Upper(char c) { return c >= 'a' && c <= 'z' ? static_cast<char>(c - 'a' + 'A') : c; }
+char Upper(char c)
+{
+    return c >= 'a' && c <= 'z' ? static_cast<char>(c - 'a' + 'A') : c;
+}
 
 std::string_view Trim(std::string_view s)
 {
@@ -486,7 +506,10 @@ std::string_view Trim(std::string_view s)
 
 } // namespace
 
-bool IsVatMemberState(std::string_view countryCode) { return RuleOf(countryCode) != nullptr; }
+bool IsVatMemberState(std::string_view countryCode)
+{
+    return RuleOf(countryCode) != nullptr;
+}
 
 VatCheck CheckVatId(std::string_view countryCode, std::string_view number)
 {
@@ -542,6 +565,18 @@ std::string_view VatVerdictName(VatVerdict verdict)
         break;
     }
     return "not-a-member-state";
+}
+
+std::string ViesRequestDate(std::time_t now)
+{
+    std::tm local{};
+    localtime_r(&now, &local);
+    const long offset = local.tm_gmtoff / 60;
+    const long minutes = offset < 0 ? -offset : offset;
+    char text[64];
+    std::snprintf(text, sizeof text, "%04d-%02d-%02d%c%02ld:%02ld", local.tm_year + 1900, local.tm_mon + 1,
+                  local.tm_mday, offset < 0 ? '-' : '+', minutes / 60, minutes % 60);
+    return text;
 }
 
 } // namespace orvel::rules

@@ -1,5 +1,6 @@
 #pragma once
 
+#include <ctime>
 #include <string>
 #include <string_view>
 
@@ -7,8 +8,7 @@ namespace orvel::rules {
 
 // What the offline rules can say about a VAT id: form and check digits only, never whether the
 // tax authorities know the number.
-enum class VatVerdict
-{
+enum class VatVerdict {
     Valid,          // the form and the check digits of the member state fit
     Invalid,        // the form fits, the check digits (or a coded date or office number) do not
     Malformed,      // not the form of that member state: length, characters, fixed parts
@@ -35,5 +35,8 @@ VatCheck CheckVatId(std::string_view vatId);
 
 // "valid", "invalid", "malformed", "not-a-member-state".
 std::string_view VatVerdictName(VatVerdict verdict);
+
+// requestDate as VIES writes it: the local date and its offset from UTC, "2024-11-11+01:00".
+std::string ViesRequestDate(std::time_t now);
 
 } // namespace orvel::rules

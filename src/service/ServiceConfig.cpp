@@ -1,8 +1,7 @@
 #include "service/ServiceConfig.h"
 
+#include "rules/BankDirectory.h"
 #include "rules/PostalData.h"
-
-#include <glob.h>
 
 #include <algorithm>
 #include <cstdlib>
@@ -115,23 +114,7 @@ void ReadFile(ServiceConfig& config, const std::string& path)
     }
 }
 
-std::string Newest(const std::string& pattern)
-{
-    glob_t found{};
-    std::string newest;
-    if (glob(pattern.c_str(), 0, nullptr, &found) == 0 && found.gl_pathc > 0)
-        newest = found.gl_pathv[found.gl_pathc - 1]; // sorted: dated names sort by date
-    globfree(&found);
-    return newest;
-}
-
 } // namespace
-
-std::string ServiceConfig::DefaultBankFile()
-{
-    const std::string own = Newest(Home("XDG_DATA_HOME", ".local/share") + "/OrvelWddx/blz*.txt");
-    return own.empty() ? Newest("/usr/share/ktoblzcheck/blz_*.txt") : own;
-}
 
 ServiceConfig ServiceConfig::FromArguments(int argc, char** argv)
 {
@@ -184,7 +167,7 @@ ServiceConfig ServiceConfig::FromArguments(int argc, char** argv)
     if (!config.TlsCert.empty() && config.TlsListen.empty())
         config.TlsListen = {"127.0.0.1:8591"};
     if (config.BankFile.empty())
-        config.BankFile = DefaultBankFile();
+        config.BankFile = rules::DefaultBankFile();
     if (config.PostalFile.empty())
         config.PostalFile = rules::DefaultPostalDataPath();
     return config;

@@ -26,8 +26,6 @@ struct ServiceConfig
     // The file "$XDG_CONFIG_HOME/OrvelWddx/service.conf" (or --config FILE), then the arguments. Throws
     // std::runtime_error for an unknown key, a missing value or a file given but not readable.
     static ServiceConfig FromArguments(int argc, char** argv);
-    // The bank directory to load when BankFile is empty.
-    static std::string DefaultBankFile();
     // One line for the start-up log.
     std::string Describe() const;
 };

@@ -5,8 +5,6 @@
 #include "transport/Soap.h"
 #include "transport/Xml.h"
 
-#include <cstdio>
-
 namespace orvel::service {
 namespace {
 
@@ -52,7 +50,7 @@ HttpResponse CheckVat(const HttpRequest& request)
     body.append(kTypesNamespace).append("\">");
     body.append(Field("countryCode", countryCode))
         .append(Field("vatNumber", number))
-        .append(Field("requestDate", ViesRequestDate(std::time(nullptr))))
+        .append(Field("requestDate", rules::ViesRequestDate(std::time(nullptr))))
         .append(Field("valid", check.Verdict == rules::VatVerdict::Valid ? "true" : "false"))
         .append(Field("name", "---"))
         .append(Field("address", "---"));
@@ -61,18 +59,6 @@ HttpResponse CheckVat(const HttpRequest& request)
 }
 
 } // namespace
-
-std::string ViesRequestDate(std::time_t now)
-{
-    std::tm local{};
-    localtime_r(&now, &local);
-    const long offset = local.tm_gmtoff / 60;
-    const long minutes = offset < 0 ? -offset : offset;
-    char text[64];
-    std::snprintf(text, sizeof text, "%04d-%02d-%02d%c%02ld:%02ld", local.tm_year + 1900, local.tm_mon + 1,
-                  local.tm_mday, offset < 0 ? '-' : '+', minutes / 60, minutes % 60);
-    return text;
-}
 
 void AddVies(Router& router, const Users& users)
 {

@@ -5,17 +5,11 @@
 #include "service/Http.h"
 #include "service/Users.h"
 
-#include <ctime>
-#include <string>
-
 namespace orvel::service {
 
 inline constexpr const char* kViesPath = "/taxation_customs/vies/services/checkVatService";
 
 // Without a users file only this machine is answered, as for the other families; VIES's form carries no user.
 void AddVies(Router& router, const Users& users);
-
-// requestDate as VIES writes it: the local date and its offset from UTC, "2024-11-11+01:00".
-std::string ViesRequestDate(std::time_t now);
 
 } // namespace orvel::service

@@ -2,6 +2,7 @@
 
 #include <gtest/gtest.h>
 
+#include <regex>
 #include <string>
 
 namespace orvel::rules {
@@ -138,6 +139,11 @@ TEST(VatRules, EveryMemberStateAndNorthernIreland)
         EXPECT_TRUE(IsVatMemberState(code)) << code;
     for (const char* code : {"GR", "GB", "UK", "EU", "CH", "NO", "de", ""})
         EXPECT_FALSE(IsVatMemberState(code)) << code;
+}
+
+TEST(ViesRequestDate, IsTheLocalDateWithItsOffset)
+{
+    EXPECT_TRUE(std::regex_match(ViesRequestDate(0), std::regex(R"((1969-12-31|1970-01-01)[+-]\d\d:\d\d)")));
 }
 
 } // namespace

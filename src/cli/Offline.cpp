@@ -1,0 +1,249 @@
+#include "cli/Offline.h"
+
+#include "platform/Codepage.h"
+#include "platform/Text.h"
+#include "rules/AddressRules.h"
+#include "rules/VatRules.h"
+#include "server/ComServer.h"
+
+#include <ctime>
+#include <map>
+#include <stdexcept>
+
+namespace orvel::cli {
+namespace {
+
+// The properties a check writes, as the check objects hold them after reading the service's answer.
+class TProperties
+{
+public:
+    TProperties& Number(std::string_view Name, int32_t Value)
+    {
+        FValues[Name] = Value;
+        return *this;
+    }
+
+    // Windows-1252, as the service sends its texts.
+    TProperties& Text(std::string_view Name, std::string_view Value)
+    {
+        FValues[Name] = Widen(Value);
+        return *this;
+    }
+
+    TProperties& List(std::string_view Name, const std::vector<std::string>& Windows1252)
+    {
+        std::vector<WideString>& list = FLists[Name];
+        for (const std::string& item : Windows1252)
+            list.push_back(Widen(item));
+        return *this;
+    }
+
+    // In the order the operation writes them; a property this answer leaves alone keeps a fresh object's value.
+    std::vector<TCheckValue> Values(const TOperationInfo& Operation) const
+    {
+        std::vector<TCheckValue> values;
+        for (std::string_view name : Operation.Writes) {
+            TCheckValue value{name};
+            if (const auto list = FLists.find(name); list != FLists.end()) {
+                value.IsList = true;
+                value.List = list->second;
+            } else if (const auto found = FValues.find(name); found != FValues.end()) {
+                value.Value = found->second;
+            } else {
+                value.Value = WideString();
+            }
+            if (!value.IsList && IsList(name))
+                value.IsList = true;
+            values.push_back(std::move(value));
+        }
+        return values;
+    }
+
+private:
+    static bool IsList(std::string_view Name) { return Name == "Banken" || Name == "Orte" || Name == "AlteOrte"; }
+
+    std::map<std::string_view, Variant, std::less<>> FValues;
+    std::map<std::string_view, std::vector<WideString>, std::less<>> FLists;
+};
+
+// The call's arguments by parameter name, as the objects put them into the query: Windows-1252.
+class TArguments
+{
+public:
+    TArguments(const TCheckCall& Call) : FMember(*Call.Factory->Interface().FindMember(Call.Operation->Method))
+    {
+        for (size_t i = 0; i < FMember.Params.size() && i < Call.Args.size(); ++i)
+            FArgs[FMember.Params[i].Name] = &Call.Args[i];
+    }
+
+    std::string Text(std::string_view Name) const
+    {
+        const Variant* arg = Find(Name);
+        return arg && arg->Type() == VarType::Text ? Narrow(std::get<WideString>(*arg)) : std::string();
+    }
+
+    int32_t Number(std::string_view Name) const
+    {
+        const Variant* arg = Find(Name);
+        return arg && arg->Type() == VarType::Int32 ? std::get<int32_t>(*arg) : 0;
+    }
+
+private:
+    const Variant* Find(std::string_view Name) const
+    {
+        const auto found = FArgs.find(Name);
+        return found == FArgs.end() ? nullptr : found->second;
+    }
+
+    const TMemberInfo& FMember;
+    std::map<std::string_view, const Variant*, std::less<>> FArgs;
+};
+
+void Account(TProperties& Out, const rules::AccountAnswer& Answer)
+{
+    Out.Number("Result", Answer.Result)
+        .Text("Resulttext", Answer.ResultText)
+        .Text("BankName", Answer.BankName)
+        .Text("NewBlz", Answer.NewBlz)
+        .Text("Iban", Answer.Iban)
+        .Text("Bic", Answer.Bic);
+}
+
+void Bic(TProperties& Out, const rules::BicAnswer& Answer)
+{
+    Out.Text("BicName", Answer.BicName)
+        .Number("BicSct", Answer.Sct)
+        .Number("BicSdd", Answer.Sdd)
+        .Number("BicB2b", Answer.B2b);
+}
+
+TProperties Tarvik(const rules::TarvikChecks& Checks, std::string_view Method, const TArguments& Args)
+{
+    TProperties out;
+    if (Method == "TestBlzKto") {
+        Account(out, Checks.BlzKto(Args.Text("aBlz"), Args.Text("aKto"), Args.Text("aLand")));
+    } else if (Method == "TestIban") {
+        Account(out, Checks.Iban(Args.Text("aIban")));
+    } else if (Method == "TestIbanBic") {
+        const rules::IbanBicAnswer answer = Checks.IbanBic(Args.Text("aIban"), Args.Text("aBic"));
+        Account(out, answer.Account);
+        Bic(out, answer.Bic);
+    } else if (Method == "TestBic") {
+        // The object takes no result code from a BIC check: the name carries why a BIC failed.
+        rules::BicAnswer answer = Checks.Bic(Args.Text("aBic"));
+        if (answer.Result != 0)
+            answer.BicName = answer.ResultText;
+        out.Number("Result", 0);
+        Bic(out, answer);
+    } else if (Method == "TestCc") {
+        const rules::Verdict answer = Checks.Card(Args.Text("aCc"));
+        out.Number("Result", answer.Result).Text("Resulttext", answer.ResultText);
+    } else if (Method == "Search") {
+        const rules::SearchAnswer answer =
+            Checks.Search(Args.Text("aSearchString"), Args.Text("aLand"), Args.Number("aFragmentsFlag") != 0);
+        out.Number("Result", int32_t(answer.Banken.size())).List("Banken", answer.Banken);
+    } else {
+        throw std::invalid_argument("no offline answer for Tarvik." + std::string(Method));
+    }
+    return out;
+}
+
+std::string Windows1252(std::string_view Utf8)
+{
+    return Narrow(FromUtf8(Utf8));
+}
+
+std::vector<std::string> Windows1252(const std::vector<std::string>& Utf8)
+{
+    std::vector<std::string> out;
+    out.reserve(Utf8.size());
+    for (const std::string& item : Utf8)
+        out.push_back(Windows1252(item));
+    return out;
+}
+
+int32_t RewriteOf(const TCheckSettings& Settings)
+{
+    for (const auto& [name, value] : Settings)
+        if (name == "Rewrite" && value.Type() == VarType::Int32)
+            return std::get<int32_t>(value);
+    return 0;
+}
+
+TProperties Address(const rules::PostalData& Postal, std::string_view Method, const TArguments& Args,
+                    const TCheckSettings& Settings)
+{
+    TProperties out;
+    if (Method == "GetPlzType") {
+        const rules::PostalCodeTypeVerdict verdict = rules::GetPlzType(Postal, Args.Text("aPlz"));
+        return out.Number("Result", verdict.Result).Text("Resulttext", Windows1252(verdict.Resulttext));
+    }
+    // The texts as the rules read them: what Windows-1252 can carry, in UTF-8.
+    const std::string plz = AnsiToUtf8(Args.Text("aPlz")), place = AnsiToUtf8(Args.Text("aOrt")),
+                      street = AnsiToUtf8(Args.Text("aStr")), number = AnsiToUtf8(Args.Text("aHnr")),
+                      box = AnsiToUtf8(Args.Text("aPof"));
+    const rules::AddressVerdict verdict =
+        rules::CheckAddress(Postal, {plz, place, street, number, box, RewriteOf(Settings)});
+    out.Number("Result", verdict.Result)
+        .Text("Resulttext", Windows1252(verdict.Resulttext))
+        .Text("Rewritten", Windows1252(verdict.Rewritten))
+        .Text("Str46", Windows1252(verdict.Str46))
+        .Text("Str22", Windows1252(verdict.Str22))
+        .Text("Ortsteil", Windows1252(verdict.Ortsteil))
+        .Text("PlzOut", Windows1252(verdict.PlzOut));
+    // The place lists come only with a place that does not fit.
+    if (verdict.Result == 4)
+        out.List("Orte", Windows1252(verdict.Orte)).List("AlteOrte", Windows1252(verdict.AlteOrte));
+    return out;
+}
+
+// VIES's name and address of a trader whose state discloses none; the service's offline rules know none.
+constexpr const char* kUndisclosed = "---";
+
+TProperties UStID(const TArguments& Args)
+{
+    // Split as the object sends it to VIES: the first two characters are the country, the rest the number.
+    std::string id = Args.Text("aUStID");
+    std::erase(id, ' ');
+    id = AnsiUpperCase(id);
+    const std::string country = id.substr(0, 2), number = id.size() > 2 ? id.substr(2) : std::string();
+    const rules::VatCheck check = rules::CheckVatId(country, number);
+    TProperties out;
+    if (check.Verdict == rules::VatVerdict::NotMemberState || check.Number.empty())
+        return out.Number("Result", 2).Text("Resulttext", "INVALID_INPUT");
+    const bool valid = check.Verdict == rules::VatVerdict::Valid;
+    return out.Number("Result", valid ? 0 : 1)
+        .Text("Resulttext", country + "~" + number + "~" + rules::ViesRequestDate(std::time(nullptr)) + "~" +
+                                (valid ? "True" : "False") + "~" + kUndisclosed + "~" + kUndisclosed);
+}
+
+} // namespace
+
+TOfflineRunner::TOfflineRunner()
+    : FBanks(rules::BankDirectory::Load(rules::DefaultBankFile())), FChecks(FBanks, std::time(nullptr)),
+      FPostal(rules::PostalData::Load(rules::DefaultPostalDataPath()))
+{
+}
+
+TCheckOutcome TOfflineRunner::Run(const TCheckCall& Call, const TCheckSettings& Settings)
+{
+    const std::string_view coClass = Call.Factory->CoClass().Name;
+    const std::string_view method = Call.Operation->Method;
+    const TArguments args(Call);
+    try {
+        const TProperties answer = coClass == "Tarvik"    ? Tarvik(FChecks, method, args)
+                                   : coClass == "Address" ? Address(FPostal, method, args, Settings)
+                                                          : UStID(args);
+        return {S_OK, {}, answer.Values(*Call.Operation)};
+    } catch (const std::exception& error) {
+        return {E_UNEXPECTED, {std::string(Call.Factory->Interface().Guid), u"offline", Widen(error.what())}};
+    }
+}
+
+std::string TOfflineRunner::Source() const
+{
+    return "ohne Dienst aus den Regeln und Daten dieses Rechners (Bankdaten vom " + rules::GermanDate(FBanks.Date()) +
+           ", Postleitzahlen vom " + (FPostal.Date().empty() ? std::string("?") : FPostal.Date()) + ")";
+}
+
+} // namespace orvel::cli
