@@ -8,11 +8,19 @@ install(TARGETS orvelwddx orvelwddx-service orvelwddx-check RUNTIME DESTINATION 
 install(FILES src/rules/data/postleitzahlen.tsv src/rules/data/postleitzahlen.LICENCE.md
         DESTINATION ${CMAKE_INSTALL_DATAROOTDIR}/orvelwddx)
 install(FILES README.md LICENSE DESTINATION ${ORVEL_DOC_DIR})
+# The checking rules for programs that link them: one header per family, the static libraries and a relocatable
+# pkg-config file (src/rules/README.md).
+file(GLOB ORVEL_RULES_HEADERS ${PROJECT_SOURCE_DIR}/src/rules/*.h)
+install(FILES ${ORVEL_RULES_HEADERS} DESTINATION ${CMAKE_INSTALL_INCLUDEDIR}/orvelwddx/rules)
+install(TARGETS orvel_rules orvel_platform ARCHIVE DESTINATION ${CMAKE_INSTALL_LIBDIR})
+file(RELATIVE_PATH ORVEL_PC_TO_PREFIX /${CMAKE_INSTALL_LIBDIR}/pkgconfig /)
+configure_file(packaging/orvelwddx-rules.pc.in ${PROJECT_BINARY_DIR}/orvelwddx-rules.pc @ONLY)
+install(FILES ${PROJECT_BINARY_DIR}/orvelwddx-rules.pc DESTINATION ${CMAKE_INSTALL_LIBDIR}/pkgconfig)
 install(FILES packaging/orvelwddx.desktop DESTINATION ${CMAKE_INSTALL_DATAROOTDIR}/applications)
 install(FILES packaging/orvelwddx.svg DESTINATION ${CMAKE_INSTALL_DATAROOTDIR}/icons/hicolor/scalable/apps)
 
 set(CPACK_PACKAGE_NAME orvelwddx)
-set(CPACK_PACKAGE_VERSION 0.1.0)
+set(CPACK_PACKAGE_VERSION ${PROJECT_VERSION})
 set(CPACK_PACKAGE_VENDOR "OrvelWddx")
 set(CPACK_PACKAGE_CONTACT "OrvelWddx developers <orvelwddx@example.org>")
 set(CPACK_PACKAGE_DESCRIPTION_SUMMARY "checks bank accounts, IBANs, BICs, cards, addresses and VAT ids")

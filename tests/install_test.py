@@ -14,7 +14,11 @@ CMAKE, BUILD = sys.argv[1], sys.argv[2]
 PREFIX = "/usr/local"
 FILES = ("bin/orvelwddx", "bin/orvelwddx-service", "bin/orvelwddx-check", "share/doc/orvelwddx/README.md", "share/doc/orvelwddx/LICENSE",
          "share/applications/orvelwddx.desktop", "share/icons/hicolor/scalable/apps/orvelwddx.svg",
-         "share/orvelwddx/postleitzahlen.tsv", "share/orvelwddx/postleitzahlen.LICENCE.md")
+         "share/orvelwddx/postleitzahlen.tsv", "share/orvelwddx/postleitzahlen.LICENCE.md",
+         "lib/liborvelwddx-rules.a", "lib/liborvelwddx-platform.a", "lib/pkgconfig/orvelwddx-rules.pc") + tuple(
+    "include/orvelwddx/rules/%s.h" % family for family in ("AddressRules", "BankDirectory", "Bic", "Card", "Iban",
+                                                           "PostalData", "TarvikChecks", "VatRules"))
+README = os.path.join(os.path.dirname(os.path.abspath(__file__)), "../src/rules/README.md")
 
 
 class InstallTest(unittest.TestCase):
@@ -41,7 +45,7 @@ class InstallTest(unittest.TestCase):
         self.assertIn("Exec=orvelwddx", lines)
         self.assertIn("Icon=orvelwddx", lines)
         self.assertIn("Categories=Office;Finance;", lines)
-        # Nothing of the build tree comes along: no tests, no benchmarks, no static libraries.
+        # Nothing else of the build tree comes along: no tests, no benchmarks, no other libraries.
         installed = {os.path.relpath(os.path.join(folder, name), self.root)
                      for folder, _, names in os.walk(self.stage) for name in names}
         self.assertEqual(installed, set(FILES))
@@ -57,6 +61,24 @@ class InstallTest(unittest.TestCase):
             self.assertIn("Exec=%s -Embedding\n" % program, service.read())
         with open(os.path.join(data, "OrvelWddx/classes.reg"), encoding="utf-8-sig") as classes:
             self.assertIn('@="%s"' % program, classes.read())
+
+    def test_the_rules_readme_example_builds_with_pkg_config_and_checks(self):
+        with open(README, encoding="utf-8") as readme:
+            example = re.search(r"```cpp\n(.*?)```", readme.read(), re.S).group(1)
+        source = os.path.join(self.dir.name, "example.cpp")
+        with open(source, "w", encoding="utf-8") as out:
+            out.write(example)
+        env = dict(os.environ, PKG_CONFIG_PATH=os.path.join(self.root, "lib/pkgconfig"))
+        flags = subprocess.run(["pkg-config", "--cflags", "--libs", "orvelwddx-rules"], env=env, capture_output=True,
+                               text=True, check=True).stdout.split()
+        program = os.path.join(self.dir.name, "example")
+        built = subprocess.run(["g++", source, "-o", program, *flags], capture_output=True, text=True, timeout=300)
+        self.assertEqual(built.returncode, 0, built.stderr)
+        ran = subprocess.run([program, "DE89370400440532013000", "DE89370400440532013001"], capture_output=True,
+                             text=True, timeout=60)
+        self.assertEqual(ran.returncode, 0, ran.stderr)
+        self.assertEqual(ran.stdout.splitlines()[0], "DE89370400440532013000 0 Commerzbank")
+        self.assertRegex(ran.stdout.splitlines()[1], r"^DE89370400440532013001 [1-9][0-9] ")
 
     def test_the_installed_service_answers_from_its_installed_postal_data(self):
         env = {k: v for k, v in os.environ.items() if not k.startswith("DBUS_")}

@@ -31,7 +31,11 @@ CodePoint Decode(std::string_view s, std::size_t at)
 {
     auto byte = [&](std::size_t i) { return static_cast<unsigned char>(s[i]); };
     unsigned char lead = byte(at);
-    std::size_t size = lead < 0x80 ? 1 : (lead & 0xE0) == 0xC0 ? 2 : (lead & 0xF0) == 0xE0 ? 3 : (lead & 0xF8) == 0xF0 ? 4 : 0;
+    std::size_t size = lead < 0x80             ? 1
+                       : (lead & 0xE0) == 0xC0 ? 2
+                       : (lead & 0xF0) == 0xE0 ? 3
+                       : (lead & 0xF8) == 0xF0 ? 4
+                                               : 0;
     if (size == 0 || at + size > s.size())
         return {};
     char32_t value = size == 1 ? lead : lead & (0x7F >> size);
@@ -53,14 +57,29 @@ std::string_view FoldLatin1(char32_t c)
     if (c >= 'a' && c <= 'z')
         return {};
     switch (c) {
-    case 0xC4: case 0xE4: return "ae";
-    case 0xD6: case 0xF6: return "oe";
-    case 0xDC: case 0xFC: return "ue";
-    case 0xDF: return "ss";
-    case 0xC7: case 0xE7: return "c";
-    case 0xD1: case 0xF1: return "n";
-    case 0xDD: case 0xFD: case 0xFF: return "y";
-    default: break;
+    case 0xC4:
+    case 0xE4:
+        return "ae";
+    case 0xD6:
+    case 0xF6:
+        return "oe";
+    case 0xDC:
+    case 0xFC:
+        return "ue";
+    case 0xDF:
+        return "ss";
+    case 0xC7:
+    case 0xE7:
+        return "c";
+    case 0xD1:
+    case 0xF1:
+        return "n";
+    case 0xDD:
+    case 0xFD:
+    case 0xFF:
+        return "y";
+    default:
+        break;
     }
     if ((c >= 0xC0 && c <= 0xC5) || (c >= 0xE0 && c <= 0xE5))
         return "a";
@@ -99,15 +118,17 @@ std::string_view Abbreviation(std::string_view word)
 }
 
 // Offsets and sizes live in 32 and 16 bits; the data stays far below both.
-template <typename T>
-T Narrow(std::size_t value, std::string_view origin)
+template <typename T> T Narrow(std::size_t value, std::string_view origin)
 {
     if (value > std::numeric_limits<T>::max())
         throw std::runtime_error(std::string(origin) + ": too large");
     return static_cast<T>(value);
 }
 
-bool IsBlank(char c) { return c == ' '; }
+bool IsBlank(char c)
+{
+    return c == ' ';
+}
 
 // Compares two keys as if their blanks were not there.
 int CompareKeys(std::string_view a, std::string_view b)
@@ -221,15 +242,18 @@ void AppendPlaceKey(std::string_view name, std::string& key)
     endWord();
 }
 
-bool SameKey(std::string_view a, std::string_view b) { return CompareKeys(a, b) == 0; }
+bool SameKey(std::string_view a, std::string_view b)
+{
+    return CompareKeys(a, b) == 0;
+}
 
 std::string_view ShortPlaceName(std::string_view name)
 {
     // Bilingual names give the German name first: "Bautzen - Budyšin".
     std::string_view shortName = name.substr(0, name.find(" - "));
     static constexpr std::array<std::string_view, 17> kAdditions{
-        " (", "/", ",", " am ", " an ", " a.", " im ", " in ", " i.", " bei ", " b.",
-        " ob ", " o.", " vor ", " v.", " unter ", " u.",
+        " (",    "/",   ",",    " am ", " an ",  " a.", " im ",    " in ", " i.",
+        " bei ", " b.", " ob ", " o.",  " vor ", " v.", " unter ", " u.",
     };
     std::size_t cut = shortName.size();
     for (std::string_view addition : kAdditions)
@@ -373,7 +397,8 @@ std::string_view PostalData::ShortKey(PlaceId place) const
 
 std::span<const std::uint32_t> PostalData::PostalCodesOf(PlaceId place) const
 {
-    return std::span<const std::uint32_t>(PlaceCodes).subspan(PlaceStarts[place], PlaceStarts[place + 1] - PlaceStarts[place]);
+    return std::span<const std::uint32_t>(PlaceCodes)
+        .subspan(PlaceStarts[place], PlaceStarts[place + 1] - PlaceStarts[place]);
 }
 
 void PostalData::FindByKey(std::string_view key, std::vector<PlaceId>& places) const
@@ -396,13 +421,18 @@ void PostalData::FindByKey(std::string_view key, std::vector<PlaceId>& places) c
 
 std::string DefaultPostalDataPath()
 {
+    // Beside an installed program, then where the library was installed to, then the source tree of a build.
+    std::vector<std::filesystem::path> candidates;
     std::error_code error;
-    auto program = std::filesystem::read_symlink("/proc/self/exe", error);
-    if (!error) {
-        auto installed = program.parent_path().parent_path() / "share" / "orvelwddx" / "postleitzahlen.tsv";
-        if (std::filesystem::is_regular_file(installed, error))
-            return installed.string();
-    }
+    const auto program = std::filesystem::read_symlink("/proc/self/exe", error);
+    if (!error)
+        candidates.push_back(program.parent_path().parent_path() / "share" / "orvelwddx");
+#ifdef ORVEL_INSTALL_DATA_DIR
+    candidates.emplace_back(ORVEL_INSTALL_DATA_DIR);
+#endif
+    for (const auto& folder : candidates)
+        if (std::filesystem::is_regular_file(folder / "postleitzahlen.tsv", error))
+            return (folder / "postleitzahlen.tsv").string();
     return std::string(ORVEL_SOURCE_DATA_DIR) + "/postleitzahlen.tsv";
 }
 

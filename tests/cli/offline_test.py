@@ -13,10 +13,9 @@ import os
 import pathlib
 import re
 import shutil
-import socket
 import subprocess
 import tempfile
-import time
+import threading
 import unittest
 import warnings
 
@@ -68,33 +67,29 @@ def rule_cases():
     return {kind: sorted(rows) for kind, rows in cases.items()}
 
 
-def free_port():
-    with socket.socket() as probe:
-        probe.bind(("127.0.0.1", 0))
-        return probe.getsockname()[1]
-
-
 class OfflineTest(unittest.TestCase):
     @classmethod
     def setUpClass(cls):
         cls.dir = tempfile.mkdtemp(prefix="orvel-offline-")
-        port = free_port()
-        host = "127.0.0.1:%d" % port
         # No settings of the user: the service and the offline checks both find the data where a fresh install does.
         cls.env = dict(os.environ, XDG_CONFIG_HOME=os.path.join(cls.dir, "config"),
-                       XDG_DATA_HOME=os.path.join(cls.dir, "data"), ORVELWDDX_HOST=host, ORVELWDDX_USER="demo",
-                       ORVELWDDX_PASS="wexo",
-                       ORVELWDDX_VIES_URL="http://%s/taxation_customs/vies/services/checkVatService" % host)
-        cls.service = subprocess.Popen([SERVICE, "--listen", host], env=cls.env, stdout=subprocess.DEVNULL,
-                                       stderr=subprocess.DEVNULL)
-        deadline = time.monotonic() + 20
-        while time.monotonic() < deadline:
-            with socket.socket() as probe:
-                if probe.connect_ex(("127.0.0.1", port)) == 0:
-                    break
-            time.sleep(0.05)
+                       XDG_DATA_HOME=os.path.join(cls.dir, "data"), ORVELWDDX_USER="demo", ORVELWDDX_PASS="wexo",
+                       ORVELWDDX_TIMEOUT="60000")
+        cls.service = subprocess.Popen([SERVICE, "--listen", "127.0.0.1:0"], env=cls.env, stdout=subprocess.DEVNULL,
+                                       stderr=subprocess.PIPE, text=True)
+        log = ""
+        for line in cls.service.stderr:
+            log += line
+            served = re.search(r"serving http 127\.0\.0\.1:0 \(port (\d+)\)", line)
+            if served:
+                break
         else:
-            raise RuntimeError("the service did not start on " + host)
+            raise RuntimeError("the service did not start: " + log)
+        # The rest of its log is not read; it goes nowhere rather than filling the pipe.
+        threading.Thread(target=cls.service.stderr.read, daemon=True).start()
+        host = "127.0.0.1:" + served.group(1)
+        cls.env.update(ORVELWDDX_HOST=host,
+                       ORVELWDDX_VIES_URL="http://%s/taxation_customs/vies/services/checkVatService" % host)
         cls.cases = rule_cases()
 
     @classmethod
