@@ -7,73 +7,80 @@
 #include "server/ComServer.h"
 
 #include <ctime>
-#include <map>
 #include <stdexcept>
 
 namespace orvel::cli {
 namespace {
 
-// The properties a check writes, as the check objects hold them after reading the service's answer.
+// The properties a check writes, as the check objects hold them after reading the service's answer. A handful per
+// check, so a flat list is the fastest map.
 class TProperties
 {
 public:
     TProperties& Number(std::string_view Name, int32_t Value)
     {
-        FValues[Name] = Value;
+        FValues.emplace_back(Name, Value);
         return *this;
     }
 
     // Windows-1252, as the service sends its texts.
     TProperties& Text(std::string_view Name, std::string_view Value)
     {
-        FValues[Name] = Widen(Value);
+        FValues.emplace_back(Name, Widen(Value));
         return *this;
     }
 
     TProperties& List(std::string_view Name, const std::vector<std::string>& Windows1252)
     {
-        std::vector<WideString>& list = FLists[Name];
+        std::vector<WideString> list;
+        list.reserve(Windows1252.size());
         for (const std::string& item : Windows1252)
             list.push_back(Widen(item));
+        FLists.emplace_back(Name, std::move(list));
         return *this;
     }
 
     // In the order the operation writes them; a property this answer leaves alone keeps a fresh object's value.
-    std::vector<TCheckValue> Values(const TOperationInfo& Operation) const
+    std::vector<TCheckValue> Values(const TOperationInfo& Operation)
     {
         std::vector<TCheckValue> values;
+        values.reserve(Operation.Writes.size());
         for (std::string_view name : Operation.Writes) {
             TCheckValue value{name};
-            if (const auto list = FLists.find(name); list != FLists.end()) {
+            if (auto list = Find(FLists, name)) {
                 value.IsList = true;
-                value.List = list->second;
-            } else if (const auto found = FValues.find(name); found != FValues.end()) {
-                value.Value = found->second;
+                value.List = std::move(*list);
+            } else if (auto found = Find(FValues, name)) {
+                value.Value = std::move(*found);
             } else {
+                value.IsList = name == "Banken" || name == "Orte" || name == "AlteOrte";
                 value.Value = WideString();
             }
-            if (!value.IsList && IsList(name))
-                value.IsList = true;
             values.push_back(std::move(value));
         }
         return values;
     }
 
 private:
-    static bool IsList(std::string_view Name) { return Name == "Banken" || Name == "Orte" || Name == "AlteOrte"; }
+    template <class T> static T* Find(std::vector<std::pair<std::string_view, T>>& Entries, std::string_view Name)
+    {
+        for (auto& [name, value] : Entries)
+            if (name == Name)
+                return &value;
+        return nullptr;
+    }
 
-    std::map<std::string_view, Variant, std::less<>> FValues;
-    std::map<std::string_view, std::vector<WideString>, std::less<>> FLists;
+    std::vector<std::pair<std::string_view, Variant>> FValues;
+    std::vector<std::pair<std::string_view, std::vector<WideString>>> FLists;
 };
 
 // The call's arguments by parameter name, as the objects put them into the query: Windows-1252.
 class TArguments
 {
 public:
-    TArguments(const TCheckCall& Call) : FMember(*Call.Factory->Interface().FindMember(Call.Operation->Method))
+    explicit TArguments(const TCheckCall& Call)
+        : FParams(Call.Factory->Interface().FindMember(Call.Operation->Method)->Params), FArgs(Call.Args)
     {
-        for (size_t i = 0; i < FMember.Params.size() && i < Call.Args.size(); ++i)
-            FArgs[FMember.Params[i].Name] = &Call.Args[i];
     }
 
     std::string Text(std::string_view Name) const
@@ -91,12 +98,14 @@ public:
 private:
     const Variant* Find(std::string_view Name) const
     {
-        const auto found = FArgs.find(Name);
-        return found == FArgs.end() ? nullptr : found->second;
+        for (size_t i = 0; i < FParams.size() && i < FArgs.size(); ++i)
+            if (FParams[i].Name == Name)
+                return &FArgs[i];
+        return nullptr;
     }
 
-    const TMemberInfo& FMember;
-    std::map<std::string_view, const Variant*, std::less<>> FArgs;
+    const std::vector<TParamInfo>& FParams;
+    const std::vector<Variant>& FArgs;
 };
 
 void Account(TProperties& Out, const rules::AccountAnswer& Answer)
@@ -231,9 +240,9 @@ TCheckOutcome TOfflineRunner::Run(const TCheckCall& Call, const TCheckSettings& 
     const std::string_view method = Call.Operation->Method;
     const TArguments args(Call);
     try {
-        const TProperties answer = coClass == "Tarvik"    ? Tarvik(FChecks, method, args)
-                                   : coClass == "Address" ? Address(FPostal, method, args, Settings)
-                                                          : UStID(args);
+        TProperties answer = coClass == "Tarvik"    ? Tarvik(FChecks, method, args)
+                             : coClass == "Address" ? Address(FPostal, method, args, Settings)
+                                                    : UStID(args);
         return {S_OK, {}, answer.Values(*Call.Operation)};
     } catch (const std::exception& error) {
         return {E_UNEXPECTED, {std::string(Call.Factory->Interface().Guid), u"offline", Widen(error.what())}};

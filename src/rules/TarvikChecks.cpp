@@ -115,6 +115,8 @@ TarvikChecks::TarvikChecks(const BankDirectory& directory, std::time_t now)
 {
     if (StaleData)
         StaleSuffix = Ansi(" (Bankdaten vom " + GermanDate(directory.Date()) + ", älter als ein Jahr)");
+    // ktoblzcheck fills its table of methods on the first check, unguarded: done here, before any thread checks.
+    Methods->check("10000000", "1", "00");
 }
 
 TarvikChecks::~TarvikChecks() = default;
@@ -160,7 +162,7 @@ AccountAnswer TarvikChecks::German(std::string_view blz, std::string_view kto) c
     // Method 09 means the bank's account numbers carry no check digit. Zeros name no account, and the library's
     // method 87 recurses without end on them.
     const bool zeros = kto.find_first_not_of('0') == std::string_view::npos;
-    const auto verdict = zeros                 ? AccountNumberCheck::ERROR
+    const auto verdict = zeros                  ? AccountNumberCheck::ERROR
                          : bank->Method == "09" ? AccountNumberCheck::UNKNOWN
                                                 : Methods->check(std::string(blz), std::string(kto), bank->Method);
     switch (verdict) {

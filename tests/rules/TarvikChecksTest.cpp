@@ -6,6 +6,8 @@
 #include <gtest/gtest.h>
 
 #include <filesystem>
+#include <latch>
+#include <thread>
 
 namespace orvel::rules {
 namespace {
@@ -111,6 +113,26 @@ TEST_F(TarvikChecksTest, BankCodeAndAccountWithPublishedExamples)
         EXPECT_EQ(answer.Result, entry.Result) << Utf8(answer.ResultText);
         EXPECT_EQ(answer.NewBlz, entry.NewBlz);
         EXPECT_FALSE(answer.ResultText.empty());
+    }
+}
+
+// The service's request threads and the command's offline batch share one TarvikChecks from its first check on.
+// Without the method table filled before, two first checks at once broke the library's table (a crash in about one
+// run of three of this test).
+TEST_F(TarvikChecksTest, FirstChecksFromSeveralThreadsAtOnce)
+{
+    for (int round = 0; round < 5000; ++round) {
+        const TarvikChecks checks(Banks, Banks.Date());
+        std::latch start(4);
+        std::vector<std::jthread> threads;
+        std::vector<int32_t> results(4, -1);
+        for (size_t i = 0; i < results.size(); ++i)
+            threads.emplace_back([&, i] {
+                start.arrive_and_wait();
+                results[i] = checks.BlzKto("10000000", "9290701", "DE").Result;
+            });
+        threads.clear();
+        ASSERT_EQ(results, std::vector<int32_t>(4, 0)) << "round " << round;
     }
 }
 
