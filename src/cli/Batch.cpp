@@ -2,10 +2,17 @@
 
 #include "cli/Csv.h"
 #include "cli/Output.h"
+#include "platform/Codepage.h"
+
+#include <sys/stat.h>
 
 #include <algorithm>
 #include <chrono>
 #include <condition_variable>
+#include <deque>
+#include <functional>
+#include <iterator>
+#include <memory>
 #include <mutex>
 #include <optional>
 #include <thread>
@@ -50,19 +57,206 @@ std::string Lower(std::string Text)
     return Text;
 }
 
-struct TRow
-{
-    const TCsvRecord* Record = nullptr;
-    std::string Fault;
-    const TOperationChoice* Choice = nullptr;
-    TCheckCall Call;
-};
-
 struct TDone
 {
     TCheckOutcome Outcome;
     TExitStatus Status = kPassed;
 };
+
+// A piece of the input, checked by one worker: its records, and what is to be written for them.
+struct TChunk
+{
+    std::vector<TCsvRecord> Records;
+    bool Claimed = false;
+    bool Done = false;
+    size_t Checked = 0; // rows whose line is in Output; fewer than Records when stopped
+    std::string Output;
+    std::string Reports; // broken rows, for standard error
+    size_t Passed = 0, NotPassed = 0, Broken = 0, Unreachable = 0;
+};
+
+// Reads the input in blocks as UTF-8: a BOM dropped, Windows-1252 converted when the input holds no UTF-8 sequence.
+class TInput
+{
+public:
+    explicit TInput(std::FILE* File) : FFile(File)
+    {
+        struct stat info
+        {
+        };
+        if (fstat(fileno(File), &info) == 0 && S_ISREG(info.st_mode)) {
+            FSize = size_t(info.st_size);
+            // A file is judged whole before it is read; one stray byte does not make a UTF-8 file Windows-1252.
+            bool nonAscii = false, utf8 = false;
+            std::string block;
+            while (!utf8 && Fill(block)) {
+                nonAscii = nonAscii || !std::all_of(block.begin(), block.end(),
+                                                    [](char c) { return static_cast<unsigned char>(c) < 0x80; });
+                utf8 = HasUtf8Sequence(block);
+                // A sequence cut at the block's end is found with the next block.
+                block.erase(0, block.size() > 3 ? block.size() - 3 : 0);
+            }
+            F1252 = nonAscii && !utf8;
+            std::rewind(File);
+            FDecided = true;
+        }
+    }
+
+    // More text at the end of Text; false at the end of the input.
+    bool Read(std::string& Text)
+    {
+        std::string bytes;
+        if (!Fill(bytes))
+            return false;
+        FRead += bytes.size();
+        if (FFirst) {
+            FFirst = false;
+            if (bytes.starts_with("\xEF\xBB\xBF")) {
+                bytes.erase(0, 3);
+                FDecided = true;
+            }
+        }
+        if (!FDecided) {
+            // A pipe cannot be read twice: its first block with other than ASCII decides, and what comes before that
+            // is ASCII either way.
+            FPending += bytes;
+            if (HasUtf8Sequence(FPending))
+                FDecided = true;
+            else if (!std::all_of(FPending.begin(), FPending.end(),
+                                  [](char c) { return static_cast<unsigned char>(c) < 0x80; }))
+                FDecided = F1252 = true;
+            else
+                return Append(Text, std::exchange(FPending, {})), true;
+            bytes = std::exchange(FPending, {});
+        }
+        Append(Text, bytes);
+        return true;
+    }
+
+    bool Windows1252() const { return F1252; }
+    size_t Size() const { return FSize; } // 0 when not known
+    size_t BytesRead() const { return FRead; }
+
+private:
+    bool Fill(std::string& Block)
+    {
+        Block.resize(kBlock);
+        const size_t n = std::fread(Block.data(), 1, kBlock, FFile);
+        Block.resize(n);
+        return n > 0;
+    }
+
+    void Append(std::string& Text, const std::string& Bytes) const
+    {
+        if (F1252)
+            Text += AnsiToUtf8(Bytes);
+        else
+            Text += Bytes;
+    }
+
+    static constexpr size_t kBlock = 1u << 18;
+    std::FILE* FFile;
+    bool FFirst = true, FDecided = false, F1252 = false;
+    size_t FSize = 0, FRead = 0;
+    std::string FPending;
+};
+
+// The input's columns: which check parameter each names, and the result columns of the checks they allow.
+struct TColumns
+{
+    std::vector<std::string> Header;
+    std::vector<std::string_view> ParamOf;
+    std::vector<std::string_view> Results;
+};
+
+std::vector<TCheckValue>::const_iterator FindValue(const TCheckOutcome& Outcome, std::string_view Name)
+{
+    return std::find_if(Outcome.Values.begin(), Outcome.Values.end(),
+                        [Name](const TCheckValue& v) { return v.Name == Name; });
+}
+
+// Checks one chunk's rows and writes their lines; stops between rows when asked to.
+void CheckChunk(TChunk& Chunk, const TColumns& Columns, TRunner& Runner, const TComServer& Server,
+                const TRunSettings& Settings, bool Raw, char Separator, const std::function<bool()>& Stopped)
+{
+    const auto cell = [Raw](std::string Text) { return Raw ? Text : FormulaSafe(std::move(Text)); };
+    for (const TCsvRecord& record : Chunk.Records) {
+        if (Stopped())
+            break;
+        std::string fault = record.Fault;
+        for (const std::string& field : record.Fields)
+            if (fault.empty() && !ValidUtf8(field))
+                fault = "bytes that are not UTF-8";
+        for (const std::string& field : record.Fields)
+            if (fault.empty() && field.find('\0') != std::string::npos)
+                fault = "a NUL byte";
+        if (fault.empty() && record.Fields.size() != Columns.Header.size())
+            fault = std::to_string(record.Fields.size()) + " fields where the header has " +
+                    std::to_string(Columns.Header.size());
+
+        const TOperationChoice* choice = nullptr;
+        TCheckCall call;
+        if (fault.empty()) {
+            TParams params{{"aLand", "DE"}};
+            for (size_t i = 0; i < Columns.Header.size(); ++i)
+                if (!Columns.ParamOf[i].empty())
+                    params[std::string(Columns.ParamOf[i])] = record.Fields[i];
+            for (const TOperationChoice& option : kChoices)
+                if (std::all_of(option.Needs.begin(), option.Needs.end(),
+                                [&](std::string_view need) { return !params[std::string(need)].empty(); })) {
+                    choice = &option;
+                    break;
+                }
+            if (!choice)
+                fault = "nothing to check in this row";
+            else
+                call = MakeCall(Server, choice->CoClass, choice->Method, params, Settings);
+        }
+
+        TDone result;
+        if (choice) {
+            result.Outcome = Runner.Run(call, SettingsFor(call.Factory->Interface(), Settings));
+            result.Status = Verdict(*call.Operation, choice->CoClass, result.Outcome);
+        }
+
+        // Input columns as they came (a broken row's text is kept whole, bytes that are not UTF-8 as Windows-1252
+        // and NUL bytes replaced, so that the output stays readable); then the results and the error.
+        std::vector<std::string> fields;
+        fields.reserve(Columns.Header.size() + Columns.Results.size() + 1);
+        for (const std::string& field : record.Fields)
+            fields.push_back(cell(fault.empty() ? field : Printable(ValidUtf8(field) ? field : AnsiToUtf8(field))));
+        while (fields.size() > Columns.Header.size()) {
+            fields[fields.size() - 2] += std::string(1, Separator) + fields.back();
+            fields.pop_back();
+        }
+        fields.resize(Columns.Header.size());
+        for (std::string_view column : Columns.Results) {
+            const auto value = FindValue(result.Outcome, column);
+            if (value == result.Outcome.Values.end())
+                fields.emplace_back();
+            else if (!value->IsList && value->Value.Type() == VarType::Int32)
+                fields.push_back(std::to_string(std::get<int32_t>(value->Value)));
+            else
+                fields.push_back(cell(Printable(ValueText(*value))));
+        }
+        std::string error;
+        if (!fault.empty()) {
+            error = "line " + std::to_string(record.Line) + ": " + fault;
+            Chunk.Reports += "orvelwddx-check: " + error + "\n";
+            ++Chunk.Broken;
+        } else if (Failed(result.Outcome.Hr)) {
+            error = cell(Printable(FailureText(result.Outcome)));
+            ++Chunk.Unreachable;
+        } else {
+            ++(result.Status == kPassed        ? Chunk.Passed
+               : result.Status == kUnreachable ? Chunk.Unreachable
+                                               : Chunk.NotPassed);
+        }
+        fields.push_back(std::move(error));
+        Chunk.Output += CsvLine(fields, Separator);
+        ++Chunk.Checked;
+    }
+}
 
 std::string Duration(double Seconds)
 {
@@ -72,15 +266,21 @@ std::string Duration(double Seconds)
     return text;
 }
 
-void ShowProgress(std::FILE* Err, size_t Done, size_t Total, double Seconds)
+void ShowStreamProgress(std::FILE* Err, size_t Done, const TInput& Input, double Seconds)
 {
-    constexpr int kWidth = 30;
-    const double share = Total ? double(Done) / double(Total) : 1.0;
     const double rate = Seconds > 0 ? double(Done) / Seconds : 0.0;
-    const int filled = int(share * kWidth);
-    const std::string bar = std::string(size_t(filled), '#') + std::string(size_t(kWidth - filled), '.');
-    const std::string left = rate > 0 ? Duration(double(Total - Done) / rate) : std::string("?");
-    std::fprintf(Err, "\r[%s] %zu/%zu  %.1f/s  %s left ", bar.c_str(), Done, Total, rate, left.c_str());
+    if (Input.Size() == 0) {
+        std::fprintf(Err, "\r%zu rows  %.1f/s ", Done, rate);
+    } else {
+        // The share of the file read stands for the share of the rows done.
+        const double share = std::min(1.0, double(Input.BytesRead()) / double(Input.Size()));
+        const double left = share > 0 ? Seconds / share - Seconds : 0.0;
+        constexpr int kWidth = 30;
+        const int filled = int(share * kWidth);
+        const std::string bar = std::string(size_t(filled), '#') + std::string(size_t(kWidth - filled), '.');
+        std::fprintf(Err, "\r[%s] %zu rows  %.1f/s  %s left ", bar.c_str(), Done, rate,
+                     share > 0 ? Duration(left).c_str() : "?");
+    }
     std::fflush(Err);
 }
 
@@ -89,161 +289,181 @@ void ShowProgress(std::FILE* Err, size_t Done, size_t Total, double Seconds)
 int RunBatch(const TBatch& Batch, TRunner& Runner, const TComServer& Server, const TRunSettings& Settings,
              std::FILE* Out, std::FILE* Err)
 {
-    bool windows1252 = false;
-    const std::string text = DecodeInput(Batch.Input, windows1252);
-    const std::vector<TCsvRecord> records = ParseCsv(text);
-    if (records.empty() || !records[0].Fault.empty()) {
+    TInput input(Batch.Input);
+    std::string text;
+    bool more = true;
+    // The header line first: it decides the separator and the result columns.
+    while (more && text.find('\n') == std::string::npos && text.size() < kMaxRecord)
+        more = input.Read(text);
+    const char separator = CsvSeparator(text);
+    size_t consumed = 0, line = 1;
+    std::vector<TCsvRecord> first =
+        ParseCsv(text.substr(0, text.find('\n') == std::string::npos ? text.size() : text.find('\n') + 1), separator,
+                 false, consumed, line);
+    if (first.empty() || !first[0].Fault.empty()) {
         std::fprintf(Err, "orvelwddx-check: the input has no header line\n");
         return kUsage;
     }
-    const std::vector<std::string>& header = records[0].Fields;
-    std::vector<std::string_view> paramOf(header.size());
-    bool known = false;
-    for (size_t i = 0; i < header.size(); ++i)
+    text.erase(0, consumed);
+
+    TColumns columns;
+    columns.Header = first[0].Fields;
+    columns.ParamOf.resize(columns.Header.size());
+    for (size_t i = 0; i < columns.Header.size(); ++i)
         for (const auto& [column, param] : kColumns)
-            if (Lower(header[i]) == column) {
-                paramOf[i] = param;
-                known = true;
-            }
-    if (!known) {
+            if (Lower(columns.Header[i]) == column)
+                columns.ParamOf[i] = param;
+    if (std::all_of(columns.ParamOf.begin(), columns.ParamOf.end(), [](std::string_view p) { return p.empty(); })) {
         std::fprintf(Err, "orvelwddx-check: the header line names none of the columns iban, blz, kto, bic, card, "
                           "vat, plz, ort, str, hnr, pof\n");
         return kUsage;
     }
-
-    // Every row's check first: the result columns are those of the checks the file holds.
-    std::vector<TRow> rows(records.size() - 1);
-    std::vector<std::string_view> resultColumns;
-    for (size_t r = 0; r < rows.size(); ++r) {
-        TRow& row = rows[r];
-        row.Record = &records[r + 1];
-        if (!row.Record->Fault.empty()) {
-            row.Fault = row.Record->Fault;
+    // The result columns of every check the header's columns allow, in the order of preference.
+    for (const TOperationChoice& choice : kChoices) {
+        const bool possible = std::all_of(choice.Needs.begin(), choice.Needs.end(), [&](std::string_view need) {
+            return std::find(columns.ParamOf.begin(), columns.ParamOf.end(), need) != columns.ParamOf.end();
+        });
+        if (!possible)
             continue;
-        }
-        if (row.Record->Fields.size() != header.size()) {
-            row.Fault = std::to_string(row.Record->Fields.size()) + " fields where the header has " +
-                        std::to_string(header.size());
-            continue;
-        }
-        TParams params{{"aLand", "DE"}};
-        for (size_t i = 0; i < header.size(); ++i)
-            if (!paramOf[i].empty())
-                params[std::string(paramOf[i])] = row.Record->Fields[i];
-        for (const TOperationChoice& choice : kChoices)
-            if (std::all_of(choice.Needs.begin(), choice.Needs.end(),
-                            [&](std::string_view need) { return !params[std::string(need)].empty(); })) {
-                row.Choice = &choice;
-                break;
-            }
-        if (!row.Choice) {
-            row.Fault = "nothing to check in this row";
-            continue;
-        }
-        row.Call = MakeCall(Server, row.Choice->CoClass, row.Choice->Method, params, Settings);
-        for (std::string_view name : row.Call.Operation->Writes)
-            if (std::find(resultColumns.begin(), resultColumns.end(), name) == resultColumns.end())
-                resultColumns.push_back(name);
+        for (const auto& factory : Server.Factories())
+            if (factory->CoClass().Name == choice.CoClass)
+                for (std::string_view name : factory->Interface().FindOperation(choice.Method)->Writes)
+                    if (std::find(columns.Results.begin(), columns.Results.end(), name) == columns.Results.end())
+                        columns.Results.push_back(name);
     }
-
-    std::vector<std::string> headerOut = header;
-    headerOut.insert(headerOut.end(), resultColumns.begin(), resultColumns.end());
+    std::vector<std::string> headerOut;
+    for (const std::string& name : columns.Header)
+        headerOut.push_back(Batch.Raw ? name : FormulaSafe(name));
+    headerOut.insert(headerOut.end(), columns.Results.begin(), columns.Results.end());
     headerOut.emplace_back("Error");
-    std::fputs(CsvLine(headerOut).c_str(), Out);
+    std::fputs(CsvLine(headerOut, separator).c_str(), Out);
     std::fflush(Out);
 
+    const size_t jobs = size_t(std::max(Batch.Jobs, 1));
+    const size_t window = 4 * jobs; // chunks in memory at once
     std::mutex mutex;
-    std::condition_variable changed;
-    std::vector<std::optional<TDone>> done(rows.size());
-    std::atomic<size_t> next{0};
+    std::condition_variable work, done;
+    std::deque<std::shared_ptr<TChunk>> chunks; // in input order, written from the front
+    bool finished = false;                      // no more chunks will come
     auto stopped = [&] { return Batch.Stop && Batch.Stop->load(); };
-    auto work = [&] {
-        for (size_t r; !stopped() && (r = next++) < rows.size();) {
-            TDone result;
-            if (rows[r].Fault.empty()) {
-                const TRow& row = rows[r];
-                result.Outcome = Runner.Run(row.Call, SettingsFor(row.Call.Factory->Interface(), Settings));
-                result.Status = Verdict(*row.Call.Operation, row.Choice->CoClass, result.Outcome);
+    // Rows a chunk holds: about 50 ms of work per chunk, from how fast rows were checked so far, so that slow checks
+    // show progress and fast ones are not held up by hand-overs.
+    std::atomic<double> rowSeconds{0.01};
+
+    auto worker = [&] {
+        std::unique_lock lock(mutex);
+        for (;;) {
+            const auto next = std::find_if(chunks.begin(), chunks.end(), [](const auto& c) { return !c->Claimed; });
+            if (next == chunks.end()) {
+                if (finished || stopped())
+                    return;
+                work.wait_for(lock, std::chrono::milliseconds(100));
+                continue;
             }
-            std::lock_guard lock(mutex);
-            done[r] = std::move(result);
-            changed.notify_all();
+            const std::shared_ptr<TChunk> chunk = *next;
+            chunk->Claimed = true;
+            lock.unlock();
+            const Clock::time_point began = Clock::now();
+            CheckChunk(*chunk, columns, Runner, Server, Settings, Batch.Raw, separator, stopped);
+            if (chunk->Checked > 0)
+                rowSeconds = std::chrono::duration<double>(Clock::now() - began).count() / double(chunk->Checked);
+            lock.lock();
+            chunk->Done = true;
+            done.notify_all();
         }
     };
-    const size_t jobs = std::clamp<size_t>(size_t(std::max(Batch.Jobs, 1)), 1, std::max<size_t>(rows.size(), 1));
     std::vector<std::thread> workers;
     for (size_t j = 0; j < jobs; ++j)
-        workers.emplace_back(work);
+        workers.emplace_back(worker);
 
     const Clock::time_point start = Clock::now();
-    size_t written = 0, passed = 0, notPassed = 0, broken = 0, unreachable = 0;
+    size_t total = 0, written = 0, passed = 0, notPassed = 0, broken = 0, unreachable = 0;
+    bool interrupted = false;
     auto seconds = [&] { return std::chrono::duration<double>(Clock::now() - start).count(); };
-    auto writeReady = [&](std::unique_lock<std::mutex>& lock) {
-        while (written < rows.size() && done[written]) {
-            const TRow& row = rows[written];
-            const TDone result = std::move(*done[written]);
+    std::vector<TCsvRecord> pending; // read, not yet in a chunk
+    auto writeDone = [&](std::unique_lock<std::mutex>& lock) {
+        while (!chunks.empty() && chunks.front()->Done) {
+            const std::shared_ptr<TChunk> chunk = chunks.front();
+            chunks.pop_front();
             lock.unlock();
-            // Input columns as they came; surplus fields of a broken row go into its last column, so that nothing
-            // is lost and the result columns stay in place.
-            std::vector<std::string> fields = row.Record->Fields;
-            while (fields.size() > header.size()) {
-                fields[fields.size() - 2] += "," + fields.back();
-                fields.pop_back();
-            }
-            fields.resize(header.size());
-            for (std::string_view column : resultColumns) {
-                std::string value;
-                for (const TCheckValue& v : result.Outcome.Values)
-                    if (v.Name == column)
-                        value = ValueText(v);
-                fields.push_back(value);
-            }
-            std::string error;
-            if (!row.Fault.empty()) {
-                error = "line " + std::to_string(row.Record->Line) + ": " + row.Fault;
-                ++broken;
+            if (!chunk->Reports.empty()) {
                 if (Batch.Progress)
                     std::fputs("\r\033[K", Err);
-                std::fprintf(Err, "orvelwddx-check: line %zu: %s\n", row.Record->Line, row.Fault.c_str());
-            } else if (Failed(result.Outcome.Hr)) {
-                error = FailureText(result.Outcome);
-                ++unreachable;
-            } else {
-                ++(result.Status == kPassed ? passed : result.Status == kUnreachable ? unreachable : notPassed);
+                std::fputs(chunk->Reports.c_str(), Err);
             }
-            fields.push_back(error);
-            std::fputs(CsvLine(fields).c_str(), Out);
+            std::fwrite(chunk->Output.data(), 1, chunk->Output.size(), Out);
+            written += chunk->Checked;
+            passed += chunk->Passed;
+            notPassed += chunk->NotPassed;
+            broken += chunk->Broken;
+            unreachable += chunk->Unreachable;
+            interrupted = interrupted || chunk->Checked < chunk->Records.size();
             lock.lock();
-            ++written;
         }
-        std::fflush(Out);
     };
     {
         std::unique_lock lock(mutex);
-        while (written < rows.size() && !stopped()) {
-            changed.wait_for(lock, std::chrono::milliseconds(100));
-            writeReady(lock);
-            if (Batch.Progress)
-                ShowProgress(Err, written, rows.size(), seconds());
+        Clock::time_point shown{};
+        while (!stopped() && !interrupted) {
+            // Fill the window with chunks.
+            while (chunks.size() < window && (more || !text.empty() || !pending.empty()) && !stopped()) {
+                const size_t rows = std::clamp<size_t>(size_t(0.05 / std::max(rowSeconds.load(), 1e-7)), 1, 2048);
+                lock.unlock();
+                while (pending.size() < rows && (more || !text.empty())) {
+                    if (more && text.size() < kMaxRecord)
+                        more = input.Read(text);
+                    std::vector<TCsvRecord> records = ParseCsv(text, separator, more, consumed, line);
+                    text.erase(0, consumed);
+                    std::move(records.begin(), records.end(), std::back_inserter(pending));
+                    if (!more && !text.empty() && records.empty())
+                        text.clear(); // only a blank line was left
+                }
+                auto chunk = std::make_shared<TChunk>();
+                const size_t take = std::min(rows, pending.size());
+                chunk->Records.assign(std::make_move_iterator(pending.begin()),
+                                      std::make_move_iterator(pending.begin() + std::ptrdiff_t(take)));
+                pending.erase(pending.begin(), pending.begin() + std::ptrdiff_t(take));
+                total += take;
+                lock.lock();
+                if (take > 0) {
+                    chunks.push_back(std::move(chunk));
+                    work.notify_one();
+                }
+            }
+            if (chunks.empty() && !more && text.empty() && pending.empty())
+                break;
+            done.wait_for(lock, std::chrono::milliseconds(100));
+            writeDone(lock);
+            std::fflush(Out);
+            if (Batch.Progress && Clock::now() - shown > std::chrono::milliseconds(100)) {
+                shown = Clock::now();
+                ShowStreamProgress(Err, written, input, seconds());
+            }
         }
+        finished = true;
+        work.notify_all();
     }
-    for (std::thread& worker : workers)
-        worker.join();
+    for (std::thread& thread : workers)
+        thread.join();
     {
         std::unique_lock lock(mutex);
-        writeReady(lock);
+        writeDone(lock);
     }
+    std::fflush(Out);
     if (Batch.Progress)
         std::fputs("\r\033[K", Err);
 
+    // Rows read but not checked when stopped count as not written.
+    for (const auto& chunk : chunks)
+        interrupted = interrupted || !chunk->Done || chunk->Checked < chunk->Records.size();
+    interrupted = interrupted || stopped();
     const double elapsed = seconds();
-    const bool interrupted = written < rows.size();
     std::fprintf(Err,
                  "orvelwddx-check: %zu of %zu rows%s: %zu passed, %zu not passed, %zu unreadable, %zu unreachable; "
                  "%.1f s, %.1f checks/s%s\n",
-                 written, rows.size(), interrupted ? " (interrupted)" : "", passed, notPassed, broken, unreachable,
-                 elapsed, elapsed > 0 ? double(written) / elapsed : 0.0,
-                 windows1252 ? "; input read as Windows-1252" : "");
+                 written, total, interrupted ? " (interrupted)" : "", passed, notPassed, broken, unreachable, elapsed,
+                 elapsed > 0 ? double(written) / elapsed : 0.0,
+                 input.Windows1252() ? "; input read as Windows-1252" : "");
     if (interrupted)
         return kInterrupted;
     if (unreachable)

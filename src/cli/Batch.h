@@ -1,20 +1,20 @@
 #pragma once
-// orvelwddx-check batch: a CSV file of checks, one per row, run N at a time and written back in input order with the
-// result columns added.
+// orvelwddx-check batch: a CSV stream of checks, one per row, read, checked by several workers and written back in
+// input order with the result columns added, a bounded number of rows in memory at any time.
 
 #include "cli/Runner.h"
 
 #include <atomic>
 #include <cstdio>
-#include <string_view>
 
 namespace orvel::cli {
 
 struct TBatch
 {
-    std::string_view Input; // the file's bytes
+    std::FILE* Input = nullptr; // read to its end; a regular file is read twice (its encoding is judged first)
     int Jobs = 1;
     bool Progress = false;           // a progress bar on standard error
+    bool Raw = false;                // cells as they are: no "'" in front of what a spreadsheet would run
     const std::atomic<bool>* Stop{}; // set from outside: finish the rows in flight, write them, end
 };
 

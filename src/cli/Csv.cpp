@@ -7,48 +7,83 @@
 namespace orvel::cli {
 namespace {
 
-bool ValidUtf8(std::string_view Text)
+// The length of the well-formed UTF-8 sequence at Text[i], 0 when there is none.
+size_t SequenceAt(std::string_view Text, size_t i)
 {
-    size_t i = 0;
-    while (i < Text.size()) {
-        const auto byte = static_cast<unsigned char>(Text[i]);
-        const size_t length = byte < 0x80           ? 1
-                              : (byte >> 5) == 0x6  ? 2
-                              : (byte >> 4) == 0xE  ? 3
-                              : (byte >> 3) == 0x1E ? 4
-                                                    : 0;
-        if (length == 0 || (length == 2 && byte < 0xC2) || i + length > Text.size())
-            return false;
-        for (size_t k = 1; k < length; ++k)
-            if ((static_cast<unsigned char>(Text[i + k]) >> 6) != 0x2)
-                return false;
-        i += length;
-    }
-    return true;
+    const auto byte = static_cast<unsigned char>(Text[i]);
+    const size_t length = byte < 0x80           ? 1
+                          : (byte >> 5) == 0x6  ? 2
+                          : (byte >> 4) == 0xE  ? 3
+                          : (byte >> 3) == 0x1E ? 4
+                                                : 0;
+    if (length == 0 || (length == 2 && byte < 0xC2) || i + length > Text.size())
+        return 0;
+    for (size_t k = 1; k < length; ++k)
+        if ((static_cast<unsigned char>(Text[i + k]) >> 6) != 0x2)
+            return 0;
+    return length;
 }
 
-char Separator(std::string_view Text)
+bool IsNumber(std::string_view Cell)
 {
-    const std::string_view header = Text.substr(0, Text.find('\n'));
-    return header.find(',') == std::string_view::npos && header.find(';') != std::string_view::npos ? ';' : ',';
+    if (!Cell.empty() && (Cell[0] == '-' || Cell[0] == '+'))
+        Cell.remove_prefix(1);
+    bool digits = false, point = false;
+    for (const char c : Cell) {
+        if (c >= '0' && c <= '9')
+            digits = true;
+        else if ((c == '.' || c == ',') && !point && digits)
+            point = true;
+        else
+            return false;
+    }
+    return digits && Cell.back() != '.' && Cell.back() != ',';
 }
 
 } // namespace
+
+bool ValidUtf8(std::string_view Text)
+{
+    for (size_t i = 0, length; i < Text.size(); i += length)
+        if ((length = SequenceAt(Text, i)) == 0)
+            return false;
+    return true;
+}
+
+bool HasUtf8Sequence(std::string_view Text)
+{
+    for (size_t i = 0; i < Text.size(); ++i)
+        if (static_cast<unsigned char>(Text[i]) >= 0xC2 && SequenceAt(Text, i) > 1)
+            return true;
+    return false;
+}
+
+char CsvSeparator(std::string_view HeaderLine)
+{
+    const std::string_view header = HeaderLine.substr(0, HeaderLine.find('\n'));
+    return header.find(',') == std::string_view::npos && header.find(';') != std::string_view::npos ? ';' : ',';
+}
 
 std::string DecodeInput(std::string_view Bytes, bool& Windows1252)
 {
     if (Bytes.starts_with("\xEF\xBB\xBF"))
         Bytes.remove_prefix(3);
-    Windows1252 = !ValidUtf8(Bytes);
+    Windows1252 = !ValidUtf8(Bytes) && !HasUtf8Sequence(Bytes);
     return Windows1252 ? ToUtf8(Widen(Bytes)) : std::string(Bytes);
 }
 
 std::vector<TCsvRecord> ParseCsv(std::string_view Text)
 {
-    const char separator = Separator(Text);
+    size_t consumed = 0, line = 1;
+    return ParseCsv(Text, CsvSeparator(Text), false, consumed, line);
+}
+
+std::vector<TCsvRecord> ParseCsv(std::string_view Text, char Separator, bool More, size_t& Consumed, size_t& Line)
+{
+    const char separator = Separator;
     std::vector<TCsvRecord> records;
-    size_t pos = 0;
-    size_t line = 1;
+    size_t pos = Consumed = 0;
+    size_t& line = Line;
     while (pos < Text.size()) {
         const size_t start = pos;
         const size_t startLine = line;
@@ -56,8 +91,13 @@ std::vector<TCsvRecord> ParseCsv(std::string_view Text)
         std::string field;
         bool quoted = false;
         bool ended = false;
+        bool incomplete = false;
         while (!ended && record.Fault.empty()) {
             if (pos == Text.size()) {
+                if (More && pos - start < kMaxRecord) {
+                    incomplete = true;
+                    break;
+                }
                 if (quoted)
                     record.Fault = "a quoted field is not closed";
                 ended = true;
@@ -92,9 +132,17 @@ std::vector<TCsvRecord> ParseCsv(std::string_view Text)
                 field += c;
             }
         }
+        if (incomplete) {
+            line = startLine;
+            return records;
+        }
         if (!record.Fault.empty()) {
             // Resume after the line the record started on.
             const size_t end = Text.find('\n', start);
+            if (end == std::string_view::npos && More && Text.size() - start < kMaxRecord) {
+                line = startLine;
+                return records;
+            }
             pos = end == std::string_view::npos ? Text.size() : end + 1;
             line = startLine + 1;
             std::string_view raw = Text.substr(start, pos - start);
@@ -102,9 +150,11 @@ std::vector<TCsvRecord> ParseCsv(std::string_view Text)
                 raw.remove_suffix(1);
             record.Fields = {std::string(raw)};
             records.push_back(std::move(record));
+            Consumed = pos;
             continue;
         }
         record.Fields.push_back(std::move(field));
+        Consumed = pos;
         if (record.Fields.size() == 1 && record.Fields[0].empty())
             continue; // a blank line
         records.push_back(std::move(record));
@@ -112,12 +162,12 @@ std::vector<TCsvRecord> ParseCsv(std::string_view Text)
     return records;
 }
 
-std::string CsvLine(const std::vector<std::string>& Fields)
+std::string CsvLine(const std::vector<std::string>& Fields, char Separator)
 {
     std::string line;
     for (size_t i = 0; i < Fields.size(); ++i) {
         if (i > 0)
-            line += ',';
+            line += Separator;
         const std::string& field = Fields[i];
         if (field.find_first_of(",;\"\r\n") == std::string::npos) {
             line += field;
@@ -132,6 +182,34 @@ std::string CsvLine(const std::vector<std::string>& Fields)
         line += '"';
     }
     return line + "\r\n";
+}
+
+std::string FormulaSafe(std::string Cell)
+{
+    if (!Cell.empty() && std::string_view("=+-@\t\r").find(Cell[0]) != std::string_view::npos && !IsNumber(Cell))
+        Cell.insert(0, 1, '\'');
+    return Cell;
+}
+
+std::string Printable(std::string_view Utf8)
+{
+    static constexpr std::string_view kReplacement = "\xEF\xBF\xBD";
+    std::string out;
+    out.reserve(Utf8.size());
+    for (size_t i = 0; i < Utf8.size(); ++i) {
+        const auto c = static_cast<unsigned char>(Utf8[i]);
+        const bool lineBreak = c == '\t' || c == '\n' || (c == '\r' && i + 1 < Utf8.size() && Utf8[i + 1] == '\n');
+        if ((c < 0x20 && !lineBreak) || c == 0x7F) {
+            out += kReplacement;
+        } else if (c == 0xC2 && i + 1 < Utf8.size() && static_cast<unsigned char>(Utf8[i + 1]) >= 0x80 &&
+                   static_cast<unsigned char>(Utf8[i + 1]) <= 0x9F) {
+            out += kReplacement; // C1 controls such as the one-byte CSI
+            ++i;
+        } else {
+            out += static_cast<char>(c);
+        }
+    }
+    return out;
 }
 
 } // namespace orvel::cli

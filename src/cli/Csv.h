@@ -8,8 +8,16 @@
 
 namespace orvel::cli {
 
-// The input as UTF-8: a byte order mark dropped; text that is not valid UTF-8 is read as Windows-1252.
+// The input as UTF-8: a byte order mark dropped; text without any valid multi-byte UTF-8 sequence (and not plain
+// ASCII) is read as Windows-1252. A UTF-8 text keeps its few invalid bytes; ValidUtf8 finds the records holding them.
 std::string DecodeInput(std::string_view Bytes, bool& Windows1252);
+
+bool ValidUtf8(std::string_view Text);
+// Whether Text holds one well-formed UTF-8 sequence of two or more bytes: the sign of a UTF-8 file.
+bool HasUtf8Sequence(std::string_view Text);
+
+// ';' when the header line has semicolons and no commas, else ','.
+char CsvSeparator(std::string_view HeaderLine);
 
 struct TCsvRecord
 {
@@ -22,7 +30,21 @@ struct TCsvRecord
 // Blank lines are left out.
 std::vector<TCsvRecord> ParseCsv(std::string_view Text);
 
-// One record with its line end (CR LF), comma-separated, quoted where needed.
-std::string CsvLine(const std::vector<std::string>& Fields);
+// The same for a stream read piece by piece: the records at the front of Text, the first starting on line
+// Line. With More (more text follows), a record that runs to the end of Text is left for the next call, unless it
+// is already longer than kMaxRecord. Consumed is how far the records read reach; Line becomes the next record's.
+constexpr size_t kMaxRecord = 1u << 20;
+std::vector<TCsvRecord> ParseCsv(std::string_view Text, char Separator, bool More, size_t& Consumed, size_t& Line);
+
+// One record with its line end (CR LF), quoted where needed.
+std::string CsvLine(const std::vector<std::string>& Fields, char Separator = ',');
+
+// A cell a spreadsheet would run as a formula (=, +, -, @, TAB or CR in front), made plain text with a leading "'";
+// numbers such as "-200" stay numbers.
+std::string FormulaSafe(std::string Cell);
+
+// Control characters other than TAB and LF (and CR in CR LF) replaced by U+FFFD: what a service sends must not reach
+// a terminal or a spreadsheet as escape sequences or NUL bytes.
+std::string Printable(std::string_view Utf8);
 
 } // namespace orvel::cli

@@ -128,6 +128,7 @@ struct TCommandLine
     bool Json = false;
     bool Bus = false;
     bool Offline = false;
+    bool Raw = false;
     bool Help = false;
     std::optional<int> Jobs;
     bool Fragments = false;
@@ -179,6 +180,8 @@ TCommandLine Parse(int argc, char** argv)
             line.Bus = true;
         else if (arg == "--offline")
             line.Offline = true;
+        else if (arg == "--raw")
+            line.Raw = true;
         else if (arg == "--fragments")
             line.Fragments = true;
         else if (arg == "--user")
@@ -288,16 +291,15 @@ TSingle SingleCheck(const TCommandLine& Line)
     throw TUsage("unknown command " + command);
 }
 
-std::string ReadInput(const std::string& Name)
+// The batch's input, closed when done; standard input for "-".
+std::unique_ptr<std::FILE, int (*)(std::FILE*)> OpenInput(const std::string& Name)
 {
     if (Name == "-")
-        return std::string(std::istreambuf_iterator<char>(std::cin), {});
-    std::ifstream file(Name, std::ios::binary);
+        return {stdin, [](std::FILE*) { return 0; }};
+    std::FILE* file = std::fopen(Name.c_str(), "rb");
     if (!file)
         throw TUsage("cannot read " + Name);
-    std::ostringstream bytes;
-    bytes << file.rdbuf();
-    return bytes.str();
+    return {file, std::fclose};
 }
 
 int Run(int argc, char** argv)
@@ -343,7 +345,7 @@ int Run(int argc, char** argv)
     if (line.Words[0] == "batch") {
         if (line.Words.size() != 2)
             throw TUsage("batch expects FILE.csv or -");
-        const std::string input = ReadInput(line.Words[1]);
+        const auto input = OpenInput(line.Words[1]);
         struct sigaction action
         {
         };
@@ -354,10 +356,11 @@ int Run(int argc, char** argv)
             std::fprintf(stderr, "orvelwddx-check: offline, %s\n", offline.c_str());
         // Offline checks use every core unless told otherwise; the service's checks one at a time.
         const int jobs = line.Jobs.value_or(line.Offline ? int(std::max(1u, std::thread::hardware_concurrency())) : 1);
-        return RunBatch({input, jobs, isatty(STDERR_FILENO) == 1, &gStop}, *runner, server, settings, stdout, stderr);
+        return RunBatch({input.get(), jobs, isatty(STDERR_FILENO) == 1, line.Raw, &gStop}, *runner, server, settings,
+                        stdout, stderr);
     }
-    if (line.Jobs)
-        throw TUsage("--jobs belongs to batch");
+    if (line.Jobs || line.Raw)
+        throw TUsage("--jobs and --raw belong to batch");
 
     const TSingle single = SingleCheck(line);
     const TCheckCall call = MakeCall(server, single.CoClass, single.Method, single.Params, settings);
