@@ -3,6 +3,7 @@
 #include "cli/Csv.h"
 #include "cli/Output.h"
 #include "platform/Codepage.h"
+#include "platform/StrToInt.h"
 
 #include <sys/stat.h>
 
@@ -161,25 +162,90 @@ private:
     std::string FPending;
 };
 
-// The input's columns: which check parameter each names, and the result columns of the checks they allow.
+// A check the header's columns allow, looked up once: what a row needs to run it, and where its parameters and its
+// results go.
+struct TPrepared
+{
+    const TOperationChoice* Choice = nullptr;
+    std::vector<size_t> Needs; // columns that must not be empty
+    const TAutoObjectFactory* Factory = nullptr;
+    const TOperationInfo* Operation = nullptr;
+    std::vector<Variant> Args;          // fixed parameters (user, password, country); the row fills the others
+    std::vector<long> ColumnOfArg;      // per parameter: its column, or -1
+    std::vector<long> WriteOfResult;    // per result column: its place among the operation's writes, or -1
+    TCheckSettings Settings;
+};
+
+// The input's columns: which check parameter each names, the checks they allow and their result columns.
 struct TColumns
 {
     std::vector<std::string> Header;
     std::vector<std::string_view> ParamOf;
     std::vector<std::string_view> Results;
+    std::vector<TPrepared> Checks; // in the order of preference
+
+    long ColumnOf(std::string_view Param) const
+    {
+        const auto found = std::find(ParamOf.begin(), ParamOf.end(), Param);
+        return found == ParamOf.end() ? -1 : long(found - ParamOf.begin());
+    }
+
+    void Prepare(const TComServer& Server, const TRunSettings& Run)
+    {
+        for (const TOperationChoice& choice : kChoices) {
+            TPrepared check;
+            check.Choice = &choice;
+            bool possible = true;
+            for (std::string_view need : choice.Needs) {
+                const long column = ColumnOf(need);
+                possible = possible && column >= 0;
+                check.Needs.push_back(size_t(column));
+            }
+            if (!possible)
+                continue;
+            for (const auto& factory : Server.Factories())
+                if (factory->CoClass().Name == choice.CoClass)
+                    check.Factory = factory.get();
+            check.Operation = check.Factory->Interface().FindOperation(choice.Method);
+            // The same arguments as for a single check, with the row's cells in place of the operands.
+            const TCheckCall fixed = MakeCall(Server, choice.CoClass, choice.Method, {{"aLand", "DE"}}, Run);
+            check.Args = fixed.Args;
+            for (const TParamInfo& param : check.Factory->Interface().FindMember(choice.Method)->Params)
+                check.ColumnOfArg.push_back(param.Name == "aUser" || param.Name == "aPass" ? -1 : ColumnOf(param.Name));
+            check.Settings = SettingsFor(check.Factory->Interface(), Run);
+            for (std::string_view name : check.Operation->Writes)
+                if (std::find(Results.begin(), Results.end(), name) == Results.end())
+                    Results.push_back(name);
+            Checks.push_back(std::move(check));
+        }
+        for (TPrepared& check : Checks)
+            for (std::string_view column : Results) {
+                const auto& writes = check.Operation->Writes;
+                const auto at = std::find(writes.begin(), writes.end(), column);
+                check.WriteOfResult.push_back(at == writes.end() ? -1 : long(at - writes.begin()));
+            }
+    }
 };
 
-std::vector<TCheckValue>::const_iterator FindValue(const TCheckOutcome& Outcome, std::string_view Name)
+const TCheckValue* FindValue(const TCheckOutcome& Outcome, const TPrepared& Check, size_t Result,
+                             std::string_view Name)
 {
-    return std::find_if(Outcome.Values.begin(), Outcome.Values.end(),
-                        [Name](const TCheckValue& v) { return v.Name == Name; });
+    const long at = Check.WriteOfResult[Result];
+    if (at < 0)
+        return nullptr;
+    // Every runner gives the values in the order of the writes; a failed call gives none.
+    if (size_t(at) < Outcome.Values.size() && Outcome.Values[size_t(at)].Name == Name)
+        return &Outcome.Values[size_t(at)];
+    for (const TCheckValue& value : Outcome.Values)
+        if (value.Name == Name)
+            return &value;
+    return nullptr;
 }
 
 // Checks one chunk's rows and writes their lines; stops between rows when asked to.
-void CheckChunk(TChunk& Chunk, const TColumns& Columns, TRunner& Runner, const TComServer& Server,
-                const TRunSettings& Settings, bool Raw, char Separator, const std::function<bool()>& Stopped)
+void CheckChunk(TChunk& Chunk, const TColumns& Columns, TRunner& Runner, bool Raw, char Separator,
+                const std::function<bool()>& Stopped)
 {
-    const auto cell = [Raw](std::string Text) { return Raw ? Text : FormulaSafe(std::move(Text)); };
     for (const TCsvRecord& record : Chunk.Records) {
         if (Stopped())
             break;
@@ -194,66 +260,84 @@ void CheckChunk(TChunk& Chunk, const TColumns& Columns, TRunner& Runner, const T
             fault = std::to_string(record.Fields.size()) + " fields where the header has " +
                     std::to_string(Columns.Header.size());
 
-        const TOperationChoice* choice = nullptr;
-        TCheckCall call;
+        const TPrepared* check = nullptr;
         if (fault.empty()) {
-            TParams params{{"aLand", "DE"}};
-            for (size_t i = 0; i < Columns.Header.size(); ++i)
-                if (!Columns.ParamOf[i].empty())
-                    params[std::string(Columns.ParamOf[i])] = record.Fields[i];
-            for (const TOperationChoice& option : kChoices)
+            for (const TPrepared& option : Columns.Checks)
                 if (std::all_of(option.Needs.begin(), option.Needs.end(),
-                                [&](std::string_view need) { return !params[std::string(need)].empty(); })) {
-                    choice = &option;
+                                [&](size_t column) { return !record.Fields[column].empty(); })) {
+                    check = &option;
                     break;
                 }
-            if (!choice)
+            if (!check)
                 fault = "nothing to check in this row";
-            else
-                call = MakeCall(Server, choice->CoClass, choice->Method, params, Settings);
         }
 
         TDone result;
-        if (choice) {
-            result.Outcome = Runner.Run(call, SettingsFor(call.Factory->Interface(), Settings));
-            result.Status = Verdict(*call.Operation, choice->CoClass, result.Outcome);
+        if (check) {
+            TCheckCall call{check->Factory, check->Operation, check->Args};
+            for (size_t i = 0; i < call.Args.size(); ++i)
+                if (const long column = check->ColumnOfArg[i]; column >= 0) {
+                    const std::string& value = record.Fields[size_t(column)];
+                    if (call.Args[i].Type() == VarType::Int32)
+                        call.Args[i] = StrToIntDef(value, 0);
+                    else
+                        call.Args[i] = FromUtf8(value);
+                }
+            result.Outcome = Runner.Run(call, check->Settings);
+            result.Status = Verdict(*call.Operation, check->Choice->CoClass, result.Outcome);
         }
 
         // Input columns as they came (a broken row's text is kept whole, bytes that are not UTF-8 as Windows-1252
         // and NUL bytes replaced, so that the output stays readable); then the results and the error.
-        std::vector<std::string> fields;
-        fields.reserve(Columns.Header.size() + Columns.Results.size() + 1);
-        for (const std::string& field : record.Fields)
-            fields.push_back(cell(fault.empty() ? field : Printable(ValidUtf8(field) ? field : AnsiToUtf8(field))));
-        while (fields.size() > Columns.Header.size()) {
-            fields[fields.size() - 2] += std::string(1, Separator) + fields.back();
-            fields.pop_back();
-        }
-        fields.resize(Columns.Header.size());
-        for (std::string_view column : Columns.Results) {
-            const auto value = FindValue(result.Outcome, column);
-            if (value == result.Outcome.Values.end())
-                fields.emplace_back();
-            else if (!value->IsList && value->Value.Type() == VarType::Int32)
-                fields.push_back(std::to_string(std::get<int32_t>(value->Value)));
+        std::string& out = Chunk.Output;
+        bool first = true;
+        const auto put = [&](std::string_view text, bool guarded) {
+            if (!std::exchange(first, false))
+                out += Separator;
+            if (guarded && !Raw && !text.empty() && std::string_view("=+-@\t\r").find(text[0]) != std::string::npos)
+                AppendCsvField(out, FormulaSafe(std::string(text)), Separator);
             else
-                fields.push_back(cell(Printable(ValueText(*value))));
+                AppendCsvField(out, text, Separator);
+        };
+        if (fault.empty()) {
+            for (const std::string& field : record.Fields)
+                put(field, true);
+        } else {
+            std::vector<std::string> fields;
+            for (const std::string& field : record.Fields)
+                fields.push_back(Printable(ValidUtf8(field) ? field : AnsiToUtf8(field)));
+            while (fields.size() > Columns.Header.size()) {
+                fields[fields.size() - 2] += std::string(1, Separator) + fields.back();
+                fields.pop_back();
+            }
+            fields.resize(Columns.Header.size());
+            for (const std::string& field : fields)
+                put(field, true);
         }
-        std::string error;
+        for (size_t r = 0; r < Columns.Results.size(); ++r) {
+            const TCheckValue* value = check ? FindValue(result.Outcome, *check, r, Columns.Results[r]) : nullptr;
+            if (!value)
+                put({}, false);
+            else if (!value->IsList && value->Value.Type() == VarType::Int32)
+                put(std::to_string(std::get<int32_t>(value->Value)), false);
+            else
+                put(Printable(ValueText(*value)), true);
+        }
         if (!fault.empty()) {
-            error = "line " + std::to_string(record.Line) + ": " + fault;
+            const std::string error = "line " + std::to_string(record.Line) + ": " + fault;
             Chunk.Reports += "orvelwddx-check: " + error + "\n";
             ++Chunk.Broken;
+            put(error, false);
         } else if (Failed(result.Outcome.Hr)) {
-            error = cell(Printable(FailureText(result.Outcome)));
+            put(Printable(FailureText(result.Outcome)), true);
             ++Chunk.Unreachable;
         } else {
             ++(result.Status == kPassed        ? Chunk.Passed
                : result.Status == kUnreachable ? Chunk.Unreachable
                                                : Chunk.NotPassed);
+            put({}, false);
         }
-        fields.push_back(std::move(error));
-        Chunk.Output += CsvLine(fields, Separator);
+        out += "\r\n";
         ++Chunk.Checked;
     }
 }
@@ -319,18 +403,7 @@ int RunBatch(const TBatch& Batch, TRunner& Runner, const TComServer& Server, con
         return kUsage;
     }
     // The result columns of every check the header's columns allow, in the order of preference.
-    for (const TOperationChoice& choice : kChoices) {
-        const bool possible = std::all_of(choice.Needs.begin(), choice.Needs.end(), [&](std::string_view need) {
-            return std::find(columns.ParamOf.begin(), columns.ParamOf.end(), need) != columns.ParamOf.end();
-        });
-        if (!possible)
-            continue;
-        for (const auto& factory : Server.Factories())
-            if (factory->CoClass().Name == choice.CoClass)
-                for (std::string_view name : factory->Interface().FindOperation(choice.Method)->Writes)
-                    if (std::find(columns.Results.begin(), columns.Results.end(), name) == columns.Results.end())
-                        columns.Results.push_back(name);
-    }
+    columns.Prepare(Server, Settings);
     std::vector<std::string> headerOut;
     for (const std::string& name : columns.Header)
         headerOut.push_back(Batch.Raw ? name : FormulaSafe(name));
@@ -364,7 +437,7 @@ int RunBatch(const TBatch& Batch, TRunner& Runner, const TComServer& Server, con
             chunk->Claimed = true;
             lock.unlock();
             const Clock::time_point began = Clock::now();
-            CheckChunk(*chunk, columns, Runner, Server, Settings, Batch.Raw, separator, stopped);
+            CheckChunk(*chunk, columns, Runner, Batch.Raw, separator, stopped);
             if (chunk->Checked > 0)
                 rowSeconds = std::chrono::duration<double>(Clock::now() - began).count() / double(chunk->Checked);
             lock.lock();

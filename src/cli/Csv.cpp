@@ -2,6 +2,7 @@
 
 #include "platform/Codepage.h"
 
+#include <algorithm>
 #include <utility>
 
 namespace orvel::cli {
@@ -168,20 +169,23 @@ std::string CsvLine(const std::vector<std::string>& Fields, char Separator)
     for (size_t i = 0; i < Fields.size(); ++i) {
         if (i > 0)
             line += Separator;
-        const std::string& field = Fields[i];
-        if (field.find_first_of(",;\"\r\n") == std::string::npos) {
-            line += field;
-            continue;
-        }
-        line += '"';
-        for (const char c : field) {
-            if (c == '"')
-                line += '"';
-            line += c;
-        }
-        line += '"';
+        AppendCsvField(line, Fields[i], Separator);
     }
     return line + "\r\n";
+}
+
+void AppendCsvField(std::string& Line, std::string_view Field, char Separator)
+{
+    // Quoted when it holds either separator, so that the file reads the same whichever a reader assumes.
+    const char special[] = {',', ';', '"', '\r', '\n', Separator, '\0'};
+    if (Field.find_first_of(std::string_view(special, 6)) == std::string_view::npos) {
+        Line += Field;
+        return;
+    }
+    Line += '"';
+    for (size_t quote; (quote = Field.find('"')) != std::string_view::npos; Field.remove_prefix(quote + 1))
+        Line.append(Field.substr(0, quote + 1)) += '"';
+    Line.append(Field) += '"';
 }
 
 std::string FormulaSafe(std::string Cell)
@@ -194,6 +198,11 @@ std::string FormulaSafe(std::string Cell)
 std::string Printable(std::string_view Utf8)
 {
     static constexpr std::string_view kReplacement = "\xEF\xBF\xBD";
+    if (std::none_of(Utf8.begin(), Utf8.end(), [](char c) {
+            const auto byte = static_cast<unsigned char>(c);
+            return byte < 0x20 || byte == 0x7F || byte == 0xC2;
+        }))
+        return std::string(Utf8);
     std::string out;
     out.reserve(Utf8.size());
     for (size_t i = 0; i < Utf8.size(); ++i) {

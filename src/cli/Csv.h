@@ -38,6 +38,8 @@ std::vector<TCsvRecord> ParseCsv(std::string_view Text, char Separator, bool Mor
 
 // One record with its line end (CR LF), quoted where needed.
 std::string CsvLine(const std::vector<std::string>& Fields, char Separator = ',');
+// One field of a record at the end of Line, quoted where needed (without the separator before it).
+void AppendCsvField(std::string& Line, std::string_view Field, char Separator);
 
 // A cell a spreadsheet would run as a formula (=, +, -, @, TAB or CR in front), made plain text with a leading "'";
 // numbers such as "-200" stay numbers.

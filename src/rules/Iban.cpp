@@ -1,6 +1,7 @@
 #include "rules/Iban.h"
 
 #include <algorithm>
+#include <cstdint>
 #include <array>
 #include <stdexcept>
 #include <vector>
@@ -78,10 +79,14 @@ bool IsUpper(char c)
 // remainder of the text before it.
 unsigned Mod97(std::string_view text, unsigned remainder = 0)
 {
-    for (const char c : text)
-        remainder =
-            IsDigit(c) ? (remainder * 10 + unsigned(c - '0')) % 97 : (remainder * 100 + unsigned(c - 'A' + 10)) % 97;
-    return remainder;
+    // Reduced only when the next step could overflow: a division for every few characters, not for each.
+    uint64_t value = remainder;
+    for (const char c : text) {
+        value = IsDigit(c) ? value * 10 + unsigned(c - '0') : value * 100 + unsigned(c - 'A' + 10);
+        if (value >= (uint64_t(1) << 56))
+            value %= 97;
+    }
+    return unsigned(value % 97);
 }
 
 } // namespace
