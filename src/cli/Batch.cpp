@@ -170,9 +170,9 @@ struct TPrepared
     std::vector<size_t> Needs; // columns that must not be empty
     const TAutoObjectFactory* Factory = nullptr;
     const TOperationInfo* Operation = nullptr;
-    std::vector<Variant> Args;          // fixed parameters (user, password, country); the row fills the others
-    std::vector<long> ColumnOfArg;      // per parameter: its column, or -1
-    std::vector<long> WriteOfResult;    // per result column: its place among the operation's writes, or -1
+    std::vector<Variant> Args;       // fixed parameters (user, password, country); the row fills the others
+    std::vector<long> ColumnOfArg;   // per parameter: its column, or -1
+    std::vector<long> WriteOfResult; // per result column: its place among the operation's writes, or -1
     TCheckSettings Settings;
 };
 
@@ -227,8 +227,7 @@ struct TColumns
     }
 };
 
-const TCheckValue* FindValue(const TCheckOutcome& Outcome, const TPrepared& Check, size_t Result,
-                             std::string_view Name)
+const TCheckValue* FindValue(const TCheckOutcome& Outcome, const TPrepared& Check, size_t Result, std::string_view Name)
 {
     const long at = Check.WriteOfResult[Result];
     if (at < 0)
@@ -455,7 +454,8 @@ int RunBatch(const TBatch& Batch, TRunner& Runner, const TComServer& Server, con
     auto seconds = [&] { return std::chrono::duration<double>(Clock::now() - start).count(); };
     std::vector<TCsvRecord> pending; // read, not yet in a chunk
     auto writeDone = [&](std::unique_lock<std::mutex>& lock) {
-        while (!chunks.empty() && chunks.front()->Done) {
+        // After a chunk cut short by Ctrl+C nothing more is written: the output ends with the rows before the stop.
+        while (!interrupted && !chunks.empty() && chunks.front()->Done) {
             const std::shared_ptr<TChunk> chunk = chunks.front();
             chunks.pop_front();
             lock.unlock();

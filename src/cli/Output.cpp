@@ -1,5 +1,6 @@
 #include "cli/Output.h"
 
+#include "cli/Csv.h"
 #include "platform/Codepage.h"
 
 #include <cstdio>
@@ -98,7 +99,7 @@ std::string TextOutput(const TCheckOutcome& Outcome, std::string_view Offline)
         std::string text = ValueText(value);
         for (size_t at; (at = text.find_first_of("\r\n")) != std::string::npos;)
             text.replace(at, text.compare(at, 2, "\r\n") == 0 ? 2 : 1, " ");
-        out += std::string(value.Name) + ": " + text + "\n";
+        out += std::string(value.Name) + ": " + Printable(text) + "\n";
     }
     if (!Offline.empty())
         out += "Offline: " + std::string(Offline) + "\n";
@@ -130,7 +131,7 @@ std::string JsonOutput(const TCheckOutcome& Outcome, std::string_view Offline)
 
 std::string FailureText(const TCheckOutcome& Outcome)
 {
-    std::string text = ToUtf8(Outcome.Info.Description);
+    std::string text = Printable(ToUtf8(Outcome.Info.Description));
     if (!Outcome.Info.Source.empty())
         text = ToUtf8(Outcome.Info.Source) + ": " + text;
     return text;

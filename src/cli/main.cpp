@@ -54,14 +54,23 @@ DESCRIPTION
     OrvelWddx server on the session bus (interface OrvelWddx.Checks), which the bus starts
     when it is registered.
 
+    vat asks the European Commission's VIES service over the internet by default
+    (https://ec.europa.eu/taxation_customs/vies/services/checkVatService). The environment
+    variable ORVELWDDX_VIES_URL points it elsewhere, e.g. at the local service's offline
+    rules: http://127.0.0.1:8590/taxation_customs/vies/services/checkVatService; --offline
+    asks no service at all.
+
     batch reads a CSV file (or standard input for "-") whose header line names the columns
     iban, blz, kto, bic, card, vat, plz, ort, str, hnr, pof in any order; other columns pass
     through. Each row runs the check its filled columns ask for (vat; card; iban with bic;
     iban; blz with kto; bic; plz, ort with pof; plz, ort, str, hnr; plz, ort, str; plz, ort;
     plz alone for the postal code type). The rows are written to standard output in input
-    order as CSV (UTF-8, RFC 4180), followed by the result columns and "Error". Input that is
-    not UTF-8 is read as Windows-1252. A row that cannot be read is reported on standard error
-    with its line number and the run goes on. Ctrl+C finishes the rows in flight and stops;
+    order as CSV (UTF-8, RFC 4180), followed by the result columns and "Error"; the file is read,
+    checked and written piece by piece, so its size does not matter. Input without any UTF-8
+    sequence is read as Windows-1252; in a UTF-8 file a row with bytes that are not UTF-8, or
+    with a NUL byte, cannot be read. Control characters a service sends are shown as U+FFFD.
+    A row that cannot be read is reported on standard error with its line number and the run
+    goes on. Ctrl+C finishes the rows in flight and stops;
     what was written stays a valid CSV file. A progress bar is shown when standard error is a
     terminal, a summary at the end.
 
@@ -83,6 +92,9 @@ OPTIONS
                    a key) "Offline" naming the data. A VAT id gets the verdict of its form
                    and check digits only.
     --jobs N       batch: N checks at a time (default 1; with --offline the number of CPUs)
+    --raw          batch: cells as they are; without it a cell a spreadsheet would run as a
+                   formula (beginning with =, +, -, @, TAB or CR, numbers excepted) gets a "'"
+                   in front
     -h, --help     this text
 
     Every setting not given as an option is taken from the environment variables

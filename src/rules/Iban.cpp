@@ -1,8 +1,8 @@
 #include "rules/Iban.h"
 
 #include <algorithm>
-#include <cstdint>
 #include <array>
+#include <cstdint>
 #include <stdexcept>
 #include <vector>
 

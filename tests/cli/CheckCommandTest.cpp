@@ -70,6 +70,11 @@ Reply Service(const Request& Req, std::chrono::milliseconds Delay)
                                      {"bicsdd", "1"},
                                      {"bicb2b", "0"}}));
     const std::string key = q.count("iban") ? q["iban"] : q["blz"];
+    if (key.find("EVIL") != std::string::npos) // a hostile service: a formula, terminal escapes, a NUL byte
+        return Reply::Ok(WddxPacket({{"result", "0"},
+                                     {"resulttext", "=HYPERLINK(\"http://x\")"},
+                                     {"bankname", std::string("\x1b]0;pwn\x07\x1b[2JBank\0Zwei", 21)},
+                                     {"iban", "-1+2"}}));
     return Reply::Ok(WddxPacket({{"result", key.find("BAD") != std::string::npos ? "24" : "0"},
                                  {"resulttext", "Gepr\xFC"
                                                 "ft"}, // the service answers in Windows-1252
@@ -422,6 +427,101 @@ TEST_F(CheckCommandTest, CtrlCStopsAfterTheRowsInFlightAndLeavesValidCsv)
         ASSERT_EQ(records[i].Fields[2], "0");
     }
     EXPECT_NE(ran.Err.find("(interrupted)"), std::string::npos) << ran.Err;
+}
+
+TEST_F(CheckCommandTest, BatchOutputIsSafeForSpreadsheetsAndTerminals)
+{
+    const std::string input = "iban,Notiz\n"
+                              "DE1EVIL,=1+2\n"
+                              "DE2,-5\n"
+                              "DE3,@SUM(A1)\n"
+                              "DE4,+49 30 1234\n"
+                              "DE5,\"\tTab\"\n";
+    for (const bool raw : {false, true}) {
+        SCOPED_TRACE(raw ? "--raw" : "guarded");
+        const Ran ran = Run(
+            raw ? std::vector<std::string>{"--raw", "batch", "-"} : std::vector<std::string>{"batch", "-"}, {}, input);
+        EXPECT_EQ(ran.Status, 0) << ran.Err;
+        EXPECT_EQ(ran.Out.find('\x1b'), std::string::npos);
+        EXPECT_EQ(ran.Out.find('\0'), std::string::npos);
+        const std::vector<cli::TCsvRecord> records = cli::ParseCsv(ran.Out);
+        ASSERT_EQ(records.size(), 6u) << ran.Out;
+        const std::string q = raw ? "" : "'";
+        const struct
+        {
+            size_t Row, Column;
+            std::string Cell;
+        } cases[] = {
+            {1, 1, q + "=1+2"},
+            {1, 3, q + "=HYPERLINK(\"http://x\")"},
+            {1, 4, "\xEF\xBF\xBD]0;pwn\xEF\xBF\xBD\xEF\xBF\xBD[2JBank\xEF\xBF\xBDZwei"},
+            {1, 6, q + "-1+2"},
+            {2, 1, "-5"}, // a number stays a number
+            {3, 1, q + "@SUM(A1)"},
+            {4, 1, q + "+49 30 1234"},
+            {5, 1, q + "\tTab"},
+            {1, 2, "0"},
+        };
+        for (const auto& c : cases)
+            EXPECT_EQ(records[c.Row].Fields.at(c.Column), c.Cell) << "row " << c.Row << " column " << c.Column;
+    }
+}
+
+TEST_F(CheckCommandTest, TextOutputShowsNoEscapesFromTheService)
+{
+    const Ran ran = Run({"iban", "DE1EVIL"});
+    EXPECT_EQ(ran.Out.find('\x1b'), std::string::npos) << ran.Out;
+    EXPECT_EQ(ran.Out.find('\x07'), std::string::npos) << ran.Out;
+    EXPECT_EQ(ran.Out.find('\0'), std::string::npos) << ran.Out;
+    EXPECT_NE(ran.Out.find("BankName: \xEF\xBF\xBD]0;pwn"), std::string::npos) << ran.Out;
+    const Ran json = Run({"--json", "iban", "DE1EVIL"});
+    EXPECT_NE(json.Out.find("\\u001b]0;pwn\\u0007"), std::string::npos) << json.Out;
+}
+
+TEST_F(CheckCommandTest, BrokenBytesBreakTheirRowOnly)
+{
+    const struct
+    {
+        std::string Input;
+        std::vector<std::string> Notes; // the Notiz column of each row
+        std::vector<std::string> Errors;
+        bool Windows1252;
+    } cases[] = {
+        // One stray byte in a UTF-8 file: that row is broken, the others stay UTF-8.
+        {"iban,Notiz\nDE1,M\xC3\xBCller\nDE2,M\xFCller\nDE3,Stra\xC3\x9F"
+         "e\n",
+         {"Müller", "Müller", "Straße"},
+         {"", "line 3: bytes that are not UTF-8", ""},
+         false},
+        // No UTF-8 sequence anywhere: Windows-1252.
+        {"iban,Notiz\nDE1,M\xFCller\nDE2,Stra\xDF"
+         "e\n",
+         {"Müller", "Straße"},
+         {"", ""},
+         true},
+        // A NUL byte breaks its row, and the row after it is read as its own.
+        {std::string("iban,Notiz\nDE1,a\0b\nDE2,c\n", 25),
+         {"a\xEF\xBF\xBD"
+          "b",
+          "c"},
+         {"line 2: a NUL byte", ""},
+         false},
+    };
+    for (const auto& c : cases) {
+        const Ran ran = Run({"batch", "-"}, {}, c.Input);
+        const bool broken = std::any_of(c.Errors.begin(), c.Errors.end(), [](const auto& e) { return !e.empty(); });
+        EXPECT_EQ(ran.Status, broken ? 1 : 0) << ran.Err;
+        const std::vector<cli::TCsvRecord> records = cli::ParseCsv(ran.Out);
+        ASSERT_EQ(records.size(), c.Notes.size() + 1) << ran.Out;
+        for (size_t i = 0; i < c.Notes.size(); ++i) {
+            EXPECT_EQ(records[i + 1].Fields.at(1), c.Notes[i]) << i;
+            EXPECT_EQ(records[i + 1].Fields.back(), c.Errors[i]) << i;
+            if (!c.Errors[i].empty()) {
+                EXPECT_NE(ran.Err.find(c.Errors[i]), std::string::npos) << ran.Err;
+            }
+        }
+        EXPECT_EQ(ran.Err.find("Windows-1252") != std::string::npos, c.Windows1252) << ran.Err;
+    }
 }
 
 } // namespace
