@@ -34,21 +34,22 @@ struct TOperationChoice
     std::vector<std::string_view> Needs; // parameters that must not be empty
     std::string_view CoClass;
     std::string_view Method;
+    std::string_view Group; // the prefix of its result columns when a file asks for checks of several groups
 };
 
-// The first whose parameters the row fills decides.
+// Within a group the first whose parameters the row fills decides; a row gets the check of every group it fills.
 const TOperationChoice kChoices[] = {
-    {{"aUStID"}, "UStID", "Check"},
-    {{"aCc"}, "Tarvik", "TestCc"},
-    {{"aIban", "aBic"}, "Tarvik", "TestIbanBic"},
-    {{"aIban"}, "Tarvik", "TestIban"},
-    {{"aBlz", "aKto"}, "Tarvik", "TestBlzKto"},
-    {{"aBic"}, "Tarvik", "TestBic"},
-    {{"aPlz", "aOrt", "aPof"}, "Address", "CheckPof"},
-    {{"aPlz", "aOrt", "aStr", "aHnr"}, "Address", "CheckStrHnr"},
-    {{"aPlz", "aOrt", "aStr"}, "Address", "CheckStr"},
-    {{"aPlz", "aOrt"}, "Address", "Check"},
-    {{"aPlz"}, "Address", "GetPlzType"},
+    {{"aUStID"}, "UStID", "Check", "vat"},
+    {{"aCc"}, "Tarvik", "TestCc", "card"},
+    {{"aIban", "aBic"}, "Tarvik", "TestIbanBic", "iban"},
+    {{"aIban"}, "Tarvik", "TestIban", "iban"},
+    {{"aBlz", "aKto"}, "Tarvik", "TestBlzKto", "iban"},
+    {{"aBic"}, "Tarvik", "TestBic", "iban"},
+    {{"aPlz", "aOrt", "aPof"}, "Address", "CheckPof", "address"},
+    {{"aPlz", "aOrt", "aStr", "aHnr"}, "Address", "CheckStrHnr", "address"},
+    {{"aPlz", "aOrt", "aStr"}, "Address", "CheckStr", "address"},
+    {{"aPlz", "aOrt"}, "Address", "Check", "address"},
+    {{"aPlz"}, "Address", "GetPlzType", "address"},
 };
 
 std::string Lower(std::string Text)
@@ -176,18 +177,36 @@ struct TPrepared
     TCheckSettings Settings;
 };
 
+// The checks of one group the header's columns allow, and their result columns.
+struct TGroup
+{
+    std::string_view Name;
+    std::vector<TPrepared> Checks; // in the order of preference
+    std::vector<std::string_view> Results;
+};
+
 // The input's columns: which check parameter each names, the checks they allow and their result columns.
 struct TColumns
 {
     std::vector<std::string> Header;
     std::vector<std::string_view> ParamOf;
-    std::vector<std::string_view> Results;
-    std::vector<TPrepared> Checks; // in the order of preference
+    std::vector<TGroup> Groups;
 
     long ColumnOf(std::string_view Param) const
     {
         const auto found = std::find(ParamOf.begin(), ParamOf.end(), Param);
         return found == ParamOf.end() ? -1 : long(found - ParamOf.begin());
+    }
+
+    // "Result", or "iban_Result" when the file asks for checks of several groups.
+    std::vector<std::string> ResultNames() const
+    {
+        std::vector<std::string> names;
+        for (const TGroup& group : Groups)
+            for (std::string_view name : group.Results)
+                names.push_back(Groups.size() > 1 ? std::string(group.Name) + "_" + std::string(name)
+                                                  : std::string(name));
+        return names;
     }
 
     void Prepare(const TComServer& Server, const TRunSettings& Run)
@@ -213,17 +232,21 @@ struct TColumns
             for (const TParamInfo& param : check.Factory->Interface().FindMember(choice.Method)->Params)
                 check.ColumnOfArg.push_back(param.Name == "aUser" || param.Name == "aPass" ? -1 : ColumnOf(param.Name));
             check.Settings = SettingsFor(check.Factory->Interface(), Run);
+            if (Groups.empty() || Groups.back().Name != choice.Group)
+                Groups.push_back({choice.Group, {}, {}});
+            TGroup& group = Groups.back();
             for (std::string_view name : check.Operation->Writes)
-                if (std::find(Results.begin(), Results.end(), name) == Results.end())
-                    Results.push_back(name);
-            Checks.push_back(std::move(check));
+                if (std::find(group.Results.begin(), group.Results.end(), name) == group.Results.end())
+                    group.Results.push_back(name);
+            group.Checks.push_back(std::move(check));
         }
-        for (TPrepared& check : Checks)
-            for (std::string_view column : Results) {
-                const auto& writes = check.Operation->Writes;
-                const auto at = std::find(writes.begin(), writes.end(), column);
-                check.WriteOfResult.push_back(at == writes.end() ? -1 : long(at - writes.begin()));
-            }
+        for (TGroup& group : Groups)
+            for (TPrepared& check : group.Checks)
+                for (std::string_view column : group.Results) {
+                    const auto& writes = check.Operation->Writes;
+                    const auto at = std::find(writes.begin(), writes.end(), column);
+                    check.WriteOfResult.push_back(at == writes.end() ? -1 : long(at - writes.begin()));
+                }
     }
 };
 
@@ -259,20 +282,24 @@ void CheckChunk(TChunk& Chunk, const TColumns& Columns, TRunner& Runner, bool Ra
             fault = std::to_string(record.Fields.size()) + " fields where the header has " +
                     std::to_string(Columns.Header.size());
 
-        const TPrepared* check = nullptr;
+        // The check of every group the row fills.
+        std::vector<std::pair<const TPrepared*, TDone>> checks;
         if (fault.empty()) {
-            for (const TPrepared& option : Columns.Checks)
-                if (std::all_of(option.Needs.begin(), option.Needs.end(),
-                                [&](size_t column) { return !record.Fields[column].empty(); })) {
-                    check = &option;
-                    break;
-                }
-            if (!check)
+            for (const TGroup& group : Columns.Groups) {
+                const auto check = std::find_if(group.Checks.begin(), group.Checks.end(), [&](const TPrepared& c) {
+                    return std::all_of(c.Needs.begin(), c.Needs.end(),
+                                       [&](size_t column) { return !record.Fields[column].empty(); });
+                });
+                checks.emplace_back(check == group.Checks.end() ? nullptr : &*check, TDone{});
+            }
+            if (std::all_of(checks.begin(), checks.end(), [](const auto& c) { return !c.first; }))
                 fault = "nothing to check in this row";
         }
-
-        TDone result;
-        if (check) {
+        if (!fault.empty())
+            checks.assign(Columns.Groups.size(), {nullptr, TDone{}});
+        for (auto& [check, result] : checks) {
+            if (!check)
+                continue;
             TCheckCall call{check->Factory, check->Operation, check->Args};
             for (size_t i = 0; i < call.Args.size(); ++i)
                 if (const long column = check->ColumnOfArg[i]; column >= 0) {
@@ -302,39 +329,46 @@ void CheckChunk(TChunk& Chunk, const TColumns& Columns, TRunner& Runner, bool Ra
             for (const std::string& field : record.Fields)
                 put(field, true);
         } else {
-            std::vector<std::string> fields;
-            for (const std::string& field : record.Fields)
-                fields.push_back(Printable(ValidUtf8(field) ? field : AnsiToUtf8(field)));
-            while (fields.size() > Columns.Header.size()) {
-                fields[fields.size() - 2] += std::string(1, Separator) + fields.back();
-                fields.pop_back();
+            // A broken row's text stays whole in its first column, as it came, so that nothing is lost or shifted.
+            std::string text;
+            for (size_t i = 0; i < record.Fields.size(); ++i) {
+                const std::string& field = record.Fields[i];
+                text += (i ? std::string(1, Separator) : std::string()) +
+                        Printable(ValidUtf8(field) ? field : AnsiToUtf8(field));
             }
-            fields.resize(Columns.Header.size());
-            for (const std::string& field : fields)
-                put(field, true);
-        }
-        for (size_t r = 0; r < Columns.Results.size(); ++r) {
-            const TCheckValue* value = check ? FindValue(result.Outcome, *check, r, Columns.Results[r]) : nullptr;
-            if (!value)
+            put(text, true);
+            for (size_t i = 1; i < Columns.Header.size(); ++i)
                 put({}, false);
-            else if (!value->IsList && value->Value.Type() == VarType::Int32)
-                put(std::to_string(std::get<int32_t>(value->Value)), false);
-            else
-                put(Printable(ValueText(*value)), true);
+        }
+        std::string errors;
+        TExitStatus status = kPassed;
+        for (size_t g = 0; g < checks.size(); ++g) {
+            const auto& [check, result] = checks[g];
+            const std::vector<std::string_view>& results = Columns.Groups[g].Results;
+            for (size_t r = 0; r < results.size(); ++r) {
+                const TCheckValue* value = check ? FindValue(result.Outcome, *check, r, results[r]) : nullptr;
+                if (!value)
+                    put({}, false);
+                else if (!value->IsList && value->Value.Type() == VarType::Int32)
+                    put(std::to_string(std::get<int32_t>(value->Value)), false);
+                else
+                    put(Printable(ValueText(*value)), true);
+            }
+            if (!check)
+                continue;
+            if (Failed(result.Outcome.Hr))
+                errors += (errors.empty() ? "" : "; ") + Printable(FailureText(result.Outcome));
+            if (result.Status == kUnreachable || (result.Status == kNotPassed && status == kPassed))
+                status = result.Status;
         }
         if (!fault.empty()) {
             const std::string error = "line " + std::to_string(record.Line) + ": " + fault;
             Chunk.Reports += "orvelwddx-check: " + error + "\n";
             ++Chunk.Broken;
             put(error, false);
-        } else if (Failed(result.Outcome.Hr)) {
-            put(Printable(FailureText(result.Outcome)), true);
-            ++Chunk.Unreachable;
         } else {
-            ++(result.Status == kPassed        ? Chunk.Passed
-               : result.Status == kUnreachable ? Chunk.Unreachable
-                                               : Chunk.NotPassed);
-            put({}, false);
+            ++(status == kPassed ? Chunk.Passed : status == kUnreachable ? Chunk.Unreachable : Chunk.NotPassed);
+            put(errors, true);
         }
         out += "\r\n";
         ++Chunk.Checked;
@@ -378,11 +412,13 @@ int RunBatch(const TBatch& Batch, TRunner& Runner, const TComServer& Server, con
     // The header line first: it decides the separator and the result columns.
     while (more && text.find('\n') == std::string::npos && text.size() < kMaxRecord)
         more = input.Read(text);
-    const char separator = CsvSeparator(text);
+    // The output keeps the input's separator, so that it opens as the input did.
+    const char inputSeparator = CsvSeparator(text);
+    const char separator = Batch.Excel ? ';' : inputSeparator;
     size_t consumed = 0, line = 1;
     std::vector<TCsvRecord> first =
-        ParseCsv(text.substr(0, text.find('\n') == std::string::npos ? text.size() : text.find('\n') + 1), separator,
-                 false, consumed, line);
+        ParseCsv(text.substr(0, text.find('\n') == std::string::npos ? text.size() : text.find('\n') + 1),
+                 inputSeparator, false, consumed, line);
     if (first.empty() || !first[0].Fault.empty()) {
         std::fprintf(Err, "orvelwddx-check: the input has no header line\n");
         return kUsage;
@@ -406,8 +442,11 @@ int RunBatch(const TBatch& Batch, TRunner& Runner, const TComServer& Server, con
     std::vector<std::string> headerOut;
     for (const std::string& name : columns.Header)
         headerOut.push_back(Batch.Raw ? name : FormulaSafe(name));
-    headerOut.insert(headerOut.end(), columns.Results.begin(), columns.Results.end());
+    for (std::string& name : columns.ResultNames())
+        headerOut.push_back(std::move(name));
     headerOut.emplace_back("Error");
+    if (Batch.Excel)
+        std::fputs("\xEF\xBB\xBF", Out);
     std::fputs(CsvLine(headerOut, separator).c_str(), Out);
     std::fflush(Out);
 
@@ -485,7 +524,7 @@ int RunBatch(const TBatch& Batch, TRunner& Runner, const TComServer& Server, con
                 while (pending.size() < rows && (more || !text.empty())) {
                     if (more && text.size() < kMaxRecord)
                         more = input.Read(text);
-                    std::vector<TCsvRecord> records = ParseCsv(text, separator, more, consumed, line);
+                    std::vector<TCsvRecord> records = ParseCsv(text, inputSeparator, more, consumed, line);
                     text.erase(0, consumed);
                     std::move(records.begin(), records.end(), std::back_inserter(pending));
                     if (!more && !text.empty() && records.empty())

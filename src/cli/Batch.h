@@ -15,6 +15,7 @@ struct TBatch
     int Jobs = 1;
     bool Progress = false;           // a progress bar on standard error
     bool Raw = false;                // cells as they are: no "'" in front of what a spreadsheet would run
+    bool Excel = false;              // for a German Excel: semicolons and a UTF-8 byte order mark
     const std::atomic<bool>* Stop{}; // set from outside: finish the rows in flight, write them, end
 };
 

@@ -64,8 +64,11 @@ DESCRIPTION
     iban, blz, kto, bic, card, vat, plz, ort, str, hnr, pof in any order; other columns pass
     through. Each row runs the check its filled columns ask for (vat; card; iban with bic;
     iban; blz with kto; bic; plz, ort with pof; plz, ort, str, hnr; plz, ort, str; plz, ort;
-    plz alone for the postal code type). The rows are written to standard output in input
-    order as CSV (UTF-8, RFC 4180), followed by the result columns and "Error"; the file is read,
+    plz alone for the postal code type); a row whose columns allow checks of several kinds
+    (an IBAN and an address, say) gets each, and then the result columns carry the kind in
+    front: iban_Result, address_Result, vat_Result, card_Result. The rows are written to
+    standard output in input order as CSV (UTF-8, RFC 4180, the input's separator), followed
+    by the result columns and "Error"; the file is read,
     checked and written piece by piece, so its size does not matter. Input without any UTF-8
     sequence is read as Windows-1252; in a UTF-8 file a row with bytes that are not UTF-8, or
     with a NUL byte, cannot be read. Control characters a service sends are shown as U+FFFD.
@@ -95,6 +98,8 @@ OPTIONS
     --raw          batch: cells as they are; without it a cell a spreadsheet would run as a
                    formula (beginning with =, +, -, @, TAB or CR, numbers excepted) gets a "'"
                    in front
+    --excel        batch: write for a German Excel: semicolons, UTF-8 with a byte order mark,
+                   CR LF (without it the output keeps the input's separator)
     -h, --help     this text
 
     Every setting not given as an option is taken from the environment variables
@@ -141,6 +146,7 @@ struct TCommandLine
     bool Bus = false;
     bool Offline = false;
     bool Raw = false;
+    bool Excel = false;
     bool Help = false;
     std::optional<int> Jobs;
     bool Fragments = false;
@@ -194,6 +200,8 @@ TCommandLine Parse(int argc, char** argv)
             line.Offline = true;
         else if (arg == "--raw")
             line.Raw = true;
+        else if (arg == "--excel")
+            line.Excel = true;
         else if (arg == "--fragments")
             line.Fragments = true;
         else if (arg == "--user")
@@ -368,11 +376,11 @@ int Run(int argc, char** argv)
             std::fprintf(stderr, "orvelwddx-check: offline, %s\n", offline.c_str());
         // Offline checks use every core unless told otherwise; the service's checks one at a time.
         const int jobs = line.Jobs.value_or(line.Offline ? int(std::max(1u, std::thread::hardware_concurrency())) : 1);
-        return RunBatch({input.get(), jobs, isatty(STDERR_FILENO) == 1, line.Raw, &gStop}, *runner, server, settings,
-                        stdout, stderr);
+        return RunBatch({input.get(), jobs, isatty(STDERR_FILENO) == 1, line.Raw, line.Excel, &gStop}, *runner, server,
+                        settings, stdout, stderr);
     }
-    if (line.Jobs || line.Raw)
-        throw TUsage("--jobs and --raw belong to batch");
+    if (line.Jobs || line.Raw || line.Excel)
+        throw TUsage("--jobs, --raw and --excel belong to batch");
 
     const TSingle single = SingleCheck(line);
     const TCheckCall call = MakeCall(server, single.CoClass, single.Method, single.Params, settings);

@@ -368,33 +368,82 @@ TEST_F(CheckCommandTest, BatchKeepsTheInputOrderWithFourJobs)
 
 TEST_F(CheckCommandTest, BatchReportsBrokenRowsAndGoesOn)
 {
-    const std::string input = "iban,plz,ort,vat,Notiz\n"
-                              "DE89BAD,,,,eins\n"
-                              "\"DE1\"x,,,,zwei\n"
-                              ",50667,Köln,,\"drei, mit Komma\"\n"
-                              ",,,,vier\n"
-                              ",,,ATU12345678,fünf\n"
-                              "DE2,,,,sechs,zu viel\n";
+    const std::string input = "iban,Notiz\n"
+                              "DE89BAD,eins\n"
+                              "\"DE1\"x,zwei\n"
+                              ",vier\n"
+                              "DE2,sechs,zu viel\n"
+                              "DE3,sieben\n";
     const Ran ran = Run({"batch", "-"}, {}, input);
     EXPECT_EQ(ran.Status, 1);
     const std::vector<cli::TCsvRecord> records = cli::ParseCsv(ran.Out);
-    ASSERT_EQ(records.size(), 7u) << ran.Out;
+    ASSERT_EQ(records.size(), 6u) << ran.Out;
     const std::vector<std::string>& header = records[0].Fields;
     ASSERT_EQ(header.back(), "Error");
     auto column = [&](size_t Row, const std::string& Name) {
         return records[Row].Fields.at(size_t(std::find(header.begin(), header.end(), Name) - header.begin()));
     };
     EXPECT_EQ(column(1, "Result"), "24");
-    EXPECT_EQ(column(2, "iban"), "\"DE1\"x,,,,zwei");
+    // A broken row keeps its text whole in its first column; nothing is merged into another.
+    EXPECT_EQ(column(2, "iban"), "\"DE1\"x,zwei");
     EXPECT_EQ(column(2, "Error"), "line 3: text after a closing quote");
-    EXPECT_EQ(column(3, "Result"), "9");
-    EXPECT_EQ(column(3, "Notiz"), "drei, mit Komma");
-    EXPECT_EQ(column(4, "Error"), "line 5: nothing to check in this row");
+    EXPECT_EQ(column(3, "Error"), "line 4: nothing to check in this row");
+    EXPECT_EQ(column(4, "iban"), "DE2,sechs,zu viel");
+    EXPECT_EQ(column(4, "Notiz"), "");
+    EXPECT_EQ(column(4, "Error"), "line 5: 3 fields where the header has 2");
     EXPECT_EQ(column(5, "Result"), "0");
-    EXPECT_EQ(column(6, "Notiz"), "sechs,zu viel");
-    EXPECT_EQ(column(6, "Error"), "line 7: 6 fields where the header has 5");
-    for (const char* line : {"line 3: text after a closing quote", "line 5: nothing", "line 7: 6 fields"})
+    for (const char* line : {"line 3: text after a closing quote", "line 4: nothing", "line 5: 3 fields"})
         EXPECT_NE(ran.Err.find(line), std::string::npos) << ran.Err;
+}
+
+TEST_F(CheckCommandTest, BatchRunsEveryKindOfCheckARowAllows)
+{
+    const std::string input = "iban,plz,ort,vat,Notiz\n"
+                              "DE89BAD,50667,Köln,,eins\n"
+                              ",50667,Köln,ATU12345678,\"zwei, mit Komma\"\n"
+                              "DE1,,,,drei\n";
+    const Ran ran = Run({"batch", "-"}, {}, input);
+    EXPECT_EQ(ran.Status, 1) << ran.Err;
+    const std::vector<cli::TCsvRecord> records = cli::ParseCsv(ran.Out);
+    ASSERT_EQ(records.size(), 4u) << ran.Out;
+    const std::vector<std::string>& header = records[0].Fields;
+    auto column = [&](size_t Row, const std::string& Name) {
+        const auto at = std::find(header.begin(), header.end(), Name);
+        EXPECT_NE(at, header.end()) << Name;
+        return at == header.end() ? std::string("?") : records[Row].Fields.at(size_t(at - header.begin()));
+    };
+    EXPECT_EQ(column(1, "iban_Result"), "24");
+    EXPECT_EQ(column(1, "address_Result"), "9");
+    EXPECT_EQ(column(1, "vat_Result"), "");
+    EXPECT_EQ(column(2, "iban_Result"), "");
+    EXPECT_EQ(column(2, "address_Str46"), "Hauptstr. 1");
+    EXPECT_EQ(column(2, "vat_Result"), "0");
+    EXPECT_EQ(column(2, "Notiz"), "zwei, mit Komma");
+    EXPECT_EQ(column(3, "iban_BankName"), "Bank DE1");
+    EXPECT_EQ(header.back(), "Error");
+    EXPECT_NE(ran.Err.find("3 of 3 rows: 2 passed, 1 not passed"), std::string::npos) << ran.Err;
+}
+
+TEST_F(CheckCommandTest, BatchWritesTheInputsSeparatorOrForExcel)
+{
+    const std::string input = "iban;Name\r\nDE1;\"Müller; Söhne\"\r\n";
+    const struct
+    {
+        std::vector<std::string> Args;
+        std::string Start;
+    } cases[] = {
+        {{"batch", "-"}, "iban;Name;Result;"},
+        {{"--excel", "batch", "-"}, "\xEF\xBB\xBFiban;Name;Result;"},
+    };
+    for (const auto& c : cases) {
+        const Ran ran = Run(c.Args, {}, input);
+        EXPECT_EQ(ran.Status, 0) << ran.Err;
+        EXPECT_TRUE(ran.Out.starts_with(c.Start)) << ran.Out;
+        EXPECT_NE(ran.Out.find("\r\nDE1;\"Müller; Söhne\";0;"), std::string::npos) << ran.Out;
+    }
+    const Ran commas = Run({"--excel", "batch", "-"}, {}, "iban,Name\nDE1,\"a;b\"\n");
+    EXPECT_TRUE(commas.Out.starts_with("\xEF\xBB\xBFiban;Name;Result;")) << commas.Out;
+    EXPECT_NE(commas.Out.find("\r\nDE1;\"a;b\";0;"), std::string::npos) << commas.Out;
 }
 
 TEST_F(CheckCommandTest, BatchReadsWindows1252)
@@ -483,27 +532,28 @@ TEST_F(CheckCommandTest, BrokenBytesBreakTheirRowOnly)
     const struct
     {
         std::string Input;
-        std::vector<std::string> Notes; // the Notiz column of each row
+        std::vector<std::string> Rows; // each row's first two columns, joined by "|"
         std::vector<std::string> Errors;
         bool Windows1252;
     } cases[] = {
-        // One stray byte in a UTF-8 file: that row is broken, the others stay UTF-8.
+        // One stray byte in a UTF-8 file: that row is broken (its text kept, the byte read as Windows-1252), the
+        // others stay UTF-8.
         {"iban,Notiz\nDE1,M\xC3\xBCller\nDE2,M\xFCller\nDE3,Stra\xC3\x9F"
          "e\n",
-         {"Müller", "Müller", "Straße"},
+         {"DE1|Müller", "DE2,Müller|", "DE3|Straße"},
          {"", "line 3: bytes that are not UTF-8", ""},
          false},
         // No UTF-8 sequence anywhere: Windows-1252.
         {"iban,Notiz\nDE1,M\xFCller\nDE2,Stra\xDF"
          "e\n",
-         {"Müller", "Straße"},
+         {"DE1|Müller", "DE2|Straße"},
          {"", ""},
          true},
         // A NUL byte breaks its row, and the row after it is read as its own.
         {std::string("iban,Notiz\nDE1,a\0b\nDE2,c\n", 25),
-         {"a\xEF\xBF\xBD"
-          "b",
-          "c"},
+         {"DE1,a\xEF\xBF\xBD"
+          "b|",
+          "DE2|c"},
          {"line 2: a NUL byte", ""},
          false},
     };
@@ -512,9 +562,9 @@ TEST_F(CheckCommandTest, BrokenBytesBreakTheirRowOnly)
         const bool broken = std::any_of(c.Errors.begin(), c.Errors.end(), [](const auto& e) { return !e.empty(); });
         EXPECT_EQ(ran.Status, broken ? 1 : 0) << ran.Err;
         const std::vector<cli::TCsvRecord> records = cli::ParseCsv(ran.Out);
-        ASSERT_EQ(records.size(), c.Notes.size() + 1) << ran.Out;
-        for (size_t i = 0; i < c.Notes.size(); ++i) {
-            EXPECT_EQ(records[i + 1].Fields.at(1), c.Notes[i]) << i;
+        ASSERT_EQ(records.size(), c.Rows.size() + 1) << ran.Out;
+        for (size_t i = 0; i < c.Rows.size(); ++i) {
+            EXPECT_EQ(records[i + 1].Fields.at(0) + "|" + records[i + 1].Fields.at(1), c.Rows[i]) << i;
             EXPECT_EQ(records[i + 1].Fields.back(), c.Errors[i]) << i;
             if (!c.Errors[i].empty()) {
                 EXPECT_NE(ran.Err.find(c.Errors[i]), std::string::npos) << ran.Err;
