@@ -45,9 +45,11 @@ std::span<const TCheckOption> ConfirmOptions()
 std::string ConfirmOptionsFault(const TCheckSettings& Options)
 {
     for (const auto& [name, value] : Options) {
-        const auto option = std::find_if(kConfirmOptions.begin(), kConfirmOptions.end(),
-                                         [&name](const TCheckOption& known) { return known.Name == name; });
-        if (option == kConfirmOptions.end())
+        const TCheckOption* option = nullptr;
+        for (const TCheckOption& known : kConfirmOptions)
+            if (known.Name == name)
+                option = &known;
+        if (!option)
             return "Unbekannte Option " + name + " für Confirm";
         if (value.Type() != option->Type)
             return "Die Option " + name + " erwartet den Typ \"" + (option->Type == VarType::Int32 ? "i" : "s") + "\"";

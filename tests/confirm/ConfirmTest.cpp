@@ -118,7 +118,7 @@ TEST_F(ConfirmTest, ViesSendsTheRequesterAndReadsMatchesAndConsultationNumber)
     const std::vector<std::pair<std::string, std::string>> matches{{"Name", "1"}, {"Street", "2"}, {"City", "3"}};
     EXPECT_EQ(answer.Matches, matches);
 
-    const std::string& body = vies.Requests().at(0).Body;
+    const std::string body = vies.Requests().at(0).Body;
     for (const char* element :
          {"<countryCode>AT</countryCode>", "<vatNumber>U12345678</vatNumber>", "<traderName>Muster Handels GmbH",
           "<traderStreet>Hauptstraße 1</traderStreet>", "<traderPostcode>1010</traderPostcode>",
