@@ -247,7 +247,15 @@ Answer Confirm(const Request& request, const Settings& settings, Journal& journa
         const auto start = std::chrono::steady_clock::now();
         const int tries = std::max(1, settings.Retry.Tries);
         for (int n = 1;; ++n) {
-            Attempt attempt = request.Via == Service::Bzst ? AskBzst(request, settings) : AskVies(request, settings);
+            // Without a time-out of the caller's, no single try waits longer than the time left for all of them.
+            Settings once = settings;
+            if (once.Timeout <= 0) {
+                const auto spent =
+                    std::chrono::duration_cast<std::chrono::milliseconds>(std::chrono::steady_clock::now() - start);
+                once.Timeout = int32_t(std::clamp<int64_t>((settings.Retry.Within - spent).count(), 1000,
+                                                           SoapClient::kDefaultReceiveTimeout));
+            }
+            Attempt attempt = request.Via == Service::Bzst ? AskBzst(request, once) : AskVies(request, once);
             answer = std::move(attempt.Result);
             answer.Tries = n;
             if (!attempt.Transient)

@@ -37,7 +37,8 @@ struct Request
 };
 
 // Tries with exponential back-off and jitter: the n-th pause is FirstPause·2^(n−1) times a random factor of 0.5
-// to 1.5, never more than half the time left; no try starts once Within has passed since the first.
+// to 1.5, never more than half the time left; no try starts once Within has passed since the first, and without a
+// Timeout of the caller's no try waits longer for data than the time left (at least 1 s).
 struct RetryPolicy
 {
     int Tries = 3;

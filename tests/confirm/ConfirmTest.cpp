@@ -166,6 +166,8 @@ TEST_F(ConfirmTest, ViesVerdictsTransientFaultsAndPersistentFaults)
 {
     Reply closed;
     closed.Act = Reply::Action::Close;
+    Reply stall;
+    stall.Act = Reply::Action::Stall;
     const char* valid = "Die USt-IdNr. ist gültig.";
     std::vector<Case> cases{
         {"invalid", {ViesAnswer(false)}, Status::Invalid, 1, "Die USt-IdNr. ist nicht gültig."},
@@ -186,6 +188,11 @@ TEST_F(ConfirmTest, ViesVerdictsTransientFaultsAndPersistentFaults)
          2,
          valid},
         {"connection closed", {closed, ViesAnswer(true)}, Status::Valid, 2, valid},
+        {"a silent service holds no try beyond the time for all",
+         {stall},
+         Status::NotChecked,
+         1,
+         kNotCheckedMessage.data()},
     };
     for (const char* fault :
          {"MS_UNAVAILABLE", "MS_MAX_CONCURRENT_REQ", "GLOBAL_MAX_CONCURRENT_REQ", "SERVICE_UNAVAILABLE", "TIMEOUT"})
