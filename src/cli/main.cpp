@@ -22,6 +22,7 @@
 #include <iostream>
 #include <iterator>
 #include <optional>
+#include <regex>
 #include <sstream>
 #include <stdexcept>
 
@@ -388,6 +389,9 @@ int RunJournal(const TCommandLine& Line, int argc, char** argv)
     }
     if (Line.Json && Line.Csv)
         throw TUsage("--json or --csv, not both");
+    for (const std::optional<std::string>* date : {&Line.From, &Line.To})
+        if (*date && !std::regex_match(**date, std::regex(R"(\d{4}-\d{2}-\d{2})")))
+            throw TUsage("--from and --to expect a date as 2026-12-31, not \"" + **date + "\"");
     return ExportJournal(
         {Line.From.value_or(""), Line.To.value_or(""), Line.Vat ? confirm::NormalizeId(*Line.Vat) : ""},
         Line.Json  ? TJournalFormat::Json

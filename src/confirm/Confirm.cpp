@@ -146,11 +146,14 @@ Attempt AskVies(const Request& request, const Settings& settings)
         const SoapResponse response = client.Invoke(kCheckVatApprox, inputs);
         answer.Raw = client.LastAnswer();
         const xmlNode* element = response.Expect(kViesTypes, "checkVatApproxResponse");
-        const std::string valid = ChildText(element, "valid");
-        if (valid != "true" && valid != "false")
+        // XML Schema's boolean, white space around it allowed.
+        std::string valid = ChildText(element, "valid");
+        std::erase_if(valid, [](char c) { return c == ' ' || c == '\t' || c == '\r' || c == '\n'; });
+        const bool isValid = valid == "true" || valid == "1";
+        if (!isValid && valid != "false" && valid != "0")
             return Transient(std::move(answer), "Die Antwort von VIES ist unvollständig.");
-        answer.Verdict = valid == "true" ? Status::Valid : Status::Invalid;
-        answer.Message = valid == "true" ? "Die USt-IdNr. ist gültig." : "Die USt-IdNr. ist nicht gültig.";
+        answer.Verdict = isValid ? Status::Valid : Status::Invalid;
+        answer.Message = isValid ? "Die USt-IdNr. ist gültig." : "Die USt-IdNr. ist nicht gültig.";
         answer.RequestId = ChildText(element, "requestIdentifier");
         answer.RequestTime = ChildText(element, "requestDate");
         for (const auto& [field, element_name] : {std::pair{"Name", "traderNameMatch"},
