@@ -115,6 +115,30 @@ std::string NormalizeId(std::string_view id)
     return normal;
 }
 
+Attempt ReadViesApprox(const SoapResponse& Response, Answer Base)
+{
+    Answer answer = std::move(Base);
+    const xmlNode* element = Response.Expect(kViesTypes, "checkVatApproxResponse");
+    // XML Schema's boolean, white space around it allowed.
+    std::string valid = ChildText(element, "valid");
+    std::erase_if(valid, [](char c) { return c == ' ' || c == '\t' || c == '\r' || c == '\n'; });
+    const bool isValid = valid == "true" || valid == "1";
+    if (!isValid && valid != "false" && valid != "0")
+        return Transient(std::move(answer), "Die Antwort von VIES ist unvollständig.");
+    answer.Verdict = isValid ? Status::Valid : Status::Invalid;
+    answer.Message = isValid ? "Die USt-IdNr. ist gültig." : "Die USt-IdNr. ist nicht gültig.";
+    answer.RequestId = ChildText(element, "requestIdentifier");
+    answer.RequestTime = ChildText(element, "requestDate");
+    for (const auto& [field, name] : {std::pair{"Name", "traderNameMatch"},
+                                      {"CompanyType", "traderCompanyTypeMatch"},
+                                      {"Street", "traderStreetMatch"},
+                                      {"Zip", "traderPostcodeMatch"},
+                                      {"City", "traderCityMatch"}})
+        if (const xmlNode* match = SoapChild(element, name))
+            answer.Matches.emplace_back(field, XmlText(match));
+    return {std::move(answer), false};
+}
+
 Attempt AskVies(const Request& request, const Settings& settings)
 {
     Answer answer;
@@ -145,25 +169,7 @@ Attempt AskVies(const Request& request, const Settings& settings)
     try {
         const SoapResponse response = client.Invoke(kCheckVatApprox, inputs);
         answer.Raw = client.LastAnswer();
-        const xmlNode* element = response.Expect(kViesTypes, "checkVatApproxResponse");
-        // XML Schema's boolean, white space around it allowed.
-        std::string valid = ChildText(element, "valid");
-        std::erase_if(valid, [](char c) { return c == ' ' || c == '\t' || c == '\r' || c == '\n'; });
-        const bool isValid = valid == "true" || valid == "1";
-        if (!isValid && valid != "false" && valid != "0")
-            return Transient(std::move(answer), "Die Antwort von VIES ist unvollständig.");
-        answer.Verdict = isValid ? Status::Valid : Status::Invalid;
-        answer.Message = isValid ? "Die USt-IdNr. ist gültig." : "Die USt-IdNr. ist nicht gültig.";
-        answer.RequestId = ChildText(element, "requestIdentifier");
-        answer.RequestTime = ChildText(element, "requestDate");
-        for (const auto& [field, element_name] : {std::pair{"Name", "traderNameMatch"},
-                                                  {"CompanyType", "traderCompanyTypeMatch"},
-                                                  {"Street", "traderStreetMatch"},
-                                                  {"Zip", "traderPostcodeMatch"},
-                                                  {"City", "traderCityMatch"}})
-            if (const xmlNode* match = SoapChild(element, element_name))
-                answer.Matches.emplace_back(field, XmlText(match));
-        return {std::move(answer), false};
+        return ReadViesApprox(response, std::move(answer));
     } catch (const SoapFault& fault) {
         answer.Raw = client.LastAnswer();
         const std::string text = ToUtf8(fault.FaultString());
@@ -175,6 +181,40 @@ Attempt AskVies(const Request& request, const Settings& settings)
         answer.Raw = client.LastAnswer();
         return Transient(std::move(answer), AnsiToUtf8(error.what()));
     }
+}
+
+Attempt ReadEvatrAnswer(const HttpReply& reply, Answer Base)
+{
+    Answer answer = std::move(Base);
+    answer.Raw = reply.Body;
+    const nlohmann::json parsed = nlohmann::json::parse(reply.Body, nullptr, false);
+    const std::string status = parsed.is_object() ? JsonText(parsed, "status") : std::string();
+    if (status.empty()) {
+        if (reply.Status >= 500 || (reply.Status >= 200 && reply.Status <= 299))
+            return Transient(std::move(answer), "BZSt: " + reply.StatusLine);
+        answer.Message = "nicht geprüft – BZSt: " + reply.StatusLine;
+        return {std::move(answer), false};
+    }
+    answer.RequestId = JsonText(parsed, "id");
+    answer.RequestTime = JsonText(parsed, "anfrageZeitpunkt");
+    answer.ValidFrom = JsonText(parsed, "gueltigAb");
+    answer.ValidTo = JsonText(parsed, "gueltigBis");
+    for (const auto& [field, key] :
+         {std::pair{"Name", "ergFirmenname"}, {"Street", "ergStrasse"}, {"Zip", "ergPlz"}, {"City", "ergOrt"}})
+        if (const std::string code = JsonText(parsed, key); !code.empty())
+            answer.Matches.emplace_back(field, code);
+    const EvatrStatus* known = FindEvatrStatus(status);
+    if (!known) {
+        answer.Message = "nicht geprüft – unbekannter Status des BZSt: " + status;
+        return {std::move(answer), false};
+    }
+    answer.Message = known->Message;
+    if (IsTransient(*known))
+        return {std::move(answer), true};
+    answer.Verdict = Among(kEvatrValid, status)     ? Status::Valid
+                     : Among(kEvatrInvalid, status) ? Status::Invalid
+                                                    : Status::NotChecked;
+    return {std::move(answer), false};
 }
 
 Attempt AskBzst(const Request& request, const Settings& settings)
@@ -207,35 +247,7 @@ Attempt AskBzst(const Request& request, const Settings& settings)
     } catch (const Error& error) {
         return Transient(std::move(answer), AnsiToUtf8(error.what()));
     }
-    answer.Raw = reply.Body;
-    const nlohmann::json parsed = nlohmann::json::parse(reply.Body, nullptr, false);
-    const std::string status = parsed.is_object() ? JsonText(parsed, "status") : std::string();
-    if (status.empty()) {
-        if (reply.Status >= 500 || (reply.Status >= 200 && reply.Status <= 299))
-            return Transient(std::move(answer), "BZSt: " + reply.StatusLine);
-        answer.Message = "nicht geprüft – BZSt: " + reply.StatusLine;
-        return {std::move(answer), false};
-    }
-    answer.RequestId = JsonText(parsed, "id");
-    answer.RequestTime = JsonText(parsed, "anfrageZeitpunkt");
-    answer.ValidFrom = JsonText(parsed, "gueltigAb");
-    answer.ValidTo = JsonText(parsed, "gueltigBis");
-    for (const auto& [field, key] :
-         {std::pair{"Name", "ergFirmenname"}, {"Street", "ergStrasse"}, {"Zip", "ergPlz"}, {"City", "ergOrt"}})
-        if (const std::string code = JsonText(parsed, key); !code.empty())
-            answer.Matches.emplace_back(field, code);
-    const EvatrStatus* known = FindEvatrStatus(status);
-    if (!known) {
-        answer.Message = "nicht geprüft – unbekannter Status des BZSt: " + status;
-        return {std::move(answer), false};
-    }
-    answer.Message = known->Message;
-    if (IsTransient(*known))
-        return {std::move(answer), true};
-    answer.Verdict = Among(kEvatrValid, status)     ? Status::Valid
-                     : Among(kEvatrInvalid, status) ? Status::Invalid
-                                                    : Status::NotChecked;
-    return {std::move(answer), false};
+    return ReadEvatrAnswer(reply, std::move(answer));
 }
 
 Answer Confirm(const Request& request, const Settings& settings, Journal& journal)

@@ -9,6 +9,11 @@
 #include <utility>
 #include <vector>
 
+namespace orvel {
+class SoapResponse;
+struct HttpReply;
+} // namespace orvel
+
 namespace orvel::confirm {
 
 class Journal;
@@ -86,6 +91,11 @@ struct Attempt
 };
 Attempt AskVies(const Request& request, const Settings& settings);
 Attempt AskBzst(const Request& request, const Settings& settings);
+
+// The readers of the answers the two ask with, Base holding what the asking already knows. A checkVatApprox answer
+// that is no checkVatApproxResponse throws Error.
+Attempt ReadViesApprox(const SoapResponse& Response, Answer Base);
+Attempt ReadEvatrAnswer(const HttpReply& Reply, Answer Base);
 
 // The whole confirmation, appended to the journal. A German foreign id is not sent to the BZSt, which confirms
 // none. Throws JournalError when the record cannot be written: a confirmation without its proof is worthless.
