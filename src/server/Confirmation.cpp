@@ -136,7 +136,7 @@ void WriteProofPdf(const confirm::Record& Record, const QString& File)
         throw std::runtime_error("Die Datei " + File.toStdString() + " lässt sich nicht schreiben");
 
     const auto q = [](const std::string& text) { return QString::fromStdString(text); };
-    const std::vector<std::pair<QString, QString>> rows{
+    std::vector<std::pair<QString, QString>> rows{
         {QStringLiteral("Journal-Nr."), QString::number(Record.Id)},
         {QStringLiteral("Zeitpunkt (UTC)"), q(Record.TimeUtc)},
         {QStringLiteral("Zeitpunkt (Ortszeit)"), q(Record.TimeLocal)},
@@ -152,7 +152,9 @@ void WriteProofPdf(const confirm::Record& Record, const QString& File)
                                      : Record.Status == "invalid" ? QStringLiteral("ungültig")
                                                                   : QStringLiteral("nicht geprüft")},
         {QStringLiteral("Meldung"), q(Record.Message)},
-        {QStringLiteral("Gültig ab / bis"), q(Record.ValidFrom + " / " + Record.ValidTo)},
+        {QStringLiteral("Gültig ab / bis"), Record.ValidFrom.empty() && Record.ValidTo.empty()
+                                                ? QStringLiteral("–")
+                                                : q(Record.ValidFrom + " / " + Record.ValidTo)},
         {QStringLiteral("Abgleich"), q(Record.Matches)},
         {Record.Service == "bzst" ? QStringLiteral("Kennung des BZSt") : QStringLiteral("Konsultationsnummer"),
          q(Record.RequestId)},
@@ -160,6 +162,8 @@ void WriteProofPdf(const confirm::Record& Record, const QString& File)
         {QStringLiteral("Versuche"), QString::number(Record.Tries)},
         {QStringLiteral("SHA-256 der Antwort"), q(Record.RawSha256)},
     };
+    if (!Record.Fault.empty())
+        rows.insert(rows.begin() + 13, {QStringLiteral("Letzte Störung"), q(Record.Fault)});
     const QRect page = painter.viewport();
     const int margin = 200; // 2/3 inch at 300 dpi
     QFont title(QStringLiteral("DejaVu Sans"), 16, QFont::Bold);
