@@ -1,14 +1,17 @@
 // orvelwddx-check: checks from the shell and from scripts.
 
 #include "cli/Batch.h"
+#include "cli/Confirmations.h"
 #include "cli/Offline.h"
 #include "cli/Output.h"
 #include "cli/Runner.h"
 #include "platform/Registry.h"
 #include "platform/StrToInt.h"
+#include "server/Confirmation.h"
 #include "server/OrvelWddx_TLB.h"
 
 #include <QCoreApplication>
+#include <QGuiApplication>
 
 #include <curl/curl.h>
 #include <libxml/parser.h>
@@ -21,6 +24,7 @@
 #include <iostream>
 #include <iterator>
 #include <optional>
+#include <regex>
 #include <sstream>
 #include <stdexcept>
 #include <thread>
@@ -45,6 +49,10 @@ SYNOPSIS
     orvelwddx-check [OPTIONS] address PLZ ORT [--street S [--hnr N] | --pof P] [--rewrite 0-3]
     orvelwddx-check [OPTIONS] plz-type PLZ
     orvelwddx-check [OPTIONS] vat VATID
+    orvelwddx-check [OPTIONS] vat-confirm VATID --own OWNID [--name N] [--street S] [--zip Z]
+                    [--city C] [--company-type T] [--bzst] [--tries N] [--retry-within MS]
+    orvelwddx-check journal [--from DATE] [--to DATE] [--vat VATID] [--json|--csv]
+    orvelwddx-check journal --proof ID --pdf FILE
     orvelwddx-check [OPTIONS] batch FILE.csv|- [--jobs N]
 
 DESCRIPTION
@@ -76,6 +84,19 @@ DESCRIPTION
     goes on. Ctrl+C finishes the rows in flight and stops;
     what was written stays a valid CSV file. A progress bar is shown when standard error is a
     terminal, a summary at the end.
+
+    vat-confirm asks for a qualified confirmation of a foreign VAT id: VIES checkVatApprox with
+    your own id OWNID (for the consultation number), or with --bzst the eVatR service of the
+    Bundeszentralamt für Steuern (OWNID a German id; it confirms no German ids). Name, street,
+    postal code and place are compared by the service, each answered with its own code (VIES:
+    1 matches, 2 does not, 3 not processed; BZSt: A matches, B does not, C not asked, D not given
+    by the member state). A busy or unavailable service is asked again (3 tries within 30 s;
+    --tries, --retry-within) and otherwise answered "nicht geprüft". Every confirmation is
+    recorded in the journal $XDG_DATA_HOME/OrvelWddx/journal.sqlite, the proof of the check;
+    ORVELWDDX_VIES_URL and ORVELWDDX_BZST_URL name other endpoints.
+
+    journal lists the recorded confirmations (DATE as 2026-12-31, UTC); --proof writes the
+    one-page PDF proof of one record.
 
 OPTIONS
     --user NAME, --pass PASSWORD
@@ -115,7 +136,8 @@ EXIT STATUS
     1   the check did not pass (batch: a row did not pass or could not be read)
     2   usage error
     3   the service could not be reached (results -200 and -250, VAT id result 2), or the bus
-        or the server could not
+        or the server could not; vat-confirm: not checked
+    4   vat-confirm: the journal could not be written, so the confirmation is void
     130 batch stopped by Ctrl+C
 
 EXAMPLES
@@ -151,6 +173,11 @@ struct TCommandLine
     std::optional<int> Jobs;
     bool Fragments = false;
     std::optional<std::string> Land, Street, Hnr, Pof;
+    // vat-confirm and journal
+    std::optional<std::string> Own, Name, Zip, City, CompanyType, From, To, Vat, Pdf;
+    std::optional<int32_t> Tries, RetryWithin, Proof;
+    bool Bzst = false;
+    bool Csv = false;
     std::vector<std::string> Words; // the subcommand and its operands
 };
 
@@ -232,6 +259,34 @@ TCommandLine Parse(int argc, char** argv)
             line.Hnr = value();
         else if (arg == "--pof")
             line.Pof = value();
+        else if (arg == "--own")
+            line.Own = value();
+        else if (arg == "--name")
+            line.Name = value();
+        else if (arg == "--zip")
+            line.Zip = value();
+        else if (arg == "--city")
+            line.City = value();
+        else if (arg == "--company-type")
+            line.CompanyType = value();
+        else if (arg == "--bzst")
+            line.Bzst = true;
+        else if (arg == "--tries")
+            line.Tries = NumberOption(arg, value(), 1, 10);
+        else if (arg == "--retry-within")
+            line.RetryWithin = NumberOption(arg, value(), 0, 600000);
+        else if (arg == "--from")
+            line.From = value();
+        else if (arg == "--to")
+            line.To = value();
+        else if (arg == "--vat")
+            line.Vat = value();
+        else if (arg == "--csv")
+            line.Csv = true;
+        else if (arg == "--proof")
+            line.Proof = NumberOption(arg, value(), 1, 2147483647);
+        else if (arg == "--pdf")
+            line.Pdf = value();
         else
             throw TUsage("unknown option " + arg);
         if (inlineValue)
@@ -322,6 +377,64 @@ std::unique_ptr<std::FILE, int (*)(std::FILE*)> OpenInput(const std::string& Nam
     return {file, std::fclose};
 }
 
+int RunConfirmCommand(const TCommandLine& Line, const TRunSettings& Settings)
+{
+    if (Line.Words.size() != 2)
+        throw TUsage("vat-confirm expects VATID");
+    if (!Line.Own)
+        throw TUsage("vat-confirm needs --own OWNID, your own VAT id");
+    if (Line.Hnr || Line.Pof || Line.Land || Line.Fragments || Line.Settings.Rewrite || Line.Jobs || Line.Raw ||
+        Line.Excel)
+        throw TUsage("vat-confirm takes --own, --name, --street, --zip, --city, --company-type, --bzst, --tries, "
+                     "--retry-within and the connection options");
+    TCheckSettings options{{"OwnVatId", FromUtf8(*Line.Own)}, {"Service", FromUtf8(Line.Bzst ? "bzst" : "vies")}};
+    for (const auto& [name, value] : {std::pair{"Name", &Line.Name},
+                                      {"Street", &Line.Street},
+                                      {"Zip", &Line.Zip},
+                                      {"City", &Line.City},
+                                      {"CompanyType", &Line.CompanyType},
+                                      {"Proxy", &Settings.Proxy},
+                                      {"ProxyUser", &Settings.ProxyUser},
+                                      {"ProxyPass", &Settings.ProxyPass}})
+        if (*value)
+            options.emplace_back(name, FromUtf8(**value));
+    if (Settings.Timeout)
+        options.emplace_back("Timeout", *Settings.Timeout);
+    if (Line.Tries)
+        options.emplace_back("Tries", *Line.Tries);
+    if (Line.RetryWithin)
+        options.emplace_back("RetryWithin", *Line.RetryWithin);
+    if (const std::string fault = ConfirmOptionsFault(options); !fault.empty())
+        throw TUsage(fault);
+    return RunVatConfirm(Line.Words[1], options, Line.Json, Line.Bus, stdout, stderr);
+}
+
+int RunJournal(const TCommandLine& Line, int argc, char** argv)
+{
+    if (Line.Words.size() != 1)
+        throw TUsage("journal takes no operands");
+    if (Line.Proof || Line.Pdf) {
+        if (!Line.Proof || !Line.Pdf)
+            throw TUsage("--proof ID and --pdf FILE go together");
+        // The PDF writer lays out text with the fonts of a GUI application; it needs no screen.
+        if (qEnvironmentVariableIsEmpty("QT_QPA_PLATFORM"))
+            qputenv("QT_QPA_PLATFORM", "offscreen");
+        QGuiApplication application(argc, argv);
+        return WriteProof(*Line.Proof, *Line.Pdf, stderr);
+    }
+    if (Line.Json && Line.Csv)
+        throw TUsage("--json or --csv, not both");
+    for (const std::optional<std::string>* date : {&Line.From, &Line.To})
+        if (*date && !std::regex_match(**date, std::regex(R"(\d{4}-\d{2}-\d{2})")))
+            throw TUsage("--from and --to expect a date as 2026-12-31, not \"" + **date + "\"");
+    return ExportJournal(
+        {Line.From.value_or(""), Line.To.value_or(""), Line.Vat ? confirm::NormalizeId(*Line.Vat) : ""},
+        Line.Json  ? TJournalFormat::Json
+        : Line.Csv ? TJournalFormat::Csv
+                   : TJournalFormat::Text,
+        stdout);
+}
+
 int Run(int argc, char** argv)
 {
     const TCommandLine line = Parse(argc, argv);
@@ -331,6 +444,15 @@ int Run(int argc, char** argv)
     }
     if (line.Words.empty())
         throw TUsage("no command given");
+
+    const bool confirmation = line.Words[0] == "vat-confirm" || line.Words[0] == "journal";
+    if (!confirmation &&
+        (line.Own || line.Name || line.Zip || line.City || line.CompanyType || line.Bzst || line.Tries ||
+         line.RetryWithin || line.From || line.To || line.Vat || line.Csv || line.Proof || line.Pdf))
+        throw TUsage("--own, --name, --zip, --city, --company-type, --bzst, --tries and --retry-within belong to "
+                     "vat-confirm, --from, --to, --vat, --csv, --proof and --pdf to journal");
+    if (line.Words[0] == "journal")
+        return RunJournal(line, argc, argv);
 
     TComServer server(OrvelWddxTypeLibrary());
     RegisterClassFactories(server);
@@ -348,6 +470,8 @@ int Run(int argc, char** argv)
 
     if (line.Offline && line.Bus)
         throw TUsage("--offline and --bus exclude each other");
+    if (line.Offline && confirmation)
+        throw TUsage("a qualified confirmation needs its service; --offline does not go with vat-confirm");
     std::optional<QCoreApplication> application;
     std::unique_ptr<TRunner> runner;
     std::string offline;
@@ -362,6 +486,8 @@ int Run(int argc, char** argv)
         runner = InProcessRunner();
     }
 
+    if (line.Words[0] == "vat-confirm")
+        return RunConfirmCommand(line, settings);
     if (line.Words[0] == "batch") {
         if (line.Words.size() != 2)
             throw TUsage("batch expects FILE.csv or -");

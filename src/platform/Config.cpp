@@ -33,6 +33,11 @@ std::string ViesUrl()
     return FromEnvironment("ORVELWDDX_VIES_URL", "https://ec.europa.eu/taxation_customs/vies/services/checkVatService");
 }
 
+std::string BzstUrl()
+{
+    return FromEnvironment("ORVELWDDX_BZST_URL", "https://api.evatr.vies.bzst.de/app/v1/abfrage");
+}
+
 std::string WebHost()
 {
     return FromEnvironment("ORVELWDDX_WEB_HOST", kServiceHost);

@@ -8,6 +8,7 @@ namespace orvel::config {
 std::string WddxHost();  // ORVELWDDX_HOST
 std::string RootStore(); // ORVELWDDX_ROOT_STORE
 std::string ViesUrl();   // ORVELWDDX_VIES_URL: the VIES checkVat endpoint
+std::string BzstUrl();   // ORVELWDDX_BZST_URL: the BZSt's eVatR endpoint for confirmation requests
 std::string WebHost();   // ORVELWDDX_WEB_HOST: host of the web services, where the window's SOAP calls go
 std::string InfoUrl();   // ORVELWDDX_INFO_URL: the product information page the window links to
 

@@ -1,8 +1,11 @@
 #include "server/DBusDispatch.h"
 
+#include "server/Confirmation.h"
+
 #include "server/DBusMarshal.h"
 #include "server/Introspection.h"
 
+#include <QDBusMetaType>
 #include <QDBusVariant>
 
 #include <optional>
@@ -216,6 +219,38 @@ QDBusMessage DispatchCheckCall(const QDBusMessage& Message, const TAutoObjectFac
         return Message.createErrorReply(QDBusError::InvalidArgs, ToQString(fault));
     const TCheckOutcome outcome = RunCheck(Factory, *operation, args, settings);
     return Answer(Message, outcome.Hr, outcome.Info, {ResultsToDBus(outcome.Values)});
+}
+
+QDBusMessage DispatchConfirm(const QDBusMessage& Message)
+{
+    if (Message.signature() != u"s"_s + QLatin1String(kOptionsSignature))
+        return WrongSignature(Message, u"s"_s + QLatin1String(kOptionsSignature));
+    const QVariantList arguments = Message.arguments();
+    const TCheckSettings options = SettingsFromDBus(arguments.last());
+    if (const std::string fault = ConfirmOptionsFault(options); !fault.empty())
+        return Message.createErrorReply(QDBusError::InvalidArgs, ToQString(fault));
+    confirm::Answer answer;
+    try {
+        answer = RunConfirm(arguments.first().toString().toStdString(), options);
+    } catch (const confirm::JournalError& error) {
+        return Message.createErrorReply(ToQString(kErrorPrefix + std::string("JournalFailed")),
+                                        ToQString(error.what()));
+    }
+    QVariantMap reply;
+    for (const auto& [key, value] : AnswerFields(answer))
+        if (key != "Matches" && key != "Tries" && key != "JournalId")
+            reply.insert(ToQString(key), ToQString(value));
+    static const QMetaType registered = qDBusRegisterMetaType<QMap<QString, QString>>(); // a{ss}
+    (void)registered;
+    QMap<QString, QString> matches;
+    for (const auto& [field, code] : answer.Matches)
+        matches.insert(ToQString(field), ToQString(code));
+    reply.insert(u"Matches"_s, QVariant::fromValue(matches));
+    reply.insert(u"Tries"_s, answer.Tries);
+    reply.insert(u"JournalId"_s, qlonglong(answer.JournalId));
+    QDBusMessage message = Message.createReply();
+    message.setArguments({reply});
+    return message;
 }
 
 QDBusMessage Answer(const QDBusMessage& Message, HRESULT Hr, const ErrorInfo& Info, const QVariantList& Reply)

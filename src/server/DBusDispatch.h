@@ -15,6 +15,9 @@ QDBusMessage DispatchObjectCall(const QDBusMessage& Message, TAutoObject& Object
 // A call of OrvelWddx.Checks on the class object of Factory: one check operation on an object of its own, which is
 // gone when the reply is.
 QDBusMessage DispatchCheckCall(const QDBusMessage& Message, const TAutoObjectFactory& Factory);
+// Confirm(s VatId, a{sv} Options) -> a{sv}, the qualified confirmation on the VAT id class; a journal that cannot
+// be written is the error OrvelWddx.Error.JournalFailed.
+QDBusMessage DispatchConfirm(const QDBusMessage& Message);
 
 // A finished call: its reply arguments, or the failure as an OrvelWddx.Error.<HRESULT name> whose message is the
 // error information's description.

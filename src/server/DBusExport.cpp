@@ -164,6 +164,9 @@ bool TDBusExport::handleMessage(const QDBusMessage& Message, const QDBusConnecti
             CreateInstance(Message, *factory);
         else
             FConnection.send(dbus::WrongSignature(Message, QString()));
+    } else if (factory && interface == QLatin1String(dbus::kChecksInterface) && member == QLatin1String("Confirm") &&
+               factory->Interface().Name == "IUStID") {
+        FConnection.send(dbus::DispatchConfirm(Message));
     } else if (factory && interface == QLatin1String(dbus::kChecksInterface)) {
         FConnection.send(dbus::DispatchCheckCall(Message, *factory));
     } else {

@@ -6,7 +6,8 @@ namespace {
 
 std::string Annotation(std::string_view indent, std::string_view name, std::string_view value)
 {
-    return std::string(indent) + "<annotation name=\"" + std::string(name) + "\" value=\"" + XmlEscape(value) + "\"/>\n";
+    return std::string(indent) + "<annotation name=\"" + std::string(name) + "\" value=\"" + XmlEscape(value) +
+           "\"/>\n";
 }
 
 std::string Arg(std::string_view name, std::string_view type, std::string_view direction,
@@ -146,6 +147,10 @@ std::string ChecksXml(const TInterfaceInfo& Interface)
         xml += Annotation("      ", "OrvelWddx.Results", writes);
         xml += "    </method>\n";
     }
+    // The qualified confirmation stands beside the simple check, outside the type library.
+    if (Interface.Name == "IUStID")
+        xml += "    <method name=\"Confirm\">\n" + Arg("VatId", "s", "in") + Arg("Options", kOptionsSignature, "in") +
+               Arg("Results", kOptionsSignature, "out") + "    </method>\n";
     xml += "  </interface>\n";
     return xml;
 }

@@ -2,6 +2,7 @@
 
 #include "rules/Iban.h"
 #include "service/AddressFront.h"
+#include "service/EvatrFront.h"
 #include "service/StartPage.h"
 #include "service/TarvikFront.h"
 #include "service/ViesFront.h"
@@ -32,7 +33,7 @@ Service::Service(const ServiceConfig& config)
     : Config(config), Banks(rules::BankDirectory::Load(config.BankFile)),
       PostalFile(config.PostalFile.empty() ? rules::DefaultPostalDataPath() : config.PostalFile),
       Postal(rules::PostalData::Load(PostalFile)),
-      Accounts(config.UsersFile.empty() ? Users() : Users::Load(config.UsersFile)),
+      Accounts(config.UsersFile.empty() ? Users() : Users::Load(config.UsersFile)), Busy(config.BusyAnswers),
       Checks(std::make_unique<rules::TarvikChecks>(Banks, std::time(nullptr)))
 {
     if (!config.TlsCert.empty())
@@ -43,7 +44,8 @@ Service::Service(const ServiceConfig& config)
     });
     AddTarvik(Routes, *Checks, Accounts);
     AddAddress(Routes, Postal, Accounts);
-    AddVies(Routes, Accounts);
+    AddVies(Routes, Accounts, Busy);
+    AddEvatr(Routes, Accounts, Busy);
 
     // Sockets handed over by systemd take the place of the configured addresses; one named "https" speaks TLS.
     char** names = nullptr;

@@ -5,6 +5,7 @@
 #include "rules/BankDirectory.h"
 #include "rules/PostalData.h"
 #include "rules/TarvikChecks.h"
+#include "service/BusySwitch.h"
 #include "service/Http.h"
 #include "service/ServiceConfig.h"
 #include "service/Users.h"
@@ -38,6 +39,7 @@ private:
     std::string PostalFile;
     rules::PostalData Postal;
     Users Accounts;
+    BusySwitch Busy;
     std::unique_ptr<rules::TarvikChecks> Checks;
     Router Routes;
     TlsFiles Tls;

@@ -22,6 +22,7 @@ const char* const kServiceUsage =
     "  --threads N            threads per listening address (default 2)\n"
     "  --timeout SECONDS      idle and slow connections are closed after this (default 10)\n"
     "  --log                  one line per request on standard error\n"
+    "  --busy-answers N       the next N confirmations (checkVatApprox, eVatR) answer that the service is busy\n"
     "  --config FILE          settings file (default $XDG_CONFIG_HOME/OrvelWddx/service.conf)\n"
     "  --hash-password        read a password from standard input, print its salted hash\n";
 
@@ -91,6 +92,8 @@ void Set(ServiceConfig& config, const std::string& key, const std::string& value
         config.Timeout = Number(key, value, 1, 3600);
     else if (key == "log")
         config.Log = Flag(key, value);
+    else if (key == "busy-answers")
+        config.BusyAnswers = Number(key, value, 0, 1000000);
     else
         throw std::runtime_error("unknown setting " + key);
 }
@@ -186,7 +189,7 @@ std::string ServiceConfig::Describe() const
            (TlsKey.empty() ? "none" : TlsKey) + "; bank-file " + BankFile + "; users-file " +
            (UsersFile.empty() ? "none (everyone on this machine)" : UsersFile) + "; postal-file " + PostalFile +
            "; threads " + std::to_string(Threads) + "; timeout " + std::to_string(Timeout) + "s; log " +
-           (Log ? "on" : "off");
+           (Log ? "on" : "off") + (BusyAnswers ? "; busy-answers " + std::to_string(BusyAnswers) : "");
 }
 
 } // namespace orvel::service

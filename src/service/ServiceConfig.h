@@ -19,7 +19,8 @@ struct ServiceConfig
     unsigned Threads = 2;
     unsigned Timeout = 10; // seconds
     bool Log = false;
-    std::string ConfigFile; // the file read, empty when there was none
+    unsigned BusyAnswers = 0; // the next confirmation answers that say the service is busy
+    std::string ConfigFile;   // the file read, empty when there was none
     bool HashPassword = false;
     bool Help = false;
 

@@ -3,6 +3,7 @@
 #include "platform/Codepage.h"
 #include "rules/AddressRules.h"
 #include "rules/Iban.h"
+#include "service/EvatrFront.h"
 #include "service/ViesFront.h"
 #include "transport/Xml.h"
 
@@ -76,7 +77,17 @@ std::string StartPage(const rules::TarvikChecks& checks, const rules::PostalData
     page += "<h2>USt-IdNr.</h2>\n<p>Die Antwort prüft nur Aufbau und Prüfziffern der Nummer. Sie ist <strong>keine "
             "Bestätigung durch die Steuerbehörden</strong>: ob die Nummer vergeben und gültig ist, sagt nur VIES der "
             "Europäischen Kommission. Name und Anschrift lauten „---“; ein Ländercode, der keinen Mitgliedstaat "
-            "nennt, ergibt den Fehler INVALID_INPUT.</p>\n</body></html>\n";
+            "nennt, ergibt den Fehler INVALID_INPUT.</p>\n"
+            "<h2>Qualifizierte Bestätigung</h2>\n<p>Für Versuche ohne Netz beantwortet der Dienst auch "
+            "<code>checkVatApprox</code> unter derselben Adresse und die Bestätigungsanfrage des BZSt unter <code>";
+    page += kEvatrRequestPath;
+    page += "</code> (Statusliste unter <code>";
+    page += kEvatrStatusPath;
+    page += "</code>). Diese Antworten sind <strong>keine Bestätigung durch eine Behörde</strong> – weder durch das "
+            "BZSt noch durch VIES – und taugen nicht als Nachweis. Ohne Registerdaten meldet der Dienst bei jedem "
+            "angefragten Feld „nicht verarbeitet“ (3) bzw. „vom Mitgliedstaat nicht mitgeteilt“ (D), nie eine "
+            "Übereinstimmung; jede Antwort trägt eine neue Kennung, die mit LOKAL bzw. lokal- beginnt.</p>\n"
+            "</body></html>\n";
     return page;
 }
 

@@ -1,6 +1,7 @@
 #include "service/ViesFront.h"
 
 #include "rules/VatRules.h"
+#include "service/EvatrFront.h"
 #include "service/SoapRpc.h"
 #include "transport/Soap.h"
 #include "transport/Xml.h"
@@ -13,6 +14,7 @@ constexpr std::string_view kTypesNamespace = "urn:ec.europa.eu:taxud:vies:servic
 // VIES's own fault strings; the client shows them as they are.
 constexpr const char* kInvalidInput = "INVALID_INPUT";
 constexpr const char* kIpBlocked = "IP_BLOCKED";
+constexpr const char* kBusy = "MS_MAX_CONCURRENT_REQ";
 
 std::string Field(std::string_view name, std::string_view utf8)
 {
@@ -58,13 +60,82 @@ HttpResponse CheckVat(const HttpRequest& request)
     return {200, "text/xml; charset=utf-8", std::move(body)};
 }
 
+// The trader fields a request may carry, and the match element each one's answer goes in.
+constexpr std::pair<const char*, const char*> kTraderFields[] = {{"traderName", "traderNameMatch"},
+                                                                 {"traderCompanyType", "traderCompanyTypeMatch"},
+                                                                 {"traderStreet", "traderStreetMatch"},
+                                                                 {"traderPostcode", "traderPostcodeMatch"},
+                                                                 {"traderCity", "traderCityMatch"}};
+
+// True for a checkVatApprox request; anything else goes to CheckVat, which judges it.
+bool AsksApprox(std::string_view body)
+{
+    if (body.find("checkVatApprox") == std::string_view::npos)
+        return false;
+    try {
+        const xmlNode* element = SoapResponse(body).BodyElement();
+        return element && std::string_view(reinterpret_cast<const char*>(element->name)) == "checkVatApprox";
+    } catch (const std::exception&) {
+        return false;
+    }
+}
+
+HttpResponse CheckVatApprox(const HttpRequest& request, BusySwitch& busy)
+{
+    std::string countryCode, number, requester;
+    std::vector<const char*> asked;
+    try {
+        const SoapResponse envelope(request.Body);
+        const xmlNode* approx = envelope.Expect(kTypesNamespace, "checkVatApprox");
+        const xmlNode* countryNode = SoapChild(approx, "countryCode");
+        const xmlNode* numberNode = SoapChild(approx, "vatNumber");
+        if (!countryNode || !numberNode)
+            return SoapEndpoint::Fault("SOAP-ENV:Client", kInvalidInput);
+        countryCode = XmlText(countryNode);
+        number = XmlText(numberNode);
+        for (const auto& [field, match] : kTraderFields)
+            if (const xmlNode* node = SoapChild(approx, field); node && !XmlText(node).empty())
+                asked.push_back(match);
+        if (const xmlNode* node = SoapChild(approx, "requesterVatNumber"))
+            requester = XmlText(node);
+    } catch (const std::exception&) {
+        return SoapEndpoint::Fault("SOAP-ENV:Client", kInvalidInput);
+    }
+    if (busy.Take())
+        return SoapEndpoint::Fault("SOAP-ENV:Server", kBusy);
+    const rules::VatCheck check = rules::CheckVatId(countryCode, number);
+    if (check.Verdict == rules::VatVerdict::NotMemberState || check.Number.empty())
+        return SoapEndpoint::Fault("SOAP-ENV:Server", kInvalidInput);
+
+    std::string body = "<?xml version=\"1.0\" encoding=\"UTF-8\"?>"
+                       "<env:Envelope xmlns:env=\"http://schemas.xmlsoap.org/soap/envelope/\"><env:Header/>"
+                       "<env:Body><ns2:checkVatApproxResponse xmlns:ns2=\"";
+    body.append(kTypesNamespace).append("\">");
+    body.append(Field("countryCode", countryCode))
+        .append(Field("vatNumber", number))
+        .append(Field("requestDate", rules::ViesRequestDate(std::time(nullptr))))
+        .append(Field("valid", check.Verdict == rules::VatVerdict::Valid ? "true" : "false"))
+        .append(Field("traderName", "---"))
+        .append(Field("traderAddress", "---"));
+    // Without register data no field is ever said to match: each one asked about is "not processed".
+    for (const char* match : asked)
+        body.append(Field(match, "3"));
+    // VIES gives a consultation number only to a requester who names its own id.
+    if (!requester.empty())
+        body.append(Field("requestIdentifier", FreshAnswerId("LOKAL")));
+    body.append("</ns2:checkVatApproxResponse></env:Body></env:Envelope>");
+    return {200, "text/xml; charset=utf-8", std::move(body)};
+}
+
 } // namespace
 
-void AddVies(Router& router, const Users& users)
+void AddVies(Router& router, const Users& users, BusySwitch& busy)
 {
-    router.Add(kViesPath, [&users](const HttpRequest& request) {
+    router.Add(kViesPath, [&users, &busy](const HttpRequest& request) {
         if (users.Open() && !request.Loopback)
             return SoapEndpoint::Fault("SOAP-ENV:Server", kIpBlocked);
+        if (request.Method == "POST" && AsksApprox(request.Body))
+            return CheckVatApprox(request, busy);
         return CheckVat(request);
     });
 }

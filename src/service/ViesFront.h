@@ -2,6 +2,7 @@
 // VIES's checkVat (document/literal, the Commission's namespace and element names) at the path of the real
 // service, answered from the offline VAT id rules: form and check digits only, no trader data.
 
+#include "service/BusySwitch.h"
 #include "service/Http.h"
 #include "service/Users.h"
 
@@ -10,6 +11,8 @@ namespace orvel::service {
 inline constexpr const char* kViesPath = "/taxation_customs/vies/services/checkVatService";
 
 // Without a users file only this machine is answered, as for the other families; VIES's form carries no user.
-void AddVies(Router& router, const Users& users);
+// checkVatApprox is answered there too, with no trader data and every field asked about "not processed" (3); busy
+// makes its next answers the fault MS_MAX_CONCURRENT_REQ.
+void AddVies(Router& router, const Users& users, BusySwitch& busy);
 
 } // namespace orvel::service

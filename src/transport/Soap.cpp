@@ -280,13 +280,15 @@ SoapResponse SoapClient::Invoke(const SoapOperation& operation, const std::vecto
     std::string request = WriteSoapRequest(operation, inputs);
     BeforeExecute(operation.Name, request);
     FHttp.SetReadTimeout(FTimeout > 0 ? FTimeout : kDefaultReceiveTimeout);
+    FLastAnswer.clear();
     HttpReply reply =
         FHttp.Post(FUrl, request, {"Content-Type: text/xml", "SOAPAction: \"" + operation.SoapAction + "\""});
+    FLastAnswer = std::move(reply.Body);
     if (reply.Status >= 200 && reply.Status <= 299)
-        return SoapResponse(reply.Body);
+        return SoapResponse(FLastAnswer);
     if (reply.Status == 500) {
         try {
-            SoapResponse{reply.Body};
+            SoapResponse{FLastAnswer};
         } catch (const SoapFault&) {
             throw;
         } catch (const Error&) {

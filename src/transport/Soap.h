@@ -135,6 +135,8 @@ public:
     // HTTP status other than 2xx throws Error with the transport's message or the status line; a fault throws
     // SoapFault (also with status 500, the status SOAP gives faults).
     SoapResponse Invoke(const SoapOperation& operation, const std::vector<SoapParameter>& inputs);
+    // The body of the last answer as received (a fault's too); empty after a transport failure.
+    const std::string& LastAnswer() const { return FLastAnswer; }
 
 protected:
     // Runs after the request is serialised and before it is sent; Request is what will be sent.
@@ -147,6 +149,7 @@ private:
     std::string FUrl;
     std::string FProxyText;
     int32_t FTimeout = 0;
+    std::string FLastAnswer;
 };
 
 } // namespace orvel

@@ -260,6 +260,13 @@ void TFormMain::ReadSettings()
         HostWeb = config::WebHost();
 
     try {
+        OwnVatId = FromStored(key.ReadString("OwnVatId"));
+    } catch (const std::exception&) {
+        OwnVatId.clear();
+    }
+    FOwnVatIdRead = OwnVatId;
+
+    try {
         DoWeb = key.ReadBool("DoWeb");
     } catch (const std::exception&) {
         DoWeb = false;
@@ -318,6 +325,9 @@ void TFormMain::WriteSettings()
         key.WriteString("HostWeb", ToUtf8(Widen(HostWeb)));
         key.WriteBool("DoWeb", DoWeb);
         key.WriteInteger("C", FUi->RadioButtonDE->group()->checkedId());
+        // Only once used: the settings of someone who never confirms stay as they were.
+        if (OwnVatId != FOwnVatIdRead)
+            key.WriteString("OwnVatId", ToStored(OwnVatId));
     } catch (const std::exception&) {
     }
 }

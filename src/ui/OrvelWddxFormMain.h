@@ -83,6 +83,8 @@ public:
     std::shared_ptr<SoapClient> AddressServiceObject;
     std::shared_ptr<IAddress3> AddressService;
     IUStID UStIDObject;
+    // The business's own VAT id for qualified confirmations, kept in the settings.
+    QString OwnVatId;
     // The monitoring mode, off at every start.
     int32_t PassCount = 0;
     bool RepeatWddxTarvik = false;
@@ -153,6 +155,7 @@ private:
     QCursor SavedCursor;
     TDefaultButton FDefaultButton = TDefaultButton::Tarvik;
     bool FClosed = false;
+    QString FOwnVatIdRead; // OwnVatId as the settings held it
 };
 
 } // namespace orvel

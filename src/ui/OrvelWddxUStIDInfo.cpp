@@ -13,6 +13,7 @@ TFormUStIDInfo::TFormUStIDInfo(QWidget* Parent) : QDialog(Parent), FUi(std::make
     font.setPixelSize(24);
     FUi->LabelID->setFont(font);
     connect(FUi->ButtonSchliessen, &QPushButton::clicked, this, &QDialog::reject);
+    connect(FUi->ButtonBestaetigung, &QPushButton::clicked, this, &TFormUStIDInfo::ConfirmRequested);
     CentreOnScreen(*this);
 }
 

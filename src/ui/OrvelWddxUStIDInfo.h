@@ -26,6 +26,10 @@ public:
     // Modal, with the focus on Schließen; Escape closes as well.
     int ShowModal();
 
+signals:
+    // "Qualifizierte Bestätigung…": the person wants the shown id confirmed with proof.
+    void ConfirmRequested();
+
 private:
     std::unique_ptr<Ui::TFormUStIDInfo> FUi;
 };

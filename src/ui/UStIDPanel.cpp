@@ -4,6 +4,7 @@
 #include "ui/OrvelUtils.h"
 #include "ui/OrvelWddxFormMain.h"
 #include "ui/OrvelWddxUStIDInfo.h"
+#include "ui/VatConfirmDialog.h"
 #include "ui_UStIDPanel.h"
 
 #include <QGroupBox>
@@ -59,8 +60,8 @@ QStringList InfoLines(const QString& Resulttext)
 }
 
 TPanelUStID::TPanelUStID(TFormMain& Host, QGroupBox& Group)
-    : QWidget(&Group), FUi(std::make_unique<Ui::TPanelUStID>()), FHost(Host),
-      FFormUStIDInfo(new TFormUStIDInfo(&Host))
+    : QWidget(&Group), FUi(std::make_unique<Ui::TPanelUStID>()), FHost(Host), FFormUStIDInfo(new TFormUStIDInfo(&Host)),
+      FFormVatConfirm(new TFormVatConfirm(&Host))
 {
     FUi->setupUi(this);
     Group.layout()->setContentsMargins(0, 0, 0, 0);
@@ -75,6 +76,8 @@ TPanelUStID::TPanelUStID(TFormMain& Host, QGroupBox& Group)
     connect(FUi->ButtonUStID, &QPushButton::clicked, this, [this] { Guarded(&FHost, [this] { ButtonUStIDClick(); }); });
     connect(FUi->ButtonUStIDInfo, &QPushButton::clicked, this,
             [this] { Guarded(&FHost, [this] { ButtonUStIDInfoClick(); }); });
+    connect(FFormUStIDInfo, &TFormUStIDInfo::ConfirmRequested, this,
+            [this] { Guarded(FFormUStIDInfo, [this] { ConfirmClick(); }); });
     connect(FUi->LabeledEditUStID, &QLineEdit::textChanged, this,
             [this] { Guarded(&FHost, [this] { LabeledEditUStIDChange(); }); });
     connect(FUi->LabeledEditUStID, &QLineEdit::textEdited, this, [this] { Guarded(&FHost, [this] { UpperCase(); }); });
@@ -136,6 +139,13 @@ void TPanelUStID::LabeledEditUStIDChange()
 void TPanelUStID::ButtonUStIDInfoClick()
 {
     FFormUStIDInfo->ShowModal();
+}
+
+void TPanelUStID::ConfirmClick()
+{
+    FFormVatConfirm->Prepare(FFormUStIDInfo->Id(), FHost.OwnVatId);
+    FFormVatConfirm->ShowModal();
+    FHost.OwnVatId = FFormVatConfirm->OwnId();
 }
 
 } // namespace orvel

@@ -20,6 +20,7 @@ namespace orvel {
 
 class TFormMain;
 class TFormUStIDInfo;
+class TFormVatConfirm;
 
 // The pieces of a result text: split at "~", CR and LF outside quoted runs (' or "), line breaks at the start of a
 // piece skipped, empty pieces dropped.
@@ -47,13 +48,17 @@ public:
     void LabeledEditUStIDChange();
     void ButtonUStIDInfoClick();
     TFormUStIDInfo& FormUStIDInfo() const { return *FFormUStIDInfo; }
+    // Opens the qualified confirmation for the id of the information window, with the own id of the settings.
+    void ConfirmClick();
+    TFormVatConfirm& FormVatConfirm() const { return *FFormVatConfirm; }
 
 private:
     void UpperCase();
 
     std::unique_ptr<Ui::TPanelUStID> FUi;
     TFormMain& FHost;
-    TFormUStIDInfo* FFormUStIDInfo; // a window of its own over the main window, which owns it
+    TFormUStIDInfo* FFormUStIDInfo;   // a window of its own over the main window, which owns it
+    TFormVatConfirm* FFormVatConfirm; // likewise
 };
 
 } // namespace orvel

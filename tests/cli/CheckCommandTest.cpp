@@ -574,5 +574,110 @@ TEST_F(CheckCommandTest, BrokenBytesBreakTheirRowOnly)
     }
 }
 
+// VIES's checkVatApprox and the BZSt's eVatR as stand-ins: the answer follows from the foreign id asked for.
+Reply ConfirmService(const Request& Req)
+{
+    const auto has = [&Req](const char* text) { return Req.Body.find(text) != std::string::npos; };
+    if (Req.RequestLine.find("/bzst") != std::string::npos) {
+        Reply reply = Reply::Ok(has("ATU11111111")
+                                    ? R"({"id":"bz-1","anfrageZeitpunkt":"2026-12-10T21:00:00Z","status":"evatr-0000",)"
+                                      R"("ergFirmenname":"A","ergOrt":"B"})"
+                                    : R"({"id":"bz-2","status":"evatr-2001"})");
+        reply.Headers.push_back("Content-Type: application/json");
+        return reply;
+    }
+    const std::string start = "<env:Envelope xmlns:env=\"http://schemas.xmlsoap.org/soap/envelope/\"><env:Body>";
+    if (has("U33333333"))
+        return Reply::Status("HTTP/1.1 500 Internal Server Error",
+                             start + "<env:Fault><faultcode>env:Server</faultcode><faultstring>MS_UNAVAILABLE"
+                                     "</faultstring></env:Fault></env:Body></env:Envelope>");
+    return Reply::Ok(start +
+                     "<ns2:checkVatApproxResponse xmlns:ns2=\"urn:ec.europa.eu:taxud:vies:services:checkVat:types\">"
+                     "<ns2:requestDate>2026-12-10+01:00</ns2:requestDate><ns2:valid>" +
+                     (has("U11111111") ? "true" : "false") +
+                     "</ns2:valid><ns2:traderNameMatch>1</ns2:traderNameMatch>"
+                     "<ns2:requestIdentifier>WAPI4711</ns2:requestIdentifier></ns2:checkVatApproxResponse>"
+                     "</env:Body></env:Envelope>");
+}
+
+TEST_F(CheckCommandTest, VatConfirmTellsByItsStatusAndKeepsTheProof)
+{
+    const FixtureServer services(ConfirmService);
+    const std::map<std::string, std::string> env{{"XDG_DATA_HOME", (Home / "data").string()},
+                                                 {"ORVELWDDX_VIES_URL", "http://" + services.HostPort() + "/vies"},
+                                                 {"ORVELWDDX_BZST_URL", "http://" + services.HostPort() + "/bzst"}};
+    struct Case
+    {
+        std::vector<std::string> Args;
+        int Status;
+        std::string Output;
+    };
+    const std::vector<Case> cases{
+        {{"vat-confirm", "ATU11111111", "--own", "DE136695976", "--name", "Muster"},
+         0,
+         "Status: valid\nMessage: Die USt-IdNr. ist gültig.\nService: vies\nRequestId: WAPI4711\n"
+         "RequestTime: 2026-12-10+01:00\nMatches: Name=1\nTries: 1\nJournalId: 1\n"},
+        {{"vat-confirm", "ATU22222222", "--own", "DE136695976"}, 1, "Status: invalid\n"},
+        {{"vat-confirm", "ATU33333333", "--own", "DE136695976", "--tries", "2", "--retry-within", "200"},
+         3,
+         "Status: not-checked\nMessage: nicht geprüft – Dienst vorübergehend nicht verfügbar, bitte später erneut\n"},
+        {{"vat-confirm", "ATU11111111", "--own", "DE136695976", "--bzst", "--city", "Wien", "--json"},
+         0,
+         R"("Matches":{"City":"B","Name":"A"})"},
+        {{"vat-confirm", "ATU44444444", "--own", "DE136695976", "--bzst"},
+         1,
+         "Message: Die angefragte USt-IdNr. ist zum Anfragezeitpunkt nicht vergeben.\n"},
+        {{"vat-confirm", "DE111111111", "--own", "DE136695976", "--bzst"}, 3, "bitte über VIES prüfen"},
+        {{"vat-confirm", "ATU11111111"}, 2, ""},
+        {{"vat-confirm", "ATU11111111", "--own", "DE1", "--tries", "0"}, 2, ""},
+        {{"iban", "DE89", "--own", "DE1"}, 2, ""},
+        {{"journal", "--from", "31.12.2026"}, 2, ""},
+        {{"journal", "--proof", "1"}, 2, ""},
+    };
+    for (const Case& c : cases) {
+        std::string line;
+        for (const std::string& arg : c.Args)
+            line += arg + " ";
+        const Ran ran = Run(c.Args, env);
+        SCOPED_TRACE(line + "\n" + ran.Err);
+        EXPECT_EQ(ran.Status, c.Status);
+        EXPECT_NE(ran.Out.find(c.Output), std::string::npos) << ran.Out;
+    }
+
+    const Ran csv = Run({"journal", "--csv", "--vat", "atu 11111111"}, env);
+    EXPECT_EQ(csv.Status, 0) << csv.Err;
+    const std::vector<cli::TCsvRecord> records = cli::ParseCsv(csv.Out);
+    ASSERT_EQ(records.size(), 3u) << csv.Out;
+    EXPECT_EQ(records[1].Fields[4], "vies");
+    EXPECT_EQ(records[2].Fields[4], "bzst");
+
+    const std::string pdf = (Home / "proof.pdf").string();
+    const Ran proof = Run({"journal", "--proof", "1", "--pdf", pdf}, env);
+    ASSERT_EQ(proof.Status, 0) << proof.Err;
+    std::string text;
+    FILE* reader = popen(("pdftotext '" + pdf + "' -").c_str(), "r");
+    ASSERT_NE(reader, nullptr);
+    char buffer[4096];
+    for (size_t n; (n = fread(buffer, 1, sizeof buffer, reader)) > 0;)
+        text.append(buffer, n);
+    EXPECT_EQ(pclose(reader), 0);
+    EXPECT_EQ(std::count(text.begin(), text.end(), '\f'), 1) << "one page";
+    for (const char* shown : {"ATU11111111", "gültig", "Die USt-IdNr. ist gültig.", "WAPI4711", "Konsultationsnummer"})
+        EXPECT_NE(text.find(shown), std::string::npos) << shown << "\n" << text;
+    EXPECT_EQ(Run({"journal", "--proof", "99", "--pdf", pdf}, env).Status, 1);
+}
+
+TEST_F(CheckCommandTest, VatConfirmWithoutAWritableJournalFailsLoudly)
+{
+    const FixtureServer services(ConfirmService);
+    std::ofstream(Home / "not-a-folder") << "x";
+    const Ran ran = Run({"vat-confirm", "ATU11111111", "--own", "DE136695976"},
+                        {{"XDG_DATA_HOME", (Home / "not-a-folder").string()},
+                         {"ORVELWDDX_VIES_URL", "http://" + services.HostPort() + "/vies"}});
+    EXPECT_EQ(ran.Status, 4);
+    EXPECT_EQ(ran.Out, "");
+    EXPECT_NE(ran.Err.find("Bestätigung ohne Nachweis verworfen"), std::string::npos) << ran.Err;
+}
+
 } // namespace
 } // namespace orvel::test

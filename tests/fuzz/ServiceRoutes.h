@@ -7,6 +7,7 @@
 #include "rules/PostalData.h"
 #include "rules/TarvikChecks.h"
 #include "service/AddressFront.h"
+#include "service/EvatrFront.h"
 #include "service/Http.h"
 #include "service/TarvikFront.h"
 #include "service/Users.h"
@@ -59,7 +60,8 @@ private:
     {
         service::AddTarvik(Routes, Checks, Accounts);
         service::AddAddress(Routes, Postal, Accounts);
-        service::AddVies(Routes, Accounts);
+        service::AddVies(Routes, Accounts, Busy);
+        service::AddEvatr(Routes, Accounts, Busy);
     }
 
     static rules::BankDirectory LoadBanks()
@@ -86,6 +88,7 @@ private:
     rules::TarvikChecks Checks;
     rules::PostalData Postal;
     service::Users Accounts;
+    service::BusySwitch Busy;
     service::Router Routes;
 };
 

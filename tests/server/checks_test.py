@@ -142,7 +142,11 @@ class ChecksTest(FixtureBusTest):
                                    text=True, timeout=60)
         self.assertEqual(completed.returncode, 0, completed.stderr)
         rows = list(csv.reader(io.StringIO(completed.stdout, newline="")))
-        self.assertEqual(rows[1], ["DE1", "", "0", "IBAN gültig", "Commerzbank Köln", "", "DE89", "COBADEFFXXX", ""])
+        # Account and VAT id columns in one file: each kind of check has result columns of its own.
+        self.assertEqual(rows[0], ["iban", "vat", "vat_Result", "vat_Resulttext", "iban_Result", "iban_Resulttext",
+                                   "iban_BankName", "iban_NewBlz", "iban_Iban", "iban_Bic", "Error"])
+        self.assertEqual(rows[1], ["DE1", "", "", "", "0", "IBAN gültig", "Commerzbank Köln", "", "DE89", "COBADEFFXXX",
+                                   ""])
         self.assertEqual(rows[2][:3], ["", "ATU12345678", "0"])
         self.assertIn("Müller GmbH~Hauptstraße 1\n12345 Berlin", rows[2][3])
         # A server that is not there is status 3.

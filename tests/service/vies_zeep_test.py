@@ -62,6 +62,19 @@ class ViesZeepTest(unittest.TestCase):
                     self.vies.checkVat(countryCode=country, vatNumber=number)
                 self.assertEqual(caught.exception.message, "INVALID_INPUT")
 
+    def test_approx_answers_without_claiming_a_match(self):
+        first = self.vies.checkVatApprox(countryCode="AT", vatNumber="U13585627", traderName="Muster GmbH",
+                                         traderCity="Wien", requesterCountryCode="DE", requesterVatNumber="136695976")
+        self.assertIs(first.valid, True)
+        self.assertEqual((first.traderNameMatch, first.traderCityMatch), ("3", "3"))
+        self.assertIsNone(first.traderStreetMatch)
+        second = self.vies.checkVatApprox(countryCode="AT", vatNumber="U13585628", requesterCountryCode="DE",
+                                          requesterVatNumber="136695976")
+        self.assertIs(second.valid, False)
+        self.assertNotEqual(first.requestIdentifier, second.requestIdentifier)
+        # Without the requester's own id there is no consultation number, as at VIES.
+        self.assertIsNone(self.vies.checkVatApprox(countryCode="AT", vatNumber="U13585627").requestIdentifier)
+
 
 if __name__ == "__main__":
     unittest.main()

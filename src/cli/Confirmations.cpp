@@ -1,0 +1,176 @@
+#include "cli/Confirmations.h"
+
+#include "cli/Csv.h"
+#include "server/Confirmation.h"
+#include "server/DBusMarshal.h"
+#include "server/Introspection.h"
+
+#include <QByteArray>
+#include <QDBusArgument>
+#include <QDBusConnection>
+#include <QDBusMessage>
+#include <QDBusMetaType>
+#include <QJsonArray>
+#include <QJsonDocument>
+#include <QJsonObject>
+
+#include <stdexcept>
+
+namespace orvel::cli {
+namespace {
+
+using namespace Qt::StringLiterals;
+
+QString Q(const std::string& Utf8)
+{
+    return QString::fromStdString(Utf8);
+}
+
+// The answer of OrvelWddx.Checks.Confirm of a running server.
+confirm::Answer ConfirmOnBus(const std::string& VatId, const TCheckSettings& Options)
+{
+    QDBusConnection bus = QDBusConnection::sessionBus();
+    if (!bus.isConnected())
+        throw std::runtime_error("no session bus: " + bus.lastError().message().toStdString());
+    QDBusMessage message = QDBusMessage::createMethodCall(u"OrvelWddx.UStID"_s, u"/OrvelWddx/UStID"_s,
+                                                          QLatin1String(dbus::kChecksInterface), u"Confirm"_s);
+    message.setArguments({Q(VatId), dbus::SettingsToDBus(Options)});
+    // Retries may take their full time on top of the answers.
+    const QDBusMessage reply = bus.call(message, QDBus::Block, 600000);
+    if (reply.type() != QDBusMessage::ReplyMessage || reply.arguments().size() != 1) {
+        if (reply.errorName() == QLatin1String(dbus::kErrorPrefix) + u"JournalFailed"_s)
+            throw confirm::JournalError(reply.errorMessage().toStdString());
+        throw std::runtime_error(reply.errorMessage().toStdString());
+    }
+    const QVariantMap map = qdbus_cast<QVariantMap>(reply.arguments().constFirst());
+    const auto text = [&map](const char* key) { return map.value(QLatin1String(key)).toString().toStdString(); };
+    confirm::Answer answer;
+    const std::string status = text("Status");
+    answer.Verdict = status == "valid"     ? confirm::Status::Valid
+                     : status == "invalid" ? confirm::Status::Invalid
+                                           : confirm::Status::NotChecked;
+    answer.Via = text("Service") == "bzst" ? confirm::Service::Bzst : confirm::Service::Vies;
+    answer.Message = text("Message");
+    answer.RequestId = text("RequestId");
+    answer.RequestTime = text("RequestTime");
+    answer.ValidFrom = text("ValidFrom");
+    answer.ValidTo = text("ValidTo");
+    answer.Fault = text("Fault");
+    answer.Tries = map.value(u"Tries"_s).toInt();
+    answer.JournalId = map.value(u"JournalId"_s).toLongLong();
+    const QMap<QString, QString> matches =
+        qdbus_cast<QMap<QString, QString>>(map.value(u"Matches"_s).value<QDBusArgument>());
+    for (auto entry = matches.begin(); entry != matches.end(); ++entry)
+        answer.Matches.emplace_back(entry.key().toStdString(), entry.value().toStdString());
+    return answer;
+}
+
+QJsonObject RecordJson(const confirm::Record& R)
+{
+    return {{u"id"_s, qint64(R.Id)},
+            {u"time_utc"_s, Q(R.TimeUtc)},
+            {u"time_local"_s, Q(R.TimeLocal)},
+            {u"kind"_s, Q(R.Kind)},
+            {u"service"_s, Q(R.Service)},
+            {u"endpoint"_s, Q(R.Endpoint)},
+            {u"own_id"_s, Q(R.OwnId)},
+            {u"foreign_id"_s, Q(R.ForeignId)},
+            {u"name"_s, Q(R.Name)},
+            {u"company_type"_s, Q(R.CompanyType)},
+            {u"street"_s, Q(R.Street)},
+            {u"zip"_s, Q(R.Zip)},
+            {u"city"_s, Q(R.City)},
+            {u"status"_s, Q(R.Status)},
+            {u"message"_s, Q(R.Message)},
+            {u"fault"_s, Q(R.Fault)},
+            {u"valid_from"_s, Q(R.ValidFrom)},
+            {u"valid_to"_s, Q(R.ValidTo)},
+            {u"matches"_s, Q(R.Matches)},
+            {u"request_id"_s, Q(R.RequestId)},
+            {u"request_time"_s, Q(R.RequestTime)},
+            {u"tries"_s, R.Tries},
+            {u"raw_sha256"_s, Q(R.RawSha256)},
+            {u"raw_base64"_s, QString::fromLatin1(QByteArray::fromStdString(R.Raw).toBase64())}};
+}
+
+constexpr const char* kCsvColumns[] = {
+    "id",         "time_utc",     "time_local", "kind",       "service",      "endpoint", "own_id",     "foreign_id",
+    "name",       "company_type", "street",     "zip",        "city",         "status",   "message",    "fault",
+    "valid_from", "valid_to",     "matches",    "request_id", "request_time", "tries",    "raw_sha256", "raw_base64"};
+
+} // namespace
+
+int RunVatConfirm(const std::string& VatId, const TCheckSettings& Options, bool Json, bool Bus, FILE* Out, FILE* Err)
+{
+    confirm::Answer answer;
+    try {
+        answer = Bus ? ConfirmOnBus(VatId, Options) : RunConfirm(VatId, Options);
+    } catch (const confirm::JournalError& error) {
+        std::fprintf(Err, "orvelwddx-check: Bestätigung ohne Nachweis verworfen: %s\n", error.what());
+        return kJournalFailed;
+    }
+    const auto fields = AnswerFields(answer);
+    if (Json) {
+        QJsonObject object;
+        for (const auto& [key, value] : fields)
+            object.insert(Q(key), Q(value));
+        QJsonObject matches;
+        for (const auto& [field, code] : answer.Matches)
+            matches.insert(Q(field), Q(code));
+        object.insert(u"Matches"_s, matches);
+        object.insert(u"Tries"_s, answer.Tries);
+        object.insert(u"JournalId"_s, qint64(answer.JournalId));
+        std::fprintf(Out, "%s\n", QJsonDocument(object).toJson(QJsonDocument::Compact).constData());
+    } else {
+        for (const auto& [key, value] : fields)
+            std::fprintf(Out, "%s: %s\n", key.c_str(), value.c_str());
+    }
+    return answer.Verdict == confirm::Status::Valid ? 0 : answer.Verdict == confirm::Status::Invalid ? 1 : 3;
+}
+
+int ExportJournal(const confirm::JournalFilter& Filter, TJournalFormat Format, FILE* Out)
+{
+    const confirm::Journal journal(confirm::Journal::DefaultPath());
+    const std::vector<confirm::Record> records = journal.Read(Filter);
+    if (Format == TJournalFormat::Json) {
+        QJsonArray list;
+        for (const confirm::Record& record : records)
+            list.append(RecordJson(record));
+        std::fprintf(Out, "%s\n", QJsonDocument(list).toJson(QJsonDocument::Compact).constData());
+        return 0;
+    }
+    if (Format == TJournalFormat::Csv)
+        std::fputs(CsvLine({std::begin(kCsvColumns), std::end(kCsvColumns)}).c_str(), Out);
+    for (const confirm::Record& record : records) {
+        const QJsonObject object = RecordJson(record);
+        std::vector<std::string> fields;
+        for (const char* column : kCsvColumns) {
+            const QJsonValue value = object.value(QLatin1String(column));
+            fields.push_back(value.isDouble() ? std::to_string(value.toInteger()) : value.toString().toStdString());
+        }
+        if (Format == TJournalFormat::Csv) {
+            std::fputs(CsvLine(fields).c_str(), Out);
+            continue;
+        }
+        // Text: the fields a person reads, the raw answer left to the other formats.
+        for (size_t i = 0; i + 1 < fields.size(); ++i)
+            std::fprintf(Out, "%s: %s\n", kCsvColumns[i], fields[i].c_str());
+        std::fputs("\n", Out);
+    }
+    return 0;
+}
+
+int WriteProof(int64_t Id, const std::string& File, FILE* Err)
+{
+    const confirm::Journal journal(confirm::Journal::DefaultPath());
+    const std::optional<confirm::Record> record = journal.Find(Id);
+    if (!record) {
+        std::fprintf(Err, "orvelwddx-check: Im Journal %s gibt es keinen Eintrag %lld\n", journal.Path().c_str(),
+                     static_cast<long long>(Id));
+        return 1;
+    }
+    WriteProofPdf(*record, Q(File));
+    return 0;
+}
+
+} // namespace orvel::cli

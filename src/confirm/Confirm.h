@@ -1,0 +1,104 @@
+#pragma once
+// The qualified confirmation of a foreign VAT id: VIES checkVatApprox (with the requester's own id, for the
+// consultation number) or the BZSt's eVatR REST interface; transient faults retried, every outcome journaled.
+
+#include <chrono>
+#include <cstdint>
+#include <string>
+#include <string_view>
+#include <utility>
+#include <vector>
+
+namespace orvel {
+class SoapResponse;
+struct HttpReply;
+} // namespace orvel
+
+namespace orvel::confirm {
+
+class Journal;
+
+enum class Service { Vies, Bzst };
+enum class Status { Valid, Invalid, NotChecked };
+
+std::string_view ServiceName(Service service); // "vies", "bzst"
+std::string_view StatusName(Status status);    // "valid", "invalid", "not-checked"
+
+// The message of a confirmation whose service stayed unavailable through every try.
+inline constexpr std::string_view kNotCheckedMessage =
+    "nicht geprüft – Dienst vorübergehend nicht verfügbar, bitte später erneut";
+
+// All text UTF-8. Ids carry their country prefix; blanks are dropped and letters become capitals.
+struct Request
+{
+    std::string ForeignId;
+    std::string OwnId;
+    std::string Name;
+    std::string CompanyType; // VIES only
+    std::string Street;
+    std::string Zip;
+    std::string City;
+    Service Via = Service::Vies;
+};
+
+// Tries with exponential back-off and jitter: the n-th pause is FirstPause·2^(n−1) times a random factor of 0.5
+// to 1.5, never more than half the time left; no try starts once Within has passed since the first, and without a
+// Timeout of the caller's no try waits longer for data than the time left (at least 1 s).
+struct RetryPolicy
+{
+    int Tries = 3;
+    std::chrono::milliseconds Within{30000};
+    std::chrono::milliseconds FirstPause{1000};
+};
+
+struct Settings
+{
+    std::string ViesUrl; // empty: the configured VIES endpoint
+    std::string BzstUrl; // empty: the configured eVatR endpoint
+    int32_t Timeout = 0; // milliseconds for each wait for data; 0 or less: the client's default
+    std::string Proxy;   // "host:port"; empty: the system's proxy configuration
+    std::string ProxyUser;
+    std::string ProxyPass;
+    RetryPolicy Retry;
+};
+
+struct Answer
+{
+    Status Verdict = Status::NotChecked;
+    std::string Message; // German
+    std::string Fault;   // why the service stayed unavailable, when it did
+    Service Via = Service::Vies;
+    std::string Endpoint;
+    std::string RequestId;   // VIES's consultation number or the BZSt's id
+    std::string RequestTime; // as the service gives it
+    std::string ValidFrom;
+    std::string ValidTo;
+    std::vector<std::pair<std::string, std::string>> Matches; // Name, CompanyType, Street, Zip, City → code
+    std::string Raw;                                          // the last answer's bytes; empty when nothing came back
+    int Tries = 0;
+    int64_t JournalId = 0;
+};
+
+// The id without blanks, in capitals.
+std::string NormalizeId(std::string_view id);
+
+// One exchange with the service. Transient is true for a fault that may go by itself (busy or unavailable
+// service, time-out, transport failure); the answer then says what happened in Message.
+struct Attempt
+{
+    Answer Result;
+    bool Transient = false;
+};
+Attempt AskVies(const Request& request, const Settings& settings);
+Attempt AskBzst(const Request& request, const Settings& settings);
+
+// The readers of the answers the two ask with, Base holding what the asking already knows. A checkVatApprox answer
+// that is no checkVatApproxResponse throws Error.
+Attempt ReadViesApprox(const SoapResponse& Response, Answer Base);
+Attempt ReadEvatrAnswer(const HttpReply& Reply, Answer Base);
+
+// The whole confirmation, appended to the journal. A German foreign id is not sent to the BZSt, which confirms
+// none. Throws JournalError when the record cannot be written: a confirmation without its proof is worthless.
+Answer Confirm(const Request& request, const Settings& settings, Journal& journal);
+
+} // namespace orvel::confirm

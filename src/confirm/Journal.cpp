@@ -1,0 +1,257 @@
+#include "confirm/Journal.h"
+
+#include <openssl/evp.h>
+#include <sqlite3.h>
+
+#include <cerrno>
+#include <cstdlib>
+#include <cstring>
+#include <ctime>
+#include <filesystem>
+
+#include <fcntl.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
+namespace orvel::confirm {
+namespace {
+
+// Triggers keep the program from ever changing or removing a record, by mistake or by a later version.
+constexpr const char* kSchema = R"sql(
+CREATE TABLE IF NOT EXISTS records (
+    id INTEGER PRIMARY KEY AUTOINCREMENT,
+    time_utc TEXT NOT NULL, time_local TEXT NOT NULL, kind TEXT NOT NULL,
+    service TEXT NOT NULL, endpoint TEXT NOT NULL, own_id TEXT NOT NULL, foreign_id TEXT NOT NULL,
+    name TEXT NOT NULL, company_type TEXT NOT NULL, street TEXT NOT NULL, zip TEXT NOT NULL, city TEXT NOT NULL,
+    status TEXT NOT NULL, message TEXT NOT NULL, fault TEXT NOT NULL, valid_from TEXT NOT NULL, valid_to TEXT NOT NULL,
+    matches TEXT NOT NULL, request_id TEXT NOT NULL, request_time TEXT NOT NULL, tries INTEGER NOT NULL,
+    raw BLOB NOT NULL, raw_sha256 TEXT NOT NULL);
+CREATE INDEX IF NOT EXISTS records_foreign ON records(foreign_id);
+CREATE TRIGGER IF NOT EXISTS records_no_update BEFORE UPDATE ON records
+    BEGIN SELECT RAISE(ABORT, 'the journal is append-only'); END;
+CREATE TRIGGER IF NOT EXISTS records_no_delete BEFORE DELETE ON records
+    BEGIN SELECT RAISE(ABORT, 'the journal is append-only'); END;
+)sql";
+
+constexpr const char* kColumns =
+    "id, time_utc, time_local, kind, service, endpoint, own_id, foreign_id, name, company_type, street, zip, city, "
+    "status, message, fault, valid_from, valid_to, matches, request_id, request_time, tries, raw, raw_sha256";
+
+class Statement
+{
+public:
+    Statement(sqlite3* db, const std::string& sql, const std::string& path) : Db(db), Path(path)
+    {
+        if (sqlite3_prepare_v2(db, sql.c_str(), -1, &Stmt, nullptr) != SQLITE_OK)
+            Fail("lesen");
+    }
+    ~Statement() { sqlite3_finalize(Stmt); }
+    Statement(const Statement&) = delete;
+    Statement& operator=(const Statement&) = delete;
+
+    void Bind(int index, const std::string& text)
+    {
+        sqlite3_bind_text(Stmt, index, text.data(), int(text.size()), SQLITE_TRANSIENT);
+    }
+    void BindBlob(int index, const std::string& bytes)
+    {
+        sqlite3_bind_blob(Stmt, index, bytes.data(), int(bytes.size()), SQLITE_TRANSIENT);
+    }
+    void Bind(int index, int64_t value) { sqlite3_bind_int64(Stmt, index, value); }
+    // True while there is a row.
+    bool Step(const char* doing)
+    {
+        const int rc = sqlite3_step(Stmt);
+        if (rc == SQLITE_ROW)
+            return true;
+        if (rc != SQLITE_DONE)
+            Fail(doing);
+        return false;
+    }
+    std::string Text(int column) const
+    {
+        const auto* data = static_cast<const char*>(sqlite3_column_blob(Stmt, column));
+        return data ? std::string(data, size_t(sqlite3_column_bytes(Stmt, column))) : std::string();
+    }
+    int64_t Int(int column) const { return sqlite3_column_int64(Stmt, column); }
+
+    [[noreturn]] void Fail(const char* doing) const
+    {
+        throw JournalError("Das Journal " + Path + " lässt sich nicht " + doing + ": " + sqlite3_errmsg(Db));
+    }
+
+private:
+    sqlite3* Db;
+    const std::string& Path;
+    sqlite3_stmt* Stmt = nullptr;
+};
+
+void Execute(sqlite3* db, const char* sql, const std::string& path, const char* doing)
+{
+    char* message = nullptr;
+    if (sqlite3_exec(db, sql, nullptr, nullptr, &message) != SQLITE_OK) {
+        const std::string text = message ? message : sqlite3_errmsg(db);
+        sqlite3_free(message);
+        throw JournalError("Das Journal " + path + " lässt sich nicht " + doing + ": " + text);
+    }
+}
+
+std::string Stamp(std::time_t now, bool utc)
+{
+    std::tm parts{};
+    if (utc)
+        gmtime_r(&now, &parts);
+    else
+        localtime_r(&now, &parts);
+    char text[40];
+    std::strftime(text, sizeof text, "%Y-%m-%dT%H:%M:%S", &parts);
+    std::string stamp = text;
+    if (utc)
+        return stamp + "Z";
+    const long offset = parts.tm_gmtoff / 60;
+    const long minutes = offset < 0 ? -offset : offset;
+    std::snprintf(text, sizeof text, "%c%02ld:%02ld", offset < 0 ? '-' : '+', minutes / 60, minutes % 60);
+    return stamp + text;
+}
+
+Record ReadRow(const Statement& row)
+{
+    Record record;
+    int c = 0;
+    record.Id = row.Int(c++);
+    for (std::string* field :
+         {&record.TimeUtc,   &record.TimeLocal, &record.Kind,    &record.Service,     &record.Endpoint,
+          &record.OwnId,     &record.ForeignId, &record.Name,    &record.CompanyType, &record.Street,
+          &record.Zip,       &record.City,      &record.Status,  &record.Message,     &record.Fault,
+          &record.ValidFrom, &record.ValidTo,   &record.Matches, &record.RequestId,   &record.RequestTime})
+        *field = row.Text(c++);
+    record.Tries = int(row.Int(c++));
+    record.Raw = row.Text(c++);
+    record.RawSha256 = row.Text(c++);
+    return record;
+}
+
+} // namespace
+
+std::string Sha256Hex(std::string_view bytes)
+{
+    unsigned char digest[EVP_MAX_MD_SIZE];
+    unsigned int length = 0;
+    EVP_Digest(bytes.data(), bytes.size(), digest, &length, EVP_sha256(), nullptr);
+    static constexpr char kHex[] = "0123456789abcdef";
+    std::string hex;
+    for (unsigned int i = 0; i < length; ++i)
+        hex.append({kHex[digest[i] >> 4], kHex[digest[i] & 15]});
+    return hex;
+}
+
+std::string Journal::DefaultPath()
+{
+    const char* data = std::getenv("XDG_DATA_HOME");
+    const char* home = std::getenv("HOME");
+    const std::string base = data && *data ? data : std::string(home ? home : "") + "/.local/share";
+    return base + "/OrvelWddx/journal.sqlite";
+}
+
+Journal::Journal(std::string path) : FPath(std::move(path))
+{
+    const std::filesystem::path folder = std::filesystem::path(FPath).parent_path();
+    std::error_code ignored;
+    if (!folder.empty() && !std::filesystem::exists(folder, ignored)) {
+        std::filesystem::create_directories(folder, ignored);
+        ::chmod(folder.c_str(), 0700);
+    }
+    // Made here with mode 0600, so that SQLite, which gives its WAL files the database's mode, never makes a
+    // readable one.
+    const int fd = ::open(FPath.c_str(), O_RDWR | O_CREAT | O_CLOEXEC, 0600);
+    if (fd < 0)
+        throw JournalError("Das Journal " + FPath + " lässt sich nicht öffnen: " + std::strerror(errno));
+    ::close(fd);
+    if (sqlite3_open_v2(FPath.c_str(), &FDb, SQLITE_OPEN_READWRITE | SQLITE_OPEN_FULLMUTEX, nullptr) != SQLITE_OK) {
+        const std::string message = FDb ? sqlite3_errmsg(FDb) : "kein Speicher";
+        sqlite3_close(FDb);
+        throw JournalError("Das Journal " + FPath + " lässt sich nicht öffnen: " + message);
+    }
+    sqlite3_busy_timeout(FDb, 10000);
+    try {
+        Execute(FDb, "PRAGMA journal_mode=WAL; PRAGMA synchronous=FULL;", FPath, "öffnen");
+        Execute(FDb, kSchema, FPath, "anlegen");
+    } catch (...) {
+        sqlite3_close(FDb);
+        throw;
+    }
+}
+
+Journal::~Journal()
+{
+    sqlite3_close(FDb);
+}
+
+int64_t Journal::Append(Record record)
+{
+    const std::time_t now = std::time(nullptr);
+    record.TimeUtc = Stamp(now, true);
+    record.TimeLocal = Stamp(now, false);
+    record.RawSha256 = Sha256Hex(record.Raw);
+    Execute(FDb, "BEGIN IMMEDIATE", FPath, "schreiben");
+    try {
+        Statement insert(FDb,
+                         std::string("INSERT INTO records (") + (kColumns + 4) +
+                             ") VALUES (?,?,?,?,?,?,?,?,?,?,?,?,?,?,?,?,?,?,?,?,?,?,?)",
+                         FPath);
+        int i = 1;
+        for (const std::string* field :
+             {&record.TimeUtc,   &record.TimeLocal, &record.Kind,    &record.Service,     &record.Endpoint,
+              &record.OwnId,     &record.ForeignId, &record.Name,    &record.CompanyType, &record.Street,
+              &record.Zip,       &record.City,      &record.Status,  &record.Message,     &record.Fault,
+              &record.ValidFrom, &record.ValidTo,   &record.Matches, &record.RequestId,   &record.RequestTime})
+            insert.Bind(i++, *field);
+        insert.Bind(i++, int64_t(record.Tries));
+        insert.BindBlob(i++, record.Raw);
+        insert.Bind(i++, record.RawSha256);
+        insert.Step("schreiben");
+        const int64_t id = sqlite3_last_insert_rowid(FDb);
+        Execute(FDb, "COMMIT", FPath, "schreiben");
+        return id;
+    } catch (...) {
+        sqlite3_exec(FDb, "ROLLBACK", nullptr, nullptr, nullptr);
+        throw;
+    }
+}
+
+std::vector<Record> Journal::Read(const JournalFilter& filter) const
+{
+    // Days compare as the start of the UTC stamp; "To" takes its whole day.
+    Statement query(FDb,
+                    std::string("SELECT ") + kColumns +
+                        " FROM records WHERE (?1 = '' OR time_utc >= ?1) AND (?2 = '' OR substr(time_utc, 1, "
+                        "length(?2)) <= ?2) AND (?3 = '' OR foreign_id = ?3) ORDER BY id",
+                    FPath);
+    query.Bind(1, filter.From);
+    query.Bind(2, filter.To);
+    query.Bind(3, filter.ForeignId);
+    std::vector<Record> records;
+    while (query.Step("lesen"))
+        records.push_back(ReadRow(query));
+    return records;
+}
+
+std::optional<Record> Journal::Find(int64_t id) const
+{
+    Statement query(FDb, std::string("SELECT ") + kColumns + " FROM records WHERE id = ?1", FPath);
+    query.Bind(1, id);
+    if (!query.Step("lesen"))
+        return std::nullopt;
+    return ReadRow(query);
+}
+
+std::string Journal::IntegrityCheck() const
+{
+    Statement query(FDb, "PRAGMA integrity_check", FPath);
+    std::string result;
+    while (query.Step("prüfen"))
+        result += (result.empty() ? "" : "\n") + query.Text(0);
+    return result;
+}
+
+} // namespace orvel::confirm

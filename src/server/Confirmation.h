@@ -1,0 +1,36 @@
+#pragma once
+// The qualified confirmation of a VAT id as OrvelWddx.Checks.Confirm on /OrvelWddx/UStID and orvelwddx-check offer
+// it: the options by name, the answer's values, and the one-page PDF proof of a journal record.
+
+#include "confirm/Confirm.h"
+#include "confirm/Journal.h"
+#include "server/Checks.h"
+
+#include <QString>
+
+#include <span>
+#include <string>
+#include <string_view>
+
+namespace orvel {
+
+// The options Confirm takes, with their types.
+std::span<const TCheckOption> ConfirmOptions();
+
+// Empty when every option is known, has its type and a sound value; otherwise the message naming the first that
+// does not.
+std::string ConfirmOptionsFault(const TCheckSettings& Options);
+
+// Options must have passed ConfirmOptionsFault. The journal is the user's ($XDG_DATA_HOME). Throws
+// confirm::JournalError when the confirmation cannot be recorded.
+confirm::Answer RunConfirm(const std::string& VatId, const TCheckSettings& Options);
+
+// The answer's values in the order they are shown: Status, Message, Service, RequestId, RequestTime, ValidFrom and
+// ValidTo (when given), Matches ("Name=A;City=D"), Tries, JournalId, Fault (when there is one).
+std::vector<std::pair<std::string, std::string>> AnswerFields(const confirm::Answer& Answer);
+
+// A one-page PDF of the record with German labels and the raw answer's hash. Throws std::runtime_error when the
+// file cannot be written.
+void WriteProofPdf(const confirm::Record& Record, const QString& File);
+
+} // namespace orvel

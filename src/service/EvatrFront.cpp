@@ -1,0 +1,110 @@
+#include "service/EvatrFront.h"
+
+#include "confirm/EvatrStatus.h"
+#include "rules/VatRules.h"
+
+#include <nlohmann/json.hpp>
+
+#include <chrono>
+#include <cstdio>
+#include <ctime>
+#include <random>
+
+namespace orvel::service {
+namespace {
+
+using nlohmann::json;
+
+constexpr const char* kJson = "application/json; charset=utf-8";
+
+std::string Now()
+{
+    const auto now = std::chrono::system_clock::now();
+    const std::time_t seconds = std::chrono::system_clock::to_time_t(now);
+    const auto millis = std::chrono::duration_cast<std::chrono::milliseconds>(now.time_since_epoch()).count() % 1000;
+    std::tm utc{};
+    gmtime_r(&seconds, &utc);
+    char text[40];
+    const size_t length = std::strftime(text, sizeof text, "%Y-%m-%dT%H:%M:%S", &utc);
+    std::snprintf(text + length, sizeof text - length, ".%03dZ", int(millis));
+    return text;
+}
+
+HttpResponse Status(const std::string& code, json body = json::object())
+{
+    const confirm::EvatrStatus* status = confirm::FindEvatrStatus(code);
+    body["id"] = FreshAnswerId("lokal-");
+    body["anfrageZeitpunkt"] = Now();
+    body["status"] = code;
+    return {status && status->Http ? unsigned(status->Http) : 200u, kJson, body.dump()};
+}
+
+std::string Text(const json& request, const char* key)
+{
+    const auto found = request.find(key);
+    return found != request.end() && found->is_string() ? found->get<std::string>() : std::string();
+}
+
+HttpResponse Request(const HttpRequest& request, BusySwitch& busy)
+{
+    if (request.Method != "POST")
+        return {405, kJson, R"({"status":"evatr-0007"})"};
+    const json asked = json::parse(request.Body, nullptr, false);
+    if (!asked.is_object())
+        return Status("evatr-0007");
+    const std::string own = Text(asked, "anfragendeUstid");
+    const std::string foreign = Text(asked, "angefragteUstid");
+    if (own.empty() || foreign.empty())
+        return Status("evatr-0002");
+    if (busy.Take())
+        return Status("evatr-0011");
+    const rules::VatCheck ownCheck = rules::CheckVatId(own);
+    if (ownCheck.CountryCode != "DE" || ownCheck.Verdict != rules::VatVerdict::Valid)
+        return Status("evatr-0004");
+    const rules::VatCheck check = rules::CheckVatId(foreign);
+    if (check.CountryCode == "DE")
+        return Status("evatr-0006");
+    if (check.Verdict == rules::VatVerdict::NotMemberState)
+        return Status("evatr-2003");
+    if (check.Verdict != rules::VatVerdict::Valid)
+        return Status("evatr-0012");
+    // No register here: a field asked about is "not given by the member state" (D), one not asked "not asked" (C).
+    json answer = json::object();
+    for (const auto& [field, result] :
+         {std::pair{"firmenname", "ergFirmenname"}, {"strasse", "ergStrasse"}, {"plz", "ergPlz"}, {"ort", "ergOrt"}})
+        answer[result] = Text(asked, field).empty() ? "C" : "D";
+    return Status("evatr-0000", std::move(answer));
+}
+
+HttpResponse Statuses()
+{
+    json list = json::array();
+    for (const confirm::EvatrStatus& status : confirm::EvatrStatuses())
+        list.push_back({{"status", status.Code},
+                        {"kategorie", status.Category},
+                        {"httpcode", status.Http ? json(status.Http) : json(nullptr)},
+                        {"feld", status.Field.empty() ? json(nullptr) : json(status.Field)},
+                        {"meldung", status.Message}});
+    return {200, kJson, list.dump()};
+}
+
+} // namespace
+
+std::string FreshAnswerId(const char* prefix)
+{
+    static thread_local std::mt19937_64 random{std::random_device{}()};
+    char digits[17];
+    std::snprintf(digits, sizeof digits, "%016llx", static_cast<unsigned long long>(random()));
+    return prefix + std::string(digits);
+}
+
+void AddEvatr(Router& router, const Users& users, BusySwitch& busy)
+{
+    const auto refused = [&users](const HttpRequest& request) { return users.Open() && !request.Loopback; };
+    router.Add(kEvatrRequestPath, [refused, &busy](const HttpRequest& request) {
+        return refused(request) ? HttpResponse{403, kJson, R"({"status":"evatr-0007"})"} : Request(request, busy);
+    });
+    router.Add(kEvatrStatusPath, [](const HttpRequest&) { return Statuses(); });
+}
+
+} // namespace orvel::service

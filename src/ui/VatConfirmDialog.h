@@ -1,0 +1,58 @@
+#pragma once
+// The qualified confirmation of a VAT id for a person: own id, the foreign id with the details to compare, the
+// service's answer per field, its consultation number or BZSt id, and the PDF proof of the journal record.
+
+#include "confirm/Confirm.h"
+
+#include <QColor>
+#include <QDialog>
+#include <QString>
+
+#include <functional>
+#include <memory>
+
+namespace Ui {
+class TFormVatConfirm;
+}
+
+namespace orvel {
+
+// What a service's match code means, in the window's words.
+QString MatchText(confirm::Service Via, const std::string& Code);
+
+struct TConfirmVerdict
+{
+    QString Text;
+    QColor Colour;
+    bool operator==(const TConfirmVerdict&) const = default;
+};
+TConfirmVerdict ConfirmVerdictOf(confirm::Status Status);
+
+class TFormVatConfirm : public QDialog
+{
+    Q_OBJECT
+
+public:
+    explicit TFormVatConfirm(QWidget* Parent = nullptr);
+    ~TFormVatConfirm() override;
+
+    // Fills the ids and forgets the last answer.
+    void Prepare(const QString& ForeignId, const QString& OwnId);
+    QString OwnId() const;
+    // Modal, with the focus on the first empty id or on Bestätigen.
+    int ShowModal();
+
+    void ButtonConfirmClick();
+    void ButtonProofClick();
+
+    // Asks where the proof goes; empty for no file. The window asks with a file dialog.
+    std::function<QString(const QString& Suggested)> ChooseProofFile;
+
+private:
+    void ShowAnswer(const confirm::Answer& Answer);
+
+    std::unique_ptr<Ui::TFormVatConfirm> FUi;
+    int64_t FJournalId = 0;
+};
+
+} // namespace orvel
