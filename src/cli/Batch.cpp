@@ -4,6 +4,7 @@
 #include "cli/Output.h"
 #include "platform/Codepage.h"
 #include "platform/StrToInt.h"
+#include "server/Confirmation.h"
 
 #include <sys/stat.h>
 
@@ -29,6 +30,15 @@ constexpr std::pair<std::string_view, std::string_view> kColumns[] = {
     {"plz", "aPlz"},   {"ort", "aOrt"}, {"str", "aStr"}, {"hnr", "aHnr"}, {"pof", "aPof"},
 };
 
+// With an own_vat column a VAT id is confirmed (qualified) instead of checked; these columns then go along with it.
+constexpr std::pair<std::string_view, std::string_view> kConfirmColumns[] = {
+    {"own_vat", "OwnVatId"}, {"name", "Name"}, {"street", "Street"}, {"zip", "Zip"}, {"city", "City"},
+};
+
+// What a confirmation writes into a batch row.
+constexpr std::string_view kConfirmWrites[] = {"Status",  "Message", "Service",  "RequestId", "RequestTime", "ValidFrom",
+                                               "ValidTo", "Matches", "Tries",    "JournalId", "Fault"};
+
 struct TOperationChoice
 {
     std::vector<std::string_view> Needs; // parameters that must not be empty
@@ -39,6 +49,7 @@ struct TOperationChoice
 
 // Within a group the first whose parameters the row fills decides; a row gets the check of every group it fills.
 const TOperationChoice kChoices[] = {
+    {{"aUStID", "OwnVatId"}, "UStID", "Confirm", "vat"},
     {{"aUStID"}, "UStID", "Check", "vat"},
     {{"aCc"}, "Tarvik", "TestCc", "card"},
     {{"aIban", "aBic"}, "Tarvik", "TestIbanBic", "iban"},
@@ -75,6 +86,7 @@ struct TChunk
     std::string Output;
     std::string Reports; // broken rows, for standard error
     size_t Passed = 0, NotPassed = 0, Broken = 0, Unreachable = 0;
+    std::vector<std::vector<std::string>> RetryLater; // rows whose confirmation could not be made: their input cells
 };
 
 // Reads the input in blocks as UTF-8: a BOM dropped, Windows-1252 converted when the input holds no UTF-8 sequence.
@@ -175,6 +187,7 @@ struct TPrepared
     std::vector<long> ColumnOfArg;   // per parameter: its column, or -1
     std::vector<long> WriteOfResult; // per result column: its place among the operation's writes, or -1
     TCheckSettings Settings;
+    std::vector<std::pair<std::string, long>> ConfirmColumns; // a confirmation's options and their columns
 };
 
 // The checks of one group the header's columns allow, and their result columns.
@@ -209,7 +222,7 @@ struct TColumns
         return names;
     }
 
-    void Prepare(const TComServer& Server, const TRunSettings& Run)
+    void Prepare(const TComServer& Server, const TRunSettings& Run, bool Bzst)
     {
         for (const TOperationChoice& choice : kChoices) {
             TPrepared check;
@@ -225,6 +238,10 @@ struct TColumns
             for (const auto& factory : Server.Factories())
                 if (factory->CoClass().Name == choice.CoClass)
                     check.Factory = factory.get();
+            if (choice.Method == "Confirm") {
+                PrepareConfirmation(check, Run, Bzst);
+                continue;
+            }
             check.Operation = check.Factory->Interface().FindOperation(choice.Method);
             // The same arguments as for a single check, with the row's cells in place of the operands.
             const TCheckCall fixed = MakeCall(Server, choice.CoClass, choice.Method, {{"aLand", "DE"}}, Run);
@@ -243,10 +260,30 @@ struct TColumns
         for (TGroup& group : Groups)
             for (TPrepared& check : group.Checks)
                 for (std::string_view column : group.Results) {
-                    const auto& writes = check.Operation->Writes;
+                    const std::vector<std::string_view> writes =
+                        check.Operation ? check.Operation->Writes
+                                        : std::vector<std::string_view>(std::begin(kConfirmWrites), std::end(kConfirmWrites));
                     const auto at = std::find(writes.begin(), writes.end(), column);
                     check.WriteOfResult.push_back(at == writes.end() ? -1 : long(at - writes.begin()));
                 }
+    }
+
+    // A qualified confirmation: no operation of the object; its options come from the run and the row.
+    void PrepareConfirmation(TPrepared& Check, const TRunSettings& Run, bool Bzst)
+    {
+        Check.Settings = {{"Service", FromUtf8(Bzst ? "bzst" : "vies")}};
+        if (Run.Timeout)
+            Check.Settings.emplace_back("Timeout", *Run.Timeout);
+        for (const auto& [name, value] : {std::pair{"Proxy", &Run.Proxy}, {"ProxyUser", &Run.ProxyUser},
+                                          {"ProxyPass", &Run.ProxyPass}})
+            if (*value)
+                Check.Settings.emplace_back(name, FromUtf8(**value));
+        for (const auto& [column, option] : kConfirmColumns)
+            if (const long at = ColumnOf(option); at >= 0)
+                Check.ConfirmColumns.emplace_back(std::string(option), at);
+        Check.ColumnOfArg = {ColumnOf("aUStID")};
+        Groups.push_back({Check.Choice->Group, {}, {std::begin(kConfirmWrites), std::end(kConfirmWrites)}});
+        Groups.back().Checks.push_back(std::move(Check));
     }
 };
 
@@ -262,6 +299,46 @@ const TCheckValue* FindValue(const TCheckOutcome& Outcome, const TPrepared& Chec
         if (value.Name == Name)
             return &value;
     return nullptr;
+}
+
+// One row's qualified confirmation, recorded in the journal: its answer as the values of kConfirmWrites; not
+// checked is status 3, like a service that cannot be reached.
+TDone Confirmed(const TPrepared& Check, const TCsvRecord& Record)
+{
+    TCheckSettings options = Check.Settings;
+    for (const auto& [option, column] : Check.ConfirmColumns)
+        if (!Record.Fields[size_t(column)].empty())
+            options.emplace_back(option, FromUtf8(Record.Fields[size_t(column)]));
+    TDone done;
+    try {
+        // One writer of the journal at a time; the services want no more either.
+        static std::mutex confirming;
+        const std::lock_guard lock(confirming);
+        const confirm::Answer answer = RunConfirm(Record.Fields[size_t(Check.ColumnOfArg[0])], options);
+        const auto fields = AnswerFields(answer);
+        for (std::string_view name : kConfirmWrites) {
+            TCheckValue value{name};
+            if (name == "Tries")
+                value.Value = int32_t(answer.Tries);
+            else if (name == "JournalId")
+                value.Value = FromUtf8(std::to_string(answer.JournalId));
+            else {
+                const auto field = std::find_if(fields.begin(), fields.end(), [&](const auto& f) { return f.first == name; });
+                value.Value = FromUtf8(field == fields.end() ? std::string() : field->second);
+            }
+            done.Outcome.Values.push_back(std::move(value));
+        }
+        done.Status = answer.Verdict == confirm::Status::Valid     ? kPassed
+                      : answer.Verdict == confirm::Status::Invalid ? kNotPassed
+                                                                   : kUnreachable;
+    } catch (const confirm::JournalError& error) {
+        done.Outcome = {E_FAIL, {{}, {}, FromUtf8(std::string("Bestätigung ohne Nachweis verworfen: ") + error.what())}};
+        done.Status = kUnreachable;
+    } catch (const std::exception& error) {
+        done.Outcome = {E_FAIL, {{}, {}, FromUtf8(error.what())}};
+        done.Status = kUnreachable;
+    }
+    return done;
 }
 
 // Checks one chunk's rows and writes their lines; stops between rows when asked to.
@@ -300,6 +377,12 @@ void CheckChunk(TChunk& Chunk, const TColumns& Columns, TRunner& Runner, bool Ra
         for (auto& [check, result] : checks) {
             if (!check)
                 continue;
+            if (!check->Operation) {
+                result = Confirmed(*check, record);
+                if (result.Status == kUnreachable)
+                    Chunk.RetryLater.push_back(record.Fields);
+                continue;
+            }
             TCheckCall call{check->Factory, check->Operation, check->Args};
             for (size_t i = 0; i < call.Args.size(); ++i)
                 if (const long column = check->ColumnOfArg[i]; column >= 0) {
@@ -432,13 +515,21 @@ int RunBatch(const TBatch& Batch, TRunner& Runner, const TComServer& Server, con
         for (const auto& [column, param] : kColumns)
             if (Lower(columns.Header[i]) == column)
                 columns.ParamOf[i] = param;
+    const auto confirms = [&] {
+        return std::any_of(columns.Header.begin(), columns.Header.end(), [](const std::string& h) { return Lower(h) == "own_vat"; });
+    };
+    if (confirms())
+        for (size_t i = 0; i < columns.Header.size(); ++i)
+            for (const auto& [column, option] : kConfirmColumns)
+                if (Lower(columns.Header[i]) == column)
+                    columns.ParamOf[i] = option;
     if (std::all_of(columns.ParamOf.begin(), columns.ParamOf.end(), [](std::string_view p) { return p.empty(); })) {
         std::fprintf(Err, "orvelwddx-check: the header line names none of the columns iban, blz, kto, bic, card, "
                           "vat, plz, ort, str, hnr, pof\n");
         return kUsage;
     }
     // The result columns of every check the header's columns allow, in the order of preference.
-    columns.Prepare(Server, Settings);
+    columns.Prepare(Server, Settings, Batch.Bzst);
     std::vector<std::string> headerOut;
     for (const std::string& name : columns.Header)
         headerOut.push_back(Batch.Raw ? name : FormulaSafe(name));
@@ -492,6 +583,7 @@ int RunBatch(const TBatch& Batch, TRunner& Runner, const TComServer& Server, con
     bool interrupted = false;
     auto seconds = [&] { return std::chrono::duration<double>(Clock::now() - start).count(); };
     std::vector<TCsvRecord> pending; // read, not yet in a chunk
+    std::vector<std::vector<std::string>> retryLater;
     auto writeDone = [&](std::unique_lock<std::mutex>& lock) {
         // After a chunk cut short by Ctrl+C nothing more is written: the output ends with the rows before the stop.
         while (!interrupted && !chunks.empty() && chunks.front()->Done) {
@@ -510,6 +602,7 @@ int RunBatch(const TBatch& Batch, TRunner& Runner, const TComServer& Server, con
             broken += chunk->Broken;
             unreachable += chunk->Unreachable;
             interrupted = interrupted || chunk->Checked < chunk->Records.size();
+            std::move(chunk->RetryLater.begin(), chunk->RetryLater.end(), std::back_inserter(retryLater));
             lock.lock();
         }
     };
@@ -569,6 +662,24 @@ int RunBatch(const TBatch& Batch, TRunner& Runner, const TComServer& Server, con
     for (const auto& chunk : chunks)
         interrupted = interrupted || !chunk->Done || chunk->Checked < chunk->Records.size();
     interrupted = interrupted || stopped();
+    if (!retryLater.empty()) {
+        const long vat = columns.ColumnOf("aUStID");
+        std::fprintf(Err, "orvelwddx-check: not checked, to be tried again later:");
+        for (const auto& row : retryLater)
+            std::fprintf(Err, " %s", vat >= 0 && size_t(vat) < row.size() ? row[size_t(vat)].c_str() : "?");
+        std::fprintf(Err, "\n");
+        if (!Batch.RetryLater.empty()) {
+            std::string later = CsvLine(columns.Header, inputSeparator);
+            for (const auto& row : retryLater)
+                later += CsvLine(row, inputSeparator);
+            std::FILE* file = std::fopen(Batch.RetryLater.c_str(), "wb");
+            if (!file || std::fwrite(later.data(), 1, later.size(), file) != later.size() || std::fclose(file) != 0)
+                std::fprintf(Err, "orvelwddx-check: cannot write %s\n", Batch.RetryLater.c_str());
+            else
+                std::fprintf(Err, "orvelwddx-check: %zu rows for a later run in %s\n", retryLater.size(),
+                             Batch.RetryLater.c_str());
+        }
+    }
     const double elapsed = seconds();
     std::fprintf(Err,
                  "orvelwddx-check: %zu of %zu rows%s: %zu passed, %zu not passed, %zu unreadable, %zu unreachable; "

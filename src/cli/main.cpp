@@ -74,7 +74,10 @@ DESCRIPTION
     iban; blz with kto; bic; plz, ort with pof; plz, ort, str, hnr; plz, ort, str; plz, ort;
     plz alone for the postal code type); a row whose columns allow checks of several kinds
     (an IBAN and an address, say) gets each, and then the result columns carry the kind in
-    front: iban_Result, address_Result, vat_Result, card_Result. The rows are written to
+    front: iban_Result, address_Result, vat_Result, card_Result. With an own_vat column a
+    row's VAT id is confirmed as by vat-confirm (with the columns name, street, zip, city and
+    --bzst), recorded in the journal; rows not checked are listed at the end (and written to
+    --retry-later FILE) and make the status 3. The rows are written to
     standard output in input order as CSV (UTF-8, RFC 4180, the input's separator), followed
     by the result columns and "Error"; the file is read,
     checked and written piece by piece, so its size does not matter. Input without any UTF-8
@@ -119,6 +122,9 @@ OPTIONS
     --raw          batch: cells as they are; without it a cell a spreadsheet would run as a
                    formula (beginning with =, +, -, @, TAB or CR, numbers excepted) gets a "'"
                    in front
+    --retry-later FILE
+                   batch: rows whose qualified confirmation could not be made (the services
+                   were not available) are written to FILE, with the header, for a later run
     --excel        batch: write for a German Excel: semicolons, UTF-8 with a byte order mark,
                    CR LF (without it the output keeps the input's separator)
     -h, --help     this text
@@ -169,6 +175,7 @@ struct TCommandLine
     bool Offline = false;
     bool Raw = false;
     bool Excel = false;
+    std::optional<std::string> RetryLater;
     bool Help = false;
     std::optional<int> Jobs;
     bool Fragments = false;
@@ -287,6 +294,8 @@ TCommandLine Parse(int argc, char** argv)
             line.Proof = NumberOption(arg, value(), 1, 2147483647);
         else if (arg == "--pdf")
             line.Pdf = value();
+        else if (arg == "--retry-later")
+            line.RetryLater = value();
         else
             throw TUsage("unknown option " + arg);
         if (inlineValue)
@@ -446,11 +455,15 @@ int Run(int argc, char** argv)
         throw TUsage("no command given");
 
     const bool confirmation = line.Words[0] == "vat-confirm" || line.Words[0] == "journal";
-    if (!confirmation &&
-        (line.Own || line.Name || line.Zip || line.City || line.CompanyType || line.Bzst || line.Tries ||
+    const bool batch = line.Words[0] == "batch";
+    if (!confirmation && ((!batch && line.Bzst) || (!batch && line.RetryLater) ||
+        line.Own || line.Name || line.Zip || line.City || line.CompanyType || line.Tries ||
          line.RetryWithin || line.From || line.To || line.Vat || line.Csv || line.Proof || line.Pdf))
         throw TUsage("--own, --name, --zip, --city, --company-type, --bzst, --tries and --retry-within belong to "
-                     "vat-confirm, --from, --to, --vat, --csv, --proof and --pdf to journal");
+                     "vat-confirm (--bzst and --retry-later also to batch), --from, --to, --vat, --csv, --proof and "
+                     "--pdf to journal");
+    if (confirmation && line.RetryLater)
+        throw TUsage("--retry-later belongs to batch");
     if (line.Words[0] == "journal")
         return RunJournal(line, argc, argv);
 
@@ -502,8 +515,15 @@ int Run(int argc, char** argv)
             std::fprintf(stderr, "orvelwddx-check: offline, %s\n", offline.c_str());
         // Offline checks use every core unless told otherwise; the service's checks one at a time.
         const int jobs = line.Jobs.value_or(line.Offline ? int(std::max(1u, std::thread::hardware_concurrency())) : 1);
-        return RunBatch({input.get(), jobs, isatty(STDERR_FILENO) == 1, line.Raw, line.Excel, &gStop}, *runner, server,
-                        settings, stdout, stderr);
+        return RunBatch({.Input = input.get(),
+                         .Jobs = jobs,
+                         .Progress = isatty(STDERR_FILENO) == 1,
+                         .Raw = line.Raw,
+                         .Excel = line.Excel,
+                         .Bzst = line.Bzst,
+                         .RetryLater = line.RetryLater.value_or(""),
+                         .Stop = &gStop},
+                        *runner, server, settings, stdout, stderr);
     }
     if (line.Jobs || line.Raw || line.Excel)
         throw TUsage("--jobs, --raw and --excel belong to batch");

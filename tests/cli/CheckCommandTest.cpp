@@ -667,6 +667,39 @@ TEST_F(CheckCommandTest, VatConfirmTellsByItsStatusAndKeepsTheProof)
     EXPECT_EQ(Run({"journal", "--proof", "99", "--pdf", pdf}, env).Status, 1);
 }
 
+TEST_F(CheckCommandTest, BatchConfirmsWithAnOwnIdAndKeepsWhatWasNotCheckedForLater)
+{
+    const FixtureServer services(ConfirmService);
+    const std::string later = (Home / "later.csv").string();
+    const Ran ran = Run({"batch", "--retry-later", later, "-"},
+                        {{"XDG_DATA_HOME", (Home / "data").string()},
+                         {"ORVELWDDX_VIES_URL", "http://" + services.HostPort() + "/vies"}},
+                        "vat,own_vat,name,Notiz\n"
+                        "ATU11111111,DE136695976,Muster,eins\n"
+                        "ATU22222222,DE136695976,,zwei\n"
+                        "ATU33333333,DE136695976,,drei\n");
+    EXPECT_EQ(ran.Status, 3) << ran.Err;
+    const std::vector<cli::TCsvRecord> records = cli::ParseCsv(ran.Out);
+    ASSERT_EQ(records.size(), 4u) << ran.Out;
+    const std::vector<std::string>& header = records[0].Fields;
+    auto column = [&](size_t Row, const std::string& Name) {
+        const auto at = std::find(header.begin(), header.end(), Name);
+        EXPECT_NE(at, header.end()) << Name;
+        return at == header.end() ? std::string("?") : records[Row].Fields.at(size_t(at - header.begin()));
+    };
+    EXPECT_EQ(column(1, "Status"), "valid");
+    EXPECT_EQ(column(1, "RequestId"), "WAPI4711");
+    EXPECT_EQ(column(1, "Matches"), "Name=1");
+    EXPECT_EQ(column(1, "JournalId"), "1");
+    EXPECT_EQ(column(2, "Status"), "invalid");
+    EXPECT_EQ(column(3, "Status"), "not-checked");
+    EXPECT_EQ(column(3, "Notiz"), "drei");
+    EXPECT_NE(ran.Err.find("not checked, to be tried again later: ATU33333333"), std::string::npos) << ran.Err;
+    std::ifstream file(later);
+    const std::string kept((std::istreambuf_iterator<char>(file)), std::istreambuf_iterator<char>());
+    EXPECT_EQ(kept, "vat,own_vat,name,Notiz\r\nATU33333333,DE136695976,,drei\r\n");
+}
+
 TEST_F(CheckCommandTest, VatConfirmWithoutAWritableJournalFailsLoudly)
 {
     const FixtureServer services(ConfirmService);
