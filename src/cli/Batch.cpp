@@ -36,8 +36,8 @@ constexpr std::pair<std::string_view, std::string_view> kConfirmColumns[] = {
 };
 
 // What a confirmation writes into a batch row.
-constexpr std::string_view kConfirmWrites[] = {"Status",  "Message", "Service",  "RequestId", "RequestTime", "ValidFrom",
-                                               "ValidTo", "Matches", "Tries",    "JournalId", "Fault"};
+constexpr std::string_view kConfirmWrites[] = {"Status",  "Message", "Service", "RequestId", "RequestTime", "ValidFrom",
+                                               "ValidTo", "Matches", "Tries",   "JournalId", "Fault"};
 
 struct TOperationChoice
 {
@@ -261,8 +261,9 @@ struct TColumns
             for (TPrepared& check : group.Checks)
                 for (std::string_view column : group.Results) {
                     const std::vector<std::string_view> writes =
-                        check.Operation ? check.Operation->Writes
-                                        : std::vector<std::string_view>(std::begin(kConfirmWrites), std::end(kConfirmWrites));
+                        check.Operation
+                            ? check.Operation->Writes
+                            : std::vector<std::string_view>(std::begin(kConfirmWrites), std::end(kConfirmWrites));
                     const auto at = std::find(writes.begin(), writes.end(), column);
                     check.WriteOfResult.push_back(at == writes.end() ? -1 : long(at - writes.begin()));
                 }
@@ -274,8 +275,8 @@ struct TColumns
         Check.Settings = {{"Service", FromUtf8(Bzst ? "bzst" : "vies")}};
         if (Run.Timeout)
             Check.Settings.emplace_back("Timeout", *Run.Timeout);
-        for (const auto& [name, value] : {std::pair{"Proxy", &Run.Proxy}, {"ProxyUser", &Run.ProxyUser},
-                                          {"ProxyPass", &Run.ProxyPass}})
+        for (const auto& [name, value] :
+             {std::pair{"Proxy", &Run.Proxy}, {"ProxyUser", &Run.ProxyUser}, {"ProxyPass", &Run.ProxyPass}})
             if (*value)
                 Check.Settings.emplace_back(name, FromUtf8(**value));
         for (const auto& [column, option] : kConfirmColumns)
@@ -323,7 +324,8 @@ TDone Confirmed(const TPrepared& Check, const TCsvRecord& Record)
             else if (name == "JournalId")
                 value.Value = FromUtf8(std::to_string(answer.JournalId));
             else {
-                const auto field = std::find_if(fields.begin(), fields.end(), [&](const auto& f) { return f.first == name; });
+                const auto field =
+                    std::find_if(fields.begin(), fields.end(), [&](const auto& f) { return f.first == name; });
                 value.Value = FromUtf8(field == fields.end() ? std::string() : field->second);
             }
             done.Outcome.Values.push_back(std::move(value));
@@ -332,7 +334,8 @@ TDone Confirmed(const TPrepared& Check, const TCsvRecord& Record)
                       : answer.Verdict == confirm::Status::Invalid ? kNotPassed
                                                                    : kUnreachable;
     } catch (const confirm::JournalError& error) {
-        done.Outcome = {E_FAIL, {{}, {}, FromUtf8(std::string("Bestätigung ohne Nachweis verworfen: ") + error.what())}};
+        done.Outcome = {E_FAIL,
+                        {{}, {}, FromUtf8(std::string("Bestätigung ohne Nachweis verworfen: ") + error.what())}};
         done.Status = kUnreachable;
     } catch (const std::exception& error) {
         done.Outcome = {E_FAIL, {{}, {}, FromUtf8(error.what())}};
@@ -516,7 +519,8 @@ int RunBatch(const TBatch& Batch, TRunner& Runner, const TComServer& Server, con
             if (Lower(columns.Header[i]) == column)
                 columns.ParamOf[i] = param;
     const auto confirms = [&] {
-        return std::any_of(columns.Header.begin(), columns.Header.end(), [](const std::string& h) { return Lower(h) == "own_vat"; });
+        return std::any_of(columns.Header.begin(), columns.Header.end(),
+                           [](const std::string& h) { return Lower(h) == "own_vat"; });
     };
     if (confirms())
         for (size_t i = 0; i < columns.Header.size(); ++i)

@@ -456,9 +456,9 @@ int Run(int argc, char** argv)
 
     const bool confirmation = line.Words[0] == "vat-confirm" || line.Words[0] == "journal";
     const bool batch = line.Words[0] == "batch";
-    if (!confirmation && ((!batch && line.Bzst) || (!batch && line.RetryLater) ||
-        line.Own || line.Name || line.Zip || line.City || line.CompanyType || line.Tries ||
-         line.RetryWithin || line.From || line.To || line.Vat || line.Csv || line.Proof || line.Pdf))
+    if (!confirmation && ((!batch && line.Bzst) || (!batch && line.RetryLater) || line.Own || line.Name || line.Zip ||
+                          line.City || line.CompanyType || line.Tries || line.RetryWithin || line.From || line.To ||
+                          line.Vat || line.Csv || line.Proof || line.Pdf))
         throw TUsage("--own, --name, --zip, --city, --company-type, --bzst, --tries and --retry-within belong to "
                      "vat-confirm (--bzst and --retry-later also to batch), --from, --to, --vat, --csv, --proof and "
                      "--pdf to journal");

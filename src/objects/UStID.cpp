@@ -1,5 +1,7 @@
 #include "objects/UStID.h"
 
+#include "confirm/Journal.h"
+#include "platform/Codepage.h"
 #include "platform/Config.h"
 #include "platform/Text.h"
 
@@ -42,6 +44,27 @@ void TUStID::Check(const WideString& aUStID)
     } catch (const Error& error) {
         FResult = result::kVatError;
         FResulttext = Widen(error.what());
+    }
+    if (config::JournalChecks())
+        Record(request.countryCode + request.vatNumber);
+}
+
+void TUStID::Record(const std::string& VatId)
+{
+    confirm::Record record;
+    record.Kind = "check";
+    record.Service = "vies";
+    record.Endpoint = VatClient->URL();
+    record.ForeignId = VatId;
+    record.Status = FResult == result::kVatValid ? "valid" : FResult == result::kVatInvalid ? "invalid" : "not-checked";
+    record.Message = ToUtf8(FResulttext);
+    record.Raw = VatClient->LastAnswer();
+    try {
+        confirm::Journal(confirm::Journal::DefaultPath()).Append(std::move(record));
+    } catch (const confirm::JournalError& error) {
+        // A check that was to be kept as proof and cannot be is no answer to rely on.
+        FResult = result::kVatError;
+        FResulttext = Widen(Ansi("Prüfung ohne Nachweis verworfen: ")) + FromUtf8(error.what());
     }
 }
 

@@ -38,6 +38,11 @@ std::string BzstUrl()
     return FromEnvironment("ORVELWDDX_BZST_URL", "https://api.evatr.vies.bzst.de/app/v1/abfrage");
 }
 
+bool JournalChecks()
+{
+    return FromEnvironment("ORVELWDDX_JOURNAL_CHECKS", "0") == "1";
+}
+
 std::string WebHost()
 {
     return FromEnvironment("ORVELWDDX_WEB_HOST", kServiceHost);

@@ -11,5 +11,6 @@ std::string ViesUrl();   // ORVELWDDX_VIES_URL: the VIES checkVat endpoint
 std::string BzstUrl();   // ORVELWDDX_BZST_URL: the BZSt's eVatR endpoint for confirmation requests
 std::string WebHost();   // ORVELWDDX_WEB_HOST: host of the web services, where the window's SOAP calls go
 std::string InfoUrl();   // ORVELWDDX_INFO_URL: the product information page the window links to
+bool JournalChecks();    // ORVELWDDX_JOURNAL_CHECKS=1: simple VAT id checks are journaled as confirmations are
 
 } // namespace orvel::config

@@ -1,4 +1,5 @@
 #include "objects/UStID.h"
+#include "confirm/Journal.h"
 #include "platform/Text.h"
 #include "support/Environment.h"
 #include "support/FixtureServer.h"
@@ -11,6 +12,8 @@
 
 #include <algorithm>
 #include <chrono>
+#include <filesystem>
+#include <fstream>
 
 namespace orvel {
 namespace {
@@ -34,6 +37,39 @@ protected:
 
     std::string Resulttext() { return Utf8(UStID.Resulttext()); }
 };
+
+// Switched on, a simple check leaves its record in the journal too; without a journal to write it is a fault.
+TEST_F(UStIDTest, SimpleChecksAreJournaledWhenSwitchedOn)
+{
+    const auto folder = std::filesystem::temp_directory_path() / ("orvel-ustid-journal-" + std::to_string(getpid()));
+    std::filesystem::remove_all(folder);
+    ScopedEnvironment data("XDG_DATA_HOME", folder.c_str());
+    {
+        ScopedEnvironment off("ORVELWDDX_JOURNAL_CHECKS", nullptr);
+        UStID.Check(u"DE123456789");
+        EXPECT_FALSE(std::filesystem::exists(folder / "OrvelWddx" / "journal.sqlite"));
+    }
+    ScopedEnvironment on("ORVELWDDX_JOURNAL_CHECKS", "1");
+    const test::ViesTrader& trader = test::kViesTraders.front();
+    UStID.Check(Widen(std::string(trader.CountryCode) + trader.VatNumber));
+    EXPECT_EQ(UStID.Result(), 0) << Resulttext();
+    UStID.Check(u"DE000000000");
+    EXPECT_EQ(UStID.Result(), 1) << Resulttext();
+    const std::vector<confirm::Record> records = confirm::Journal(confirm::Journal::DefaultPath()).Read({});
+    ASSERT_EQ(records.size(), 2u);
+    EXPECT_EQ(records[0].Kind, "check");
+    EXPECT_EQ(records[0].ForeignId, std::string(trader.CountryCode) + trader.VatNumber);
+    EXPECT_EQ(records[0].Status, "valid");
+    EXPECT_NE(records[0].Raw.find("checkVatResponse"), std::string::npos);
+    EXPECT_EQ(records[1].Status, "invalid");
+
+    std::filesystem::remove_all(folder);
+    std::ofstream(folder) << "no folder";
+    UStID.Check(u"DE000000000");
+    EXPECT_EQ(UStID.Result(), 2);
+    EXPECT_TRUE(Resulttext().starts_with("Prüfung ohne Nachweis verworfen: ")) << Resulttext();
+    std::filesystem::remove_all(folder);
+}
 
 TEST_F(UStIDTest, FreshObjectReportsValidWithEmptyText)
 {
