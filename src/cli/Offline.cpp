@@ -139,11 +139,8 @@ TProperties Tarvik(const rules::TarvikChecks& Checks, std::string_view Method, c
         Bic(out, answer.Bic);
     } else if (Method == "TestBic") {
         // The object takes no result code from a BIC check: the name carries why a BIC failed.
-        rules::BicAnswer answer = Checks.Bic(Args.Text("aBic"));
-        if (answer.Result != 0)
-            answer.BicName = answer.ResultText;
         out.Number("Result", 0);
-        Bic(out, answer);
+        Bic(out, Checks.Bic(Args.Text("aBic")));
     } else if (Method == "TestCc") {
         const rules::Verdict answer = Checks.Card(Args.Text("aCc"));
         out.Number("Result", answer.Result).Text("Resulttext", answer.ResultText);

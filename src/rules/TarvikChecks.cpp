@@ -260,7 +260,11 @@ BicAnswer TarvikChecks::BicInfo(std::string_view bic) const
 
 BicAnswer TarvikChecks::Bic(std::string_view bic) const
 {
-    return BicInfo(NormalizeBic(bic));
+    // A BIC query has no result code of its own to the objects: a name that begins with "*" marks the failure.
+    BicAnswer answer = BicInfo(NormalizeBic(bic));
+    if (answer.Result != 0)
+        answer.BicName = "*" + answer.ResultText;
+    return answer;
 }
 
 IbanBicAnswer TarvikChecks::IbanBic(std::string_view iban, std::string_view text) const

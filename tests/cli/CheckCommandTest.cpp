@@ -65,7 +65,9 @@ Reply Service(const Request& Req, std::chrono::milliseconds Delay)
     if (q.count("cc"))
         return Reply::Ok(WddxPacket({{"result", q["cc"] == "4111111111111111" ? "0" : "41"}, {"resulttext", "Karte"}}));
     if (q.count("bic") && !q.count("iban"))
-        return Reply::Ok(WddxPacket({{"bicname", q["bic"] == "COBADEFFXXX" ? "Commerzbank" : ""},
+        return Reply::Ok(WddxPacket({{"bicname", q["bic"] == "COBADEFFXXX" ? "Commerzbank"
+                                                 : q["bic"] == "ABC"       ? "*BIC ung&uuml;ltig"
+                                                                           : ""},
                                      {"bicsct", "1"},
                                      {"bicsdd", "1"},
                                      {"bicb2b", "0"}}));
@@ -248,6 +250,7 @@ TEST_F(CheckCommandTest, EachCommandPrintsItsPropertiesAndTellsByItsStatus)
         {{"iban-bic", "DE89", "COBADEFFXXX"}, 0, "BicName: Name\nBicSct: -300\n", "iban=DE89&bic=COBADEFFXXX"},
         {{"bic", "COBADEFFXXX"}, 0, "Result: 0\nResulttext: \nBicName: Commerzbank\nBicSct: 1\n", "bic=COBADEFFXXX"},
         {{"bic", "XXXXDEFFXXX"}, 1, "BicName: \n", "bic=XXXXDEFFXXX"},
+        {{"bic", "ABC"}, 1, "BicName: *BIC ungültig\n", "bic=ABC"}, // a failed query, not a bank
         {{"card", "4111111111111111"},
          0,
          "Result: 0\nResulttext: Karte\nBankName: \nNewBlz: \n",

@@ -228,14 +228,28 @@ TEST_F(TarvikChecksTest, Bic)
     EXPECT_EQ(known.BicName, "M\xfcllerbank");
     EXPECT_EQ(known.Sct + known.Sdd + known.B2b, 3);
 
-    const BicAnswer unknown = Checks.Bic("NONEDEFFXXX");
-    EXPECT_EQ(unknown.Result, 33);
-    EXPECT_EQ(unknown.BicName, "");
-    EXPECT_EQ(unknown.Sct + unknown.Sdd + unknown.B2b, 0);
-
     EXPECT_EQ(Checks.Bic("NWBKGB2L").Result, 0);
-    EXPECT_EQ(Checks.Bic("NWBKGB2").Result, 30);
-    EXPECT_EQ(Checks.Bic("NWBKXX2L").Result, 31);
+    EXPECT_EQ(Checks.Bic("NWBKGB2L").BicName, "");
+
+    // A failed query names its reason behind "*", so that no caller takes it for a bank.
+    const struct
+    {
+        const char* Bic;
+        int32_t Result;
+        std::string BicName;
+    } failed[] = {
+        {"ABC", 30, Ansi("*BIC ungültig: 8 oder 11 Buchstaben und Ziffern erwartet")},
+        {"DEUTDEFF!!", 30, Ansi("*BIC ungültig: 8 oder 11 Buchstaben und Ziffern erwartet")},
+        {"NWBKGB2", 30, Ansi("*BIC ungültig: 8 oder 11 Buchstaben und Ziffern erwartet")},
+        {"NWBKXX2L", 31, Ansi("*BIC ungültig: unbekanntes Land: XX")},
+        {"NONEDEFFXXX", 33, "*BIC nicht im Bankverzeichnis"},
+    };
+    for (const auto& entry : failed) {
+        const BicAnswer answer = Checks.Bic(entry.Bic);
+        EXPECT_EQ(answer.Result, entry.Result) << entry.Bic;
+        EXPECT_EQ(answer.BicName, entry.BicName) << entry.Bic;
+        EXPECT_EQ(answer.Sct + answer.Sdd + answer.B2b, 0) << entry.Bic;
+    }
 }
 
 TEST_F(TarvikChecksTest, Card)
