@@ -329,6 +329,8 @@ TEST_F(ServiceEndToEnd, VatObjectAnswersOfflineWithTheViesUrlPointedHere)
         {u"DE-136.695.976", 0, "DE~-136.695.976~"}, // the fields come back as sent
         {u"GB123456789", 2, "INVALID_INPUT"},
         {u"XI980780684", 0, "XI~980780684~"},
+        {u"DE DE 246595415", 1, "DE~DE246595415~"}, // the country code twice: VIES says not valid
+        {u"DE246595415", 0, "DE~246595415~"},
         {u"DE", 2, "INVALID_INPUT"},
         {u"", 2, "INVALID_INPUT"},
     };
