@@ -115,6 +115,10 @@ IbanVerdict CheckIban(std::string_view iban)
         if ((kind == 'n' && !IsDigit(c)) || (kind == 'a' && !IsUpper(c)))
             return IbanVerdict::WrongStructure;
     }
+    // 00, 01 and 99 leave the same remainder as 97, 98 and 02, but ISO 13616 never issues them.
+    const int digits = (iban[2] - '0') * 10 + (iban[3] - '0');
+    if (digits < 2 || digits > 98)
+        return IbanVerdict::WrongChecksum;
     // Country and check digits move behind the BBAN; the whole must leave 1.
     const unsigned remainder = Mod97(iban.substr(0, 4), Mod97(iban.substr(4)));
     return remainder == 1 ? IbanVerdict::Valid : IbanVerdict::WrongChecksum;

@@ -136,6 +136,15 @@ TEST(IbanRules, FormAndStructure)
         {"DE89370400440532O13000", IbanVerdict::WrongStructure}, // letter O in an all-digit BBAN
         {"GB29NWBK6016133192681A", IbanVerdict::WrongStructure},
         {"GB2912345601613319268", IbanVerdict::WrongLength},
+        // Check digits lie in 02..98: 00, 01 and 99 are refused although mod 97 takes them for 97, 98 and 02.
+        {"NL99XAMF5326831071", IbanVerdict::WrongChecksum},
+        {"NL02XAMF5326831071", IbanVerdict::Valid},
+        {"GB01NWBK60161331926838", IbanVerdict::WrongChecksum},
+        {"GB98NWBK60161331926838", IbanVerdict::Valid},
+        {"AT001904300234573232", IbanVerdict::WrongChecksum},
+        {"AT971904300234573232", IbanVerdict::Valid},
+        {"DE99370400440532013014", IbanVerdict::WrongChecksum},
+        {"DE02370400440532013014", IbanVerdict::Valid},
     };
     for (const auto& entry : cases)
         EXPECT_EQ(CheckIban(entry.Text), entry.Expected) << entry.Text;

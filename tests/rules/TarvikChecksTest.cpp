@@ -181,6 +181,7 @@ TEST_F(TarvikChecksTest, Iban)
         {"XX29NWBK60161331926819", 21, ""},
         {"GB29NWBK6016133192681", 22, ""},
         {"GB29NWBK6016133192681X", 23, ""},
+        {"NL99XAMF5326831071", 24, ""}, // mod 97 takes 99 for 02; no IBAN carries it
         {"", 20, ""},
     };
     for (const auto& entry : cases) {
@@ -189,6 +190,7 @@ TEST_F(TarvikChecksTest, Iban)
         EXPECT_EQ(answer.Result, entry.Result) << Utf8(answer.ResultText);
         EXPECT_EQ(answer.BankName, entry.BankName);
     }
+    EXPECT_EQ(Checks.Iban("NL99XAMF5326831071").ResultText, Ansi("IBAN ungültig: Prüfziffern falsch"));
     EXPECT_EQ(Checks.Iban("de37 1000 0000 0009 2907 01").Iban, "DE37100000000009290701");
 }
 
