@@ -42,8 +42,9 @@ Registry Parse(std::string_view table)
         country.Code = {line.at(0), line.at(1)};
         const size_t blank = line.find(' ', 3);
         country.Length = std::stoul(line.substr(3, blank - 3));
-        // "8!n12!c": counts followed by "!" and a class letter.
-        for (size_t i = blank + 1; i < line.size();) {
+        // "8!n12!c": counts followed by "!" and a class letter; the row's source follows after a blank.
+        const size_t structureEnd = std::min(line.find(' ', blank + 1), line.size());
+        for (size_t i = blank + 1; i < structureEnd;) {
             const size_t mark = line.find('!', i);
             const size_t count = std::stoul(line.substr(i, mark - i));
             country.Structure.append(count, line.at(mark + 1));

@@ -47,7 +47,8 @@ std::string StartPage(const rules::TarvikChecks& checks, const rules::PostalData
             "ktoblzcheck (LGPL)</td></tr>\n";
     page += "<tr><td>IBAN-Aufbau (" + std::to_string(rules::IbanRegistryCountries()) + " Länder)</td><td>" +
             XmlEscape(rules::IbanRegistryRelease()) +
-            "</td><td>SWIFT IBAN Registry, übernommen aus dem npm-Paket ibantools (MIT oder MPL-2.0)</td></tr>\n";
+            "</td><td>SWIFT IBAN Registry, übernommen aus dem npm-Paket ibantools (MIT oder MPL-2.0) und aus "
+            "Debians python3-stdnum (LGPL-2.1+)</td></tr>\n";
     page += "<tr><td>Postleitzahlen und Orte (" + std::to_string(postal.PostalCodeCount()) + " Postleitzahlen, " +
             std::to_string(postal.PairCount()) + " Paare aus Postleitzahl und Ort)<br><code>" + XmlEscape(postalFile) +
             "</code></td><td>" + XmlEscape(GermanIsoDate(postal.Date())) +

@@ -145,6 +145,23 @@ TEST(IbanRules, FormAndStructure)
         {"AT971904300234573232", IbanVerdict::Valid},
         {"DE99370400440532013014", IbanVerdict::WrongChecksum},
         {"DE02370400440532013014", IbanVerdict::Valid},
+        // Registry members and structures as SWIFT's own registry file has them.
+        {"PK32PRDYNVP8AMB6GN2DEL0Q", IbanVerdict::Valid},
+        {"PS89SPDAELAC68D7KQYTFS7G5Y670", IbanVerdict::Valid},
+        {"BY38BO0N15522CD1EI6CFEUK72KX", IbanVerdict::Valid},
+        {"DO4783KL14212660150795887646", IbanVerdict::Valid},
+        {"BI4210000100010000332045181", IbanVerdict::Valid},
+        {"DJ2100010000000154000100186", IbanVerdict::Valid},
+        {"BL6820041010050500013M02606", IbanVerdict::Valid},
+        {"FR1420041010050500013M02606", IbanVerdict::Valid},
+        {"GE29NB0000000101904917", IbanVerdict::Valid},
+        {"GE29010000000101904917", IbanVerdict::WrongStructure}, // the bank code is two letters
+        {"IE29AIBK93115212345678", IbanVerdict::Valid},
+        {"IE29AIBK9311521234567X", IbanVerdict::WrongStructure}, // the account is digits only
+        {"TR330006100519786457841326", IbanVerdict::Valid},
+        {"TR3300061A0519786457841326", IbanVerdict::WrongStructure}, // the reserved digit is a digit
+        {"VG96VPVG0000012345678901", IbanVerdict::Valid},
+        {"VG96VPVG000001234567890A", IbanVerdict::WrongStructure},
     };
     for (const auto& entry : cases)
         EXPECT_EQ(CheckIban(entry.Text), entry.Expected) << entry.Text;
