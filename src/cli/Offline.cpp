@@ -147,7 +147,9 @@ TProperties Tarvik(const rules::TarvikChecks& Checks, std::string_view Method, c
     } else if (Method == "Search") {
         const rules::SearchAnswer answer =
             Checks.Search(Args.Text("aSearchString"), Args.Text("aLand"), Args.Number("aFragmentsFlag") != 0);
-        out.Number("Result", int32_t(answer.Banken.size())).List("Banken", answer.Banken);
+        out.Number("Result", int32_t(answer.Banken.size()))
+            .Text("Resulttext", answer.ResultText)
+            .List("Banken", answer.Banken);
     } else {
         throw std::invalid_argument("no offline answer for Tarvik." + std::string(Method));
     }

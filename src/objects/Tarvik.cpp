@@ -160,8 +160,11 @@ void TTarvik::Search(const WideString& aUser, const WideString& aPass, const Wid
             const std::string reply = Fetch(Query(aUser, aPass) + "&search=" + Encoded(aSearchString) +
                                             "&c=" + Raw(aLand) + "&fragments=" + std::to_string(aFragmentsFlag));
             bool read = false;
+            TWddxValue resulttext;
             try {
-                FBankenList = TWddxDocument(reply).GetVar("banken");
+                const TWddxDocument document(reply);
+                FBankenList = document.GetVar("banken");
+                resulttext = document.GetVar("resulttext");
                 read = true;
             } catch (const std::exception& error) {
                 FResult = -300;
@@ -170,6 +173,10 @@ void TTarvik::Search(const WideString& aUser, const WideString& aPass, const Wid
             // A reply whose "banken" is no list fails here, and the capture reports it.
             if (read)
                 FResult = StrToIntDef(Narrow(FBankenList.Element(0)), 0);
+            // The service's own text (how many found, how old its data is); a reply without one keeps the text of
+            // the previous operation.
+            if (resulttext.GetKind() == TWddxValue::Kind::Text)
+                FResulttext = DecodeEntities(Narrow(resulttext.AsText()));
             CheckCertificateResult();
         },
         [&](const std::string& M) { FResulttext = M; });

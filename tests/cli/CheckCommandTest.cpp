@@ -60,8 +60,11 @@ Reply Service(const Request& Req, std::chrono::milliseconds Delay)
         return Reply::Ok(WddxPacket({{"result", "9"}, {"resulttext", "Adresse korrigiert"}, {"str46", "Hauptstr. 1"}}));
     }
     if (q.count("search"))
-        return Reply::Ok(WddxPacketOf(WddxArrayVar(
-            "banken", q["search"] == "Nichts" ? std::vector<std::string>{} : std::vector<std::string>{"A|B", "C|D"})));
+        return Reply::Ok(
+            WddxPacketOf(WddxArrayVar("banken", q["search"] == "Nichts" ? std::vector<std::string>{}
+                                                                        : std::vector<std::string>{"A|B", "C|D"}) +
+                         WddxStringVar("resulttext",
+                                       q["search"] == "Nichts" ? "0 Banken gefunden (Bankdaten vom 01.12.2024)" : "")));
     if (q.count("cc"))
         return Reply::Ok(WddxPacket({{"result", q["cc"] == "4111111111111111" ? "0" : "41"}, {"resulttext", "Karte"}}));
     if (q.count("bic") && !q.count("iban"))
@@ -260,7 +263,10 @@ TEST_F(CheckCommandTest, EachCommandPrintsItsPropertiesAndTellsByItsStatus)
          0,
          "Result: 2\nResulttext: \nBanken: A|B~C|D\n",
          "search=K%F6ln+Bank&c=DE&fragments=1"},
-        {{"search", "Nichts"}, 1, "Result: 0\n", "search=Nichts"},
+        {{"search", "Nichts"},
+         1,
+         "Result: 0\nResulttext: 0 Banken gefunden (Bankdaten vom 01.12.2024)\n",
+         "search=Nichts"},
         {{"address", "50667", "Köln", "--street", "Hauptstr.", "--hnr", "1", "--rewrite", "2"},
          0,
          "Result: 9\nResulttext: Adresse korrigiert\nRewritten: \nStr46: Hauptstr. 1\n",

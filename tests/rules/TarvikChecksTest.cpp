@@ -6,6 +6,7 @@
 #include <gtest/gtest.h>
 
 #include <filesystem>
+#include <functional>
 #include <latch>
 #include <thread>
 
@@ -154,12 +155,40 @@ TEST_F(TarvikChecksTest, PassedAccountCarriesBankIbanAndBic)
     EXPECT_EQ(Checks.BlzKto("10000000", "1501825", "DE").Iban, "");
 }
 
-TEST_F(TarvikChecksTest, DataOlderThanAYearIsSaidInTheText)
+TEST_F(TarvikChecksTest, DataOlderThanAYearIsSaidInEveryAnswerFromTheDirectory)
 {
     const TarvikChecks later(Banks, Banks.Date() + 400L * 24 * 3600);
     EXPECT_TRUE(later.Stale());
-    EXPECT_NE(later.BlzKto("10000000", "9290701", "DE").ResultText.find(Ansi("älter als ein Jahr")), std::string::npos);
-    EXPECT_EQ(Checks.BlzKto("10000000", "9290701", "DE").ResultText.find(Ansi("älter")), std::string::npos);
+    const std::string note = Ansi("älter als ein Jahr");
+    const struct
+    {
+        const char* Label;
+        std::function<std::string(const TarvikChecks&)> Text;
+        bool FromDirectory;
+    } cases[] = {
+        {"known", [](const TarvikChecks& c) { return c.BlzKto("10000000", "9290701", "DE").ResultText; }, true},
+        {"wrong account", [](const TarvikChecks& c) { return c.BlzKto("10000000", "1501825", "DE").ResultText; }, true},
+        {"unknown bank code", [](const TarvikChecks& c) { return c.BlzKto("12345678", "1234", "DE").ResultText; },
+         true},
+        {"German IBAN", [](const TarvikChecks& c) { return c.Iban("DE37100000000009290701").ResultText; }, true},
+        {"German IBAN, unknown bank code",
+         [](const TarvikChecks& c) { return c.Iban("DE89370400440532013000").ResultText; }, true},
+        {"known BIC", [](const TarvikChecks& c) { return c.Bic("MUELDEKK").ResultText; }, true},
+        {"unknown BIC", [](const TarvikChecks& c) { return c.Bic("NONEDEFFXXX").BicName; }, true},
+        {"IBAN of another bank than the BIC",
+         [](const TarvikChecks& c) { return c.IbanBic("DE37100000000009290701", "MUELDEKK").Account.ResultText; },
+         true},
+        {"search", [](const TarvikChecks& c) { return c.Search("Bank", "DE", false).ResultText; }, true},
+        {"search without hits", [](const TarvikChecks& c) { return c.Search("Nichts", "DE", false).ResultText; }, true},
+        {"foreign IBAN", [](const TarvikChecks& c) { return c.Iban("GB29NWBK60161331926819").ResultText; }, false},
+        {"Austrian account", [](const TarvikChecks& c) { return c.BlzKto("12345", "1234567", "AT").ResultText; },
+         false},
+        {"malformed bank code", [](const TarvikChecks& c) { return c.BlzKto("1234", "1", "DE").ResultText; }, false},
+    };
+    for (const auto& c : cases) {
+        EXPECT_EQ(c.Text(later).find(note) != std::string::npos, c.FromDirectory) << c.Label << ": " << c.Text(later);
+        EXPECT_EQ(c.Text(Checks).find(note), std::string::npos) << c.Label;
+    }
 }
 
 TEST_F(TarvikChecksTest, Iban)
