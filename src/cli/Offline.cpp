@@ -139,18 +139,17 @@ TProperties Tarvik(const rules::TarvikChecks& Checks, std::string_view Method, c
         Bic(out, answer.Bic);
     } else if (Method == "TestBic") {
         // The object takes no result code from a BIC check: the name carries why a BIC failed.
-        rules::BicAnswer answer = Checks.Bic(Args.Text("aBic"));
-        if (answer.Result != 0)
-            answer.BicName = answer.ResultText;
         out.Number("Result", 0);
-        Bic(out, answer);
+        Bic(out, Checks.Bic(Args.Text("aBic")));
     } else if (Method == "TestCc") {
         const rules::Verdict answer = Checks.Card(Args.Text("aCc"));
         out.Number("Result", answer.Result).Text("Resulttext", answer.ResultText);
     } else if (Method == "Search") {
         const rules::SearchAnswer answer =
             Checks.Search(Args.Text("aSearchString"), Args.Text("aLand"), Args.Number("aFragmentsFlag") != 0);
-        out.Number("Result", int32_t(answer.Banken.size())).List("Banken", answer.Banken);
+        out.Number("Result", int32_t(answer.Banken.size()))
+            .Text("Resulttext", answer.ResultText)
+            .List("Banken", answer.Banken);
     } else {
         throw std::invalid_argument("no offline answer for Tarvik." + std::string(Method));
     }

@@ -30,23 +30,33 @@ void TAddress::ClearOrte()
 
 std::string TAddress::ReplyField(const TWddxDocument& Document, std::string_view Name)
 {
+    return DecodeEntities(RawReplyField(Document, Name));
+}
+
+std::string TAddress::RawReplyField(const TWddxDocument& Document, std::string_view Name)
+{
     try {
-        return DecodeEntities(Narrow(Document.GetVar(Name).AsText()));
+        return Narrow(Document.GetVar(Name).AsText());
     } catch (const std::exception&) {
         return {};
     }
 }
 
-void TAddress::Exchange(const std::string& PathAndQuery, const std::function<void(const TWddxDocument&)>& Read)
+void TAddress::Exchange(const std::string& PathAndQuery, const std::function<void(const TWddxDocument&)>& Read,
+                        bool DecodeText)
 {
     RequestCycle(
         [&] {
             const std::string reply = Fetch(PathAndQuery);
+            // The service's own text wins over our message when the rest of its reply cannot be read.
+            std::string served;
             try {
-                Read(TWddxDocument(reply));
+                const TWddxDocument document(reply);
+                served = DecodeText ? ReplyField(document, "resulttext") : RawReplyField(document, "resulttext");
+                Read(document);
             } catch (const std::exception& error) {
                 FResult = result::kUnreadableReply;
-                FResulttext = error.what();
+                FResulttext = served.empty() ? std::string(error.what()) : served;
                 ClearOrte();
             }
         },
@@ -115,12 +125,15 @@ void TAddress::GetPlzType(const WideString& aUser, const WideString& aPass, cons
 {
     const std::string query =
         "/address?un=" + Raw(Narrow(aUser)) + "&func=type&pw=" + Raw(Narrow(aPass)) + "&plz=" + Raw(Narrow(aPlz));
-    Exchange(query, [this](const TWddxDocument& reply) {
-        FResult = reply.GetVar("result").AsInteger();
-        FResulttext = Narrow(reply.GetVar("resulttext").AsText());
-        CheckCertificateResult();
-        ClearOrte();
-    });
+    Exchange(
+        query,
+        [this](const TWddxDocument& reply) {
+            FResult = reply.GetVar("result").AsInteger();
+            FResulttext = Narrow(reply.GetVar("resulttext").AsText());
+            CheckCertificateResult();
+            ClearOrte();
+        },
+        false);
 }
 
 } // namespace orvel

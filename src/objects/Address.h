@@ -40,11 +40,14 @@ private:
     void RunCheck(const std::string& User, const std::string& Pass, const std::string& Plz, const std::string& Ort,
                   const std::string& Str, const std::string& Hnr, const std::string& Pof);
     // Fetches PathAndQuery and hands the reply document to Read. A reply that cannot be read gives
-    // result::kUnreadableReply with the reader's message; a failed request gives result::kRequestFailed. Both reset
-    // the lists.
-    void Exchange(const std::string& PathAndQuery, const std::function<void(const TWddxDocument&)>& Read);
+    // result::kUnreadableReply with the reply's own non-empty "resulttext" (decoded when DecodeText), else the
+    // reader's message; a failed request gives result::kRequestFailed. Both reset the lists.
+    void Exchange(const std::string& PathAndQuery, const std::function<void(const TWddxDocument&)>& Read,
+                  bool DecodeText = true);
     // The variable as decoded 8-bit text; empty text when it cannot be read as text.
     static std::string ReplyField(const TWddxDocument& Document, std::string_view Name);
+    // The same without decoding entities.
+    static std::string RawReplyField(const TWddxDocument& Document, std::string_view Name);
     void ClearOrte();
 
     int32_t FRewrite = 0;

@@ -24,20 +24,19 @@ int32_t IntegerVar(const std::string& reply, std::string_view name)
     return StrToIntDef(GetWddxVar(reply, name), result::kUnreadableReply);
 }
 
-// Result and Resulttext of an account reply. A reply without a usable "result" says what was wrong with it, and
-// still passes on the service's own text.
+// Result and Resulttext of an account reply. The service's own text always wins; only where the reply brings none
+// does a reply without a usable "result" say what was wrong with it.
 std::pair<int32_t, std::string> ResultOf(const std::string& reply)
 {
     const std::string text = GetWddxVar(reply, "result");
     std::string resulttext = GetWddxVar(reply, "resulttext");
     if (const auto value = TryStrToInt(text))
         return {*value, resulttext};
-    std::string why = reply.find("wddxPacket") == std::string::npos ? "Die Antwort ist kein WDDX-Paket"
-                      : text.empty() ? Ansi("Die Antwort enthält kein Feld \"result\"")
-                                     : "Das Feld \"result\" der Antwort ist keine Zahl: \"" + text + "\"";
-    if (!resulttext.empty())
-        why += " (" + resulttext + ")";
-    return {result::kUnreadableReply, why};
+    if (resulttext.empty())
+        resulttext = reply.find("wddxPacket") == std::string::npos ? "Die Antwort ist kein WDDX-Paket"
+                     : text.empty()                                ? Ansi("Die Antwort enthält kein Feld \"result\"")
+                                    : "Das Feld \"result\" der Antwort ist keine Zahl: \"" + text + "\"";
+    return {result::kUnreadableReply, resulttext};
 }
 
 } // namespace
@@ -161,8 +160,11 @@ void TTarvik::Search(const WideString& aUser, const WideString& aPass, const Wid
             const std::string reply = Fetch(Query(aUser, aPass) + "&search=" + Encoded(aSearchString) +
                                             "&c=" + Raw(aLand) + "&fragments=" + std::to_string(aFragmentsFlag));
             bool read = false;
+            TWddxValue resulttext;
             try {
-                FBankenList = TWddxDocument(reply).GetVar("banken");
+                const TWddxDocument document(reply);
+                FBankenList = document.GetVar("banken");
+                resulttext = document.GetVar("resulttext");
                 read = true;
             } catch (const std::exception& error) {
                 FResult = -300;
@@ -171,6 +173,10 @@ void TTarvik::Search(const WideString& aUser, const WideString& aPass, const Wid
             // A reply whose "banken" is no list fails here, and the capture reports it.
             if (read)
                 FResult = StrToIntDef(Narrow(FBankenList.Element(0)), 0);
+            // The service's own text (how many found, how old its data is); a reply without one keeps the text of
+            // the previous operation.
+            if (resulttext.GetKind() == TWddxValue::Kind::Text)
+                FResulttext = DecodeEntities(Narrow(resulttext.AsText()));
             CheckCertificateResult();
         },
         [&](const std::string& M) { FResulttext = M; });

@@ -15,7 +15,8 @@ constexpr std::array<AddressCode, 12> kCodes{{
     {Rewritten, 9, "Postleitzahl und Ort passen zusammen; der Ortsname wurde berichtigt."},
     {StreetNotChecked, 12, "Postleitzahl und Ort passen zusammen; die Straße lässt sich offline nicht prüfen."},
     {PoBoxNotChecked, 12, "Postleitzahl und Ort passen zusammen; das Postfach lässt sich offline nicht prüfen."},
-    {WrongPlace, 4, "Der Ort liegt nicht im Gebiet dieser Postleitzahl; die Ortsliste nennt die Orte der Postleitzahl."},
+    {WrongPlace, 4,
+     "Der Ort liegt nicht im Gebiet dieser Postleitzahl; die Ortsliste nennt die Orte der Postleitzahl."},
     {PlaceMissing, 4, "Kein Ort angegeben; die Ortsliste nennt die Orte der Postleitzahl."},
     {UnknownPostalCode, 5, "Die Postleitzahl ist unbekannt."},
     {MalformedPostalCode, 6, "Die Postleitzahl ist ungültig: Sie besteht aus genau fünf Ziffern."},
@@ -81,7 +82,34 @@ struct Found
     PlaceId Place = 0;
     bool Exact = false;
     std::string_view District;
+    std::string_view LongName; // an official long form as typed ("Ostseebad Binz") that the data holds short
 };
+
+// Official prefixes of a place's long name that the data leaves out ("Lutherstadt Wittenberg" is "Wittenberg").
+// "Bad" comes off only where the data's name lacks it: a whole name is matched first.
+constexpr std::array<std::string_view, 8> kOfficialPrefixes{"Lutherstadt", "Hansestadt", "Ostseeheilbad", "Ostseebad",
+                                                            "Seebad",      "Kurort",     "Stadt",         "Bad"};
+
+// The name after an official prefix and a blank, as typed; empty when the name has no such prefix.
+std::string_view WithoutOfficialPrefix(std::string_view place)
+{
+    for (std::string_view prefix : kOfficialPrefixes)
+        if (place.size() > prefix.size() + 1 && place.starts_with(prefix) && place[prefix.size()] == ' ')
+            return Trim(place.substr(prefix.size() + 1));
+    return {};
+}
+
+// The same for a key: the remainder of the key after the prefix's key; empty without a prefix.
+std::string_view KeyWithoutOfficialPrefix(std::string_view key)
+{
+    for (std::string_view prefix : kOfficialPrefixes) {
+        std::string prefixKey;
+        AppendPlaceKey(prefix, prefixKey);
+        if (key.size() > prefixKey.size() + 1 && key.starts_with(prefixKey) && key[prefixKey.size()] == ' ')
+            return key.substr(prefixKey.size() + 1);
+    }
+    return {};
+}
 
 // The place of the postal code that the typed name means in this mode, if any.
 std::optional<Found> FindPlace(const PostalData& data, std::span<const PlaceId> places, std::string_view place,
@@ -90,10 +118,15 @@ std::optional<Found> FindPlace(const PostalData& data, std::span<const PlaceId> 
     // A whole name before a short form: "Halle" may stand beside "Halle (Saale)".
     for (PlaceId id : places)
         if (place == data.Name(id))
-            return Found{id, true, {}};
+            return Found{id, true, {}, {}};
     for (PlaceId id : places)
         if (place == data.ShortName(id))
-            return Found{id, true, {}};
+            return Found{id, true, {}, {}};
+    // The official long form of a name the data holds short is that place's long name, exact as typed.
+    if (const std::string_view rest = WithoutOfficialPrefix(place); !rest.empty())
+        for (PlaceId id : places)
+            if (rest == data.Name(id) || rest == data.ShortName(id))
+                return Found{id, true, {}, place};
     if (mode < 1)
         return std::nullopt;
     // Mode 1 knows the short names only, modes 2 and 3 the long ones as well.
@@ -112,7 +145,12 @@ std::optional<Found> FindPlace(const PostalData& data, std::span<const PlaceId> 
     };
     AppendPlaceKey(place, key);
     if (auto id = match())
-        return Found{*id, false, {}};
+        return Found{*id, false, {}, {}};
+    // An official long form spelt otherwise ("ostseebad-binz") is a long name: rewritten from mode 2 on.
+    if (const std::string_view rest = KeyWithoutOfficialPrefix(key); !rest.empty() && mode >= 2)
+        for (PlaceId id : places)
+            if (SameKey(rest, data.Key(id)) || SameKey(rest, data.ShortKey(id)))
+                return Found{id, false, {}, {}};
     // A district after the place: "Berlin-Mitte", "Frankfurt Höchst"; the longest place first.
     static constexpr std::string_view kSeparators = " -/,(";
     for (std::size_t at = place.find_last_of(kSeparators); at != std::string_view::npos && at > 0;
@@ -129,7 +167,7 @@ std::optional<Found> FindPlace(const PostalData& data, std::span<const PlaceId> 
         key.clear();
         AppendPlaceKey(head, key);
         if (auto id = match())
-            return Found{*id, false, district};
+            return Found{*id, false, district, {}};
     }
     return std::nullopt;
 }
@@ -146,9 +184,15 @@ void Answer(AddressVerdict& verdict, AddressAnswer answer)
 
 } // namespace
 
-std::span<const AddressCode> AddressCodes() { return kCodes; }
+std::span<const AddressCode> AddressCodes()
+{
+    return kCodes;
+}
 
-const AddressCode& AddressCodeOf(AddressAnswer answer) { return kCodes[static_cast<std::size_t>(answer)]; }
+const AddressCode& AddressCodeOf(AddressAnswer answer)
+{
+    return kCodes[static_cast<std::size_t>(answer)];
+}
 
 std::optional<std::uint32_t> ParsePostalCode(std::string_view postalCode)
 {
@@ -196,24 +240,26 @@ AddressVerdict CheckAddress(const PostalData& data, const AddressQuery& query)
     }
     // Modes 0 to 2 answer the short name, mode 3 the long one; a typed name that is already
     // the answer stands.
-    std::string_view answered = mode == 3 ? data.Name(found->Place) : data.ShortName(found->Place);
+    std::string_view answered = mode != 3                 ? data.ShortName(found->Place)
+                                : found->LongName.empty() ? data.Name(found->Place)
+                                                          : found->LongName;
     bool rewritten = !found->Exact || (mode == 3 && place != answered);
     if (rewritten)
         verdict.Rewritten = answered;
     verdict.Ortsteil = found->District;
     verdict.PlzOut = Trim(query.PostalCode);
-    Answer(verdict, verdict.StreetNotChecked ? (street ? StreetNotChecked : PoBoxNotChecked)
-                                             : (rewritten ? Rewritten : Match));
+    Answer(verdict,
+           verdict.StreetNotChecked ? (street ? StreetNotChecked : PoBoxNotChecked) : (rewritten ? Rewritten : Match));
     return verdict;
 }
 
 PostalCodeTypeVerdict GetPlzType(const PostalData& data, std::string_view postalCode)
 {
     auto code = ParsePostalCode(postalCode);
-    AddressAnswer answer = !code                                     ? TypeMalformed
-                           : *code == PostalData::kTestPostalCode   ? TypeTest
-                           : data.IsKnown(*code)                    ? TypeWithPlaces
-                                                                    : TypeUnknown;
+    AddressAnswer answer = !code                                  ? TypeMalformed
+                           : *code == PostalData::kTestPostalCode ? TypeTest
+                           : data.IsKnown(*code)                  ? TypeWithPlaces
+                                                                  : TypeUnknown;
     const AddressCode& row = AddressCodeOf(answer);
     return {answer, row.Result, row.Text};
 }

@@ -1,57 +1,74 @@
 #include "rules/Card.h"
 
 #include <algorithm>
-#include <array>
 #include <cstdint>
-#include <initializer_list>
+#include <stdexcept>
+#include <string>
+#include <vector>
 
 namespace orvel::rules {
-namespace {
+extern const char kCardSchemes[]; // CardSchemesData.cpp, made from data/card_schemes.txt
 
-constexpr uint32_t LengthBits(std::initializer_list<unsigned> lengths)
-{
-    uint32_t bits = 0;
-    for (const unsigned length : lengths)
-        bits |= 1u << length;
-    return bits;
-}
+namespace {
 
 struct Range
 {
     std::string_view Scheme;
-    unsigned From; // the number's first Digits digits lie in From..To
-    unsigned To;
-    unsigned Digits;
+    std::string_view From; // the number's first From.size() digits lie in From..To
+    std::string_view To;
     uint32_t Lengths; // bit n: numbers of n digits
 };
 
-// Longer prefixes first, so that a co-branded range wins over the scheme's wider one.
-const std::array kRanges = {
-    Range{"Mastercard", 2221, 2720, 4, LengthBits({16})},
-    Range{"Discover", 6011, 6011, 4, LengthBits({16, 17, 18, 19})},
-    Range{"JCB", 3528, 3589, 4, LengthBits({16, 17, 18, 19})},
-    Range{"Diners Club", 300, 305, 3, LengthBits({14, 15, 16, 17, 18, 19})},
-    Range{"Discover", 644, 649, 3, LengthBits({16, 17, 18, 19})},
-    Range{"American Express", 34, 34, 2, LengthBits({15})},
-    Range{"American Express", 37, 37, 2, LengthBits({15})},
-    Range{"Diners Club", 36, 36, 2, LengthBits({14, 15, 16, 17, 18, 19})},
-    Range{"Diners Club", 38, 39, 2, LengthBits({14, 15, 16, 17, 18, 19})},
-    Range{"Mastercard", 51, 55, 2, LengthBits({16})},
-    Range{"Discover", 65, 65, 2, LengthBits({16, 17, 18, 19})},
-    Range{"UnionPay", 62, 62, 2, LengthBits({14, 15, 16, 17, 18, 19})},
-    Range{"Maestro", 50, 50, 2, LengthBits({12, 13, 14, 15, 16, 17, 18, 19})},
-    Range{"Maestro", 56, 59, 2, LengthBits({12, 13, 14, 15, 16, 17, 18, 19})},
-    Range{"Maestro", 63, 63, 2, LengthBits({12, 13, 14, 15, 16, 17, 18, 19})},
-    Range{"Maestro", 67, 67, 2, LengthBits({12, 13, 14, 15, 16, 17, 18, 19})},
-    Range{"Visa", 4, 4, 1, LengthBits({13, 16, 18, 19})},
+struct Schemes
+{
+    std::string_view Release;
+    std::vector<Range> Ranges; // in the table's order
 };
 
-unsigned Prefix(std::string_view digits, unsigned count)
+std::vector<std::string_view> Split(std::string_view text, char separator)
 {
-    unsigned value = 0;
-    for (unsigned i = 0; i < count; ++i)
-        value = value * 10 + unsigned(digits[i] - '0');
-    return value;
+    std::vector<std::string_view> parts;
+    for (size_t start = 0; start <= text.size();) {
+        const size_t end = std::min(text.find(separator, start), text.size());
+        parts.push_back(text.substr(start, end - start));
+        start = end + 1;
+    }
+    return parts;
+}
+
+// Lines "name TAB lengths TAB prefixes TAB source"; the views point into the compiled-in table.
+Schemes Parse(std::string_view table)
+{
+    Schemes schemes;
+    for (const std::string_view line : Split(table, '\n')) {
+        if (line.empty() || line[0] == '#')
+            continue;
+        if (line.starts_with("release ")) {
+            schemes.Release = line.substr(8);
+            continue;
+        }
+        const std::vector<std::string_view> fields = Split(line, '\t');
+        if (fields.size() != 4)
+            throw std::logic_error("card scheme table: damaged line " + std::string(line));
+        uint32_t lengths = 0;
+        for (const std::string_view length : Split(fields[1], ','))
+            lengths |= 1u << std::stoul(std::string(length));
+        for (const std::string_view prefix : Split(fields[2], ' ')) {
+            const size_t dash = prefix.find('-');
+            const std::string_view from = prefix.substr(0, dash);
+            const std::string_view to = dash == std::string_view::npos ? from : prefix.substr(dash + 1);
+            if (from.empty() || from.size() != to.size())
+                throw std::logic_error("card scheme table: damaged range " + std::string(prefix));
+            schemes.Ranges.push_back({fields[0], from, to, lengths});
+        }
+    }
+    return schemes;
+}
+
+const Schemes& TheSchemes()
+{
+    static const Schemes schemes = Parse(kCardSchemes);
+    return schemes;
 }
 
 } // namespace
@@ -87,14 +104,24 @@ CardCheck CheckCard(std::string_view digits)
         return {CardVerdict::Malformed, {}};
     if (!LuhnValid(digits))
         return {CardVerdict::WrongChecksum, {}};
-    for (const Range& range : kRanges) {
-        const unsigned prefix = Prefix(digits, range.Digits);
+    // Overlapping ranges: the longest matching prefix names the scheme, as the table's source resolves them.
+    const Range* best = nullptr;
+    for (const Range& range : TheSchemes().Ranges) {
+        const std::string_view prefix = digits.substr(0, range.From.size());
         if (prefix < range.From || prefix > range.To)
             continue;
-        const bool length = (range.Lengths >> digits.size()) & 1u;
-        return {length ? CardVerdict::Valid : CardVerdict::WrongLength, range.Scheme};
+        if (!best || range.From.size() > best->From.size())
+            best = &range;
     }
-    return {CardVerdict::UnknownIssuer, {}};
+    if (!best)
+        return {CardVerdict::UnknownIssuer, {}};
+    const bool length = (best->Lengths >> digits.size()) & 1u;
+    return {length ? CardVerdict::Valid : CardVerdict::WrongLength, best->Scheme};
+}
+
+std::string_view CardSchemesRelease()
+{
+    return TheSchemes().Release;
 }
 
 } // namespace orvel::rules

@@ -1,5 +1,6 @@
 #pragma once
-// Payment card numbers: Luhn check digit, issuer ranges and lengths of the major schemes.
+// Payment card numbers: Luhn check digit, and the schemes' issuer ranges and lengths (a data table compiled in
+// from data/card_schemes.txt).
 
 #include <string>
 #include <string_view>
@@ -24,5 +25,7 @@ struct CardCheck
 std::string NormalizeCard(std::string_view text);
 bool LuhnValid(std::string_view digits);
 CardCheck CheckCard(std::string_view digits);
+// The release of the scheme table's source, "credit-card-type-10.3.0".
+std::string_view CardSchemesRelease();
 
 } // namespace orvel::rules

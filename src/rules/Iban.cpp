@@ -43,8 +43,9 @@ Registry Parse(std::string_view table)
         country.Code = {line.at(0), line.at(1)};
         const size_t blank = line.find(' ', 3);
         country.Length = std::stoul(line.substr(3, blank - 3));
-        // "8!n12!c": counts followed by "!" and a class letter.
-        for (size_t i = blank + 1; i < line.size();) {
+        // "8!n12!c": counts followed by "!" and a class letter; the row's source follows after a blank.
+        const size_t structureEnd = std::min(line.find(' ', blank + 1), line.size());
+        for (size_t i = blank + 1; i < structureEnd;) {
             const size_t mark = line.find('!', i);
             const size_t count = std::stoul(line.substr(i, mark - i));
             country.Structure.append(count, line.at(mark + 1));
@@ -120,6 +121,10 @@ IbanVerdict CheckIban(std::string_view iban)
         if ((kind == 'n' && !IsDigit(c)) || (kind == 'a' && !IsUpper(c)))
             return IbanVerdict::WrongStructure;
     }
+    // 00, 01 and 99 leave the same remainder as 97, 98 and 02, but ISO 13616 never issues them.
+    const int digits = (iban[2] - '0') * 10 + (iban[3] - '0');
+    if (digits < 2 || digits > 98)
+        return IbanVerdict::WrongChecksum;
     // Country and check digits move behind the BBAN; the whole must leave 1.
     const unsigned remainder = Mod97(iban.substr(0, 4), Mod97(iban.substr(4)));
     return remainder == 1 ? IbanVerdict::Valid : IbanVerdict::WrongChecksum;

@@ -147,8 +147,12 @@ AccountAnswer TarvikChecks::German(std::string_view blz, std::string_view kto) c
         return answer;
     }
     const Bank* bank = Banks.Find(blz);
-    if (!bank)
-        return Fail<AccountAnswer>(12);
+    if (!bank) {
+        // Old data is what gets a new bank code wrong.
+        AccountAnswer answer = Fail<AccountAnswer>(12);
+        answer.ResultText += StaleSuffix;
+        return answer;
+    }
 
     AccountAnswer answer;
     answer.BankName = bank->Name;
@@ -248,7 +252,7 @@ BicAnswer TarvikChecks::BicInfo(std::string_view bic) const
     if (const Bank* bank = Banks.FindBic(bic)) {
         answer.BicName = bank->Name;
         answer.Sct = answer.Sdd = answer.B2b = 1;
-        answer.ResultText = Ansi("BIC gültig");
+        answer.ResultText = Ansi("BIC gültig") + StaleSuffix;
     } else if (bic.substr(4, 2) == "DE") {
         answer.Result = 33;
         answer.ResultText = ResultCodeText(33) + StaleSuffix;
@@ -260,7 +264,11 @@ BicAnswer TarvikChecks::BicInfo(std::string_view bic) const
 
 BicAnswer TarvikChecks::Bic(std::string_view bic) const
 {
-    return BicInfo(NormalizeBic(bic));
+    // A BIC query has no result code of its own to the objects: a name that begins with "*" marks the failure.
+    BicAnswer answer = BicInfo(NormalizeBic(bic));
+    if (answer.Result != 0)
+        answer.BicName = "*" + answer.ResultText;
+    return answer;
 }
 
 IbanBicAnswer TarvikChecks::IbanBic(std::string_view iban, std::string_view text) const
@@ -283,7 +291,7 @@ IbanBicAnswer TarvikChecks::IbanBic(std::string_view iban, std::string_view text
         account.Result = 32;
         account.ResultText = ResultCodeText(32);
         if (otherBank)
-            account.ResultText += Ansi(": die Bank der IBAN hat den BIC ") + account.Bic;
+            account.ResultText += Ansi(": die Bank der IBAN hat den BIC ") + account.Bic + StaleSuffix;
         return answer;
     }
     account.Bic = normalized;

@@ -75,6 +75,7 @@ public:
     AccountAnswer BlzKto(std::string_view blz, std::string_view kto, std::string_view country) const;
     AccountAnswer Iban(std::string_view iban) const;
     IbanBicAnswer IbanBic(std::string_view iban, std::string_view bic) const;
+    // A failed query names "*" + the reason as BicName.
     BicAnswer Bic(std::string_view bic) const;
     Verdict Card(std::string_view number) const;
     SearchAnswer Search(std::string_view words, std::string_view country, bool fragments) const;

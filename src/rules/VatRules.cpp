@@ -532,15 +532,6 @@ VatCheck CheckVatId(std::string_view countryCode, std::string_view number)
     if (check.Number.empty())
         return check;
     check.Verdict = rule->Check(check.Number);
-    // The country code typed once more in front; unless the number is valid with those letters
-    // (a French key may read "FR").
-    if (check.Verdict != Valid && check.Number.starts_with(check.CountryCode) && check.Number.size() > 2) {
-        VatVerdict stripped = rule->Check(std::string_view(check.Number).substr(2));
-        if (stripped == Valid || check.Verdict == Malformed) {
-            check.Number.erase(0, 2);
-            check.Verdict = stripped;
-        }
-    }
     return check;
 }
 

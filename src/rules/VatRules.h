@@ -19,15 +19,16 @@ struct VatCheck
 {
     VatVerdict Verdict = VatVerdict::Malformed;
     std::string CountryCode; // upper case as given when two letters, else empty
-    std::string Number;      // upper case, blanks, dots and hyphens removed, country prefix removed
+    std::string Number;      // upper case, blanks, dots and hyphens removed
 };
 
 // The 27 member states (Greece as EL) and XI, Northern Ireland.
 bool IsVatMemberState(std::string_view countryCode);
 
-// Checks a VAT id as a user types it: the number may carry blanks, dots and hyphens, lower-case
-// letters, and the country code once more in front ("de 136.695.976", "DE136695976"). Surrounding
-// white space is ignored in both. Greece is EL; GR, GB and other codes are not member states.
+// Checks a VAT id as VIES takes it: the country code and the national number, which may carry blanks,
+// dots, hyphens and lower-case letters ("de", "136.695.976"). The number never carries the country code
+// again: VIES answers "DE" + "DE136695976" as not valid, and so does this. Surrounding white space is
+// ignored in both. Greece is EL; GR, GB and other codes are not member states.
 VatCheck CheckVatId(std::string_view countryCode, std::string_view number);
 
 // The same for a whole id with the country code in front: "ATU13585627", "at u 135 856 27".

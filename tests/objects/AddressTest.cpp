@@ -203,15 +203,21 @@ TEST_F(AddressTest, UnreadableCheckReplies)
         ExpectListsReset(row.Label);
     }
 
-    // The fields read before the lists failed stay.
-    Answer = Reply::Ok(WddxPacketOf(WddxStringVar("result", "4") + WddxStringVar("rewritten", "Neustadt") +
-                                    "<var name='orte'><array><string/></array></var>"));
-    Check();
-    EXPECT_EQ(Address.Result(), -300);
-    EXPECT_EQ(Address.Resulttext(), u"WDDX-Liste mit einem Eintrag ohne einzelnen Text");
-    EXPECT_EQ(Address.Rewritten(), u"Neustadt");
-    EXPECT_EQ(Address.Ortsteil(), u"");
-    ExpectListsReset("list entry without text");
+    // The fields read before the lists failed stay; the service's own text wins over our message.
+    for (const auto& [text, expected] :
+         {std::pair<std::string, std::u16string>{"", u"WDDX-Liste mit einem Eintrag ohne "
+                                                     u"einzelnen Text"},
+          {"Mehrere Orte f&amp;uuml;r die PLZ", u"Mehrere Orte für die PLZ"}}) {
+        Answer = Reply::Ok(WddxPacketOf(WddxStringVar("result", "4") + WddxStringVar("resulttext", text) +
+                                        WddxStringVar("rewritten", "Neustadt") +
+                                        "<var name='orte'><array><string/></array></var>"));
+        Check();
+        EXPECT_EQ(Address.Result(), -300);
+        EXPECT_EQ(Address.Resulttext(), expected);
+        EXPECT_EQ(Address.Rewritten(), u"Neustadt");
+        EXPECT_EQ(Address.Ortsteil(), u"");
+        ExpectListsReset("list entry without text");
+    }
 
     // A packet without its structure is read field by field, and every field is empty.
     Answer = Reply::Ok("<wddxPacket version='1.0'/>");
@@ -239,8 +245,11 @@ TEST_F(AddressTest, PlzTypeRows)
         {"number rounded half to even", WddxPacketOf("<var name='result'><number>2.5</number></var>"), 2, ""},
         {"number rounded", WddxPacketOf("<var name='result'><number>3.5</number></var>"), 4, ""},
         {"no result", test::WddxPacket({{"resulttext", "ohne"}}), 0, "ohne"},
-        {"result no number", test::WddxPacket({{"result", "abc"}, {"resulttext", "x"}}), -300,
+        {"result no number", test::WddxPacket({{"result", "abc"}}), -300,
          "Der Wert 'abc' lässt sich nicht in eine Ganzzahl umwandeln"},
+        // the service's own text wins over our message
+        {"result no number, with text", test::WddxPacket({{"result", "abc"}, {"resulttext", "x &amp;szlig;"}}), -300,
+         "x &szlig;"},
         {"no packet", "<wddx/>", -300, "Kein WDDX-Paket mit Versionsangabe gefunden"},
         {"not well-formed", "<wddxPacket", -300, "Couldn't find end of Start Tag wddxPacket line 1"},
     };

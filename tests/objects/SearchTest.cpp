@@ -63,15 +63,27 @@ TEST_F(SearchTest, NoListBeforeTheFirstSearch)
     EXPECT_EQ(Tarvik.BankenString(), u"0");
 }
 
-TEST_F(SearchTest, SuccessKeepsTheEarlierResulttextAndAccountFields)
+TEST_F(SearchTest, SuccessTakesTheServicesResulttextOrKeepsTheEarlierOneAndTheAccountFields)
 {
-    Answer = Reply::Ok(test::WddxPacket({{"result", "5"}, {"resulttext", "Konto falsch"}, {"bankname", "Bank"}}));
-    Tarvik.TestBlzKto(u"u", u"p", u"1", u"2", u"DE", 0, u"");
-    Answer = Reply::Ok(WddxPacketOf(WddxArrayVar("banken", {"a", "b"}) + test::WddxStringVar("resulttext", "x")));
-    Search();
-    EXPECT_EQ(Tarvik.Result(), 2);
-    EXPECT_EQ(Tarvik.Resulttext(), u"Konto falsch");
-    EXPECT_EQ(Tarvik.BankName(), u"Bank");
+    const struct
+    {
+        std::string Resulttext; // the reply's variable; empty: none
+        std::u16string Expected;
+    } cases[] = {
+        {"", u"Konto falsch"},
+        {test::WddxStringVar("resulttext", ""), u"Konto falsch"},
+        {test::WddxStringVar("resulttext", "2 Banken gefunden (Bankdaten vom 01.12.2024, \xE4lter als ein Jahr)"),
+         u"2 Banken gefunden (Bankdaten vom 01.12.2024, älter als ein Jahr)"},
+    };
+    for (const auto& c : cases) {
+        Answer = Reply::Ok(test::WddxPacket({{"result", "5"}, {"resulttext", "Konto falsch"}, {"bankname", "Bank"}}));
+        Tarvik.TestBlzKto(u"u", u"p", u"1", u"2", u"DE", 0, u"");
+        Answer = Reply::Ok(WddxPacketOf(WddxArrayVar("banken", {"a", "b"}) + c.Resulttext));
+        Search();
+        EXPECT_EQ(Tarvik.Result(), 2);
+        EXPECT_EQ(Tarvik.Resulttext(), c.Expected) << c.Resulttext;
+        EXPECT_EQ(Tarvik.BankName(), u"Bank");
+    }
 }
 
 TEST_F(SearchTest, FailureRows)

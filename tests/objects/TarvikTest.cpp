@@ -53,8 +53,8 @@ TEST_F(TarvikTest, FreshObjectDefaults)
     EXPECT_EQ(fresh.Timeout(), 0);
     EXPECT_EQ(fresh.Result(), 0);
     EXPECT_EQ(fresh.Host(), u"127.0.0.1:8590"); // the local checking service
-    for (const WideString& text : {fresh.Resulttext(), fresh.BankName(), fresh.NewBlz(), fresh.Iban(), fresh.Bic(),
-                                   fresh.BicName()})
+    for (const WideString& text :
+         {fresh.Resulttext(), fresh.BankName(), fresh.NewBlz(), fresh.Iban(), fresh.Bic(), fresh.BicName()})
         EXPECT_EQ(text, u"");
     EXPECT_EQ(fresh.BicSct(), 0);
     EXPECT_EQ(fresh.BicSdd(), 0);
@@ -126,7 +126,7 @@ TEST_F(TarvikTest, AccountCheckReadsTheReply)
     EXPECT_EQ(Tarvik.BicB2b(), 31);
 }
 
-TEST_F(TarvikTest, ResultWithoutReadableIntegerIsMinus300AndSaysWhy)
+TEST_F(TarvikTest, ResultWithoutReadableIntegerIsMinus300AndKeepsTheServersText)
 {
     struct Case
     {
@@ -135,18 +135,24 @@ TEST_F(TarvikTest, ResultWithoutReadableIntegerIsMinus300AndSaysWhy)
         std::u16string Resulttext;
     };
     const Case cases[] = {
-        {WddxPacket({{"resulttext", "kein Ergebnis"}, {"bankname", "Bank"}}), -300,
-         u"Die Antwort enthält kein Feld \"result\" (kein Ergebnis)"},
+        {WddxPacket({{"resulttext", "kein Ergebnis"}, {"bankname", "Bank"}}), -300, u"kein Ergebnis"},
+        // an unterminated string runs to the end of the reply and is still the server's text
+        {"<var name='resulttext'><string>ohne result", -300, u"ohne result"},
+        {WddxPacket({{"result", ""}, {"resulttext", ""}}), -300, u"Die Antwort enthält kein Feld \"result\""},
         {WddxPacket({{"bankname", "Bank"}}), -300, u"Die Antwort enthält kein Feld \"result\""},
         {WddxPacket({{"result", "abc"}, {"resulttext", "kein Ergebnis"}, {"bankname", "Bank"}}), -300,
-         u"Das Feld \"result\" der Antwort ist keine Zahl: \"abc\" (kein Ergebnis)"},
+         u"kein Ergebnis"},
+        {WddxPacket({{"result", "abc"}}), -300, u"Das Feld \"result\" der Antwort ist keine Zahl: \"abc\""},
         {WddxPacket({{"result", "-1"}, {"resulttext", "kein Ergebnis"}, {"bankname", "Bank"}}), -1, u"kein Ergebnis"},
         {"<html>Wartungsarbeiten</html>", -300, u"Die Antwort ist kein WDDX-Paket"},
+        {"<var name='resulttext'><string>Wartung</string></var>", -300, u"Wartung"},
     };
     for (const Case& c : cases) {
         Answer = Reply::Ok(c.Body);
-        for (const auto& check : {std::function<void()>([&] { Tarvik.TestBlzKto(u"u", u"p", u"1", u"2", u"DE", 0, u""); }),
-                                  std::function<void()>([&] { Tarvik.TestCc(u"u", u"p", u"4111"); })}) {
+        for (const auto& check :
+             {std::function<void()>([&] { Tarvik.TestBlzKto(u"u", u"p", u"1", u"2", u"DE", 0, u""); }),
+              std::function<void()>([&] { Tarvik.TestIbanBic(u"u", u"p", u"i", u"b", 0, u""); }),
+              std::function<void()>([&] { Tarvik.TestCc(u"u", u"p", u"4111"); })}) {
             check();
             EXPECT_EQ(Tarvik.Result(), c.Result) << c.Body;
             EXPECT_EQ(Utf8(Tarvik.Resulttext()), Utf8(c.Resulttext)) << c.Body;

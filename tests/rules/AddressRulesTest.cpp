@@ -279,6 +279,25 @@ INSTANTIATE_TEST_SUITE_P(Rewrites, AddressCheck, testing::Values(
     CheckCase{"ModeAboveRange", "60311", "frankfurt", 7, 9, "Frankfurt am Main"}),
     LabelOf());
 
+// The official long form of a place whose short name the data holds: a long name of that place.
+INSTANTIATE_TEST_SUITE_P(OfficialPrefixes, AddressCheck, testing::Values(
+    CheckCase{"Lutherstadt", "06886", "Lutherstadt Wittenberg", 0, 0, ""},
+    CheckCase{"OstseebadMode2", "18609", "Ostseebad Binz", 2, 0, ""},
+    CheckCase{"OstseebadMode3", "18609", "Ostseebad Binz", 3, 0, ""},
+    CheckCase{"OstseebadUmlaut", "18225", "Ostseebad Kühlungsborn", 1, 0, ""},
+    CheckCase{"Seebad", "17424", "Seebad Heringsdorf", 2, 0, ""},
+    CheckCase{"Ostseeheilbad", "18374", "Ostseeheilbad Zingst", 3, 0, ""},
+    CheckCase{"Hansestadt", "18055", "Hansestadt Rostock", 0, 0, ""},
+    CheckCase{"ShortFormStaysMode3", "06886", "Wittenberg", 3, 0, ""},
+    CheckCase{"SpeltOtherwiseMode1", "18609", "ostseebad-binz", 1, 4, ""},
+    CheckCase{"SpeltOtherwiseMode2", "18609", "ostseebad-binz", 2, 9, "Binz"},
+    CheckCase{"SpeltOtherwiseMode3", "18225", "OSTSEEBAD KUEHLUNGSBORN", 3, 9, "Kühlungsborn"},
+    CheckCase{"PrefixOfAnotherPlace", "18609", "Ostseebad Zingst", 2, 4, ""},
+    CheckCase{"PrefixAlone", "18609", "Ostseebad", 2, 4, ""},
+    CheckCase{"NoOfficialPrefix", "18609", "Nordseebad Binz", 2, 4, ""},
+    CheckCase{"BadKeptWhereTheDataHasIt", "06295", "Lutherstadt Eisleben", 0, 0, ""}),
+    LabelOf());
+
 TEST(AddressCheckPrecedence, AWholeNameBeatsAShortForm)
 {
     PostalData data = PostalData::Parse("06108\tHalle (Saale)\tHalle\n", "plz.tsv");

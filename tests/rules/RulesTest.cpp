@@ -136,6 +136,32 @@ TEST(IbanRules, FormAndStructure)
         {"DE89370400440532O13000", IbanVerdict::WrongStructure}, // letter O in an all-digit BBAN
         {"GB29NWBK6016133192681A", IbanVerdict::WrongStructure},
         {"GB2912345601613319268", IbanVerdict::WrongLength},
+        // Check digits lie in 02..98: 00, 01 and 99 are refused although mod 97 takes them for 97, 98 and 02.
+        {"NL99XAMF5326831071", IbanVerdict::WrongChecksum},
+        {"NL02XAMF5326831071", IbanVerdict::Valid},
+        {"GB01NWBK60161331926838", IbanVerdict::WrongChecksum},
+        {"GB98NWBK60161331926838", IbanVerdict::Valid},
+        {"AT001904300234573232", IbanVerdict::WrongChecksum},
+        {"AT971904300234573232", IbanVerdict::Valid},
+        {"DE99370400440532013014", IbanVerdict::WrongChecksum},
+        {"DE02370400440532013014", IbanVerdict::Valid},
+        // Registry members and structures as SWIFT's own registry file has them.
+        {"PK32PRDYNVP8AMB6GN2DEL0Q", IbanVerdict::Valid},
+        {"PS89SPDAELAC68D7KQYTFS7G5Y670", IbanVerdict::Valid},
+        {"BY38BO0N15522CD1EI6CFEUK72KX", IbanVerdict::Valid},
+        {"DO4783KL14212660150795887646", IbanVerdict::Valid},
+        {"BI4210000100010000332045181", IbanVerdict::Valid},
+        {"DJ2100010000000154000100186", IbanVerdict::Valid},
+        {"BL6820041010050500013M02606", IbanVerdict::Valid},
+        {"FR1420041010050500013M02606", IbanVerdict::Valid},
+        {"GE29NB0000000101904917", IbanVerdict::Valid},
+        {"GE29010000000101904917", IbanVerdict::WrongStructure}, // the bank code is two letters
+        {"IE29AIBK93115212345678", IbanVerdict::Valid},
+        {"IE29AIBK9311521234567X", IbanVerdict::WrongStructure}, // the account is digits only
+        {"TR330006100519786457841326", IbanVerdict::Valid},
+        {"TR3300061A0519786457841326", IbanVerdict::WrongStructure}, // the reserved digit is a digit
+        {"VG96VPVG0000012345678901", IbanVerdict::Valid},
+        {"VG96VPVG000001234567890A", IbanVerdict::WrongStructure},
     };
     for (const auto& entry : cases)
         EXPECT_EQ(CheckIban(entry.Text), entry.Expected) << entry.Text;
@@ -203,7 +229,6 @@ TEST(CardRules, PaymentProviderTestNumbers)
         {"4111111111111111", "Visa"},
         {"4242424242424242", "Visa"},
         {"4012888888881881", "Visa"},
-        {"4222222222222", "Visa"},
         {"5555555555554444", "Mastercard"},
         {"5105105105105100", "Mastercard"},
         {"2223003122003222", "Mastercard"},
@@ -217,6 +242,19 @@ TEST(CardRules, PaymentProviderTestNumbers)
         {"3566002020360505", "JCB"},
         {"6200000000000005", "UnionPay"},
         {"6759649826438453", "Maestro"},
+        {"2200000000000004", "Mir"},
+        {"2204941877211883", "Mir"},
+        {"8171999927660000", "UnionPay"},
+        {"8100000000000002", "UnionPay"},
+        {"6362970000457013", "Elo"},
+        {"5066991111111118", "Elo"},
+        {"6062826786276634", "Hipercard"},
+        {"6370950000000005", "Hiper"},
+        {"9792131234567895", "Troy"},
+        {"5061000000000005", "Verve"},
+        {"5895620000000002", "Naranja"},
+        {"30950000000000", "Diners Club"}, // Diners Club International's 3095 range
+        {"3095000000000000007", "Diners Club"},
     };
     for (const auto& entry : cases) {
         const std::string number = entry.Number;
@@ -235,21 +273,55 @@ TEST(CardRules, FormIssuerAndLength)
     {
         std::string Number;
         CardVerdict Expected;
+        std::string_view Scheme = {};
     } cases[] = {
         {"", CardVerdict::Malformed},
         {"41111111111", CardVerdict::Malformed},          // 11 digits
         {"41111111111111111111", CardVerdict::Malformed}, // 20 digits
         {"4111a11111111111", CardVerdict::Malformed},
         {"4111111111111112", CardVerdict::WrongChecksum},
-        {"1411111111111111", CardVerdict::WrongChecksum},             // two digits swapped
-        {WithCheckDigit("41111111111111"), CardVerdict::WrongLength}, // Visa with 15 digits
-        {WithCheckDigit("55555555555544"), CardVerdict::WrongLength}, // Mastercard with 15 digits
+        {"1411111111111111", CardVerdict::WrongChecksum},                           // two digits swapped
+        {WithCheckDigit("41111111111111"), CardVerdict::WrongLength, "Visa"},       // 15 digits
+        {WithCheckDigit("55555555555544"), CardVerdict::WrongLength, "Mastercard"}, // 15 digits
         {WithCheckDigit("10000000000000"), CardVerdict::UnknownIssuer},
         {WithCheckDigit("99999999999999"), CardVerdict::UnknownIssuer},
+        {WithCheckDigit("309600000000000"), CardVerdict::UnknownIssuer},    // beside Diners Club's 3095
+        {WithCheckDigit("220500000000000"), CardVerdict::UnknownIssuer},    // beside Mir's 2200-2204
+        {WithCheckDigit("422222222222"), CardVerdict::WrongLength, "Visa"}, // 13 digits: no longer issued
+        {WithCheckDigit("22000000000000"), CardVerdict::WrongLength, "Mir"},
+        {WithCheckDigit("30950000000000"), CardVerdict::WrongLength, "Diners Club"},
+        {WithCheckDigit("97921312345678"), CardVerdict::WrongLength, "Troy"},
+        {WithCheckDigit("636297000045701300"), CardVerdict::WrongLength, "Elo"},
     };
-    for (const auto& entry : cases)
-        EXPECT_EQ(CheckCard(entry.Number).Verdict, entry.Expected) << entry.Number;
+    for (const auto& entry : cases) {
+        const CardCheck check = CheckCard(entry.Number);
+        EXPECT_EQ(check.Verdict, entry.Expected) << entry.Number;
+        EXPECT_EQ(check.Scheme, entry.Scheme) << entry.Number;
+    }
     EXPECT_EQ(NormalizeCard("4111 1111-1111 1111"), "4111111111111111");
+}
+
+TEST(CardRules, TheLongestMatchingPrefixNamesTheScheme)
+{
+    const struct
+    {
+        std::string Body; // without the check digit
+        const char* Scheme;
+    } cases[] = {
+        {"401178000000000", "Elo"},      // not Visa's 4
+        {"650031000000000", "Elo"},      // not Discover's 65
+        {"637095000000000", "Hiper"},    // not Maestro's 63
+        {"650052000000000", "Troy"},     // not Discover's 65
+        {"506100000000000", "Verve"},    // Verve and Maestro both name six digits: the earlier row wins
+        {"622126000000000", "UnionPay"}, // not Maestro's 6
+        {"609999000000000", "Maestro"},  // Maestro's 6 alone
+    };
+    for (const auto& entry : cases) {
+        const CardCheck check = CheckCard(WithCheckDigit(entry.Body));
+        EXPECT_EQ(check.Verdict, CardVerdict::Valid) << entry.Body;
+        EXPECT_EQ(check.Scheme, entry.Scheme) << entry.Body;
+    }
+    EXPECT_EQ(CardSchemesRelease(), "credit-card-type-10.3.0");
 }
 
 } // namespace

@@ -6,6 +6,7 @@
 #include <gtest/gtest.h>
 
 #include <filesystem>
+#include <functional>
 #include <latch>
 #include <thread>
 
@@ -154,12 +155,40 @@ TEST_F(TarvikChecksTest, PassedAccountCarriesBankIbanAndBic)
     EXPECT_EQ(Checks.BlzKto("10000000", "1501825", "DE").Iban, "");
 }
 
-TEST_F(TarvikChecksTest, DataOlderThanAYearIsSaidInTheText)
+TEST_F(TarvikChecksTest, DataOlderThanAYearIsSaidInEveryAnswerFromTheDirectory)
 {
     const TarvikChecks later(Banks, Banks.Date() + 400L * 24 * 3600);
     EXPECT_TRUE(later.Stale());
-    EXPECT_NE(later.BlzKto("10000000", "9290701", "DE").ResultText.find(Ansi("älter als ein Jahr")), std::string::npos);
-    EXPECT_EQ(Checks.BlzKto("10000000", "9290701", "DE").ResultText.find(Ansi("älter")), std::string::npos);
+    const std::string note = Ansi("älter als ein Jahr");
+    const struct
+    {
+        const char* Label;
+        std::function<std::string(const TarvikChecks&)> Text;
+        bool FromDirectory;
+    } cases[] = {
+        {"known", [](const TarvikChecks& c) { return c.BlzKto("10000000", "9290701", "DE").ResultText; }, true},
+        {"wrong account", [](const TarvikChecks& c) { return c.BlzKto("10000000", "1501825", "DE").ResultText; }, true},
+        {"unknown bank code", [](const TarvikChecks& c) { return c.BlzKto("12345678", "1234", "DE").ResultText; },
+         true},
+        {"German IBAN", [](const TarvikChecks& c) { return c.Iban("DE37100000000009290701").ResultText; }, true},
+        {"German IBAN, unknown bank code",
+         [](const TarvikChecks& c) { return c.Iban("DE89370400440532013000").ResultText; }, true},
+        {"known BIC", [](const TarvikChecks& c) { return c.Bic("MUELDEKK").ResultText; }, true},
+        {"unknown BIC", [](const TarvikChecks& c) { return c.Bic("NONEDEFFXXX").BicName; }, true},
+        {"IBAN of another bank than the BIC",
+         [](const TarvikChecks& c) { return c.IbanBic("DE37100000000009290701", "MUELDEKK").Account.ResultText; },
+         true},
+        {"search", [](const TarvikChecks& c) { return c.Search("Bank", "DE", false).ResultText; }, true},
+        {"search without hits", [](const TarvikChecks& c) { return c.Search("Nichts", "DE", false).ResultText; }, true},
+        {"foreign IBAN", [](const TarvikChecks& c) { return c.Iban("GB29NWBK60161331926819").ResultText; }, false},
+        {"Austrian account", [](const TarvikChecks& c) { return c.BlzKto("12345", "1234567", "AT").ResultText; },
+         false},
+        {"malformed bank code", [](const TarvikChecks& c) { return c.BlzKto("1234", "1", "DE").ResultText; }, false},
+    };
+    for (const auto& c : cases) {
+        EXPECT_EQ(c.Text(later).find(note) != std::string::npos, c.FromDirectory) << c.Label << ": " << c.Text(later);
+        EXPECT_EQ(c.Text(Checks).find(note), std::string::npos) << c.Label;
+    }
 }
 
 TEST_F(TarvikChecksTest, Iban)
@@ -181,6 +210,7 @@ TEST_F(TarvikChecksTest, Iban)
         {"XX29NWBK60161331926819", 21, ""},
         {"GB29NWBK6016133192681", 22, ""},
         {"GB29NWBK6016133192681X", 23, ""},
+        {"NL99XAMF5326831071", 24, ""}, // mod 97 takes 99 for 02; no IBAN carries it
         {"", 20, ""},
     };
     for (const auto& entry : cases) {
@@ -189,6 +219,7 @@ TEST_F(TarvikChecksTest, Iban)
         EXPECT_EQ(answer.Result, entry.Result) << Utf8(answer.ResultText);
         EXPECT_EQ(answer.BankName, entry.BankName);
     }
+    EXPECT_EQ(Checks.Iban("NL99XAMF5326831071").ResultText, Ansi("IBAN ungültig: Prüfziffern falsch"));
     EXPECT_EQ(Checks.Iban("de37 1000 0000 0009 2907 01").Iban, "DE37100000000009290701");
 }
 
@@ -228,14 +259,28 @@ TEST_F(TarvikChecksTest, Bic)
     EXPECT_EQ(known.BicName, "M\xfcllerbank");
     EXPECT_EQ(known.Sct + known.Sdd + known.B2b, 3);
 
-    const BicAnswer unknown = Checks.Bic("NONEDEFFXXX");
-    EXPECT_EQ(unknown.Result, 33);
-    EXPECT_EQ(unknown.BicName, "");
-    EXPECT_EQ(unknown.Sct + unknown.Sdd + unknown.B2b, 0);
-
     EXPECT_EQ(Checks.Bic("NWBKGB2L").Result, 0);
-    EXPECT_EQ(Checks.Bic("NWBKGB2").Result, 30);
-    EXPECT_EQ(Checks.Bic("NWBKXX2L").Result, 31);
+    EXPECT_EQ(Checks.Bic("NWBKGB2L").BicName, "");
+
+    // A failed query names its reason behind "*", so that no caller takes it for a bank.
+    const struct
+    {
+        const char* Bic;
+        int32_t Result;
+        std::string BicName;
+    } failed[] = {
+        {"ABC", 30, Ansi("*BIC ungültig: 8 oder 11 Buchstaben und Ziffern erwartet")},
+        {"DEUTDEFF!!", 30, Ansi("*BIC ungültig: 8 oder 11 Buchstaben und Ziffern erwartet")},
+        {"NWBKGB2", 30, Ansi("*BIC ungültig: 8 oder 11 Buchstaben und Ziffern erwartet")},
+        {"NWBKXX2L", 31, Ansi("*BIC ungültig: unbekanntes Land: XX")},
+        {"NONEDEFFXXX", 33, "*BIC nicht im Bankverzeichnis"},
+    };
+    for (const auto& entry : failed) {
+        const BicAnswer answer = Checks.Bic(entry.Bic);
+        EXPECT_EQ(answer.Result, entry.Result) << entry.Bic;
+        EXPECT_EQ(answer.BicName, entry.BicName) << entry.Bic;
+        EXPECT_EQ(answer.Sct + answer.Sdd + answer.B2b, 0) << entry.Bic;
+    }
 }
 
 TEST_F(TarvikChecksTest, Card)
@@ -245,6 +290,23 @@ TEST_F(TarvikChecksTest, Card)
     EXPECT_EQ(visa.ResultText, Ansi("Kartennummer gültig (Visa)"));
     EXPECT_EQ(Checks.Card("4111111111111112").Result, 41);
     EXPECT_EQ(Checks.Card("12").Result, 40);
+    // The text names the scheme, also where its length is wrong.
+    const struct
+    {
+        const char* Number;
+        int32_t Result;
+        const char* Text;
+    } cases[] = {
+        {"2200 0000 0000 0004", 0, "Kartennummer gültig (Mir)"},
+        {"3095 0000 0000 00", 0, "Kartennummer gültig (Diners Club)"},
+        {"220000000000004", 43, "Kartennummer ungültig: falsche Länge: Mir"},
+        {"3096000000000009", 42, "Kartennummer ungültig: unbekannter Herausgeber"},
+    };
+    for (const auto& entry : cases) {
+        const Verdict answer = Checks.Card(entry.Number);
+        EXPECT_EQ(answer.Result, entry.Result) << entry.Number;
+        EXPECT_EQ(answer.ResultText, Ansi(entry.Text)) << entry.Number;
+    }
 }
 
 TEST_F(TarvikChecksTest, Search)

@@ -132,9 +132,13 @@ TEST_F(ServiceEndToEnd, TarvikObjectChecksEveryKindOverWddx)
     EXPECT_EQ(Utf8(Tarvik.BicName()).rfind("Deutsche Bank", 0), 0u);
     EXPECT_EQ(Tarvik.BicSct(), 1);
 
-    Tarvik.TestBic(u"demo", u"wexo", u"DEUTDEF");
-    EXPECT_EQ(Tarvik.BicName(), u"BIC ungültig: 8 oder 11 Buchstaben und Ziffern erwartet");
-    EXPECT_EQ(Tarvik.BicSct(), 0);
+    for (const char16_t* bic : {u"DEUTDEF", u"ABC", u"DEUTDEFF!!"}) {
+        Tarvik.TestBic(u"demo", u"wexo", bic);
+        EXPECT_EQ(Tarvik.BicName(), u"*BIC ungültig: 8 oder 11 Buchstaben und Ziffern erwartet");
+        EXPECT_EQ(Tarvik.BicSct(), 0);
+    }
+    Tarvik.TestBic(u"demo", u"wexo", u"NONEDEFFXXX");
+    EXPECT_EQ(Utf8(Tarvik.BicName()).rfind("*BIC nicht im Bankverzeichnis", 0), 0u);
 
     Tarvik.TestCc(u"demo", u"wexo", u"5555 5555 5555 4444");
     EXPECT_EQ(Tarvik.Result(), 0);
@@ -203,6 +207,9 @@ TEST_F(ServiceEndToEnd, WebServicesClient)
     service->TestBic(u"demo", u"wexo", u"COBADEFFXXX", bank, sct, sdd, b2b);
     EXPECT_EQ(Utf8(bank).rfind("Commerzbank", 0), 0u);
     EXPECT_EQ(sct + sdd + b2b, 3);
+    service->TestBic(u"demo", u"wexo", u"ABC", bank, sct, sdd, b2b);
+    EXPECT_EQ(bank, u"*BIC ungültig: 8 oder 11 Buchstaben und Ziffern erwartet");
+    EXPECT_EQ(sct + sdd + b2b, 0);
 
     EXPECT_EQ(service->TestCc(u"demo", u"wexo", u"378282246310005", text), 0);
     EXPECT_EQ(text, u"Kartennummer gültig (American Express)");
@@ -322,6 +329,8 @@ TEST_F(ServiceEndToEnd, VatObjectAnswersOfflineWithTheViesUrlPointedHere)
         {u"DE-136.695.976", 0, "DE~-136.695.976~"}, // the fields come back as sent
         {u"GB123456789", 2, "INVALID_INPUT"},
         {u"XI980780684", 0, "XI~980780684~"},
+        {u"DE DE 246595415", 1, "DE~DE246595415~"}, // the country code twice: VIES says not valid
+        {u"DE246595415", 0, "DE~246595415~"},
         {u"DE", 2, "INVALID_INPUT"},
         {u"", 2, "INVALID_INPUT"},
     };
@@ -332,7 +341,6 @@ TEST_F(ServiceEndToEnd, VatObjectAnswersOfflineWithTheViesUrlPointedHere)
         EXPECT_EQ(Utf8(vat.Resulttext()).rfind(entry.Text, 0), 0u) << Utf8(vat.Resulttext());
     }
 }
-
 
 TEST_F(ServiceEndToEnd, ConnectionsAreKeptAlive)
 {

@@ -46,7 +46,11 @@ class ViesZeepTest(unittest.TestCase):
     def test_valid_and_invalid_ids(self):
         for country, number, valid in (("DE", "136695976", True), ("DE", "136695978", False),
                                        ("FR", "23334175221", True), ("NL", "004495445B01", True),
-                                       ("EL", "094259216", True), ("DE", "12345", False)):
+                                       ("EL", "094259216", True), ("DE", "12345", False),
+                                       # the number is the national part: with its country code again it is not
+                                       ("DE", "DE136695976", False), ("AT", "ATU13585627", False),
+                                       ("BG", "BG175074752", False), ("EL", "EL094259216", False),
+                                       ("XI", "XI980780684", False)):
             with self.subTest(country=country, number=number):
                 answer = self.vies.checkVat(countryCode=country, vatNumber=number)
                 self.assertIs(answer.valid, valid)
