@@ -205,8 +205,9 @@ TProperties Address(const rules::PostalData& Postal, std::string_view Method, co
     return out;
 }
 
-// VIES's name and address of a trader whose state discloses none; the service's offline rules know none.
+// VIES's name of a trader whose state discloses none, and the address the local service puts in its place.
 constexpr const char* kUndisclosed = "---";
+constexpr const char* kOfflineAddress = "Offline-Prüfung: nur Aufbau und Prüfziffer, keine Bestätigung durch die EU";
 
 TProperties UStID(const TArguments& Args)
 {
@@ -222,7 +223,7 @@ TProperties UStID(const TArguments& Args)
     const bool valid = check.Verdict == rules::VatVerdict::Valid;
     return out.Number("Result", valid ? 0 : 1)
         .Text("Resulttext", country + "~" + number + "~" + rules::ViesRequestDate(std::time(nullptr)) + "~" +
-                                (valid ? "True" : "False") + "~" + kUndisclosed + "~" + kUndisclosed);
+                                (valid ? "True" : "False") + "~" + kUndisclosed + "~" + Ansi(kOfflineAddress));
 }
 
 } // namespace

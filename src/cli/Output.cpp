@@ -58,8 +58,13 @@ TExitStatus Verdict(const TOperationInfo& Operation, std::string_view CoClass, c
     const int32_t result = Number(Outcome, "Result");
     const std::string_view method = Operation.Method;
     auto passed = [](bool Yes) { return Yes ? kPassed : kNotPassed; };
-    if (CoClass == "UStID")
-        return result == 2 ? kUnreachable : passed(result == 0);
+    if (CoClass == "UStID") {
+        // VIES refusing the id itself is a failed check; a service that is busy or away is no answer at all.
+        const std::string text = Text(Outcome, "Resulttext");
+        if (result == 2 && text != "INVALID_INPUT" && text != "INVALID_REQUESTER_INFO")
+            return kUnreachable;
+        return passed(result == 0);
+    }
     if (result == kNoConnection || result == kCertificateRejected)
         return kUnreachable;
     if (method == "GetPlzType")
@@ -89,22 +94,46 @@ std::string ValueText(const TCheckValue& Value)
     return Value.Value.Type() == VarType::Text ? ToUtf8(std::get<WideString>(Value.Value)) : std::string();
 }
 
-std::string TextOutput(const TCheckOutcome& Outcome, std::string_view Offline)
+std::vector<std::pair<std::string, std::string>> VatPieces(const TCheckOutcome& Outcome)
+{
+    const int32_t result = Number(Outcome, "Result");
+    const std::string text = Text(Outcome, "Resulttext");
+    if (result != 0 && result != 1)
+        return {};
+    // country~number~date~valid~name~address, as the check writes VIES's answer; the address may hold "~" itself.
+    static constexpr const char* kNames[] = {"Land", "Nummer", "Datum", "Gültig", "Name", "Anschrift"};
+    std::vector<std::pair<std::string, std::string>> pieces;
+    size_t start = 0;
+    for (size_t i = 0; i < std::size(kNames); ++i) {
+        const size_t end = i + 1 < std::size(kNames) ? text.find('~', start) : std::string::npos;
+        if (end == std::string::npos && i + 1 < std::size(kNames))
+            return {};
+        std::string piece = text.substr(start, end == std::string::npos ? std::string::npos : end - start);
+        if (i == 3)
+            piece = piece == "True" ? "ja" : "nein";
+        pieces.emplace_back(kNames[i], std::move(piece));
+        start = end + 1;
+    }
+    return pieces;
+}
+
+std::string TextOutput(const TCheckOutcome& Outcome, const TExtraLines& Extra)
 {
     std::string out;
-    for (const TCheckValue& value : Outcome.Values) {
+    const auto line = [&out](std::string_view Name, std::string text) {
         // One line each: a message's line breaks become blanks.
-        std::string text = ValueText(value);
         for (size_t at; (at = text.find_first_of("\r\n")) != std::string::npos;)
             text.replace(at, text.compare(at, 2, "\r\n") == 0 ? 2 : 1, " ");
-        out += std::string(value.Name) + ": " + Printable(text) + "\n";
-    }
-    if (!Offline.empty())
-        out += "Offline: " + std::string(Offline) + "\n";
+        out += std::string(Name) + ": " + Printable(text) + "\n";
+    };
+    for (const TCheckValue& value : Outcome.Values)
+        line(value.Name, ValueText(value));
+    for (const auto& [name, text] : Extra)
+        line(name, text);
     return out;
 }
 
-std::string JsonOutput(const TCheckOutcome& Outcome, std::string_view Offline)
+std::string JsonOutput(const TCheckOutcome& Outcome, const TExtraLines& Extra)
 {
     std::string out = "{";
     for (const TCheckValue& value : Outcome.Values) {
@@ -122,8 +151,8 @@ std::string JsonOutput(const TCheckOutcome& Outcome, std::string_view Offline)
             out += Json(ValueText(value));
         }
     }
-    if (!Offline.empty())
-        out += ", \"Offline\": " + Json(Offline);
+    for (const auto& [name, text] : Extra)
+        out += ", " + Json(name) + ": " + Json(text);
     return out + "}\n";
 }
 

@@ -4,6 +4,8 @@
 #include "server/Checks.h"
 
 #include <string>
+#include <utility>
+#include <vector>
 
 namespace orvel::cli {
 
@@ -19,10 +21,15 @@ TExitStatus Verdict(const TOperationInfo& Operation, std::string_view CoClass, c
 
 // A value as one line of text; list elements joined by "~".
 std::string ValueText(const TCheckValue& Value);
-// "Property: value" lines; Offline, when given, names the data of an answer given in this process.
-std::string TextOutput(const TCheckOutcome& Outcome, std::string_view Offline = {});
-// One JSON object on one line, lists as arrays; Offline as in TextOutput.
-std::string JsonOutput(const TCheckOutcome& Outcome, std::string_view Offline = {});
+// Lines (JSON keys) after the result properties: the pieces of a VAT id answer, or that an answer is offline.
+using TExtraLines = std::vector<std::pair<std::string, std::string>>;
+// "Property: value" lines.
+std::string TextOutput(const TCheckOutcome& Outcome, const TExtraLines& Extra = {});
+// One JSON object on one line, lists as arrays.
+std::string JsonOutput(const TCheckOutcome& Outcome, const TExtraLines& Extra = {});
+// A VAT id answer's Resulttext as named pieces: Land, Nummer, Datum, Gültig (ja/nein), Name, Anschrift; none for
+// a fault.
+TExtraLines VatPieces(const TCheckOutcome& Outcome);
 // The message of a failed call.
 std::string FailureText(const TCheckOutcome& Outcome);
 

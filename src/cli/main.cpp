@@ -535,7 +535,10 @@ int Run(int argc, char** argv)
         std::fprintf(stderr, "orvelwddx-check: %s\n", FailureText(outcome).c_str());
         return kUnreachable;
     }
-    std::fputs((line.Json ? JsonOutput(outcome, offline) : TextOutput(outcome, offline)).c_str(), stdout);
+    TExtraLines extra = single.CoClass == "UStID" ? VatPieces(outcome) : TExtraLines{};
+    if (!offline.empty())
+        extra.emplace_back("Offline", offline);
+    std::fputs((line.Json ? JsonOutput(outcome, extra) : TextOutput(outcome, extra)).c_str(), stdout);
     return Verdict(*call.Operation, single.CoClass, outcome);
 }
 

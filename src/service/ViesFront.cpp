@@ -11,6 +11,9 @@ namespace {
 
 constexpr std::string_view kTypesNamespace = "urn:ec.europa.eu:taxud:vies:services:checkVat:types";
 
+// Where VIES gives the trader's address, the offline answer says what it is: no confirmation by anyone.
+constexpr const char* kOfflineAddress = "Offline-Prüfung: nur Aufbau und Prüfziffer, keine Bestätigung durch die EU";
+
 // VIES's own fault strings; the client shows them as they are.
 constexpr const char* kInvalidInput = "INVALID_INPUT";
 constexpr const char* kIpBlocked = "IP_BLOCKED";
@@ -55,7 +58,7 @@ HttpResponse CheckVat(const HttpRequest& request)
         .append(Field("requestDate", rules::ViesRequestDate(std::time(nullptr))))
         .append(Field("valid", check.Verdict == rules::VatVerdict::Valid ? "true" : "false"))
         .append(Field("name", "---"))
-        .append(Field("address", "---"));
+        .append(Field("address", kOfflineAddress));
     body.append("</ns2:checkVatResponse></env:Body></env:Envelope>");
     return {200, "text/xml; charset=utf-8", std::move(body)};
 }

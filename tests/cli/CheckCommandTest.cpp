@@ -278,9 +278,22 @@ TEST_F(CheckCommandTest, EachCommandPrintsItsPropertiesAndTellsByItsStatus)
          "plz=50667&ort=K%F6ln&str=Hauptstr%2E&hnr=1&rewrite=2"},
         {{"address", "50667", "Köln", "--pof", "1234"}, 1, "Orte: Köln~Bonn\nAlteOrte: \n", "pof=1234"},
         {{"plz-type", "50667"}, 0, "Result: 103\nResulttext: Zustellbezirk\n", "func=type"},
-        {{"vat", "ATU12345678"}, 0, "Result: 0\n", ""},
+        {{"vat", "ATU12345678"},
+         0,
+         "Result: 0\nResulttext: AT~U12345678~2024-11-11+01:00~True~Muster Handels GmbH~Hauptstraße 1 1010 Wien\n"
+         "Land: AT\nNummer: U12345678\nDatum: 2024-11-11+01:00\nGültig: ja\nName: Muster Handels GmbH\n"
+         "Anschrift: Hauptstraße 1 1010 Wien\n",
+         ""},
+        {{"--json", "vat", "ATU12345678"},
+         0,
+         R"("Land": "AT", "Nummer": "U12345678", "Datum": "2024-11-11+01:00", "Gültig": "ja")",
+         ""},
         {{"vat", "DE999999999"}, 1, "Result: 1\n", ""},
+        {{"vat", "DE999999999"}, 1, "Gültig: nein\nName: ---\nAnschrift: ---\n", ""},
         {{"vat", std::string("DE") + kHttp500}, 3, "Result: 2\n", ""},
+        // VIES refusing the id is a failed check; VIES being unavailable is no answer.
+        {{"vat", "DEINVALID_INPUT"}, 1, "Result: 2\nResulttext: INVALID_INPUT\n", ""},
+        {{"vat", "DEMS_UNAVAILABLE"}, 3, "Result: 2\nResulttext: MS_UNAVAILABLE\n", ""},
         {{"--host", "127.0.0.1:1", "iban", "DE89"}, 3, "Result: -200\n", ""},
         {{}, 2, "", ""},
         {{"iban"}, 2, "", ""},

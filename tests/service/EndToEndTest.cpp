@@ -313,8 +313,10 @@ TEST_F(ServiceEndToEnd, VatObjectAnswersOfflineWithTheViesUrlPointedHere)
 
     vat.Check(u"de 136 695 976");
     EXPECT_EQ(vat.Result(), 0) << Utf8(vat.Resulttext());
-    EXPECT_TRUE(std::regex_match(Utf8(vat.Resulttext()),
-                                 std::regex(R"(DE~136695976~\d{4}-\d\d-\d\d[+-]\d\d:\d\d~True~---~---)")))
+    EXPECT_TRUE(
+        std::regex_match(Utf8(vat.Resulttext()),
+                         std::regex(R"(DE~136695976~\d{4}-\d\d-\d\d[+-]\d\d:\d\d~True~---~)"
+                                    R"(Offline-Prüfung: nur Aufbau und Prüfziffer, keine Bestätigung durch die EU)")))
         << Utf8(vat.Resulttext());
 
     const struct

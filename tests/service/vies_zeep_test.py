@@ -55,7 +55,8 @@ class ViesZeepTest(unittest.TestCase):
                 answer = self.vies.checkVat(countryCode=country, vatNumber=number)
                 self.assertIs(answer.valid, valid)
                 self.assertEqual((answer.countryCode, answer.vatNumber), (country, number))
-                self.assertEqual((answer.name, answer.address), ("---", "---"))
+                self.assertEqual((answer.name, answer.address),
+                                 ("---", "Offline-Prüfung: nur Aufbau und Prüfziffer, keine Bestätigung durch die EU"))
                 self.assertIsInstance(answer.requestDate, datetime.date)
                 self.assertLessEqual(abs((answer.requestDate - datetime.date.today()).days), 1)
 
