@@ -5,6 +5,7 @@
 #include "cli/Offline.h"
 #include "cli/Output.h"
 #include "cli/Runner.h"
+#include "platform/Config.h"
 #include "platform/Registry.h"
 #include "platform/StrToInt.h"
 #include "server/Confirmation.h"
@@ -15,6 +16,8 @@
 
 #include <curl/curl.h>
 #include <libxml/parser.h>
+#include <netdb.h>
+#include <sys/socket.h>
 #include <unistd.h>
 
 #include <algorithm>
@@ -444,6 +447,57 @@ int RunJournal(const TCommandLine& Line, int argc, char** argv)
         stdout);
 }
 
+// Whether the server at HostPort answers a plain HTTP request: what a TLS client meets at the service's plain port.
+bool SpeaksHttp(const std::string& HostPort)
+{
+    const size_t colon = HostPort.rfind(':');
+    const std::string host = HostPort.substr(0, colon),
+                      port = colon == std::string::npos ? "80" : HostPort.substr(colon + 1);
+    addrinfo hints{};
+    hints.ai_socktype = SOCK_STREAM;
+    addrinfo* found = nullptr;
+    if (getaddrinfo(host.c_str(), port.c_str(), &hints, &found) != 0)
+        return false;
+    bool http = false;
+    const int fd = socket(found->ai_family, found->ai_socktype, found->ai_protocol);
+    if (fd >= 0) {
+        timeval wait{2, 0};
+        setsockopt(fd, SOL_SOCKET, SO_RCVTIMEO, &wait, sizeof wait);
+        setsockopt(fd, SOL_SOCKET, SO_SNDTIMEO, &wait, sizeof wait);
+        static constexpr char kRequest[] = "HEAD / HTTP/1.0\r\n\r\n";
+        char answer[5] = {};
+        http = connect(fd, found->ai_addr, found->ai_addrlen) == 0 &&
+               send(fd, kRequest, sizeof kRequest - 1, MSG_NOSIGNAL) > 0 && recv(fd, answer, 5, MSG_WAITALL) == 5 &&
+               std::string_view(answer, 5) == "HTTP/";
+        close(fd);
+    }
+    freeaddrinfo(found);
+    return http;
+}
+
+// One line more on standard error when the service could not be reached, saying what to do; the transport
+// message stays as it is.
+void HintWhenNothingAnswers(const TCheckOutcome& Outcome, const TRunSettings& Settings)
+{
+    const auto value = std::find_if(Outcome.Values.begin(), Outcome.Values.end(),
+                                    [](const TCheckValue& v) { return v.Name == "Result"; });
+    if (value == Outcome.Values.end() || value->Value != Variant(int32_t(-200)))
+        return;
+    const std::string text = ValueText(*std::find_if(Outcome.Values.begin(), Outcome.Values.end(),
+                                                     [](const TCheckValue& v) { return v.Name == "Resulttext"; }));
+    const std::string host = Settings.Host.value_or(config::WddxHost());
+    if (text.find("10061") != std::string::npos)
+        std::fprintf(
+            stderr,
+            "orvelwddx-check: nothing answers on %s: the local checking service is not running there; start it "
+            "with orvelwddx-service (or systemctl --user start orvelwddx-service.socket where it is "
+            "installed)\n",
+            host.c_str());
+    else if (text.find("TLS") != std::string::npos && SpeaksHttp(host))
+        std::fprintf(stderr, "orvelwddx-check: %s speaks plain HTTP, not TLS: check without --tls (or with --tls 0)\n",
+                     host.c_str());
+}
+
 int Run(int argc, char** argv)
 {
     const TCommandLine line = Parse(argc, argv);
@@ -535,6 +589,8 @@ int Run(int argc, char** argv)
         std::fprintf(stderr, "orvelwddx-check: %s\n", FailureText(outcome).c_str());
         return kUnreachable;
     }
+    if (single.CoClass != "UStID")
+        HintWhenNothingAnswers(outcome, settings);
     TExtraLines extra = single.CoClass == "UStID" ? VatPieces(outcome) : TExtraLines{};
     if (!offline.empty())
         extra.emplace_back("Offline", offline);

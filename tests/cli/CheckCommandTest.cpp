@@ -321,6 +321,32 @@ TEST_F(CheckCommandTest, EachCommandPrintsItsPropertiesAndTellsByItsStatus)
     }
 }
 
+TEST_F(CheckCommandTest, NothingAnsweringSaysWhatToDo)
+{
+    const struct
+    {
+        std::vector<std::string> Args;
+        std::string Hint; // empty: no hint
+    } cases[] = {
+        {{"--host", "127.0.0.1:1", "iban", "DE89"},
+         "nothing answers on 127.0.0.1:1: the local checking service is not "
+         "running there; start it with orvelwddx-service"},
+        {{"iban", "DE89"}, ""},
+    };
+    for (const auto& c : cases) {
+        const Ran ran = Run(c.Args);
+        SCOPED_TRACE(c.Args.front() + " " + c.Args[1]);
+        if (c.Hint.empty()) {
+            EXPECT_EQ(ran.Err, "");
+            continue;
+        }
+        EXPECT_EQ(ran.Status, 3);
+        EXPECT_NE(ran.Out.find("Result: -200\n"), std::string::npos) << ran.Out;
+        EXPECT_NE(ran.Err.find(c.Hint), std::string::npos) << ran.Err;
+        EXPECT_EQ(std::count(ran.Err.begin(), ran.Err.end(), '\n'), 1) << ran.Err;
+    }
+}
+
 TEST_F(CheckCommandTest, JsonReadsBackWithTheSameNames)
 {
     const Ran ran = Run({"--json", "address", "50667", "Köln", "--pof", "1234"});
