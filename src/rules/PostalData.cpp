@@ -419,7 +419,7 @@ void PostalData::FindByKey(std::string_view key, std::vector<PlaceId>& places) c
     places.erase(std::unique(places.begin() + static_cast<std::ptrdiff_t>(first), places.end()), places.end());
 }
 
-std::string DefaultPostalDataPath()
+std::string BuiltInDataPath(std::string_view name)
 {
     // Beside an installed program, then where the library was installed to, then the source tree of a build.
     std::vector<std::filesystem::path> candidates;
@@ -431,9 +431,14 @@ std::string DefaultPostalDataPath()
     candidates.emplace_back(ORVEL_INSTALL_DATA_DIR);
 #endif
     for (const auto& folder : candidates)
-        if (std::filesystem::is_regular_file(folder / "postleitzahlen.tsv", error))
-            return (folder / "postleitzahlen.tsv").string();
-    return std::string(ORVEL_SOURCE_DATA_DIR) + "/postleitzahlen.tsv";
+        if (std::filesystem::is_regular_file(folder / name, error))
+            return (folder / name).string();
+    return std::string(ORVEL_SOURCE_DATA_DIR) + "/" + std::string(name);
+}
+
+std::string DefaultPostalDataPath()
+{
+    return BuiltInDataPath("postleitzahlen.tsv");
 }
 
 } // namespace orvel::rules
