@@ -297,10 +297,13 @@ PostalData PostalData::Parse(std::string_view text, std::string_view origin)
     std::uint32_t previous = 0;
     std::size_t lineNumber = 0;
     for (std::size_t at = 0; at < text.size();) {
-        std::size_t end = std::min(text.find('\n', at), text.size());
+        const std::size_t end = text.find('\n', at);
+        ++lineNumber;
+        // A file cut off while it was written or copied loses codes without a trace.
+        if (end == std::string_view::npos)
+            throw std::runtime_error(LineError(origin, lineNumber, "the file ends within this line"));
         std::string_view line = text.substr(at, end - at);
         at = end + 1;
-        ++lineNumber;
         if (line.ends_with('\r'))
             line.remove_suffix(1);
         if (line.starts_with(kDateComment))
@@ -330,7 +333,9 @@ PostalData PostalData::Parse(std::string_view text, std::string_view origin)
             AddPair(pairs, value, placeId(name));
         }
     }
-    if (data.Codes.empty() || data.Codes.back() != kTestPostalCode)
+    if (data.Codes.empty())
+        throw std::runtime_error(LineError(origin, lineNumber + 1, "no postal codes in the file"));
+    if (data.Codes.back() != kTestPostalCode)
         data.Codes.push_back(kTestPostalCode);
     AddPair(pairs, kTestPostalCode, placeId(kTestPlace));
 

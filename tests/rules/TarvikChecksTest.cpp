@@ -304,6 +304,43 @@ TEST(BankDirectory, RefusesWhatIsNoDirectory)
     EXPECT_THROW(BankDirectory::Load(path.string()), std::runtime_error);
 }
 
+TEST(BankDirectory, RefusesDamagedFilesNamingTheLine)
+{
+    const std::string good = test::Record({.Blz = "10000000", .Name = "Bank", .Method = "00"});
+    const std::string row = "10000000\t2026-06-08\t\tBank\tBNULDEBBXXX\t00\t10100\tBerlin\tBank\n";
+    const struct
+    {
+        const char* Label;
+        std::string Text;
+        const char* Error; // after the path; empty when the file loads
+    } cases[] = {
+        {"Bundesbank", good + "\r\n", ""},
+        {"BuiltIn", "# head\n" + row, ""},
+        {"DigitsOnly", std::string(5 << 20, '1') + "\n", ":1: not a Bundesbank directory record"},
+        {"UnknownMethod", good + "\r\n" + good.substr(0, 150) + "ZZ" + good.substr(152) + "\r\n",
+         ":2: unknown check-digit method \"ZZ\""},
+        {"CutRecord", good + "\r\n" + good.substr(0, 100) + "\r\n", ":2: not a Bundesbank directory record"},
+        {"BuiltInUnknownMethod", "# head\n" + row + "20000000\t2026-06-08\t\tBank\t\tZZ\t\t\t\n",
+         ":3: unknown check-digit method \"ZZ\""},
+        {"BuiltInFields", "# head\n10000000\t2026-06-08\tBank\n", ":2: not a bank directory row (9 fields expected)"},
+        {"BuiltInDate", "# head\n" + std::string(row).replace(9, 10, "2026-6-8xx"), ":2: not a bank directory row"},
+        {"Empty", "", " is empty"},
+    };
+    const auto path = std::filesystem::temp_directory_path() / ("orvel-bad-banks-" + std::to_string(getpid()));
+    for (const auto& entry : cases) {
+        SCOPED_TRACE(entry.Label);
+        std::ofstream(path, std::ios::binary | std::ios::trunc) << entry.Text;
+        try {
+            const BankDirectory banks = BankDirectory::Load(path.string(), 1796860800);
+            EXPECT_STREQ(entry.Error, "");
+            EXPECT_EQ(banks.size(), 1u);
+        } catch (const std::runtime_error& error) {
+            EXPECT_NE(std::string(error.what()).find(path.string() + entry.Error), std::string::npos) << error.what();
+        }
+    }
+    std::filesystem::remove(path);
+}
+
 TEST(BankDirectory, DateFromTheFileName)
 {
     EXPECT_EQ(BankDirectory::DateOf("/usr/share/ktoblzcheck/blz_20200420.txt"), 1587340800); // 2020-04-20 UTC
