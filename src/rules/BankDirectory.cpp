@@ -241,8 +241,8 @@ void BankDirectory::LoadBuiltIn(BankDirectory& directory, std::istream& in, std:
     while (std::getline(in, line)) {
         ++number;
         if (line.starts_with("#")) {
-            if (line.starts_with("# Names and BICs: "))
-                directory.Origin.Sources = line.substr(18);
+            if (line.starts_with("# Sources: "))
+                directory.Origin.Sources = line.substr(11);
             continue;
         }
         const std::vector<std::string_view> fields = SplitTabs(line);
