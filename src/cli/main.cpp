@@ -6,6 +6,8 @@
 #include "cli/Runner.h"
 #include "platform/Registry.h"
 #include "platform/StrToInt.h"
+#include "rules/BankDirectory.h"
+#include "rules/PostalData.h"
 #include "server/OrvelWddx_TLB.h"
 
 #include <QCoreApplication>
@@ -84,6 +86,8 @@ OPTIONS
                    and check digits only.
     --jobs N       batch: N checks at a time (default 1; with --offline the number of CPUs)
     -h, --help     this text
+    --version      the version and the data --offline would use: bank directory (file,
+                   sources, validity, counts) and postal codes
 
     Every setting not given as an option is taken from the environment variables
     ORVELWDDX_USER, ORVELWDDX_PASS, ORVELWDDX_HOST, ORVELWDDX_TLS, ORVELWDDX_TIMEOUT,
@@ -129,6 +133,7 @@ struct TCommandLine
     bool Bus = false;
     bool Offline = false;
     bool Help = false;
+    bool Version = false;
     std::optional<int> Jobs;
     bool Fragments = false;
     std::optional<std::string> Land, Street, Hnr, Pof;
@@ -173,6 +178,8 @@ TCommandLine Parse(int argc, char** argv)
         TRunSettings& s = line.Settings;
         if (arg == "-h" || arg == "--help")
             line.Help = true;
+        else if (arg == "--version")
+            line.Version = true;
         else if (arg == "--json")
             line.Json = true;
         else if (arg == "--bus")
@@ -305,6 +312,14 @@ int Run(int argc, char** argv)
     const TCommandLine line = Parse(argc, argv);
     if (line.Help) {
         std::fputs(kHelp, stdout);
+        return kPassed;
+    }
+    if (line.Version) {
+        const rules::BankDirectory banks = rules::BankDirectory::Load(rules::DefaultBankFile());
+        const std::string postal = rules::DefaultPostalDataPath();
+        std::printf("orvelwddx-check %s\n%s\npostal codes %s (%s)\n", ORVEL_VERSION,
+                    rules::DescribeBanks(banks).c_str(), postal.c_str(),
+                    rules::PostalData::Load(postal).Date().c_str());
         return kPassed;
     }
     if (line.Words.empty())

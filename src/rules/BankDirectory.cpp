@@ -383,6 +383,18 @@ std::vector<const Bank*> BankDirectory::Search(std::string_view words, bool frag
     return hits;
 }
 
+std::string DescribeBanks(const BankDirectory& banks)
+{
+    const BankSource& source = banks.Source();
+    std::string line = "bank directory " + source.Path + " (" +
+                       (source.BuiltIn ? "built-in data: " + source.Sources : std::string("Bundesbank file")) +
+                       "; valid from " + GermanDate(source.From);
+    if (source.Until)
+        line += " to " + GermanDate(source.Until);
+    return line + "; " + std::to_string(banks.Codes()) + " bank codes, " + std::to_string(banks.size()) + " records, " +
+           std::to_string(banks.Bics()) + " BICs, " + std::to_string(banks.Methods()) + " check-digit methods)";
+}
+
 std::string UserBankFolder()
 {
     const char* data = std::getenv("XDG_DATA_HOME");

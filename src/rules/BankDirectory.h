@@ -81,6 +81,8 @@ private:
 // ($XDG_DATA_HOME/OrvelWddx/blz_YYYYMMDD.txt) that is valid on now's day and newer than the built-in data, else
 // the built-in data.
 std::string DefaultBankFile(std::time_t now = std::time(nullptr));
+// One line on a directory for logs and version texts: file, kind, sources, validity and counts.
+std::string DescribeBanks(const BankDirectory& banks);
 // The user's data folder for Bundesbank files.
 std::string UserBankFolder();
 // now's day in Germany as midnight UTC of that date.

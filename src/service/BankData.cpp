@@ -25,21 +25,9 @@ std::string BankData::Reload(std::time_t now)
         (!old->Banks.Source().BuiltIn || rules::BankDirectory::Load(path, now).Date() == old->Banks.Date()))
         return {};
     auto next = std::make_shared<const BankSnapshot>(path, now);
-    std::string line = DescribeBanks(next->Banks);
+    std::string line = rules::DescribeBanks(next->Banks);
     Snapshot.store(std::move(next));
     return line;
-}
-
-std::string DescribeBanks(const rules::BankDirectory& banks)
-{
-    const rules::BankSource& source = banks.Source();
-    std::string line = "bank directory " + source.Path + " (" +
-                       (source.BuiltIn ? "built-in data: " + source.Sources : std::string("Bundesbank file")) +
-                       "; valid from " + rules::GermanDate(source.From);
-    if (source.Until)
-        line += " to " + rules::GermanDate(source.Until);
-    return line + "; " + std::to_string(banks.Codes()) + " bank codes, " + std::to_string(banks.size()) + " records, " +
-           std::to_string(banks.Bics()) + " BICs, " + std::to_string(banks.Methods()) + " check-digit methods)";
 }
 
 std::string InstallBankFile(const std::string& file, const std::string& validFrom)

@@ -37,9 +37,6 @@ private:
     std::atomic<std::shared_ptr<const BankSnapshot>> Snapshot;
 };
 
-// One line on a directory for logs: file, kind, sources, validity and counts.
-std::string DescribeBanks(const rules::BankDirectory& banks);
-
 // Checks a Bundesbank file (every record, validity date from its name blz_YYYYMMDD.txt or from validFrom,
 // "YYYY-MM-DD") and copies it as blz_YYYYMMDD.txt into rules::UserBankFolder(), replaced atomically. Returns the
 // installed path; throws std::runtime_error naming the file and line when it is refused.
