@@ -380,6 +380,8 @@ TEST_F(BuiltInDirectoryTest, BanksOfTodayAreKnownAndGoneOnesAreNot)
         {"10030200", 12, "Bankleitzahl unbekannt: nicht mehr im Bankverzeichnis (früher: Berlin Hyp)"},
         {"50030100", 12, "(früher: HKB Bank Frankfurt)"},
         {"10090603", 12, "(früher: apoBank)"},
+        // New in 2026 and no method known for it: never confirmed.
+        {"70013300", 16, "Raiffeisen-Landesbank Steiermark, Niederlassung München"},
         // Gone with the change of 2026-09-07.
         {"65461878", 12, "(früher: Raiffeisenbank Biberach -alt-)"},
     };
