@@ -37,7 +37,8 @@ std::string InstallBankFile(const std::string& file, const std::string& validFro
     std::smatch match;
     std::string day;
     if (!validFrom.empty()) {
-        if (!std::regex_match(validFrom, match, iso))
+        if (!std::regex_match(validFrom, match, iso) || std::stoi(match[2]) < 1 || std::stoi(match[2]) > 12 ||
+            std::stoi(match[3]) < 1 || std::stoi(match[3]) > 31)
             throw std::runtime_error("--valid-from " + validFrom + ": YYYY-MM-DD expected");
         day = match[1].str() + match[2].str() + match[3].str();
     } else if (std::regex_search(file, match, named)) {

@@ -54,11 +54,12 @@ class BankUpdateTest(unittest.TestCase):
             ("blz_20261201.txt", [good, good[:150] + "ZZ" + good[152:]], ":2: unknown check-digit method"),
             ("blz_20261201.txt", ["1" * 5000], ":1: not a Bundesbank directory record"),
             ("banks.txt", [good], "no validity date"),
+            ("banks.txt", [good], "--valid-from 2026-13-01: YYYY-MM-DD expected", "--valid-from", "2026-13-01"),
         ]
-        for name, records, error in cases:
+        for name, records, error, *options in cases:
             with self.subTest(error):
                 path = write(os.path.join(self.dir, name), records)
-                refused = self.install(path)
+                refused = self.install(path, *options)
                 self.assertEqual(refused.returncode, 1)
                 self.assertIn(error, refused.stderr)
         self.assertFalse(os.path.exists(os.path.join(self.dir, "data/OrvelWddx/blz_20261201.txt")))
