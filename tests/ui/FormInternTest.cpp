@@ -3,8 +3,8 @@
 
 #include "server/OrvelWddx_TLB.h"
 #include "support/FixtureServer.h"
-#include "support/Wddx.h"
 #include "support/WebServiceServer.h"
+#include "support/Wddx.h"
 #include "support/Widgets.h"
 #include "ui/FormInternUnit.h"
 #include "ui/OrvelWddxFormMain.h"
@@ -73,7 +73,10 @@ private:
     }
 
 private slots:
-    void initTestCase() { Server = test::StandaloneServer(); }
+    void initTestCase()
+    {
+        Server = test::StandaloneServer();
+    }
     void init()
     {
         Home = test::PrivateConfigHome();
@@ -299,9 +302,7 @@ private slots:
     {
         qputenv("XDG_DATA_HOME", (Home->path() + u"/data"_s).toUtf8());
         const auto record = [](const char* method) {
-            QByteArray line = "10012345"
-                              "1" +
-                              QByteArray("Neue Testbank").leftJustified(58, ' ') + "10100" +
+            QByteArray line = QByteArray("100123451") + QByteArray("Neue Testbank").leftJustified(58, ' ') + "10100" +
                               QByteArray("Berlin").leftJustified(35, ' ') +
                               QByteArray("Neue Testbank").leftJustified(27, ' ') + "12345" +
                               QByteArray().leftJustified(11, ' ') + method + "000001U000000000\r\n";
