@@ -87,8 +87,8 @@ void Service::Serve(int socket, bool tls, const std::string& name)
 std::string Service::DataDescription() const
 {
     const auto banks = Banks.Current();
-    return rules::DescribeBanks(banks->Banks) + (banks->Checks.Stale() ? " older than a year" : "") + "; IBAN registry " +
-           rules::IbanRegistryRelease() + " (" + std::to_string(rules::IbanRegistryCountries()) +
+    return rules::DescribeBanks(banks->Banks) + (banks->Checks.Stale() ? " older than a year" : "") +
+           "; IBAN registry " + rules::IbanRegistryRelease() + " (" + std::to_string(rules::IbanRegistryCountries()) +
            " countries); postal codes " + PostalFile + " (" + std::to_string(Postal.PostalCodeCount()) +
            " postal codes, " + std::to_string(Postal.PairCount()) + " postal code-place pairs of " +
            (Postal.Date().empty() ? std::string("unknown date") : Postal.Date()) + ")";
