@@ -4,8 +4,9 @@ include(GNUInstallDirs)
 
 set(ORVEL_DOC_DIR ${CMAKE_INSTALL_DATAROOTDIR}/doc/orvelwddx)
 install(TARGETS orvelwddx orvelwddx-service orvelwddx-check RUNTIME DESTINATION ${CMAKE_INSTALL_BINDIR})
-# The service looks for its postal data in share/orvelwddx beside its bin folder; the licence travels with it.
+# The service looks for its postal and bank data in share/orvelwddx beside its bin folder; the licences travel with it.
 install(FILES src/rules/data/postleitzahlen.tsv src/rules/data/postleitzahlen.LICENCE.md
+              src/rules/data/bankleitzahlen.tsv src/rules/data/bankleitzahlen.LICENCE.md src/rules/data/blz-methods.tsv
         DESTINATION ${CMAKE_INSTALL_DATAROOTDIR}/orvelwddx)
 install(FILES README.md LICENSE DESTINATION ${ORVEL_DOC_DIR})
 # The checking rules for programs that link them: one header per family, the static libraries and a relocatable

@@ -15,6 +15,7 @@ PREFIX = "/usr/local"
 FILES = ("bin/orvelwddx", "bin/orvelwddx-service", "bin/orvelwddx-check", "share/doc/orvelwddx/README.md", "share/doc/orvelwddx/LICENSE",
          "share/applications/orvelwddx.desktop", "share/icons/hicolor/scalable/apps/orvelwddx.svg",
          "share/orvelwddx/postleitzahlen.tsv", "share/orvelwddx/postleitzahlen.LICENCE.md",
+         "share/orvelwddx/bankleitzahlen.tsv", "share/orvelwddx/bankleitzahlen.LICENCE.md", "share/orvelwddx/blz-methods.tsv",
          "lib/liborvelwddx-rules.a", "lib/liborvelwddx-platform.a", "lib/pkgconfig/orvelwddx-rules.pc") + tuple(
     "include/orvelwddx/rules/%s.h" % family for family in ("AddressRules", "BankDirectory", "Bic", "Card", "Iban",
                                                            "PostalData", "TarvikChecks", "VatRules"))

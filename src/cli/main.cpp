@@ -9,6 +9,8 @@
 #include "platform/Registry.h"
 #include "platform/StrToInt.h"
 #include "server/Confirmation.h"
+#include "rules/BankDirectory.h"
+#include "rules/PostalData.h"
 #include "server/OrvelWddx_TLB.h"
 
 #include <QCoreApplication>
@@ -131,6 +133,8 @@ OPTIONS
     --excel        batch: write for a German Excel: semicolons, UTF-8 with a byte order mark,
                    CR LF (without it the output keeps the input's separator)
     -h, --help     this text
+    --version      the version and the data --offline would use: bank directory (file,
+                   sources, validity, counts) and postal codes
 
     Every setting not given as an option is taken from the environment variables
     ORVELWDDX_USER, ORVELWDDX_PASS, ORVELWDDX_HOST, ORVELWDDX_TLS, ORVELWDDX_TIMEOUT,
@@ -180,6 +184,7 @@ struct TCommandLine
     bool Excel = false;
     std::optional<std::string> RetryLater;
     bool Help = false;
+    bool Version = false;
     std::optional<int> Jobs;
     bool Fragments = false;
     std::optional<std::string> Land, Street, Hnr, Pof;
@@ -229,6 +234,8 @@ TCommandLine Parse(int argc, char** argv)
         TRunSettings& s = line.Settings;
         if (arg == "-h" || arg == "--help")
             line.Help = true;
+        else if (arg == "--version")
+            line.Version = true;
         else if (arg == "--json")
             line.Json = true;
         else if (arg == "--bus")
@@ -503,6 +510,14 @@ int Run(int argc, char** argv)
     const TCommandLine line = Parse(argc, argv);
     if (line.Help) {
         std::fputs(kHelp, stdout);
+        return kPassed;
+    }
+    if (line.Version) {
+        const rules::BankDirectory banks = rules::BankDirectory::Load(rules::DefaultBankFile());
+        const std::string postal = rules::DefaultPostalDataPath();
+        std::printf("orvelwddx-check %s\n%s\npostal codes %s (%s)\n", ORVEL_VERSION,
+                    rules::DescribeBanks(banks).c_str(), postal.c_str(),
+                    rules::PostalData::Load(postal).Date().c_str());
         return kPassed;
     }
     if (line.Words.empty())

@@ -1,5 +1,8 @@
 #include "rules/BankDirectory.h"
 
+#include "platform/Text.h"
+#include "rules/PostalData.h"
+
 #include <glob.h>
 #include <sys/stat.h>
 
@@ -7,6 +10,7 @@
 #include <cstdlib>
 #include <fstream>
 #include <regex>
+#include <set>
 #include <stdexcept>
 
 namespace orvel::rules {
@@ -21,6 +25,10 @@ struct Field
 constexpr Field kBlz{1, 8}, kFlag{9, 9}, kName{10, 67}, kPlz{68, 72}, kPlace{73, 107}, kShort{108, 134}, kBic{140, 150},
     kMethod{151, 152}, kChange{159, 159}, kDeletion{160, 160}, kSuccessor{161, 168};
 constexpr size_t kRecordLength = 168;
+// Current Bundesbank files add the IBAN rule after the successor.
+constexpr size_t kRecordLengthWithIbanRule = 174;
+constexpr size_t kBuiltInFields = 9;
+constexpr long kDay = 24L * 3600;
 
 std::string_view Column(std::string_view line, Field field)
 {
@@ -44,18 +52,84 @@ std::time_t DaysFromCivil(int year, unsigned month, unsigned day)
     return timegm(&date);
 }
 
-// The last match in glob's sorted order: dated names sort by date.
-std::string Newest(const std::string& pattern)
+// The Bundesbank's method codes: two digits, or A to E and a digit.
+bool MethodCode(std::string_view method)
 {
-    glob_t found{};
-    std::string newest;
-    if (glob(pattern.c_str(), 0, nullptr, &found) == 0 && found.gl_pathc > 0)
-        newest = found.gl_pathv[found.gl_pathc - 1];
-    globfree(&found);
-    return newest;
+    return method.size() == 2 && ((method[0] >= '0' && method[0] <= '9') || (method[0] >= 'A' && method[0] <= 'E')) &&
+           method[1] >= '0' && method[1] <= '9';
+}
+
+bool BicCode(std::string_view bic)
+{
+    return (bic.size() == 8 || bic.size() == 11) &&
+           std::all_of(bic.begin(), bic.end(), [](char c) { return (c >= 'A' && c <= 'Z') || (c >= '0' && c <= '9'); });
+}
+
+// "YYYY-MM-DD" as midnight UTC; -1 when it is none.
+std::time_t IsoDate(std::string_view text)
+{
+    static const std::regex iso(R"((\d{4})-(\d{2})-(\d{2}))");
+    std::match_results<std::string_view::const_iterator> match;
+    if (!std::regex_match(text.begin(), text.end(), match, iso))
+        return -1;
+    const int year = std::stoi(match[1]);
+    const auto month = unsigned(std::stoi(match[2])), day = unsigned(std::stoi(match[3]));
+    if (month < 1 || month > 12 || day < 1 || day > 31)
+        return -1;
+    return DaysFromCivil(year, month, day);
+}
+
+std::vector<std::string_view> SplitTabs(std::string_view line)
+{
+    std::vector<std::string_view> fields;
+    for (size_t start = 0;;) {
+        const size_t tab = line.find('\t', start);
+        fields.push_back(line.substr(start, tab == std::string_view::npos ? std::string_view::npos : tab - start));
+        if (tab == std::string_view::npos)
+            return fields;
+        start = tab + 1;
+    }
+}
+
+[[noreturn]] void BadLine(const std::string& path, size_t number, const std::string& what)
+{
+    throw std::runtime_error(path + ":" + std::to_string(number) + ": " + what);
+}
+
+// The dates of the built-in data's sets, from its header line "# Sets: ".
+std::vector<std::time_t> SetDates(std::istream& in)
+{
+    std::vector<std::time_t> dates;
+    std::string line;
+    while (std::getline(in, line) && line.starts_with("#"))
+        if (line.starts_with("# Sets: "))
+            for (size_t start = 8; start < line.size();) {
+                const size_t end = std::min(line.find(' ', start), line.size());
+                if (const std::time_t date = IsoDate(std::string_view(line).substr(start, end - start)); date >= 0)
+                    dates.push_back(date);
+                start = end + 1;
+            }
+    return dates;
 }
 
 } // namespace
+
+std::time_t GermanDay(std::time_t now)
+{
+    // Central European Time, summer time from the last Sunday of March to the last Sunday of October, 01:00 UTC.
+    std::tm parts{};
+    gmtime_r(&now, &parts);
+    const auto lastSunday = [](int year, unsigned month) {
+        const std::time_t last = DaysFromCivil(year, month, 31);
+        std::tm day{};
+        gmtime_r(&last, &day);
+        return last - day.tm_wday * kDay;
+    };
+    const int year = parts.tm_year + 1900;
+    const bool summer = now >= lastSunday(year, 3) + 3600 && now < lastSunday(year, 10) + 3600;
+    const std::time_t local = now + (summer ? 7200 : 3600);
+    return local - local % kDay;
+}
 
 std::string GermanDate(std::time_t date)
 {
@@ -104,14 +178,28 @@ std::time_t BankDirectory::DateOf(const std::string& path)
     return ::stat(path.c_str(), &info) == 0 ? info.st_mtime : 0;
 }
 
-BankDirectory BankDirectory::Load(const std::string& path)
+BankDirectory BankDirectory::Load(const std::string& path, std::time_t now)
 {
     std::ifstream in(path, std::ios::binary);
     if (!in)
         throw std::runtime_error("cannot open the bank directory " + path);
     BankDirectory directory;
-    directory.File = path;
-    directory.Issued = DateOf(path);
+    directory.Origin.Path = path;
+    // The built-in data begins with its header; a Bundesbank record with a bank code.
+    if (in.peek() == '#')
+        LoadBuiltIn(directory, in, now);
+    else
+        LoadBundesbank(directory, in);
+    if (directory.Banks.empty())
+        throw std::runtime_error("the bank directory " + path + " is empty");
+    directory.Index();
+    return directory;
+}
+
+void BankDirectory::LoadBundesbank(BankDirectory& directory, std::istream& in)
+{
+    const std::string& path = directory.Origin.Path;
+    directory.Origin.From = DateOf(path);
     std::string line;
     size_t number = 0;
     while (std::getline(in, line)) {
@@ -120,8 +208,14 @@ BankDirectory BankDirectory::Load(const std::string& path)
             line.pop_back();
         if (line.empty())
             continue;
-        if (line.size() < kRecordLength || !AllDigits(Column(line, kBlz)) || !AllDigits(Column(line, kSuccessor)))
-            throw std::runtime_error(path + ":" + std::to_string(number) + ": not a Bundesbank directory record");
+        if ((line.size() != kRecordLength && line.size() != kRecordLengthWithIbanRule) ||
+            !AllDigits(Column(line, kBlz)) || !AllDigits(Column(line, kSuccessor)) ||
+            (line[kFlag.From - 1] != '1' && line[kFlag.From - 1] != '2') ||
+            std::string_view("AUDM").find(line[kChange.From - 1]) == std::string_view::npos ||
+            (line[kDeletion.From - 1] != '0' && line[kDeletion.From - 1] != '1'))
+            BadLine(path, number, "not a Bundesbank directory record");
+        if (!MethodCode(Column(line, kMethod)))
+            BadLine(path, number, "unknown check-digit method \"" + std::string(Column(line, kMethod)) + "\"");
         Bank bank;
         bank.Blz = Column(line, kBlz);
         bank.Main = Column(line, kFlag) == "1";
@@ -136,28 +230,108 @@ BankDirectory BankDirectory::Load(const std::string& path)
         bank.Successor = Column(line, kSuccessor);
         directory.Banks.push_back(std::move(bank));
     }
-    if (directory.Banks.empty())
-        throw std::runtime_error("the bank directory " + path + " is empty");
+}
 
-    std::stable_sort(directory.Banks.begin(), directory.Banks.end(),
+void BankDirectory::LoadBuiltIn(BankDirectory& directory, std::istream& in, std::time_t now)
+{
+    const std::string& path = directory.Origin.Path;
+    const std::time_t today = GermanDay(now);
+    std::string line;
+    size_t number = 0;
+    while (std::getline(in, line)) {
+        ++number;
+        if (line.starts_with("#")) {
+            if (line.starts_with("# Sources: "))
+                directory.Origin.Sources = line.substr(11);
+            continue;
+        }
+        const std::vector<std::string_view> fields = SplitTabs(line);
+        if (fields.size() != kBuiltInFields)
+            BadLine(path, number, "not a bank directory row (" + std::to_string(kBuiltInFields) + " fields expected)");
+        const std::string_view blz = fields[0], name = fields[3], bic = fields[4], method = fields[5];
+        const std::time_t from = IsoDate(fields[1]), until = fields[2].empty() ? 0 : IsoDate(fields[2]);
+        if (blz.size() != 8 || !AllDigits(blz) || from < 0 || until < 0 || name.empty() ||
+            !(bic.empty() || BicCode(bic)) ||
+            std::any_of(line.begin(), line.end(), [](char c) { return c >= 0 && c < ' ' && c != '\t'; }))
+            BadLine(path, number, "not a bank directory row");
+        if (!method.empty() && !MethodCode(method))
+            BadLine(path, number, "unknown check-digit method \"" + std::string(method) + "\"");
+        if (until && until < today) {
+            // The code is gone unless a later row lists it; its name is the one of its last period.
+            if (directory.GoneBanks.empty() || directory.GoneBanks.back().Blz != blz) {
+                directory.GoneBanks.emplace_back();
+                directory.GoneBanks.back().Blz = blz;
+                directory.GoneBanks.back().Main = true;
+            }
+            directory.GoneBanks.back().Name = Ansi(name);
+            continue;
+        }
+        if (from > today)
+            continue;
+        if (from > directory.Origin.From)
+            directory.Origin.From = from;
+        if (until && (!directory.Origin.Until || until < directory.Origin.Until))
+            directory.Origin.Until = until;
+        Bank bank;
+        bank.Blz = blz;
+        bank.Main = true;
+        bank.Name = Ansi(name);
+        bank.Plz = fields[6];
+        bank.Place = Ansi(fields[7]);
+        bank.ShortName = Ansi(fields[8]);
+        bank.Bic = bic;
+        bank.Method = method;
+        directory.Banks.push_back(std::move(bank));
+    }
+    directory.Origin.BuiltIn = true;
+}
+
+void BankDirectory::Index()
+{
+    std::stable_sort(Banks.begin(), Banks.end(),
                      [](const Bank& a, const Bank& b) { return a.Blz != b.Blz ? a.Blz < b.Blz : a.Main > b.Main; });
     // A main record without a BIC takes the one its branches name, so that a bank code has one answer.
-    for (size_t i = 0; i < directory.Banks.size(); ++i) {
-        Bank& main = directory.Banks[i];
-        for (size_t j = i + 1;
-             main.Main && main.Bic.empty() && j < directory.Banks.size() && directory.Banks[j].Blz == main.Blz; ++j)
-            main.Bic = directory.Banks[j].Bic;
+    for (size_t i = 0; i < Banks.size(); ++i) {
+        Bank& main = Banks[i];
+        for (size_t j = i + 1; main.Main && main.Bic.empty() && j < Banks.size() && Banks[j].Blz == main.Blz; ++j)
+            main.Bic = Banks[j].Bic;
     }
-    for (uint32_t i = 0; i < directory.Banks.size(); ++i) {
-        const Bank& bank = directory.Banks[i];
+    for (uint32_t i = 0; i < Banks.size(); ++i) {
+        const Bank& bank = Banks[i];
         if (!bank.Bic.empty())
-            directory.ByBic.emplace_back(bank.Bic.size() == 8 ? bank.Bic + "XXX" : bank.Bic, i);
-        directory.Folded.push_back(" " + FoldForSearch(bank.Name) + " " + FoldForSearch(bank.ShortName) + " " +
-                                   FoldForSearch(bank.Place) + " ");
+            ByBic.emplace_back(bank.Bic.size() == 8 ? bank.Bic + "XXX" : bank.Bic, i);
+        Folded.push_back(" " + FoldForSearch(bank.Name) + " " + FoldForSearch(bank.ShortName) + " " +
+                         FoldForSearch(bank.Place) + " ");
     }
-    std::stable_sort(directory.ByBic.begin(), directory.ByBic.end(),
-                     [](const auto& a, const auto& b) { return a.first < b.first; });
-    return directory;
+    std::stable_sort(ByBic.begin(), ByBic.end(), [](const auto& a, const auto& b) { return a.first < b.first; });
+    // A code listed today is not gone, whatever it was called before.
+    std::stable_sort(GoneBanks.begin(), GoneBanks.end(), [](const Bank& a, const Bank& b) { return a.Blz < b.Blz; });
+    std::erase_if(GoneBanks, [this](const Bank& gone) { return Find(gone.Blz) != nullptr; });
+}
+
+size_t BankDirectory::Codes() const
+{
+    size_t codes = 0;
+    for (size_t i = 0; i < Banks.size(); ++i)
+        codes += i == 0 || Banks[i].Blz != Banks[i - 1].Blz;
+    return codes;
+}
+
+size_t BankDirectory::Methods() const
+{
+    std::set<std::string_view> methods;
+    for (const Bank& bank : Banks)
+        if (!bank.Method.empty())
+            methods.insert(bank.Method);
+    return methods.size();
+}
+
+size_t BankDirectory::Bics() const
+{
+    size_t bics = 0;
+    for (size_t i = 0; i < ByBic.size(); ++i)
+        bics += i == 0 || ByBic[i].first != ByBic[i - 1].first;
+    return bics;
 }
 
 const Bank* BankDirectory::Find(std::string_view blz) const
@@ -165,6 +339,13 @@ const Bank* BankDirectory::Find(std::string_view blz) const
     const auto found = std::lower_bound(Banks.begin(), Banks.end(), blz,
                                         [](const Bank& bank, std::string_view key) { return bank.Blz < key; });
     return found != Banks.end() && found->Blz == blz ? &*found : nullptr;
+}
+
+const Bank* BankDirectory::FindGone(std::string_view blz) const
+{
+    const auto found = std::lower_bound(GoneBanks.begin(), GoneBanks.end(), blz,
+                                        [](const Bank& bank, std::string_view key) { return bank.Blz < key; });
+    return found != GoneBanks.end() && found->Blz == blz ? &*found : nullptr;
 }
 
 const Bank* BankDirectory::FindBic(std::string_view bic) const
@@ -202,13 +383,46 @@ std::vector<const Bank*> BankDirectory::Search(std::string_view words, bool frag
     return hits;
 }
 
-std::string DefaultBankFile()
+std::string DescribeBanks(const BankDirectory& banks)
+{
+    const BankSource& source = banks.Source();
+    std::string line = "bank directory " + source.Path + " (" +
+                       (source.BuiltIn ? "built-in data: " + source.Sources : std::string("Bundesbank file")) +
+                       "; valid from " + GermanDate(source.From);
+    if (source.Until)
+        line += " to " + GermanDate(source.Until);
+    return line + "; " + std::to_string(banks.Codes()) + " bank codes, " + std::to_string(banks.size()) + " records, " +
+           std::to_string(banks.Bics()) + " BICs, " + std::to_string(banks.Methods()) + " check-digit methods)";
+}
+
+std::string UserBankFolder()
 {
     const char* data = std::getenv("XDG_DATA_HOME");
     const char* home = std::getenv("HOME");
-    const std::string folder = data && *data ? std::string(data) : std::string(home ? home : "") + "/.local/share";
-    const std::string own = Newest(folder + "/OrvelWddx/blz*.txt");
-    return own.empty() ? Newest("/usr/share/ktoblzcheck/blz_*.txt") : own;
+    return (data && *data ? std::string(data) : std::string(home ? home : "") + "/.local/share") + "/OrvelWddx";
+}
+
+std::string DefaultBankFile(std::time_t now)
+{
+    const std::string builtIn = BuiltInDataPath("bankleitzahlen.tsv");
+    std::ifstream header(builtIn);
+    std::time_t builtInDate = 0;
+    for (const std::time_t date : SetDates(header))
+        if (date <= GermanDay(now))
+            builtInDate = std::max(builtInDate, date);
+    // The newest official file whose day has come; one for a later day waits for it.
+    std::string newest;
+    std::time_t newestDate = builtInDate;
+    glob_t found{};
+    if (glob((UserBankFolder() + "/blz_*.txt").c_str(), 0, nullptr, &found) == 0)
+        for (size_t i = 0; i < found.gl_pathc; ++i)
+            if (const std::time_t date = BankDirectory::DateOf(found.gl_pathv[i]);
+                date > newestDate && date <= GermanDay(now)) {
+                newest = found.gl_pathv[i];
+                newestDate = date;
+            }
+    globfree(&found);
+    return newest.empty() ? builtIn : newest;
 }
 
 } // namespace orvel::rules

@@ -1,6 +1,8 @@
 #pragma once
-// The Bundesbank bank directory ("blz-aktuell", fixed width, ISO-8859-1), loaded once and read by every request
-// thread without locks: records sorted by bank code, a BIC index and folded search texts.
+// The German bank directory, loaded once and read by every request thread without locks: records sorted by bank
+// code, a BIC index and folded search texts. Two layouts: the Bundesbank's file ("blz-aktuell", fixed width,
+// ISO-8859-1) and the built-in data (bankleitzahlen.tsv: UTF-8, TAB-separated rows, each valid for a period, so
+// that the file holds today's directory and the next one, and remembers the names of codes that are gone).
 
 #include <cstdint>
 #include <ctime>
@@ -25,17 +27,30 @@ struct Bank
     std::string Successor; // 8 digits, "00000000" when none is named
 };
 
+// Where a directory came from, for the status page and the logs.
+struct BankSource
+{
+    std::string Path;
+    bool BuiltIn = false;  // the built-in data rather than a Bundesbank file
+    std::string Sources;   // what the data was made from, as its header says
+    std::time_t From = 0;  // the date the records in use are valid from (midnight UTC)
+    std::time_t Until = 0; // the last day they are valid, 0 when open
+};
+
 class BankDirectory
 {
 public:
-    // Reads the file; throws std::runtime_error naming the file and line when it is not a directory file.
-    static BankDirectory Load(const std::string& path);
+    // Reads the file with the records valid on now's day in Germany; throws std::runtime_error naming the file and
+    // line when it is not a directory file.
+    static BankDirectory Load(const std::string& path, std::time_t now = std::time(nullptr));
     // The directory as of a date (midnight UTC); a date in the file name "..._YYYYMMDD.txt" wins over the
     // file's modification time.
     static std::time_t DateOf(const std::string& path);
 
     // The bank code's own record (or its first record), nullptr when the code is not in the directory.
     const Bank* Find(std::string_view blz) const;
+    // A code that the directory no longer lists but once did (built-in data only): its last record, else nullptr.
+    const Bank* FindGone(std::string_view blz) const;
     // The first record whose BIC equals bic (11 characters) or begins with it (8 characters).
     const Bank* FindBic(std::string_view bic) const;
     // Search words ANDed over name, short name and place, ignoring case and umlauts; whole words unless
@@ -43,20 +58,35 @@ public:
     std::vector<const Bank*> Search(std::string_view words, bool fragments, size_t limit) const;
 
     size_t size() const { return Banks.size(); }
-    const std::string& Path() const { return File; }
-    std::time_t Date() const { return Issued; }
+    const std::string& Path() const { return Origin.Path; }
+    std::time_t Date() const { return Origin.From; }
+    const BankSource& Source() const { return Origin; }
+    size_t Codes() const;   // distinct bank codes
+    size_t Methods() const; // distinct check-digit methods
+    size_t Bics() const;    // distinct BICs
 
 private:
-    std::string File;
-    std::time_t Issued = 0;
+    static void LoadBuiltIn(BankDirectory& directory, std::istream& in, std::time_t now);
+    static void LoadBundesbank(BankDirectory& directory, std::istream& in);
+    void Index();
+
+    BankSource Origin;
+    std::vector<Bank> GoneBanks;                         // sorted by BLZ
     std::vector<Bank> Banks;                             // sorted by BLZ, main record first
     std::vector<std::pair<std::string, uint32_t>> ByBic; // BIC -> index into Banks, sorted
     std::vector<std::string> Folded;                     // " NAME SHORT PLACE ", folded, per bank
 };
 
-// The bank directory to load when none is named: the newest in the user's data folder
-// ($XDG_DATA_HOME/OrvelWddx/blz*.txt), else the newest that ktoblzcheck ships.
-std::string DefaultBankFile();
+// The bank directory to load when none is named: the newest Bundesbank file in the user's data folder
+// ($XDG_DATA_HOME/OrvelWddx/blz_YYYYMMDD.txt) that is valid on now's day and newer than the built-in data, else
+// the built-in data.
+std::string DefaultBankFile(std::time_t now = std::time(nullptr));
+// One line on a directory for logs and version texts: file, kind, sources, validity and counts.
+std::string DescribeBanks(const BankDirectory& banks);
+// The user's data folder for Bundesbank files.
+std::string UserBankFolder();
+// now's day in Germany as midnight UTC of that date.
+std::time_t GermanDay(std::time_t now);
 
 // A date as "TT.MM.JJJJ" (UTC), as the texts name the directory's date.
 std::string GermanDate(std::time_t date);

@@ -297,10 +297,13 @@ PostalData PostalData::Parse(std::string_view text, std::string_view origin)
     std::uint32_t previous = 0;
     std::size_t lineNumber = 0;
     for (std::size_t at = 0; at < text.size();) {
-        std::size_t end = std::min(text.find('\n', at), text.size());
+        const std::size_t end = text.find('\n', at);
+        ++lineNumber;
+        // A file cut off while it was written or copied loses codes without a trace.
+        if (end == std::string_view::npos)
+            throw std::runtime_error(LineError(origin, lineNumber, "the file ends within this line"));
         std::string_view line = text.substr(at, end - at);
         at = end + 1;
-        ++lineNumber;
         if (line.ends_with('\r'))
             line.remove_suffix(1);
         if (line.starts_with(kDateComment))
@@ -330,7 +333,9 @@ PostalData PostalData::Parse(std::string_view text, std::string_view origin)
             AddPair(pairs, value, placeId(name));
         }
     }
-    if (data.Codes.empty() || data.Codes.back() != kTestPostalCode)
+    if (data.Codes.empty())
+        throw std::runtime_error(LineError(origin, lineNumber + 1, "no postal codes in the file"));
+    if (data.Codes.back() != kTestPostalCode)
         data.Codes.push_back(kTestPostalCode);
     AddPair(pairs, kTestPostalCode, placeId(kTestPlace));
 
@@ -419,7 +424,7 @@ void PostalData::FindByKey(std::string_view key, std::vector<PlaceId>& places) c
     places.erase(std::unique(places.begin() + static_cast<std::ptrdiff_t>(first), places.end()), places.end());
 }
 
-std::string DefaultPostalDataPath()
+std::string BuiltInDataPath(std::string_view name)
 {
     // Beside an installed program, then where the library was installed to, then the source tree of a build.
     std::vector<std::filesystem::path> candidates;
@@ -431,9 +436,14 @@ std::string DefaultPostalDataPath()
     candidates.emplace_back(ORVEL_INSTALL_DATA_DIR);
 #endif
     for (const auto& folder : candidates)
-        if (std::filesystem::is_regular_file(folder / "postleitzahlen.tsv", error))
-            return (folder / "postleitzahlen.tsv").string();
-    return std::string(ORVEL_SOURCE_DATA_DIR) + "/postleitzahlen.tsv";
+        if (std::filesystem::is_regular_file(folder / name, error))
+            return (folder / name).string();
+    return std::string(ORVEL_SOURCE_DATA_DIR) + "/" + std::string(name);
+}
+
+std::string DefaultPostalDataPath()
+{
+    return BuiltInDataPath("postleitzahlen.tsv");
 }
 
 } // namespace orvel::rules

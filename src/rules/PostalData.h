@@ -93,5 +93,7 @@ private:
 // Where the service finds postleitzahlen.tsv: share/orvelwddx/ beside the bin folder of the running
 // program when the file is there (an installed program), else the data folder of the source tree.
 std::string DefaultPostalDataPath();
+// A data file of the rules ("postleitzahlen.tsv", "bankleitzahlen.tsv") found the same way.
+std::string BuiltInDataPath(std::string_view name);
 
 } // namespace orvel::rules

@@ -24,6 +24,7 @@ const std::vector<ResultCode> kTarvikResultCodes = {
     {13, "Bankleitzahl ungültig: 8 Ziffern erwartet (Österreich: 5)"},
     {14, "Kontonummer ungültig: 1 bis 10 Ziffern erwartet (Österreich: 11)"},
     {15, "Land nicht unterstützt: nur DE und AT"},
+    {16, "Prüfziffernverfahren unbekannt"},
     {20, "IBAN ungültig: nur Buchstaben und Ziffern, am Anfang Ländercode und Prüfziffern"},
     {21, "IBAN ungültig: kein IBAN-Land"},
     {22, "IBAN ungültig: falsche Länge"},
@@ -101,6 +102,14 @@ std::string MakeIban(std::string_view country, const std::string& bban)
     return std::string(country) + IbanCheckDigits(country, bban) + bban;
 }
 
+// Methods 00 to 99, A0 to D9 and E0 to E3.
+bool KnownToLibrary(std::string_view method)
+{
+    return method.size() == 2 && method[1] >= '0' && method[1] <= '9' &&
+           ((method[0] >= '0' && method[0] <= '9') || (method[0] >= 'A' && method[0] <= 'D') ||
+            (method[0] == 'E' && method[1] <= '3'));
+}
+
 const std::string& Valid()
 {
     static const std::string text = Ansi("Bankleitzahl und Kontonummer gültig");
@@ -149,7 +158,9 @@ AccountAnswer TarvikChecks::German(std::string_view blz, std::string_view kto) c
     const Bank* bank = Banks.Find(blz);
     if (!bank) {
         // Old data is what gets a new bank code wrong.
-        AccountAnswer answer = Fail<AccountAnswer>(12);
+        const Bank* gone = Banks.FindGone(blz);
+        AccountAnswer answer = Fail<AccountAnswer>(
+            12, gone ? "nicht mehr im Bankverzeichnis (" + Ansi("früher: ") + gone->Name + ")" : std::string());
         answer.ResultText += StaleSuffix;
         return answer;
     }
@@ -168,7 +179,13 @@ AccountAnswer TarvikChecks::German(std::string_view blz, std::string_view kto) c
     const bool zeros = kto.find_first_not_of('0') == std::string_view::npos;
     const auto verdict = zeros                  ? AccountNumberCheck::ERROR
                          : bank->Method == "09" ? AccountNumberCheck::UNKNOWN
-                                                : Methods->check(std::string(blz), std::string(kto), bank->Method);
+                                                : Check(blz, kto, bank->Method);
+    if (verdict == AccountNumberCheck::UNKNOWN && bank->Method != "09") {
+        // A method this program cannot compute proves nothing about the account.
+        answer.Result = 16;
+        answer.ResultText = ResultCodeText(16, bank->Method.empty() ? "keines angegeben" : bank->Method) + StaleSuffix;
+        return answer;
+    }
     switch (verdict) {
     case AccountNumberCheck::OK:
         answer.Result = bank->Deletion ? 2 : 0;
@@ -187,6 +204,19 @@ AccountAnswer TarvikChecks::German(std::string_view blz, std::string_view kto) c
     answer.Iban = MakeIban("DE", bban);
     answer.Bic = bank->Bic;
     return answer;
+}
+
+int TarvikChecks::Check(std::string_view blz, std::string_view kto, std::string_view method) const
+{
+    const std::string code(blz), account(kto);
+    // The library's methods stop at E3 and it complains on stderr about any other. E4 is variant 1 as method 02,
+    // else variant 2 as method 00.
+    if (method == "E4")
+        return Methods->check(code, account, "02") == AccountNumberCheck::OK ? AccountNumberCheck::OK
+                                                                             : Methods->check(code, account, "00");
+    if (!KnownToLibrary(method))
+        return AccountNumberCheck::UNKNOWN;
+    return Methods->check(code, account, std::string(method));
 }
 
 AccountAnswer TarvikChecks::Austrian(std::string_view blz, std::string_view kto) const

@@ -87,6 +87,8 @@ private:
     AccountAnswer German(std::string_view blz, std::string_view kto) const;
     AccountAnswer Austrian(std::string_view blz, std::string_view kto) const;
     BicAnswer BicInfo(std::string_view bic) const;
+    // An AccountNumberCheck::Result.
+    int Check(std::string_view blz, std::string_view kto, std::string_view method) const;
 
     const BankDirectory& Banks;
     std::unique_ptr<AccountNumberCheck> Methods;

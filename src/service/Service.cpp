@@ -4,6 +4,7 @@
 #include "service/AddressFront.h"
 #include "service/EvatrFront.h"
 #include "service/StartPage.h"
+#include "service/Status.h"
 #include "service/TarvikFront.h"
 #include "service/ViesFront.h"
 
@@ -30,19 +31,24 @@ std::string ReadWhole(const std::string& path)
 } // namespace
 
 Service::Service(const ServiceConfig& config)
-    : Config(config), Banks(rules::BankDirectory::Load(config.BankFile)),
+    : Config(config), Banks(config.BankFileIsDefault ? std::string() : config.BankFile),
       PostalFile(config.PostalFile.empty() ? rules::DefaultPostalDataPath() : config.PostalFile),
       Postal(rules::PostalData::Load(PostalFile)),
-      Accounts(config.UsersFile.empty() ? Users() : Users::Load(config.UsersFile)), Busy(config.BusyAnswers),
-      Checks(std::make_unique<rules::TarvikChecks>(Banks, std::time(nullptr)))
+      Accounts(config.UsersFile.empty() ? Users() : Users::Load(config.UsersFile)), Busy(config.BusyAnswers)
 {
     if (!config.TlsCert.empty())
         Tls = {ReadWhole(config.TlsCert), ReadWhole(config.TlsKey)};
 
-    Routes.Add("/", [page = StartPage(*Checks, Postal, PostalFile, Accounts)](const HttpRequest&) {
-        return HttpResponse{200, "text/html; charset=utf-8", page};
+    // Made per request: the bank directory may have been switched since the start.
+    Routes.Add("/", [this](const HttpRequest&) {
+        return HttpResponse{200, "text/html; charset=utf-8",
+                            StartPage(Banks.Current()->Checks, Postal, PostalFile, Accounts)};
     });
-    AddTarvik(Routes, *Checks, Accounts);
+    Routes.Add("/status", [this](const HttpRequest&) {
+        return HttpResponse{200, "application/json",
+                            StatusJson(Banks.Current()->Banks, Postal, PostalFile, std::time(nullptr))};
+    });
+    AddTarvik(Routes, Banks, Accounts);
     AddAddress(Routes, Postal, Accounts);
     AddVies(Routes, Accounts, Busy);
     AddEvatr(Routes, Accounts, Busy);
@@ -82,9 +88,9 @@ void Service::Serve(int socket, bool tls, const std::string& name)
 
 std::string Service::DataDescription() const
 {
-    return "bank directory " + Banks.Path() + " (" + std::to_string(Banks.size()) + " records of " +
-           rules::GermanDate(Banks.Date()) + (Checks->Stale() ? ", older than a year" : "") + "); IBAN registry " +
-           rules::IbanRegistryRelease() + " (" + std::to_string(rules::IbanRegistryCountries()) +
+    const auto banks = Banks.Current();
+    return rules::DescribeBanks(banks->Banks) + (banks->Checks.Stale() ? " older than a year" : "") +
+           "; IBAN registry " + rules::IbanRegistryRelease() + " (" + std::to_string(rules::IbanRegistryCountries()) +
            " countries); postal codes " + PostalFile + " (" + std::to_string(Postal.PostalCodeCount()) +
            " postal codes, " + std::to_string(Postal.PairCount()) + " postal code-place pairs of " +
            (Postal.Date().empty() ? std::string("unknown date") : Postal.Date()) + ")";

@@ -2,9 +2,8 @@
 // The whole service: data loaded once, the router with every answer family, and one HTTP server per listening
 // socket (those systemd passed, else the configured addresses).
 
-#include "rules/BankDirectory.h"
 #include "rules/PostalData.h"
-#include "rules/TarvikChecks.h"
+#include "service/BankData.h"
 #include "service/BusySwitch.h"
 #include "service/Http.h"
 #include "service/ServiceConfig.h"
@@ -30,17 +29,18 @@ public:
     std::string DataDescription() const;
     // The ports in the order of the configured addresses, plain ones first.
     std::vector<uint16_t> Ports() const;
+    // Switches to the bank directory due now (see BankData::Reload); a line for the log when it did.
+    std::string ReloadBanks() { return Banks.Reload(); }
 
 private:
     void Serve(int socket, bool tls, const std::string& name);
 
     ServiceConfig Config;
-    rules::BankDirectory Banks;
+    BankData Banks;
     std::string PostalFile;
     rules::PostalData Postal;
     Users Accounts;
     BusySwitch Busy;
-    std::unique_ptr<rules::TarvikChecks> Checks;
     Router Routes;
     TlsFiles Tls;
     std::vector<std::unique_ptr<HttpServer>> Servers;

@@ -16,7 +16,11 @@ const char* const kServiceUsage =
     "  --tls-listen ADDR:PORT HTTPS (repeatable; default 127.0.0.1:8591 when a certificate is given)\n"
     "  --tls-cert FILE        PEM certificate chain for HTTPS\n"
     "  --tls-key FILE         PEM private key for HTTPS\n"
-    "  --bank-file FILE       Bundesbank bank directory (fixed-width text file)\n"
+    "  --bank-file FILE       exactly this bank directory (Bundesbank fixed-width file); default: the built-in\n"
+    "                         data, or a newer Bundesbank file installed with --install-bank-file\n"
+    "  --install-bank-file FILE  check a Bundesbank file (blz_YYYYMMDD.txt) and install it for the user; a running\n"
+    "                         service switches to it on its day\n"
+    "  --valid-from YYYY-MM-DD   the installed file's first day when its name does not say it\n"
     "  --users-file FILE      lines user:hash; without it everyone on this machine is answered\n"
     "  --postal-file FILE     postal codes and places (default: postleitzahlen.tsv installed with the service)\n"
     "  --threads N            threads per listening address (default 2)\n"
@@ -82,6 +86,10 @@ void Set(ServiceConfig& config, const std::string& key, const std::string& value
         config.TlsKey = value;
     else if (key == "bank-file")
         config.BankFile = value;
+    else if (key == "install-bank-file")
+        config.InstallBankFile = value;
+    else if (key == "valid-from")
+        config.ValidFrom = value;
     else if (key == "users-file")
         config.UsersFile = value;
     else if (key == "postal-file")
@@ -169,8 +177,10 @@ ServiceConfig ServiceConfig::FromArguments(int argc, char** argv)
         throw std::runtime_error("HTTPS needs both --tls-cert and --tls-key");
     if (!config.TlsCert.empty() && config.TlsListen.empty())
         config.TlsListen = {"127.0.0.1:8591"};
-    if (config.BankFile.empty())
+    if (config.BankFile.empty()) {
         config.BankFile = rules::DefaultBankFile();
+        config.BankFileIsDefault = true;
+    }
     if (config.PostalFile.empty())
         config.PostalFile = rules::DefaultPostalDataPath();
     return config;

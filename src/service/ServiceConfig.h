@@ -13,9 +13,12 @@ struct ServiceConfig
     std::vector<std::string> TlsListen; // default 127.0.0.1:8591 once a certificate is given
     std::string TlsCert;                // PEM: certificate, then what it sends along
     std::string TlsKey;
-    std::string BankFile;   // empty: the newest in the user's data folder, else the one ktoblzcheck ships
-    std::string UsersFile;  // empty: everyone on this machine
-    std::string PostalFile; // postal codes and places; empty: the file installed with the service
+    std::string BankFile;           // used whatever its date unless BankFileIsDefault
+    bool BankFileIsDefault = false; // none was given: rules::DefaultBankFile(), switched as newer data comes
+    std::string InstallBankFile;    // a Bundesbank file to check and install, then exit
+    std::string ValidFrom;          // its first day, "YYYY-MM-DD", when its name does not say it
+    std::string UsersFile;          // empty: everyone on this machine
+    std::string PostalFile;         // postal codes and places; empty: the file installed with the service
     unsigned Threads = 2;
     unsigned Timeout = 10; // seconds
     bool Log = false;

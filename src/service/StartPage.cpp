@@ -43,10 +43,12 @@ std::string StartPage(const rules::TarvikChecks& checks, const rules::PostalData
 
     page += "<h2>Daten</h2>\n<table><tr><th>Daten</th><th>Stand</th><th>Quelle</th></tr>\n";
     page += "<tr><td>Bankleitzahlendatei (" + std::to_string(banks.size()) + " Einträge)<br><code>" +
-            XmlEscape(banks.Path()) + "</code></td><td>" + rules::GermanDate(banks.Date()) +
-            (checks.Stale() ? " <strong>(älter als ein Jahr)</strong>" : "") +
-            "</td><td>Deutsche Bundesbank, Bankleitzahlendatei; Prüfziffernverfahren aus der Bibliothek "
-            "ktoblzcheck (LGPL)</td></tr>\n";
+            XmlEscape(banks.Path()) + "</code></td><td>gültig ab " + rules::GermanDate(banks.Date()) +
+            (banks.Source().Until ? " bis " + rules::GermanDate(banks.Source().Until) : std::string()) +
+            (checks.Stale() ? " <strong>(älter als ein Jahr)</strong>" : "") + "</td><td>" +
+            (banks.Source().BuiltIn ? "eingebaute Daten: " + XmlEscape(banks.Source().Sources)
+                                    : std::string("Deutsche Bundesbank, Bankleitzahlendatei")) +
+            "; Prüfziffernverfahren aus der Bibliothek ktoblzcheck (LGPL), E4 eigen</td></tr>\n";
     page += "<tr><td>IBAN-Aufbau (" + std::to_string(rules::IbanRegistryCountries()) + " Länder)</td><td>" +
             XmlEscape(rules::IbanRegistryRelease()) +
             "</td><td>SWIFT IBAN Registry, übernommen aus dem npm-Paket ibantools (MIT oder MPL-2.0) und aus "
@@ -62,7 +64,8 @@ std::string StartPage(const rules::TarvikChecks& checks, const rules::PostalData
     page += "<tr><td>USt-IdNr.</td><td>–</td><td>Aufbau und Prüfziffern der 27 Mitgliedstaaten und Nordirlands (XI), "
             "wie die Staaten sie veröffentlichen</td></tr>\n</table>\n"
             "<p>Eine aktuelle Bankleitzahlendatei der Bundesbank (Format „ungepackt, TXT“) als "
-            "<code>~/.local/share/OrvelWddx/blz_JJJJMMTT.txt</code> speichern und den Dienst neu starten.</p>\n";
+            "mit <code>orvelwddx-service --install-bank-file blz_JJJJMMTT.txt</code> einspielen: der laufende Dienst "
+            "wechselt ohne Neustart zu ihr, sobald ihr Tag gekommen ist. Stand als JSON: <code>/status</code>.</p>\n";
 
     page += "<h2>Ergebniscodes der Kontoprüfung</h2>\n<p>0 bis 10 bedeuten bestanden.</p>\n"
             "<table><tr><th>Code</th><th>Bedeutung</th></tr>\n";

@@ -87,10 +87,11 @@ std::string TarvikWddx(const rules::TarvikChecks& checks, const Users& users, co
 
 } // namespace
 
-void AddTarvik(Router& router, const rules::TarvikChecks& checks, const Users& users)
+void AddTarvik(Router& router, const BankData& banks, const Users& users)
 {
-    router.Add("/tarvik", [&checks, &users](const HttpRequest& request) {
-        return HttpResponse{200, WddxPacket::kContentType, TarvikWddx(checks, users, request)};
+    // Each answer holds the snapshot of its moment to its end, whatever a reload swaps in meanwhile.
+    router.Add("/tarvik", [&banks, &users](const HttpRequest& request) {
+        return HttpResponse{200, WddxPacket::kContentType, TarvikWddx(banks.Current()->Checks, users, request)};
     });
 
     auto soap = std::make_shared<SoapEndpoint>("urn:TarvikIntf-ITarvik");
@@ -111,19 +112,19 @@ void AddTarvik(Router& router, const rules::TarvikChecks& checks, const Users& u
         const std::string blz = call.Text("Blz"), kto = call.Text("Kto"), country = call.Text("C");
         if (const int32_t code = Admission(users, call); code != Users::kAdmitted)
             return refused(out, code);
-        account(out, checks.BlzKto(blz, kto, country), "Iban");
+        account(out, banks.Current()->Checks.BlzKto(blz, kto, country), "Iban");
     });
     soap->Add("TestIban", [&, account, refused](const RpcCall& call, RpcAnswer& out) {
         const std::string iban = call.Text("IbanIn");
         if (const int32_t code = Admission(users, call); code != Users::kAdmitted)
             return refused(out, code);
-        account(out, checks.Iban(iban), "IbanOut");
+        account(out, banks.Current()->Checks.Iban(iban), "IbanOut");
     });
     soap->Add("TestIbanBic", [&, refused](const RpcCall& call, RpcAnswer& out) {
         const std::string iban = call.Text("IbanIn"), bic = call.Text("BicIn");
         if (const int32_t code = Admission(users, call); code != Users::kAdmitted)
             return refused(out, code);
-        const rules::IbanBicAnswer answer = checks.IbanBic(iban, bic);
+        const rules::IbanBicAnswer answer = banks.Current()->Checks.IbanBic(iban, bic);
         out.Int("return", answer.Account.Result)
             .Text("ResultText", answer.Account.ResultText)
             .Text("BankNameIban", answer.Account.BankName)
@@ -139,7 +140,7 @@ void AddTarvik(Router& router, const rules::TarvikChecks& checks, const Users& u
         const std::string bic = call.Text("Bic");
         if (const int32_t code = Admission(users, call); code != Users::kAdmitted)
             throw ClientError(ToUtf8(Widen(rules::ResultCodeText(code))));
-        const rules::BicAnswer answer = checks.Bic(bic);
+        const rules::BicAnswer answer = banks.Current()->Checks.Bic(bic);
         out.Text("BankName", answer.BicName)
             .Int("ServiceSCT", answer.Sct)
             .Int("ServiceSDD", answer.Sdd)
@@ -149,7 +150,7 @@ void AddTarvik(Router& router, const rules::TarvikChecks& checks, const Users& u
         const std::string cc = call.Text("Cc");
         if (const int32_t code = Admission(users, call); code != Users::kAdmitted)
             return refused(out, code);
-        const rules::Verdict answer = checks.Card(cc);
+        const rules::Verdict answer = banks.Current()->Checks.Card(cc);
         out.Int("return", answer.Result).Text("ResultText", answer.ResultText);
     });
     soap->Add("Search", [&](const RpcCall& call, RpcAnswer& out) {
@@ -157,7 +158,7 @@ void AddTarvik(Router& router, const rules::TarvikChecks& checks, const Users& u
         const int32_t fragments = call.Int("Fragments");
         if (const int32_t code = Admission(users, call); code != Users::kAdmitted)
             throw ClientError(ToUtf8(Widen(rules::ResultCodeText(code))));
-        out.List("return", checks.Search(words, country, fragments != 0).Banken);
+        out.List("return", banks.Current()->Checks.Search(words, country, fragments != 0).Banken);
     });
     router.Add("/soap/ITarvik", [soap](const HttpRequest& request) { return soap->Answer(request); });
 }

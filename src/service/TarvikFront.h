@@ -2,13 +2,13 @@
 // The account side on the wire: WDDX "/tarvik" (the function chosen by the query's keys, as the automation
 // objects send them) and SOAP "/soap/ITarvik" (the web-services interface ITarvik).
 
-#include "rules/TarvikChecks.h"
+#include "service/BankData.h"
 #include "service/Http.h"
 #include "service/Users.h"
 
 namespace orvel::service {
 
-// The handlers keep references: checks and users outlive the router.
-void AddTarvik(Router& router, const rules::TarvikChecks& checks, const Users& users);
+// The handlers keep references: the bank data and users outlive the router.
+void AddTarvik(Router& router, const BankData& banks, const Users& users);
 
 } // namespace orvel::service

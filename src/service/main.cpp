@@ -3,15 +3,65 @@
 #include "service/Service.h"
 #include "service/Users.h"
 
+#include "rules/BankDirectory.h"
+
+#include <poll.h>
+#include <sys/inotify.h>
+#include <sys/signalfd.h>
 #include <termios.h>
 #include <unistd.h>
 
 #include <csignal>
 #include <cstdio>
+#include <filesystem>
 #include <iostream>
 #include <string>
 
 using namespace orvel::service;
+
+namespace {
+
+// Waits for SIGINT or SIGTERM. Meanwhile switches the bank directory on SIGHUP, when a file lands in the user's
+// bank folder, and once a minute for a set or file whose day has come.
+void ServeUntilStopped(Service& service, const sigset_t& signals, bool pinned)
+{
+    const int signalFd = signalfd(-1, &signals, SFD_CLOEXEC);
+    const int watchFd = inotify_init1(IN_CLOEXEC | IN_NONBLOCK);
+    if (watchFd >= 0 && !pinned) {
+        std::error_code ignored; // without the folder, nothing is watched
+        std::filesystem::create_directories(orvel::rules::UserBankFolder(), ignored);
+        inotify_add_watch(watchFd, orvel::rules::UserBankFolder().c_str(), IN_MOVED_TO | IN_CLOSE_WRITE | IN_DELETE);
+    }
+    const auto reload = [&service] {
+        try {
+            if (const std::string line = service.ReloadBanks(); !line.empty())
+                std::fprintf(stderr, "orvelwddx-service: switched to %s\n", line.c_str());
+        } catch (const std::exception& error) {
+            std::fprintf(stderr, "orvelwddx-service: bank directory not switched: %s\n", error.what());
+        }
+    };
+    for (;;) {
+        pollfd watched[2] = {{signalFd, POLLIN, 0}, {watchFd, POLLIN, 0}};
+        const int ready = poll(watched, watchFd >= 0 ? 2 : 1, 60 * 1000);
+        if (ready > 0 && (watched[0].revents & POLLIN)) {
+            signalfd_siginfo info{};
+            if (read(signalFd, &info, sizeof info) == sizeof info && info.ssi_signo != SIGHUP)
+                break;
+        }
+        if (ready > 0 && watchFd >= 0 && (watched[1].revents & POLLIN)) {
+            char events[4096];
+            while (read(watchFd, events, sizeof events) > 0) {
+            }
+        }
+        if (!pinned || ready > 0)
+            reload();
+    }
+    close(signalFd);
+    if (watchFd >= 0)
+        close(watchFd);
+}
+
+} // namespace
 
 int main(int argc, char** argv)
 {
@@ -46,22 +96,33 @@ int main(int argc, char** argv)
         return 0;
     }
 
-    // The server's threads inherit the mask, so the signals reach only sigwait below.
+    if (!config.InstallBankFile.empty()) {
+        try {
+            const std::string installed = InstallBankFile(config.InstallBankFile, config.ValidFrom);
+            std::fprintf(stderr, "orvelwddx-service: installed %s\n", installed.c_str());
+        } catch (const std::exception& error) {
+            std::fprintf(stderr, "orvelwddx-service: %s\n", error.what());
+            return 1;
+        }
+        return 0;
+    }
+
+    // The server's threads inherit the mask, so the signals reach only the loop below.
     sigset_t stop;
     sigemptyset(&stop);
     sigaddset(&stop, SIGINT);
     sigaddset(&stop, SIGTERM);
+    sigaddset(&stop, SIGHUP);
     pthread_sigmask(SIG_BLOCK, &stop, nullptr);
     std::signal(SIGPIPE, SIG_IGN);
 
     try {
         std::fprintf(stderr, "orvelwddx-service: %s\n", config.Describe().c_str());
-        const Service service(config);
+        Service service(config);
         std::fprintf(stderr, "orvelwddx-service: %s\n", service.DataDescription().c_str());
         for (const std::string& endpoint : service.Endpoints())
             std::fprintf(stderr, "orvelwddx-service: serving %s\n", endpoint.c_str());
-        int received = 0;
-        sigwait(&stop, &received);
+        ServeUntilStopped(service, stop, !config.BankFileIsDefault);
     } catch (const std::exception& error) {
         std::fprintf(stderr, "orvelwddx-service: %s\n", error.what());
         return 1;

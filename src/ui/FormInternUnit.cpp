@@ -1,7 +1,13 @@
 #include "ui/FormInternUnit.h"
 
+#include "server/Registration.h"
 #include "ui/OrvelUtils.h"
 #include "ui_FormInternUnit.h"
+
+#include <QCoreApplication>
+#include <QFileDialog>
+#include <QMessageBox>
+#include <QProcess>
 
 #include <limits>
 
@@ -70,6 +76,36 @@ TFormIntern::TFormIntern(QWidget* Parent) : QDialog(Parent), FUi(std::make_uniqu
     connect(FUi->ButtonOk, &QPushButton::clicked, this, &TFormIntern::accept);
     connect(FUi->ButtonCancel, &QPushButton::clicked, this, &QDialog::reject);
     connect(FUi->LabeledEditIntervall, &QLineEdit::textChanged, FUi->LabelFehler, &QWidget::hide);
+    connect(FUi->ButtonBankdaten, &QPushButton::clicked, this, &TFormIntern::LoadBankData);
+    ServiceProgramPath = QString::fromStdString(ServiceProgram(QCoreApplication::applicationFilePath().toStdString()));
+    ChooseBankFile = [this] {
+        return QFileDialog::getOpenFileName(
+            this, u"Bankdaten laden"_s, QString(),
+            u"Bankleitzahlendatei der Bundesbank (blz_*.txt *.txt);;Alle Dateien (*)"_s);
+    };
+}
+
+void TFormIntern::LoadBankData()
+{
+    const QString file = ChooseBankFile();
+    if (file.isEmpty())
+        return;
+    // The service's own check and install, so that the window and the command refuse the same files.
+    QProcess install;
+    install.start(ServiceProgramPath, {u"--install-bank-file"_s, file});
+    const bool ran =
+        !ServiceProgramPath.isEmpty() && install.waitForFinished(60000) && install.exitStatus() == QProcess::NormalExit;
+    QString said = QString::fromLocal8Bit(install.readAllStandardError()).trimmed();
+    said.replace(u"orvelwddx-service: "_s, QString());
+    if (ran && install.exitCode() == 0)
+        QMessageBox::information(this, u"Bankdaten laden"_s,
+                                 u"Die Bankdaten sind eingespielt ("_s + said.section(u' ', 1) +
+                                     u"). Der laufende Prüfdienst verwendet sie ohne Neustart, sobald ihr Tag "
+                                     "gekommen ist."_s);
+    else
+        QMessageBox::warning(this, u"Bankdaten laden"_s,
+                             u"Die Datei wurde nicht eingespielt:\n"_s +
+                                 (ran ? said : u"Das Programm orvelwddx-service fehlt."_s));
 }
 
 TFormIntern::~TFormIntern() = default;

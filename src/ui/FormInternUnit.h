@@ -5,6 +5,7 @@
 #include <QDialog>
 
 #include <cstdint>
+#include <functional>
 #include <memory>
 #include <optional>
 
@@ -46,6 +47,11 @@ public:
     QLineEdit* LabeledEditName;
     QCheckBox* CheckBoxGlobalWeb;
 
+    // "Bankdaten laden…" asks this for the Bundesbank file (by default a file dialog; empty: none chosen) and hands
+    // it to the local service's program at ServiceProgramPath to check and install.
+    std::function<QString()> ChooseBankFile;
+    QString ServiceProgramPath;
+
     // The interval the window was confirmed with, in milliseconds.
     uint32_t Interval() const { return FInterval; }
 
@@ -55,6 +61,8 @@ protected:
     void showEvent(QShowEvent* Event) override;
 
 private:
+    void LoadBankData();
+
     std::unique_ptr<Ui::TFormIntern> FUi;
     uint32_t FInterval = 0;
 };

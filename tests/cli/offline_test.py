@@ -166,6 +166,15 @@ class OfflineTest(unittest.TestCase):
         self.assertEqual(both.returncode, 2)
         self.assertIn(b"--offline", both.stderr)
 
+    def test_version_names_the_data_offline_answers_from(self):
+        version = self.check("--version")
+        self.assertEqual(version.returncode, 0, version.stderr)
+        text = version.stdout.decode()
+        self.assertRegex(text, r"^orvelwddx-check \d+\.\d+\.\d+\n")
+        self.assertRegex(text, r"bank directory \S+/bankleitzahlen\.tsv \(built-in data: npm bankdata-germany [^;]+;"
+                               r".*valid from \d\d\.\d\d\.\d{4}; \d+ bank codes")
+        self.assertIn("postleitzahlen.tsv", text)
+
 
 if __name__ == "__main__":
     unittest.main(verbosity=2)

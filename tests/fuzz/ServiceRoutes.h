@@ -53,18 +53,19 @@ public:
 
 private:
     ServiceRoutes()
-        : Banks(LoadBanks()), Checks(Banks, Banks.Date()),
+        : Banks(WriteBanks()),
           Postal(rules::PostalData::Parse("01067\tDresden\tDresden\n10115\tBerlin\n80331\tM\xc3\xbcnchen\n"
                                           "99999\tMusterstadt\tTestdorf\n",
                                           "plz.tsv"))
     {
-        service::AddTarvik(Routes, Checks, Accounts);
+        std::filesystem::remove_all(std::filesystem::path(Banks.Current()->Banks.Path()).parent_path());
+        service::AddTarvik(Routes, Banks, Accounts);
         service::AddAddress(Routes, Postal, Accounts);
         service::AddVies(Routes, Accounts, Busy);
         service::AddEvatr(Routes, Accounts, Busy);
     }
 
-    static rules::BankDirectory LoadBanks()
+    static std::string WriteBanks()
     {
         const auto folder = std::filesystem::temp_directory_path() / ("orvel-fuzz-" + std::to_string(getpid()));
         std::filesystem::create_directories(folder);
@@ -79,13 +80,10 @@ private:
               .Method = "06",
               .Deletion = '1',
               .Successor = "10000000"}});
-        rules::BankDirectory banks = rules::BankDirectory::Load(path);
-        std::filesystem::remove_all(folder);
-        return banks;
+        return path;
     }
 
-    rules::BankDirectory Banks;
-    rules::TarvikChecks Checks;
+    service::BankData Banks;
     rules::PostalData Postal;
     service::Users Accounts;
     service::BusySwitch Busy;

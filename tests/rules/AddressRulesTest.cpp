@@ -104,8 +104,9 @@ TEST_P(PostalDataParse, AcceptsTheFormatAndNamesTheDamagedLine)
 INSTANTIATE_TEST_SUITE_P(Lines, PostalDataParse, testing::Values(
     ParseCase{"Comments", "# head\n\n01067\tDresden\n", ""},
     ParseCase{"CrLf", "01067\tDresden\r\n01069\tDresden\r\n", ""},
-    ParseCase{"NoFinalNewline", "01067\tDresden", ""},
-    ParseCase{"Empty", "", ""},
+    ParseCase{"CutMidLine", "01067\tDresden\n01069\tDres", "plz.tsv:2: the file ends within this line"},
+    ParseCase{"Empty", "", "plz.tsv:1: no postal codes in the file"},
+    ParseCase{"OnlyComments", "# head\n", "plz.tsv:2: no postal codes in the file"},
     ParseCase{"ShortCode", "01067\tDresden\n1069\tDresden\n", "plz.tsv:2: no five-digit postal code"},
     ParseCase{"LetterInCode", "0106A\tDresden\n", "plz.tsv:1: no five-digit postal code"},
     ParseCase{"OutOfOrder", "01069\tDresden\n01067\tDresden\n", "plz.tsv:2: postal codes out of order"},

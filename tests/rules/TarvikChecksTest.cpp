@@ -2,12 +2,15 @@
 #include "BankFile.h"
 #include "platform/Codepage.h"
 #include "platform/Text.h"
+#include "rules/PostalData.h"
 
 #include <gtest/gtest.h>
 
 #include <filesystem>
 #include <functional>
+#include <fstream>
 #include <latch>
+#include <map>
 #include <thread>
 
 namespace orvel::rules {
@@ -31,6 +34,9 @@ const std::vector<BankRecord> kBanks = {
     {.Blz = "60000000", .Name = "Bank A Eins", .Place = "Ulm", .Method = "A1", .Bic = "BAEIDEM1ULM"},
     {.Blz = "70000000", .Name = "Bank Zehn", .Place = "Hof", .Method = "10"},
     {.Blz = "80000000", .Name = "Bank Dreiundsechzig", .Place = "Jena", .Method = "63"},
+    {.Blz = "81000000", .Name = "Bank E Vier", .Place = "Gera", .Method = "E4"},
+    // A method of the Bundesbank's form that nobody computes yet.
+    {.Blz = "82000000", .Name = "Bank E Neun", .Place = "Gera", .Method = "E9"},
 };
 
 class TarvikChecksTest : public testing::Test
@@ -82,6 +88,17 @@ TEST_F(TarvikChecksTest, BankCodeAndAccountWithPublishedExamples)
         {"80000000", "123456600", "DE", 0},
         {"80000000", "1234566", "DE", 0},
         {"80000000", "1234567", "DE", 11},
+        // E4: variant 1 as method 02, else variant 2 as method 00.
+        {"81000000", "1501836", "DE", 0},
+        {"81000000", "9290702", "DE", 0},
+        {"81000000", "539290858", "DE", 0},
+        {"81000000", "1501824", "DE", 0},
+        {"81000000", "1501832", "DE", 0},
+        {"81000000", "9290701", "DE", 0},
+        {"81000000", "12345007", "DE", 11},
+        {"81000000", "87654005", "DE", 11},
+        // A method that cannot be computed never confirms an account.
+        {"82000000", "1501836", "DE", 16},
         // Zeros are no account, whatever the method (87 used to overflow the stack in the library).
         {"20000000", "0000", "DE", 11},
         {"10000000", "0", "DE", 11},
@@ -349,6 +366,43 @@ TEST(BankDirectory, RefusesWhatIsNoDirectory)
     EXPECT_THROW(BankDirectory::Load(path.string()), std::runtime_error);
 }
 
+TEST(BankDirectory, RefusesDamagedFilesNamingTheLine)
+{
+    const std::string good = test::Record({.Blz = "10000000", .Name = "Bank", .Method = "00"});
+    const std::string row = "10000000\t2026-06-08\t\tBank\tBNULDEBBXXX\t00\t10100\tBerlin\tBank\n";
+    const struct
+    {
+        const char* Label;
+        std::string Text;
+        const char* Error; // after the path; empty when the file loads
+    } cases[] = {
+        {"Bundesbank", good + "\r\n", ""},
+        {"BuiltIn", "# head\n" + row, ""},
+        {"DigitsOnly", std::string(5 << 20, '1') + "\n", ":1: not a Bundesbank directory record"},
+        {"UnknownMethod", good + "\r\n" + good.substr(0, 150) + "ZZ" + good.substr(152) + "\r\n",
+         ":2: unknown check-digit method \"ZZ\""},
+        {"CutRecord", good + "\r\n" + good.substr(0, 100) + "\r\n", ":2: not a Bundesbank directory record"},
+        {"BuiltInUnknownMethod", "# head\n" + row + "20000000\t2026-06-08\t\tBank\t\tZZ\t\t\t\n",
+         ":3: unknown check-digit method \"ZZ\""},
+        {"BuiltInFields", "# head\n10000000\t2026-06-08\tBank\n", ":2: not a bank directory row (9 fields expected)"},
+        {"BuiltInDate", "# head\n" + std::string(row).replace(9, 10, "2026-6-8xx"), ":2: not a bank directory row"},
+        {"Empty", "", " is empty"},
+    };
+    const auto path = std::filesystem::temp_directory_path() / ("orvel-bad-banks-" + std::to_string(getpid()));
+    for (const auto& entry : cases) {
+        SCOPED_TRACE(entry.Label);
+        std::ofstream(path, std::ios::binary | std::ios::trunc) << entry.Text;
+        try {
+            const BankDirectory banks = BankDirectory::Load(path.string(), 1796860800);
+            EXPECT_STREQ(entry.Error, "");
+            EXPECT_EQ(banks.size(), 1u);
+        } catch (const std::runtime_error& error) {
+            EXPECT_NE(std::string(error.what()).find(path.string() + entry.Error), std::string::npos) << error.what();
+        }
+    }
+    std::filesystem::remove(path);
+}
+
 TEST(BankDirectory, DateFromTheFileName)
 {
     EXPECT_EQ(BankDirectory::DateOf("/usr/share/ktoblzcheck/blz_20200420.txt"), 1587340800); // 2020-04-20 UTC
@@ -359,6 +413,117 @@ TEST(BankDirectory, SearchTextsFoldCaseUmlautsAndAccents)
     EXPECT_EQ(FoldForSearch("M\xfcnchen-S\xfc\x64"), "MUENCHEN SUED");
     EXPECT_EQ(FoldForSearch("Stra\xdf\x65 \xc4RZTE"), "STRASSE AERZTE");
     EXPECT_EQ(FoldForSearch("Cr\xe9\x64it Agricole, \xc7\x61ixa"), "CREDIT AGRICOLE  CAIXA");
+}
+
+// The built-in directory as a user in December 2026 meets it.
+class BuiltInDirectoryTest : public testing::Test
+{
+protected:
+    static constexpr std::time_t kDecember2026 = 1796860800; // 2026-12-10 UTC
+    const BankDirectory Banks = BankDirectory::Load(BuiltInDataPath("bankleitzahlen.tsv"), kDecember2026);
+    const TarvikChecks Checks{Banks, kDecember2026};
+};
+
+TEST_F(BuiltInDirectoryTest, BanksOfTodayAreKnownAndGoneOnesAreNot)
+{
+    const struct
+    {
+        const char* Blz;
+        int32_t Result;
+        const char* Name; // UTF-8; of a gone code: within the text
+        const char* Bic = "";
+    } cases[] = {
+        {"10012345", 1, "Trade Republic Bank", "TRBKDEBBXXX"},
+        {"10010178", 1, "Revolut Bank, Zweigniederlassung Deutschland", "REVODEB2XXX"},
+        {"10010300", 1, "Klarna Bank German Branch", "KLRNDEBEXXX"},
+        {"37019000", 1, "bunq Niederlassung Deutschland", "BUNQDE82XXX"},
+        {"37027000", 1, "Openbank Deutschland", "SCFBDE33XXX"},
+        {"10010123", 1, "Qonto Zweigniederlassung Deutschland", "QNTODEB2XXX"},
+        {"10030200", 12, "Bankleitzahl unbekannt: nicht mehr im Bankverzeichnis (früher: Berlin Hyp)"},
+        {"50030100", 12, "(früher: HKB Bank Frankfurt)"},
+        {"10090603", 12, "(früher: apoBank)"},
+        // New in 2026 and no method known for it: never confirmed.
+        {"70013300", 16, "Raiffeisen-Landesbank Steiermark, Niederlassung München"},
+        // Gone with the change of 2026-09-07.
+        {"65461878", 12, "(früher: Raiffeisenbank Biberach -alt-)"},
+    };
+    for (const auto& entry : cases) {
+        SCOPED_TRACE(entry.Blz);
+        const AccountAnswer answer = Checks.BlzKto(entry.Blz, "0123456789", "DE");
+        EXPECT_EQ(answer.Result, entry.Result) << Utf8(answer.ResultText);
+        if (entry.Result == 12) {
+            EXPECT_NE(Utf8(answer.ResultText).find(entry.Name), std::string::npos) << Utf8(answer.ResultText);
+            EXPECT_TRUE(answer.BankName.empty());
+        } else {
+            EXPECT_EQ(Utf8(answer.BankName), entry.Name);
+            EXPECT_EQ(answer.Bic, entry.Bic);
+        }
+    }
+    const AccountAnswer iban = Checks.Iban("DE31100123450123456789");
+    EXPECT_EQ(iban.Result, 1) << Utf8(iban.ResultText);
+    EXPECT_EQ(iban.BankName, "Trade Republic Bank");
+}
+
+TEST_F(BuiltInDirectoryTest, IbanWithTheBanksCurrentBic)
+{
+    for (const auto& [blz, bic] : std::vector<std::pair<std::string, std::string>>{{"50330201", "RAISDEFFXXX"},
+                                                                                   {"37027000", "SCFBDE33XXX"},
+                                                                                   {"51210801", "SGSSDEFFXXX"},
+                                                                                   {"12016836", "KFWIDEF2XXX"}}) {
+        SCOPED_TRACE(blz);
+        const std::string iban = Checks.BlzKto(blz, "123456", "DE").Iban;
+        const IbanBicAnswer answer = Checks.IbanBic(iban, bic);
+        EXPECT_EQ(answer.Account.Result, 1) << Utf8(answer.Account.ResultText);
+        EXPECT_EQ(answer.Bic.Result, 0) << Utf8(answer.Bic.ResultText);
+    }
+}
+
+TEST(BuiltInDirectory, SwitchesToTheNextSetAtMidnightInGermany)
+{
+    const std::string path = BuiltInDataPath("bankleitzahlen.tsv");
+    constexpr std::time_t kNextSet = 1788732000; // 2026-09-07 00:00 CEST
+    const struct
+    {
+        std::time_t Now;
+        const char* Date;
+        const char* Qonto;
+        bool Biberach;
+    } cases[] = {
+        {kNextSet - 1, "08.06.2026", "OLINDA Zweigniederlassung Deutschland", true},
+        {kNextSet, "07.09.2026", "Qonto Zweigniederlassung Deutschland", false},
+    };
+    for (const auto& entry : cases) {
+        SCOPED_TRACE(entry.Date);
+        const BankDirectory banks = BankDirectory::Load(path, entry.Now);
+        EXPECT_EQ(GermanDate(banks.Date()), entry.Date);
+        ASSERT_NE(banks.Find("10010123"), nullptr);
+        EXPECT_EQ(banks.Find("10010123")->Name, entry.Qonto);
+        EXPECT_EQ(banks.Find("65461878") != nullptr, entry.Biberach);
+        EXPECT_EQ(banks.FindGone("65461878") == nullptr, entry.Biberach);
+        EXPECT_TRUE(banks.Source().BuiltIn);
+    }
+}
+
+// The library writes to stderr for a method it lacks; the service's log is no place for that.
+TEST_F(BuiltInDirectoryTest, EveryMethodOfTheDataIsComputedSilently)
+{
+    std::map<std::string, std::string> codeOfMethod;
+    std::ifstream in(Banks.Path());
+    for (std::string line; std::getline(in, line);)
+        if (!line.starts_with("#")) {
+            const std::string blz = line.substr(0, 8);
+            if (const Bank* bank = Banks.Find(blz); bank && !bank->Method.empty())
+                codeOfMethod.emplace(bank->Method, blz);
+        }
+    EXPECT_GE(codeOfMethod.size(), 90u);
+    EXPECT_EQ(codeOfMethod.count("E4"), 1u);
+    testing::internal::CaptureStderr();
+    for (const auto& [method, blz] : codeOfMethod)
+        for (const char* kto : {"1", "1501836", "539290858", "9999999999"}) {
+            const AccountAnswer answer = Checks.BlzKto(blz, kto, "DE");
+            EXPECT_NE(answer.Result, 16) << method;
+        }
+    EXPECT_EQ(testing::internal::GetCapturedStderr(), "");
 }
 
 } // namespace

@@ -10,6 +10,7 @@
 #include "ui/OrvelWddxFormMain.h"
 
 #include <QCheckBox>
+#include <QFile>
 #include <QMessageBox>
 #include <QPushButton>
 #include <QTemporaryDir>
@@ -294,6 +295,50 @@ private slots:
         window->Timer1->stop();
         QCOMPARE(window->PassCount, 1);
         QCOMPARE(WddxPaths(), (std::vector<std::string>{"/tarvik", "/address"}));
+    }
+
+    // The button hands the chosen file to the service's program; what it says reaches the user.
+    void bankDataButtonInstallsOrRefuses()
+    {
+        qputenv("XDG_DATA_HOME", (Home->path() + u"/data"_s).toUtf8());
+        const auto record = [](const char* method) {
+            QByteArray line = QByteArray("100123451") + QByteArray("Neue Testbank").leftJustified(58, ' ') + "10100" +
+                              QByteArray("Berlin").leftJustified(35, ' ') +
+                              QByteArray("Neue Testbank").leftJustified(27, ' ') + "12345" +
+                              QByteArray().leftJustified(11, ' ') + method + "000001U000000000\r\n";
+            return line;
+        };
+        const struct
+        {
+            QString Name;
+            QByteArray Text;
+            QString Says;
+        } cases[] = {
+            {u"blz_20261201.txt"_s, record("09") + record("ZZ"), u":2: unknown check-digit method"_s},
+            {u"blz_20261201.txt"_s, record("09"), u"Die Bankdaten sind eingespielt"_s},
+        };
+        auto window = Window();
+        for (const auto& entry : cases) {
+            const QString path = Home->path() + u"/"_s + entry.Name;
+            QFile file(path);
+            QVERIFY(file.open(QIODevice::WriteOnly | QIODevice::Truncate));
+            file.write(entry.Text);
+            file.close();
+            QString said;
+            Dialog(*window, [&](TFormIntern& form) {
+                form.ServiceProgramPath = QString::fromLatin1(ORVEL_SERVICE_BINARY);
+                form.ChooseBankFile = [&] { return path; };
+                QVERIFY(test::WhileModal<QMessageBox>(
+                    [&] { Child<QPushButton>(form, "ButtonBankdaten")->click(); },
+                    [&](QMessageBox& box) {
+                        said = box.text();
+                        test::SaveScreenshot(box, u"bank-data-"_s + QString::number(&entry - cases) + u".png"_s);
+                    }));
+            });
+            QVERIFY2(said.contains(entry.Says), qPrintable(said));
+        }
+        QVERIFY(QFile::exists(Home->path() + u"/data/OrvelWddx/blz_20261201.txt"_s));
+        qunsetenv("XDG_DATA_HOME");
     }
 };
 
