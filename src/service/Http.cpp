@@ -88,6 +88,9 @@ struct Pending
 };
 
 constexpr size_t kMaxDiscarded = 8u << 20;
+// TLS 1.2 and 1.3 only, ephemeral key exchange and AEAD ciphers only, in our order rather than the client's.
+constexpr char kTlsPriorities[] = "SECURE128:-VERS-ALL:+VERS-TLS1.3:+VERS-TLS1.2:-RSA:-DHE-RSA:-CIPHER-ALL:"
+                                  "+AES-256-GCM:+CHACHA20-POLY1305:+AES-128-GCM:-MAC-ALL:+AEAD:%SERVER_PRECEDENCE";
 
 // The context of a request without a body: nothing to keep, nothing to allocate.
 char kHeadOnly;
@@ -283,6 +286,7 @@ HttpServer::HttpServer(const Router& router, int socket, const ServerLimits& lim
         {MHD_OPTION_THREAD_POOL_SIZE, limits.Threads, nullptr},
         {MHD_OPTION_CONNECTION_TIMEOUT, limits.TimeoutSeconds, nullptr},
         {MHD_OPTION_CONNECTION_LIMIT, limits.MaxConnections, nullptr},
+        {MHD_OPTION_PER_IP_CONNECTION_LIMIT, limits.MaxConnectionsPerAddress, nullptr},
         // The request head must fit here; a longer one is refused by the library itself.
         {MHD_OPTION_CONNECTION_MEMORY_LIMIT, 32 << 10, nullptr},
         {MHD_OPTION_STRICT_FOR_CLIENT, 1, nullptr},
@@ -291,6 +295,7 @@ HttpServer::HttpServer(const Router& router, int socket, const ServerLimits& lim
     if (tls) {
         options.push_back({MHD_OPTION_HTTPS_MEM_CERT, 0, const_cast<char*>(Running->Tls.CertificatePem.c_str())});
         options.push_back({MHD_OPTION_HTTPS_MEM_KEY, 0, const_cast<char*>(Running->Tls.KeyPem.c_str())});
+        options.push_back({MHD_OPTION_HTTPS_PRIORITIES, 0, const_cast<char*>(kTlsPriorities)});
     }
     options.push_back({MHD_OPTION_END, 0, nullptr});
     Running->Handle = MHD_start_daemon(flags, 0, nullptr, nullptr, accessCallback, Running.get(), MHD_OPTION_ARRAY,

@@ -55,6 +55,8 @@ struct ServerLimits
     unsigned Threads = 2;
     unsigned TimeoutSeconds = 10; // an idle or slow connection is closed after this
     unsigned MaxConnections = 1000;
+    // One address cannot take every connection and lock others out.
+    unsigned MaxConnectionsPerAddress = 64;
 };
 
 struct TlsFiles

@@ -75,6 +75,8 @@ void Service::Serve(int socket, bool tls, const std::string& name)
     ServerLimits limits;
     limits.Threads = Config.Threads;
     limits.TimeoutSeconds = Config.Timeout;
+    limits.MaxConnections = Config.Connections;
+    limits.MaxConnectionsPerAddress = Config.ConnectionsPerClient;
     Servers.push_back(std::make_unique<HttpServer>(Routes, socket, limits, tls ? &Tls : nullptr, Config.Log));
     Served.push_back(std::string(tls ? "https " : "http ") + name + " (port " + std::to_string(Servers.back()->Port()) +
                      ")");

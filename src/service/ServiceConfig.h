@@ -18,6 +18,8 @@ struct ServiceConfig
     std::string PostalFile; // postal codes and places; empty: the file installed with the service
     unsigned Threads = 2;
     unsigned Timeout = 10; // seconds
+    unsigned Connections = 1000;
+    unsigned ConnectionsPerClient = 64;
     bool Log = false;
     unsigned BusyAnswers = 0; // the next confirmation answers that say the service is busy
     std::string ConfigFile;   // the file read, empty when there was none

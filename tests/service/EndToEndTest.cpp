@@ -17,6 +17,7 @@
 #include <sys/socket.h>
 #include <unistd.h>
 
+#include <cerrno>
 #include <cstdlib>
 #include <filesystem>
 #include <fstream>
@@ -500,6 +501,87 @@ TEST_F(ServiceEndToEnd, SlowClientsDoNotHoldTheService)
         EXPECT_LE(recv(fd, &byte, 1, 0), 0);
         EXPECT_LT(std::chrono::steady_clock::now() - start, std::chrono::seconds(4));
         close(fd);
+    }
+}
+
+// A connection to 127.0.0.1:port from the given loopback address (127.0.0.0/8 all reach this machine).
+int ConnectFrom(uint16_t port, const char* from)
+{
+    const int fd = socket(AF_INET, SOCK_STREAM, 0);
+    sockaddr_in local{};
+    local.sin_family = AF_INET;
+    inet_pton(AF_INET, from, &local.sin_addr);
+    bind(fd, reinterpret_cast<sockaddr*>(&local), sizeof local);
+    sockaddr_in address{};
+    address.sin_family = AF_INET;
+    address.sin_port = htons(port);
+    address.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
+    timeval wait{5, 0};
+    setsockopt(fd, SOL_SOCKET, SO_RCVTIMEO, &wait, sizeof wait);
+    if (connect(fd, reinterpret_cast<sockaddr*>(&address), sizeof address) != 0) {
+        close(fd);
+        return -1;
+    }
+    return fd;
+}
+
+TEST(ConnectionLimits, OneClientAddressCannotTakeEveryConnection)
+{
+    ServiceConfig config = TestConfig();
+    config.Timeout = 30;
+    config.ConnectionsPerClient = 3;
+    const Service running(config);
+    const uint16_t port = running.Ports().at(0);
+
+    std::vector<int> held;
+    for (int i = 0; i < 3; ++i) {
+        held.push_back(ConnectFrom(port, "127.0.0.1"));
+        ASSERT_GE(held.back(), 0);
+        send(held.back(), "GET /tarvik?iban=DE", 19, MSG_NOSIGNAL);
+    }
+    // One more from the same address is closed unanswered; another address is served as usual.
+    const int extra = ConnectFrom(port, "127.0.0.1");
+    ASSERT_GE(extra, 0);
+    char byte;
+    const ssize_t closed = recv(extra, &byte, 1, 0);
+    EXPECT_TRUE(closed == 0 || (closed < 0 && errno == ECONNRESET)) << "still open";
+    close(extra);
+
+    const int other = ConnectFrom(port, "127.0.0.2");
+    ASSERT_GE(other, 0);
+    const std::string request = "GET /tarvik?cc=1 HTTP/1.1\r\nHost: x\r\nConnection: close\r\n\r\n";
+    send(other, request.data(), request.size(), MSG_NOSIGNAL);
+    std::string answer;
+    char buffer[4096];
+    for (ssize_t n; (n = recv(other, buffer, sizeof buffer, 0)) > 0;)
+        answer.append(buffer, size_t(n));
+    close(other);
+    EXPECT_EQ(answer.rfind("HTTP/1.1 200", 0), 0u) << answer;
+    for (const int fd : held)
+        close(fd);
+}
+
+TEST_F(ServiceEndToEnd, HttpsRefusesOldProtocolsAndKeyExchangeWithoutForwardSecrecy)
+{
+    struct Case
+    {
+        const char* Options;
+        bool Accepted;
+    };
+    // SECLEVEL=0 lets the client really offer what its defaults would hide.
+    const Case cases[] = {
+        {"-tls1 -cipher DEFAULT@SECLEVEL=0", false},
+        {"-tls1_1 -cipher DEFAULT@SECLEVEL=0", false},
+        {"-tls1_2 -cipher AES128-SHA:AES256-GCM-SHA384@SECLEVEL=0", false},                // RSA key exchange only
+        {"-tls1_2 -cipher ECDHE-RSA-AES128-SHA:ECDHE-ECDSA-AES128-SHA@SECLEVEL=0", false}, // CBC with SHA-1
+        {"-tls1_2", true},
+        {"-tls1_3", true},
+    };
+    for (const Case& entry : cases) {
+        const std::string command = "openssl s_client -connect 127.0.0.1:" + std::to_string(TlsPort()) + " " +
+                                    entry.Options + " </dev/null >/dev/null 2>&1";
+        const int status = std::system(command.c_str());
+        EXPECT_EQ(status == 0, entry.Accepted) << entry.Options;
     }
 }
 

@@ -46,10 +46,12 @@ TEST_F(ServiceConfigTest, DefaultsWithoutAFile)
 TEST_F(ServiceConfigTest, TheCommandLineWinsOverTheFile)
 {
     WriteStandardFile("# comment\nlisten = 127.0.0.1:9000\nlisten=[::1]:9000\nthreads = 4\nlog = true\n"
-                      "tls-cert = /c.pem\ntls-key = /k.pem\n");
+                      "connections = 300\nconnections-per-client = 5\ntls-cert = /c.pem\ntls-key = /k.pem\n");
     const ServiceConfig fromFile = Parse({});
     EXPECT_EQ(fromFile.Listen, (std::vector<std::string>{"127.0.0.1:9000", "[::1]:9000"}));
     EXPECT_EQ(fromFile.Threads, 4u);
+    EXPECT_EQ(fromFile.Connections, 300u);
+    EXPECT_EQ(fromFile.ConnectionsPerClient, 5u);
     EXPECT_TRUE(fromFile.Log);
     EXPECT_EQ(fromFile.TlsListen, std::vector<std::string>{"127.0.0.1:8591"});
 
@@ -62,6 +64,7 @@ TEST_F(ServiceConfigTest, MistakesAreNamed)
 {
     EXPECT_THROW(Parse({"--colour", "red"}), std::runtime_error);
     EXPECT_THROW(Parse({"--threads", "0"}), std::runtime_error);
+    EXPECT_THROW(Parse({"--connections-per-client", "0"}), std::runtime_error);
     EXPECT_THROW(Parse({"--listen"}), std::runtime_error);
     EXPECT_THROW(Parse({"--tls-cert", "/c.pem"}), std::runtime_error);
     EXPECT_THROW(Parse({"--config", (Folder / "missing.conf").string()}), std::runtime_error);
