@@ -217,7 +217,7 @@ struct HttpServer::Daemon
             // Refuse a body announced too large before reading a byte of it.
             const char* length =
                 MHD_lookup_connection_value(connection, MHD_HEADER_KIND, MHD_HTTP_HEADER_CONTENT_LENGTH);
-            if (length && std::strtoull(length, nullptr, 10) > ServerLimits::kMaxBody)
+            if (length && std::strtoull(length, nullptr, 10) > Limits.MaxBody)
                 return Send(connection, Plain(413, "Anfrage zu gro\xc3\x9f\n"), method, url, Clock::now());
             *context = new Pending();
             return MHD_YES;
@@ -232,13 +232,13 @@ struct HttpServer::Daemon
             // A body grown too large is read to its end and dropped, so that the client gets to read the 413 (an
             // answer now would meet a reset connection); past kMaxDiscarded it is answered at once.
             pending->Received += size;
-            if (pending->Received <= ServerLimits::kMaxBody)
+            if (pending->Received <= Limits.MaxBody)
                 pending->Body.append(upload, size);
             else if (pending->Received > kMaxDiscarded)
                 return Send(connection, Plain(413, "Anfrage zu gro\xc3\x9f\n"), method, url, start);
             return MHD_YES;
         }
-        if (pending && pending->Received > ServerLimits::kMaxBody)
+        if (pending && pending->Received > Limits.MaxBody)
             return Send(connection, Plain(413, "Anfrage zu gro\xc3\x9f\n"), method, url, start);
         if (QueryLength(connection) > ServerLimits::kMaxQuery)
             return Send(connection, Plain(414, "Anfrage zu lang\n"), method, url, start);

@@ -50,10 +50,10 @@ private:
 
 struct ServerLimits
 {
-    static constexpr size_t kMaxBody = 1u << 20;  // larger bodies get 413
     static constexpr size_t kMaxQuery = 8u << 10; // longer queries get 414
     unsigned Threads = 2;
     unsigned TimeoutSeconds = 10; // an idle or slow connection is closed after this
+    size_t MaxBody = 64u << 10;   // larger bodies get 413; the requests served here are a few kB
     unsigned MaxConnections = 1000;
     // One address cannot take every connection and lock others out.
     unsigned MaxConnectionsPerAddress = 64;

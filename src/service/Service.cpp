@@ -75,6 +75,7 @@ void Service::Serve(int socket, bool tls, const std::string& name)
     ServerLimits limits;
     limits.Threads = Config.Threads;
     limits.TimeoutSeconds = Config.Timeout;
+    limits.MaxBody = Config.MaxBody;
     limits.MaxConnections = Config.Connections;
     limits.MaxConnectionsPerAddress = Config.ConnectionsPerClient;
     Servers.push_back(std::make_unique<HttpServer>(Routes, socket, limits, tls ? &Tls : nullptr, Config.Log));

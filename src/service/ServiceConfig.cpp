@@ -21,6 +21,7 @@ const char* const kServiceUsage =
     "  --postal-file FILE     postal codes and places (default: postleitzahlen.tsv installed with the service)\n"
     "  --threads N            threads per listening address (default 2)\n"
     "  --timeout SECONDS      idle and slow connections are closed after this (default 10)\n"
+    "  --max-body BYTES       larger request bodies are refused unread (default 65536)\n"
     "  --connections N        open connections per listening address (default 1000)\n"
     "  --connections-per-client N  of those, from one client address (default 64)\n"
     "  --log                  one line per request on standard error\n"
@@ -92,6 +93,8 @@ void Set(ServiceConfig& config, const std::string& key, const std::string& value
         config.Threads = Number(key, value, 1, 256);
     else if (key == "timeout")
         config.Timeout = Number(key, value, 1, 3600);
+    else if (key == "max-body")
+        config.MaxBody = Number(key, value, 1024, 1u << 30);
     else if (key == "connections")
         config.Connections = Number(key, value, 1, 100000);
     else if (key == "connections-per-client")
@@ -194,9 +197,10 @@ std::string ServiceConfig::Describe() const
            "; tls-listen " + join(TlsListen) + "; tls-cert " + (TlsCert.empty() ? "none" : TlsCert) + "; tls-key " +
            (TlsKey.empty() ? "none" : TlsKey) + "; bank-file " + BankFile + "; users-file " +
            (UsersFile.empty() ? "none (everyone on this machine)" : UsersFile) + "; postal-file " + PostalFile +
-           "; threads " + std::to_string(Threads) + "; timeout " + std::to_string(Timeout) + "s; connections " +
-           std::to_string(Connections) + " (" + std::to_string(ConnectionsPerClient) + " per client); log " +
-           (Log ? "on" : "off") + (BusyAnswers ? "; busy-answers " + std::to_string(BusyAnswers) : "");
+           "; threads " + std::to_string(Threads) + "; timeout " + std::to_string(Timeout) + "s; max-body " +
+           std::to_string(MaxBody) + "; connections " + std::to_string(Connections) + " (" +
+           std::to_string(ConnectionsPerClient) + " per client); log " + (Log ? "on" : "off") +
+           (BusyAnswers ? "; busy-answers " + std::to_string(BusyAnswers) : "");
 }
 
 } // namespace orvel::service

@@ -5,6 +5,7 @@
 #include "objects/UStID.h"
 #include "platform/Text.h"
 #include "service/Service.h"
+#include "service/SoapRpc.h"
 #include "service/ViesFront.h"
 #include "soap/IAddress3Unit.h"
 #include "soap/ITarvikUnit.h"
@@ -451,6 +452,30 @@ TEST_F(ServiceEndToEnd, BadRequestsGetAnAnswerAndTheServiceGoesOn)
                                       "</soap:Body></soap:Envelope>"),
          "HTTP/1.1 500", "INVALID_INPUT"},
         {"body announced over 1 MiB", soapHead + "Content-Length: 2000000\r\n\r\n", "HTTP/1.1 413", ""},
+        {"body announced just over 64 KiB", soapHead + "Content-Length: 65537\r\n\r\n", "HTTP/1.1 413", ""},
+        {"one element with many attributes",
+         postTo("/soap/ITarvik",
+                [] {
+                    std::string attributes;
+                    for (int i = 0; i < 40; ++i)
+                        attributes += " a" + std::to_string(i) + "=\"x\"";
+                    return "<SOAP-ENV:Envelope "
+                           "xmlns:SOAP-ENV=\"http://schemas.xmlsoap.org/soap/envelope/\"><SOAP-ENV:Body><x" +
+                           attributes + "/></SOAP-ENV:Body></SOAP-ENV:Envelope>";
+                }()),
+         "HTTP/1.1 500", "<faultcode>SOAP-ENV:Client</faultcode><faultstring>Zu viele Attribute"},
+        {"VIES element with many namespace declarations",
+         postTo(kViesPath,
+                [&] {
+                    std::string declarations;
+                    for (int i = 0; i < 40; ++i)
+                        declarations += " xmlns:n" + std::to_string(i) + "='urn:" + std::to_string(i) + "'";
+                    return envelope + "<checkVat xmlns=\"urn:ec.europa.eu:taxud:vies:services:checkVat:types\"" +
+                           declarations +
+                           "><countryCode>DE</countryCode><vatNumber>136695976</vatNumber></checkVat>"
+                           "</soap:Body></soap:Envelope>";
+                }()),
+         "HTTP/1.1 500", "INVALID_INPUT"},
         {"body sent over 1 MiB",
          soapHead + "Transfer-Encoding: chunked\r\n\r\n100000\r\n" + std::string(0x100000, 'x') + "\r\n10\r\n" +
              std::string(16, 'x') + "\r\n0\r\n\r\n",
@@ -502,6 +527,30 @@ TEST_F(ServiceEndToEnd, SlowClientsDoNotHoldTheService)
         EXPECT_LT(std::chrono::steady_clock::now() - start, std::chrono::seconds(4));
         close(fd);
     }
+}
+
+TEST(CrowdedElements, OnlyAttributesOfOneElementCount)
+{
+    const auto element = [](int attributes, const char* value) {
+        std::string xml = "<e";
+        for (int i = 0; i < attributes; ++i)
+            xml += " a" + std::to_string(i) + "=" + value;
+        return xml + "/>";
+    };
+    struct Case
+    {
+        std::string Xml;
+        bool Crowded;
+    };
+    const Case cases[] = {
+        {element(int(kMaxAttributes), "\"x\""), false},
+        {element(int(kMaxAttributes) + 1, "'x'"), true},
+        // Signs inside values and text count for nothing, and each element starts again.
+        {element(2, "\"a=b=c>d=e\"") + std::string(100, '=') + element(int(kMaxAttributes), "'='"), false},
+        {element(int(kMaxAttributes), "''") + element(int(kMaxAttributes), "''"), false},
+    };
+    for (const Case& entry : cases)
+        EXPECT_EQ(HasCrowdedElement(entry.Xml), entry.Crowded) << entry.Xml.substr(0, 80);
 }
 
 // A connection to 127.0.0.1:port from the given loopback address (127.0.0.0/8 all reach this machine).

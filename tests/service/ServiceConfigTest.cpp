@@ -45,11 +45,13 @@ TEST_F(ServiceConfigTest, DefaultsWithoutAFile)
 
 TEST_F(ServiceConfigTest, TheCommandLineWinsOverTheFile)
 {
-    WriteStandardFile("# comment\nlisten = 127.0.0.1:9000\nlisten=[::1]:9000\nthreads = 4\nlog = true\n"
-                      "connections = 300\nconnections-per-client = 5\ntls-cert = /c.pem\ntls-key = /k.pem\n");
+    WriteStandardFile(
+        "# comment\nlisten = 127.0.0.1:9000\nlisten=[::1]:9000\nthreads = 4\nlog = true\n"
+        "max-body = 4096\nconnections = 300\nconnections-per-client = 5\ntls-cert = /c.pem\ntls-key = /k.pem\n");
     const ServiceConfig fromFile = Parse({});
     EXPECT_EQ(fromFile.Listen, (std::vector<std::string>{"127.0.0.1:9000", "[::1]:9000"}));
     EXPECT_EQ(fromFile.Threads, 4u);
+    EXPECT_EQ(fromFile.MaxBody, 4096u);
     EXPECT_EQ(fromFile.Connections, 300u);
     EXPECT_EQ(fromFile.ConnectionsPerClient, 5u);
     EXPECT_TRUE(fromFile.Log);
