@@ -116,12 +116,8 @@ private:
     MHD_Connection* Connection;
 };
 
-bool IsLoopback(MHD_Connection* connection)
+bool IsLoopbackAddress(const sockaddr* address)
 {
-    const MHD_ConnectionInfo* info = MHD_get_connection_info(connection, MHD_CONNECTION_INFO_CLIENT_ADDRESS);
-    if (!info || !info->client_addr)
-        return false;
-    const sockaddr* address = info->client_addr;
     if (address->sa_family == AF_INET)
         return (ntohl(reinterpret_cast<const sockaddr_in*>(address)->sin_addr.s_addr) >> 24) == 127;
     if (address->sa_family == AF_INET6) {
@@ -131,6 +127,12 @@ bool IsLoopback(MHD_Connection* connection)
         return IN6_IS_ADDR_V4MAPPED(&ip) && ip.s6_addr[12] == 127;
     }
     return address->sa_family == AF_UNIX;
+}
+
+bool IsLoopback(MHD_Connection* connection)
+{
+    const MHD_ConnectionInfo* info = MHD_get_connection_info(connection, MHD_CONNECTION_INFO_CLIENT_ADDRESS);
+    return info && info->client_addr && IsLoopbackAddress(info->client_addr);
 }
 
 // The sum of the query's keys and values: what a client made us parse.
@@ -172,6 +174,15 @@ std::string LoggedTarget(MHD_Connection* connection, const char* url)
 }
 
 } // namespace
+
+bool ListensBeyondThisMachine(int socket)
+{
+    sockaddr_storage address{};
+    socklen_t size = sizeof address;
+    if (getsockname(socket, reinterpret_cast<sockaddr*>(&address), &size) != 0)
+        return true;
+    return !IsLoopbackAddress(reinterpret_cast<const sockaddr*>(&address));
+}
 
 struct HttpServer::Daemon
 {

@@ -69,6 +69,8 @@ struct TlsFiles
 // std::runtime_error with the address and the system's message.
 int OpenListener(const std::string& address);
 uint16_t ListenerPort(int socket);
+// Whether the socket is bound to an address other machines can reach.
+bool ListensBeyondThisMachine(int socket);
 
 class HttpServer
 {

@@ -8,6 +8,7 @@
 #include "service/ViesFront.h"
 
 #include <systemd/sd-daemon.h>
+#include <unistd.h>
 
 #include <ctime>
 #include <fstream>
@@ -72,6 +73,10 @@ void Service::Serve(int socket, bool tls, const std::string& name)
 {
     if (tls && Tls.CertificatePem.empty())
         throw std::runtime_error(name + ": HTTPS needs --tls-cert and --tls-key");
+    if (Config.UsersFile.empty() && !Config.AllowAnyone && ListensBeyondThisMachine(socket)) {
+        close(socket);
+        throw std::runtime_error(name + ": other machines reach this address; give --users-file (or --allow-anyone)");
+    }
     ServerLimits limits;
     limits.Threads = Config.Threads;
     limits.TimeoutSeconds = Config.Timeout;

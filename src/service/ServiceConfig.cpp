@@ -25,6 +25,7 @@ const char* const kServiceUsage =
     "  --connections N        open connections per listening address (default 1000)\n"
     "  --connections-per-client N  of those, from one client address (default 64)\n"
     "  --log                  one line per request on standard error\n"
+    "  --allow-anyone         listen beyond this machine without a users file\n"
     "  --busy-answers N       the next N confirmations (checkVatApprox, eVatR) answer that the service is busy\n"
     "  --config FILE          settings file (default $XDG_CONFIG_HOME/OrvelWddx/service.conf)\n"
     "  --hash-password        read a password from standard input, print its salted hash\n";
@@ -101,6 +102,8 @@ void Set(ServiceConfig& config, const std::string& key, const std::string& value
         config.ConnectionsPerClient = Number(key, value, 1, 100000);
     else if (key == "log")
         config.Log = Flag(key, value);
+    else if (key == "allow-anyone")
+        config.AllowAnyone = Flag(key, value);
     else if (key == "busy-answers")
         config.BusyAnswers = Number(key, value, 0, 1000000);
     else
@@ -142,7 +145,7 @@ ServiceConfig ServiceConfig::FromArguments(int argc, char** argv)
         if (const size_t equals = argument.find('='); equals != std::string::npos) {
             value = argument.substr(equals + 1);
             argument = argument.substr(0, equals);
-        } else if (argument == "log") {
+        } else if (argument == "log" || argument == "allow-anyone") {
             value = "true";
         } else if (argument != "hash-password" && argument != "help") {
             if (i + 1 >= argc)

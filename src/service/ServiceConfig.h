@@ -22,6 +22,7 @@ struct ServiceConfig
     unsigned Connections = 1000;
     unsigned ConnectionsPerClient = 64;
     bool Log = false;
+    bool AllowAnyone = false; // a listener reachable from other machines without a users file
     unsigned BusyAnswers = 0; // the next confirmation answers that say the service is busy
     std::string ConfigFile;   // the file read, empty when there was none
     bool HashPassword = false;

@@ -728,6 +728,18 @@ TEST(UsersFile, HashesAreSaltedAndVerified)
     EXPECT_FALSE(Users::VerifyPassword("wexo", "pbkdf2-sha256$x$00$00"));
 }
 
+TEST(UsersFile, ListeningForOtherMachinesNeedsOneOrAllowAnyone)
+{
+    ServiceConfig config = TestConfig();
+    config.Listen = {"0.0.0.0:0"};
+    EXPECT_THROW(Service{config}, std::runtime_error);
+    config.AllowAnyone = true;
+    EXPECT_NO_THROW(Service{config});
+    config = TestConfig();
+    config.Listen = {"127.0.0.1:0", "[::1]:0"};
+    EXPECT_NO_THROW(Service{config});
+}
+
 TEST(UsersFile, WithoutOneOnlyThisMachineIsAnswered)
 {
     const Users everyone;

@@ -60,6 +60,8 @@ TEST_F(ServiceConfigTest, TheCommandLineWinsOverTheFile)
     const ServiceConfig both = Parse({"--listen", "127.0.0.1:7000", "--threads=8", "--listen=127.0.0.2:7000"});
     EXPECT_EQ(both.Listen, (std::vector<std::string>{"127.0.0.1:7000", "127.0.0.2:7000"}));
     EXPECT_EQ(both.Threads, 8u);
+    EXPECT_FALSE(both.AllowAnyone);
+    EXPECT_TRUE(Parse({"--allow-anyone"}).AllowAnyone);
 }
 
 TEST_F(ServiceConfigTest, MistakesAreNamed)
