@@ -88,6 +88,9 @@ struct Pending
 };
 
 constexpr size_t kMaxDiscarded = 8u << 20;
+// TLS 1.2 and 1.3 only, ephemeral key exchange and AEAD ciphers only, in our order rather than the client's.
+constexpr char kTlsPriorities[] = "SECURE128:-VERS-ALL:+VERS-TLS1.3:+VERS-TLS1.2:-RSA:-DHE-RSA:-CIPHER-ALL:"
+                                  "+AES-256-GCM:+CHACHA20-POLY1305:+AES-128-GCM:-MAC-ALL:+AEAD:%SERVER_PRECEDENCE";
 
 // The context of a request without a body: nothing to keep, nothing to allocate.
 char kHeadOnly;
@@ -113,12 +116,8 @@ private:
     MHD_Connection* Connection;
 };
 
-bool IsLoopback(MHD_Connection* connection)
+bool IsLoopbackAddress(const sockaddr* address)
 {
-    const MHD_ConnectionInfo* info = MHD_get_connection_info(connection, MHD_CONNECTION_INFO_CLIENT_ADDRESS);
-    if (!info || !info->client_addr)
-        return false;
-    const sockaddr* address = info->client_addr;
     if (address->sa_family == AF_INET)
         return (ntohl(reinterpret_cast<const sockaddr_in*>(address)->sin_addr.s_addr) >> 24) == 127;
     if (address->sa_family == AF_INET6) {
@@ -128,6 +127,12 @@ bool IsLoopback(MHD_Connection* connection)
         return IN6_IS_ADDR_V4MAPPED(&ip) && ip.s6_addr[12] == 127;
     }
     return address->sa_family == AF_UNIX;
+}
+
+bool IsLoopback(MHD_Connection* connection)
+{
+    const MHD_ConnectionInfo* info = MHD_get_connection_info(connection, MHD_CONNECTION_INFO_CLIENT_ADDRESS);
+    return info && info->client_addr && IsLoopbackAddress(info->client_addr);
 }
 
 // The sum of the query's keys and values: what a client made us parse.
@@ -169,6 +174,15 @@ std::string LoggedTarget(MHD_Connection* connection, const char* url)
 }
 
 } // namespace
+
+bool ListensBeyondThisMachine(int socket)
+{
+    sockaddr_storage address{};
+    socklen_t size = sizeof address;
+    if (getsockname(socket, reinterpret_cast<sockaddr*>(&address), &size) != 0)
+        return true;
+    return !IsLoopbackAddress(reinterpret_cast<const sockaddr*>(&address));
+}
 
 struct HttpServer::Daemon
 {
@@ -214,7 +228,7 @@ struct HttpServer::Daemon
             // Refuse a body announced too large before reading a byte of it.
             const char* length =
                 MHD_lookup_connection_value(connection, MHD_HEADER_KIND, MHD_HTTP_HEADER_CONTENT_LENGTH);
-            if (length && std::strtoull(length, nullptr, 10) > ServerLimits::kMaxBody)
+            if (length && std::strtoull(length, nullptr, 10) > Limits.MaxBody)
                 return Send(connection, Plain(413, "Anfrage zu gro\xc3\x9f\n"), method, url, Clock::now());
             *context = new Pending();
             return MHD_YES;
@@ -229,13 +243,13 @@ struct HttpServer::Daemon
             // A body grown too large is read to its end and dropped, so that the client gets to read the 413 (an
             // answer now would meet a reset connection); past kMaxDiscarded it is answered at once.
             pending->Received += size;
-            if (pending->Received <= ServerLimits::kMaxBody)
+            if (pending->Received <= Limits.MaxBody)
                 pending->Body.append(upload, size);
             else if (pending->Received > kMaxDiscarded)
                 return Send(connection, Plain(413, "Anfrage zu gro\xc3\x9f\n"), method, url, start);
             return MHD_YES;
         }
-        if (pending && pending->Received > ServerLimits::kMaxBody)
+        if (pending && pending->Received > Limits.MaxBody)
             return Send(connection, Plain(413, "Anfrage zu gro\xc3\x9f\n"), method, url, start);
         if (QueryLength(connection) > ServerLimits::kMaxQuery)
             return Send(connection, Plain(414, "Anfrage zu lang\n"), method, url, start);
@@ -283,6 +297,7 @@ HttpServer::HttpServer(const Router& router, int socket, const ServerLimits& lim
         {MHD_OPTION_THREAD_POOL_SIZE, limits.Threads, nullptr},
         {MHD_OPTION_CONNECTION_TIMEOUT, limits.TimeoutSeconds, nullptr},
         {MHD_OPTION_CONNECTION_LIMIT, limits.MaxConnections, nullptr},
+        {MHD_OPTION_PER_IP_CONNECTION_LIMIT, limits.MaxConnectionsPerAddress, nullptr},
         // The request head must fit here; a longer one is refused by the library itself.
         {MHD_OPTION_CONNECTION_MEMORY_LIMIT, 32 << 10, nullptr},
         {MHD_OPTION_STRICT_FOR_CLIENT, 1, nullptr},
@@ -291,6 +306,7 @@ HttpServer::HttpServer(const Router& router, int socket, const ServerLimits& lim
     if (tls) {
         options.push_back({MHD_OPTION_HTTPS_MEM_CERT, 0, const_cast<char*>(Running->Tls.CertificatePem.c_str())});
         options.push_back({MHD_OPTION_HTTPS_MEM_KEY, 0, const_cast<char*>(Running->Tls.KeyPem.c_str())});
+        options.push_back({MHD_OPTION_HTTPS_PRIORITIES, 0, const_cast<char*>(kTlsPriorities)});
     }
     options.push_back({MHD_OPTION_END, 0, nullptr});
     Running->Handle = MHD_start_daemon(flags, 0, nullptr, nullptr, accessCallback, Running.get(), MHD_OPTION_ARRAY,

@@ -50,11 +50,13 @@ private:
 
 struct ServerLimits
 {
-    static constexpr size_t kMaxBody = 1u << 20;  // larger bodies get 413
     static constexpr size_t kMaxQuery = 8u << 10; // longer queries get 414
     unsigned Threads = 2;
     unsigned TimeoutSeconds = 10; // an idle or slow connection is closed after this
+    size_t MaxBody = 64u << 10;   // larger bodies get 413; the requests served here are a few kB
     unsigned MaxConnections = 1000;
+    // One address cannot take every connection and lock others out.
+    unsigned MaxConnectionsPerAddress = 64;
 };
 
 struct TlsFiles
@@ -67,6 +69,8 @@ struct TlsFiles
 // std::runtime_error with the address and the system's message.
 int OpenListener(const std::string& address);
 uint16_t ListenerPort(int socket);
+// Whether the socket is bound to an address other machines can reach.
+bool ListensBeyondThisMachine(int socket);
 
 class HttpServer
 {

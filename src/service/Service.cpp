@@ -9,6 +9,7 @@
 #include "service/ViesFront.h"
 
 #include <systemd/sd-daemon.h>
+#include <unistd.h>
 
 #include <ctime>
 #include <fstream>
@@ -78,9 +79,16 @@ void Service::Serve(int socket, bool tls, const std::string& name)
 {
     if (tls && Tls.CertificatePem.empty())
         throw std::runtime_error(name + ": HTTPS needs --tls-cert and --tls-key");
+    if (Config.UsersFile.empty() && !Config.AllowAnyone && ListensBeyondThisMachine(socket)) {
+        close(socket);
+        throw std::runtime_error(name + ": other machines reach this address; give --users-file (or --allow-anyone)");
+    }
     ServerLimits limits;
     limits.Threads = Config.Threads;
     limits.TimeoutSeconds = Config.Timeout;
+    limits.MaxBody = Config.MaxBody;
+    limits.MaxConnections = Config.Connections;
+    limits.MaxConnectionsPerAddress = Config.ConnectionsPerClient;
     Servers.push_back(std::make_unique<HttpServer>(Routes, socket, limits, tls ? &Tls : nullptr, Config.Log));
     Served.push_back(std::string(tls ? "https " : "http ") + name + " (port " + std::to_string(Servers.back()->Port()) +
                      ")");

@@ -25,7 +25,11 @@ const char* const kServiceUsage =
     "  --postal-file FILE     postal codes and places (default: postleitzahlen.tsv installed with the service)\n"
     "  --threads N            threads per listening address (default 2)\n"
     "  --timeout SECONDS      idle and slow connections are closed after this (default 10)\n"
+    "  --max-body BYTES       larger request bodies are refused unread (default 65536)\n"
+    "  --connections N        open connections per listening address (default 1000)\n"
+    "  --connections-per-client N  of those, from one client address (default 64)\n"
     "  --log                  one line per request on standard error\n"
+    "  --allow-anyone         listen beyond this machine without a users file\n"
     "  --busy-answers N       the next N confirmations (checkVatApprox, eVatR) answer that the service is busy\n"
     "  --config FILE          settings file (default $XDG_CONFIG_HOME/OrvelWddx/service.conf)\n"
     "  --hash-password        read a password from standard input, print its salted hash\n";
@@ -98,8 +102,16 @@ void Set(ServiceConfig& config, const std::string& key, const std::string& value
         config.Threads = Number(key, value, 1, 256);
     else if (key == "timeout")
         config.Timeout = Number(key, value, 1, 3600);
+    else if (key == "max-body")
+        config.MaxBody = Number(key, value, 1024, 1u << 30);
+    else if (key == "connections")
+        config.Connections = Number(key, value, 1, 100000);
+    else if (key == "connections-per-client")
+        config.ConnectionsPerClient = Number(key, value, 1, 100000);
     else if (key == "log")
         config.Log = Flag(key, value);
+    else if (key == "allow-anyone")
+        config.AllowAnyone = Flag(key, value);
     else if (key == "busy-answers")
         config.BusyAnswers = Number(key, value, 0, 1000000);
     else
@@ -141,7 +153,7 @@ ServiceConfig ServiceConfig::FromArguments(int argc, char** argv)
         if (const size_t equals = argument.find('='); equals != std::string::npos) {
             value = argument.substr(equals + 1);
             argument = argument.substr(0, equals);
-        } else if (argument == "log") {
+        } else if (argument == "log" || argument == "allow-anyone") {
             value = "true";
         } else if (argument != "hash-password" && argument != "help") {
             if (i + 1 >= argc)
@@ -198,8 +210,10 @@ std::string ServiceConfig::Describe() const
            "; tls-listen " + join(TlsListen) + "; tls-cert " + (TlsCert.empty() ? "none" : TlsCert) + "; tls-key " +
            (TlsKey.empty() ? "none" : TlsKey) + "; bank-file " + BankFile + "; users-file " +
            (UsersFile.empty() ? "none (everyone on this machine)" : UsersFile) + "; postal-file " + PostalFile +
-           "; threads " + std::to_string(Threads) + "; timeout " + std::to_string(Timeout) + "s; log " +
-           (Log ? "on" : "off") + (BusyAnswers ? "; busy-answers " + std::to_string(BusyAnswers) : "");
+           "; threads " + std::to_string(Threads) + "; timeout " + std::to_string(Timeout) + "s; max-body " +
+           std::to_string(MaxBody) + "; connections " + std::to_string(Connections) + " (" +
+           std::to_string(ConnectionsPerClient) + " per client); log " + (Log ? "on" : "off") +
+           (BusyAnswers ? "; busy-answers " + std::to_string(BusyAnswers) : "");
 }
 
 } // namespace orvel::service

@@ -20,8 +20,12 @@ struct ServiceConfig
     std::string UsersFile;          // empty: everyone on this machine
     std::string PostalFile;         // postal codes and places; empty: the file installed with the service
     unsigned Threads = 2;
-    unsigned Timeout = 10; // seconds
+    unsigned Timeout = 10;        // seconds
+    unsigned MaxBody = 64u << 10; // bytes
+    unsigned Connections = 1000;
+    unsigned ConnectionsPerClient = 64;
     bool Log = false;
+    bool AllowAnyone = false; // a listener reachable from other machines without a users file
     unsigned BusyAnswers = 0; // the next confirmation answers that say the service is busy
     std::string ConfigFile;   // the file read, empty when there was none
     bool HashPassword = false;

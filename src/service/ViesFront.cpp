@@ -30,6 +30,8 @@ HttpResponse CheckVat(const HttpRequest& request)
 {
     if (request.Method != "POST")
         return SoapEndpoint::Fault("SOAP-ENV:Client", "Nur POST");
+    if (HasCrowdedElement(request.Body))
+        return SoapEndpoint::Fault("SOAP-ENV:Client", kInvalidInput);
     std::string countryCode, number;
     try {
         const SoapResponse envelope(request.Body);

@@ -5,6 +5,7 @@
 #include "objects/UStID.h"
 #include "platform/Text.h"
 #include "service/Service.h"
+#include "service/SoapRpc.h"
 #include "service/ViesFront.h"
 #include "soap/IAddress3Unit.h"
 #include "soap/ITarvikUnit.h"
@@ -17,6 +18,7 @@
 #include <sys/socket.h>
 #include <unistd.h>
 
+#include <cerrno>
 #include <cstdlib>
 #include <filesystem>
 #include <fstream>
@@ -450,6 +452,30 @@ TEST_F(ServiceEndToEnd, BadRequestsGetAnAnswerAndTheServiceGoesOn)
                                       "</soap:Body></soap:Envelope>"),
          "HTTP/1.1 500", "INVALID_INPUT"},
         {"body announced over 1 MiB", soapHead + "Content-Length: 2000000\r\n\r\n", "HTTP/1.1 413", ""},
+        {"body announced just over 64 KiB", soapHead + "Content-Length: 65537\r\n\r\n", "HTTP/1.1 413", ""},
+        {"one element with many attributes",
+         postTo("/soap/ITarvik",
+                [] {
+                    std::string attributes;
+                    for (int i = 0; i < 40; ++i)
+                        attributes += " a" + std::to_string(i) + "=\"x\"";
+                    return "<SOAP-ENV:Envelope "
+                           "xmlns:SOAP-ENV=\"http://schemas.xmlsoap.org/soap/envelope/\"><SOAP-ENV:Body><x" +
+                           attributes + "/></SOAP-ENV:Body></SOAP-ENV:Envelope>";
+                }()),
+         "HTTP/1.1 500", "<faultcode>SOAP-ENV:Client</faultcode><faultstring>Zu viele Attribute"},
+        {"VIES element with many namespace declarations",
+         postTo(kViesPath,
+                [&] {
+                    std::string declarations;
+                    for (int i = 0; i < 40; ++i)
+                        declarations += " xmlns:n" + std::to_string(i) + "='urn:" + std::to_string(i) + "'";
+                    return envelope + "<checkVat xmlns=\"urn:ec.europa.eu:taxud:vies:services:checkVat:types\"" +
+                           declarations +
+                           "><countryCode>DE</countryCode><vatNumber>136695976</vatNumber></checkVat>"
+                           "</soap:Body></soap:Envelope>";
+                }()),
+         "HTTP/1.1 500", "INVALID_INPUT"},
         {"body sent over 1 MiB",
          soapHead + "Transfer-Encoding: chunked\r\n\r\n100000\r\n" + std::string(0x100000, 'x') + "\r\n10\r\n" +
              std::string(16, 'x') + "\r\n0\r\n\r\n",
@@ -500,6 +526,111 @@ TEST_F(ServiceEndToEnd, SlowClientsDoNotHoldTheService)
         EXPECT_LE(recv(fd, &byte, 1, 0), 0);
         EXPECT_LT(std::chrono::steady_clock::now() - start, std::chrono::seconds(4));
         close(fd);
+    }
+}
+
+TEST(CrowdedElements, OnlyAttributesOfOneElementCount)
+{
+    const auto element = [](int attributes, const char* value) {
+        std::string xml = "<e";
+        for (int i = 0; i < attributes; ++i)
+            xml += " a" + std::to_string(i) + "=" + value;
+        return xml + "/>";
+    };
+    struct Case
+    {
+        std::string Xml;
+        bool Crowded;
+    };
+    const Case cases[] = {
+        {element(int(kMaxAttributes), "\"x\""), false},
+        {element(int(kMaxAttributes) + 1, "'x'"), true},
+        // Signs inside values and text count for nothing, and each element starts again.
+        {element(2, "\"a=b=c>d=e\"") + std::string(100, '=') + element(int(kMaxAttributes), "'='"), false},
+        {element(int(kMaxAttributes), "''") + element(int(kMaxAttributes), "''"), false},
+    };
+    for (const Case& entry : cases)
+        EXPECT_EQ(HasCrowdedElement(entry.Xml), entry.Crowded) << entry.Xml.substr(0, 80);
+}
+
+// A connection to 127.0.0.1:port from the given loopback address (127.0.0.0/8 all reach this machine).
+int ConnectFrom(uint16_t port, const char* from)
+{
+    const int fd = socket(AF_INET, SOCK_STREAM, 0);
+    sockaddr_in local{};
+    local.sin_family = AF_INET;
+    inet_pton(AF_INET, from, &local.sin_addr);
+    bind(fd, reinterpret_cast<sockaddr*>(&local), sizeof local);
+    sockaddr_in address{};
+    address.sin_family = AF_INET;
+    address.sin_port = htons(port);
+    address.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
+    timeval wait{5, 0};
+    setsockopt(fd, SOL_SOCKET, SO_RCVTIMEO, &wait, sizeof wait);
+    if (connect(fd, reinterpret_cast<sockaddr*>(&address), sizeof address) != 0) {
+        close(fd);
+        return -1;
+    }
+    return fd;
+}
+
+TEST(ConnectionLimits, OneClientAddressCannotTakeEveryConnection)
+{
+    ServiceConfig config = TestConfig();
+    config.Timeout = 30;
+    config.ConnectionsPerClient = 3;
+    const Service running(config);
+    const uint16_t port = running.Ports().at(0);
+
+    std::vector<int> held;
+    for (int i = 0; i < 3; ++i) {
+        held.push_back(ConnectFrom(port, "127.0.0.1"));
+        ASSERT_GE(held.back(), 0);
+        send(held.back(), "GET /tarvik?iban=DE", 19, MSG_NOSIGNAL);
+    }
+    // One more from the same address is closed unanswered; another address is served as usual.
+    const int extra = ConnectFrom(port, "127.0.0.1");
+    ASSERT_GE(extra, 0);
+    char byte;
+    const ssize_t closed = recv(extra, &byte, 1, 0);
+    EXPECT_TRUE(closed == 0 || (closed < 0 && errno == ECONNRESET)) << "still open";
+    close(extra);
+
+    const int other = ConnectFrom(port, "127.0.0.2");
+    ASSERT_GE(other, 0);
+    const std::string request = "GET /tarvik?cc=1 HTTP/1.1\r\nHost: x\r\nConnection: close\r\n\r\n";
+    send(other, request.data(), request.size(), MSG_NOSIGNAL);
+    std::string answer;
+    char buffer[4096];
+    for (ssize_t n; (n = recv(other, buffer, sizeof buffer, 0)) > 0;)
+        answer.append(buffer, size_t(n));
+    close(other);
+    EXPECT_EQ(answer.rfind("HTTP/1.1 200", 0), 0u) << answer;
+    for (const int fd : held)
+        close(fd);
+}
+
+TEST_F(ServiceEndToEnd, HttpsRefusesOldProtocolsAndKeyExchangeWithoutForwardSecrecy)
+{
+    struct Case
+    {
+        const char* Options;
+        bool Accepted;
+    };
+    // SECLEVEL=0 lets the client really offer what its defaults would hide.
+    const Case cases[] = {
+        {"-tls1 -cipher DEFAULT@SECLEVEL=0", false},
+        {"-tls1_1 -cipher DEFAULT@SECLEVEL=0", false},
+        {"-tls1_2 -cipher AES128-SHA:AES256-GCM-SHA384@SECLEVEL=0", false},                // RSA key exchange only
+        {"-tls1_2 -cipher ECDHE-RSA-AES128-SHA:ECDHE-ECDSA-AES128-SHA@SECLEVEL=0", false}, // CBC with SHA-1
+        {"-tls1_2", true},
+        {"-tls1_3", true},
+    };
+    for (const Case& entry : cases) {
+        const std::string command = "openssl s_client -connect 127.0.0.1:" + std::to_string(TlsPort()) + " " +
+                                    entry.Options + " </dev/null >/dev/null 2>&1";
+        const int status = std::system(command.c_str());
+        EXPECT_EQ(status == 0, entry.Accepted) << entry.Options;
     }
 }
 
@@ -595,6 +726,18 @@ TEST(UsersFile, HashesAreSaltedAndVerified)
     EXPECT_FALSE(Users::VerifyPassword("Wexo", first));
     EXPECT_FALSE(Users::VerifyPassword("wexo", "plain"));
     EXPECT_FALSE(Users::VerifyPassword("wexo", "pbkdf2-sha256$x$00$00"));
+}
+
+TEST(UsersFile, ListeningForOtherMachinesNeedsOneOrAllowAnyone)
+{
+    ServiceConfig config = TestConfig();
+    config.Listen = {"0.0.0.0:0"};
+    EXPECT_THROW(Service{config}, std::runtime_error);
+    config.AllowAnyone = true;
+    EXPECT_NO_THROW(Service{config});
+    config = TestConfig();
+    config.Listen = {"127.0.0.1:0", "[::1]:0"};
+    EXPECT_NO_THROW(Service{config});
 }
 
 TEST(UsersFile, WithoutOneOnlyThisMachineIsAnswered)

@@ -45,23 +45,30 @@ TEST_F(ServiceConfigTest, DefaultsWithoutAFile)
 
 TEST_F(ServiceConfigTest, TheCommandLineWinsOverTheFile)
 {
-    WriteStandardFile("# comment\nlisten = 127.0.0.1:9000\nlisten=[::1]:9000\nthreads = 4\nlog = true\n"
-                      "tls-cert = /c.pem\ntls-key = /k.pem\n");
+    WriteStandardFile(
+        "# comment\nlisten = 127.0.0.1:9000\nlisten=[::1]:9000\nthreads = 4\nlog = true\n"
+        "max-body = 4096\nconnections = 300\nconnections-per-client = 5\ntls-cert = /c.pem\ntls-key = /k.pem\n");
     const ServiceConfig fromFile = Parse({});
     EXPECT_EQ(fromFile.Listen, (std::vector<std::string>{"127.0.0.1:9000", "[::1]:9000"}));
     EXPECT_EQ(fromFile.Threads, 4u);
+    EXPECT_EQ(fromFile.MaxBody, 4096u);
+    EXPECT_EQ(fromFile.Connections, 300u);
+    EXPECT_EQ(fromFile.ConnectionsPerClient, 5u);
     EXPECT_TRUE(fromFile.Log);
     EXPECT_EQ(fromFile.TlsListen, std::vector<std::string>{"127.0.0.1:8591"});
 
     const ServiceConfig both = Parse({"--listen", "127.0.0.1:7000", "--threads=8", "--listen=127.0.0.2:7000"});
     EXPECT_EQ(both.Listen, (std::vector<std::string>{"127.0.0.1:7000", "127.0.0.2:7000"}));
     EXPECT_EQ(both.Threads, 8u);
+    EXPECT_FALSE(both.AllowAnyone);
+    EXPECT_TRUE(Parse({"--allow-anyone"}).AllowAnyone);
 }
 
 TEST_F(ServiceConfigTest, MistakesAreNamed)
 {
     EXPECT_THROW(Parse({"--colour", "red"}), std::runtime_error);
     EXPECT_THROW(Parse({"--threads", "0"}), std::runtime_error);
+    EXPECT_THROW(Parse({"--connections-per-client", "0"}), std::runtime_error);
     EXPECT_THROW(Parse({"--listen"}), std::runtime_error);
     EXPECT_THROW(Parse({"--tls-cert", "/c.pem"}), std::runtime_error);
     EXPECT_THROW(Parse({"--config", (Folder / "missing.conf").string()}), std::runtime_error);
