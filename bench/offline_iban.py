@@ -41,9 +41,9 @@ with open(sys.argv[1], encoding="ascii") as rows, open(sys.argv[2], "w") as out:
 IBANTOOLS = """
 const fs = require("fs"), readline = require("readline");
 const { isValidIBAN } = require("ibantools");
-const out = fs.createWriteStream(process.argv[3]);
+const out = fs.createWriteStream(process.argv[2]);
 let first = true, chunk = [];
-const rows = readline.createInterface({ input: fs.createReadStream(process.argv[2]), crlfDelay: Infinity });
+const rows = readline.createInterface({ input: fs.createReadStream(process.argv[1]), crlfDelay: Infinity });
 rows.on("line", (line) => {
     if (first) { first = false; chunk.push("iban,valid"); return; }
     chunk.push(line + "," + (isValidIBAN(line) ? 1 : 0));
@@ -60,7 +60,7 @@ def structures():
     table = []
     for line in (ROOT / "src/rules/data/iban_registry.txt").read_text().splitlines():
         parts = line.split()
-        if len(parts) == 3 and len(parts[0]) == 2:
+        if len(parts) >= 3 and len(parts[0]) == 2 and parts[1].isdigit():
             table.append((parts[0], [(int(n), kind) for n, kind in re.findall(r"(\d+)!([nac])", parts[2])]))
     return table
 
