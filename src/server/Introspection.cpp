@@ -37,7 +37,10 @@ std::string InterfaceName(const TTypeLibrary& Library, const TInterfaceInfo& Int
 
 std::string RootPath(const TTypeLibrary& Library)
 {
-    return "/" + std::string(Library.Name);
+    // Built by appending: g++ 12 at -O2 misreads "literal" + std::string as an overlapping memcpy (-Wrestrict).
+    std::string path(1, '/');
+    path += Library.Name;
+    return path;
 }
 
 std::string ClassPath(const TTypeLibrary& Library, const TCoClassInfo& CoClass)
@@ -142,8 +145,11 @@ std::string ChecksXml(const TInterfaceInfo& Interface)
         xml += Arg("aOptions", kOptionsSignature, "in");
         xml += Arg("Results", kOptionsSignature, "out");
         std::string writes;
-        for (std::string_view name : operation.Writes)
-            writes += (writes.empty() ? "" : " ") + std::string(name);
+        for (std::string_view name : operation.Writes) {
+            if (!writes.empty())
+                writes += ' ';
+            writes += name;
+        }
         xml += Annotation("      ", "OrvelWddx.Results", writes);
         xml += "    </method>\n";
     }
