@@ -34,5 +34,5 @@ set(CPACK_DEBIAN_PACKAGE_SECTION misc)
 # Depends from the shared libraries the program links (dpkg-shlibdeps); the bus and the root bundle are the
 # desktop's and usually there.
 set(CPACK_DEBIAN_PACKAGE_SHLIBDEPS ON)
-set(CPACK_DEBIAN_PACKAGE_RECOMMENDS "ca-certificates, default-dbus-session-bus | dbus-session-bus")
+set(CPACK_DEBIAN_PACKAGE_RECOMMENDS "ca-certificates, default-dbus-session-bus | dbus-session-bus, qt6-translations-l10n")
 include(CPack)

@@ -3,9 +3,11 @@
 #include "platform/Codepage.h"
 
 #include <QApplication>
+#include <QLibraryInfo>
 #include <QLineEdit>
 #include <QMessageBox>
 #include <QScreen>
+#include <QTranslator>
 
 #include <algorithm>
 
@@ -15,6 +17,18 @@ void ShowException(QWidget* Parent, const std::exception& Error)
 {
     QMessageBox::critical(Parent, QGuiApplication::applicationDisplayName(),
                           QString::fromStdU16String(Widen(Error.what())));
+}
+
+void LoadQtGermanTranslations()
+{
+    const QString name = QStringLiteral("OrvelQtGermanTranslations");
+    if (qApp->findChild<QTranslator*>(name, Qt::FindDirectChildrenOnly))
+        return;
+    auto* translator = new QTranslator(qApp);
+    translator->setObjectName(name);
+    if (translator->load(QLocale(QLocale::German, QLocale::Germany), QStringLiteral("qtbase"), QStringLiteral("_"),
+                         QLibraryInfo::path(QLibraryInfo::TranslationsPath)))
+        QCoreApplication::installTranslator(translator);
 }
 
 TWaitCursor::TWaitCursor()

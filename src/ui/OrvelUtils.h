@@ -30,6 +30,10 @@ template <class F> void Guarded(QWidget* Parent, F&& Action)
     }
 }
 
+// Qt's own texts in German (the standard buttons, the fields' context menus, the file dialog), as the window is
+// German whatever the locale; once per application, and without a word when the translations are not installed.
+void LoadQtGermanTranslations();
+
 // The wait cursor for the life of a check; afterwards the cursor from before, also when the check throws.
 class TWaitCursor
 {

@@ -105,6 +105,7 @@ TFormMain::TFormMain(std::unique_ptr<TRegistry> Registry, QWidget* Parent)
     : QWidget(Parent), Timer1(new QTimer(this)), FUi(std::make_unique<Ui::TFormMain>()),
       SettingsKey(std::move(Registry))
 {
+    LoadQtGermanTranslations();
     FUi->setupUi(this);
     FPanelTarvik = new TPanelTarvik(*this, *FUi->PageControlTarvik, *FUi->RadioGroupLand);
     FPanelTarvikSearch = new TPanelTarvikSearch(*this, *FUi->PageControlTarvik);

@@ -20,6 +20,7 @@
 #include <QGroupBox>
 #include <QLabel>
 #include <QLineEdit>
+#include <QMenu>
 #include <QMessageBox>
 #include <QPushButton>
 #include <QRadioButton>
@@ -577,14 +578,27 @@ private slots:
 
         ITarvik held = CoTarvik::Create(); // a client's object
         bool asked = false;
-        QTimer::singleShot(0, this, [&asked] {
+        QStringList buttons;
+        QTimer::singleShot(0, this, [&asked, &buttons] {
             if (auto* box = qobject_cast<QMessageBox*>(QApplication::activeModalWidget())) {
                 asked = true;
+                for (QAbstractButton* button : box->buttons())
+                    buttons << button->text().remove(u'&');
+                test::SaveScreenshot(*box, u"close-warning.png"_s);
                 box->button(QMessageBox::No)->click();
             }
         });
         QVERIFY(!window.close());
         QVERIFY(asked);
+        // Qt's standard buttons in the window's language.
+        buttons.sort();
+        QCOMPARE(buttons, QStringList({u"Ja"_s, u"Nein"_s}));
+        const std::unique_ptr<QMenu> menu(Edit(window, "EditProxyHost")->createStandardContextMenu());
+        QStringList entries;
+        for (const QAction* action : menu->actions())
+            entries << action->text().remove(u'&').section(u'\t', 0, 0);
+        QVERIFY2(entries.contains(u"Kopieren"_s) && entries.contains(u"Alles auswählen"_s),
+                 qPrintable(entries.join(u", "_s)));
         QVERIFY(Stored().find("\"HostWddx\"=\"wddx.example:81\"") != std::string::npos);
         // The window that stays keeps working: objects, proxies and settings as before.
         QVERIFY(window.isVisible());
