@@ -8,9 +8,9 @@
 #include "platform/Config.h"
 #include "platform/Registry.h"
 #include "platform/StrToInt.h"
-#include "server/Confirmation.h"
 #include "rules/BankDirectory.h"
 #include "rules/PostalData.h"
+#include "server/Confirmation.h"
 #include "server/OrvelWddx_TLB.h"
 
 #include <QCoreApplication>
@@ -130,6 +130,9 @@ OPTIONS
     --retry-later FILE
                    batch: rows whose qualified confirmation could not be made (the services
                    were not available) are written to FILE, with the header, for a later run
+    --rewrite 0-3  address: how freely a place name is recognised (default 2, as the window
+                   starts): 0 exact names only; 1 also rewritten short names and districts;
+                   2 also rewritten long names; 3 as 2, answering the long name
     --excel        batch: write for a German Excel: semicolons, UTF-8 with a byte order mark,
                    CR LF (without it the output keeps the input's separator)
     -h, --help     this text
@@ -598,6 +601,9 @@ int Run(int argc, char** argv)
         throw TUsage("--jobs, --raw and --excel belong to batch");
 
     const TSingle single = SingleCheck(line);
+    // As the window starts: long and short place names recognised, the typed name kept.
+    if (single.CoClass == "Address" && !settings.Rewrite)
+        settings.Rewrite = 2;
     const TCheckCall call = MakeCall(server, single.CoClass, single.Method, single.Params, settings);
     const TCheckOutcome outcome = runner->Run(call, SettingsFor(call.Factory->Interface(), settings));
     if (Failed(outcome.Hr)) {

@@ -10,7 +10,7 @@ namespace {
 using enum AddressAnswer;
 using PlaceId = PostalData::PlaceId;
 
-constexpr std::array<AddressCode, 12> kCodes{{
+constexpr std::array<AddressCode, 13> kCodes{{
     {Match, 0, "Postleitzahl und Ort passen zusammen."},
     {Rewritten, 9, "Postleitzahl und Ort passen zusammen; der Ortsname wurde berichtigt."},
     {StreetNotChecked, 12, "Postleitzahl und Ort passen zusammen; die Straße lässt sich offline nicht prüfen."},
@@ -18,6 +18,7 @@ constexpr std::array<AddressCode, 12> kCodes{{
     {WrongPlace, 4,
      "Der Ort liegt nicht im Gebiet dieser Postleitzahl; die Ortsliste nennt die Orte der Postleitzahl."},
     {PlaceMissing, 4, "Kein Ort angegeben; die Ortsliste nennt die Orte der Postleitzahl."},
+    {OtherSpelling, 4, "Schreibweise weicht ab: "}, // the place's name follows
     {UnknownPostalCode, 5, "Die Postleitzahl ist unbekannt."},
     {MalformedPostalCode, 6, "Die Postleitzahl ist ungültig: Sie besteht aus genau fünf Ziffern."},
     {TypeUnknown, 100, "Unbekannte Postleitzahl: Ihr ist kein Ort zugeordnet."},
@@ -229,9 +230,16 @@ AddressVerdict CheckAddress(const PostalData& data, const AddressQuery& query)
     int mode = std::clamp(query.Rewrite, 0, 3);
     auto found = place.empty() ? std::nullopt : FindPlace(data, places, place, mode);
     if (!found) {
-        Answer(verdict, place.empty() ? PlaceMissing : WrongPlace);
-        if (!place.empty())
-            AppendElsewhere(data, place, verdict.Resulttext);
+        // The place is there, only spelt otherwise than this mode takes: saying it lies elsewhere would be wrong.
+        const auto spelt = place.empty() ? std::nullopt : FindPlace(data, places, place, 3);
+        if (spelt && spelt->District.empty()) {
+            Answer(verdict, OtherSpelling);
+            verdict.Resulttext.append(data.Name(spelt->Place));
+        } else {
+            Answer(verdict, place.empty() ? PlaceMissing : WrongPlace);
+            if (!place.empty())
+                AppendElsewhere(data, place, verdict.Resulttext);
+        }
         std::string_view postalCode = Trim(query.PostalCode);
         verdict.Orte.reserve(places.size());
         for (PlaceId id : places)

@@ -326,6 +326,31 @@ TEST(AddressCheckTexts, WrongPlaceListsThePlacesAndWhereTheNameLies)
     EXPECT_EQ(verdict.Orte.back(), "01945|Tettau");
 }
 
+TEST(AddressCheckTexts, APlaceOfTheCodeInAnotherSpellingIsNamedNotSoughtElsewhere)
+{
+    const struct
+    {
+        const char* Plz;
+        const char* Ort;
+        int Mode;
+        std::string Text;
+    } cases[] = {
+        {"80331", "Muenchen", 0, "Schreibweise weicht ab: München"},
+        {"10117", "berlin", 0, "Schreibweise weicht ab: Berlin"},
+        {"65549", "Limburg an der Lahn", 1, "Schreibweise weicht ab: Limburg a. d. Lahn"},
+        {"99999", "MUSTERSTADT", 0, "Testdaten: Schreibweise weicht ab: Musterstadt"},
+        // A district is no spelling: the place is not named.
+        {"10117", "Berlin-Mitte", 0, TextOf(WrongPlace)},
+    };
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.Ort);
+        AddressVerdict verdict = CheckAddress(Data(), {.PostalCode = c.Plz, .Place = c.Ort, .Rewrite = c.Mode});
+        EXPECT_EQ(verdict.Result, 4);
+        EXPECT_EQ(verdict.Resulttext, c.Text);
+        EXPECT_FALSE(verdict.Orte.empty());
+    }
+}
+
 TEST(AddressCheckTexts, ManyPostalCodesAreCut)
 {
     std::string key;
