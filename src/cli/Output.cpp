@@ -61,7 +61,7 @@ TExitStatus Verdict(const TOperationInfo& Operation, std::string_view CoClass, c
     if (CoClass == "UStID") {
         // VIES refusing the id itself is a failed check; a service that is busy or away is no answer at all.
         const std::string text = Text(Outcome, "Resulttext");
-        if (result == 2 && text != "INVALID_INPUT" && text != "INVALID_REQUESTER_INFO")
+        if (result == 2 && text != "INVALID_INPUT" && text != "INVALID_REQUESTER_INFO" && text != "VAT_BLOCKED")
             return kUnreachable;
         return passed(result == 0);
     }

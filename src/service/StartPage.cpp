@@ -82,7 +82,8 @@ std::string StartPage(const rules::TarvikChecks& checks, const rules::PostalData
 
     page += "<h2>USt-IdNr.</h2>\n<p>Die Antwort prüft nur Aufbau und Prüfziffern der Nummer. Sie ist <strong>keine "
             "Bestätigung durch die Steuerbehörden</strong>: ob die Nummer vergeben und gültig ist, sagt nur VIES der "
-            "Europäischen Kommission. Name und Anschrift lauten „---“; ein Ländercode, der keinen Mitgliedstaat "
+            "Europäischen Kommission. Der Name lautet „---“, die Anschrift sagt, dass nur offline geprüft wurde; ein "
+            "Ländercode, der keinen Mitgliedstaat "
             "nennt, ergibt den Fehler INVALID_INPUT.</p>\n"
             "<h2>Qualifizierte Bestätigung</h2>\n<p>Für Versuche ohne Netz beantwortet der Dienst auch "
             "<code>checkVatApprox</code> unter derselben Adresse und die Bestätigungsanfrage des BZSt unter <code>";

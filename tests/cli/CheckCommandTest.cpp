@@ -45,6 +45,15 @@ std::map<std::string, std::string> QueryOf(const std::string& Target)
     return query;
 }
 
+// The cell of a batch's output in the column the header names; "?" (and a failure) when there is no such column.
+std::string Cell(const std::vector<cli::TCsvRecord>& Records, size_t Row, const std::string& Name)
+{
+    const std::vector<std::string>& header = Records.at(0).Fields;
+    const auto at = std::find(header.begin(), header.end(), Name);
+    EXPECT_NE(at, header.end()) << Name;
+    return at == header.end() ? std::string("?") : Records.at(Row).Fields.at(size_t(at - header.begin()));
+}
+
 // The checking service as the tests want it: every answer follows from the query.
 Reply Service(const Request& Req, std::chrono::milliseconds Delay)
 {
@@ -428,9 +437,7 @@ TEST_F(CheckCommandTest, BatchReportsBrokenRowsAndGoesOn)
     ASSERT_EQ(records.size(), 6u) << ran.Out;
     const std::vector<std::string>& header = records[0].Fields;
     ASSERT_EQ(header.back(), "Error");
-    auto column = [&](size_t Row, const std::string& Name) {
-        return records[Row].Fields.at(size_t(std::find(header.begin(), header.end(), Name) - header.begin()));
-    };
+    const auto column = [&](size_t Row, const std::string& Name) { return Cell(records, Row, Name); };
     EXPECT_EQ(column(1, "Result"), "24");
     // A broken row keeps its text whole in its first column; nothing is merged into another.
     EXPECT_EQ(column(2, "iban"), "\"DE1\"x,zwei");
@@ -455,11 +462,7 @@ TEST_F(CheckCommandTest, BatchRunsEveryKindOfCheckARowAllows)
     const std::vector<cli::TCsvRecord> records = cli::ParseCsv(ran.Out);
     ASSERT_EQ(records.size(), 4u) << ran.Out;
     const std::vector<std::string>& header = records[0].Fields;
-    auto column = [&](size_t Row, const std::string& Name) {
-        const auto at = std::find(header.begin(), header.end(), Name);
-        EXPECT_NE(at, header.end()) << Name;
-        return at == header.end() ? std::string("?") : records[Row].Fields.at(size_t(at - header.begin()));
-    };
+    const auto column = [&](size_t Row, const std::string& Name) { return Cell(records, Row, Name); };
     EXPECT_EQ(column(1, "iban_Result"), "24");
     EXPECT_EQ(column(1, "address_Result"), "9");
     EXPECT_EQ(column(1, "vat_Result"), "");
@@ -729,12 +732,7 @@ TEST_F(CheckCommandTest, BatchConfirmsWithAnOwnIdAndKeepsWhatWasNotCheckedForLat
     EXPECT_EQ(ran.Status, 3) << ran.Err;
     const std::vector<cli::TCsvRecord> records = cli::ParseCsv(ran.Out);
     ASSERT_EQ(records.size(), 4u) << ran.Out;
-    const std::vector<std::string>& header = records[0].Fields;
-    auto column = [&](size_t Row, const std::string& Name) {
-        const auto at = std::find(header.begin(), header.end(), Name);
-        EXPECT_NE(at, header.end()) << Name;
-        return at == header.end() ? std::string("?") : records[Row].Fields.at(size_t(at - header.begin()));
-    };
+    const auto column = [&](size_t Row, const std::string& Name) { return Cell(records, Row, Name); };
     EXPECT_EQ(column(1, "Status"), "valid");
     EXPECT_EQ(column(1, "RequestId"), "WAPI4711");
     EXPECT_EQ(column(1, "Matches"), "Name=1");
