@@ -73,7 +73,14 @@ class InstallTest(unittest.TestCase):
         flags = subprocess.run(["pkg-config", "--cflags", "--libs", "orvelwddx-rules"], env=env, capture_output=True,
                                text=True, check=True).stdout.split()
         program = os.path.join(self.dir.name, "example")
-        built = subprocess.run(["g++", source, "-o", program, *flags], capture_output=True, text=True, timeout=300)
+        # A tree built with the sanitizers installs instrumented libraries: the example needs that compiler and runtime.
+        with open(os.path.join(BUILD, "CMakeCache.txt"), encoding="utf-8") as cache:
+            settings = dict(re.findall(r"^(\w+):\w+=(.*)$", cache.read(), re.M))
+        compiler = ["g++"]
+        if settings.get("ORVEL_SANITIZE", "OFF").upper() in ("ON", "1", "TRUE"):
+            compiler = [settings["CMAKE_CXX_COMPILER"], "-fsanitize=address,undefined"]
+        built = subprocess.run([*compiler, source, "-o", program, *flags], capture_output=True, text=True,
+                               timeout=300)
         self.assertEqual(built.returncode, 0, built.stderr)
         ran = subprocess.run([program, "DE89370400440532013000", "DE89370400440532013001"], capture_output=True,
                              text=True, timeout=60)
