@@ -78,7 +78,8 @@ bool AsksApprox(std::string_view body)
     if (body.find("checkVatApprox") == std::string_view::npos)
         return false;
     try {
-        const xmlNode* element = SoapResponse(body).BodyElement();
+        const SoapResponse envelope(body); // owns the element read below
+        const xmlNode* element = envelope.BodyElement();
         return element && std::string_view(reinterpret_cast<const char*>(element->name)) == "checkVatApprox";
     } catch (const std::exception&) {
         return false;
