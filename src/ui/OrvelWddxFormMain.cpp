@@ -5,6 +5,7 @@
 #include "platform/StrToInt.h"
 #include "server/Startup.h"
 #include "ui/AddressPanel.h"
+#include "ui/BankDataInfo.h"
 #include "ui/FormInternUnit.h"
 #include "ui/OrvelUtils.h"
 #include "ui/TarvikPanel.h"
@@ -17,10 +18,13 @@
 #include <QCloseEvent>
 #include <QComboBox>
 #include <QDesktopServices>
+#include <QFutureWatcher>
 #include <QKeyEvent>
 #include <QMouseEvent>
 #include <QPalette>
+#include <QPromise>
 #include <QPushButton>
+#include <QThreadPool>
 #include <QTimer>
 #include <QUrl>
 
@@ -118,11 +122,30 @@ TFormMain::TFormMain(std::unique_ptr<TRegistry> Registry, QWidget* Parent)
     Timer1->setInterval(0);
     // From the tabs into the fields of the tab shown, then to the country.
     QWidget* previous = FUi->PageControlTarvik;
-    for (const char* name : {"EditBlz", "EditKto", "ButtonTarvik", "ButtonIbanBicAnzeigen", "EditTarvikSearch",
-                             "ButtonTarvikSearch", "CheckBoxTarvikFragments", "RadioButtonDE", "RadioButtonAT", "EditPlz", "EditOrt",
-                             "ComboBoxRewrite", "RadioButtonStr", "RadioButtonPof", "EditStrPof", "LabeledEditHnr",
-                             "ButtonAddress", "ButtonTyp", "MemoAddressResulttext", "LabeledEditOrtsteil",
-                             "LabeledEditPlzOut", "ComboBoxOrte", "LabeledEditUStID", "ButtonUStID",
+    for (const char* name : {"EditBlz",
+                             "EditKto",
+                             "ButtonTarvik",
+                             "ButtonIbanBicAnzeigen",
+                             "EditTarvikSearch",
+                             "ButtonTarvikSearch",
+                             "CheckBoxTarvikFragments",
+                             "RadioButtonDE",
+                             "RadioButtonAT",
+                             "EditPlz",
+                             "EditOrt",
+                             "ComboBoxRewrite",
+                             "RadioButtonStr",
+                             "RadioButtonPof",
+                             "EditStrPof",
+                             "LabeledEditHnr",
+                             "ButtonAddress",
+                             "ButtonTyp",
+                             "MemoAddressResulttext",
+                             "LabeledEditOrtsteil",
+                             "LabeledEditPlzOut",
+                             "ComboBoxOrte",
+                             "LabeledEditUStID",
+                             "ButtonUStID",
                              "ButtonUStIDInfo"}) {
         QWidget* next = findChild<QWidget*>(QString::fromLatin1(name));
         setTabOrder(previous, next);
@@ -199,6 +222,8 @@ void TFormMain::FormCreate()
 
     if (auto* blz = findChild<QWidget*>(u"EditBlz"_s))
         blz->setFocus();
+
+    AskBankData();
 }
 
 void TFormMain::CreateObjects()
@@ -489,6 +514,43 @@ void TFormMain::keyPressEvent(QKeyEvent* Event)
         button->click();
 }
 
+void TFormMain::AskBankData()
+{
+    if (!TarvikObject)
+        return;
+    const bool proxy = !FUi->EditProxyHost->text().isEmpty() && !FUi->EditProxyPort->text().isEmpty();
+    TStatusQuery query;
+    query.Host = Narrow(TarvikObject->Host());
+    query.SSLMode = CurrentSSLMode();
+    if (proxy) {
+        query.ProxyHost = Narrow(FUi->EditProxyHost->text().toStdU16String());
+        query.ProxyPort = ProxyPortValue(FUi->EditProxyPort->text());
+        query.ProxyUser = Narrow(FUi->EditProxyUser->text().toStdU16String());
+        query.ProxyPass = Narrow(FUi->EditProxyPass->text().toStdU16String());
+    }
+    // The pool's threads are waited for when the application ends; the watcher goes with the window.
+    auto promise = std::make_shared<QPromise<std::string>>();
+    delete FBankDataWatcher;
+    FBankDataWatcher = new QFutureWatcher<std::string>(this);
+    connect(FBankDataWatcher, &QFutureWatcher<std::string>::finished, this, [this, watcher = FBankDataWatcher] {
+        const TBankDataInfo info = BankDataInfoOf(watcher->result());
+        QLabel* label = FUi->LabelBankData;
+        label->setText(info.Text);
+        label->setToolTip(info.ToolTip);
+        QPalette palette = label->palette();
+        palette.setColor(QPalette::WindowText, info.Stale   ? QColor(Qt::red)
+                                               : info.Known ? QApplication::palette().color(QPalette::WindowText)
+                                                            : QApplication::palette().color(QPalette::PlaceholderText));
+        label->setPalette(palette);
+    });
+    FBankDataWatcher->setFuture(promise->future());
+    QThreadPool::globalInstance()->start([promise, query] {
+        promise->start();
+        promise->addResult(FetchServiceStatus(query));
+        promise->finish();
+    });
+}
+
 void TFormMain::ShowFormIntern()
 {
     const bool wasRunning = Timer1->isActive();
@@ -502,8 +564,10 @@ void TFormMain::ShowFormIntern()
     form.CheckBoxWebAddress->setChecked(RepeatWebAddress);
     form.LabeledEditIntervall->setText(IntervalText(Timer1->interval()));
     form.CheckBoxGlobalWeb->setChecked(DoWeb);
-    // The timer runs on after the dialog, also when applying it fails.
+    // The timer runs on after the dialog, also when applying it fails; the host or the service's bank data may have
+    // changed in it.
     const TFinally resume([this, wasRunning] {
+        AskBankData();
         if (Timer1->interval() != 0)
             Timer1->start();
         if (!Timer1->isActive() || !wasRunning)

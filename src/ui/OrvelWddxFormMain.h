@@ -15,6 +15,7 @@
 #include <memory>
 #include <string>
 
+template <typename T> class QFutureWatcher;
 class QGroupBox;
 class QLineEdit;
 class QPushButton;
@@ -112,6 +113,9 @@ public:
     // is dropped.
     void Timer1Timer();
 
+    // Asks the checking service for its bank directory's date and shows it in the information area when it comes.
+    void AskBankData();
+
     // Saves the settings and releases the objects and proxies; closing is never refused.
     bool FormCloseQuery();
 
@@ -155,7 +159,8 @@ private:
     QCursor SavedCursor;
     TDefaultButton FDefaultButton = TDefaultButton::Tarvik;
     bool FClosed = false;
-    QString FOwnVatIdRead; // OwnVatId as the settings held it
+    QString FOwnVatIdRead;                                   // OwnVatId as the settings held it
+    QFutureWatcher<std::string>* FBankDataWatcher = nullptr; // the latest question; earlier answers are dropped
 };
 
 } // namespace orvel

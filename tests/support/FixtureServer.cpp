@@ -10,10 +10,27 @@
 
 #include <algorithm>
 #include <csignal>
+#include <optional>
 #include <stdexcept>
 
 namespace orvel::test {
 namespace {
+
+// The window asks its service for /status by itself (at start, after its settings dialog), through a proxy too;
+// the tests look at the checks.
+bool IsStatusRequest(const std::string& requestLine)
+{
+    if (!requestLine.starts_with("GET "))
+        return false;
+    std::string_view target(requestLine);
+    target.remove_prefix(4);
+    target = target.substr(0, target.find(' '));
+    if (const size_t scheme = target.find("://"); scheme != std::string_view::npos) {
+        target.remove_prefix(scheme + 3);
+        target.remove_prefix(std::min(target.find('/'), target.size()));
+    }
+    return target == "/status";
+}
 
 // One connection, plain or TLS.
 class Channel
@@ -285,12 +302,16 @@ void FixtureServer::ServeRequests(int socket, int connectionId)
         buffer.erase(0, headEnd + 4 + bodyLength);
 
         Handler handler;
+        std::optional<Reply> status;
         {
             std::lock_guard guard(Lock);
-            Recorded.push_back(request);
+            if (IsStatusRequest(request.RequestLine))
+                status = StatusBody.empty() ? Reply::Status("HTTP/1.1 404 Not Found") : Reply::Ok(StatusBody);
+            else
+                Recorded.push_back(request);
             handler = Answer;
         }
-        Reply reply = handler ? handler(request) : Reply::Ok({});
+        Reply reply = status ? *status : handler ? handler(request) : Reply::Ok({});
         switch (reply.Act) {
         case Reply::Action::Answer:
             channel.Write(Head(reply, true) + reply.Body);

@@ -16,7 +16,7 @@ namespace orvel::test {
 
 struct Request
 {
-    std::string RequestLine; // e.g. "GET /tarvik?un=a HTTP/1.1"
+    std::string RequestLine;                    // e.g. "GET /tarvik?un=a HTTP/1.1"
     std::map<std::string, std::string> Headers; // names in lower case
     std::string Body;
     std::string Raw;      // the bytes as received, head and body
@@ -25,8 +25,7 @@ struct Request
 
 struct Reply
 {
-    enum class Action
-    {
+    enum class Action {
         Answer,            // status line, headers, body
         StallAfterHeaders, // status line and headers with a Content-Length, then silence
         Stall,             // nothing at all
@@ -69,6 +68,12 @@ public:
     void SetHandler(Handler handler);
     // Every reply from now on is this one.
     void AnswerAlways(Reply reply);
+    // GET /status is answered with this body (404 while it is empty), never recorded and never handed to the handler.
+    void SetStatusBody(std::string body)
+    {
+        std::lock_guard guard(Lock);
+        StatusBody = std::move(body);
+    }
 
     std::vector<Request> Requests() const;
     std::vector<std::string> RequestLines() const;
@@ -97,6 +102,7 @@ private:
     std::atomic<int> Connections{0};
     mutable std::mutex Lock;
     Handler Answer;
+    std::string StatusBody;
     std::vector<Request> Recorded;
 };
 

@@ -16,14 +16,17 @@
 #include <QCheckBox>
 #include <QClipboard>
 #include <QDesktopServices>
+#include <QDialog>
 #include <QDir>
 #include <QGroupBox>
 #include <QLabel>
 #include <QLineEdit>
 #include <QMenu>
 #include <QMessageBox>
+#include <QProcess>
 #include <QPushButton>
 #include <QRadioButton>
+#include <QRegularExpression>
 #include <QSignalSpy>
 #include <QTabBar>
 #include <QTabWidget>
@@ -104,6 +107,8 @@ private:
     // Where a check of each object went: "direct", "proxy" or "" (nowhere).
     QString TarvikRoute(TFormMain& Window)
     {
+        // The window's own question for the bank data's date (a CONNECT through the proxy under TLS) is over first.
+        [&Window] { QTRY_VERIFY(!Child<QLabel>(Window, "LabelBankData")->text().isEmpty()); }();
         Direct->ClearRequests();
         Proxy->ClearRequests();
         Window.TarvikObject->TestCc(u"u", u"p", u"4111111111111111");
@@ -753,6 +758,80 @@ private slots:
         QCOMPARE(QApplication::overrideCursor(), nullptr);
     }
 
+    void bankDataDate_data()
+    {
+        QTest::addColumn<QByteArray>("status");
+        QTest::addColumn<QString>("text");
+        QTest::addColumn<QString>("toolTip");
+        QTest::addColumn<QColor>("colour");
+        const QColor normal = QApplication::palette().color(QPalette::WindowText);
+        QTest::newRow("built-in")
+            << QByteArray(R"({"bankDirectory": {"kind": "built-in", "sources": "npm bankdata-germany 2.2602.0",
+                 "validFrom": "2026-09-07", "ageDays": 95, "bankCodes": 3507, "bics": 3075}})")
+            << u"Bankdaten gültig ab 07.09.2026"_s
+            << u"Mitgelieferte Bankdaten: npm bankdata-germany 2.2602.0\n3507 Bankleitzahlen, 3075 BICs"_s << normal;
+        QTest::newRow("old Bundesbank file")
+            << QByteArray(R"({"bankDirectory": {"kind": "Bundesbank file", "validFrom": "2020-04-20",
+                 "ageDays": 2426, "bankCodes": 3339, "bics": 3102}})")
+            << u"Bankdaten gültig ab 20.04.2020\nälter als ein Jahr"_s
+            << u"Bankleitzahlendatei der Deutschen Bundesbank\n3339 Bankleitzahlen, 3102 BICs"_s << QColor(Qt::red);
+        QTest::newRow("no /status") << QByteArray() << u"Bankdaten: Stand unbekannt"_s
+                                    << u"Der Prüfdienst nennt den Stand seiner Bankdaten nicht (/status)."_s
+                                    << QApplication::palette().color(QPalette::PlaceholderText);
+        QTest::newRow("not JSON") << QByteArray("<html/>") << u"Bankdaten: Stand unbekannt"_s
+                                  << u"Der Prüfdienst nennt den Stand seiner Bankdaten nicht (/status)."_s
+                                  << QApplication::palette().color(QPalette::PlaceholderText);
+    }
+    void bankDataDate()
+    {
+        QFETCH(QByteArray, status);
+        QFETCH(QString, text);
+        QFETCH(QString, toolTip);
+        QFETCH(QColor, colour);
+        Direct->SetStatusBody(status.toStdString());
+        TFormMain window;
+        auto* label = Child<QLabel>(window, "LabelBankData");
+        QTRY_COMPARE(label->text(), text);
+        QCOMPARE(label->toolTip(), toolTip);
+        QCOMPARE(label->palette().color(QPalette::WindowText), colour);
+        QCOMPARE(label->focusPolicy(), Qt::NoFocus);
+        QVERIFY(Direct->RequestLines().empty());
+    }
+
+    void bankDataDateFollowsTheHostOfTheSettingsDialog()
+    {
+        TFormMain window;
+        auto* label = Child<QLabel>(window, "LabelBankData");
+        QTRY_COMPARE(label->text(), u"Bankdaten: Stand unbekannt"_s);
+
+        // The real service with its built-in directory, named in the internal settings dialog.
+        QTemporaryDir data;
+        qputenv("XDG_DATA_HOME", data.path().toUtf8());
+        QProcess service;
+        service.setReadChannel(QProcess::StandardError);
+        service.start(QString::fromLatin1(ORVEL_SERVICE_BINARY), {u"--listen"_s, u"127.0.0.1:0"_s});
+        QString log;
+        QRegularExpressionMatch port;
+        while (!port.hasMatch() && service.waitForReadyRead(10000)) {
+            log += QString::fromUtf8(service.readAllStandardError());
+            port = QRegularExpression(uR"(serving http 127\.0\.0\.1:0 \(port (\d+)\))"_s).match(log);
+        }
+        QVERIFY2(port.hasMatch(), qPrintable(log));
+        QTimer::singleShot(0, this, [&port] {
+            auto* dialog = qobject_cast<QDialog*>(QApplication::activeModalWidget());
+            QVERIFY(dialog);
+            Edit(*dialog, "LabeledEditWddxHost")->setText(u"127.0.0.1:"_s + port.captured(1));
+            dialog->accept();
+        });
+        window.ShowFormIntern();
+        QTRY_VERIFY2(label->text().contains(QRegularExpression(u"^Bankdaten gültig ab \\d\\d\\.\\d\\d\\.20\\d\\d$"_s)),
+                     qPrintable(label->text()));
+        QVERIFY2(label->toolTip().startsWith(u"Mitgelieferte Bankdaten: npm bankdata-germany"_s),
+                 qPrintable(label->toolTip()));
+        service.terminate();
+        service.waitForFinished();
+    }
+
     void screenshot()
     {
         Store(kHeader + "\"User\"=\"demo\"\r\n\"Pass\"=\"wexo\"\r\n\"SSL\"=dword:00000001\r\n"
@@ -761,6 +840,7 @@ private slots:
         TFormMain window;
         window.show();
         QVERIFY(QTest::qWaitForWindowExposed(&window));
+        QTRY_VERIFY(!Child<QLabel>(window, "LabelBankData")->text().isEmpty());
         test::SaveScreenshot(window, u"main-window.png"_s);
     }
 };
