@@ -7,10 +7,10 @@ namespace orvel {
 namespace {
 
 // 0x80..0x9F; undefined positions (0x81, 0x8D, 0x8F, 0x90, 0x9D) keep the C1 code point.
-constexpr std::array<char16_t, 32> kHighControls = {
-    0x20AC, 0x0081, 0x201A, 0x0192, 0x201E, 0x2026, 0x2020, 0x2021, 0x02C6, 0x2030, 0x0160,
-    0x2039, 0x0152, 0x008D, 0x017D, 0x008F, 0x0090, 0x2018, 0x2019, 0x201C, 0x201D, 0x2022,
-    0x2013, 0x2014, 0x02DC, 0x2122, 0x0161, 0x203A, 0x0153, 0x009D, 0x017E, 0x0178};
+constexpr std::array<char16_t, 32> kHighControls = {0x20AC, 0x0081, 0x201A, 0x0192, 0x201E, 0x2026, 0x2020, 0x2021,
+                                                    0x02C6, 0x2030, 0x0160, 0x2039, 0x0152, 0x008D, 0x017D, 0x008F,
+                                                    0x0090, 0x2018, 0x2019, 0x201C, 0x201D, 0x2022, 0x2013, 0x2014,
+                                                    0x02DC, 0x2122, 0x0161, 0x203A, 0x0153, 0x009D, 0x017E, 0x0178};
 
 char16_t ToWide(unsigned char byte)
 {
@@ -158,6 +158,26 @@ std::string AnsiToUtf8(std::string_view text)
     }
     out.resize(size_t(to - out.data()));
     return out;
+}
+
+size_t Utf8CharLength(std::string_view text, size_t at)
+{
+    const auto byte = [&](size_t k) { return static_cast<unsigned char>(text[at + k]); };
+    const unsigned char b = byte(0);
+    if (b < 0x80)
+        return 1;
+    const size_t length = b >= 0xC2 && b <= 0xDF ? 2 : b >= 0xE0 && b <= 0xEF ? 3 : b >= 0xF0 && b <= 0xF4 ? 4 : 0;
+    if (length == 0 || text.size() - at < length)
+        return 0;
+    for (size_t k = 1; k < length; ++k)
+        if ((byte(k) & 0xC0) != 0x80)
+            return 0;
+    // The second byte decides on overlong forms, surrogates and values beyond U+10FFFF.
+    const unsigned char second = byte(1);
+    if ((b == 0xE0 && second < 0xA0) || (b == 0xED && second > 0x9F) || (b == 0xF0 && second < 0x90) ||
+        (b == 0xF4 && second > 0x8F))
+        return 0;
+    return length;
 }
 
 } // namespace orvel
