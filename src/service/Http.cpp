@@ -14,6 +14,7 @@
 #include <atomic>
 #include <chrono>
 #include <condition_variable>
+#include <cstdarg>
 #include <cstdio>
 #include <cstring>
 #include <mutex>
@@ -306,6 +307,17 @@ std::string LogEscaped(std::string_view text)
     return out;
 }
 
+// The library's own messages name the request's path as it was decoded.
+void LogLibraryMessage(void*, const char* format, va_list arguments)
+{
+    char text[1024];
+    std::vsnprintf(text, sizeof text, format, arguments);
+    std::string_view message(text);
+    if (!message.empty() && message.back() == '\n')
+        message.remove_suffix(1);
+    std::fprintf(stderr, "%s\n", LogEscaped(message).c_str());
+}
+
 // The request as a log line shows it: the path and the query, with the password's value left out, and every
 // byte that could forge or colour a line written as an escape.
 std::string LoggedTarget(MHD_Connection* connection, const char* url)
@@ -474,7 +486,8 @@ struct HttpServer::Daemon
         try {
             return Send(connection, (*handler)(request), method, url, start);
         } catch (const std::exception& error) {
-            std::fprintf(stderr, "%s %s: %s\n", LogEscaped(method).c_str(), LogEscaped(url).c_str(), error.what());
+            std::fprintf(stderr, "%s %s: %s\n", LogEscaped(method).c_str(), LogEscaped(url).c_str(),
+                         LogEscaped(error.what()).c_str());
             return Send(connection, Plain(500, "Interner Fehler\n"), method, url, start);
         }
     }
@@ -560,6 +573,7 @@ HttpServer::HttpServer(const Router& router, int socket, const ServerLimits& lim
     MHD_RequestCompletedCallback completedCallback = completed;
     MHD_NotifyConnectionCallback notifyCallback = notify;
     void* (*targetCallback)(void*, const char*, MHD_Connection*) = InspectTarget;
+    void (*libraryLog)(void*, const char*, va_list) = LogLibraryMessage;
     std::vector<MHD_OptionItem> options = {
         {MHD_OPTION_LISTEN_SOCKET, socket, nullptr},
         {MHD_OPTION_THREAD_POOL_SIZE, limits.Threads, nullptr},
@@ -574,6 +588,7 @@ HttpServer::HttpServer(const Router& router, int socket, const ServerLimits& lim
         {MHD_OPTION_NOTIFY_COMPLETED, reinterpret_cast<intptr_t>(completedCallback), nullptr},
         {MHD_OPTION_NOTIFY_CONNECTION, reinterpret_cast<intptr_t>(notifyCallback), Running.get()},
         {MHD_OPTION_URI_LOG_CALLBACK, reinterpret_cast<intptr_t>(targetCallback), nullptr},
+        {MHD_OPTION_EXTERNAL_LOGGER, reinterpret_cast<intptr_t>(libraryLog), nullptr},
     };
     if (tls) {
         options.push_back({MHD_OPTION_HTTPS_MEM_CERT, 0, const_cast<char*>(Running->Tls.CertificatePem.c_str())});

@@ -112,6 +112,8 @@ class RawHttpTest(unittest.TestCase):
              b"HTTP/1.1 414"),
             ("4,000 empty query arguments", b"GET /tarvik?" + b"&" * 4000 + b" HTTP/1.1\r\nHost: x\r\n\r\n",
              b"HTTP/1.1 414"),
+            ("600 header lines", b"GET /tarvik?cc=1 HTTP/1.1\r\nHost: x\r\n" +
+             b"".join(b"X-%d: %s\r\n" % (i, b"v" * 60) for i in range(600)) + b"\r\n", b"HTTP/1.1 431"),
             ("DELETE", b"DELETE /tarvik HTTP/1.1\r\nHost: x\r\n\r\n", b"HTTP/1.1 405"),
             ("PUT with a body", b"PUT /soap/ITarvik HTTP/1.1\r\nHost: x\r\nContent-Length: 4\r\n\r\n<x/>",
              b"HTTP/1.1 405"),
