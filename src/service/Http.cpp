@@ -131,12 +131,12 @@ constexpr size_t kTrimAfterClosed = 64;
 char kHeadOnly;
 // What the look at the raw request target leaves for the first call of a request.
 char kFreshRequest;
-char kTooManyArguments;
+char kOversizedQuery;
 char kBrokenTarget;
 
 bool IsMarker(const void* context)
 {
-    return context == &kHeadOnly || context == &kFreshRequest || context == &kTooManyArguments ||
+    return context == &kHeadOnly || context == &kFreshRequest || context == &kOversizedQuery ||
            context == &kBrokenTarget;
 }
 
@@ -152,7 +152,7 @@ void* InspectTarget(void*, const char* uri, MHD_Connection*)
     else if (question != std::string_view::npos &&
              (target.size() > ServerLimits::kMaxTarget ||
               size_t(std::count(target.begin() + question, target.end(), '&')) >= ServerLimits::kMaxArguments))
-        verdict = &kTooManyArguments;
+        verdict = &kOversizedQuery;
     // The library takes the arguments apart right after this call, into the connection's fixed memory; too many
     // would exhaust it and leave the client without an answer. Ending the query here keeps them out.
     if (verdict != &kFreshRequest && question != std::string_view::npos)
@@ -365,8 +365,8 @@ struct HttpServer::Daemon
     // The open connections; the sweeper ends those whose request head is overdue.
     std::mutex LinksLock;
     std::unordered_set<Link*> Links;
-    size_t MostLinks = 0; // since memory was last given back
-    std::condition_variable Stopping;
+    size_t MostLinks = 0;         // since memory was last given back
+    std::condition_variable Wake; // a first connection or the end
     bool Stopped = false;
     std::thread Sweeper;
 
@@ -406,7 +406,7 @@ struct HttpServer::Daemon
     std::optional<HttpResponse> Refusal(MHD_Connection* connection, const char* url, const char* method,
                                         const char* version, const void* verdict) const
     {
-        if (verdict == &kTooManyArguments)
+        if (verdict == &kOversizedQuery)
             return Closing(414, "Anfrage zu lang\n");
         if (verdict == &kBrokenTarget)
             return Closing(400, "Fehlerhafte Anfrage\n");
@@ -501,6 +501,8 @@ struct HttpServer::Daemon
         const std::lock_guard lock(LinksLock);
         Links.insert(link);
         MostLinks = std::max(MostLinks, Links.size());
+        if (Links.size() == 1)
+            Wake.notify_all();
     }
 
     // Called before the library closes the socket, so the sweeper never touches a number reused since.
@@ -520,7 +522,7 @@ struct HttpServer::Daemon
     {
         const auto deadline = std::chrono::duration_cast<Clock::duration>(std::chrono::seconds(Limits.TimeoutSeconds));
         std::unique_lock lock(LinksLock);
-        while (!Stopping.wait_for(lock, std::chrono::seconds(1), [this] { return Stopped; })) {
+        while (!Wake.wait_for(lock, std::chrono::seconds(1), [this] { return Stopped; })) {
             const Clock::rep now = Clock::now().time_since_epoch().count();
             for (Link* link : Links) {
                 const Clock::rep since = link->HeadSince;
@@ -536,6 +538,8 @@ struct HttpServer::Daemon
                 malloc_trim(0);
                 lock.lock();
             }
+            // Without connections there is nothing to watch until one comes.
+            Wake.wait(lock, [this] { return Stopped || !Links.empty(); });
         }
     }
 };
@@ -613,7 +617,7 @@ HttpServer::~HttpServer()
         const std::lock_guard lock(Running->LinksLock);
         Running->Stopped = true;
     }
-    Running->Stopping.notify_all();
+    Running->Wake.notify_all();
     Running->Sweeper.join();
     // Stopping also closes the listening socket.
     MHD_stop_daemon(Running->Handle);
