@@ -107,6 +107,7 @@ using Clock = std::chrono::steady_clock;
 struct Pending
 {
     std::string Body;
+    size_t Expected = 0; // the announced length, or the body limit
     size_t Received = 0;
     Clock::time_point Start = Clock::now();
 };
@@ -447,9 +448,9 @@ struct HttpServer::Daemon
                 return MHD_YES;
             }
             auto* pending = new Pending();
-            if (const char* length =
-                    MHD_lookup_connection_value(connection, MHD_HEADER_KIND, MHD_HTTP_HEADER_CONTENT_LENGTH))
-                pending->Body.reserve(std::strtoull(length, nullptr, 10));
+            const char* length =
+                MHD_lookup_connection_value(connection, MHD_HEADER_KIND, MHD_HTTP_HEADER_CONTENT_LENGTH);
+            pending->Expected = length ? std::strtoull(length, nullptr, 10) : Limits.MaxBody;
             *context = pending;
             return MHD_YES;
         }
@@ -463,9 +464,13 @@ struct HttpServer::Daemon
             // A body grown too large is read to its end and dropped, so that the client gets to read the 413 (an
             // answer now would meet a reset connection); past kMaxDiscarded it is answered at once.
             pending->Received += size;
-            if (pending->Received <= Limits.MaxBody)
-                pending->Body.append(upload, size);
-            else if (pending->Received > kMaxDiscarded)
+            if (pending->Received <= Limits.MaxBody) {
+                // Grown in steps, but never beyond what is announced: a held body takes no more than its size.
+                std::string& body = pending->Body;
+                if (body.capacity() < body.size() + size)
+                    body.reserve(std::max(std::min(body.capacity() * 2, pending->Expected), body.size() + size));
+                body.append(upload, size);
+            } else if (pending->Received > kMaxDiscarded)
                 return Send(connection, Closing(413, "Anfrage zu gro\xc3\x9f\n"), method, url, start);
             return MHD_YES;
         }
