@@ -56,7 +56,7 @@ private:
 struct ServerLimits
 {
     static constexpr size_t kMaxQuery = 8u << 10; // longer queries get 414
-    // More query arguments, or a longer request target, get 414 before the arguments are taken apart.
+    // More query arguments, or a longer target with a query, get 414 before the arguments are taken apart.
     static constexpr size_t kMaxArguments = 100;
     static constexpr size_t kMaxTarget = 16u << 10;
     unsigned Threads = 2;
