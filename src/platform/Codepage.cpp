@@ -160,4 +160,24 @@ std::string AnsiToUtf8(std::string_view text)
     return out;
 }
 
+size_t Utf8CharLength(std::string_view text, size_t at)
+{
+    const auto byte = [&](size_t k) { return static_cast<unsigned char>(text[at + k]); };
+    const unsigned char b = byte(0);
+    if (b < 0x80)
+        return 1;
+    const size_t length = b >= 0xC2 && b <= 0xDF ? 2 : b >= 0xE0 && b <= 0xEF ? 3 : b >= 0xF0 && b <= 0xF4 ? 4 : 0;
+    if (length == 0 || text.size() - at < length)
+        return 0;
+    for (size_t k = 1; k < length; ++k)
+        if ((byte(k) & 0xC0) != 0x80)
+            return 0;
+    // The second byte decides on overlong forms, surrogates and values beyond U+10FFFF.
+    const unsigned char second = byte(1);
+    if ((b == 0xE0 && second < 0xA0) || (b == 0xED && second > 0x9F) || (b == 0xF0 && second < 0x90) ||
+        (b == 0xF4 && second > 0x8F))
+        return 0;
+    return length;
+}
+
 } // namespace orvel

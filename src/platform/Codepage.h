@@ -21,4 +21,8 @@ WideString FromUtf8(std::string_view text);
 // The same as ToUtf8(Widen(text)), in one pass.
 std::string AnsiToUtf8(std::string_view text);
 
+// The length of the UTF-8 character at text[at] in its shortest form (1 to 4), or 0 where the bytes there are no
+// character: a stray continuation byte, a cut or overlong sequence, a surrogate or a value beyond U+10FFFF.
+size_t Utf8CharLength(std::string_view text, size_t at);
+
 } // namespace orvel

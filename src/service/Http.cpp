@@ -1,16 +1,27 @@
 #include "service/Http.h"
 
+#include "platform/Codepage.h"
+
 #include <arpa/inet.h>
+#include <malloc.h>
 #include <microhttpd.h>
 #include <netdb.h>
 #include <netinet/in.h>
 #include <sys/socket.h>
 #include <unistd.h>
 
+#include <algorithm>
+#include <atomic>
 #include <chrono>
+#include <condition_variable>
+#include <cstdarg>
 #include <cstdio>
 #include <cstring>
+#include <mutex>
 #include <stdexcept>
+#include <strings.h>
+#include <thread>
+#include <unordered_set>
 
 namespace orvel::service {
 
@@ -25,6 +36,19 @@ const Handler* Router::Find(std::string_view path) const
         if (route == path)
             return &handler;
     return nullptr;
+}
+
+void Router::ExpectXml(std::string path)
+{
+    XmlPaths.push_back(std::move(path));
+}
+
+bool Router::ExpectsXml(std::string_view path) const
+{
+    for (const std::string& xml : XmlPaths)
+        if (xml.back() == '/' ? path.substr(0, xml.size()) == xml : path == xml)
+            return true;
+    return false;
 }
 
 int OpenListener(const std::string& address)
@@ -83,17 +107,59 @@ using Clock = std::chrono::steady_clock;
 struct Pending
 {
     std::string Body;
+    size_t Expected = 0; // the announced length, or the body limit
     size_t Received = 0;
     Clock::time_point Start = Clock::now();
+};
+
+// One open connection, for the deadline of its request heads.
+struct Link
+{
+    int Fd = -1;
+    // When the head now being read began (steady clock ticks); 0 while a request is being served.
+    std::atomic<Clock::rep> HeadSince{Clock::now().time_since_epoch().count()};
+    bool Shut = false;
 };
 
 constexpr size_t kMaxDiscarded = 8u << 20;
 // TLS 1.2 and 1.3 only, ephemeral key exchange and AEAD ciphers only, in our order rather than the client's.
 constexpr char kTlsPriorities[] = "SECURE128:-VERS-ALL:+VERS-TLS1.3:+VERS-TLS1.2:-RSA:-DHE-RSA:-CIPHER-ALL:"
                                   "+AES-256-GCM:+CHACHA20-POLY1305:+AES-128-GCM:-MAC-ALL:+AEAD:%SERVER_PRECEDENCE";
+// Memory is given back to the system once this many connections have closed since the most there were.
+constexpr size_t kTrimAfterClosed = 64;
 
 // The context of a request without a body: nothing to keep, nothing to allocate.
 char kHeadOnly;
+// What the look at the raw request target leaves for the first call of a request.
+char kFreshRequest;
+char kOversizedQuery;
+char kBrokenTarget;
+
+bool IsMarker(const void* context)
+{
+    return context == &kHeadOnly || context == &kFreshRequest || context == &kOversizedQuery ||
+           context == &kBrokenTarget;
+}
+
+void* InspectTarget(void*, const char* uri, MHD_Connection*)
+{
+    if (!uri)
+        return &kFreshRequest;
+    const std::string_view target(uri);
+    const size_t question = target.find('?');
+    void* verdict = &kFreshRequest;
+    if (target.find_first_of(" \t") != std::string_view::npos)
+        verdict = &kBrokenTarget;
+    else if (question != std::string_view::npos &&
+             (target.size() > ServerLimits::kMaxTarget ||
+              size_t(std::count(target.begin() + question, target.end(), '&')) >= ServerLimits::kMaxArguments))
+        verdict = &kOversizedQuery;
+    // The library takes the arguments apart right after this call, into the connection's fixed memory; too many
+    // would exhaust it and leave the client without an answer. Ending the query here keeps them out.
+    if (verdict != &kFreshRequest && question != std::string_view::npos)
+        const_cast<char*>(uri)[question + 1] = '\0';
+    return verdict;
+}
 
 class MhdRequest final : public HttpRequest
 {
@@ -135,6 +201,12 @@ bool IsLoopback(MHD_Connection* connection)
     return info && info->client_addr && IsLoopbackAddress(info->client_addr);
 }
 
+Link* LinkOf(MHD_Connection* connection)
+{
+    const MHD_ConnectionInfo* info = MHD_get_connection_info(connection, MHD_CONNECTION_INFO_SOCKET_CONTEXT);
+    return info ? static_cast<Link*>(info->socket_context) : nullptr;
+}
+
 // The sum of the query's keys and values: what a client made us parse.
 size_t QueryLength(MHD_Connection* connection)
 {
@@ -149,10 +221,109 @@ size_t QueryLength(MHD_Connection* connection)
     return length;
 }
 
-// The request as a log line shows it: the path and the query, with the password's value left out.
+// How the head says the body is framed: every Content-Length and Transfer-Encoding it carries.
+struct Framing
+{
+    size_t Lengths = 0;
+    bool LengthsDiffer = false;
+    std::string_view Length;
+    size_t Codings = 0;
+    std::string_view Coding;
+};
+
+Framing ReadFraming(MHD_Connection* connection)
+{
+    Framing framing;
+    MHD_get_connection_values_n(
+        connection, MHD_HEADER_KIND,
+        [](void* context, MHD_ValueKind, const char* key, size_t keySize, const char* value,
+           size_t valueSize) -> MHD_Result {
+            auto& seen = *static_cast<Framing*>(context);
+            const std::string_view name(key, keySize);
+            const std::string_view text(value ? value : "", value ? valueSize : 0);
+            const auto is = [&name](std::string_view header) {
+                return name.size() == header.size() && strncasecmp(name.data(), header.data(), name.size()) == 0;
+            };
+            if (is(MHD_HTTP_HEADER_CONTENT_LENGTH)) {
+                seen.LengthsDiffer = seen.LengthsDiffer || (seen.Lengths && text != seen.Length);
+                seen.Length = text;
+                ++seen.Lengths;
+            } else if (is(MHD_HTTP_HEADER_TRANSFER_ENCODING)) {
+                seen.Coding = text;
+                ++seen.Codings;
+            }
+            return MHD_YES;
+        },
+        &framing);
+    return framing;
+}
+
+bool SameLetters(std::string_view text, std::string_view lower)
+{
+    return text.size() == lower.size() && strncasecmp(text.data(), lower.data(), text.size()) == 0;
+}
+
+// text/xml, application/xml and every "+xml" type, with or without parameters.
+bool IsXmlType(std::string_view type)
+{
+    type = type.substr(0, type.find(';'));
+    while (!type.empty() && (type.back() == ' ' || type.back() == '\t'))
+        type.remove_suffix(1);
+    return SameLetters(type, "text/xml") || SameLetters(type, "application/xml") ||
+           (type.size() > 4 && SameLetters(type.substr(type.size() - 4), "+xml"));
+}
+
+// Text for a log line: control characters, the backslash and bytes that are not UTF-8 as escapes.
+std::string LogEscaped(std::string_view text)
+{
+    std::string out;
+    out.reserve(text.size());
+    for (size_t at = 0; at < text.size();) {
+        const auto c = static_cast<unsigned char>(text[at]);
+        const size_t length = Utf8CharLength(text, at);
+        if (length > 1 || (length == 1 && c >= 0x20 && c != 0x7F && c != '\\')) {
+            out.append(text, at, length);
+            at += length;
+            continue;
+        }
+        switch (c) {
+        case '\\':
+            out += "\\\\";
+            break;
+        case '\r':
+            out += "\\r";
+            break;
+        case '\n':
+            out += "\\n";
+            break;
+        case '\t':
+            out += "\\t";
+            break;
+        default:
+            constexpr char kHex[] = "0123456789abcdef";
+            out.append("\\x").append(1, kHex[c >> 4]).append(1, kHex[c & 0xF]);
+        }
+        ++at;
+    }
+    return out;
+}
+
+// The library's own messages name the request's path as it was decoded.
+void LogLibraryMessage(void*, const char* format, va_list arguments)
+{
+    char text[1024];
+    std::vsnprintf(text, sizeof text, format, arguments);
+    std::string_view message(text);
+    if (!message.empty() && message.back() == '\n')
+        message.remove_suffix(1);
+    std::fprintf(stderr, "%s\n", LogEscaped(message).c_str());
+}
+
+// The request as a log line shows it: the path and the query, with the password's value left out, and every
+// byte that could forge or colour a line written as an escape.
 std::string LoggedTarget(MHD_Connection* connection, const char* url)
 {
-    std::string target = url;
+    std::string target = LogEscaped(url);
     char separator = '?';
     std::pair<std::string*, char*> line{&target, &separator};
     MHD_get_connection_values_n(
@@ -160,13 +331,13 @@ std::string LoggedTarget(MHD_Connection* connection, const char* url)
         [](void* context, MHD_ValueKind, const char* key, size_t keySize, const char* value,
            size_t valueSize) -> MHD_Result {
             auto* parts = static_cast<std::pair<std::string*, char*>*>(context);
-            parts->first->append(1, *parts->second).append(key, keySize);
-            *parts->second = '&';
             const std::string_view name(key, keySize);
+            parts->first->append(1, *parts->second).append(LogEscaped(name));
+            *parts->second = '&';
             if (name == "pw" || name == "PW")
                 parts->first->append("=*");
             else if (value)
-                parts->first->append("=").append(value, valueSize);
+                parts->first->append("=").append(LogEscaped(std::string_view(value, valueSize)));
             return MHD_YES;
         },
         &line);
@@ -192,6 +363,14 @@ struct HttpServer::Daemon
     TlsFiles Tls;
     MHD_Daemon* Handle = nullptr;
 
+    // The open connections; the sweeper ends those whose request head is overdue.
+    std::mutex LinksLock;
+    std::unordered_set<Link*> Links;
+    size_t MostLinks = 0;         // since memory was last given back
+    std::condition_variable Wake; // a first connection or the end
+    bool Stopped = false;
+    std::thread Sweeper;
+
     Daemon(const Router& router, const ServerLimits& limits) : Routes(router), Limits(limits) {}
 
     MHD_Result Send(MHD_Connection* connection, const HttpResponse& answer, const char* method, const char* url,
@@ -202,35 +381,77 @@ struct HttpServer::Daemon
         if (!response)
             return MHD_NO;
         MHD_add_response_header(response, MHD_HTTP_HEADER_CONTENT_TYPE, answer.ContentType);
+        if (answer.Status == MHD_HTTP_METHOD_NOT_ALLOWED)
+            MHD_add_response_header(response, MHD_HTTP_HEADER_ALLOW, "GET, HEAD, POST");
+        // The library ends the connection after an answer that says so.
+        if (answer.Close)
+            MHD_add_response_header(response, MHD_HTTP_HEADER_CONNECTION, "close");
         const MHD_Result queued = MHD_queue_response(connection, answer.Status, response);
         MHD_destroy_response(response);
         if (Log) {
             const auto micros = std::chrono::duration_cast<std::chrono::microseconds>(Clock::now() - start).count();
-            std::fprintf(stderr, "%s %s %u %lldus\n", method, LoggedTarget(connection, url).c_str(), answer.Status,
-                         static_cast<long long>(micros));
+            std::fprintf(stderr, "%s %s %u %lldus\n", LogEscaped(method).c_str(), LoggedTarget(connection, url).c_str(),
+                         answer.Status, static_cast<long long>(micros));
         }
         return queued;
     }
 
     static HttpResponse Plain(unsigned status, const char* text) { return {status, "text/plain; charset=utf-8", text}; }
-
-    MHD_Result Serve(MHD_Connection* connection, const char* url, const char* method, const char* upload,
-                     size_t* uploadSize, void** context) const
+    static HttpResponse Closing(unsigned status, const char* text)
     {
-        if (!*context) {
-            // The first call only sees the head: an answer queued now would end the kept-alive connection.
-            const bool hasBody =
-                std::strcmp(method, MHD_HTTP_METHOD_GET) != 0 && std::strcmp(method, MHD_HTTP_METHOD_HEAD) != 0;
-            if (!hasBody) {
+        return {status, "text/plain; charset=utf-8", text, true};
+    }
+
+    // What the whole head already tells: a request that cannot be framed or served is refused before a byte of its
+    // body is read, and its connection ends, so that nothing left of it can pass for a request of its own.
+    std::optional<HttpResponse> Refusal(MHD_Connection* connection, const char* url, const char* method,
+                                        const char* version, const void* verdict) const
+    {
+        if (verdict == &kOversizedQuery)
+            return Closing(414, "Anfrage zu lang\n");
+        if (verdict == &kBrokenTarget)
+            return Closing(400, "Fehlerhafte Anfrage\n");
+        if (std::strcmp(version, MHD_HTTP_VERSION_1_0) != 0 &&
+            !MHD_lookup_connection_value(connection, MHD_HEADER_KIND, MHD_HTTP_HEADER_HOST))
+            return Closing(400, "Fehlerhafte Anfrage: Host fehlt\n");
+        const Framing framing = ReadFraming(connection);
+        if (framing.Codings > 1 || (framing.Codings && framing.Lengths) || framing.LengthsDiffer)
+            return Closing(400, "Fehlerhafte Anfrage: L\xc3\xa4nge des Inhalts mehrdeutig\n");
+        if (framing.Codings && !SameLetters(framing.Coding, "chunked"))
+            return Closing(501, "\xc3\x9c"
+                                "bertragungskodierung nicht unterst\xc3\xbctzt\n");
+        const bool post = std::strcmp(method, MHD_HTTP_METHOD_POST) == 0;
+        if (!post && std::strcmp(method, MHD_HTTP_METHOD_GET) != 0 && std::strcmp(method, MHD_HTTP_METHOD_HEAD) != 0)
+            return Closing(405, "Methode nicht erlaubt\n");
+        if (post && Routes.ExpectsXml(url)) {
+            const char* type = MHD_lookup_connection_value(connection, MHD_HEADER_KIND, MHD_HTTP_HEADER_CONTENT_TYPE);
+            if (!type || !IsXmlType(type))
+                return Closing(415, "Nur XML (Content-Type: text/xml)\n");
+        }
+        if (framing.Lengths && std::strtoull(std::string(framing.Length).c_str(), nullptr, 10) > Limits.MaxBody)
+            return Closing(413, "Anfrage zu gro\xc3\x9f\n");
+        return std::nullopt;
+    }
+
+    MHD_Result Serve(MHD_Connection* connection, const char* url, const char* method, const char* version,
+                     const char* upload, size_t* uploadSize, void** context) const
+    {
+        if (!*context || (IsMarker(*context) && *context != &kHeadOnly)) {
+            // The first call: the head is complete.
+            if (Link* link = LinkOf(connection))
+                link->HeadSince = 0;
+            if (const auto refusal = Refusal(connection, url, method, version, *context))
+                return Send(connection, *refusal, method, url, Clock::now());
+            // An answer queued now would end the kept-alive connection: it waits for the last call.
+            if (std::strcmp(method, MHD_HTTP_METHOD_POST) != 0) {
                 *context = &kHeadOnly;
                 return MHD_YES;
             }
-            // Refuse a body announced too large before reading a byte of it.
+            auto* pending = new Pending();
             const char* length =
                 MHD_lookup_connection_value(connection, MHD_HEADER_KIND, MHD_HTTP_HEADER_CONTENT_LENGTH);
-            if (length && std::strtoull(length, nullptr, 10) > Limits.MaxBody)
-                return Send(connection, Plain(413, "Anfrage zu gro\xc3\x9f\n"), method, url, Clock::now());
-            *context = new Pending();
+            pending->Expected = length ? std::strtoull(length, nullptr, 10) : Limits.MaxBody;
+            *context = pending;
             return MHD_YES;
         }
         Pending* pending = *context == &kHeadOnly ? nullptr : static_cast<Pending*>(*context);
@@ -243,10 +464,14 @@ struct HttpServer::Daemon
             // A body grown too large is read to its end and dropped, so that the client gets to read the 413 (an
             // answer now would meet a reset connection); past kMaxDiscarded it is answered at once.
             pending->Received += size;
-            if (pending->Received <= Limits.MaxBody)
-                pending->Body.append(upload, size);
-            else if (pending->Received > kMaxDiscarded)
-                return Send(connection, Plain(413, "Anfrage zu gro\xc3\x9f\n"), method, url, start);
+            if (pending->Received <= Limits.MaxBody) {
+                // Grown in steps, but never beyond what is announced: a held body takes no more than its size.
+                std::string& body = pending->Body;
+                if (body.capacity() < body.size() + size)
+                    body.reserve(std::max(std::min(body.capacity() * 2, pending->Expected), body.size() + size));
+                body.append(upload, size);
+            } else if (pending->Received > kMaxDiscarded)
+                return Send(connection, Closing(413, "Anfrage zu gro\xc3\x9f\n"), method, url, start);
             return MHD_YES;
         }
         if (pending && pending->Received > Limits.MaxBody)
@@ -266,8 +491,60 @@ struct HttpServer::Daemon
         try {
             return Send(connection, (*handler)(request), method, url, start);
         } catch (const std::exception& error) {
-            std::fprintf(stderr, "%s %s: %s\n", method, url, error.what());
+            std::fprintf(stderr, "%s %s: %s\n", LogEscaped(method).c_str(), LogEscaped(url).c_str(),
+                         LogEscaped(error.what()).c_str());
             return Send(connection, Plain(500, "Interner Fehler\n"), method, url, start);
+        }
+    }
+
+    void Opened(MHD_Connection* connection, void** socketContext)
+    {
+        const MHD_ConnectionInfo* info = MHD_get_connection_info(connection, MHD_CONNECTION_INFO_CONNECTION_FD);
+        auto* link = new Link();
+        link->Fd = info ? info->connect_fd : -1;
+        *socketContext = link;
+        const std::lock_guard lock(LinksLock);
+        Links.insert(link);
+        MostLinks = std::max(MostLinks, Links.size());
+        if (Links.size() == 1)
+            Wake.notify_all();
+    }
+
+    // Called before the library closes the socket, so the sweeper never touches a number reused since.
+    void Closed(void** socketContext)
+    {
+        auto* link = static_cast<Link*>(*socketContext);
+        *socketContext = nullptr;
+        const std::lock_guard lock(LinksLock);
+        Links.erase(link);
+        delete link;
+    }
+
+    // Once a second: ends the connections whose request head has taken longer than the time-out (each header line
+    // renews the library's idle time-out, so a client could stretch a head for ever), and gives the memory of many
+    // closed connections back to the system, as a desktop server should after a burst.
+    void Sweep()
+    {
+        const auto deadline = std::chrono::duration_cast<Clock::duration>(std::chrono::seconds(Limits.TimeoutSeconds));
+        std::unique_lock lock(LinksLock);
+        while (!Wake.wait_for(lock, std::chrono::seconds(1), [this] { return Stopped; })) {
+            const Clock::rep now = Clock::now().time_since_epoch().count();
+            for (Link* link : Links) {
+                const Clock::rep since = link->HeadSince;
+                if (since != 0 && !link->Shut && link->Fd >= 0 && now - since > deadline.count()) {
+                    // The library sees the end of the stream and closes the connection itself.
+                    shutdown(link->Fd, SHUT_RDWR);
+                    link->Shut = true;
+                }
+            }
+            if (MostLinks >= Links.size() + kTrimAfterClosed) {
+                MostLinks = Links.size();
+                lock.unlock();
+                malloc_trim(0);
+                lock.lock();
+            }
+            // Without connections there is nothing to watch until one comes.
+            Wake.wait(lock, [this] { return Stopped || !Links.empty(); });
         }
     }
 };
@@ -281,17 +558,31 @@ HttpServer::HttpServer(const Router& router, int socket, const ServerLimits& lim
         Running->Tls = *tls;
         flags |= MHD_USE_TLS;
     }
-    const auto access = [](void* cls, MHD_Connection* connection, const char* url, const char* method, const char*,
-                           const char* upload, size_t* uploadSize, void** context) -> MHD_Result {
-        return static_cast<const Daemon*>(cls)->Serve(connection, url, method, upload, uploadSize, context);
+    const auto access = [](void* cls, MHD_Connection* connection, const char* url, const char* method,
+                           const char* version, const char* upload, size_t* uploadSize, void** context) -> MHD_Result {
+        return static_cast<const Daemon*>(cls)->Serve(connection, url, method, version, upload, uploadSize, context);
     };
-    const auto completed = [](void*, MHD_Connection*, void** context, MHD_RequestTerminationCode) {
-        if (*context != &kHeadOnly)
+    const auto completed = [](void*, MHD_Connection* connection, void** context, MHD_RequestTerminationCode) {
+        if (!IsMarker(*context))
             delete static_cast<Pending*>(*context);
         *context = nullptr;
+        // The next request's head starts now.
+        if (Link* link = LinkOf(connection))
+            link->HeadSince = Clock::now().time_since_epoch().count();
+    };
+    const auto notify = [](void* cls, MHD_Connection* connection, void** socketContext,
+                           MHD_ConnectionNotificationCode code) {
+        auto* daemon = static_cast<Daemon*>(cls);
+        if (code == MHD_CONNECTION_NOTIFY_STARTED)
+            daemon->Opened(connection, socketContext);
+        else
+            daemon->Closed(socketContext);
     };
     MHD_AccessHandlerCallback accessCallback = access;
     MHD_RequestCompletedCallback completedCallback = completed;
+    MHD_NotifyConnectionCallback notifyCallback = notify;
+    void* (*targetCallback)(void*, const char*, MHD_Connection*) = InspectTarget;
+    void (*libraryLog)(void*, const char*, va_list) = LogLibraryMessage;
     std::vector<MHD_OptionItem> options = {
         {MHD_OPTION_LISTEN_SOCKET, socket, nullptr},
         {MHD_OPTION_THREAD_POOL_SIZE, limits.Threads, nullptr},
@@ -300,8 +591,13 @@ HttpServer::HttpServer(const Router& router, int socket, const ServerLimits& lim
         {MHD_OPTION_PER_IP_CONNECTION_LIMIT, limits.MaxConnectionsPerAddress, nullptr},
         // The request head must fit here; a longer one is refused by the library itself.
         {MHD_OPTION_CONNECTION_MEMORY_LIMIT, 32 << 10, nullptr},
-        {MHD_OPTION_STRICT_FOR_CLIENT, 1, nullptr},
+        // Not strict: its refusal of a head without Host comes with a doubled header block, and a target with a
+        // blank goes unanswered; the first call answers both.
+        {MHD_OPTION_STRICT_FOR_CLIENT, 0, nullptr},
         {MHD_OPTION_NOTIFY_COMPLETED, reinterpret_cast<intptr_t>(completedCallback), nullptr},
+        {MHD_OPTION_NOTIFY_CONNECTION, reinterpret_cast<intptr_t>(notifyCallback), Running.get()},
+        {MHD_OPTION_URI_LOG_CALLBACK, reinterpret_cast<intptr_t>(targetCallback), nullptr},
+        {MHD_OPTION_EXTERNAL_LOGGER, reinterpret_cast<intptr_t>(libraryLog), nullptr},
     };
     if (tls) {
         options.push_back({MHD_OPTION_HTTPS_MEM_CERT, 0, const_cast<char*>(Running->Tls.CertificatePem.c_str())});
@@ -315,13 +611,21 @@ HttpServer::HttpServer(const Router& router, int socket, const ServerLimits& lim
         close(socket);
         throw std::runtime_error("cannot start the HTTP server on port " + std::to_string(ListenPort));
     }
+    Running->Sweeper = std::thread([daemon = Running.get()] { daemon->Sweep(); });
 }
 
 HttpServer::~HttpServer()
 {
+    if (!Running || !Running->Handle)
+        return;
+    {
+        const std::lock_guard lock(Running->LinksLock);
+        Running->Stopped = true;
+    }
+    Running->Wake.notify_all();
+    Running->Sweeper.join();
     // Stopping also closes the listening socket.
-    if (Running && Running->Handle)
-        MHD_stop_daemon(Running->Handle);
+    MHD_stop_daemon(Running->Handle);
 }
 
 } // namespace orvel::service

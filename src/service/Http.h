@@ -33,6 +33,7 @@ struct HttpResponse
     unsigned Status = 200;
     const char* ContentType = "text/plain; charset=utf-8";
     std::string Body;
+    bool Close = false; // the connection ends after this answer
 };
 
 using Handler = std::function<HttpResponse(const HttpRequest&)>;
@@ -43,17 +44,25 @@ public:
     void Add(std::string path, Handler handler);
     // The handler of the path, or nullptr.
     const Handler* Find(std::string_view path) const;
+    // POST bodies to this path (every path under it, when it ends in "/") must be XML; others get 415.
+    void ExpectXml(std::string path);
+    bool ExpectsXml(std::string_view path) const;
 
 private:
     std::vector<std::pair<std::string, Handler>> Routes;
+    std::vector<std::string> XmlPaths;
 };
 
 struct ServerLimits
 {
     static constexpr size_t kMaxQuery = 8u << 10; // longer queries get 414
+    // More query arguments, or a longer target with a query, get 414 before the arguments are taken apart.
+    static constexpr size_t kMaxArguments = 100;
+    static constexpr size_t kMaxTarget = 16u << 10;
     unsigned Threads = 2;
-    unsigned TimeoutSeconds = 10; // an idle or slow connection is closed after this
-    size_t MaxBody = 64u << 10;   // larger bodies get 413; the requests served here are a few kB
+    // An idle connection is closed after this, and so is one whose request head takes longer in all.
+    unsigned TimeoutSeconds = 10;
+    size_t MaxBody = 64u << 10; // larger bodies get 413; the requests served here are a few kB
     unsigned MaxConnections = 1000;
     // One address cannot take every connection and lock others out.
     unsigned MaxConnectionsPerAddress = 64;

@@ -53,6 +53,8 @@ Service::Service(const ServiceConfig& config)
     AddAddress(Routes, Postal, Accounts);
     AddVies(Routes, Accounts, Busy);
     AddEvatr(Routes, Accounts, Busy);
+    Routes.ExpectXml("/soap/");
+    Routes.ExpectXml(kViesPath);
 
     // Sockets handed over by systemd take the place of the configured addresses; one named "https" speaks TLS.
     char** names = nullptr;

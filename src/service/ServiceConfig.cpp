@@ -24,7 +24,7 @@ const char* const kServiceUsage =
     "  --users-file FILE      lines user:hash; without it everyone on this machine is answered\n"
     "  --postal-file FILE     postal codes and places (default: postleitzahlen.tsv installed with the service)\n"
     "  --threads N            threads per listening address (default 2)\n"
-    "  --timeout SECONDS      idle and slow connections are closed after this (default 10)\n"
+    "  --timeout SECONDS      idle connections, and request heads not complete in this time, are closed (default 10)\n"
     "  --max-body BYTES       larger request bodies are refused unread (default 65536)\n"
     "  --connections N        open connections per listening address (default 1000)\n"
     "  --connections-per-client N  of those, from one client address (default 64)\n"

@@ -70,7 +70,7 @@ RpcAnswer& RpcAnswer::Text(std::string_view name, std::string_view windows1252)
 
 RpcAnswer& RpcAnswer::Utf8Text(std::string_view name, std::string_view utf8)
 {
-    Body.append("<").append(name).append(" xsi:type=\"xsd:string\">").append(XmlEscape(utf8));
+    Body.append("<").append(name).append(" xsi:type=\"xsd:string\">").append(XmlEscapeUtf8(utf8));
     Body.append("</").append(name).append(">");
     return *this;
 }
@@ -96,7 +96,7 @@ RpcAnswer& RpcAnswer::Utf8List(std::string_view name, const std::vector<std::str
     Body.append("<").append(name).append(" xsi:type=\"SOAP-ENC:Array\" SOAP-ENC:arrayType=\"xsd:string[");
     Body.append(std::to_string(utf8.size())).append("]\">");
     for (const std::string& item : utf8)
-        Body.append("<item xsi:type=\"xsd:string\">").append(XmlEscape(item)).append("</item>");
+        Body.append("<item xsi:type=\"xsd:string\">").append(XmlEscapeUtf8(item)).append("</item>");
     Body.append("</").append(name).append(">");
     return *this;
 }
@@ -141,7 +141,7 @@ HttpResponse SoapEndpoint::Fault(const char* code, std::string_view text)
     response.Body.append("<SOAP-ENV:Body><SOAP-ENV:Fault><faultcode>")
         .append(code)
         .append("</faultcode><faultstring>")
-        .append(XmlEscape(text))
+        .append(XmlEscapeUtf8(text))
         .append("</faultstring></SOAP-ENV:Fault>")
         .append(kEnvelopeEnd);
     return response;

@@ -22,7 +22,7 @@ constexpr const char* kBusy = "MS_MAX_CONCURRENT_REQ";
 std::string Field(std::string_view name, std::string_view utf8)
 {
     std::string field = "<ns2:";
-    field.append(name).append(">").append(XmlEscape(utf8)).append("</ns2:").append(name).append(">");
+    field.append(name).append(">").append(XmlEscapeUtf8(utf8)).append("</ns2:").append(name).append(">");
     return field;
 }
 

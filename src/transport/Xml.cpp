@@ -1,5 +1,6 @@
 #include "transport/Xml.h"
 
+#include "platform/Codepage.h"
 #include "platform/Error.h"
 #include "platform/Text.h"
 
@@ -72,6 +73,27 @@ std::string XmlEscape(std::string_view text)
         }
     }
     return out;
+}
+
+std::string XmlEscapeUtf8(std::string_view utf8)
+{
+    std::string clean;
+    clean.reserve(utf8.size());
+    for (size_t at = 0; at < utf8.size();) {
+        const size_t length = Utf8CharLength(utf8, at);
+        const auto c = static_cast<unsigned char>(utf8[at]);
+        // U+FFFE and U+FFFF are UTF-8 but no XML characters either.
+        const bool noCharacter =
+            length == 3 && utf8.compare(at, 2, "\xEF\xBF") == 0 && static_cast<unsigned char>(utf8[at + 2]) >= 0xBE;
+        if (length == 0 || noCharacter || (c < 0x20 && c != '\t' && c != '\n' && c != '\r')) {
+            clean += '?';
+            at += length ? length : 1;
+            continue;
+        }
+        clean.append(utf8, at, length);
+        at += length;
+    }
+    return XmlEscape(clean);
 }
 
 std::string XmlText(const xmlNode* node)

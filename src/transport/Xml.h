@@ -20,6 +20,9 @@ XmlDocHandle ParseXml(std::string_view utf8, XmlOptions options = {});
 
 // Text safe inside an element or a double-quoted attribute.
 std::string XmlEscape(std::string_view text);
+// The same for UTF-8 text of a document we write: control characters other than TAB, LF and CR, and bytes that
+// are not UTF-8, become "?" (as in WDDX packets), since no XML document may hold them.
+std::string XmlEscapeUtf8(std::string_view utf8);
 
 // The text content of a node, UTF-8.
 std::string XmlText(const xmlNode* node);

@@ -28,6 +28,29 @@ std::string Fault(const std::string& faultString)
 const SoapOperation kTestBlzKto{"TestBlzKto", "urn:TarvikIntf-ITarvik", SoapStyle::RpcEncoded,
                                 "urn:TarvikIntf-ITarvik#TestBlzKto"};
 
+TEST(XmlEscapeUtf8, KeepsEveryCharacterAndReplacesWhatNoDocumentMayHold)
+{
+    const struct
+    {
+        std::string Text;
+        std::string Escaped;
+    } cases[] = {
+        {"M\xc3\xbcller & <S\xc3\xb6hne> \"\xf0\x9f\x98\x80\"",
+         "M\xc3\xbcller &amp; &lt;S\xc3\xb6hne&gt; &quot;\xf0\x9f\x98\x80&quot;"},
+        {"a\tb\nc\rd\x7f", "a\tb\nc\rd\x7f"},
+        {std::string("\x00\x01\x1b[2J", 6), "???[2J"},
+        {"\xff\xfe x \xc3", "?? x ?"},                              // bytes that start nothing, a cut sequence
+        {"\xc0\xaf \xe0\x80\xaf", "?? ???"},                        // overlong forms of "/"
+        {"\xed\xa0\x80 \xf4\x90\x80\x80", "??? ????"},              // a surrogate, a value beyond U+10FFFF
+        {"\xef\xbf\xbe\xef\xbf\xbf\xef\xbf\xbd", "??\xef\xbf\xbd"}, // U+FFFE and U+FFFF are no characters
+    };
+    for (const auto& entry : cases) {
+        const std::string escaped = XmlEscapeUtf8(entry.Text);
+        EXPECT_EQ(escaped, entry.Escaped);
+        EXPECT_NO_THROW(ParseXml("<a>" + escaped + "</a>")) << escaped;
+    }
+}
+
 TEST(WriteSoapRequest, WritesBothStylesWithEscapedUtf8Values)
 {
     struct Row
