@@ -1,6 +1,7 @@
 #!/usr/bin/env bash
-# IBAN checks per second against the local checking service over keep-alive on 127.0.0.1, next to nginx serving a
-# static reply of the same size on the same machine in the same run. Both servers get 2 worker threads/processes.
+# IBAN checks per second against the local checking service over keep-alive on 127.0.0.1, without and with a users
+# file (the login of every request checked), next to nginx serving a static reply of the same size on the same
+# machine in the same run. Every server gets 2 worker threads/processes.
 # Usage: bench/service_wrk.sh [SECONDS] [CONNECTIONS]   (after a build; needs Debian's wrk, nginx-light and curl)
 set -euo pipefail
 cd "$(dirname "$0")/.."
@@ -13,6 +14,11 @@ service_port="$(free_port)"
 "$service" --listen "127.0.0.1:$service_port" --threads 2 2>"$work/service.log" &
 pids+=($!)
 wait_port "$service_port"
+users_port="$(free_port)"
+"$service" --listen "127.0.0.1:$users_port" --threads 2 --users-file src/service/data/users.example \
+    2>"$work/users.log" &
+pids+=($!)
+wait_port "$users_port"
 path="/tarvik?un=demo&pw=wexo&iban=DE89370400440532013000&id=0&name="
 curl -s "http://127.0.0.1:$service_port$path" >"$work/reply.xml"
 
@@ -43,7 +49,8 @@ pids+=($!)
 wait_port "$nginx_port"
 
 echo "reply: $(wc -c <"$work/reply.xml") bytes; wrk -t2 -c$connections -d${seconds}s; $(nproc) cores"
-for target in "orvelwddx-service|http://127.0.0.1:$service_port$path" "nginx (static)|http://127.0.0.1:$nginx_port$path"; do
+for target in "orvelwddx-service|http://127.0.0.1:$service_port$path" \
+    "  with users file|http://127.0.0.1:$users_port$path" "nginx (static)|http://127.0.0.1:$nginx_port$path"; do
     name="${target%%|*}"
     url="${target#*|}"
     wrk -t2 -c"$connections" -d"${seconds}s" --latency "$url" >"$work/wrk.txt"

@@ -14,17 +14,33 @@
 
 namespace orvel::service {
 
-void Router::Add(std::string path, Handler handler)
+void Router::Add(std::string path, Handler handler, TooLargeAnswer tooLarge)
 {
-    Routes.emplace_back(std::move(path), std::move(handler));
+    Routes.push_back({std::move(path), std::move(handler), tooLarge});
+}
+
+const Router::Route* Router::Lookup(std::string_view path) const
+{
+    for (const Route& route : Routes)
+        if (route.Path == path)
+            return &route;
+    return nullptr;
 }
 
 const Handler* Router::Find(std::string_view path) const
 {
-    for (const auto& [route, handler] : Routes)
-        if (route == path)
-            return &handler;
-    return nullptr;
+    const Route* route = Lookup(path);
+    return route ? &route->Serve : nullptr;
+}
+
+HttpResponse Router::TooLarge(std::string_view path) const
+{
+    const Route* route = Lookup(path);
+    HttpResponse answer = route && route->TooLarge
+                              ? route->TooLarge()
+                              : HttpResponse{413, "text/plain; charset=utf-8", "Anfrage zu gro\xc3\x9f\n"};
+    answer.Status = 413;
+    return answer;
 }
 
 int OpenListener(const std::string& address)
@@ -135,6 +151,28 @@ bool IsLoopback(MHD_Connection* connection)
     return info && info->client_addr && IsLoopbackAddress(info->client_addr);
 }
 
+// The client's address as text; an IPv4 client on an IPv6 socket as IPv4, so that it counts as one client.
+std::string ClientAddress(MHD_Connection* connection)
+{
+    const MHD_ConnectionInfo* info = MHD_get_connection_info(connection, MHD_CONNECTION_INFO_CLIENT_ADDRESS);
+    if (!info || !info->client_addr)
+        return "unknown";
+    const sockaddr* address = info->client_addr;
+    char text[INET6_ADDRSTRLEN] = "";
+    if (address->sa_family == AF_INET) {
+        inet_ntop(AF_INET, &reinterpret_cast<const sockaddr_in*>(address)->sin_addr, text, sizeof text);
+    } else if (address->sa_family == AF_INET6) {
+        const in6_addr& ip = reinterpret_cast<const sockaddr_in6*>(address)->sin6_addr;
+        if (IN6_IS_ADDR_V4MAPPED(&ip))
+            inet_ntop(AF_INET, ip.s6_addr + 12, text, sizeof text);
+        else
+            inet_ntop(AF_INET6, &ip, text, sizeof text);
+    } else {
+        return "local";
+    }
+    return text;
+}
+
 // The sum of the query's keys and values: what a client made us parse.
 size_t QueryLength(MHD_Connection* connection)
 {
@@ -202,6 +240,8 @@ struct HttpServer::Daemon
         if (!response)
             return MHD_NO;
         MHD_add_response_header(response, MHD_HTTP_HEADER_CONTENT_TYPE, answer.ContentType);
+        for (const auto& [name, value] : answer.Headers)
+            MHD_add_response_header(response, name.c_str(), value.c_str());
         const MHD_Result queued = MHD_queue_response(connection, answer.Status, response);
         MHD_destroy_response(response);
         if (Log) {
@@ -229,7 +269,7 @@ struct HttpServer::Daemon
             const char* length =
                 MHD_lookup_connection_value(connection, MHD_HEADER_KIND, MHD_HTTP_HEADER_CONTENT_LENGTH);
             if (length && std::strtoull(length, nullptr, 10) > Limits.MaxBody)
-                return Send(connection, Plain(413, "Anfrage zu gro\xc3\x9f\n"), method, url, Clock::now());
+                return Send(connection, Routes.TooLarge(url), method, url, Clock::now());
             *context = new Pending();
             return MHD_YES;
         }
@@ -246,11 +286,11 @@ struct HttpServer::Daemon
             if (pending->Received <= Limits.MaxBody)
                 pending->Body.append(upload, size);
             else if (pending->Received > kMaxDiscarded)
-                return Send(connection, Plain(413, "Anfrage zu gro\xc3\x9f\n"), method, url, start);
+                return Send(connection, Routes.TooLarge(url), method, url, start);
             return MHD_YES;
         }
         if (pending && pending->Received > Limits.MaxBody)
-            return Send(connection, Plain(413, "Anfrage zu gro\xc3\x9f\n"), method, url, start);
+            return Send(connection, Routes.TooLarge(url), method, url, start);
         if (QueryLength(connection) > ServerLimits::kMaxQuery)
             return Send(connection, Plain(414, "Anfrage zu lang\n"), method, url, start);
 
@@ -263,6 +303,8 @@ struct HttpServer::Daemon
         if (pending)
             request.Body = pending->Body;
         request.Loopback = IsLoopback(connection);
+        const std::string client = ClientAddress(connection);
+        request.Client = client;
         try {
             return Send(connection, (*handler)(request), method, url, start);
         } catch (const std::exception& error) {

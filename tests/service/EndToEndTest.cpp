@@ -688,11 +688,12 @@ TEST_F(ServiceWithUsers, WrongUserOrPasswordGetTheSameRefusal)
 
     TAddress address;
     address.SetHost(FromUtf8("127.0.0.1:" + std::to_string(Running->Ports().at(0))));
+    // Before the fifth failure, after which the user is refused for a while.
+    address.Check(u"demo", u"wexo", u"10117", u"Berlin");
+    EXPECT_EQ(address.Result(), 0);
     address.Check(u"demo", u"nope", u"10117", u"Berlin");
     EXPECT_EQ(address.Result(), 90);
     EXPECT_EQ(address.Resulttext(), refusal);
-    address.Check(u"demo", u"wexo", u"10117", u"Berlin");
-    EXPECT_EQ(address.Result(), 0);
     client->SetURL("http://127.0.0.1:" + std::to_string(Running->Ports().at(0)) + "/soap/IAddress3");
     EXPECT_EQ(GetIAddress3(client)->GetPlzType(u"", u"", u"10117", text), 90);
 }
@@ -751,8 +752,8 @@ TEST(UsersFile, ListeningForOtherMachinesNeedsOneOrAllowAnyone)
 TEST(UsersFile, WithoutOneOnlyThisMachineIsAnswered)
 {
     const Users everyone;
-    EXPECT_EQ(everyone.Admit("", "", true), Users::kAdmitted);
-    EXPECT_EQ(everyone.Admit("demo", "wexo", false), Users::kLoopbackOnly);
+    EXPECT_EQ(everyone.Admit("", "", true, "127.0.0.1"), Users::kAdmitted);
+    EXPECT_EQ(everyone.Admit("demo", "wexo", false, "192.0.2.7"), Users::kLoopbackOnly);
 }
 
 } // namespace
