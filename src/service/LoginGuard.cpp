@@ -1,8 +1,9 @@
 #include "service/LoginGuard.h"
 
 #include <arpa/inet.h>
+#include <openssl/core_names.h>
 #include <openssl/evp.h>
-#include <openssl/hmac.h>
+#include <openssl/params.h>
 #include <openssl/rand.h>
 
 #include <algorithm>
@@ -29,27 +30,49 @@ std::string Shown(std::string_view text)
 
 } // namespace
 
-KeyedHash::KeyedHash()
+Digest KeyedHash(std::string_view first, std::string_view second)
 {
-    if (RAND_bytes(Key.data(), int(Key.size())) != 1)
-        throw std::runtime_error("no random bytes for the login cache's key");
-}
-
-KeyedHash::Digest KeyedHash::operator()(std::string_view first, std::string_view second) const
-{
+    static const std::array<unsigned char, 32> key = [] {
+        std::array<unsigned char, 32> bytes{};
+        if (RAND_bytes(bytes.data(), int(bytes.size())) != 1)
+            throw std::runtime_error("no random bytes for the login cache's key");
+        return bytes;
+    }();
+    // A context per thread, keyed once: setting up HMAC anew costs more than the hash itself.
+    struct Context
+    {
+        EVP_MAC_CTX* Mac = nullptr;
+        ~Context() { EVP_MAC_CTX_free(Mac); }
+    };
+    thread_local Context context;
+    if (!context.Mac) {
+        EVP_MAC* hmac = EVP_MAC_fetch(nullptr, "HMAC", nullptr);
+        EVP_MAC_CTX* mac = hmac ? EVP_MAC_CTX_new(hmac) : nullptr;
+        EVP_MAC_free(hmac);
+        char digestName[] = "SHA256";
+        const OSSL_PARAM parameters[] = {OSSL_PARAM_construct_utf8_string(OSSL_MAC_PARAM_DIGEST, digestName, 0),
+                                         OSSL_PARAM_construct_end()};
+        if (!mac || EVP_MAC_init(mac, key.data(), key.size(), parameters) != 1) {
+            EVP_MAC_CTX_free(mac);
+            throw std::runtime_error("HMAC-SHA256 is not available");
+        }
+        context.Mac = mac;
+    } else if (EVP_MAC_init(context.Mac, nullptr, 0, nullptr) != 1) {
+        throw std::runtime_error("HMAC-SHA256 failed");
+    }
     // The first part's length leads, so that ("ab", "c") and ("a", "bc") differ.
     const uint64_t length = first.size();
-    std::string message(reinterpret_cast<const char*>(&length), sizeof length);
-    message.append(first).append(second);
     Digest digest{};
-    unsigned size = 0;
-    HMAC(EVP_sha256(), Key.data(), int(Key.size()), reinterpret_cast<const unsigned char*>(message.data()),
-         message.size(), digest.data(), &size);
-    OPENSSL_cleanse(message.data(), message.size());
+    size_t size = 0;
+    if (EVP_MAC_update(context.Mac, reinterpret_cast<const unsigned char*>(&length), sizeof length) != 1 ||
+        EVP_MAC_update(context.Mac, reinterpret_cast<const unsigned char*>(first.data()), first.size()) != 1 ||
+        EVP_MAC_update(context.Mac, reinterpret_cast<const unsigned char*>(second.data()), second.size()) != 1 ||
+        EVP_MAC_final(context.Mac, digest.data(), &size, digest.size()) != 1)
+        throw std::runtime_error("HMAC-SHA256 failed");
     return digest;
 }
 
-size_t DigestHash::operator()(const KeyedHash::Digest& digest) const
+size_t DigestHash::operator()(const Digest& digest) const
 {
     // Already uniformly spread: its first bytes will do.
     size_t value = 0;
@@ -57,40 +80,33 @@ size_t DigestHash::operator()(const KeyedHash::Digest& digest) const
     return value;
 }
 
-bool LoginCache::Contains(const KeyedHash::Digest& login) const
+bool LoginCache::Contains(const Digest& login) const
 {
-    const std::shared_lock reading(Lock);
-    return Logins.count(login) != 0;
+    const Shard& shard = ShardOf(login);
+    const std::shared_lock reading(shard.Lock);
+    return shard.Logins.count(login) != 0;
 }
 
-uint64_t LoginCache::Generation() const
+void LoginCache::Remember(const Digest& login, uint64_t generation)
 {
-    const std::shared_lock reading(Lock);
-    return CurrentGeneration;
-}
-
-void LoginCache::Remember(const KeyedHash::Digest& login, uint64_t generation)
-{
-    const std::unique_lock writing(Lock);
-    if (generation != CurrentGeneration)
+    Shard& shard = ShardOf(login);
+    const std::unique_lock writing(shard.Lock);
+    // Checked under the shard's lock, which Forget takes after counting up: no older login slips in after it.
+    if (generation != CurrentGeneration.load())
         return;
     // Only right passwords get here, so the bound is reached by many users, not by guessing; any entry may go.
-    if (Logins.size() >= kMaxEntries)
-        Logins.erase(Logins.begin());
-    Logins.insert(login);
+    if (shard.Logins.size() >= kMaxEntriesPerShard)
+        shard.Logins.erase(shard.Logins.begin());
+    shard.Logins.insert(login);
 }
 
 void LoginCache::Forget()
 {
-    const std::unique_lock writing(Lock);
-    Logins.clear();
     ++CurrentGeneration;
-}
-
-size_t LoginCache::size() const
-{
-    const std::shared_lock reading(Lock);
-    return Logins.size();
+    for (Shard& shard : Shards) {
+        const std::unique_lock writing(shard.Lock);
+        shard.Logins.clear();
+    }
 }
 
 LoginThrottle::LoginThrottle(LoginClock clock, std::function<void(const std::string&)> log)
@@ -128,7 +144,7 @@ void LoginThrottle::Prune(Time now)
     Held.store(Users.size() + Clients.size(), std::memory_order_relaxed);
 }
 
-bool LoginThrottle::IsLocked(const Table& table, const KeyedHash::Digest& key, Time now)
+bool LoginThrottle::IsLocked(const Table& table, const Digest& key, Time now)
 {
     const auto found = table.find(key);
     return found != table.end() && now < found->second.LockedUntil;
@@ -138,7 +154,7 @@ bool LoginThrottle::Refused(std::string_view user, std::string_view client)
 {
     if (Held.load(std::memory_order_relaxed) == 0)
         return false;
-    const auto userKey = Hash("user", user), clientKey = Hash("client", ClientKey(client));
+    const Digest userKey = KeyedHash("user", user), clientKey = KeyedHash("client", ClientKey(client));
     const Time now = Clock();
     const std::lock_guard locked(Lock);
     Prune(now);
@@ -148,7 +164,7 @@ bool LoginThrottle::Refused(std::string_view user, std::string_view client)
 void LoginThrottle::Failed(std::string_view user, std::string_view client)
 {
     const std::string clientKey = ClientKey(client);
-    const auto userDigest = Hash("user", user), clientDigest = Hash("client", clientKey);
+    const Digest userDigest = KeyedHash("user", user), clientDigest = KeyedHash("client", clientKey);
     const Time now = Clock();
     const std::lock_guard locked(Lock);
     Prune(now);
@@ -157,7 +173,7 @@ void LoginThrottle::Failed(std::string_view user, std::string_view client)
     Held.store(Users.size() + Clients.size(), std::memory_order_relaxed);
 }
 
-void LoginThrottle::Count(Table& table, const KeyedHash::Digest& key, std::string_view shown, Time now)
+void LoginThrottle::Count(Table& table, const Digest& key, std::string_view shown, Time now)
 {
     if (table.size() >= kMaxRecords && !table.count(key)) {
         std::erase_if(table, [now](const auto& entry) { return Forgotten(entry.second, now); });

@@ -18,42 +18,44 @@ namespace orvel::service {
 
 using LoginClock = std::function<std::chrono::steady_clock::time_point()>;
 
-// An HMAC-SHA256 under a key drawn at start, so that neither the cache nor the throttle's tables hold a password
-// or a name that can be looked up, and no client can choose two inputs that land on the same entry.
-class KeyedHash
-{
-public:
-    using Digest = std::array<unsigned char, 32>;
-    KeyedHash(); // throws std::runtime_error without random bytes
-    Digest operator()(std::string_view first, std::string_view second) const;
+using Digest = std::array<unsigned char, 32>;
 
-private:
-    std::array<unsigned char, 32> Key{};
-};
+// HMAC-SHA256 of the two parts under a key drawn once per process, so that neither the cache nor the throttle's
+// tables hold a password or a name that can be looked up, and no client can choose two inputs that meet in one
+// entry. Throws std::runtime_error when no key can be drawn.
+Digest KeyedHash(std::string_view first, std::string_view second);
 
 struct DigestHash
 {
-    size_t operator()(const KeyedHash::Digest& digest) const;
+    size_t operator()(const Digest& digest) const;
 };
 
-// Logins that matched the users file in force, each as the keyed hash of user and password.
+// Logins that matched the users file in force, each as the keyed hash of user and password. In shards, so that
+// the server's threads seldom meet on one lock.
 class LoginCache
 {
 public:
-    static constexpr size_t kMaxEntries = 4096;
+    static constexpr size_t kShards = 16;
+    static constexpr size_t kMaxEntriesPerShard = 256;
 
-    bool Contains(const KeyedHash::Digest& login) const;
+    bool Contains(const Digest& login) const;
     // The generation to hand to Remember: a login verified against an older file is not remembered.
-    uint64_t Generation() const;
-    void Remember(const KeyedHash::Digest& login, uint64_t generation);
+    uint64_t Generation() const { return CurrentGeneration.load(); }
+    void Remember(const Digest& login, uint64_t generation);
     // The users file changed: nothing verified before counts any more.
     void Forget();
-    size_t size() const;
 
 private:
-    mutable std::shared_mutex Lock;
-    std::unordered_set<KeyedHash::Digest, DigestHash> Logins;
-    uint64_t CurrentGeneration = 0;
+    struct Shard
+    {
+        mutable std::shared_mutex Lock;
+        std::unordered_set<Digest, DigestHash> Logins;
+    };
+    const Shard& ShardOf(const Digest& login) const { return Shards[login[31] % kShards]; }
+    Shard& ShardOf(const Digest& login) { return Shards[login[31] % kShards]; }
+
+    std::array<Shard, kShards> Shards;
+    std::atomic<uint64_t> CurrentGeneration{0};
 };
 
 // Failed logins per user name and per client address. After kFailures failures within kWindow the name or address
@@ -86,19 +88,18 @@ private:
         Time LastFailure{};
         Time LockedUntil{};
     };
-    using Table = std::unordered_map<KeyedHash::Digest, Record, DigestHash>;
+    using Table = std::unordered_map<Digest, Record, DigestHash>;
 
     // The key of a client address: IPv6 clients by their /64, as one host usually holds the whole of it.
     static std::string ClientKey(std::string_view client);
     static bool Forgotten(const Record& record, Time now);
-    static bool IsLocked(const Table& table, const KeyedHash::Digest& key, Time now);
-    void Count(Table& table, const KeyedHash::Digest& key, std::string_view shown, Time now);
+    static bool IsLocked(const Table& table, const Digest& key, Time now);
+    void Count(Table& table, const Digest& key, std::string_view shown, Time now);
     // Drops what no longer counts, once a window; the lock is held.
     void Prune(Time now);
 
     LoginClock Clock;
     std::function<void(const std::string&)> Log;
-    KeyedHash Hash;
     mutable std::mutex Lock;
     Table Users, Clients;
     Time LastPrune{};

@@ -92,7 +92,6 @@ struct Users::Guard
 
     mutable std::shared_mutex Lock; // over Known, which a reload swaps
     Entries Known;
-    KeyedHash Hash;
     LoginCache Cache;
     LoginThrottle Throttle;
 };
@@ -174,7 +173,7 @@ int32_t Users::Admit(std::string_view user, std::string_view password, bool loop
     Guard& guard = *State;
     if (guard.Throttle.Refused(user, client))
         return kDenied;
-    const KeyedHash::Digest login = guard.Hash(user, password);
+    const Digest login = KeyedHash(user, password);
     if (guard.Cache.Contains(login))
         return kAdmitted;
 
