@@ -57,9 +57,14 @@ echo "reply: $(wc -c <"$work/reply.xml") bytes; wrk -t2 -c$connections -d${secon
 # User and system time of a process, in clock ticks.
 cpu_ticks() { awk '{print $14 + $15}' "/proc/$1/stat"; }
 ticks_per_second="$(getconf CLK_TCK)"
-for _ in $(seq "$rounds"); do
-    for target in "orvelwddx-service|$service_pid|http://127.0.0.1:$service_port$path" \
-        "  with users file|$users_pid|http://127.0.0.1:$users_port$path" "nginx (static)|-|http://127.0.0.1:$nginx_port$path"; do
+targets=("orvelwddx-service|$service_pid|http://127.0.0.1:$service_port$path"
+    "  with users file|$users_pid|http://127.0.0.1:$users_port$path" "nginx (static)|-|http://127.0.0.1:$nginx_port$path")
+for round in $(seq "$rounds"); do
+    # Every other round in the opposite order, so that none is always first after a pause.
+    order=(0 1 2)
+    [ $((round % 2)) = 1 ] || order=(2 1 0)
+    for index in "${order[@]}"; do
+        target="${targets[$index]}"
         IFS='|' read -r name pid url <<<"$target"
         [ "$pid" = - ] || before="$(cpu_ticks "$pid")"
         wrk -t2 -c"$connections" -d"${seconds}s" --latency "$url" >"$work/wrk.txt"
