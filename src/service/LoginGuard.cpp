@@ -150,15 +150,15 @@ bool LoginThrottle::IsLocked(const Table& table, const Digest& key, Time now)
     return found != table.end() && now < found->second.LockedUntil;
 }
 
-bool LoginThrottle::Refused(std::string_view user, std::string_view client)
+LoginThrottle::Lock LoginThrottle::Locked(std::string_view user, std::string_view client)
 {
     if (Held.load(std::memory_order_relaxed) == 0)
-        return false;
+        return Lock::None;
     const Digest userKey = KeyedHash("user", user), clientKey = KeyedHash("client", ClientKey(client));
     const Time now = Clock();
-    const std::lock_guard locked(Lock);
+    const std::lock_guard locked(Guard);
     Prune(now);
-    return IsLocked(Users, userKey, now) || IsLocked(Clients, clientKey, now);
+    return IsLocked(Clients, clientKey, now) ? Lock::Client : IsLocked(Users, userKey, now) ? Lock::User : Lock::None;
 }
 
 void LoginThrottle::Failed(std::string_view user, std::string_view client)
@@ -166,7 +166,7 @@ void LoginThrottle::Failed(std::string_view user, std::string_view client)
     const std::string clientKey = ClientKey(client);
     const Digest userDigest = KeyedHash("user", user), clientDigest = KeyedHash("client", clientKey);
     const Time now = Clock();
-    const std::lock_guard locked(Lock);
+    const std::lock_guard locked(Guard);
     Prune(now);
     Count(Users, userDigest, "for user \"" + Shown(user) + "\"", now);
     Count(Clients, clientDigest, "from " + Shown(clientKey), now);

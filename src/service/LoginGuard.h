@@ -60,7 +60,8 @@ private:
 
 // Failed logins per user name and per client address. After kFailures failures within kWindow the name or address
 // is refused for kFirstLockout, twice as long for each lock-out that follows within kMemory, at most kLongestLockout.
-// While it lasts even the right password is refused: otherwise the refusal would tell a guess that hit.
+// While it lasts even the right password is refused: otherwise the refusal would tell a guess that hit. The one
+// exception is the caller's: a user name locked out still admits a login its client address proved before.
 class LoginThrottle
 {
 public:
@@ -75,7 +76,12 @@ public:
     // clock: the time now (steady_clock::now without one); log: one line per lock-out (standard error without one).
     explicit LoginThrottle(LoginClock clock = {}, std::function<void(const std::string&)> log = {});
 
-    bool Refused(std::string_view user, std::string_view client);
+    enum class Lock {
+        None,
+        User,   // the user name, from every address
+        Client, // the client address, for every user name
+    };
+    Lock Locked(std::string_view user, std::string_view client);
     void Failed(std::string_view user, std::string_view client);
 
 private:
@@ -100,7 +106,7 @@ private:
 
     LoginClock Clock;
     std::function<void(const std::string&)> Log;
-    mutable std::mutex Lock;
+    mutable std::mutex Guard;
     Table Users, Clients;
     Time LastPrune{};
     // Records held; while it is 0, a login takes no lock here.

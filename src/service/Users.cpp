@@ -171,11 +171,19 @@ int32_t Users::Admit(std::string_view user, std::string_view password, bool loop
     if (!FromFile)
         return loopback ? kAdmitted : kLoopbackOnly;
     Guard& guard = *State;
-    if (guard.Throttle.Refused(user, client))
+    const LoginThrottle::Lock lock = guard.Throttle.Locked(user, client);
+    if (lock == LoginThrottle::Lock::Client)
         return kDenied;
-    const Digest login = KeyedHash(user, password);
+    // Remembered per client address: one that proved the password before may go on while others guess at the user
+    // name, and a guess tells nothing, as a remembered login is never one the guesser made.
+    std::string addressed(client);
+    addressed.append("\n").append(password);
+    const Digest login = KeyedHash(user, addressed);
+    OPENSSL_cleanse(addressed.data(), addressed.size());
     if (guard.Cache.Contains(login))
         return kAdmitted;
+    if (lock == LoginThrottle::Lock::User)
+        return kDenied;
 
     const uint64_t generation = guard.Cache.Generation();
     std::optional<std::string> hash;

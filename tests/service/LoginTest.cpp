@@ -136,6 +136,7 @@ protected:
 
 TEST_F(LoginThrottling, ABurstOfFailuresLocksOutUserAndAddressEvenWithTheRightPassword)
 {
+    ASSERT_EQ(Accounts.Admit("demo", "wexo", false, "192.0.2.50"), Users::kAdmitted);
     testing::internal::CaptureStderr();
     Burst("demo", "192.0.2.1");
     for (int i = 0; i < 10; ++i)
@@ -153,6 +154,8 @@ TEST_F(LoginThrottling, ABurstOfFailuresLocksOutUserAndAddressEvenWithTheRightPa
         {"demo", "wexo", "192.0.2.99", Users::kDenied},    // the user name is locked from everywhere
         {"anna", "birne", "192.0.2.1", Users::kDenied},    // and so is the address for every user
         {"anna", "birne", "192.0.2.99", Users::kAdmitted}, // another user from another address is not
+        {"demo", "wexo", "192.0.2.50", Users::kAdmitted},  // nor an address that proved the password before
+        {"demo", "wexe", "192.0.2.50", Users::kDenied},    // but it cannot guess there either
     };
     for (const Case& entry : cases)
         EXPECT_EQ(Accounts.Admit(entry.User, entry.Password, false, entry.Client), entry.Expected)
