@@ -30,8 +30,8 @@ struct DigestHash
     size_t operator()(const Digest& digest) const;
 };
 
-// Logins that matched the users file in force, each as the keyed hash of user and password. In shards, so that
-// the server's threads seldom meet on one lock.
+// Logins that matched the users file in force, each as the keyed hash of user, client address and password. In
+// shards, so that the server's threads seldom meet on one lock.
 class LoginCache
 {
 public:
