@@ -1,18 +1,29 @@
 #!/usr/bin/env bash
-# IBAN checks per second against the local checking service over keep-alive on 127.0.0.1, next to nginx serving a
-# static reply of the same size on the same machine in the same run. Both servers get 2 worker threads/processes.
-# Usage: bench/service_wrk.sh [SECONDS] [CONNECTIONS]   (after a build; needs Debian's wrk, nginx-light and curl)
+# IBAN checks per second against the local checking service over keep-alive on 127.0.0.1, without and with a users
+# file (the login of every request checked), next to nginx serving a static reply of the same size on the same
+# machine in the same run. Every server gets 2 worker threads/processes. The service's CPU time per request is
+# the figure a busy machine disturbs least; ROUNDS runs the three in turn that often.
+# Usage: bench/service_wrk.sh [SECONDS] [CONNECTIONS] [ROUNDS]   (after a build; needs Debian's wrk, nginx-light and
+# curl)
 set -euo pipefail
 cd "$(dirname "$0")/.."
 seconds="${1:-10}"
 connections="${2:-32}"
+rounds="${3:-1}"
 service="${ORVELWDDX_SERVICE:-build/src/service/orvelwddx-service}"
 source bench/servers.sh
 
 service_port="$(free_port)"
 "$service" --listen "127.0.0.1:$service_port" --threads 2 2>"$work/service.log" &
 pids+=($!)
+service_pid=$!
 wait_port "$service_port"
+users_port="$(free_port)"
+"$service" --listen "127.0.0.1:$users_port" --threads 2 --users-file src/service/data/users.example \
+    2>"$work/users.log" &
+pids+=($!)
+users_pid=$!
+wait_port "$users_port"
 path="/tarvik?un=demo&pw=wexo&iban=DE89370400440532013000&id=0&name="
 curl -s "http://127.0.0.1:$service_port$path" >"$work/reply.xml"
 
@@ -43,12 +54,29 @@ pids+=($!)
 wait_port "$nginx_port"
 
 echo "reply: $(wc -c <"$work/reply.xml") bytes; wrk -t2 -c$connections -d${seconds}s; $(nproc) cores"
-for target in "orvelwddx-service|http://127.0.0.1:$service_port$path" "nginx (static)|http://127.0.0.1:$nginx_port$path"; do
-    name="${target%%|*}"
-    url="${target#*|}"
-    wrk -t2 -c"$connections" -d"${seconds}s" --latency "$url" >"$work/wrk.txt"
-    printf '%-18s %12s requests/s   latency p50 %s p99 %s\n' "$name" \
-        "$(awk '/Requests\/sec/ {print $2}' "$work/wrk.txt")" \
-        "$(awk '$1 == "50%" {print $2}' "$work/wrk.txt")" "$(awk '$1 == "99%" {print $2}' "$work/wrk.txt")"
-    grep -E "Non-2xx|Socket errors" "$work/wrk.txt" || true
+# User and system time of a process, in clock ticks.
+cpu_ticks() { awk '{print $14 + $15}' "/proc/$1/stat"; }
+ticks_per_second="$(getconf CLK_TCK)"
+targets=("orvelwddx-service|$service_pid|http://127.0.0.1:$service_port$path"
+    "  with users file|$users_pid|http://127.0.0.1:$users_port$path" "nginx (static)|-|http://127.0.0.1:$nginx_port$path")
+for round in $(seq "$rounds"); do
+    # Every other round in the opposite order, so that none is always first after a pause.
+    order=(0 1 2)
+    [ $((round % 2)) = 1 ] || order=(2 1 0)
+    for index in "${order[@]}"; do
+        target="${targets[$index]}"
+        IFS='|' read -r name pid url <<<"$target"
+        [ "$pid" = - ] || before="$(cpu_ticks "$pid")"
+        wrk -t2 -c"$connections" -d"${seconds}s" --latency "$url" >"$work/wrk.txt"
+        rate="$(awk '/Requests\/sec/ {print $2}' "$work/wrk.txt")"
+        cpu=-
+        if [ "$pid" != - ]; then
+            requests="$(awk '/requests in/ {print $1}' "$work/wrk.txt")"
+            cpu="$(awk -v t="$(($(cpu_ticks "$pid") - before))" -v n="$requests" -v hz="$ticks_per_second" \
+                'BEGIN {printf "%.1f", t / hz * 1e6 / n}')"
+        fi
+        printf '%-18s %12s requests/s   CPU %6s us/request   latency p50 %s p99 %s\n' "$name" "$rate" "$cpu" \
+            "$(awk '$1 == "50%" {print $2}' "$work/wrk.txt")" "$(awk '$1 == "99%" {print $2}' "$work/wrk.txt")"
+        grep -E "Non-2xx|Socket errors" "$work/wrk.txt" || true
+    done
 done

@@ -45,7 +45,8 @@ struct Texts
 std::string AddressWddx(const rules::PostalData& data, const Users& users, const HttpRequest& request)
 {
     const auto value = [&request](const char* key) { return request.Query(key).value_or(std::string_view()); };
-    if (const int32_t admitted = users.Admit(value("un"), value("pw"), request.Loopback); admitted != Users::kAdmitted)
+    if (const int32_t admitted = users.Admit(value("un"), value("pw"), request.Loopback, request.Client);
+        admitted != Users::kAdmitted)
         return WddxPacket::Result(admitted, rules::ResultCodeText(admitted));
 
     const std::string_view function = value("func");
@@ -79,7 +80,7 @@ std::string AddressWddx(const rules::PostalData& data, const Users& users, const
 // Users::kAdmitted, or the result code that refuses the call.
 int32_t Admission(const Users& users, const RpcCall& call)
 {
-    return users.Admit(call.Text("UN"), call.Text("PW"), call.Loopback());
+    return users.Admit(call.Text("UN"), call.Text("PW"), call.Loopback(), call.Client());
 }
 
 // The inputs of a check, read before anything is answered so that a missing one is a fault.
@@ -142,7 +143,9 @@ void AddAddress(Router& router, const rules::PostalData& data, const Users& user
         const rules::PostalCodeTypeVerdict verdict = rules::GetPlzType(data, postalCode);
         out.Int("return", verdict.Result).Utf8Text("ResultText", verdict.Resulttext);
     });
-    router.Add("/soap/IAddress3", [soap](const HttpRequest& request) { return soap->Answer(request); });
+    router.Add(
+        "/soap/IAddress3", [soap](const HttpRequest& request) { return soap->Answer(request); },
+        SoapEndpoint::TooLarge);
 }
 
 } // namespace orvel::service

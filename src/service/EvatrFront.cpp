@@ -2,6 +2,7 @@
 
 #include "confirm/EvatrStatus.h"
 #include "rules/VatRules.h"
+#include "service/Access.h"
 
 #include <nlohmann/json.hpp>
 
@@ -100,11 +101,21 @@ std::string FreshAnswerId(const char* prefix)
 
 void AddEvatr(Router& router, const Users& users, BusySwitch& busy)
 {
-    const auto refused = [&users](const HttpRequest& request) { return users.Open() && !request.Loopback; };
-    router.Add(kEvatrRequestPath, [refused, &busy](const HttpRequest& request) {
-        return refused(request) ? HttpResponse{403, kJson, R"({"status":"evatr-0007"})"} : Request(request, busy);
+    // Another machine without a users file cannot log in at all: refused, not asked for credentials.
+    const auto gated = [&users](const HttpRequest& request, auto answer) {
+        switch (BasicAdmission(users, request)) {
+        case Users::kAdmitted:
+            return answer();
+        case Users::kLoopbackOnly:
+            return HttpResponse{403, kJson, R"({"status":"evatr-0007"})"};
+        default:
+            return LoginRequired(kJson, R"({"status":"evatr-0007"})");
+        }
+    };
+    router.Add(kEvatrRequestPath, [gated, &busy](const HttpRequest& request) {
+        return gated(request, [&] { return Request(request, busy); });
     });
-    router.Add(kEvatrStatusPath, [](const HttpRequest&) { return Statuses(); });
+    router.Add(kEvatrStatusPath, [gated](const HttpRequest& request) { return gated(request, Statuses); });
 }
 
 } // namespace orvel::service

@@ -11,7 +11,8 @@ namespace orvel::service {
 inline constexpr const char* kEvatrRequestPath = "/app/v1/abfrage";
 inline constexpr const char* kEvatrStatusPath = "/app/v1/info/statusmeldungen";
 
-// Without a users file only this machine is answered, as for the other families.
+// This machine is answered; another machine with HTTP Basic credentials of the users file (see Access), else 401
+// (403 without a users file).
 void AddEvatr(Router& router, const Users& users, BusySwitch& busy);
 
 // A fresh identifier for one answer: 16 random hex digits after the prefix.

@@ -25,17 +25,33 @@
 
 namespace orvel::service {
 
-void Router::Add(std::string path, Handler handler)
+void Router::Add(std::string path, Handler handler, TooLargeAnswer tooLarge)
 {
-    Routes.emplace_back(std::move(path), std::move(handler));
+    Routes.push_back({std::move(path), std::move(handler), tooLarge});
+}
+
+const Router::Route* Router::Lookup(std::string_view path) const
+{
+    for (const Route& route : Routes)
+        if (route.Path == path)
+            return &route;
+    return nullptr;
 }
 
 const Handler* Router::Find(std::string_view path) const
 {
-    for (const auto& [route, handler] : Routes)
-        if (route == path)
-            return &handler;
-    return nullptr;
+    const Route* route = Lookup(path);
+    return route ? &route->Serve : nullptr;
+}
+
+HttpResponse Router::TooLarge(std::string_view path) const
+{
+    const Route* route = Lookup(path);
+    HttpResponse answer = route && route->TooLarge
+                              ? route->TooLarge()
+                              : HttpResponse{413, "text/plain; charset=utf-8", "Anfrage zu gro\xc3\x9f\n"};
+    answer.Status = 413;
+    return answer;
 }
 
 void Router::ExpectXml(std::string path)
@@ -205,6 +221,28 @@ Link* LinkOf(MHD_Connection* connection)
 {
     const MHD_ConnectionInfo* info = MHD_get_connection_info(connection, MHD_CONNECTION_INFO_SOCKET_CONTEXT);
     return info ? static_cast<Link*>(info->socket_context) : nullptr;
+}
+
+// The client's address as text; an IPv4 client on an IPv6 socket as IPv4, so that it counts as one client.
+std::string ClientAddress(MHD_Connection* connection)
+{
+    const MHD_ConnectionInfo* info = MHD_get_connection_info(connection, MHD_CONNECTION_INFO_CLIENT_ADDRESS);
+    if (!info || !info->client_addr)
+        return "unknown";
+    const sockaddr* address = info->client_addr;
+    char text[INET6_ADDRSTRLEN] = "";
+    if (address->sa_family == AF_INET) {
+        inet_ntop(AF_INET, &reinterpret_cast<const sockaddr_in*>(address)->sin_addr, text, sizeof text);
+    } else if (address->sa_family == AF_INET6) {
+        const in6_addr& ip = reinterpret_cast<const sockaddr_in6*>(address)->sin6_addr;
+        if (IN6_IS_ADDR_V4MAPPED(&ip))
+            inet_ntop(AF_INET, ip.s6_addr + 12, text, sizeof text);
+        else
+            inet_ntop(AF_INET6, &ip, text, sizeof text);
+    } else {
+        return "local";
+    }
+    return text;
 }
 
 // The sum of the query's keys and values: what a client made us parse.
@@ -381,11 +419,8 @@ struct HttpServer::Daemon
         if (!response)
             return MHD_NO;
         MHD_add_response_header(response, MHD_HTTP_HEADER_CONTENT_TYPE, answer.ContentType);
-        if (answer.Status == MHD_HTTP_METHOD_NOT_ALLOWED)
-            MHD_add_response_header(response, MHD_HTTP_HEADER_ALLOW, "GET, HEAD, POST");
-        // The library ends the connection after an answer that says so.
-        if (answer.Close)
-            MHD_add_response_header(response, MHD_HTTP_HEADER_CONNECTION, "close");
+        for (const auto& [name, value] : answer.Headers)
+            MHD_add_response_header(response, name.c_str(), value.c_str());
         const MHD_Result queued = MHD_queue_response(connection, answer.Status, response);
         MHD_destroy_response(response);
         if (Log) {
@@ -397,10 +432,13 @@ struct HttpServer::Daemon
     }
 
     static HttpResponse Plain(unsigned status, const char* text) { return {status, "text/plain; charset=utf-8", text}; }
-    static HttpResponse Closing(unsigned status, const char* text)
+    // The library ends the connection after an answer that says so.
+    static HttpResponse Ending(HttpResponse answer)
     {
-        return {status, "text/plain; charset=utf-8", text, true};
+        answer.Headers.emplace_back(MHD_HTTP_HEADER_CONNECTION, "close");
+        return answer;
     }
+    static HttpResponse Closing(unsigned status, const char* text) { return Ending(Plain(status, text)); }
 
     // What the whole head already tells: a request that cannot be framed or served is refused before a byte of its
     // body is read, and its connection ends, so that nothing left of it can pass for a request of its own.
@@ -421,15 +459,18 @@ struct HttpServer::Daemon
             return Closing(501, "\xc3\x9c"
                                 "bertragungskodierung nicht unterst\xc3\xbctzt\n");
         const bool post = std::strcmp(method, MHD_HTTP_METHOD_POST) == 0;
-        if (!post && std::strcmp(method, MHD_HTTP_METHOD_GET) != 0 && std::strcmp(method, MHD_HTTP_METHOD_HEAD) != 0)
-            return Closing(405, "Methode nicht erlaubt\n");
+        if (!post && std::strcmp(method, MHD_HTTP_METHOD_GET) != 0 && std::strcmp(method, MHD_HTTP_METHOD_HEAD) != 0) {
+            HttpResponse refusal = Closing(405, "Methode nicht erlaubt\n");
+            refusal.Headers.emplace_back(MHD_HTTP_HEADER_ALLOW, "GET, HEAD, POST");
+            return refusal;
+        }
         if (post && Routes.ExpectsXml(url)) {
             const char* type = MHD_lookup_connection_value(connection, MHD_HEADER_KIND, MHD_HTTP_HEADER_CONTENT_TYPE);
             if (!type || !IsXmlType(type))
                 return Closing(415, "Nur XML (Content-Type: text/xml)\n");
         }
         if (framing.Lengths && std::strtoull(std::string(framing.Length).c_str(), nullptr, 10) > Limits.MaxBody)
-            return Closing(413, "Anfrage zu gro\xc3\x9f\n");
+            return Ending(Routes.TooLarge(url));
         return std::nullopt;
     }
 
@@ -471,11 +512,11 @@ struct HttpServer::Daemon
                     body.reserve(std::max(std::min(body.capacity() * 2, pending->Expected), body.size() + size));
                 body.append(upload, size);
             } else if (pending->Received > kMaxDiscarded)
-                return Send(connection, Closing(413, "Anfrage zu gro\xc3\x9f\n"), method, url, start);
+                return Send(connection, Ending(Routes.TooLarge(url)), method, url, start);
             return MHD_YES;
         }
         if (pending && pending->Received > Limits.MaxBody)
-            return Send(connection, Plain(413, "Anfrage zu gro\xc3\x9f\n"), method, url, start);
+            return Send(connection, Routes.TooLarge(url), method, url, start);
         if (QueryLength(connection) > ServerLimits::kMaxQuery)
             return Send(connection, Plain(414, "Anfrage zu lang\n"), method, url, start);
 
@@ -488,6 +529,8 @@ struct HttpServer::Daemon
         if (pending)
             request.Body = pending->Body;
         request.Loopback = IsLoopback(connection);
+        const std::string client = ClientAddress(connection);
+        request.Client = client;
         try {
             return Send(connection, (*handler)(request), method, url, start);
         } catch (const std::exception& error) {

@@ -20,7 +20,8 @@ public:
     std::string_view Method;
     std::string_view Path; // without the query
     std::string_view Body;
-    bool Loopback = false; // the client connected from this machine
+    bool Loopback = false;   // the client connected from this machine
+    std::string_view Client; // its address: "192.0.2.7", "2001:db8::7", "local" for a Unix socket
 
     // A query argument, decoded as sent (bytes, not text); nullopt when the key is missing.
     virtual std::optional<std::string_view> Query(const char* key) const = 0;
@@ -30,26 +31,43 @@ public:
 
 struct HttpResponse
 {
+    HttpResponse(unsigned status = 200, const char* contentType = "text/plain; charset=utf-8", std::string body = {})
+        : Status(status), ContentType(contentType), Body(std::move(body))
+    {
+    }
+
     unsigned Status = 200;
     const char* ContentType = "text/plain; charset=utf-8";
     std::string Body;
-    bool Close = false; // the connection ends after this answer
+    std::vector<std::pair<std::string, std::string>> Headers; // beyond the content type
 };
 
 using Handler = std::function<HttpResponse(const HttpRequest&)>;
 
+// The answer to a body over the limit in the path's own form (a SOAP fault, say); its status becomes 413.
+using TooLargeAnswer = HttpResponse (*)();
+
 class Router
 {
 public:
-    void Add(std::string path, Handler handler);
+    void Add(std::string path, Handler handler, TooLargeAnswer tooLarge = nullptr);
     // The handler of the path, or nullptr.
     const Handler* Find(std::string_view path) const;
+    // What a body too large for the path gets.
+    HttpResponse TooLarge(std::string_view path) const;
     // POST bodies to this path (every path under it, when it ends in "/") must be XML; others get 415.
     void ExpectXml(std::string path);
     bool ExpectsXml(std::string_view path) const;
 
 private:
-    std::vector<std::pair<std::string, Handler>> Routes;
+    struct Route
+    {
+        std::string Path;
+        Handler Serve;
+        TooLargeAnswer TooLarge;
+    };
+    const Route* Lookup(std::string_view path) const;
+    std::vector<Route> Routes;
     std::vector<std::string> XmlPaths;
 };
 

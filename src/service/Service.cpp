@@ -11,7 +11,6 @@
 #include <systemd/sd-daemon.h>
 #include <unistd.h>
 
-#include <ctime>
 #include <fstream>
 #include <sstream>
 #include <stdexcept>
@@ -40,15 +39,8 @@ Service::Service(const ServiceConfig& config)
     if (!config.TlsCert.empty())
         Tls = {ReadWhole(config.TlsCert), ReadWhole(config.TlsKey)};
 
-    // Made per request: the bank directory may have been switched since the start.
-    Routes.Add("/", [this](const HttpRequest&) {
-        return HttpResponse{200, "text/html; charset=utf-8",
-                            StartPage(Banks.Current()->Checks, Postal, PostalFile, Accounts)};
-    });
-    Routes.Add("/status", [this](const HttpRequest&) {
-        return HttpResponse{200, "application/json",
-                            StatusJson(Banks.Current()->Banks, Postal, PostalFile, std::time(nullptr))};
-    });
+    AddStartPage(Routes, Banks, Postal, PostalFile, Accounts);
+    AddStatus(Routes, Banks, Postal, PostalFile, Accounts);
     AddTarvik(Routes, Banks, Accounts);
     AddAddress(Routes, Postal, Accounts);
     AddVies(Routes, Accounts, Busy);

@@ -31,6 +31,8 @@ public:
     std::vector<uint16_t> Ports() const;
     // Switches to the bank directory due now (see BankData::Reload); a line for the log when it did.
     std::string ReloadBanks() { return Banks.Reload(); }
+    // Reads the users file again (see Users::Reload); whether its users changed.
+    bool ReloadUsers() { return Accounts.Reload(); }
 
 private:
     void Serve(int socket, bool tls, const std::string& name);

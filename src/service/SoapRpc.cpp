@@ -147,6 +147,11 @@ HttpResponse SoapEndpoint::Fault(const char* code, std::string_view text)
     return response;
 }
 
+HttpResponse SoapEndpoint::TooLarge()
+{
+    return Fault("SOAP-ENV:Client", "Anfrage zu gro\xc3\x9f");
+}
+
 HttpResponse SoapEndpoint::Answer(const HttpRequest& request) const
 {
     if (request.Method != "POST")
@@ -168,7 +173,7 @@ HttpResponse SoapEndpoint::Answer(const HttpRequest& request) const
             if (quoted != Namespace + "#" + std::string(name))
                 return Fault("SOAP-ENV:Client", "SOAPAction passt nicht zur Operation: " + std::string(quoted));
         }
-        const RpcCall call(envelope, element, request.Loopback);
+        const RpcCall call(envelope, element, request);
         RpcAnswer answer(Namespace, name);
         operation->second(call, answer);
         return {200, kContentType, answer.Finish()};

@@ -19,8 +19,8 @@ namespace orvel::service {
 class RpcCall
 {
 public:
-    RpcCall(const SoapResponse& envelope, const xmlNode* operation, bool loopback)
-        : Envelope(envelope), Operation(operation), FromLoopback(loopback)
+    RpcCall(const SoapResponse& envelope, const xmlNode* operation, const HttpRequest& request)
+        : Envelope(envelope), Operation(operation), Request(request)
     {
     }
 
@@ -29,13 +29,14 @@ public:
     // The same as UTF-8, as it came.
     std::string Utf8Text(const char* name) const;
     int32_t Int(const char* name) const;
-    bool Loopback() const { return FromLoopback; } // the client connected from this machine
+    bool Loopback() const { return Request.Loopback; } // the client connected from this machine
+    std::string_view Client() const { return Request.Client; }
 
 private:
     const xmlNode* Input(const char* name) const;
     const SoapResponse& Envelope;
     const xmlNode* Operation;
-    bool FromLoopback;
+    const HttpRequest& Request;
 };
 
 // The "<operation>Response" element: return value and outputs in the order they are added.
@@ -78,6 +79,8 @@ public:
 
     // A fault envelope with status 500; text is UTF-8.
     static HttpResponse Fault(const char* code, std::string_view text);
+    // The Client fault for a body over the limit (the router gives it status 413).
+    static HttpResponse TooLarge();
 
 private:
     std::string Namespace;

@@ -4,6 +4,7 @@
 #include "rules/AddressRules.h"
 #include "rules/Card.h"
 #include "rules/Iban.h"
+#include "service/Access.h"
 #include "service/EvatrFront.h"
 #include "service/ViesFront.h"
 #include "transport/Xml.h"
@@ -21,16 +22,30 @@ std::string GermanIsoDate(const std::string& iso)
 
 } // namespace
 
+namespace {
+
+constexpr const char* kHead =
+    "<!DOCTYPE html>\n<html lang=\"de\"><head><meta charset=\"utf-8\"><title>OrvelWddx Prüfdienst</title>"
+    "<style>body{font-family:sans-serif;max-width:50em;margin:2em auto;line-height:1.4}"
+    "table{border-collapse:collapse}td,th{border:1px solid #aaa;padding:.2em .5em;text-align:left}"
+    "code{background:#eee}</style></head><body>\n"
+    "<h1>OrvelWddx Prüfdienst</h1>\n";
+
+} // namespace
+
+std::string LoginStartPage()
+{
+    return std::string(kHead) +
+           "<p>Anfragen von anderen Rechnern beantwortet dieser Dienst nur mit Benutzername und Passwort.</p>\n"
+           "</body></html>\n";
+}
+
 std::string StartPage(const rules::TarvikChecks& checks, const rules::PostalData& postal, const std::string& postalFile,
                       const Users& users)
 {
     const rules::BankDirectory& banks = checks.Directory();
     std::string page =
-        "<!DOCTYPE html>\n<html lang=\"de\"><head><meta charset=\"utf-8\"><title>OrvelWddx Prüfdienst</title>"
-        "<style>body{font-family:sans-serif;max-width:50em;margin:2em auto;line-height:1.4}"
-        "table{border-collapse:collapse}td,th{border:1px solid #aaa;padding:.2em .5em;text-align:left}"
-        "code{background:#eee}</style></head><body>\n"
-        "<h1>OrvelWddx Prüfdienst</h1>\n"
+        std::string(kHead) +
         "<p>Dieser Dienst läuft auf diesem Rechner und prüft Bankleitzahlen mit Kontonummern, IBAN, BIC, "
         "Kreditkartennummern, deutsche Postleitzahlen mit Orten und USt-IdNr. und sucht Banken – ohne Internet, "
         "mit den unten genannten Daten. OrvelWddx fragt ihn über WDDX (<code>/tarvik</code>, <code>/address</code>) "
@@ -39,7 +54,9 @@ std::string StartPage(const rules::TarvikChecks& checks, const rules::PostalData
     page += kViesPath;
     page += "</code>.</p>\n";
     page += users.Open() ? "<p>Zugang: ohne Benutzerdatei, jeder Aufruf von diesem Rechner wird beantwortet.</p>\n"
-                         : "<p>Zugang: mit Benutzername und Passwort aus der Benutzerdatei.</p>\n";
+                         : "<p>Zugang: mit Benutzername und Passwort aus der Benutzerdatei. Von anderen Rechnern "
+                           "verlangen auch VIES, die Bestätigungsanfrage, <code>/status</code> und diese Seite sie, "
+                           "dort als HTTP-Basic-Anmeldung.</p>\n";
 
     page += "<h2>Daten</h2>\n<table><tr><th>Daten</th><th>Stand</th><th>Quelle</th></tr>\n";
     page += "<tr><td>Bankleitzahlendatei (" + std::to_string(banks.size()) + " Einträge)<br><code>" +
@@ -96,6 +113,17 @@ std::string StartPage(const rules::TarvikChecks& checks, const rules::PostalData
             "Übereinstimmung; jede Antwort trägt eine neue Kennung, die mit LOKAL bzw. lokal- beginnt.</p>\n"
             "</body></html>\n";
     return page;
+}
+
+void AddStartPage(Router& router, const BankData& banks, const rules::PostalData& postal, const std::string& postalFile,
+                  const Users& users)
+{
+    router.Add("/", [&banks, &postal, &postalFile, &users](const HttpRequest& request) {
+        if (BasicAdmission(users, request) != Users::kAdmitted)
+            return HttpResponse{200, "text/html; charset=utf-8", LoginStartPage()};
+        return HttpResponse{200, "text/html; charset=utf-8",
+                            StartPage(banks.Current()->Checks, postal, postalFile, users)};
+    });
 }
 
 } // namespace orvel::service

@@ -1,6 +1,7 @@
 #include "service/Status.h"
 
 #include "rules/Iban.h"
+#include "service/Access.h"
 
 #include <cstdio>
 
@@ -56,6 +57,22 @@ std::string StatusJson(const rules::BankDirectory& banks, const rules::PostalDat
            "},\n \"postalCodes\": {\"path\": " + Quoted(postalFile) + ", \"date\": " + Quoted(postal.Date()) +
            ", \"postalCodes\": " + std::to_string(postal.PostalCodeCount()) +
            ", \"pairs\": " + std::to_string(postal.PairCount()) + "}}\n";
+}
+
+void AddStatus(Router& router, const BankData& banks, const rules::PostalData& postal, const std::string& postalFile,
+               const Users& users)
+{
+    router.Add("/status", [&banks, &postal, &postalFile, &users](const HttpRequest& request) {
+        switch (BasicAdmission(users, request)) {
+        case Users::kAdmitted:
+            return HttpResponse{200, "application/json",
+                                StatusJson(banks.Current()->Banks, postal, postalFile, std::time(nullptr))};
+        case Users::kLoopbackOnly:
+            return HttpResponse{403, "text/plain; charset=utf-8", "Nur von diesem Rechner\n"};
+        default:
+            return LoginRequired("text/plain; charset=utf-8", "Anmeldung erforderlich\n");
+        }
+    });
 }
 
 } // namespace orvel::service

@@ -3,6 +3,9 @@
 
 #include "rules/BankDirectory.h"
 #include "rules/PostalData.h"
+#include "service/BankData.h"
+#include "service/Http.h"
+#include "service/Users.h"
 
 #include <ctime>
 #include <string>
@@ -11,5 +14,9 @@ namespace orvel::service {
 
 std::string StatusJson(const rules::BankDirectory& banks, const rules::PostalData& postal,
                        const std::string& postalFile, std::time_t now);
+
+// "/status" for this machine and those who logged in (see Access); 401 for other machines, 403 without a users file.
+void AddStatus(Router& router, const BankData& banks, const rules::PostalData& postal, const std::string& postalFile,
+               const Users& users);
 
 } // namespace orvel::service

@@ -36,13 +36,14 @@ void Bic(WddxPacket& packet, const rules::BicAnswer& answer)
 // Users::kAdmitted, or the result code that refuses the call.
 int32_t Admission(const Users& users, const RpcCall& call)
 {
-    return users.Admit(call.Text("UN"), call.Text("PW"), call.Loopback());
+    return users.Admit(call.Text("UN"), call.Text("PW"), call.Loopback(), call.Client());
 }
 
 std::string TarvikWddx(const rules::TarvikChecks& checks, const Users& users, const HttpRequest& request)
 {
     const auto value = [&request](const char* key) { return request.Query(key).value_or(std::string_view()); };
-    if (const int32_t admitted = users.Admit(value("un"), value("pw"), request.Loopback); admitted != Users::kAdmitted)
+    if (const int32_t admitted = users.Admit(value("un"), value("pw"), request.Loopback, request.Client);
+        admitted != Users::kAdmitted)
         return Failure(admitted);
 
     WddxPacket packet;
@@ -160,7 +161,8 @@ void AddTarvik(Router& router, const BankData& banks, const Users& users)
             throw ClientError(ToUtf8(Widen(rules::ResultCodeText(code))));
         out.List("return", banks.Current()->Checks.Search(words, country, fragments != 0).Banken);
     });
-    router.Add("/soap/ITarvik", [soap](const HttpRequest& request) { return soap->Answer(request); });
+    router.Add(
+        "/soap/ITarvik", [soap](const HttpRequest& request) { return soap->Answer(request); }, SoapEndpoint::TooLarge);
 }
 
 } // namespace orvel::service

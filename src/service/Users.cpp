@@ -5,7 +5,11 @@
 #include <openssl/rand.h>
 
 #include <fstream>
+#include <mutex>
+#include <optional>
+#include <shared_mutex>
 #include <stdexcept>
+#include <vector>
 
 namespace orvel::service {
 namespace {
@@ -57,7 +61,45 @@ const std::string& DummyHash()
     return hash;
 }
 
+using Entries = std::vector<std::pair<std::string, std::string>>; // user, hash
+
+Entries ReadEntries(const std::string& path)
+{
+    std::ifstream in(path);
+    if (!in)
+        throw std::runtime_error("cannot open the users file " + path);
+    Entries entries;
+    std::string line;
+    for (size_t number = 1; std::getline(in, line); ++number) {
+        if (!line.empty() && line.back() == '\r')
+            line.pop_back();
+        if (line.empty() || line[0] == '#')
+            continue;
+        const size_t colon = line.find(':');
+        if (colon == 0 || colon == std::string::npos || line.compare(colon + 1, kScheme.size(), kScheme) != 0)
+            throw std::runtime_error(path + ":" + std::to_string(number) + ": not \"user:" + std::string(kScheme) +
+                                     "$...\"");
+        entries.emplace_back(line.substr(0, colon), line.substr(colon + 1));
+    }
+    return entries;
+}
+
 } // namespace
+
+struct Users::Guard
+{
+    explicit Guard(LoginClock clock) : Throttle(std::move(clock)) {}
+
+    mutable std::shared_mutex Lock; // over Known, which a reload swaps
+    Entries Known;
+    LoginCache Cache;
+    LoginThrottle Throttle;
+};
+
+Users::Users() = default;
+Users::Users(Users&&) noexcept = default;
+Users& Users::operator=(Users&&) noexcept = default;
+Users::~Users() = default;
 
 std::string Users::HashPassword(std::string_view password)
 {
@@ -90,38 +132,75 @@ bool Users::VerifyPassword(std::string_view password, std::string_view hash)
     return CRYPTO_memcmp(derived.data(), expected.data(), kHashSize) == 0;
 }
 
-Users Users::Load(const std::string& path)
+Users Users::Load(const std::string& path, LoginClock clock)
 {
-    std::ifstream in(path);
-    if (!in)
-        throw std::runtime_error("cannot open the users file " + path);
     Users users;
     users.FromFile = true;
-    std::string line;
-    for (size_t number = 1; std::getline(in, line); ++number) {
-        if (!line.empty() && line.back() == '\r')
-            line.pop_back();
-        if (line.empty() || line[0] == '#')
-            continue;
-        const size_t colon = line.find(':');
-        if (colon == 0 || colon == std::string::npos || line.compare(colon + 1, kScheme.size(), kScheme) != 0)
-            throw std::runtime_error(path + ":" + std::to_string(number) + ": not \"user:" + std::string(kScheme) +
-                                     "$...\"");
-        users.Entries.emplace_back(line.substr(0, colon), line.substr(colon + 1));
-    }
+    users.Path = path;
+    users.State = std::make_unique<Guard>(std::move(clock));
+    users.State->Known = ReadEntries(path);
     return users;
 }
 
-int32_t Users::Admit(std::string_view user, std::string_view password, bool loopback) const
+bool Users::Reload()
+{
+    if (!FromFile)
+        return false;
+    Entries fresh = ReadEntries(Path);
+    {
+        const std::unique_lock writing(State->Lock);
+        if (fresh == State->Known)
+            return false;
+        State->Known.swap(fresh);
+    }
+    // After the swap: a check that read the old hash took its generation before this, and is not remembered.
+    State->Cache.Forget();
+    return true;
+}
+
+size_t Users::size() const
+{
+    if (!State)
+        return 0;
+    const std::shared_lock reading(State->Lock);
+    return State->Known.size();
+}
+
+int32_t Users::Admit(std::string_view user, std::string_view password, bool loopback, std::string_view client) const
 {
     if (!FromFile)
         return loopback ? kAdmitted : kLoopbackOnly;
-    const std::string* hash = &DummyHash();
-    for (const auto& [name, stored] : Entries)
-        if (name == user)
-            hash = &stored;
-    const bool matches = VerifyPassword(password, *hash);
-    return matches && hash != &DummyHash() ? kAdmitted : kDenied;
+    Guard& guard = *State;
+    const LoginThrottle::Lock lock = guard.Throttle.Locked(user, client);
+    if (lock == LoginThrottle::Lock::Client)
+        return kDenied;
+    // Remembered per client address: one that proved the password before may go on while others guess at the user
+    // name, and a guess tells nothing, as a remembered login is never one the guesser made.
+    std::string addressed(client);
+    addressed.append("\n").append(password);
+    const Digest login = KeyedHash(user, addressed);
+    OPENSSL_cleanse(addressed.data(), addressed.size());
+    if (guard.Cache.Contains(login))
+        return kAdmitted;
+    if (lock == LoginThrottle::Lock::User)
+        return kDenied;
+
+    const uint64_t generation = guard.Cache.Generation();
+    std::optional<std::string> hash;
+    {
+        const std::shared_lock reading(guard.Lock);
+        for (const auto& [name, stored] : guard.Known)
+            if (name == user)
+                hash = stored;
+    }
+    // An unknown user costs as much time as a known one.
+    const bool matches = VerifyPassword(password, hash ? *hash : DummyHash()) && hash;
+    if (!matches) {
+        guard.Throttle.Failed(user, client);
+        return kDenied;
+    }
+    guard.Cache.Remember(login, generation);
+    return kAdmitted;
 }
 
 } // namespace orvel::service

@@ -1,12 +1,14 @@
 #pragma once
 // Who may ask the service: without a users file everyone on this machine; with one, those whose password matches
-// its salted hash ("user:pbkdf2-sha256$iterations$salt$hash" lines, made by --hash-password).
+// its salted hash ("user:pbkdf2-sha256$iterations$salt$hash" lines, made by --hash-password). A login once verified
+// is remembered until the file changes; failures are throttled per user name and client address (LoginGuard).
+
+#include "service/LoginGuard.h"
 
 #include <cstdint>
+#include <memory>
 #include <string>
 #include <string_view>
-#include <utility>
-#include <vector>
 
 namespace orvel::service {
 
@@ -18,21 +20,31 @@ public:
     static constexpr int32_t kLoopbackOnly = 93; // no users file and a client from elsewhere
 
     // Everyone on the loopback.
-    Users() = default;
+    Users();
     // Reads a users file; throws std::runtime_error naming the file and line when a line is not "user:hash".
-    static Users Load(const std::string& path);
+    // clock: the throttle's time (steady_clock::now without one).
+    static Users Load(const std::string& path, LoginClock clock = {});
+    Users(Users&&) noexcept;
+    Users& operator=(Users&&) noexcept;
+    ~Users();
 
     // A new salted hash of the password.
     static std::string HashPassword(std::string_view password);
     static bool VerifyPassword(std::string_view password, std::string_view hash);
 
-    int32_t Admit(std::string_view user, std::string_view password, bool loopback) const;
+    // client: the client's address, for the throttle. Safe to call from any number of threads, also during Reload.
+    int32_t Admit(std::string_view user, std::string_view password, bool loopback, std::string_view client) const;
+    // Reads the users file again; when its users or hashes changed, they take over and no login verified before
+    // counts any more. Throws like Load, keeping the users in force. Whether anything changed.
+    bool Reload();
     bool Open() const { return !FromFile; }
-    size_t size() const { return Entries.size(); }
+    size_t size() const;
 
 private:
+    struct Guard;
     bool FromFile = false;
-    std::vector<std::pair<std::string, std::string>> Entries; // user, hash
+    std::string Path;
+    std::unique_ptr<Guard> State;
 };
 
 } // namespace orvel::service

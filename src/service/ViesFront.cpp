@@ -1,6 +1,7 @@
 #include "service/ViesFront.h"
 
 #include "rules/VatRules.h"
+#include "service/Access.h"
 #include "service/EvatrFront.h"
 #include "service/SoapRpc.h"
 #include "transport/Soap.h"
@@ -137,13 +138,17 @@ HttpResponse CheckVatApprox(const HttpRequest& request, BusySwitch& busy)
 
 void AddVies(Router& router, const Users& users, BusySwitch& busy)
 {
-    router.Add(kViesPath, [&users, &busy](const HttpRequest& request) {
-        if (users.Open() && !request.Loopback)
-            return SoapEndpoint::Fault("SOAP-ENV:Server", kIpBlocked);
-        if (request.Method == "POST" && AsksApprox(request.Body))
-            return CheckVatApprox(request, busy);
-        return CheckVat(request);
-    });
+    // VIES itself refuses a client it does not serve with IP_BLOCKED, whatever the reason.
+    router.Add(
+        kViesPath,
+        [&users, &busy](const HttpRequest& request) {
+            if (BasicAdmission(users, request) != Users::kAdmitted)
+                return SoapEndpoint::Fault("SOAP-ENV:Server", kIpBlocked);
+            if (request.Method == "POST" && AsksApprox(request.Body))
+                return CheckVatApprox(request, busy);
+            return CheckVat(request);
+        },
+        [] { return SoapEndpoint::Fault("SOAP-ENV:Client", kInvalidInput); });
 }
 
 } // namespace orvel::service

@@ -10,7 +10,8 @@ namespace orvel::service {
 
 inline constexpr const char* kViesPath = "/taxation_customs/vies/services/checkVatService";
 
-// Without a users file only this machine is answered, as for the other families; VIES's form carries no user.
+// This machine is answered; another machine with HTTP Basic credentials of the users file, as VIES's form carries
+// no user (see Access).
 // checkVatApprox is answered there too, with no trader data and every field asked about "not processed" (3); busy
 // makes its next answers the fault MS_MAX_CONCURRENT_REQ.
 void AddVies(Router& router, const Users& users, BusySwitch& busy);

@@ -23,7 +23,7 @@ using namespace orvel::service;
 namespace {
 
 // Waits for SIGINT or SIGTERM. Meanwhile switches the bank directory on SIGHUP, when a file lands in the user's
-// bank folder, and once a minute for a set or file whose day has come.
+// bank folder, and once a minute for a set or file whose day has come; reads the users file again as often.
 void ServeUntilStopped(Service& service, const sigset_t& signals, bool pinned)
 {
     const int signalFd = signalfd(-1, &signals, SFD_CLOEXEC);
@@ -41,6 +41,15 @@ void ServeUntilStopped(Service& service, const sigset_t& signals, bool pinned)
             std::fprintf(stderr, "orvelwddx-service: bank directory not switched: %s\n", error.what());
         }
     };
+    const auto reloadUsers = [&service] {
+        try {
+            if (service.ReloadUsers())
+                std::fputs("orvelwddx-service: users file read again\n", stderr);
+        } catch (const std::exception& error) {
+            std::fprintf(stderr, "orvelwddx-service: users file not read again, the users before stay: %s\n",
+                         error.what());
+        }
+    };
     for (;;) {
         pollfd watched[2] = {{signalFd, POLLIN, 0}, {watchFd, POLLIN, 0}};
         const int ready = poll(watched, watchFd >= 0 ? 2 : 1, 60 * 1000);
@@ -56,6 +65,7 @@ void ServeUntilStopped(Service& service, const sigset_t& signals, bool pinned)
         }
         if (!pinned || ready > 0)
             reload();
+        reloadUsers();
     }
     close(signalFd);
     if (watchFd >= 0)

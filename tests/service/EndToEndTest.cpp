@@ -451,8 +451,16 @@ TEST_F(ServiceEndToEnd, BadRequestsGetAnAnswerAndTheServiceGoesOn)
          postTo(kViesPath, envelope + "<checkVatApprox xmlns=\"urn:ec.europa.eu:taxud:vies:services:checkVat:types\"/>"
                                       "</soap:Body></soap:Envelope>"),
          "HTTP/1.1 500", "INVALID_INPUT"},
-        {"body announced over 1 MiB", soapHead + "Content-Length: 2000000\r\n\r\n", "HTTP/1.1 413", ""},
-        {"body announced just over 64 KiB", soapHead + "Content-Length: 65537\r\n\r\n", "HTTP/1.1 413", ""},
+        // A SOAP path refuses a body too large with a fault its clients read, a plain path with text.
+        {"body announced over 1 MiB", soapHead + "Content-Length: 2000000\r\n\r\n", "HTTP/1.1 413",
+         "<faultcode>SOAP-ENV:Client</faultcode><faultstring>Anfrage zu gro\xc3\x9f</faultstring>"},
+        {"body announced just over 64 KiB", soapHead + "Content-Length: 65537\r\n\r\n", "HTTP/1.1 413",
+         "<faultcode>SOAP-ENV:Client</faultcode>"},
+        {"VIES body sent over 64 KiB", postTo(kViesPath, envelope + std::string(70000, ' ')), "HTTP/1.1 413",
+         "<faultcode>SOAP-ENV:Client</faultcode><faultstring>INVALID_INPUT</faultstring>"},
+        {"eVatR body announced over 64 KiB",
+         "POST /app/v1/abfrage HTTP/1.1\r\nHost: x\r\nConnection: close\r\nContent-Length: 65537\r\n\r\n",
+         "HTTP/1.1 413", "Anfrage zu gro\xc3\x9f\n"},
         {"one element with many attributes",
          postTo("/soap/ITarvik",
                 [] {
@@ -479,7 +487,7 @@ TEST_F(ServiceEndToEnd, BadRequestsGetAnAnswerAndTheServiceGoesOn)
         {"body sent over 1 MiB",
          soapHead + "Transfer-Encoding: chunked\r\n\r\n100000\r\n" + std::string(0x100000, 'x') + "\r\n10\r\n" +
              std::string(16, 'x') + "\r\n0\r\n\r\n",
-         "HTTP/1.1 413", ""},
+         "HTTP/1.1 413", "<faultcode>SOAP-ENV:Client</faultcode>"},
         {"endless body (cut off, the answer may be lost in the reset)",
          soapHead + "Transfer-Encoding: chunked\r\n\r\n" +
              [] {
@@ -688,13 +696,49 @@ TEST_F(ServiceWithUsers, WrongUserOrPasswordGetTheSameRefusal)
 
     TAddress address;
     address.SetHost(FromUtf8("127.0.0.1:" + std::to_string(Running->Ports().at(0))));
+    // Before the fifth failure, after which the user is refused for a while.
+    address.Check(u"demo", u"wexo", u"10117", u"Berlin");
+    EXPECT_EQ(address.Result(), 0);
     address.Check(u"demo", u"nope", u"10117", u"Berlin");
     EXPECT_EQ(address.Result(), 90);
     EXPECT_EQ(address.Resulttext(), refusal);
-    address.Check(u"demo", u"wexo", u"10117", u"Berlin");
-    EXPECT_EQ(address.Result(), 0);
     client->SetURL("http://127.0.0.1:" + std::to_string(Running->Ports().at(0)) + "/soap/IAddress3");
     EXPECT_EQ(GetIAddress3(client)->GetPlzType(u"", u"", u"10117", text), 90);
+}
+
+// What a connection from the given loopback address gets back for the request.
+std::string ExchangeFrom(uint16_t port, const std::string& request, const char* from)
+{
+    const int fd = ConnectFrom(port, from);
+    std::string answer;
+    if (fd < 0)
+        return answer;
+    send(fd, request.data(), request.size(), MSG_NOSIGNAL);
+    char buffer[4096];
+    for (ssize_t n; (n = recv(fd, buffer, sizeof buffer, 0)) > 0;)
+        answer.append(buffer, size_t(n));
+    close(fd);
+    return answer;
+}
+
+TEST_F(ServiceWithUsers, GuessingLocksOutTheGuessersAddressAndNoOther)
+{
+    const uint16_t port = Running->Ports().at(0);
+    const auto check = [](const char* user, const char* password) {
+        return std::string("GET /tarvik?un=") + user + "&pw=" + password +
+               "&iban=DE89370400440532013000 HTTP/1.1\r\nHost: x\r\nConnection: close\r\n\r\n";
+    };
+    constexpr const char* kRefused = "<var name='result'><string>90</string>";
+    for (int i = 0; i < 5; ++i)
+        EXPECT_NE(ExchangeFrom(port, check("mallory", std::to_string(i).c_str()), "127.0.0.3").find(kRefused),
+                  std::string::npos);
+    EXPECT_NE(ExchangeFrom(port, check("demo", "wexo"), "127.0.0.3").find(kRefused), std::string::npos);
+    EXPECT_NE(ExchangeFrom(port, check("demo", "wexo"), "127.0.0.4").find("<var name='result'><string>0</string>"),
+              std::string::npos);
+    // Every loopback address is this machine: no login for the status.
+    const std::string status =
+        ExchangeFrom(port, "GET /status HTTP/1.1\r\nHost: x\r\nConnection: close\r\n\r\n", "127.0.0.2");
+    EXPECT_EQ(status.rfind("HTTP/1.1 200", 0), 0u) << status;
 }
 
 TEST(PostalFile, AnotherFileIsServedAndAMissingOneNamed)
@@ -751,8 +795,8 @@ TEST(UsersFile, ListeningForOtherMachinesNeedsOneOrAllowAnyone)
 TEST(UsersFile, WithoutOneOnlyThisMachineIsAnswered)
 {
     const Users everyone;
-    EXPECT_EQ(everyone.Admit("", "", true), Users::kAdmitted);
-    EXPECT_EQ(everyone.Admit("demo", "wexo", false), Users::kLoopbackOnly);
+    EXPECT_EQ(everyone.Admit("", "", true, "127.0.0.1"), Users::kAdmitted);
+    EXPECT_EQ(everyone.Admit("demo", "wexo", false, "192.0.2.7"), Users::kLoopbackOnly);
 }
 
 } // namespace

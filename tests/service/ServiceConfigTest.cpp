@@ -84,8 +84,8 @@ TEST(ShippedExamples, ConfigurationAndUsersFileWork)
     EXPECT_EQ(config.Timeout, 10u);
 
     const Users users = Users::Load(data + "/users.example");
-    EXPECT_EQ(users.Admit("demo", "wexo", false), Users::kAdmitted);
-    EXPECT_EQ(users.Admit("demo", "wexo2", true), Users::kDenied);
+    EXPECT_EQ(users.Admit("demo", "wexo", false, "192.0.2.7"), Users::kAdmitted);
+    EXPECT_EQ(users.Admit("demo", "wexo2", true, "127.0.0.1"), Users::kDenied);
 }
 
 } // namespace

@@ -107,6 +107,42 @@ class StartServiceTest(unittest.TestCase):
         self.assertRegex(text, r"GET /tarvik\?un=demo&pw=\*&cc=4111111111111111 200 \d+us")
         self.assertIn("listen 127.0.0.1:%d" % self.port, text)  # the settings, once at start-up
 
+    def test_users_file_is_read_again_on_sighup(self):
+        users = os.path.join(self.dir, "users")
+        shutil.copy(os.path.join(ROOT, "src/service/data/users.example"), users)
+        log = os.path.join(self.dir, "log")
+        with open(log, "w") as output:
+            service = subprocess.Popen([SERVICE, "--listen", "127.0.0.1:%d" % self.port, "--users-file", users],
+                                       env=self.env, stderr=output)
+
+        def result(password):
+            url = "http://127.0.0.1:%d/tarvik?un=demo&pw=%s&cc=4111111111111111" % (self.port, password)
+            with urllib.request.urlopen(url, timeout=10) as reply:
+                return re.search(rb"<var name='result'><string>(-?\d+)</string>", reply.read()).group(1)
+
+        try:
+            for _ in range(100):
+                if answers(self.port):
+                    break
+                time.sleep(0.05)
+            self.assertEqual(result("wexo"), b"0")
+            hashed = subprocess.run([SERVICE, "--hash-password"], input="neu\n", capture_output=True, text=True,
+                                    timeout=30, env=self.env).stdout.strip()
+            with open(users, "w") as output:
+                output.write("demo:%s\n" % hashed)
+            service.send_signal(signal.SIGHUP)
+            for _ in range(100):
+                with open(log) as output:
+                    if "users file read again" in output.read():
+                        break
+                time.sleep(0.05)
+            # The login remembered from before the change counts no more.
+            self.assertEqual(result("wexo"), b"90")
+            self.assertEqual(result("neu"), b"0")
+        finally:
+            service.terminate()
+            service.wait(10)
+
 
 if __name__ == "__main__":
     unittest.main()
