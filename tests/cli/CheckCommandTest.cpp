@@ -1,6 +1,7 @@
 // orvelwddx-check as a user runs it: a child process against the fixture servers, with its own settings folder.
 
 #include "cli/Csv.h"
+#include "cli/Output.h"
 #include "support/FixtureServer.h"
 #include "support/ViesServer.h"
 #include "support/Wddx.h"
@@ -576,6 +577,22 @@ TEST_F(CheckCommandTest, TextOutputShowsNoEscapesFromTheService)
     EXPECT_NE(ran.Out.find("BankName: \xEF\xBF\xBD]0;pwn"), std::string::npos) << ran.Out;
     const Ran json = Run({"--json", "iban", "DE1EVIL"});
     EXPECT_NE(json.Out.find("\\u001b]0;pwn\\u0007"), std::string::npos) << json.Out;
+}
+
+TEST(TextOutput, LineBreaksOfAMessageBecomeOneBlankEach)
+{
+    const struct
+    {
+        std::string Text;
+        std::string Line;
+    } cases[] = {
+        {"Hauptstraße 1\r\n1010 Wien", "Anschrift: Hauptstraße 1 1010 Wien\n"},
+        {"a\rb\nc\r\n\r\nd", "Anschrift: a b c  d\n"},
+        {"\nEnde\r", "Anschrift:  Ende \n"},
+        {"", "Anschrift: \n"},
+    };
+    for (const auto& c : cases)
+        EXPECT_EQ(cli::TextOutput({}, {{"Anschrift", c.Text}}), c.Line) << c.Text;
 }
 
 TEST_F(CheckCommandTest, BrokenBytesBreakTheirRowOnly)
