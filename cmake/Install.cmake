@@ -1,5 +1,6 @@
 # What `cmake --install` puts under the prefix (DESTDIR honoured) and the Debian package `cpack -G DEB` builds.
-# Registration is per user (`orvelwddx -RegServer`), so the package installs files only and registers nobody.
+# The bus activation files are per user (`orvelwddx -RegServer`); the service's systemd user units come with the
+# install, and the package enables their socket for every user.
 include(GNUInstallDirs)
 
 set(ORVEL_DOC_DIR ${CMAKE_INSTALL_DATAROOTDIR}/doc/orvelwddx)
@@ -19,6 +20,10 @@ configure_file(packaging/orvelwddx-rules.pc.in ${PROJECT_BINARY_DIR}/orvelwddx-r
 install(FILES ${PROJECT_BINARY_DIR}/orvelwddx-rules.pc DESTINATION ${CMAKE_INSTALL_LIBDIR}/pkgconfig)
 install(FILES packaging/orvelwddx.desktop DESTINATION ${CMAKE_INSTALL_DATAROOTDIR}/applications)
 install(FILES packaging/orvelwddx.svg DESTINATION ${CMAKE_INSTALL_DATAROOTDIR}/icons/hicolor/scalable/apps)
+install(CODE "set(ORVEL_PACKAGING \"${PROJECT_SOURCE_DIR}/packaging\")
+set(ORVEL_STAGE \"${PROJECT_BINARY_DIR}/systemd\")
+set(ORVEL_BINDIR \"${CMAKE_INSTALL_BINDIR}\")
+include(\"${PROJECT_SOURCE_DIR}/cmake/ServiceUnits.cmake\")")
 
 set(CPACK_PACKAGE_NAME orvelwddx)
 set(CPACK_PACKAGE_VERSION ${PROJECT_VERSION})
@@ -35,4 +40,7 @@ set(CPACK_DEBIAN_PACKAGE_SECTION misc)
 # desktop's and usually there.
 set(CPACK_DEBIAN_PACKAGE_SHLIBDEPS ON)
 set(CPACK_DEBIAN_PACKAGE_RECOMMENDS "ca-certificates, default-dbus-session-bus | dbus-session-bus, qt6-translations-l10n")
+# The scripts enable the socket unit for every user on installation and take it away on removal.
+set(CPACK_DEBIAN_PACKAGE_CONTROL_EXTRA ${PROJECT_SOURCE_DIR}/packaging/postinst ${PROJECT_SOURCE_DIR}/packaging/prerm)
+set(CPACK_DEBIAN_PACKAGE_CONTROL_STRICT_PERMISSION ON)
 include(CPack)

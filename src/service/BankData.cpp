@@ -54,7 +54,11 @@ std::string InstallBankFile(const std::string& file, const std::string& validFro
     std::filesystem::create_directories(folder);
     const std::filesystem::path target = folder / ("blz_" + day + ".txt");
     // Copied under a name the service ignores, then renamed: it never reads half a file.
-    const std::filesystem::path part = folder / ("." + target.filename().string() + ".part");
+    // The name is appended piecewise: g++ 12 at -O3 misreads "literal" + std::string as an overlapping memcpy.
+    std::string partName(1, '.');
+    partName += target.filename().string();
+    partName += ".part";
+    const std::filesystem::path part = folder / partName;
     std::filesystem::copy_file(file, part, std::filesystem::copy_options::overwrite_existing);
     std::filesystem::rename(part, target);
     return target.string();

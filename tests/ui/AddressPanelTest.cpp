@@ -461,6 +461,23 @@ private slots:
             QVERIFY2(verdict == u"Gültig"_s || verdict == u"Ungültig"_s, qPrintable(verdict));
         }
 
+        // An IBAN as the window shows the service's answer; the README's picture of the account check.
+        {
+            auto window = Window();
+            window->show();
+            QApplication::setActiveWindow(window.get());
+            QVERIFY(QTest::qWaitForWindowActive(window.get()));
+            Edit(*window, "EditBlz")->clear();
+            Edit(*window, "EditKto")->setText(u"DE89370400440532013000"_s);
+            Edit(*window, "EditKto")->setFocus();
+            Click(*window, "ButtonTarvik");
+            QCOMPARE(Edit(*window, "EditTarvikResult")->text(), u"0"_s);
+            QCOMPARE(TextColour(*Edit(*window, "EditTarvikResult")), kGreenText);
+            QCOMPARE(Edit(*window, "EditTarvikResulttext")->text(), u"Bankleitzahl und Kontonummer gültig"_s);
+            QCOMPARE(Edit(*window, "EditTarvikBankName")->text(), u"Commerzbank"_s);
+            test::SaveScreenshot(*window, u"account-check.png"_s);
+        }
+
         for (bool web : {false, true}) {
             auto window = Window(web);
             window->HostWeb = host.toStdString();

@@ -1,0 +1,14 @@
+# Runs at install time: the service unit names the service's installed path, and cpack installs under /usr while a
+# plain cmake --install uses the prefix it is given. Expects ORVEL_PACKAGING (the packaging folder), ORVEL_STAGE (a
+# folder of the build tree) and ORVEL_BINDIR.
+set(ORVEL_SERVICE_COMMAND "${CMAKE_INSTALL_PREFIX}/${ORVEL_BINDIR}/orvelwddx-service")
+# systemd splits a command line at blanks unless the path is quoted.
+if(ORVEL_SERVICE_COMMAND MATCHES "[ \t\"\\\\]")
+    string(REPLACE "\\" "\\\\" ORVEL_SERVICE_COMMAND "${ORVEL_SERVICE_COMMAND}")
+    string(REPLACE "\"" "\\\"" ORVEL_SERVICE_COMMAND "${ORVEL_SERVICE_COMMAND}")
+    set(ORVEL_SERVICE_COMMAND "\"${ORVEL_SERVICE_COMMAND}\"")
+endif()
+configure_file("${ORVEL_PACKAGING}/orvelwddx-service.service.in" "${ORVEL_STAGE}/orvelwddx-service.service" @ONLY)
+file(INSTALL "${ORVEL_PACKAGING}/orvelwddx-service.socket" "${ORVEL_STAGE}/orvelwddx-service.service"
+     DESTINATION "${CMAKE_INSTALL_PREFIX}/lib/systemd/user")
+file(INSTALL "${ORVEL_PACKAGING}/80-orvelwddx.preset" DESTINATION "${CMAKE_INSTALL_PREFIX}/lib/systemd/user-preset")
