@@ -68,6 +68,10 @@ public:
     void SetHandler(Handler handler);
     // Every reply from now on is this one.
     void AnswerAlways(Reply reply);
+    // A /status body of the local service with its built-in bank data, for windows that show the date.
+    static constexpr char kServiceStatus[] =
+        R"({"bankDirectory": {"kind": "built-in", "sources": "npm bankdata-germany 2.2602.0", )"
+        R"("validFrom": "2026-09-07", "ageDays": 95, "bankCodes": 3507, "bics": 3075}})";
     // GET /status is answered with this body (404 while it is empty), never recorded and never handed to the handler.
     void SetStatusBody(std::string body)
     {

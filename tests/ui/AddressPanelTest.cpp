@@ -1,19 +1,20 @@
 // The address panel in the real window, offscreen, against the WDDX fixture server, the web-services stand-in and the
 // local checking service.
 
+#include "ui/AddressPanel.h"
 #include "platform/Codepage.h"
 #include "server/OrvelWddx_TLB.h"
 #include "support/FixtureServer.h"
-#include "support/WebServiceServer.h"
 #include "support/Wddx.h"
+#include "support/WebServiceServer.h"
 #include "support/Widgets.h"
-#include "ui/AddressPanel.h"
 #include "ui/OrvelWddxFormMain.h"
 
 #include <QAbstractItemView>
 #include <QApplication>
 #include <QComboBox>
 #include <QGroupBox>
+#include <QLabel>
 #include <QMessageBox>
 #include <QPainter>
 #include <QPlainTextEdit>
@@ -130,15 +131,13 @@ private:
     }
 
 private slots:
-    void initTestCase()
-    {
-        Server = test::StandaloneServer();
-    }
+    void initTestCase() { Server = test::StandaloneServer(); }
     void init()
     {
         Home = test::PrivateConfigHome();
         WddxAnswer = test::WddxPacket({{"result", "0"}, {"resulttext", "Adresse korrekt"}});
-        Wddx = std::make_unique<test::FixtureServer>([this](const test::Request&) { return test::Reply::Ok(WddxAnswer); });
+        Wddx =
+            std::make_unique<test::FixtureServer>([this](const test::Request&) { return test::Reply::Ok(WddxAnswer); });
         Web = std::make_unique<test::WebServiceServer>();
         qputenv("ORVELWDDX_HOST", QByteArray::fromStdString(Wddx->HostPort()));
     }
@@ -169,16 +168,16 @@ private slots:
         QTest::addColumn<bool>("open");
         QTest::newRow("no list") << QStringList() << QStringList() << QStringList() << false;
         QTest::newRow("count 0") << QStringList{u"0"_s} << QStringList{u"Alt"_s} << QStringList() << false;
-        QTest::newRow("one place: no count entry") << QStringList{u"1"_s, u"Berlin"_s} << QStringList()
-                                                   << QStringList{u"Berlin"_s} << false;
+        QTest::newRow("one place: no count entry")
+            << QStringList{u"1"_s, u"Berlin"_s} << QStringList() << QStringList{u"Berlin"_s} << false;
         QTest::newRow("one place and former names")
             << QStringList{u"1"_s, u"Frankfurt am Main"_s} << QStringList{u"Höchst"_s, u"Frankfurt-Höchst"_s}
             << QStringList{u"Frankfurt am Main"_s, u"Höchst"_s, u"Frankfurt-Höchst"_s} << false;
         QTest::newRow("three places and two former names")
             << QStringList{u"3"_s, u"10117|Berlin"_s, u"10117|Berlin-Mitte"_s, u"10117|Mitte"_s}
             << QStringList{u"Alt-Berlin"_s, u"Cölln"_s}
-            << QStringList{u"3 Orte gefunden:"_s, u"10117|Berlin"_s, u"10117|Berlin-Mitte"_s, u"10117|Mitte"_s,
-                           u"Alt-Berlin"_s, u"Cölln"_s}
+            << QStringList{u"3 Orte gefunden:"_s, u"10117|Berlin"_s, u"10117|Berlin-Mitte"_s,
+                           u"10117|Mitte"_s,      u"Alt-Berlin"_s,   u"Cölln"_s}
             << true;
     }
     void placesList()
@@ -210,11 +209,12 @@ private slots:
         QCOMPARE(Edit(*window, "LabeledEditHnr")->maxLength(), 4);
         auto* rewrite = Child<QComboBox>(*window, "ComboBoxRewrite");
         QCOMPARE(rewrite->currentIndex(), 2);
-        QCOMPARE(Items(*rewrite),
-                 (QStringList{u"0: Nur Erkennung von exakten Ortsnamen, Rückgabe \"kurz\""_s,
-                              u"1: Erkennung von \"unschönen\" \"kurzen\" Ortsnamen, Rückgabe \"kurz\""_s,
-                              u"2: Erkennung von \"unschönen\" \"kurzen\" und \"langen\" Ortsnamen, Rückgabe \"kurz\""_s,
-                              u"3: Erkennung von \"unschönen\" \"kurzen\" und \"langen\" Ortsnamen, Rückgabe \"lang\""_s}));
+        QCOMPARE(
+            Items(*rewrite),
+            (QStringList{u"0: Nur Erkennung von exakten Ortsnamen, Rückgabe \"kurz\""_s,
+                         u"1: Erkennung von \"unschönen\" \"kurzen\" Ortsnamen, Rückgabe \"kurz\""_s,
+                         u"2: Erkennung von \"unschönen\" \"kurzen\" und \"langen\" Ortsnamen, Rückgabe \"kurz\""_s,
+                         u"3: Erkennung von \"unschönen\" \"kurzen\" und \"langen\" Ortsnamen, Rückgabe \"lang\""_s}));
         QCOMPARE(rewrite->toolTip(), u"Modus der Erkennung von Ortsnamen und Art der Rückgabe von Ortsnamen"_s);
         QCOMPARE(Child<QLabel>(*window, "LabelOrtsnamen")->text(), u"\"(Un)sch&öne\" Ortsnamen:"_s);
         QCOMPARE(Child<QLabel>(*window, "LabelOrtsnamen")->buddy(), rewrite);
@@ -260,15 +260,14 @@ private slots:
         QTest::addColumn<QString>("webOperation");
         QTest::newRow("street empty") << QString() << true << u"7"_s << u"&ort=Musterstadt&rewrite=1"_s
                                       << u"CheckPlzOrt"_s;
-        QTest::newRow("PO box, house number not sent") << u"1234"_s << true << u"7"_s
-                                                       << u"&ort=Musterstadt&pof=1234&rewrite=1"_s
-                                                       << u"CheckPlzOrtPof"_s;
-        QTest::newRow("street with house number") << u"Hauptstr."_s << false << u"7a"_s
-                                                  << u"&ort=Musterstadt&str=Hauptstr%2E&hnr=7a&rewrite=1"_s
-                                                  << u"CheckPlzOrtStr"_s;
-        QTest::newRow("street without house number") << u"Hauptstr."_s << false << QString()
-                                                     << u"&ort=Musterstadt&str=Hauptstr%2E&rewrite=1"_s
-                                                     << u"CheckPlzOrtStr"_s;
+        QTest::newRow("PO box, house number not sent")
+            << u"1234"_s << true << u"7"_s << u"&ort=Musterstadt&pof=1234&rewrite=1"_s << u"CheckPlzOrtPof"_s;
+        QTest::newRow("street with house number")
+            << u"Hauptstr."_s << false << u"7a"_s << u"&ort=Musterstadt&str=Hauptstr%2E&hnr=7a&rewrite=1"_s
+            << u"CheckPlzOrtStr"_s;
+        QTest::newRow("street without house number")
+            << u"Hauptstr."_s << false << QString() << u"&ort=Musterstadt&str=Hauptstr%2E&rewrite=1"_s
+            << u"CheckPlzOrtStr"_s;
     }
     void addressChoices()
     {
@@ -308,6 +307,7 @@ private slots:
 
     void wddxPlaces()
     {
+        Wddx->SetStatusBody(test::FixtureServer::kServiceStatus);
         auto window = Window();
         window->show();
         QApplication::setActiveWindow(window.get());
@@ -334,6 +334,7 @@ private slots:
         QCOMPARE(Edit(*window, "EditOrt")->text(), u"Berln"_s);
 
         // The window with the open list drawn over it, as the user sees it.
+        QTRY_VERIFY(Child<QLabel>(*window, "LabelBankData")->text().startsWith(u"Bankdaten gültig"_s));
         QPixmap shot = window->grab();
         {
             QPainter painter(&shot);
@@ -373,9 +374,10 @@ private slots:
         // The web service sends the places without a count; the panel counts them.
         auto window = Window(true);
         Edit(*window, "EditStrPof")->clear();
-        Web->SetAnswer("CheckPlzOrt", {test::WebInt("return", 4), test::WebText("ResultText", "mehrdeutig"),
-                                       test::WebText("Rewritten", ""), test::WebList("Orte", {"Halle (Saale)", "Halle"}),
-                                       test::WebList("AlteOrte", {"Halle-Neustadt"})});
+        Web->SetAnswer("CheckPlzOrt",
+                       {test::WebInt("return", 4), test::WebText("ResultText", "mehrdeutig"),
+                        test::WebText("Rewritten", ""), test::WebList("Orte", {"Halle (Saale)", "Halle"}),
+                        test::WebList("AlteOrte", {"Halle-Neustadt"})});
         Click(*window, "ButtonAddress");
         QCOMPARE(Items(*Orte(*window)),
                  (QStringList{u"2 Orte gefunden:"_s, u"Halle (Saale)"_s, u"Halle"_s, u"Halle-Neustadt"_s}));
@@ -449,7 +451,8 @@ private slots:
         });
         QTRY_VERIFY_WITH_TIMEOUT(Answers(port), 10000);
         qputenv("ORVELWDDX_HOST", host.toUtf8());
-        qputenv("ORVELWDDX_VIES_URL", (u"http://"_s + host + u"/taxation_customs/vies/services/checkVatService"_s).toUtf8());
+        qputenv("ORVELWDDX_VIES_URL",
+                (u"http://"_s + host + u"/taxation_customs/vies/services/checkVatService"_s).toUtf8());
         const auto viesBack = qScopeGuard([] { qunsetenv("ORVELWDDX_VIES_URL"); });
 
         // The service also answers the VAT id check, with a verdict rather than an error.
@@ -497,7 +500,8 @@ private slots:
             Edit(*window, "EditOrt")->setText(u"Hamburg"_s);
             Click(*window, "ButtonAddress");
             QCOMPARE(TextColour(*Edit(*window, "EditAddressResult")), kRedText);
-            QVERIFY2(Items(*Orte(*window)).join(u',').contains(u"Berlin"_s), qPrintable(Items(*Orte(*window)).join(u',')));
+            QVERIFY2(Items(*Orte(*window)).join(u',').contains(u"Berlin"_s),
+                     qPrintable(Items(*Orte(*window)).join(u',')));
         }
     }
 };

@@ -766,9 +766,7 @@ private slots:
         QTest::addColumn<QColor>("colour");
         const QColor normal = QApplication::palette().color(QPalette::WindowText);
         QTest::newRow("built-in")
-            << QByteArray(R"({"bankDirectory": {"kind": "built-in", "sources": "npm bankdata-germany 2.2602.0",
-                 "validFrom": "2026-09-07", "ageDays": 95, "bankCodes": 3507, "bics": 3075}})")
-            << u"Bankdaten gültig ab 07.09.2026"_s
+            << QByteArray(test::FixtureServer::kServiceStatus) << u"Bankdaten gültig ab 07.09.2026"_s
             << u"Mitgelieferte Bankdaten: npm bankdata-germany 2.2602.0\n3507 Bankleitzahlen, 3075 BICs"_s << normal;
         QTest::newRow("old Bundesbank file")
             << QByteArray(R"({"bankDirectory": {"kind": "Bundesbank file", "validFrom": "2020-04-20",
@@ -834,8 +832,8 @@ private slots:
 
     void screenshot()
     {
-        Store(kHeader + "\"User\"=\"demo\"\r\n\"Pass\"=\"wexo\"\r\n\"SSL\"=dword:00000001\r\n"
-                        "\"ProxyHost\"=\"proxy.example.de\"\r\n\"ProxyPort\"=dword:00000c38\r\n");
+        Store(kHeader + "\"User\"=\"demo\"\r\n\"Pass\"=\"wexo\"\r\n");
+        Direct->SetStatusBody(test::FixtureServer::kServiceStatus);
         qputenv("ORVELWDDX_INFO_URL", "https://www.orvel.de/produkte/orvelwddx");
         TFormMain window;
         window.show();
