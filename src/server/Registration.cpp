@@ -141,12 +141,14 @@ std::vector<TRegistrationFile> ServiceUnitFiles(const std::string& ServicePath, 
 
 void ActivateServiceUnits()
 {
-    // Without a user manager (no systemd, CI) systemctl fails at once; that is fine.
+    // Without a user manager (no systemd, CI) systemctl fails at once; that is fine: the socket is enabled and
+    // starts with the next log-in. Its own messages ("Failed to connect to bus") would only alarm.
     for (const QStringList& arguments : {QStringList{QStringLiteral("--user"), QStringLiteral("daemon-reload")},
                                          QStringList{QStringLiteral("--user"), QStringLiteral("start"),
                                                      QString::fromLatin1(kSocketUnit)}}) {
         QProcess systemctl;
-        systemctl.setProcessChannelMode(QProcess::ForwardedErrorChannel);
+        systemctl.setStandardOutputFile(QProcess::nullDevice());
+        systemctl.setStandardErrorFile(QProcess::nullDevice());
         systemctl.start(QStringLiteral("systemctl"), arguments);
         if (!systemctl.waitForFinished(5000))
             systemctl.kill();

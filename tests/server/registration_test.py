@@ -76,7 +76,9 @@ class RegistrationTest(unittest.TestCase):
         service = os.path.realpath(os.path.join(os.path.dirname(PROGRAM), "../service/orvelwddx-service"))
         if not os.access(service, os.X_OK):
             self.skipTest("orvelwddx-service is not built")
-        self.register("-RegServer", env={"ORVELWDDX_HOST": "127.0.0.1:18590"})
+        registered = self.register("-RegServer", env={"ORVELWDDX_HOST": "127.0.0.1:18590"})
+        # Here no systemd user manager runs: enabling the socket for the next log-in is all, and said by nothing.
+        self.assertEqual(registered.stderr, "")
         units = os.path.join(self.bus.config, "systemd/user")
         self.assertEqual(files_under(self.bus.config), {
             "systemd/user/orvelwddx-service.socket", "systemd/user/orvelwddx-service.service",
