@@ -6,6 +6,7 @@
 #include "server/OrvelWddx_TLB.h"
 #include "support/FileSizeLimit.h"
 #include "support/FixtureServer.h"
+#include "support/LocalService.h"
 #include "support/Widgets.h"
 #include "ui/OrvelUtils.h"
 #include "ui/OrvelWddxFormMain.h"
@@ -23,7 +24,6 @@
 #include <QLineEdit>
 #include <QMenu>
 #include <QMessageBox>
-#include <QProcess>
 #include <QPushButton>
 #include <QRadioButton>
 #include <QRegularExpression>
@@ -805,20 +805,12 @@ private slots:
         // The real service with its built-in directory, named in the internal settings dialog.
         QTemporaryDir data;
         qputenv("XDG_DATA_HOME", data.path().toUtf8());
-        QProcess service;
-        service.setReadChannel(QProcess::StandardError);
-        service.start(QString::fromLatin1(ORVEL_SERVICE_BINARY), {u"--listen"_s, u"127.0.0.1:0"_s});
-        QString log;
-        QRegularExpressionMatch port;
-        while (!port.hasMatch() && service.waitForReadyRead(10000)) {
-            log += QString::fromUtf8(service.readAllStandardError());
-            port = QRegularExpression(uR"(serving http 127\.0\.0\.1:0 \(port (\d+)\))"_s).match(log);
-        }
-        QVERIFY2(port.hasMatch(), qPrintable(log));
-        QTimer::singleShot(0, this, [&port] {
+        test::LocalService service;
+        QVERIFY2(!service.Host().isEmpty(), qPrintable(service.StartLog));
+        QTimer::singleShot(0, this, [&service] {
             auto* dialog = qobject_cast<QDialog*>(QApplication::activeModalWidget());
             QVERIFY(dialog);
-            Edit(*dialog, "LabeledEditWddxHost")->setText(u"127.0.0.1:"_s + port.captured(1));
+            Edit(*dialog, "LabeledEditWddxHost")->setText(service.Host());
             dialog->accept();
         });
         window.ShowFormIntern();
@@ -826,8 +818,6 @@ private slots:
                      qPrintable(label->text()));
         QVERIFY2(label->toolTip().startsWith(u"Mitgelieferte Bankdaten: npm bankdata-germany"_s),
                  qPrintable(label->toolTip()));
-        service.terminate();
-        service.waitForFinished();
     }
 
     void screenshot()

@@ -3,6 +3,7 @@
 
 #include "ui/VatConfirmDialog.h"
 #include "server/OrvelWddx_TLB.h"
+#include "support/LocalService.h"
 #include "support/Widgets.h"
 #include "ui/OrvelWddxFormMain.h"
 #include "ui/OrvelWddxUStIDInfo.h"
@@ -11,7 +12,6 @@
 #include <QProcess>
 #include <QPushButton>
 #include <QRadioButton>
-#include <QRegularExpression>
 #include <QTemporaryDir>
 #include <QTest>
 
@@ -32,7 +32,7 @@ private:
     std::unique_ptr<TComServer> Server;
     std::unique_ptr<QTemporaryDir> Home;
     QTemporaryDir Data;
-    QProcess Service;
+    std::unique_ptr<test::LocalService> Service;
 
 private slots:
     void initTestCase()
@@ -40,24 +40,13 @@ private slots:
         Server = test::StandaloneServer();
         Home = test::PrivateConfigHome();
         qputenv("XDG_DATA_HOME", Data.path().toUtf8());
-        Service.setReadChannel(QProcess::StandardError);
-        Service.start(QString::fromLatin1(ORVEL_SERVICE_BINARY), {u"--listen"_s, u"127.0.0.1:0"_s});
-        QString log;
-        QRegularExpressionMatch port;
-        while (!port.hasMatch() && Service.waitForReadyRead(10000)) {
-            log += QString::fromUtf8(Service.readAllStandardError());
-            port = QRegularExpression(uR"(serving http 127\.0\.0\.1:0 \(port (\d+)\))"_s).match(log);
-        }
-        QVERIFY2(port.hasMatch(), qPrintable(log));
-        const QByteArray base = "http://127.0.0.1:" + port.captured(1).toLatin1();
+        Service = std::make_unique<test::LocalService>();
+        QVERIFY2(!Service->Host().isEmpty(), qPrintable(Service->StartLog));
+        const QByteArray base = "http://" + Service->Host().toLatin1();
         qputenv("ORVELWDDX_VIES_URL", base + "/taxation_customs/vies/services/checkVatService");
         qputenv("ORVELWDDX_BZST_URL", base + "/app/v1/abfrage");
     }
-    void cleanupTestCase()
-    {
-        Service.terminate();
-        Service.waitForFinished();
-    }
+    void cleanupTestCase() { Service.reset(); }
 
     void texts()
     {
