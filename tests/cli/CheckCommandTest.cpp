@@ -12,9 +12,12 @@
 
 #include <gtest/gtest.h>
 
+#include <arpa/inet.h>
 #include <fcntl.h>
+#include <netinet/in.h>
 #include <poll.h>
 #include <signal.h>
+#include <sys/socket.h>
 #include <sys/wait.h>
 #include <unistd.h>
 
@@ -331,8 +334,46 @@ TEST_F(CheckCommandTest, EachCommandPrintsItsPropertiesAndTellsByItsStatus)
     }
 }
 
+// A plain HTTP port as a TLS client meets it: whatever comes is answered with one 400, then the connection ends.
+class PlainHttpPort
+{
+public:
+    PlainHttpPort()
+    {
+        sockaddr_in address{};
+        address.sin_family = AF_INET;
+        address.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
+        socklen_t size = sizeof address;
+        if (bind(Listener, reinterpret_cast<sockaddr*>(&address), size) != 0 || listen(Listener, 8) != 0 ||
+            getsockname(Listener, reinterpret_cast<sockaddr*>(&address), &size) != 0)
+            throw std::runtime_error("no loopback port");
+        HostPort = "127.0.0.1:" + std::to_string(ntohs(address.sin_port));
+        Acceptor = std::thread([this] {
+            for (int client; (client = accept(Listener, nullptr, nullptr)) >= 0; close(client)) {
+                char request[1024];
+                static constexpr char kAnswer[] = "HTTP/1.1 400 Bad Request\r\nConnection: close\r\n\r\n";
+                if (recv(client, request, sizeof request, 0) > 0)
+                    send(client, kAnswer, sizeof kAnswer - 1, MSG_NOSIGNAL);
+            }
+        });
+    }
+    ~PlainHttpPort()
+    {
+        shutdown(Listener, SHUT_RDWR); // ends the accept
+        Acceptor.join();
+        close(Listener);
+    }
+
+    std::string HostPort;
+
+private:
+    int Listener = socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC, 0);
+    std::thread Acceptor;
+};
+
 TEST_F(CheckCommandTest, NothingAnsweringSaysWhatToDo)
 {
+    const PlainHttpPort plain;
     const struct
     {
         std::vector<std::string> Args;
@@ -341,6 +382,8 @@ TEST_F(CheckCommandTest, NothingAnsweringSaysWhatToDo)
         {{"--host", "127.0.0.1:1", "iban", "DE89"},
          "nothing answers on 127.0.0.1:1: the local checking service is not "
          "running there; start it with orvelwddx-service"},
+        {{"--host", plain.HostPort, "--tls", "1", "iban", "DE89"},
+         plain.HostPort + " speaks plain HTTP, not TLS: check without --tls (or with --tls 0)"},
         {{"iban", "DE89"}, ""},
     };
     for (const auto& c : cases) {
