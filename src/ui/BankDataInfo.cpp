@@ -8,6 +8,12 @@
 #include <QDate>
 #include <QJsonDocument>
 #include <QJsonObject>
+#include <QPromise>
+#include <QThreadPool>
+
+#include <openssl/crypto.h>
+
+#include <memory>
 
 namespace orvel {
 
@@ -48,6 +54,20 @@ std::string FetchServiceStatus(const TStatusQuery& Query)
     } catch (const std::exception&) {
         return {};
     }
+}
+
+QFuture<std::string> AskServiceStatus(const TStatusQuery& Query)
+{
+    auto promise = std::make_shared<QPromise<std::string>>();
+    QThreadPool::globalInstance()->start([promise, Query] {
+        promise->start();
+        promise->addResult(FetchServiceStatus(Query));
+        // The pool's threads may still be parked when the program ends, which never frees what OpenSSL keeps per
+        // thread (error queue, random generators); it is given back after every question instead.
+        OPENSSL_thread_stop();
+        promise->finish();
+    });
+    return promise->future();
 }
 
 TBankDataInfo BankDataInfoOf(const std::string& StatusBody)

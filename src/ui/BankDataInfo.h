@@ -2,6 +2,7 @@
 // The bank directory's date in the window's information area, as the checking service reports it at /status.
 // The window asks in the background: a service that is slow or away must not hold up the start.
 
+#include <QFuture>
 #include <QString>
 
 #include <cstdint>
@@ -22,6 +23,8 @@ struct TStatusQuery
 // The body of GET /status on the service, reached as the check objects reach it (proxy, TLS with the same judgement
 // of certificates); empty when it does not answer with 200 within a few seconds.
 std::string FetchServiceStatus(const TStatusQuery& Query);
+// FetchServiceStatus on a thread of Qt's pool; the application waits for it at its end.
+QFuture<std::string> AskServiceStatus(const TStatusQuery& Query);
 
 struct TBankDataInfo
 {

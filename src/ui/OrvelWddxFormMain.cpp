@@ -22,9 +22,7 @@
 #include <QKeyEvent>
 #include <QMouseEvent>
 #include <QPalette>
-#include <QPromise>
 #include <QPushButton>
-#include <QThreadPool>
 #include <QTimer>
 #include <QUrl>
 
@@ -528,8 +526,7 @@ void TFormMain::AskBankData()
         query.ProxyUser = Narrow(FUi->EditProxyUser->text().toStdU16String());
         query.ProxyPass = Narrow(FUi->EditProxyPass->text().toStdU16String());
     }
-    // The pool's threads are waited for when the application ends; the watcher goes with the window.
-    auto promise = std::make_shared<QPromise<std::string>>();
+    // The watcher goes with the window, and with it an answer that comes too late.
     delete FBankDataWatcher;
     FBankDataWatcher = new QFutureWatcher<std::string>(this);
     connect(FBankDataWatcher, &QFutureWatcher<std::string>::finished, this, [this, watcher = FBankDataWatcher] {
@@ -543,12 +540,7 @@ void TFormMain::AskBankData()
                                                             : QApplication::palette().color(QPalette::PlaceholderText));
         label->setPalette(palette);
     });
-    FBankDataWatcher->setFuture(promise->future());
-    QThreadPool::globalInstance()->start([promise, query] {
-        promise->start();
-        promise->addResult(FetchServiceStatus(query));
-        promise->finish();
-    });
+    FBankDataWatcher->setFuture(AskServiceStatus(query));
 }
 
 void TFormMain::ShowFormIntern()
