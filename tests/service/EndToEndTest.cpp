@@ -45,28 +45,43 @@ std::string Utf8(const WideString& text)
     return ToUtf8(text);
 }
 
-// Sends raw bytes and reads what comes back until the server closes or 5 s pass.
-std::string Exchange(uint16_t port, const std::string& request)
+// A connection to 127.0.0.1:port from the given loopback address (127.0.0.0/8 all reach this machine).
+int ConnectFrom(uint16_t port, const char* from)
 {
     const int fd = socket(AF_INET, SOCK_STREAM, 0);
+    sockaddr_in local{};
+    local.sin_family = AF_INET;
+    inet_pton(AF_INET, from, &local.sin_addr);
+    bind(fd, reinterpret_cast<sockaddr*>(&local), sizeof local);
     sockaddr_in address{};
     address.sin_family = AF_INET;
     address.sin_port = htons(port);
     address.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
     timeval wait{5, 0};
     setsockopt(fd, SOL_SOCKET, SO_RCVTIMEO, &wait, sizeof wait);
-    std::string answer;
-    if (connect(fd, reinterpret_cast<sockaddr*>(&address), sizeof address) == 0) {
-        for (size_t sent = 0; sent < request.size();) {
-            const ssize_t n = send(fd, request.data() + sent, request.size() - sent, MSG_NOSIGNAL);
-            if (n <= 0)
-                break;
-            sent += size_t(n);
-        }
-        char buffer[4096];
-        for (ssize_t n; (n = recv(fd, buffer, sizeof buffer, 0)) > 0;)
-            answer.append(buffer, size_t(n));
+    if (connect(fd, reinterpret_cast<sockaddr*>(&address), sizeof address) != 0) {
+        close(fd);
+        return -1;
     }
+    return fd;
+}
+
+// Sends raw bytes and reads what comes back until the server closes or 5 s pass.
+std::string Exchange(uint16_t port, const std::string& request)
+{
+    const int fd = ConnectFrom(port, "127.0.0.1");
+    std::string answer;
+    if (fd < 0)
+        return answer;
+    for (size_t sent = 0; sent < request.size();) {
+        const ssize_t n = send(fd, request.data() + sent, request.size() - sent, MSG_NOSIGNAL);
+        if (n <= 0)
+            break;
+        sent += size_t(n);
+    }
+    char buffer[4096];
+    for (ssize_t n; (n = recv(fd, buffer, sizeof buffer, 0)) > 0;)
+        answer.append(buffer, size_t(n));
     close(fd);
     return answer;
 }
@@ -559,27 +574,6 @@ TEST(CrowdedElements, OnlyAttributesOfOneElementCount)
     };
     for (const Case& entry : cases)
         EXPECT_EQ(HasCrowdedElement(entry.Xml), entry.Crowded) << entry.Xml.substr(0, 80);
-}
-
-// A connection to 127.0.0.1:port from the given loopback address (127.0.0.0/8 all reach this machine).
-int ConnectFrom(uint16_t port, const char* from)
-{
-    const int fd = socket(AF_INET, SOCK_STREAM, 0);
-    sockaddr_in local{};
-    local.sin_family = AF_INET;
-    inet_pton(AF_INET, from, &local.sin_addr);
-    bind(fd, reinterpret_cast<sockaddr*>(&local), sizeof local);
-    sockaddr_in address{};
-    address.sin_family = AF_INET;
-    address.sin_port = htons(port);
-    address.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
-    timeval wait{5, 0};
-    setsockopt(fd, SOL_SOCKET, SO_RCVTIMEO, &wait, sizeof wait);
-    if (connect(fd, reinterpret_cast<sockaddr*>(&address), sizeof address) != 0) {
-        close(fd);
-        return -1;
-    }
-    return fd;
 }
 
 TEST(ConnectionLimits, OneClientAddressCannotTakeEveryConnection)
