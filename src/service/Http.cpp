@@ -627,6 +627,8 @@ HttpServer::HttpServer(const Router& router, int socket, const ServerLimits& lim
     void* (*targetCallback)(void*, const char*, MHD_Connection*) = InspectTarget;
     void (*libraryLog)(void*, const char*, va_list) = LogLibraryMessage;
     std::vector<MHD_OptionItem> options = {
+        // First, or the library warns that its own logger may print the messages of the options before it.
+        {MHD_OPTION_EXTERNAL_LOGGER, reinterpret_cast<intptr_t>(libraryLog), nullptr},
         {MHD_OPTION_LISTEN_SOCKET, socket, nullptr},
         {MHD_OPTION_THREAD_POOL_SIZE, limits.Threads, nullptr},
         {MHD_OPTION_CONNECTION_TIMEOUT, limits.TimeoutSeconds, nullptr},
@@ -640,7 +642,6 @@ HttpServer::HttpServer(const Router& router, int socket, const ServerLimits& lim
         {MHD_OPTION_NOTIFY_COMPLETED, reinterpret_cast<intptr_t>(completedCallback), nullptr},
         {MHD_OPTION_NOTIFY_CONNECTION, reinterpret_cast<intptr_t>(notifyCallback), Running.get()},
         {MHD_OPTION_URI_LOG_CALLBACK, reinterpret_cast<intptr_t>(targetCallback), nullptr},
-        {MHD_OPTION_EXTERNAL_LOGGER, reinterpret_cast<intptr_t>(libraryLog), nullptr},
     };
     if (tls) {
         options.push_back({MHD_OPTION_HTTPS_MEM_CERT, 0, const_cast<char*>(Running->Tls.CertificatePem.c_str())});

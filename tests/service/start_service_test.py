@@ -86,6 +86,23 @@ class StartServiceTest(unittest.TestCase):
             activator.terminate()
             activator.wait(10)
 
+    def test_start_up_prints_only_the_services_own_lines(self):
+        service = subprocess.Popen([SERVICE, "--listen", "127.0.0.1:%d" % self.port], env=self.env,
+                                   stderr=subprocess.PIPE, text=True)
+        try:
+            lines = []
+            for line in service.stderr:
+                lines.append(line)
+                if "serving http" in line:
+                    break
+        finally:
+            service.terminate()
+            service.wait(10)
+            service.stderr.close()
+        self.assertTrue(lines and "serving http" in lines[-1], lines)
+        for line in lines:
+            self.assertTrue(line.startswith("orvelwddx-service: "), line)
+
     def test_request_log_leaves_the_password_out(self):
         log = os.path.join(self.dir, "log")
         with open(log, "w") as output:
