@@ -24,6 +24,8 @@ namespace {
 
 using Clock = std::chrono::steady_clock;
 
+constexpr std::string_view kNothingToCheck = "nichts zu prüfen";
+
 // The columns that name a check parameter; the others pass through.
 constexpr std::pair<std::string_view, std::string_view> kColumns[] = {
     {"iban", "aIban"}, {"blz", "aBlz"}, {"kto", "aKto"}, {"bic", "aBic"}, {"card", "aCc"}, {"vat", "aUStID"},
@@ -85,35 +87,37 @@ struct TChunk
     size_t Checked = 0; // rows whose line is in Output; fewer than Records when stopped
     std::string Output;
     std::string Reports; // broken rows, for standard error
-    size_t Passed = 0, NotPassed = 0, Broken = 0, Unreachable = 0;
+    size_t Passed = 0, NotPassed = 0, Broken = 0, Unreachable = 0, Empty = 0;
     std::vector<std::vector<std::string>> RetryLater; // rows whose confirmation could not be made: their input cells
 };
 
-// Reads the input in blocks as UTF-8: a BOM dropped, Windows-1252 converted when the input holds no UTF-8 sequence.
+// Reads the input in blocks as UTF-8: a BOM dropped, Windows-1252 converted when told so, or when a file to be judged
+// holds no UTF-8 sequence.
 class TInput
 {
 public:
-    explicit TInput(std::FILE* File) : FFile(File)
+    TInput(std::FILE* File, TEncoding Encoding) : FFile(File), F1252(Encoding == TEncoding::Windows1252)
     {
         struct stat info
         {
         };
-        if (fstat(fileno(File), &info) == 0 && S_ISREG(info.st_mode)) {
-            FSize = size_t(info.st_size);
-            // A file is judged whole before it is read; one stray byte does not make a UTF-8 file Windows-1252.
-            bool nonAscii = false, utf8 = false;
-            std::string block;
-            while (!utf8 && Fill(block)) {
-                nonAscii = nonAscii || !std::all_of(block.begin(), block.end(),
-                                                    [](char c) { return static_cast<unsigned char>(c) < 0x80; });
-                utf8 = HasUtf8Sequence(block);
-                // A sequence cut at the block's end is found with the next block.
-                block.erase(0, block.size() > 3 ? block.size() - 3 : 0);
-            }
-            F1252 = nonAscii && !utf8;
-            std::rewind(File);
-            FDecided = true;
+        if (fstat(fileno(File), &info) != 0 || !S_ISREG(info.st_mode))
+            return;
+        FSize = size_t(info.st_size);
+        if (Encoding != TEncoding::Judge)
+            return;
+        // A file is judged whole before it is read; one stray byte does not make a UTF-8 file Windows-1252.
+        bool nonAscii = false, utf8 = false;
+        std::string block;
+        while (!utf8 && Fill(block)) {
+            nonAscii = nonAscii || !std::all_of(block.begin(), block.end(),
+                                                [](char c) { return static_cast<unsigned char>(c) < 0x80; });
+            utf8 = HasUtf8Sequence(block);
+            // A sequence cut at the block's end is found with the next block.
+            block.erase(0, block.size() > 3 ? block.size() - 3 : 0);
         }
+        F1252 = nonAscii && !utf8;
+        std::rewind(File);
     }
 
     // More text at the end of Text; false at the end of the input.
@@ -123,27 +127,11 @@ public:
         if (!Fill(bytes))
             return false;
         FRead += bytes.size();
-        if (FFirst) {
-            FFirst = false;
-            if (bytes.starts_with("\xEF\xBB\xBF")) {
-                bytes.erase(0, 3);
-                FDecided = true;
-            }
+        if (std::exchange(FFirst, false) && bytes.starts_with("\xEF\xBB\xBF")) {
+            bytes.erase(0, 3);
+            F1252 = false;
         }
-        if (!FDecided) {
-            // A pipe cannot be read twice: its first block with other than ASCII decides, and what comes before that
-            // is ASCII either way.
-            FPending += bytes;
-            if (HasUtf8Sequence(FPending))
-                FDecided = true;
-            else if (!std::all_of(FPending.begin(), FPending.end(),
-                                  [](char c) { return static_cast<unsigned char>(c) < 0x80; }))
-                FDecided = F1252 = true;
-            else
-                return Append(Text, std::exchange(FPending, {})), true;
-            bytes = std::exchange(FPending, {});
-        }
-        Append(Text, bytes);
+        Text += F1252 ? AnsiToUtf8(bytes) : bytes;
         return true;
     }
 
@@ -160,19 +148,10 @@ private:
         return n > 0;
     }
 
-    void Append(std::string& Text, const std::string& Bytes) const
-    {
-        if (F1252)
-            Text += AnsiToUtf8(Bytes);
-        else
-            Text += Bytes;
-    }
-
     static constexpr size_t kBlock = 1u << 18;
     std::FILE* FFile;
-    bool FFirst = true, FDecided = false, F1252 = false;
+    bool FFirst = true, F1252 = false;
     size_t FSize = 0, FRead = 0;
-    std::string FPending;
 };
 
 // A check the header's columns allow, looked up once: what a row needs to run it, and where its parameters and its
@@ -348,19 +327,33 @@ TDone Confirmed(const TPrepared& Check, const TCsvRecord& Record)
 void CheckChunk(TChunk& Chunk, const TColumns& Columns, TRunner& Runner, bool Raw, char Separator,
                 const std::function<bool()>& Stopped)
 {
-    for (const TCsvRecord& record : Chunk.Records) {
+    for (TCsvRecord& record : Chunk.Records) {
         if (Stopped())
             break;
         std::string fault = record.Fault;
         for (const std::string& field : record.Fields)
             if (fault.empty() && !ValidUtf8(field))
-                fault = "bytes that are not UTF-8";
+                fault = "kein gültiges UTF-8";
         for (const std::string& field : record.Fields)
             if (fault.empty() && field.find('\0') != std::string::npos)
-                fault = "a NUL byte";
-        if (fault.empty() && record.Fields.size() != Columns.Header.size())
-            fault = std::to_string(record.Fields.size()) + " fields where the header has " +
-                    std::to_string(Columns.Header.size());
+                fault = "ein NUL-Byte";
+        // As a spreadsheet writes rows: missing cells at the end are empty; cells beyond the header stay out of the
+        // columns and are named in Error, and one holding text means the row is not as the header says.
+        std::string note;
+        bool extraText = false;
+        if (fault.empty() && record.Fields.size() > Columns.Header.size()) {
+            const size_t extra = record.Fields.size() - Columns.Header.size();
+            note = std::to_string(extra) + (extra == 1 ? " Feld" : " Felder") + " mehr als die Kopfzeile";
+            std::string cells;
+            for (size_t i = Columns.Header.size(); i < record.Fields.size(); ++i) {
+                extraText = extraText || !record.Fields[i].empty();
+                cells += (i > Columns.Header.size() ? std::string(1, Separator) : std::string()) + record.Fields[i];
+            }
+            if (extraText)
+                note += ": " + cells;
+        }
+        if (fault.empty())
+            record.Fields.resize(Columns.Header.size());
 
         // The check of every group the row fills.
         std::vector<std::pair<const TPrepared*, TDone>> checks;
@@ -372,8 +365,6 @@ void CheckChunk(TChunk& Chunk, const TColumns& Columns, TRunner& Runner, bool Ra
                 });
                 checks.emplace_back(check == group.Checks.end() ? nullptr : &*check, TDone{});
             }
-            if (std::all_of(checks.begin(), checks.end(), [](const auto& c) { return !c.first; }))
-                fault = "nothing to check in this row";
         }
         if (!fault.empty())
             checks.assign(Columns.Groups.size(), {nullptr, TDone{}});
@@ -427,7 +418,8 @@ void CheckChunk(TChunk& Chunk, const TColumns& Columns, TRunner& Runner, bool Ra
                 put({}, false);
         }
         std::string errors;
-        TExitStatus status = kPassed;
+        TExitStatus status = extraText ? kNotPassed : kPassed;
+        const bool nothing = std::all_of(checks.begin(), checks.end(), [](const auto& c) { return !c.first; });
         for (size_t g = 0; g < checks.size(); ++g) {
             const auto& [check, result] = checks[g];
             const std::vector<std::string_view>& results = Columns.Groups[g].Results;
@@ -447,11 +439,17 @@ void CheckChunk(TChunk& Chunk, const TColumns& Columns, TRunner& Runner, bool Ra
             if (result.Status == kUnreachable || (result.Status == kNotPassed && status == kPassed))
                 status = result.Status;
         }
+        if (!note.empty())
+            errors = note + (errors.empty() ? "" : "; ") + errors;
         if (!fault.empty()) {
-            const std::string error = "line " + std::to_string(record.Line) + ": " + fault;
+            const std::string error = "Zeile " + std::to_string(record.Line) + ": " + fault;
             Chunk.Reports += "orvelwddx-check: " + error + "\n";
             ++Chunk.Broken;
             put(error, false);
+        } else if (nothing && !extraText) {
+            // A row without anything to check passes through, for the rows around it to stay where they were.
+            ++Chunk.Empty;
+            put(errors.empty() ? std::string(kNothingToCheck) : errors + "; " + std::string(kNothingToCheck), true);
         } else {
             ++(status == kPassed ? Chunk.Passed : status == kUnreachable ? Chunk.Unreachable : Chunk.NotPassed);
             put(errors, true);
@@ -492,7 +490,7 @@ void ShowStreamProgress(std::FILE* Err, size_t Done, const TInput& Input, double
 int RunBatch(const TBatch& Batch, TRunner& Runner, const TComServer& Server, const TRunSettings& Settings,
              std::FILE* Out, std::FILE* Err)
 {
-    TInput input(Batch.Input);
+    TInput input(Batch.Input, Batch.Encoding);
     std::string text;
     bool more = true;
     // The header line first: it decides the separator and the result columns.
@@ -583,10 +581,11 @@ int RunBatch(const TBatch& Batch, TRunner& Runner, const TComServer& Server, con
         workers.emplace_back(worker);
 
     const Clock::time_point start = Clock::now();
-    size_t total = 0, written = 0, passed = 0, notPassed = 0, broken = 0, unreachable = 0;
+    size_t total = 0, written = 0, passed = 0, notPassed = 0, broken = 0, unreachable = 0, empty = 0;
     bool interrupted = false;
     auto seconds = [&] { return std::chrono::duration<double>(Clock::now() - start).count(); };
     std::vector<TCsvRecord> pending; // read, not yet in a chunk
+    bool skipping = false;           // within a record too long, up to its line end
     std::vector<std::vector<std::string>> retryLater;
     auto writeDone = [&](std::unique_lock<std::mutex>& lock) {
         // After a chunk cut short by Ctrl+C nothing more is written: the output ends with the rows before the stop.
@@ -605,6 +604,7 @@ int RunBatch(const TBatch& Batch, TRunner& Runner, const TComServer& Server, con
             notPassed += chunk->NotPassed;
             broken += chunk->Broken;
             unreachable += chunk->Unreachable;
+            empty += chunk->Empty;
             interrupted = interrupted || chunk->Checked < chunk->Records.size();
             std::move(chunk->RetryLater.begin(), chunk->RetryLater.end(), std::back_inserter(retryLater));
             lock.lock();
@@ -619,10 +619,18 @@ int RunBatch(const TBatch& Batch, TRunner& Runner, const TComServer& Server, con
                 const size_t rows = std::clamp<size_t>(size_t(0.05 / std::max(rowSeconds.load(), 1e-7)), 1, 2048);
                 lock.unlock();
                 while (pending.size() < rows && (more || !text.empty())) {
-                    if (more && text.size() < kMaxRecord)
+                    if (more && text.size() <= kMaxRecord)
                         more = input.Read(text);
+                    if (skipping) {
+                        // The rest of a record too long, already reported.
+                        const size_t end = text.find('\n');
+                        skipping = end == std::string::npos;
+                        text.erase(0, skipping ? text.size() : end + 1);
+                        continue;
+                    }
                     std::vector<TCsvRecord> records = ParseCsv(text, inputSeparator, more, consumed, line);
                     text.erase(0, consumed);
+                    skipping = !records.empty() && records.back().Unfinished;
                     std::move(records.begin(), records.end(), std::back_inserter(pending));
                     if (!more && !text.empty() && records.empty())
                         text.clear(); // only a blank line was left
@@ -686,9 +694,10 @@ int RunBatch(const TBatch& Batch, TRunner& Runner, const TComServer& Server, con
     }
     const double elapsed = seconds();
     std::fprintf(Err,
-                 "orvelwddx-check: %zu of %zu rows%s: %zu passed, %zu not passed, %zu unreadable, %zu unreachable; "
-                 "%.1f s, %.1f checks/s%s\n",
-                 written, total, interrupted ? " (interrupted)" : "", passed, notPassed, broken, unreachable, elapsed,
+                 "orvelwddx-check: %zu of %zu rows%s: %zu passed, %zu not passed, %zu unreadable, %zu unreachable, "
+                 "%zu with nothing to check; %.1f s, %.1f checks/s%s\n",
+                 written, total, interrupted ? " (interrupted)" : "", passed, notPassed, broken, unreachable, empty,
+                 elapsed,
                  elapsed > 0 ? double(written) / elapsed : 0.0,
                  input.Windows1252() ? "; input read as Windows-1252" : "");
     if (interrupted)

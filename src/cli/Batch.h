@@ -10,9 +10,13 @@
 
 namespace orvel::cli {
 
+// How the input's bytes are read: judged from a whole file (Windows-1252 when it holds no UTF-8 sequence), or as told.
+enum class TEncoding { Judge, Utf8, Windows1252 };
+
 struct TBatch
 {
-    std::FILE* Input = nullptr; // read to its end; a regular file is read twice (its encoding is judged first)
+    std::FILE* Input = nullptr; // read to its end; a file to be judged is read twice
+    TEncoding Encoding = TEncoding::Judge;
     int Jobs = 1;
     bool Progress = false;           // a progress bar on standard error
     bool Raw = false;                // cells as they are: no "'" in front of what a spreadsheet would run

@@ -41,6 +41,9 @@ bool IsNumber(std::string_view Cell)
     return digits && Cell.back() != '.' && Cell.back() != ',';
 }
 
+// What a record too long keeps of its text: enough to find it, well below a spreadsheet's limit for a cell.
+constexpr size_t kKeptOfTooLong = 200;
+
 } // namespace
 
 bool ValidUtf8(std::string_view Text)
@@ -94,13 +97,17 @@ std::vector<TCsvRecord> ParseCsv(std::string_view Text, char Separator, bool Mor
         bool ended = false;
         bool incomplete = false;
         while (!ended && record.Fault.empty()) {
+            if (pos - start > kMaxRecord) {
+                record.Fault = kTooLong;
+                break;
+            }
             if (pos == Text.size()) {
-                if (More && pos - start < kMaxRecord) {
+                if (More) {
                     incomplete = true;
                     break;
                 }
                 if (quoted)
-                    record.Fault = "a quoted field is not closed";
+                    record.Fault = "Anführungszeichen nicht geschlossen";
                 ended = true;
                 break;
             }
@@ -116,12 +123,12 @@ std::vector<TCsvRecord> ParseCsv(std::string_view Text, char Separator, bool Mor
                 } else {
                     quoted = false;
                     if (pos < Text.size() && Text[pos] != separator && Text[pos] != '\r' && Text[pos] != '\n')
-                        record.Fault = "text after a closing quote";
+                        record.Fault = "Text nach dem schließenden Anführungszeichen";
                 }
             } else if (c == '"' && field.empty()) {
                 quoted = true;
             } else if (c == '"') {
-                record.Fault = "a quote inside an unquoted field";
+                record.Fault = "Anführungszeichen mitten im Feld";
             } else if (c == separator) {
                 record.Fields.push_back(std::exchange(field, {}));
             } else if (c == '\r' && pos < Text.size() && Text[pos] == '\n') {
@@ -138,18 +145,30 @@ std::vector<TCsvRecord> ParseCsv(std::string_view Text, char Separator, bool Mor
             return records;
         }
         if (!record.Fault.empty()) {
-            // Resume after the line the record started on.
-            const size_t end = Text.find('\n', start);
+            // Resume after the line the record started on; a record too long ends at the first line end after the
+            // limit, wherever its quotes are, so that its rest is not read as records of its own.
+            const bool tooLong = record.Fault == kTooLong;
+            const size_t end = Text.find('\n', tooLong ? pos : start);
             if (end == std::string_view::npos && More && Text.size() - start < kMaxRecord) {
                 line = startLine;
                 return records;
             }
+            record.Unfinished = end == std::string_view::npos && More;
+            line = startLine + 1 +
+                   (tooLong ? size_t(std::count(Text.begin() + std::ptrdiff_t(start), Text.begin() + std::ptrdiff_t(pos), '\n'))
+                            : 0);
             pos = end == std::string_view::npos ? Text.size() : end + 1;
-            line = startLine + 1;
             std::string_view raw = Text.substr(start, pos - start);
+            if (tooLong) {
+                raw = raw.substr(0, kKeptOfTooLong);
+                while (!raw.empty() && (static_cast<unsigned char>(raw.back()) & 0xC0) == 0x80)
+                    raw.remove_suffix(1); // not into a UTF-8 sequence
+                if (!raw.empty() && static_cast<unsigned char>(raw.back()) >= 0xC0)
+                    raw.remove_suffix(1);
+            }
             while (!raw.empty() && (raw.back() == '\n' || raw.back() == '\r'))
                 raw.remove_suffix(1);
-            record.Fields = {std::string(raw)};
+            record.Fields = {std::string(raw) + (tooLong ? "…" : "")};
             records.push_back(std::move(record));
             Consumed = pos;
             continue;

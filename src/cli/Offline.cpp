@@ -175,7 +175,7 @@ int32_t RewriteOf(const TCheckSettings& Settings)
     for (const auto& [name, value] : Settings)
         if (name == "Rewrite" && value.Type() == VarType::Int32)
             return std::get<int32_t>(value);
-    return 0;
+    return kDefaultRewrite;
 }
 
 TProperties Address(const rules::PostalData& Postal, std::string_view Method, const TArguments& Args,

@@ -10,6 +10,7 @@ namespace {
 
 constexpr int32_t kNoConnection = -200;
 constexpr int32_t kCertificateRejected = -250;
+constexpr std::string_view kBicFound = "BIC gefunden";
 
 const TCheckValue* Find(const TCheckOutcome& Outcome, std::string_view Name)
 {
@@ -73,12 +74,22 @@ TExitStatus Verdict(const TOperationInfo& Operation, std::string_view CoClass, c
         return passed(result == 0 || result == 9 || result == 12);
     if (method == "Search")
         return passed(result > 0);
-    if (method == "TestBic") {
-        // The BIC query always sets Result 0; a failed one marks its name, an unknown BIC has none.
-        const std::string name = Text(Outcome, "BicName");
-        return passed(!name.empty() && !name.starts_with('*'));
-    }
+    if (method == "TestBic")
+        return passed(BicVerdict(Outcome) == kBicFound);
     return passed(result >= 0 && result <= 10);
+}
+
+std::string BicVerdict(const TCheckOutcome& Outcome)
+{
+    if (Failed(Outcome.Hr))
+        return FailureText(Outcome);
+    const std::string name = Text(Outcome, "BicName");
+    // A foreign BIC of sound form that no directory here knows has no name and no mark.
+    if (name.empty() || name.starts_with("*BIC nicht im"))
+        return "BIC nicht im Verzeichnis";
+    if (name.starts_with('*'))
+        return name.substr(1);
+    return std::string(kBicFound);
 }
 
 std::string ValueText(const TCheckValue& Value)

@@ -30,6 +30,9 @@ std::string JsonOutput(const TCheckOutcome& Outcome, const TExtraLines& Extra = 
 // A VAT id answer's Resulttext as named pieces: Land, Nummer, Datum, Gültig (ja/nein), Name, Anschrift; none for
 // a fault.
 TExtraLines VatPieces(const TCheckOutcome& Outcome);
+// What a BIC query found, in words: "BIC gefunden", "BIC nicht im Verzeichnis", "BIC ungültig: …" or the fault that
+// kept it from an answer. The query itself answers Result 0 and marks a failure only by a "*" in front of BicName.
+std::string BicVerdict(const TCheckOutcome& Outcome);
 // The message of a failed call.
 std::string FailureText(const TCheckOutcome& Outcome);
 

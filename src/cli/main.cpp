@@ -85,11 +85,14 @@ DESCRIPTION
     --retry-later FILE) and make the status 3. The rows are written to
     standard output in input order as CSV (UTF-8, RFC 4180, the input's separator), followed
     by the result columns and "Error"; the file is read,
-    checked and written piece by piece, so its size does not matter. Input without any UTF-8
-    sequence is read as Windows-1252; in a UTF-8 file a row with bytes that are not UTF-8, or
-    with a NUL byte, cannot be read. Control characters a service sends are shown as U+FFFD.
-    A row that cannot be read is reported on standard error with its line number and the run
-    goes on. Ctrl+C finishes the rows in flight and stops;
+    checked and written piece by piece, so its size does not matter. A file without any UTF-8
+    sequence is read as Windows-1252, standard input as UTF-8 (--encoding says otherwise); a
+    row with bytes that are not UTF-8, with a NUL byte, or longer than 1 MiB cannot be read.
+    Control characters a service sends are shown as U+FFFD. A row that cannot be read is
+    reported on standard error with its line number and the run goes on. A row with fewer
+    fields than the header is read with the rest empty; fields beyond the header are named in
+    "Error"; a row with nothing to check passes through with "nichts zu prüfen" in "Error".
+    Ctrl+C finishes the rows in flight and stops;
     what was written stays a valid CSV file. A progress bar is shown when standard error is a
     terminal, a summary at the end.
 
@@ -133,6 +136,9 @@ OPTIONS
     --rewrite 0-3  address: how freely a place name is recognised (default 2, as the window
                    starts): 0 exact names only; 1 also rewritten short names and districts;
                    2 also rewritten long names; 3 as 2, answering the long name
+    --encoding utf-8|cp1252
+                   batch: how the input's bytes are read; without it a file holding no UTF-8
+                   sequence is read as Windows-1252, standard input as UTF-8
     --excel        batch: write for a German Excel: semicolons, UTF-8 with a byte order mark,
                    CR LF (without it the output keeps the input's separator)
     -h, --help     this text
@@ -186,6 +192,7 @@ struct TCommandLine
     bool Raw = false;
     bool Excel = false;
     std::optional<std::string> RetryLater;
+    std::optional<TEncoding> Encoding;
     bool Help = false;
     bool Version = false;
     std::optional<int> Jobs;
@@ -309,6 +316,15 @@ TCommandLine Parse(int argc, char** argv)
             line.Pdf = value();
         else if (arg == "--retry-later")
             line.RetryLater = value();
+        else if (arg == "--encoding") {
+            const std::string name = value();
+            if (name == "utf-8" || name == "UTF-8")
+                line.Encoding = TEncoding::Utf8;
+            else if (name == "cp1252" || name == "windows-1252")
+                line.Encoding = TEncoding::Windows1252;
+            else
+                throw TUsage("--encoding expects utf-8 or cp1252, not \"" + name + "\"");
+        }
         else
             throw TUsage("unknown option " + arg);
         if (inlineValue)
@@ -587,7 +603,11 @@ int Run(int argc, char** argv)
             std::fprintf(stderr, "orvelwddx-check: offline, %s\n", offline.c_str());
         // Offline checks use every core unless told otherwise; the service's checks one at a time.
         const int jobs = line.Jobs.value_or(line.Offline ? int(std::max(1u, std::thread::hardware_concurrency())) : 1);
+        // A file is judged whole; standard input cannot be read twice and is UTF-8 unless told otherwise.
+        const TEncoding encoding =
+            line.Encoding.value_or(line.Words[1] == "-" ? TEncoding::Utf8 : TEncoding::Judge);
         return RunBatch({.Input = input.get(),
+                         .Encoding = encoding,
                          .Jobs = jobs,
                          .Progress = isatty(STDERR_FILENO) == 1,
                          .Raw = line.Raw,
@@ -597,13 +617,10 @@ int Run(int argc, char** argv)
                          .Stop = &gStop},
                         *runner, server, settings, stdout, stderr);
     }
-    if (line.Jobs || line.Raw || line.Excel)
-        throw TUsage("--jobs, --raw and --excel belong to batch");
+    if (line.Jobs || line.Raw || line.Excel || line.Encoding)
+        throw TUsage("--jobs, --raw, --excel and --encoding belong to batch");
 
     const TSingle single = SingleCheck(line);
-    // As the window starts: long and short place names recognised, the typed name kept.
-    if (single.CoClass == "Address" && !settings.Rewrite)
-        settings.Rewrite = 2;
     const TCheckCall call = MakeCall(server, single.CoClass, single.Method, single.Params, settings);
     const TCheckOutcome outcome = runner->Run(call, SettingsFor(call.Factory->Interface(), settings));
     if (Failed(outcome.Hr)) {
@@ -613,6 +630,8 @@ int Run(int argc, char** argv)
     if (single.CoClass != "UStID")
         HintWhenNothingAnswers(outcome, settings);
     TExtraLines extra = single.CoClass == "UStID" ? VatPieces(outcome) : TExtraLines{};
+    if (single.Method == "TestBic")
+        extra.emplace_back(line.Json ? "Verdict" : "Ergebnis", BicVerdict(outcome));
     if (!offline.empty())
         extra.emplace_back("Offline", offline);
     std::fputs((line.Json ? JsonOutput(outcome, extra) : TextOutput(outcome, extra)).c_str(), stdout);

@@ -3,6 +3,7 @@
 #include "platform/Codepage.h"
 #include "platform/StrToInt.h"
 
+#include <algorithm>
 #include <array>
 #include <optional>
 
@@ -102,6 +103,11 @@ public:
     {
         const TInterfaceInfo& interface = FObject->Interface();
         Variant ignored;
+        const bool rewriteGiven = std::any_of(Settings.begin(), Settings.end(),
+                                              [](const auto& setting) { return setting.first == "Rewrite"; });
+        if (!rewriteGiven && TakesOption(interface, "Rewrite") &&
+            !Apply({{"Rewrite", Variant(kDefaultRewrite)}}))
+            return std::move(FOutcome);
         if (!Apply(Settings) || !Call(*interface.FindMember(Operation.Method), Args, ignored))
             return std::move(FOutcome);
         for (std::string_view name : Operation.Writes) {

@@ -20,6 +20,10 @@ struct TCheckOption
 };
 std::span<const TCheckOption> CheckOptions();
 
+// The rewrite mode of a one-off address check that names none: long and short place names recognised, the typed
+// name kept, as the window starts. The object's own default stays 0, as its clients know it.
+constexpr int32_t kDefaultRewrite = 2;
+
 // Option name and value, in the order given.
 using TCheckSettings = std::vector<std::pair<std::string, Variant>>;
 
@@ -43,7 +47,8 @@ struct TCheckOutcome
     std::vector<TCheckValue> Values{};
 };
 
-// Args are the method's parameters in order. Settings must have passed SettingsFault. Safe to call from several
+// Args are the method's parameters in order. Settings must have passed SettingsFault; a class that takes Rewrite gets
+// kDefaultRewrite unless Settings name it. Safe to call from several
 // threads at once: every call has an object of its own.
 TCheckOutcome RunCheck(const TAutoObjectFactory& Factory, const TOperationInfo& Operation,
                        std::span<const Variant> Args, const TCheckSettings& Settings);

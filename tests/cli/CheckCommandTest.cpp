@@ -270,8 +270,12 @@ TEST_F(CheckCommandTest, EachCommandPrintsItsPropertiesAndTellsByItsStatus)
          "blz=37040044&kto=532013000&c=AT"},
         {{"iban-bic", "DE89", "COBADEFFXXX"}, 0, "BicName: Name\nBicSct: -300\n", "iban=DE89&bic=COBADEFFXXX"},
         {{"bic", "COBADEFFXXX"}, 0, "Result: 0\nResulttext: \nBicName: Commerzbank\nBicSct: 1\n", "bic=COBADEFFXXX"},
+        {{"bic", "COBADEFFXXX"}, 0, "BicB2b: 0\nErgebnis: BIC gefunden\n", "bic=COBADEFFXXX"},
         {{"bic", "XXXXDEFFXXX"}, 1, "BicName: \n", "bic=XXXXDEFFXXX"},
+        {{"bic", "XXXXDEFFXXX"}, 1, "Ergebnis: BIC nicht im Verzeichnis\n", "bic=XXXXDEFFXXX"},
         {{"bic", "ABC"}, 1, "BicName: *BIC ungültig\n", "bic=ABC"}, // a failed query, not a bank
+        {{"bic", "ABC"}, 1, "Ergebnis: BIC ungültig\n", "bic=ABC"},
+        {{"--json", "bic", "ABC"}, 1, "\"Verdict\": \"BIC ungültig\"}", "bic=ABC"},
         {{"card", "4111111111111111"},
          0,
          "Result: 0\nResulttext: Karte\nBankName: \nNewBlz: \n",
@@ -477,32 +481,59 @@ TEST_F(CheckCommandTest, BatchKeepsTheInputOrderWithFourJobs)
     EXPECT_NE(ran.Err.find("1000 of 1000 rows: 1000 passed"), std::string::npos) << ran.Err;
 }
 
-TEST_F(CheckCommandTest, BatchReportsBrokenRowsAndGoesOn)
+TEST_F(CheckCommandTest, BatchReadsRowsAsSpreadsheetsWriteThem)
 {
-    const std::string input = "iban,Notiz\n"
-                              "DE89BAD,eins\n"
-                              "\"DE1\"x,zwei\n"
-                              ",vier\n"
-                              "DE2,sechs,zu viel\n"
-                              "DE3,sieben\n";
+    const struct
+    {
+        std::string Line;
+        std::string Iban, Notiz, Result, Error;
+    } rows[] = {
+        {"DE89BAD,eins", "DE89BAD", "eins", "24", ""},
+        {"\"DE1\"x,zwei", "\"DE1\"x,zwei", "", "", "Zeile 3: Text nach dem schließenden Anführungszeichen"},
+        {",vier", "", "vier", "", "nichts zu prüfen"},
+        {",,", "", "", "", "1 Feld mehr als die Kopfzeile; nichts zu prüfen"},
+        {"DE2,sechs,zu viel,\"und, mehr\"", "DE2", "sechs", "0", "2 Felder mehr als die Kopfzeile: zu viel,und, mehr"},
+        {"DE3,sieben,,", "DE3", "sieben", "0", "2 Felder mehr als die Kopfzeile"},
+        {"DE4", "DE4", "", "0", ""},
+    };
+    std::string input = "iban,Notiz\n";
+    for (const auto& row : rows)
+        input += row.Line + "\n";
     const Ran ran = Run({"batch", "-"}, {}, input);
     EXPECT_EQ(ran.Status, 1);
     const std::vector<cli::TCsvRecord> records = cli::ParseCsv(ran.Out);
-    ASSERT_EQ(records.size(), 6u) << ran.Out;
-    const std::vector<std::string>& header = records[0].Fields;
-    ASSERT_EQ(header.back(), "Error");
-    const auto column = [&](size_t Row, const std::string& Name) { return Cell(records, Row, Name); };
-    EXPECT_EQ(column(1, "Result"), "24");
-    // A broken row keeps its text whole in its first column; nothing is merged into another.
-    EXPECT_EQ(column(2, "iban"), "\"DE1\"x,zwei");
-    EXPECT_EQ(column(2, "Error"), "line 3: text after a closing quote");
-    EXPECT_EQ(column(3, "Error"), "line 4: nothing to check in this row");
-    EXPECT_EQ(column(4, "iban"), "DE2,sechs,zu viel");
-    EXPECT_EQ(column(4, "Notiz"), "");
-    EXPECT_EQ(column(4, "Error"), "line 5: 3 fields where the header has 2");
-    EXPECT_EQ(column(5, "Result"), "0");
-    for (const char* line : {"line 3: text after a closing quote", "line 4: nothing", "line 5: 3 fields"})
-        EXPECT_NE(ran.Err.find(line), std::string::npos) << ran.Err;
+    ASSERT_EQ(records.size(), std::size(rows) + 1) << ran.Out;
+    const size_t columns = records[0].Fields.size();
+    ASSERT_EQ(records[0].Fields.back(), "Error");
+    for (size_t i = 0; i < std::size(rows); ++i) {
+        const auto column = [&](const std::string& Name) { return Cell(records, i + 1, Name); };
+        EXPECT_EQ(records[i + 1].Fields.size(), columns) << rows[i].Line;
+        EXPECT_EQ(column("iban"), rows[i].Iban) << rows[i].Line;
+        EXPECT_EQ(column("Notiz"), rows[i].Notiz) << rows[i].Line;
+        EXPECT_EQ(column("Result"), rows[i].Result) << rows[i].Line;
+        EXPECT_EQ(column("Error"), rows[i].Error) << rows[i].Line;
+    }
+    EXPECT_NE(ran.Err.find("orvelwddx-check: Zeile 3: Text nach"), std::string::npos) << ran.Err;
+    // Extra text beside a passed check makes the row not passed; extra empty cells do not.
+    EXPECT_NE(ran.Err.find("7 of 7 rows: 2 passed, 2 not passed, 1 unreadable, 0 unreachable, 2 with nothing"),
+              std::string::npos)
+        << ran.Err;
+}
+
+TEST_F(CheckCommandTest, ARecordLongerThanOneMebibyteIsOneBrokenRow)
+{
+    const std::string huge = "DE" + std::string(3u << 20, '7');
+    const Ran ran = Run({"batch", "-"}, {}, "iban,Notiz\nDE1,eins\n" + huge + ",zwei\n\"DE2\"x,drei\nDE3,vier\n");
+    EXPECT_EQ(ran.Status, 1) << ran.Err;
+    const std::vector<cli::TCsvRecord> records = cli::ParseCsv(ran.Out);
+    ASSERT_EQ(records.size(), 5u) << ran.Err;
+    EXPECT_EQ(Cell(records, 1, "Result"), "0");
+    EXPECT_EQ(Cell(records, 2, "iban"), huge.substr(0, 200) + "…");
+    EXPECT_EQ(Cell(records, 2, "Error"), "Zeile 3: Datensatz länger als 1 MiB");
+    EXPECT_EQ(Cell(records, 3, "Error"), "Zeile 4: Text nach dem schließenden Anführungszeichen");
+    EXPECT_EQ(Cell(records, 4, "iban"), "DE3");
+    EXPECT_EQ(Cell(records, 4, "Result"), "0");
+    EXPECT_EQ(Server.RequestLines().size(), 2u);
 }
 
 TEST_F(CheckCommandTest, BatchRunsEveryKindOfCheckARowAllows)
@@ -551,16 +582,42 @@ TEST_F(CheckCommandTest, BatchWritesTheInputsSeparatorOrForExcel)
     EXPECT_NE(commas.Out.find("\r\nDE1;\"a;b\";0;"), std::string::npos) << commas.Out;
 }
 
-TEST_F(CheckCommandTest, BatchReadsWindows1252)
+TEST_F(CheckCommandTest, StandardInputIsUtf8UnlessToldAndAFileIsJudgedWhole)
 {
-    const Ran ran = Run({"batch", "-"}, {}, "plz;ort;Name\r\n50667;K\xF6ln;M\xFCller & S\xF6hne\r\n");
-    EXPECT_EQ(ran.Status, 0) << ran.Err;
-    const std::vector<cli::TCsvRecord> records = cli::ParseCsv(ran.Out);
-    ASSERT_EQ(records.size(), 2u);
-    EXPECT_EQ(records[1].Fields[1], "Köln");
-    EXPECT_EQ(records[1].Fields[2], "Müller & Söhne");
-    EXPECT_NE(Server.LastTarget().find("ort=K%F6ln"), std::string::npos);
-    EXPECT_NE(ran.Err.find("Windows-1252"), std::string::npos);
+    const std::string windows1252 = "plz;ort;Name\r\n50667;K\xF6ln;M\xFCller & S\xF6hne\r\n";
+    const std::filesystem::path file = Home / "kunden.csv";
+    std::ofstream(file, std::ios::binary) << windows1252;
+    const struct
+    {
+        std::vector<std::string> Args;
+        std::string Input;
+        std::string Place, Error;
+    } cases[] = {
+        {{"batch", "-"}, windows1252, "", "Zeile 2: kein gültiges UTF-8"},
+        {{"--encoding", "cp1252", "batch", "-"}, windows1252, "Köln", ""},
+        {{"batch", file.string()}, "", "Köln", ""},
+        {{"--encoding", "utf-8", "batch", file.string()}, "", "", "Zeile 2: kein gültiges UTF-8"},
+        // A Windows-1252 byte early in the stream breaks its row only; later UTF-8 rows stay as they are.
+        {{"batch", "-"}, "plz;ort\r\n50667;K\xF6ln\r\n50667;K\xC3\xB6ln\r\n", "", "Zeile 2: kein gültiges UTF-8"},
+    };
+    for (const auto& c : cases) {
+        const Ran ran = Run(c.Args, {}, c.Input);
+        EXPECT_EQ(ran.Status, c.Error.empty() ? 0 : 1) << ran.Err;
+        const std::vector<cli::TCsvRecord> records = cli::ParseCsv(ran.Out);
+        ASSERT_GE(records.size(), 2u) << c.Args[0];
+        EXPECT_EQ(Cell(records, 1, "Error"), c.Error) << c.Args[0];
+        if (c.Error.empty()) {
+            EXPECT_EQ(Cell(records, 1, "ort"), c.Place);
+            EXPECT_EQ(Cell(records, 1, "Name"), "Müller & Söhne");
+            EXPECT_NE(Server.LastTarget().find("ort=K%F6ln"), std::string::npos);
+            EXPECT_NE(ran.Err.find("Windows-1252"), std::string::npos);
+        }
+        if (records.size() > 2) {
+            EXPECT_EQ(Cell(records, 2, "ort"), "Köln");
+            EXPECT_EQ(Cell(records, 2, "Result"), "9");
+        }
+    }
+    EXPECT_EQ(Run({"--encoding", "latin9", "batch", "-"}, {}, windows1252).Status, 2);
 }
 
 TEST_F(CheckCommandTest, CtrlCStopsAfterTheRowsInFlightAndLeavesValidCsv)
@@ -662,9 +719,9 @@ TEST_F(CheckCommandTest, BrokenBytesBreakTheirRowOnly)
         {"iban,Notiz\nDE1,M\xC3\xBCller\nDE2,M\xFCller\nDE3,Stra\xC3\x9F"
          "e\n",
          {"DE1|Müller", "DE2,Müller|", "DE3|Straße"},
-         {"", "line 3: bytes that are not UTF-8", ""},
+         {"", "Zeile 3: kein gültiges UTF-8", ""},
          false},
-        // No UTF-8 sequence anywhere: Windows-1252.
+        // Told it is Windows-1252.
         {"iban,Notiz\nDE1,M\xFCller\nDE2,Stra\xDF"
          "e\n",
          {"DE1|Müller", "DE2|Straße"},
@@ -675,11 +732,13 @@ TEST_F(CheckCommandTest, BrokenBytesBreakTheirRowOnly)
          {"DE1,a\xEF\xBF\xBD"
           "b|",
           "DE2|c"},
-         {"line 2: a NUL byte", ""},
+         {"Zeile 2: ein NUL-Byte", ""},
          false},
     };
     for (const auto& c : cases) {
-        const Ran ran = Run({"batch", "-"}, {}, c.Input);
+        const Ran ran = Run(c.Windows1252 ? std::vector<std::string>{"--encoding", "cp1252", "batch", "-"}
+                                          : std::vector<std::string>{"batch", "-"},
+                            {}, c.Input);
         const bool broken = std::any_of(c.Errors.begin(), c.Errors.end(), [](const auto& e) { return !e.empty(); });
         EXPECT_EQ(ran.Status, broken ? 1 : 0) << ran.Err;
         const std::vector<cli::TCsvRecord> records = cli::ParseCsv(ran.Out);

@@ -36,13 +36,48 @@ TEST(CsvTest, AFaultEndsItsRecordAtTheLineEndAndTheNextIsRead)
 {
     const std::vector<TCsvRecord> records = ParseCsv("a,b\n\"x\"y,1\nc,\"open\nd,e\n");
     ASSERT_EQ(records.size(), 4u);
-    EXPECT_EQ(records[1].Fault, "text after a closing quote");
+    EXPECT_EQ(records[1].Fault, "Text nach dem schließenden Anführungszeichen");
     EXPECT_EQ(records[1].Fields, Fields{"\"x\"y,1"});
     EXPECT_EQ(records[1].Line, 2u);
-    EXPECT_EQ(records[2].Fault, "a quoted field is not closed");
+    EXPECT_EQ(records[2].Fault, "Anführungszeichen nicht geschlossen");
     EXPECT_EQ(records[2].Line, 3u);
     EXPECT_EQ(records[3].Fields, (Fields{"d", "e"}));
     EXPECT_EQ(records[3].Line, 4u);
+}
+
+TEST(CsvTest, ARecordLongerThanTheLimitIsOneFaultEvenWhenItsLineGoesOn)
+{
+    const std::string longField(kMaxRecord + 10, 'x');
+    struct Case
+    {
+        std::string Text;
+        bool More;
+        size_t Records;    // the long one among them
+        bool Unfinished;   // its line goes on beyond the text
+        size_t NextLine;   // the line of the record after it
+    };
+    const Case cases[] = {
+        {"a\n" + longField + ",1\nb\n", false, 3, false, 3},
+        {"a\n" + longField + ",1\nb\n", true, 3, false, 3},
+        {"a\n" + longField, true, 2, true, 3},
+        {"a\n\"" + std::string(kMaxRecord / 2, 'x') + "\n" + longField + "\"\nb\n", false, 3, false, 4},
+    };
+    for (const Case& c : cases) {
+        size_t consumed = 0, line = 1;
+        const std::vector<TCsvRecord> records = ParseCsv(c.Text, ',', c.More, consumed, line);
+        ASSERT_EQ(records.size(), c.Records);
+        EXPECT_EQ(records[1].Fault, kTooLong);
+        EXPECT_EQ(records[1].Line, 2u);
+        EXPECT_EQ(records[1].Fields.at(0).size(), 200 + std::string_view("…").size());
+        EXPECT_EQ(records[1].Unfinished, c.Unfinished);
+        if (records.size() > 2) {
+            EXPECT_EQ(records[2].Fields, Fields{"b"});
+            EXPECT_EQ(records[2].Line, c.NextLine);
+        } else {
+            EXPECT_EQ(line, c.NextLine);
+            EXPECT_EQ(consumed, c.Text.size());
+        }
+    }
 }
 
 TEST(CsvTest, WrittenRecordsReadBack)
