@@ -674,6 +674,7 @@ int RunBatch(const TBatch& Batch, TRunner& Runner, const TComServer& Server, con
     for (const auto& chunk : chunks)
         interrupted = interrupted || !chunk->Done || chunk->Checked < chunk->Records.size();
     interrupted = interrupted || stopped();
+    bool unwritten = false;
     if (!retryLater.empty()) {
         const long vat = columns.ColumnOf("aUStID");
         std::fprintf(Err, "orvelwddx-check: not checked, to be tried again later:");
@@ -685,9 +686,12 @@ int RunBatch(const TBatch& Batch, TRunner& Runner, const TComServer& Server, con
             for (const auto& row : retryLater)
                 later += CsvLine(row, inputSeparator);
             std::FILE* file = std::fopen(Batch.RetryLater.c_str(), "wb");
-            if (!file || std::fwrite(later.data(), 1, later.size(), file) != later.size() || std::fclose(file) != 0)
+            const bool wrote = file && std::fwrite(later.data(), 1, later.size(), file) == later.size();
+            const bool closed = file && std::fclose(file) == 0;
+            if (!wrote || !closed) {
                 std::fprintf(Err, "orvelwddx-check: cannot write %s\n", Batch.RetryLater.c_str());
-            else
+                unwritten = true;
+            } else
                 std::fprintf(Err, "orvelwddx-check: %zu rows for a later run in %s\n", retryLater.size(),
                              Batch.RetryLater.c_str());
         }
@@ -702,6 +706,8 @@ int RunBatch(const TBatch& Batch, TRunner& Runner, const TComServer& Server, con
                  input.Windows1252() ? "; input read as Windows-1252" : "");
     if (interrupted)
         return kInterrupted;
+    if (unwritten)
+        return kCannotWrite;
     if (unreachable)
         return kUnreachable;
     return notPassed || broken ? kNotPassed : kPassed;

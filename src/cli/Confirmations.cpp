@@ -1,6 +1,7 @@
 #include "cli/Confirmations.h"
 
 #include "cli/Csv.h"
+#include "cli/Output.h"
 #include "server/Confirmation.h"
 #include "server/DBusMarshal.h"
 #include "server/Introspection.h"
@@ -169,7 +170,12 @@ int WriteProof(int64_t Id, const std::string& File, FILE* Err)
                      static_cast<long long>(Id));
         return 1;
     }
-    WriteProofPdf(*record, Q(File));
+    try {
+        WriteProofPdf(*record, Q(File));
+    } catch (const std::runtime_error& error) {
+        std::fprintf(Err, "orvelwddx-check: %s\n", error.what());
+        return kCannotWrite;
+    }
     return 0;
 }
 

@@ -19,7 +19,7 @@ int RunVatConfirm(const std::string& VatId, const TCheckSettings& Options, bool 
 enum class TJournalFormat { Text, Json, Csv };
 // Every record the filter lets through, oldest first; the raw answer base64-encoded.
 int ExportJournal(const confirm::JournalFilter& Filter, TJournalFormat Format, FILE* Out);
-// The one-page PDF proof of record Id; 1 when there is no such record.
+// The one-page PDF proof of record Id; 1 when there is no such record, kCannotWrite when File cannot be written.
 int WriteProof(int64_t Id, const std::string& File, FILE* Err);
 
 } // namespace orvel::cli

@@ -14,6 +14,7 @@ enum TExitStatus : int {
     kNotPassed = 1,
     kUsage = 2,
     kUnreachable = 3, // the service, the bus or the server could not be reached
+    kCannotWrite = 5, // an output file named on the command line could not be written (4 is the journal's)
     kInterrupted = 130,
 };
 

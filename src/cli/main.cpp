@@ -160,6 +160,7 @@ EXIT STATUS
     3   the service could not be reached (results -200 and -250, VAT id result 2), or the bus
         or the server could not; vat-confirm: not checked
     4   vat-confirm: the journal could not be written, so the confirmation is void
+    5   a file named by --pdf, --xlsx or --retry-later could not be written
     130 batch stopped by Ctrl+C
 
 EXAMPLES

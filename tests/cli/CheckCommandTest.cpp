@@ -845,6 +845,10 @@ TEST_F(CheckCommandTest, VatConfirmTellsByItsStatusAndKeepsTheProof)
     for (const char* shown : {"ATU11111111", "gültig", "Die USt-IdNr. ist gültig.", "WAPI4711", "Konsultationsnummer"})
         EXPECT_NE(text.find(shown), std::string::npos) << shown << "\n" << text;
     EXPECT_EQ(Run({"journal", "--proof", "99", "--pdf", pdf}, env).Status, 1);
+    // A file that cannot be written has a status of its own, not that of an unreachable service.
+    const Ran unwritable = Run({"journal", "--proof", "1", "--pdf", (Home / "nowhere" / "x.pdf").string()}, env);
+    EXPECT_EQ(unwritable.Status, 5);
+    EXPECT_NE(unwritable.Err.find("nowhere/x.pdf"), std::string::npos) << unwritable.Err;
 }
 
 TEST_F(CheckCommandTest, BatchConfirmsWithAnOwnIdAndKeepsWhatWasNotCheckedForLater)
@@ -873,6 +877,11 @@ TEST_F(CheckCommandTest, BatchConfirmsWithAnOwnIdAndKeepsWhatWasNotCheckedForLat
     std::ifstream file(later);
     const std::string kept((std::istreambuf_iterator<char>(file)), std::istreambuf_iterator<char>());
     EXPECT_EQ(kept, "vat,own_vat,name,Notiz\r\nATU33333333,DE136695976,,drei\r\n");
+    const Ran unwritable = Run({"batch", "--retry-later", (Home / "nowhere" / "later.csv").string(), "-"},
+                               {{"XDG_DATA_HOME", (Home / "data").string()},
+                                {"ORVELWDDX_VIES_URL", "http://" + services.HostPort() + "/vies"}},
+                               "vat,own_vat\nATU33333333,DE136695976\n");
+    EXPECT_EQ(unwritable.Status, 5) << unwritable.Err;
 }
 
 TEST_F(CheckCommandTest, VatConfirmWithoutAWritableJournalFailsLoudly)
