@@ -2,6 +2,7 @@
 
 #include "cli/Csv.h"
 #include "cli/Output.h"
+#include "cli/Xlsx.h"
 #include "platform/Codepage.h"
 #include "platform/StrToInt.h"
 #include "server/Confirmation.h"
@@ -84,8 +85,9 @@ struct TChunk
     std::vector<TCsvRecord> Records;
     bool Claimed = false;
     bool Done = false;
-    size_t Checked = 0; // rows whose line is in Output; fewer than Records when stopped
-    std::string Output;
+    size_t Checked = 0; // rows whose line is in Output (or Rows); fewer than Records when stopped
+    std::string Output;                         // CSV
+    std::vector<std::vector<TSheetCell>> Rows; // for a workbook, written in order by the one thread that may
     std::string Reports; // broken rows, for standard error
     size_t Passed = 0, NotPassed = 0, Broken = 0, Unreachable = 0, Empty = 0;
     std::vector<std::vector<std::string>> RetryLater; // rows whose confirmation could not be made: their input cells
@@ -201,7 +203,8 @@ struct TColumns
         return names;
     }
 
-    void Prepare(const TComServer& Server, const TRunSettings& Run, bool Bzst)
+    // SplitVat: a VAT id check's Resulttext also in named columns (Land, Nummer, …), as a workbook shows it.
+    void Prepare(const TComServer& Server, const TRunSettings& Run, bool Bzst, bool SplitVat)
     {
         for (const TOperationChoice& choice : kChoices) {
             TPrepared check;
@@ -231,7 +234,10 @@ struct TColumns
             if (Groups.empty() || Groups.back().Name != choice.Group)
                 Groups.push_back({choice.Group, {}, {}});
             TGroup& group = Groups.back();
-            for (std::string_view name : check.Operation->Writes)
+            std::vector<std::string_view> names = check.Operation->Writes;
+            if (SplitVat && choice.Method == "Check" && choice.CoClass == "UStID")
+                names.insert(names.end(), std::begin(kVatPieceNames), std::end(kVatPieceNames));
+            for (std::string_view name : names)
                 if (std::find(group.Results.begin(), group.Results.end(), name) == group.Results.end())
                     group.Results.push_back(name);
             group.Checks.push_back(std::move(check));
@@ -324,7 +330,7 @@ TDone Confirmed(const TPrepared& Check, const TCsvRecord& Record)
 }
 
 // Checks one chunk's rows and writes their lines; stops between rows when asked to.
-void CheckChunk(TChunk& Chunk, const TColumns& Columns, TRunner& Runner, bool Raw, char Separator,
+void CheckChunk(TChunk& Chunk, const TColumns& Columns, TRunner& Runner, bool Raw, char Separator, bool Sheet,
                 const std::function<bool()>& Stopped)
 {
     for (TCsvRecord& record : Chunk.Records) {
@@ -392,15 +398,9 @@ void CheckChunk(TChunk& Chunk, const TColumns& Columns, TRunner& Runner, bool Ra
 
         // Input columns as they came (a broken row's text is kept whole, bytes that are not UTF-8 as Windows-1252
         // and NUL bytes replaced, so that the output stays readable); then the results and the error.
-        std::string& out = Chunk.Output;
-        bool first = true;
-        const auto put = [&](std::string_view text, bool guarded) {
-            if (!std::exchange(first, false))
-                out += Separator;
-            if (guarded && !Raw && !text.empty() && std::string_view("=+-@\t\r").find(text[0]) != std::string::npos)
-                AppendCsvField(out, FormulaSafe(std::string(text)), Separator);
-            else
-                AppendCsvField(out, text, Separator);
+        std::vector<TSheetCell> cells;
+        const auto put = [&](std::string_view text, bool guarded, TMark mark = TMark::None) {
+            cells.push_back({std::string(text), mark, guarded});
         };
         if (fault.empty()) {
             for (const std::string& field : record.Fields)
@@ -423,14 +423,25 @@ void CheckChunk(TChunk& Chunk, const TColumns& Columns, TRunner& Runner, bool Ra
         for (size_t g = 0; g < checks.size(); ++g) {
             const auto& [check, result] = checks[g];
             const std::vector<std::string_view>& results = Columns.Groups[g].Results;
+            const TMark mark = !check ? TMark::None : result.Status == kPassed ? TMark::Passed : TMark::Failed;
+            // A VAT id answer in pieces, where the output has their columns; its Resulttext then only for a fault.
+            const TExtraLines pieces =
+                check && check->Operation && check->Choice->CoClass == "UStID" &&
+                        std::find(results.begin(), results.end(), kVatPieceNames[0]) != results.end()
+                    ? VatPieces(result.Outcome)
+                    : TExtraLines{};
             for (size_t r = 0; r < results.size(); ++r) {
+                const auto piece = std::find_if(pieces.begin(), pieces.end(),
+                                                [&](const auto& p) { return p.first == results[r]; });
                 const TCheckValue* value = check ? FindValue(result.Outcome, *check, r, results[r]) : nullptr;
-                if (!value)
-                    put({}, false);
+                if (piece != pieces.end())
+                    put(Printable(piece->second), true, mark);
+                else if (!value || (!pieces.empty() && results[r] == "Resulttext"))
+                    put({}, false, value ? mark : TMark::None);
                 else if (!value->IsList && value->Value.Type() == VarType::Int32)
-                    put(std::to_string(std::get<int32_t>(value->Value)), false);
+                    put(std::to_string(std::get<int32_t>(value->Value)), false, mark);
                 else
-                    put(Printable(ValueText(*value)), true);
+                    put(Printable(ValueText(*value)), true, mark);
             }
             if (!check)
                 continue;
@@ -454,7 +465,18 @@ void CheckChunk(TChunk& Chunk, const TColumns& Columns, TRunner& Runner, bool Ra
             ++(status == kPassed ? Chunk.Passed : status == kUnreachable ? Chunk.Unreachable : Chunk.NotPassed);
             put(errors, true);
         }
-        out += "\r\n";
+        if (Sheet) {
+            Chunk.Rows.push_back(std::move(cells));
+        } else {
+            for (size_t i = 0; i < cells.size(); ++i) {
+                if (i > 0)
+                    Chunk.Output += Separator;
+                if (cells[i].Guarded && !Raw)
+                    cells[i].Text = FormulaSafe(std::move(cells[i].Text));
+                AppendCsvField(Chunk.Output, cells[i].Text, Separator);
+            }
+            Chunk.Output += "\r\n";
+        }
         ++Chunk.Checked;
     }
 }
@@ -531,17 +553,33 @@ int RunBatch(const TBatch& Batch, TRunner& Runner, const TComServer& Server, con
         return kUsage;
     }
     // The result columns of every check the header's columns allow, in the order of preference.
-    columns.Prepare(Server, Settings, Batch.Bzst);
-    std::vector<std::string> headerOut;
-    for (const std::string& name : columns.Header)
-        headerOut.push_back(Batch.Raw ? name : FormulaSafe(name));
+    std::optional<TXlsxWriter> sheet;
+    if (!Batch.Xlsx.empty()) {
+        try {
+            sheet.emplace(Batch.Xlsx);
+        } catch (const std::runtime_error& error) {
+            std::fprintf(Err, "orvelwddx-check: %s\n", error.what());
+            return kCannotWrite;
+        }
+    }
+    columns.Prepare(Server, Settings, Batch.Bzst, sheet.has_value());
+    std::vector<std::string> headerOut = columns.Header;
     for (std::string& name : columns.ResultNames())
         headerOut.push_back(std::move(name));
     headerOut.emplace_back("Error");
-    if (Batch.Excel)
-        std::fputs("\xEF\xBB\xBF", Out);
-    std::fputs(CsvLine(headerOut, separator).c_str(), Out);
-    std::fflush(Out);
+    if (sheet) {
+        std::vector<TSheetCell> cells;
+        for (std::string& name : headerOut)
+            cells.push_back({std::move(name)});
+        sheet->Row(cells);
+    } else {
+        for (size_t i = 0; i < columns.Header.size() && !Batch.Raw; ++i)
+            headerOut[i] = FormulaSafe(std::move(headerOut[i]));
+        if (Batch.Excel)
+            std::fputs("\xEF\xBB\xBF", Out);
+        std::fputs(CsvLine(headerOut, separator).c_str(), Out);
+        std::fflush(Out);
+    }
 
     const size_t jobs = size_t(std::max(Batch.Jobs, 1));
     const size_t window = 4 * jobs; // chunks in memory at once
@@ -568,7 +606,7 @@ int RunBatch(const TBatch& Batch, TRunner& Runner, const TComServer& Server, con
             chunk->Claimed = true;
             lock.unlock();
             const Clock::time_point began = Clock::now();
-            CheckChunk(*chunk, columns, Runner, Batch.Raw, separator, stopped);
+            CheckChunk(*chunk, columns, Runner, Batch.Raw, separator, sheet.has_value(), stopped);
             if (chunk->Checked > 0)
                 rowSeconds = std::chrono::duration<double>(Clock::now() - began).count() / double(chunk->Checked);
             lock.lock();
@@ -599,6 +637,8 @@ int RunBatch(const TBatch& Batch, TRunner& Runner, const TComServer& Server, con
                 std::fputs(chunk->Reports.c_str(), Err);
             }
             std::fwrite(chunk->Output.data(), 1, chunk->Output.size(), Out);
+            for (const std::vector<TSheetCell>& row : chunk->Rows)
+                sheet->Row(row);
             written += chunk->Checked;
             passed += chunk->Passed;
             notPassed += chunk->NotPassed;
@@ -675,6 +715,12 @@ int RunBatch(const TBatch& Batch, TRunner& Runner, const TComServer& Server, con
         interrupted = interrupted || !chunk->Done || chunk->Checked < chunk->Records.size();
     interrupted = interrupted || stopped();
     bool unwritten = false;
+    if (sheet) {
+        if (const std::string fault = sheet->Close(); !fault.empty()) {
+            std::fprintf(Err, "orvelwddx-check: %s\n", fault.c_str());
+            unwritten = true;
+        }
+    }
     if (!retryLater.empty()) {
         const long vat = columns.ColumnOf("aUStID");
         std::fprintf(Err, "orvelwddx-check: not checked, to be tried again later:");

@@ -21,6 +21,7 @@ struct TBatch
     bool Progress = false;           // a progress bar on standard error
     bool Raw = false;                // cells as they are: no "'" in front of what a spreadsheet would run
     bool Excel = false;              // for a German Excel: semicolons and a UTF-8 byte order mark
+    std::string Xlsx;                // a workbook to write instead of CSV on the output; empty: none
     bool Bzst = false;               // confirmations (an own_vat column) through the BZSt instead of VIES
     std::string RetryLater;          // where to write the rows whose confirmation could not be made; empty: nowhere
     const std::atomic<bool>* Stop{}; // set from outside: finish the rows in flight, write them, end

@@ -2,6 +2,7 @@
 
 #include "cli/Csv.h"
 #include "cli/Output.h"
+#include "cli/Xlsx.h"
 #include "server/Confirmation.h"
 #include "server/DBusMarshal.h"
 #include "server/Introspection.h"
@@ -99,6 +100,18 @@ constexpr const char* kCsvColumns[] = {
     "name",       "company_type", "street",     "zip",        "city",         "status",   "message",    "fault",
     "valid_from", "valid_to",     "matches",    "request_id", "request_time", "tries",    "raw_sha256", "raw_base64"};
 
+// A record's fields in the order of kCsvColumns.
+std::vector<std::string> RecordFields(const confirm::Record& Record)
+{
+    const QJsonObject object = RecordJson(Record);
+    std::vector<std::string> fields;
+    for (const char* column : kCsvColumns) {
+        const QJsonValue value = object.value(QLatin1String(column));
+        fields.push_back(value.isDouble() ? std::to_string(value.toInteger()) : value.toString().toStdString());
+    }
+    return fields;
+}
+
 } // namespace
 
 int RunVatConfirm(const std::string& VatId, const TCheckSettings& Options, bool Json, bool Bus, FILE* Out, FILE* Err)
@@ -140,23 +153,55 @@ int ExportJournal(const confirm::JournalFilter& Filter, TJournalFormat Format, F
         std::fprintf(Out, "%s\n", QJsonDocument(list).toJson(QJsonDocument::Compact).constData());
         return 0;
     }
-    if (Format == TJournalFormat::Csv)
-        std::fputs(CsvLine({std::begin(kCsvColumns), std::end(kCsvColumns)}).c_str(), Out);
+    // For a German Excel: semicolons, a byte order mark, and no cell it would run as a formula.
+    const bool excel = Format == TJournalFormat::ExcelCsv;
+    if (excel)
+        std::fputs("\xEF\xBB\xBF", Out);
+    if (Format == TJournalFormat::Csv || excel)
+        std::fputs(CsvLine({std::begin(kCsvColumns), std::end(kCsvColumns)}, excel ? ';' : ',').c_str(), Out);
     for (const confirm::Record& record : records) {
-        const QJsonObject object = RecordJson(record);
-        std::vector<std::string> fields;
-        for (const char* column : kCsvColumns) {
-            const QJsonValue value = object.value(QLatin1String(column));
-            fields.push_back(value.isDouble() ? std::to_string(value.toInteger()) : value.toString().toStdString());
-        }
-        if (Format == TJournalFormat::Csv) {
-            std::fputs(CsvLine(fields).c_str(), Out);
+        std::vector<std::string> fields = RecordFields(record);
+        if (Format == TJournalFormat::Csv || excel) {
+            for (std::string& field : fields)
+                field = excel ? FormulaSafe(std::move(field)) : std::move(field);
+            std::fputs(CsvLine(fields, excel ? ';' : ',').c_str(), Out);
             continue;
         }
         // Text: the fields a person reads, the raw answer left to the other formats.
         for (size_t i = 0; i + 1 < fields.size(); ++i)
             std::fprintf(Out, "%s: %s\n", kCsvColumns[i], fields[i].c_str());
         std::fputs("\n", Out);
+    }
+    return 0;
+}
+
+int WriteJournalWorkbook(const confirm::JournalFilter& Filter, const std::string& File, FILE* Err)
+{
+    const confirm::Journal journal(confirm::Journal::DefaultPath());
+    const std::vector<confirm::Record> records = journal.Read(Filter);
+    try {
+        TXlsxWriter sheet(File);
+        std::vector<TSheetCell> header;
+        for (const char* column : kCsvColumns)
+            header.push_back({column});
+        sheet.Row(header);
+        for (const confirm::Record& record : records) {
+            std::vector<TSheetCell> cells;
+            for (std::string& field : RecordFields(record))
+                cells.push_back({std::move(field)});
+            const TMark mark = record.Status == "valid"     ? TMark::Passed
+                               : record.Status == "invalid" ? TMark::Failed
+                                                            : TMark::None;
+            for (size_t i = 0; i < cells.size(); ++i)
+                if (kCsvColumns[i] == std::string_view("status") || kCsvColumns[i] == std::string_view("message"))
+                    cells[i].Mark = mark;
+            sheet.Row(cells);
+        }
+        if (const std::string fault = sheet.Close(); !fault.empty())
+            throw std::runtime_error(fault);
+    } catch (const std::runtime_error& error) {
+        std::fprintf(Err, "orvelwddx-check: %s\n", error.what());
+        return kCannotWrite;
     }
     return 0;
 }

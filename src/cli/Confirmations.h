@@ -16,9 +16,12 @@ inline constexpr int kJournalFailed = 4;
 // kJournalFailed when the confirmation could not be recorded. Options must have passed ConfirmOptionsFault.
 int RunVatConfirm(const std::string& VatId, const TCheckSettings& Options, bool Json, bool Bus, FILE* Out, FILE* Err);
 
-enum class TJournalFormat { Text, Json, Csv };
-// Every record the filter lets through, oldest first; the raw answer base64-encoded.
+enum class TJournalFormat { Text, Json, Csv, ExcelCsv };
+// Every record the filter lets through, oldest first; the raw answer base64-encoded. ExcelCsv is CSV for a German
+// Excel: semicolons, a byte order mark, a "'" before a cell it would run as a formula.
 int ExportJournal(const confirm::JournalFilter& Filter, TJournalFormat Format, FILE* Out);
+// The same records as a workbook, the columns of the CSV; kCannotWrite when File cannot be written.
+int WriteJournalWorkbook(const confirm::JournalFilter& Filter, const std::string& File, FILE* Err);
 // The one-page PDF proof of record Id; 1 when there is no such record, kCannotWrite when File cannot be written.
 int WriteProof(int64_t Id, const std::string& File, FILE* Err);
 

@@ -116,17 +116,16 @@ std::vector<std::pair<std::string, std::string>> VatPieces(const TCheckOutcome& 
     if (result != 0 && result != 1)
         return {};
     // country~number~date~valid~name~address, as the check writes VIES's answer; the address may hold "~" itself.
-    static constexpr const char* kNames[] = {"Land", "Nummer", "Datum", "Gültig", "Name", "Anschrift"};
     std::vector<std::pair<std::string, std::string>> pieces;
     size_t start = 0;
-    for (size_t i = 0; i < std::size(kNames); ++i) {
-        const size_t end = i + 1 < std::size(kNames) ? text.find('~', start) : std::string::npos;
-        if (end == std::string::npos && i + 1 < std::size(kNames))
+    for (size_t i = 0; i < std::size(kVatPieceNames); ++i) {
+        const size_t end = i + 1 < std::size(kVatPieceNames) ? text.find('~', start) : std::string::npos;
+        if (end == std::string::npos && i + 1 < std::size(kVatPieceNames))
             return {};
         std::string piece = text.substr(start, end == std::string::npos ? std::string::npos : end - start);
         if (i == 3)
             piece = piece == "True" ? "ja" : "nein";
-        pieces.emplace_back(kNames[i], std::move(piece));
+        pieces.emplace_back(std::string(kVatPieceNames[i]), std::move(piece));
         start = end + 1;
     }
     return pieces;

@@ -28,6 +28,8 @@ using TExtraLines = std::vector<std::pair<std::string, std::string>>;
 std::string TextOutput(const TCheckOutcome& Outcome, const TExtraLines& Extra = {});
 // One JSON object on one line, lists as arrays.
 std::string JsonOutput(const TCheckOutcome& Outcome, const TExtraLines& Extra = {});
+// The names of a VAT id answer's pieces, in the order of its Resulttext.
+inline constexpr std::string_view kVatPieceNames[] = {"Land", "Nummer", "Datum", "Gültig", "Name", "Anschrift"};
 // A VAT id answer's Resulttext as named pieces: Land, Nummer, Datum, Gültig (ja/nein), Name, Anschrift; none for
 // a fault.
 TExtraLines VatPieces(const TCheckOutcome& Outcome);

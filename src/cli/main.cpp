@@ -5,6 +5,7 @@
 #include "cli/Offline.h"
 #include "cli/Output.h"
 #include "cli/Runner.h"
+#include "cli/Xlsx.h"
 #include "platform/Config.h"
 #include "platform/Registry.h"
 #include "platform/StrToInt.h"
@@ -56,9 +57,9 @@ SYNOPSIS
     orvelwddx-check [OPTIONS] vat VATID
     orvelwddx-check [OPTIONS] vat-confirm VATID --own OWNID [--name N] [--street S] [--zip Z]
                     [--city C] [--company-type T] [--bzst] [--tries N] [--retry-within MS]
-    orvelwddx-check journal [--from DATE] [--to DATE] [--vat VATID] [--json|--csv]
+    orvelwddx-check journal [--from DATE] [--to DATE] [--vat VATID] [--json|--csv [--excel]|--xlsx FILE]
     orvelwddx-check journal --proof ID --pdf FILE
-    orvelwddx-check [OPTIONS] batch FILE.csv|- [--jobs N]
+    orvelwddx-check [OPTIONS] batch FILE.csv|FILE.xlsx|- [--jobs N] [--xlsx OUT.xlsx]
 
 DESCRIPTION
     Runs one check against the checking service and prints every result property the check
@@ -73,7 +74,8 @@ DESCRIPTION
     rules: http://127.0.0.1:8590/taxation_customs/vies/services/checkVatService; --offline
     asks no service at all.
 
-    batch reads a CSV file (or standard input for "-") whose header line names the columns
+    batch reads a CSV file, an Excel workbook (its first sheet) or standard input for "-",
+    whose header line names the columns
     iban, blz, kto, bic, card, vat, plz, ort, str, hnr, pof in any order; other columns pass
     through. Each row runs the check its filled columns ask for (vat; card; iban with bic;
     iban; blz with kto; bic; plz, ort with pof; plz, ort, str, hnr; plz, ort, str; plz, ort;
@@ -106,7 +108,8 @@ DESCRIPTION
     recorded in the journal $XDG_DATA_HOME/OrvelWddx/journal.sqlite, the proof of the check;
     ORVELWDDX_VIES_URL and ORVELWDDX_BZST_URL name other endpoints.
 
-    journal lists the recorded confirmations (DATE as 2026-12-31, UTC); --proof writes the
+    journal lists the recorded confirmations (DATE as 2026-12-31 or 31.12.2026, UTC); --csv
+    as CSV (with --excel for a German Excel), --xlsx FILE as a workbook; --proof writes the
     one-page PDF proof of one record.
 
 OPTIONS
@@ -139,8 +142,12 @@ OPTIONS
     --encoding utf-8|cp1252
                    batch: how the input's bytes are read; without it a file holding no UTF-8
                    sequence is read as Windows-1252, standard input as UTF-8
-    --excel        batch: write for a German Excel: semicolons, UTF-8 with a byte order mark,
-                   CR LF (without it the output keeps the input's separator)
+    --xlsx FILE    batch and journal: write an Excel workbook to FILE instead of CSV: every
+                   cell text (leading zeros and long numbers stay), a bold frozen header,
+                   fitted columns, results green when passed and red when not, a VAT id's
+                   answer in the columns Land, Nummer, Datum, Gültig, Name, Anschrift
+    --excel        batch and journal --csv: write for a German Excel: semicolons, UTF-8 with a
+                   byte order mark, CR LF (without it the output keeps the input's separator)
     -h, --help     this text
     --version      the version and the data --offline would use: bank directory (file,
                    sources, validity, counts) and postal codes
@@ -194,6 +201,7 @@ struct TCommandLine
     bool Excel = false;
     std::optional<std::string> RetryLater;
     std::optional<TEncoding> Encoding;
+    std::optional<std::string> Xlsx;
     bool Help = false;
     bool Version = false;
     std::optional<int> Jobs;
@@ -317,6 +325,8 @@ TCommandLine Parse(int argc, char** argv)
             line.Pdf = value();
         else if (arg == "--retry-later")
             line.RetryLater = value();
+        else if (arg == "--xlsx")
+            line.Xlsx = value();
         else if (arg == "--encoding") {
             const std::string name = value();
             if (name == "utf-8" || name == "UTF-8")
@@ -405,11 +415,26 @@ TSingle SingleCheck(const TCommandLine& Line)
     throw TUsage("unknown command " + command);
 }
 
-// The batch's input, closed when done; standard input for "-".
-std::unique_ptr<std::FILE, int (*)(std::FILE*)> OpenInput(const std::string& Name)
+// The batch's input, closed when done; standard input for "-". A workbook's first sheet is read as CSV into
+// Workbook, which must outlive the input.
+std::unique_ptr<std::FILE, int (*)(std::FILE*)> OpenInput(const std::string& Name, std::string& Workbook)
 {
     if (Name == "-")
         return {stdin, [](std::FILE*) { return 0; }};
+    if (IsXlsx(Name)) {
+        try {
+            Workbook = XlsxToCsv(Name);
+        } catch (const std::runtime_error& error) {
+            throw TUsage(error.what());
+        }
+        // fmemopen refuses an empty buffer; a line end reads as no header all the same.
+        if (Workbook.empty())
+            Workbook = "\r\n";
+        std::FILE* sheet = fmemopen(Workbook.data(), Workbook.size(), "rb");
+        if (!sheet)
+            throw std::runtime_error("cannot read " + Name);
+        return {sheet, std::fclose};
+    }
     std::FILE* file = std::fopen(Name.c_str(), "rb");
     if (!file)
         throw TUsage("cannot read " + Name);
@@ -423,7 +448,7 @@ int RunConfirmCommand(const TCommandLine& Line, const TRunSettings& Settings)
     if (!Line.Own)
         throw TUsage("vat-confirm needs --own OWNID, your own VAT id");
     if (Line.Hnr || Line.Pof || Line.Land || Line.Fragments || Line.Settings.Rewrite || Line.Jobs || Line.Raw ||
-        Line.Excel)
+        Line.Excel || Line.Xlsx || Line.Encoding)
         throw TUsage("vat-confirm takes --own, --name, --street, --zip, --city, --company-type, --bzst, --tries, "
                      "--retry-within and the connection options");
     TCheckSettings options{{"OwnVatId", FromUtf8(*Line.Own)}, {"Service", FromUtf8(Line.Bzst ? "bzst" : "vies")}};
@@ -461,17 +486,32 @@ int RunJournal(const TCommandLine& Line, int argc, char** argv)
         QGuiApplication application(argc, argv);
         return WriteProof(*Line.Proof, *Line.Pdf, stderr);
     }
-    if (Line.Json && Line.Csv)
-        throw TUsage("--json or --csv, not both");
-    for (const std::optional<std::string>* date : {&Line.From, &Line.To})
-        if (*date && !std::regex_match(**date, std::regex(R"(\d{4}-\d{2}-\d{2})")))
-            throw TUsage("--from and --to expect a date as 2026-12-31, not \"" + **date + "\"");
-    return ExportJournal(
-        {Line.From.value_or(""), Line.To.value_or(""), Line.Vat ? confirm::NormalizeId(*Line.Vat) : ""},
-        Line.Json  ? TJournalFormat::Json
-        : Line.Csv ? TJournalFormat::Csv
-                   : TJournalFormat::Text,
-        stdout);
+    if (int(Line.Json) + int(Line.Csv) + int(Line.Xlsx.has_value()) > 1)
+        throw TUsage("--json, --csv or --xlsx, only one");
+    if (Line.Excel && !Line.Csv)
+        throw TUsage("--excel goes with --csv");
+    // ISO dates, or as a German writes them.
+    std::string dates[2];
+    for (int i = 0; i < 2; ++i) {
+        const std::optional<std::string>& date = i == 0 ? Line.From : Line.To;
+        std::smatch german;
+        if (!date || std::regex_match(*date, std::regex(R"(\d{4}-\d{2}-\d{2})")))
+            dates[i] = date.value_or("");
+        else if (std::regex_match(*date, german, std::regex(R"((\d{1,2})\.(\d{1,2})\.(\d{4}))")))
+            dates[i] = german.str(3) + "-" + (german.length(2) == 1 ? "0" : "") + german.str(2) + "-" +
+                       (german.length(1) == 1 ? "0" : "") + german.str(1);
+        else
+            throw TUsage("--from and --to expect a date as 2026-12-31 or 31.12.2026, not \"" + *date + "\"");
+    }
+    const confirm::JournalFilter filter{dates[0], dates[1], Line.Vat ? confirm::NormalizeId(*Line.Vat) : ""};
+    if (Line.Xlsx)
+        return WriteJournalWorkbook(filter, *Line.Xlsx, stderr);
+    return ExportJournal(filter,
+                         Line.Json    ? TJournalFormat::Json
+                         : Line.Excel ? TJournalFormat::ExcelCsv
+                         : Line.Csv   ? TJournalFormat::Csv
+                                      : TJournalFormat::Text,
+                         stdout);
 }
 
 // Whether the server at HostPort answers a plain HTTP request: what a TLS client meets at the service's plain port.
@@ -592,8 +632,11 @@ int Run(int argc, char** argv)
         return RunConfirmCommand(line, settings);
     if (line.Words[0] == "batch") {
         if (line.Words.size() != 2)
-            throw TUsage("batch expects FILE.csv or -");
-        const auto input = OpenInput(line.Words[1]);
+            throw TUsage("batch expects FILE.csv, FILE.xlsx or -");
+        if (line.Xlsx && line.Excel)
+            throw TUsage("--xlsx writes a workbook, --excel CSV: one of them");
+        std::string workbook;
+        const auto input = OpenInput(line.Words[1], workbook);
         struct sigaction action
         {
         };
@@ -606,20 +649,22 @@ int Run(int argc, char** argv)
         const int jobs = line.Jobs.value_or(line.Offline ? int(std::max(1u, std::thread::hardware_concurrency())) : 1);
         // A file is judged whole; standard input cannot be read twice and is UTF-8 unless told otherwise.
         const TEncoding encoding =
-            line.Encoding.value_or(line.Words[1] == "-" ? TEncoding::Utf8 : TEncoding::Judge);
+            line.Encoding.value_or(line.Words[1] == "-" || !workbook.empty() ? TEncoding::Utf8 : TEncoding::Judge);
         return RunBatch({.Input = input.get(),
                          .Encoding = encoding,
                          .Jobs = jobs,
                          .Progress = isatty(STDERR_FILENO) == 1,
                          .Raw = line.Raw,
                          .Excel = line.Excel,
+                         .Xlsx = line.Xlsx.value_or(""),
                          .Bzst = line.Bzst,
                          .RetryLater = line.RetryLater.value_or(""),
                          .Stop = &gStop},
                         *runner, server, settings, stdout, stderr);
     }
-    if (line.Jobs || line.Raw || line.Excel || line.Encoding)
-        throw TUsage("--jobs, --raw, --excel and --encoding belong to batch");
+    if (line.Jobs || line.Raw || line.Excel || line.Encoding || line.Xlsx)
+        throw TUsage("--jobs, --raw, --excel, --encoding and --xlsx belong to batch (--excel and --xlsx also to "
+                     "journal)");
 
     const TSingle single = SingleCheck(line);
     const TCheckCall call = MakeCall(server, single.CoClass, single.Method, single.Params, settings);

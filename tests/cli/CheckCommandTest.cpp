@@ -811,7 +811,7 @@ TEST_F(CheckCommandTest, VatConfirmTellsByItsStatusAndKeepsTheProof)
         {{"vat-confirm", "ATU11111111"}, 2, ""},
         {{"vat-confirm", "ATU11111111", "--own", "DE1", "--tries", "0"}, 2, ""},
         {{"iban", "DE89", "--own", "DE1"}, 2, ""},
-        {{"journal", "--from", "31.12.2026"}, 2, ""},
+        {{"journal", "--from", "31.12.26"}, 2, ""},
         {{"journal", "--proof", "1"}, 2, ""},
     };
     for (const Case& c : cases) {
