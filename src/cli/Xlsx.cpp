@@ -259,17 +259,23 @@ bool IsXlsx(const std::string& File)
     return zip;
 }
 
-std::string XlsxToCsv(const std::string& File)
+std::string XlsxToCsv(std::string_view Workbook)
 {
-    int error = 0;
-    TZip zip(zip_open(File.c_str(), ZIP_RDONLY, &error), zip_discard);
-    if (!zip)
-        throw std::runtime_error(File + " is no readable workbook");
+    zip_error_t error;
+    zip_error_init(&error);
+    zip_source_t* source = zip_source_buffer_create(Workbook.data(), Workbook.size(), 0, &error);
+    TZip zip(source ? zip_open_from_source(source, ZIP_RDONLY, &error) : nullptr, zip_discard);
+    zip_error_fini(&error);
+    if (!zip) {
+        if (source)
+            zip_source_free(source);
+        throw std::runtime_error("no readable workbook");
+    }
     const std::vector<std::string> strings = SharedStrings(zip.get());
     const std::string name = FirstSheetPart(zip.get());
     const std::string sheet = ReadPart(zip.get(), name);
     if (sheet.empty())
-        throw std::runtime_error(File + " has no sheet " + name);
+        throw std::runtime_error("the workbook has no sheet " + name);
     TXmlReader reader(sheet, name);
     std::string csv;
     std::vector<std::string> cells;
@@ -279,7 +285,8 @@ std::string XlsxToCsv(const std::string& File)
     bool inValue = false, inText = false;
     while (reader.Next()) {
         if (reader.Start("row")) {
-            const long given = std::atol(reader.Attribute("r").c_str());
+            // A sheet has no more rows than this; a number beyond it would only make empty lines.
+            const long given = std::min(std::atol(reader.Attribute("r").c_str()), long(kMaxRows));
             // Rows the sheet leaves out are empty lines, so that line numbers stay row numbers.
             for (const long next = given > rowNumber ? given : rowNumber + 1; rowNumber + 1 < next; ++rowNumber)
                 csv += "\r\n";

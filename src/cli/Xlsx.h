@@ -3,6 +3,7 @@
 
 #include <cstdint>
 #include <string>
+#include <string_view>
 #include <vector>
 
 struct lxw_workbook;
@@ -54,6 +55,6 @@ bool IsXlsx(const std::string& File);
 // The first sheet of a workbook as UTF-8 CSV (commas, CR LF), one line per sheet row up to the last row with a
 // value, so that line numbers are row numbers; cells as the sheet stores them (text, or a number as written).
 // Throws std::runtime_error naming what is missing or broken.
-std::string XlsxToCsv(const std::string& File);
+std::string XlsxToCsv(std::string_view Workbook);
 
 } // namespace orvel::cli

@@ -422,10 +422,12 @@ std::unique_ptr<std::FILE, int (*)(std::FILE*)> OpenInput(const std::string& Nam
     if (Name == "-")
         return {stdin, [](std::FILE*) { return 0; }};
     if (IsXlsx(Name)) {
+        std::ifstream file(Name, std::ios::binary);
+        const std::string bytes((std::istreambuf_iterator<char>(file)), std::istreambuf_iterator<char>());
         try {
-            Workbook = XlsxToCsv(Name);
+            Workbook = XlsxToCsv(bytes);
         } catch (const std::runtime_error& error) {
-            throw TUsage(error.what());
+            throw TUsage(Name + ": " + error.what());
         }
         // fmemopen refuses an empty buffer; a line end reads as no header all the same.
         if (Workbook.empty())
