@@ -1,6 +1,7 @@
 #include "cli/Batch.h"
 
 #include "cli/Csv.h"
+#include "cli/Messages.h"
 #include "cli/Output.h"
 #include "cli/Xlsx.h"
 #include "platform/Codepage.h"
@@ -526,7 +527,7 @@ int RunBatch(const TBatch& Batch, TRunner& Runner, const TComServer& Server, con
         ParseCsv(text.substr(0, text.find('\n') == std::string::npos ? text.size() : text.find('\n') + 1),
                  inputSeparator, false, consumed, line);
     if (first.empty() || !first[0].Fault.empty()) {
-        std::fprintf(Err, "orvelwddx-check: the input has no header line\n");
+        std::fprintf(Err, "orvelwddx-check: %s\n", Tr("the input has no header line").c_str());
         return kUsage;
     }
     text.erase(0, consumed);
@@ -548,8 +549,10 @@ int RunBatch(const TBatch& Batch, TRunner& Runner, const TComServer& Server, con
                 if (Lower(columns.Header[i]) == column)
                     columns.ParamOf[i] = option;
     if (std::all_of(columns.ParamOf.begin(), columns.ParamOf.end(), [](std::string_view p) { return p.empty(); })) {
-        std::fprintf(Err, "orvelwddx-check: the header line names none of the columns iban, blz, kto, bic, card, "
-                          "vat, plz, ort, str, hnr, pof\n");
+        std::fprintf(Err, "orvelwddx-check: %s\n",
+                     Tr("the header line names none of the columns iban, blz, kto, bic, card, vat, plz, ort, str, "
+                        "hnr, pof")
+                         .c_str());
         return kUsage;
     }
     // The result columns of every check the header's columns allow, in the order of preference.
@@ -723,7 +726,7 @@ int RunBatch(const TBatch& Batch, TRunner& Runner, const TComServer& Server, con
     }
     if (!retryLater.empty()) {
         const long vat = columns.ColumnOf("aUStID");
-        std::fprintf(Err, "orvelwddx-check: not checked, to be tried again later:");
+        std::fprintf(Err, "orvelwddx-check: %s", Tr("not checked, to be tried again later:").c_str());
         for (const auto& row : retryLater)
             std::fprintf(Err, " %s", vat >= 0 && size_t(vat) < row.size() ? row[size_t(vat)].c_str() : "?");
         std::fprintf(Err, "\n");
@@ -735,21 +738,27 @@ int RunBatch(const TBatch& Batch, TRunner& Runner, const TComServer& Server, con
             const bool wrote = file && std::fwrite(later.data(), 1, later.size(), file) == later.size();
             const bool closed = file && std::fclose(file) == 0;
             if (!wrote || !closed) {
-                std::fprintf(Err, "orvelwddx-check: cannot write %s\n", Batch.RetryLater.c_str());
+                std::fprintf(Err, "orvelwddx-check: %s\n", Tr("cannot write %1", {Batch.RetryLater}).c_str());
                 unwritten = true;
             } else
-                std::fprintf(Err, "orvelwddx-check: %zu rows for a later run in %s\n", retryLater.size(),
-                             Batch.RetryLater.c_str());
+                std::fprintf(Err, "orvelwddx-check: %s\n",
+                             Tr("%1 rows for a later run in %2", {std::to_string(retryLater.size()), Batch.RetryLater})
+                                 .c_str());
         }
     }
     const double elapsed = seconds();
-    std::fprintf(Err,
-                 "orvelwddx-check: %zu of %zu rows%s: %zu passed, %zu not passed, %zu unreadable, %zu unreachable, "
-                 "%zu with nothing to check; %.1f s, %.1f checks/s%s\n",
-                 written, total, interrupted ? " (interrupted)" : "", passed, notPassed, broken, unreachable, empty,
-                 elapsed,
-                 elapsed > 0 ? double(written) / elapsed : 0.0,
-                 input.Windows1252() ? "; input read as Windows-1252" : "");
+    char speed[64];
+    std::snprintf(speed, sizeof speed, "%.1f s, %.1f", elapsed, elapsed > 0 ? double(written) / elapsed : 0.0);
+    const auto count = [](size_t n) { return std::to_string(n); };
+    std::fprintf(Err, "orvelwddx-check: %s%s\n",
+                 Tr(interrupted ? "%1 of %2 rows (interrupted): %3 passed, %4 not passed, %5 unreadable, %6 "
+                                  "unreachable, %7 with nothing to check; %8 checks/s"
+                                : "%1 of %2 rows: %3 passed, %4 not passed, %5 unreadable, %6 unreachable, %7 with "
+                                  "nothing to check; %8 checks/s",
+                    {count(written), count(total), count(passed), count(notPassed), count(broken), count(unreachable),
+                     count(empty), speed})
+                     .c_str(),
+                 input.Windows1252() ? Tr("; input read as Windows-1252").c_str() : "");
     if (interrupted)
         return kInterrupted;
     if (unwritten)

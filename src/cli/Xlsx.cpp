@@ -1,6 +1,7 @@
 #include "cli/Xlsx.h"
 
 #include "cli/Csv.h"
+#include "cli/Messages.h"
 
 #include <libxml/xmlreader.h>
 #include <xlsxwriter.h>
@@ -47,7 +48,7 @@ TXlsxWriter::TXlsxWriter(const std::string& File) : FFile(File)
     // The library makes the file only when it closes; a folder that is not there should stop the run before it.
     std::FILE* probe = std::fopen(File.c_str(), "wb");
     if (!probe)
-        throw std::runtime_error("cannot write " + File);
+        throw std::runtime_error(Tr("cannot write %1", {File}));
     std::fclose(probe);
     lxw_workbook_options options{};
     options.constant_memory = LXW_TRUE;
@@ -55,7 +56,7 @@ TXlsxWriter::TXlsxWriter(const std::string& File) : FFile(File)
     FBook = workbook_new_opt(File.c_str(), &options);
     FSheet = FBook ? workbook_add_worksheet(FBook, nullptr) : nullptr;
     if (!FSheet)
-        throw std::runtime_error("cannot write " + File);
+        throw std::runtime_error(Tr("cannot write %1", {File}));
     const auto format = [this](bool Bold, lxw_color_t Colour) {
         lxw_format* made = workbook_add_format(FBook);
         format_set_num_format(made, "@"); // text, also when edited
@@ -108,9 +109,9 @@ std::string TXlsxWriter::Close()
         worksheet_set_column(FSheet, lxw_col_t(column), lxw_col_t(column), FWidths[column], nullptr);
     const lxw_error error = workbook_close(std::exchange(FBook, nullptr));
     if (error != LXW_NO_ERROR)
-        return "cannot write " + FFile + ": " + lxw_strerror(error);
+        return Tr("cannot write %1", {FFile}) + ": " + lxw_strerror(error);
     if (FFull)
-        return FFile + " holds the first " + std::to_string(kMaxRows) + " rows only, as many as a sheet can";
+        return Tr("%1 holds the first %2 rows only, as many as a sheet can", {FFile, std::to_string(kMaxRows)});
     return {};
 }
 
@@ -125,11 +126,11 @@ std::string ReadPart(zip_t* Zip, const std::string& Name)
     if (zip_stat(Zip, Name.c_str(), 0, &info) != 0 || !(info.valid & ZIP_STAT_SIZE))
         return {};
     if (info.size > kMaxPart)
-        throw std::runtime_error(Name + " is larger than 1 GiB unpacked");
+        throw std::runtime_error(Tr("%1 is larger than 1 GiB unpacked", {Name}));
     std::unique_ptr<zip_file_t, decltype(&zip_fclose)> file(zip_fopen(Zip, Name.c_str(), 0), zip_fclose);
     std::string data(size_t(info.size), '\0');
     if (!file || zip_fread(file.get(), data.data(), info.size) != zip_int64_t(info.size))
-        throw std::runtime_error(Name + " cannot be unpacked");
+        throw std::runtime_error(Tr("%1 cannot be unpacked", {Name}));
     return data;
 }
 
@@ -142,14 +143,14 @@ public:
                                xmlFreeTextReader)
     {
         if (!FReader)
-            throw std::runtime_error(Name + " cannot be read");
+            throw std::runtime_error(Tr("cannot read %1", {Name}));
     }
 
     bool Next()
     {
         const int read = xmlTextReaderRead(FReader.get());
         if (read < 0)
-            throw std::runtime_error(FName + " is not well-formed XML");
+            throw std::runtime_error(Tr("%1 is not well-formed XML", {FName}));
         return read == 1;
     }
 
@@ -269,13 +270,13 @@ std::string XlsxToCsv(std::string_view Workbook)
     if (!zip) {
         if (source)
             zip_source_free(source);
-        throw std::runtime_error("no readable workbook");
+        throw std::runtime_error(Tr("no readable workbook"));
     }
     const std::vector<std::string> strings = SharedStrings(zip.get());
     const std::string name = FirstSheetPart(zip.get());
     const std::string sheet = ReadPart(zip.get(), name);
     if (sheet.empty())
-        throw std::runtime_error("the workbook has no sheet " + name);
+        throw std::runtime_error(Tr("the workbook has no sheet %1", {name}));
     TXmlReader reader(sheet, name);
     std::string csv;
     std::vector<std::string> cells;

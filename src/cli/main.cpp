@@ -2,6 +2,7 @@
 
 #include "cli/Batch.h"
 #include "cli/Confirmations.h"
+#include "cli/Messages.h"
 #include "cli/Offline.h"
 #include "cli/Output.h"
 #include "cli/Runner.h"
@@ -57,7 +58,8 @@ SYNOPSIS
     orvelwddx-check [OPTIONS] vat VATID
     orvelwddx-check [OPTIONS] vat-confirm VATID --own OWNID [--name N] [--street S] [--zip Z]
                     [--city C] [--company-type T] [--bzst] [--tries N] [--retry-within MS]
-    orvelwddx-check journal [--from DATE] [--to DATE] [--vat VATID] [--json|--csv [--excel]|--xlsx FILE]
+    orvelwddx-check journal [--from DATE] [--to DATE] [--vat VATID]
+                    [--json | --csv [--excel] | --xlsx FILE]
     orvelwddx-check journal --proof ID --pdf FILE
     orvelwddx-check [OPTIONS] batch FILE.csv|FILE.xlsx|- [--jobs N] [--xlsx OUT.xlsx]
 
@@ -75,9 +77,8 @@ DESCRIPTION
     asks no service at all.
 
     batch reads a CSV file, an Excel workbook (its first sheet) or standard input for "-",
-    whose header line names the columns
-    iban, blz, kto, bic, card, vat, plz, ort, str, hnr, pof in any order; other columns pass
-    through. Each row runs the check its filled columns ask for (vat; card; iban with bic;
+    whose header line names the columns iban, blz, kto, bic, card, vat, plz, ort, str, hnr,
+    pof in any order; other columns pass through. Each row runs the check its filled columns ask for (vat; card; iban with bic;
     iban; blz with kto; bic; plz, ort with pof; plz, ort, str, hnr; plz, ort, str; plz, ort;
     plz alone for the postal code type); a row whose columns allow checks of several kinds
     (an IBAN and an address, say) gets each, and then the result columns carry the kind in
@@ -219,8 +220,8 @@ int32_t NumberOption(const std::string& Name, const std::string& Value, int32_t 
 {
     const std::optional<int32_t> number = orvel::TryStrToInt(Value);
     if (!number || *number < Low || *number > High || Value.find_first_not_of("0123456789") != std::string::npos)
-        throw TUsage(Name + " expects a number from " + std::to_string(Low) + " to " + std::to_string(High) +
-                     ", not \"" + Value + "\"");
+        throw TUsage(Tr("%1 expects a number from %2 to %3, not \"%4\"",
+                        {Name, std::to_string(Low), std::to_string(High), Value}));
     return *number;
 }
 
@@ -247,7 +248,7 @@ TCommandLine Parse(int argc, char** argv)
             if (inlineValue)
                 return *std::exchange(inlineValue, std::nullopt);
             if (i + 1 >= argc)
-                throw TUsage(arg + " needs a value");
+                throw TUsage(Tr("%1 needs a value", {arg}));
             return argv[++i];
         };
         TRunSettings& s = line.Settings;
@@ -334,12 +335,12 @@ TCommandLine Parse(int argc, char** argv)
             else if (name == "cp1252" || name == "windows-1252")
                 line.Encoding = TEncoding::Windows1252;
             else
-                throw TUsage("--encoding expects utf-8 or cp1252, not \"" + name + "\"");
+                throw TUsage(Tr("--encoding expects utf-8 or cp1252, not \"%1\"", {name}));
         }
         else
-            throw TUsage("unknown option " + arg);
+            throw TUsage(Tr("unknown option %1", {arg}));
         if (inlineValue)
-            throw TUsage(arg + " takes no value");
+            throw TUsage(Tr("%1 takes no value", {arg}));
     }
     return line;
 }
@@ -351,10 +352,10 @@ struct TSingle
     TParams Params;
 };
 
-void Operands(const TCommandLine& Line, size_t Count, std::string_view Names)
+void Operands(const TCommandLine& Line, size_t Count, const char* Names)
 {
     if (Line.Words.size() - 1 != Count)
-        throw TUsage(Line.Words[0] + " expects " + std::string(Names));
+        throw TUsage(Tr("%1 expects %2", {Line.Words[0], Tr(Names)}));
 }
 
 TSingle SingleCheck(const TCommandLine& Line)
@@ -363,11 +364,11 @@ TSingle SingleCheck(const TCommandLine& Line)
     const std::vector<std::string>& w = Line.Words;
     const std::string land = Line.Land.value_or("DE");
     if (Line.Land && land != "DE" && land != "AT")
-        throw TUsage("--land expects DE or AT");
+        throw TUsage(Tr("--land expects DE or AT"));
     if ((Line.Street || Line.Hnr || Line.Pof || Line.Settings.Rewrite) && command != "address")
-        throw TUsage("--street, --hnr, --pof and --rewrite belong to address");
+        throw TUsage(Tr("--street, --hnr, --pof and --rewrite belong to address"));
     if ((Line.Land && command != "blz" && command != "search") || (Line.Fragments && command != "search"))
-        throw TUsage("--land belongs to blz and search, --fragments to search");
+        throw TUsage(Tr("--land belongs to blz and search, --fragments to search"));
     if (command == "iban")
         return Operands(Line, 1, "IBAN"), TSingle{"Tarvik", "TestIban", {{"aIban", w[1]}}};
     if (command == "blz")
@@ -381,7 +382,7 @@ TSingle SingleCheck(const TCommandLine& Line)
         return Operands(Line, 1, "NUMBER"), TSingle{"Tarvik", "TestCc", {{"aCc", w[1]}}};
     if (command == "search") {
         if (w.size() < 2)
-            throw TUsage("search expects WORDS");
+            throw TUsage(Tr("%1 expects %2", {"search", Tr("WORDS")}));
         std::string words;
         for (size_t i = 1; i < w.size(); ++i)
             words += (i > 1 ? " " : "") + w[i];
@@ -392,9 +393,9 @@ TSingle SingleCheck(const TCommandLine& Line)
     if (command == "address") {
         Operands(Line, 2, "PLZ ORT");
         if (Line.Pof && (Line.Street || Line.Hnr))
-            throw TUsage("--pof goes without --street and --hnr");
+            throw TUsage(Tr("--pof goes without --street and --hnr"));
         if (Line.Hnr && !Line.Street)
-            throw TUsage("--hnr needs --street");
+            throw TUsage(Tr("--hnr needs --street"));
         TParams params{{"aPlz", w[1]}, {"aOrt", w[2]}};
         if (Line.Pof) {
             params["aPof"] = *Line.Pof;
@@ -412,7 +413,7 @@ TSingle SingleCheck(const TCommandLine& Line)
         return Operands(Line, 1, "PLZ"), TSingle{"Address", "GetPlzType", {{"aPlz", w[1]}}};
     if (command == "vat")
         return Operands(Line, 1, "VATID"), TSingle{"UStID", "Check", {{"aUStID", w[1]}}};
-    throw TUsage("unknown command " + command);
+    throw TUsage(Tr("unknown command %1", {command}));
 }
 
 // The batch's input, closed when done; standard input for "-". A workbook's first sheet is read as CSV into
@@ -434,25 +435,25 @@ std::unique_ptr<std::FILE, int (*)(std::FILE*)> OpenInput(const std::string& Nam
             Workbook = "\r\n";
         std::FILE* sheet = fmemopen(Workbook.data(), Workbook.size(), "rb");
         if (!sheet)
-            throw std::runtime_error("cannot read " + Name);
+            throw std::runtime_error(Tr("cannot read %1", {Name}));
         return {sheet, std::fclose};
     }
     std::FILE* file = std::fopen(Name.c_str(), "rb");
     if (!file)
-        throw TUsage("cannot read " + Name);
+        throw TUsage(Tr("cannot read %1", {Name}));
     return {file, std::fclose};
 }
 
 int RunConfirmCommand(const TCommandLine& Line, const TRunSettings& Settings)
 {
     if (Line.Words.size() != 2)
-        throw TUsage("vat-confirm expects VATID");
+        throw TUsage(Tr("%1 expects %2", {"vat-confirm", Tr("VATID")}));
     if (!Line.Own)
-        throw TUsage("vat-confirm needs --own OWNID, your own VAT id");
+        throw TUsage(Tr("vat-confirm needs --own OWNID, your own VAT id"));
     if (Line.Hnr || Line.Pof || Line.Land || Line.Fragments || Line.Settings.Rewrite || Line.Jobs || Line.Raw ||
         Line.Excel || Line.Xlsx || Line.Encoding)
-        throw TUsage("vat-confirm takes --own, --name, --street, --zip, --city, --company-type, --bzst, --tries, "
-                     "--retry-within and the connection options");
+        throw TUsage(Tr("vat-confirm takes --own, --name, --street, --zip, --city, --company-type, --bzst, --tries, "
+                        "--retry-within and the connection options"));
     TCheckSettings options{{"OwnVatId", FromUtf8(*Line.Own)}, {"Service", FromUtf8(Line.Bzst ? "bzst" : "vies")}};
     for (const auto& [name, value] : {std::pair{"Name", &Line.Name},
                                       {"Street", &Line.Street},
@@ -478,10 +479,10 @@ int RunConfirmCommand(const TCommandLine& Line, const TRunSettings& Settings)
 int RunJournal(const TCommandLine& Line, int argc, char** argv)
 {
     if (Line.Words.size() != 1)
-        throw TUsage("journal takes no operands");
+        throw TUsage(Tr("journal takes no operands"));
     if (Line.Proof || Line.Pdf) {
         if (!Line.Proof || !Line.Pdf)
-            throw TUsage("--proof ID and --pdf FILE go together");
+            throw TUsage(Tr("--proof ID and --pdf FILE go together"));
         // The PDF writer lays out text with the fonts of a GUI application; it needs no screen.
         if (qEnvironmentVariableIsEmpty("QT_QPA_PLATFORM"))
             qputenv("QT_QPA_PLATFORM", "offscreen");
@@ -489,9 +490,9 @@ int RunJournal(const TCommandLine& Line, int argc, char** argv)
         return WriteProof(*Line.Proof, *Line.Pdf, stderr);
     }
     if (int(Line.Json) + int(Line.Csv) + int(Line.Xlsx.has_value()) > 1)
-        throw TUsage("--json, --csv or --xlsx, only one");
+        throw TUsage(Tr("--json, --csv or --xlsx, only one"));
     if (Line.Excel && !Line.Csv)
-        throw TUsage("--excel goes with --csv");
+        throw TUsage(Tr("--excel goes with --csv"));
     // ISO dates, or as a German writes them.
     std::string dates[2];
     for (int i = 0; i < 2; ++i) {
@@ -503,7 +504,7 @@ int RunJournal(const TCommandLine& Line, int argc, char** argv)
             dates[i] = german.str(3) + "-" + (german.length(2) == 1 ? "0" : "") + german.str(2) + "-" +
                        (german.length(1) == 1 ? "0" : "") + german.str(1);
         else
-            throw TUsage("--from and --to expect a date as 2026-12-31 or 31.12.2026, not \"" + *date + "\"");
+            throw TUsage(Tr("--from and --to expect a date as 2026-12-31 or 31.12.2026, not \"%1\"", {*date}));
     }
     const confirm::JournalFilter filter{dates[0], dates[1], Line.Vat ? confirm::NormalizeId(*Line.Vat) : ""};
     if (Line.Xlsx)
@@ -556,22 +557,22 @@ void HintWhenNothingAnswers(const TCheckOutcome& Outcome, const TRunSettings& Se
                                                      [](const TCheckValue& v) { return v.Name == "Resulttext"; }));
     const std::string host = Settings.Host.value_or(config::WddxHost());
     if (text.find("10061") != std::string::npos)
-        std::fprintf(
-            stderr,
-            "orvelwddx-check: nothing answers on %s: the local checking service is not running there; start it "
-            "with orvelwddx-service (or systemctl --user start orvelwddx-service.socket where it is "
-            "installed)\n",
-            host.c_str());
+        std::fprintf(stderr, "orvelwddx-check: %s\n",
+                     Tr("nothing answers on %1: the local checking service is not running there; start it with "
+                        "./scripts/run or systemctl --user start orvelwddx-service.socket where it is installed",
+                        {host})
+                         .c_str());
     else if (text.find("TLS") != std::string::npos && SpeaksHttp(host))
-        std::fprintf(stderr, "orvelwddx-check: %s speaks plain HTTP, not TLS: check without --tls (or with --tls 0)\n",
-                     host.c_str());
+        std::fprintf(stderr, "orvelwddx-check: %s\n",
+                     Tr("%1 speaks plain HTTP, not TLS: check without --tls (or with --tls 0)", {host}).c_str());
 }
 
 int Run(int argc, char** argv)
 {
+    LoadTranslation();
     const TCommandLine line = Parse(argc, argv);
     if (line.Help) {
-        std::fputs(kHelp, stdout);
+        std::fputs(Tr(kHelp).c_str(), stdout);
         return kPassed;
     }
     if (line.Version) {
@@ -583,18 +584,18 @@ int Run(int argc, char** argv)
         return kPassed;
     }
     if (line.Words.empty())
-        throw TUsage("no command given");
+        throw TUsage(Tr("no command given"));
 
     const bool confirmation = line.Words[0] == "vat-confirm" || line.Words[0] == "journal";
     const bool batch = line.Words[0] == "batch";
     if (!confirmation && ((!batch && line.Bzst) || (!batch && line.RetryLater) || line.Own || line.Name || line.Zip ||
                           line.City || line.CompanyType || line.Tries || line.RetryWithin || line.From || line.To ||
                           line.Vat || line.Csv || line.Proof || line.Pdf))
-        throw TUsage("--own, --name, --zip, --city, --company-type, --bzst, --tries and --retry-within belong to "
-                     "vat-confirm (--bzst and --retry-later also to batch), --from, --to, --vat, --csv, --proof and "
-                     "--pdf to journal");
+        throw TUsage(Tr("--own, --name, --zip, --city, --company-type, --bzst, --tries and --retry-within belong to "
+                        "vat-confirm (--bzst and --retry-later also to batch), --from, --to, --vat, --csv, --proof and "
+                        "--pdf to journal"));
     if (confirmation && line.RetryLater)
-        throw TUsage("--retry-later belongs to batch");
+        throw TUsage(Tr("--retry-later belongs to batch"));
     if (line.Words[0] == "journal")
         return RunJournal(line, argc, argv);
 
@@ -613,9 +614,9 @@ int Run(int argc, char** argv)
         throw TUsage(fault);
 
     if (line.Offline && line.Bus)
-        throw TUsage("--offline and --bus exclude each other");
+        throw TUsage(Tr("--offline and --bus exclude each other"));
     if (line.Offline && confirmation)
-        throw TUsage("a qualified confirmation needs its service; --offline does not go with vat-confirm");
+        throw TUsage(Tr("a qualified confirmation needs its service; --offline does not go with vat-confirm"));
     std::optional<QCoreApplication> application;
     std::unique_ptr<TRunner> runner;
     std::string offline;
@@ -634,9 +635,9 @@ int Run(int argc, char** argv)
         return RunConfirmCommand(line, settings);
     if (line.Words[0] == "batch") {
         if (line.Words.size() != 2)
-            throw TUsage("batch expects FILE.csv, FILE.xlsx or -");
+            throw TUsage(Tr("%1 expects %2", {"batch", Tr("FILE.csv, FILE.xlsx or -")}));
         if (line.Xlsx && line.Excel)
-            throw TUsage("--xlsx writes a workbook, --excel CSV: one of them");
+            throw TUsage(Tr("--xlsx writes a workbook, --excel CSV: one of them"));
         std::string workbook;
         const auto input = OpenInput(line.Words[1], workbook);
         struct sigaction action
@@ -646,7 +647,7 @@ int Run(int argc, char** argv)
         action.sa_flags = SA_RESTART | SA_RESETHAND; // a second Ctrl+C ends at once
         sigaction(SIGINT, &action, nullptr);
         if (!offline.empty())
-            std::fprintf(stderr, "orvelwddx-check: offline, %s\n", offline.c_str());
+            std::fprintf(stderr, "orvelwddx-check: %s\n", Tr("offline, %1", {offline}).c_str());
         // Offline checks use every core unless told otherwise; the service's checks one at a time.
         const int jobs = line.Jobs.value_or(line.Offline ? int(std::max(1u, std::thread::hardware_concurrency())) : 1);
         // A file is judged whole; standard input cannot be read twice and is UTF-8 unless told otherwise.
@@ -665,8 +666,8 @@ int Run(int argc, char** argv)
                         *runner, server, settings, stdout, stderr);
     }
     if (line.Jobs || line.Raw || line.Excel || line.Encoding || line.Xlsx)
-        throw TUsage("--jobs, --raw, --excel, --encoding and --xlsx belong to batch (--excel and --xlsx also to "
-                     "journal)");
+        throw TUsage(Tr("--jobs, --raw, --excel, --encoding and --xlsx belong to batch (--excel and --xlsx also to "
+                        "journal)"));
 
     const TSingle single = SingleCheck(line);
     const TCheckCall call = MakeCall(server, single.CoClass, single.Method, single.Params, settings);
@@ -696,7 +697,7 @@ int main(int argc, char** argv)
     try {
         return Run(argc, argv);
     } catch (const TUsage& error) {
-        std::fprintf(stderr, "orvelwddx-check: %s\nTry 'orvelwddx-check --help'.\n", error.what());
+        std::fprintf(stderr, "orvelwddx-check: %s\n%s\n", error.what(), Tr("Try 'orvelwddx-check --help'.").c_str());
         return kUsage;
     } catch (const std::exception& error) {
         std::fprintf(stderr, "orvelwddx-check: %s\n", error.what());

@@ -381,18 +381,28 @@ TEST_F(CheckCommandTest, NothingAnsweringSaysWhatToDo)
     const struct
     {
         std::vector<std::string> Args;
+        std::string Locale;
         std::string Hint; // empty: no hint
     } cases[] = {
         {{"--host", "127.0.0.1:1", "iban", "DE89"},
-         "nothing answers on 127.0.0.1:1: the local checking service is not "
-         "running there; start it with orvelwddx-service"},
+         "C",
+         "nothing answers on 127.0.0.1:1: the local checking service is not running there; start it with "
+         "./scripts/run or systemctl --user start orvelwddx-service.socket"},
+        {{"--host", "127.0.0.1:1", "iban", "DE89"},
+         "de_DE.UTF-8",
+         "unter 127.0.0.1:1 antwortet nichts: der lokale Prüfdienst läuft dort nicht; starten Sie ihn mit "
+         "./scripts/run oder"},
         {{"--host", plain.HostPort, "--tls", "1", "iban", "DE89"},
+         "en_GB.UTF-8",
          plain.HostPort + " speaks plain HTTP, not TLS: check without --tls (or with --tls 0)"},
-        {{"iban", "DE89"}, ""},
+        {{"--host", plain.HostPort, "--tls", "1", "iban", "DE89"},
+         "de_AT.UTF-8",
+         plain.HostPort + " spricht einfaches HTTP, kein TLS: prüfen Sie ohne --tls (oder mit --tls 0)"},
+        {{"iban", "DE89"}, "de_DE.UTF-8", ""},
     };
     for (const auto& c : cases) {
-        const Ran ran = Run(c.Args);
-        SCOPED_TRACE(c.Args.front() + " " + c.Args[1]);
+        const Ran ran = Run(c.Args, {{"LC_ALL", c.Locale}});
+        SCOPED_TRACE(c.Args.front() + " " + c.Args[1] + " " + c.Locale);
         if (c.Hint.empty()) {
             EXPECT_EQ(ran.Err, "");
             continue;
@@ -401,6 +411,36 @@ TEST_F(CheckCommandTest, NothingAnsweringSaysWhatToDo)
         EXPECT_NE(ran.Out.find("Result: -200\n"), std::string::npos) << ran.Out;
         EXPECT_NE(ran.Err.find(c.Hint), std::string::npos) << ran.Err;
         EXPECT_EQ(std::count(ran.Err.begin(), ran.Err.end(), '\n'), 1) << ran.Err;
+    }
+}
+
+TEST_F(CheckCommandTest, HelpAndMessagesFollowTheLocaleAndTheResultsDoNot)
+{
+    const struct
+    {
+        std::string Locale;
+        std::string Help, Usage, Summary;
+    } cases[] = {
+        {"C", "\nSYNOPSIS\n", "--tls expects a number from 0 to 2, not \"7\"\nTry 'orvelwddx-check --help'.\n",
+         "1 of 1 rows: 1 passed, 0 not passed"},
+        {"de_DE.UTF-8", "\nÜBERSICHT\n", "--tls erwartet eine Zahl von 0 bis 2, nicht „7“\nMehr mit „orvelwddx-check --help“.\n",
+         "1 von 1 Zeilen: 1 bestanden, 0 nicht bestanden"},
+        {"fr_FR.UTF-8", "\nSYNOPSIS\n", "--tls expects a number", "1 of 1 rows"},
+    };
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.Locale);
+        const Ran help = Run({"--help"}, {{"LC_ALL", c.Locale}});
+        EXPECT_EQ(help.Status, 0);
+        EXPECT_NE(help.Out.find(c.Help), std::string::npos) << help.Out;
+        const Ran usage = Run({"--tls", "7", "iban", "DE1"}, {{"LC_ALL", c.Locale}});
+        EXPECT_EQ(usage.Status, 2);
+        EXPECT_NE(usage.Err.find(c.Usage), std::string::npos) << usage.Err;
+        // The results, their names and the batch's columns stay as scripts read them.
+        const Ran json = Run({"--json", "iban", "DE1"}, {{"LC_ALL", c.Locale}});
+        EXPECT_NE(json.Out.find("{\"Result\": 0, \"Resulttext\": \"Geprüft\""), std::string::npos) << json.Out;
+        const Ran batch = Run({"batch", "-"}, {{"LC_ALL", c.Locale}}, "iban\nDE1\n");
+        EXPECT_TRUE(batch.Out.starts_with("iban,Result,Resulttext,")) << batch.Out;
+        EXPECT_NE(batch.Err.find(c.Summary), std::string::npos) << batch.Err;
     }
 }
 
