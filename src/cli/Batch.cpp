@@ -87,9 +87,9 @@ struct TChunk
     bool Claimed = false;
     bool Done = false;
     size_t Checked = 0; // rows whose line is in Output (or Rows); fewer than Records when stopped
-    std::string Output;                         // CSV
+    std::string Output; // CSV
     std::vector<std::vector<TSheetCell>> Rows; // for a workbook, written in order by the one thread that may
-    std::string Reports; // broken rows, for standard error
+    std::string Reports;                       // broken rows, for standard error
     size_t Passed = 0, NotPassed = 0, Broken = 0, Unreachable = 0, Empty = 0;
     std::vector<std::vector<std::string>> RetryLater; // rows whose confirmation could not be made: their input cells
 };
@@ -432,8 +432,8 @@ void CheckChunk(TChunk& Chunk, const TColumns& Columns, TRunner& Runner, bool Ra
                     ? VatPieces(result.Outcome)
                     : TExtraLines{};
             for (size_t r = 0; r < results.size(); ++r) {
-                const auto piece = std::find_if(pieces.begin(), pieces.end(),
-                                                [&](const auto& p) { return p.first == results[r]; });
+                const auto piece =
+                    std::find_if(pieces.begin(), pieces.end(), [&](const auto& p) { return p.first == results[r]; });
                 const TCheckValue* value = check ? FindValue(result.Outcome, *check, r, results[r]) : nullptr;
                 if (piece != pieces.end())
                     put(Printable(piece->second), true, mark);
@@ -741,9 +741,9 @@ int RunBatch(const TBatch& Batch, TRunner& Runner, const TComServer& Server, con
                 std::fprintf(Err, "orvelwddx-check: %s\n", Tr("cannot write %1", {Batch.RetryLater}).c_str());
                 unwritten = true;
             } else
-                std::fprintf(Err, "orvelwddx-check: %s\n",
-                             Tr("%1 rows for a later run in %2", {std::to_string(retryLater.size()), Batch.RetryLater})
-                                 .c_str());
+                std::fprintf(
+                    Err, "orvelwddx-check: %s\n",
+                    Tr("%1 rows for a later run in %2", {std::to_string(retryLater.size()), Batch.RetryLater}).c_str());
         }
     }
     const double elapsed = seconds();

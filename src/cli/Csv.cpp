@@ -155,7 +155,8 @@ std::vector<TCsvRecord> ParseCsv(std::string_view Text, char Separator, bool Mor
             }
             record.Unfinished = end == std::string_view::npos && More;
             line = startLine + 1 +
-                   (tooLong ? size_t(std::count(Text.begin() + std::ptrdiff_t(start), Text.begin() + std::ptrdiff_t(pos), '\n'))
+                   (tooLong ? size_t(std::count(Text.begin() + std::ptrdiff_t(start),
+                                                Text.begin() + std::ptrdiff_t(pos), '\n'))
                             : 0);
             pos = end == std::string_view::npos ? Text.size() : end + 1;
             std::string_view raw = Text.substr(start, pos - start);

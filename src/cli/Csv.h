@@ -22,8 +22,8 @@ char CsvSeparator(std::string_view HeaderLine);
 struct TCsvRecord
 {
     std::vector<std::string> Fields;
-    size_t Line = 0;   // where the record starts, from 1
-    std::string Fault; // why the record could not be read; Fields then holds its raw text as the only field
+    size_t Line = 0;         // where the record starts, from 1
+    std::string Fault;       // why the record could not be read; Fields then holds its raw text as the only field
     bool Unfinished = false; // a fault whose line goes on beyond the text given: skip to its end before reading on
 };
 
@@ -36,7 +36,8 @@ std::vector<TCsvRecord> ParseCsv(std::string_view Text);
 
 // The same for a stream read piece by piece: the records at the front of Text, the first starting on line
 // Line. With More (more text follows), a record that runs to the end of Text is left for the next call. A record
-// longer than kMaxRecord is one fault, ending at the next line end (or Unfinished). Consumed is how far the records read reach; Line becomes the next record's.
+// longer than kMaxRecord is one fault, ending at the next line end (or Unfinished). Consumed is how far the records
+// read reach; Line becomes the next record's.
 constexpr size_t kMaxRecord = 1u << 20;
 std::vector<TCsvRecord> ParseCsv(std::string_view Text, char Separator, bool More, size_t& Consumed, size_t& Line);
 

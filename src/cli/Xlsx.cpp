@@ -93,7 +93,7 @@ void TXlsxWriter::Row(const std::vector<TSheetCell>& Cells)
         if (cell.Text.empty() && cell.Mark == TMark::None)
             continue;
         const std::string text(Cut(cell.Text, kMaxCellCharacters));
-        lxw_format* format = FRow == 0                     ? FHeader
+        lxw_format* format = FRow == 0                    ? FHeader
                              : cell.Mark == TMark::Passed ? FPassed
                              : cell.Mark == TMark::Failed ? FFailed
                                                           : FText;
@@ -139,8 +139,8 @@ class TXmlReader
 {
 public:
     TXmlReader(const std::string& Xml, const std::string& Name)
-        : FName(Name), FReader(xmlReaderForMemory(Xml.data(), int(Xml.size()), nullptr, "UTF-8", XML_PARSE_NONET),
-                               xmlFreeTextReader)
+        : FName(Name),
+          FReader(xmlReaderForMemory(Xml.data(), int(Xml.size()), nullptr, "UTF-8", XML_PARSE_NONET), xmlFreeTextReader)
     {
         if (!FReader)
             throw std::runtime_error(Tr("cannot read %1", {Name}));
@@ -163,16 +163,15 @@ public:
     bool IsText() const
     {
         const int type = Type();
-        return type == XML_READER_TYPE_TEXT || type == XML_READER_TYPE_CDATA ||
-               type == XML_READER_TYPE_WHITESPACE || type == XML_READER_TYPE_SIGNIFICANT_WHITESPACE;
+        return type == XML_READER_TYPE_TEXT || type == XML_READER_TYPE_CDATA || type == XML_READER_TYPE_WHITESPACE ||
+               type == XML_READER_TYPE_SIGNIFICANT_WHITESPACE;
     }
     std::string Value() const { return Chars(xmlTextReaderConstValue(FReader.get())); }
     std::string Attribute(const char* Name, const char* Namespace = nullptr) const
     {
-        xmlChar* value =
-            Namespace ? xmlTextReaderGetAttributeNs(FReader.get(), reinterpret_cast<const xmlChar*>(Name),
-                                                    reinterpret_cast<const xmlChar*>(Namespace))
-                      : xmlTextReaderGetAttribute(FReader.get(), reinterpret_cast<const xmlChar*>(Name));
+        xmlChar* value = Namespace ? xmlTextReaderGetAttributeNs(FReader.get(), reinterpret_cast<const xmlChar*>(Name),
+                                                                 reinterpret_cast<const xmlChar*>(Namespace))
+                                   : xmlTextReaderGetAttribute(FReader.get(), reinterpret_cast<const xmlChar*>(Name));
         std::string text = Chars(value);
         xmlFree(value);
         return text;
@@ -280,9 +279,9 @@ std::string XlsxToCsv(std::string_view Workbook)
     TXmlReader reader(sheet, name);
     std::string csv;
     std::vector<std::string> cells;
-    long rowNumber = 0;           // of the row read, from 1
-    std::string type, value;      // of the cell read
-    long column = -1;             // of the cell read
+    long rowNumber = 0;      // of the row read, from 1
+    std::string type, value; // of the cell read
+    long column = -1;        // of the cell read
     bool inValue = false, inText = false;
     while (reader.Next()) {
         if (reader.Start("row")) {

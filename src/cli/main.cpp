@@ -336,8 +336,7 @@ TCommandLine Parse(int argc, char** argv)
                 line.Encoding = TEncoding::Windows1252;
             else
                 throw TUsage(Tr("--encoding expects utf-8 or cp1252, not \"%1\"", {name}));
-        }
-        else
+        } else
             throw TUsage(Tr("unknown option %1", {arg}));
         if (inlineValue)
             throw TUsage(Tr("%1 takes no value", {arg}));

@@ -105,8 +105,7 @@ public:
         Variant ignored;
         const bool rewriteGiven = std::any_of(Settings.begin(), Settings.end(),
                                               [](const auto& setting) { return setting.first == "Rewrite"; });
-        if (!rewriteGiven && TakesOption(interface, "Rewrite") &&
-            !Apply({{"Rewrite", Variant(kDefaultRewrite)}}))
+        if (!rewriteGiven && TakesOption(interface, "Rewrite") && !Apply({{"Rewrite", Variant(kDefaultRewrite)}}))
             return std::move(FOutcome);
         if (!Apply(Settings) || !Call(*interface.FindMember(Operation.Method), Args, ignored))
             return std::move(FOutcome);

@@ -423,7 +423,8 @@ TEST_F(CheckCommandTest, HelpAndMessagesFollowTheLocaleAndTheResultsDoNot)
     } cases[] = {
         {"C", "\nSYNOPSIS\n", "--tls expects a number from 0 to 2, not \"7\"\nTry 'orvelwddx-check --help'.\n",
          "1 of 1 rows: 1 passed, 0 not passed"},
-        {"de_DE.UTF-8", "\nÜBERSICHT\n", "--tls erwartet eine Zahl von 0 bis 2, nicht „7“\nMehr mit „orvelwddx-check --help“.\n",
+        {"de_DE.UTF-8", "\nÜBERSICHT\n",
+         "--tls erwartet eine Zahl von 0 bis 2, nicht „7“\nMehr mit „orvelwddx-check --help“.\n",
          "1 von 1 Zeilen: 1 bestanden, 0 nicht bestanden"},
         {"fr_FR.UTF-8", "\nSYNOPSIS\n", "--tls expects a number", "1 of 1 rows"},
     };

@@ -52,9 +52,9 @@ TEST(CsvTest, ARecordLongerThanTheLimitIsOneFaultEvenWhenItsLineGoesOn)
     {
         std::string Text;
         bool More;
-        size_t Records;    // the long one among them
-        bool Unfinished;   // its line goes on beyond the text
-        size_t NextLine;   // the line of the record after it
+        size_t Records;  // the long one among them
+        bool Unfinished; // its line goes on beyond the text
+        size_t NextLine; // the line of the record after it
     };
     const Case cases[] = {
         {"a\n" + longField + ",1\nb\n", false, 3, false, 3},

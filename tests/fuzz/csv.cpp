@@ -1,8 +1,8 @@
 // The CSV reader of batch: the whole text at once, and piece by piece as a stream, where a record is never longer
 // than the limit and every byte is consumed once.
 
-#include "FuzzInput.h"
 #include "cli/Csv.h"
+#include "FuzzInput.h"
 
 #include <algorithm>
 #include <cstdint>

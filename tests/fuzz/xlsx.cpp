@@ -1,7 +1,7 @@
 // The workbook reader of batch: any archive, any sheet XML, read to CSV or refused with an exception.
 
-#include "cli/Csv.h"
 #include "cli/Xlsx.h"
+#include "cli/Csv.h"
 
 #include <cstdint>
 #include <stdexcept>
