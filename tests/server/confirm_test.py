@@ -1,16 +1,14 @@
 """OrvelWddx.Checks.Confirm on /OrvelWddx/UStID against the local service's offline answers, from another process."""
 
 import os
-import re
 import stat
 import subprocess
 import unittest
 
 import dbus
 
-from orvelbus import PrivateBus
+from orvelbus import LocalService, PrivateBus
 
-SERVICE = os.environ["ORVELWDDX_SERVICE"]
 CHECK = os.environ["ORVELWDDX_CHECK"]
 
 
@@ -18,28 +16,14 @@ class ConfirmTest(unittest.TestCase):
     @classmethod
     def setUpClass(cls):
         # The first confirmation meets a busy service and has to ask again.
-        cls.service = subprocess.Popen([SERVICE, "--listen", "127.0.0.1:0", "--busy-answers", "1"],
-                                       stderr=subprocess.PIPE, text=True)
-        cls.addClassCleanup(cls.stop_service)
-        port = None
-        for line in cls.service.stderr:
-            found = re.search(r"serving http 127\.0\.0\.1:0 \(port (\d+)\)", line)
-            if found:
-                port = found.group(1)
-                break
-        assert port, "the service named no port"
-        base = "http://127.0.0.1:" + port
+        service = LocalService("--busy-answers", "1")
+        cls.addClassCleanup(service.close)
+        base = "http://" + service.host
         cls.bus = PrivateBus(ORVELWDDX_VIES_URL=base + "/taxation_customs/vies/services/checkVatService",
                              ORVELWDDX_BZST_URL=base + "/app/v1/abfrage")
         cls.addClassCleanup(cls.bus.close)
         result = cls.bus.run("-RegServer")
         assert result.returncode == 0, result.stderr
-
-    @classmethod
-    def stop_service(cls):
-        cls.service.terminate()
-        cls.service.wait()
-        cls.service.stderr.close()
 
     def confirm(self, vat_id, options):
         connection = self.bus.connect()

@@ -21,6 +21,30 @@ ERROR = "OrvelWddx.Error."
 CLASSES = ("Tarvik", "Address", "UStID")
 
 
+class LocalService:
+    """The local checking service on a free loopback port (host), its log read and dropped so that it never blocks."""
+
+    def __init__(self, *args):
+        self.process = subprocess.Popen([os.environ["ORVELWDDX_SERVICE"], "--listen", "127.0.0.1:0", *args],
+                                        stderr=subprocess.PIPE, text=True)
+        port = None
+        for line in self.process.stderr:
+            found = re.search(r"serving http 127\.0\.0\.1:0 \(port (\d+)\)", line)
+            if found:
+                port = found.group(1)
+                break
+        assert port, "the service named no port"
+        self.host = "127.0.0.1:" + port
+        self.reader = threading.Thread(target=self.process.stderr.read, daemon=True)
+        self.reader.start()
+
+    def close(self):
+        self.process.terminate()
+        self.process.wait()
+        self.reader.join(10)
+        self.process.stderr.close()
+
+
 class PrivateBus:
     """A session bus of its own, with its own XDG_DATA_HOME and XDG_CONFIG_HOME, so that registration and activation
     stay inside."""

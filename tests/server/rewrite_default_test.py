@@ -6,15 +6,13 @@ import csv
 import io
 import json
 import os
-import re
 import subprocess
 import unittest
 
 import dbus
 
-from orvelbus import PrivateBus
+from orvelbus import LocalService, PrivateBus
 
-SERVICE = os.environ["ORVELWDDX_SERVICE"]
 CHECK = os.environ["ORVELWDDX_CHECK"]
 
 # Postal code and place; the first two are answered differently in mode 0 and mode 2, so the default shows.
@@ -24,26 +22,13 @@ CASES = [("80331", "Muenchen"), ("50667", "Koeln"), ("10115", "Berlin"), ("99999
 class RewriteDefaultTest(unittest.TestCase):
     @classmethod
     def setUpClass(cls):
-        cls.service = subprocess.Popen([SERVICE, "--listen", "127.0.0.1:0"], stderr=subprocess.PIPE, text=True)
-        cls.addClassCleanup(cls.stop_service)
-        port = None
-        for line in cls.service.stderr:
-            found = re.search(r"serving http 127\.0\.0\.1:0 \(port (\d+)\)", line)
-            if found:
-                port = found.group(1)
-                break
-        assert port, "the service named no port"
-        cls.host = "127.0.0.1:" + port
+        service = LocalService()
+        cls.addClassCleanup(service.close)
+        cls.host = service.host
         cls.bus = PrivateBus(ORVELWDDX_HOST=cls.host, ORVELWDDX_USER="", ORVELWDDX_PASS="")
         cls.addClassCleanup(cls.bus.close)
         result = cls.bus.run("-RegServer")
         assert result.returncode == 0, result.stderr
-
-    @classmethod
-    def stop_service(cls):
-        cls.service.terminate()
-        cls.service.wait()
-        cls.service.stderr.close()
 
     def command(self, *args, stdin=None):
         ran = subprocess.run([CHECK, *args], env=self.bus.env, input=stdin, capture_output=True, text=True,
