@@ -7,10 +7,13 @@
 #include <cstdlib>
 #include <fstream>
 #include <stdexcept>
+#include <string_view>
 
 namespace orvel::service {
 
-const char* const kServiceUsage =
+namespace {
+
+const char* const kUsageEnglish =
     "Usage: orvelwddx-service [options]\n"
     "  --listen ADDR:PORT     plain HTTP (repeatable; default 127.0.0.1:8590, IPv6 as [::1]:8590)\n"
     "  --tls-listen ADDR:PORT HTTPS (repeatable; default 127.0.0.1:8591 when a certificate is given)\n"
@@ -35,7 +38,45 @@ const char* const kServiceUsage =
     "  --config FILE          settings file (default $XDG_CONFIG_HOME/OrvelWddx/service.conf)\n"
     "  --hash-password        read a password from standard input, print its salted hash\n";
 
-namespace {
+const char* const kUsageGerman =
+    "Aufruf: orvelwddx-service [Optionen]\n"
+    "  --listen ADR:PORT      einfaches HTTP (mehrfach; Standard 127.0.0.1:8590, IPv6 als [::1]:8590)\n"
+    "  --tls-listen ADR:PORT  HTTPS (mehrfach; Standard 127.0.0.1:8591, wenn ein Zertifikat angegeben ist)\n"
+    "  --tls-cert DATEI       PEM-Zertifikatskette für HTTPS\n"
+    "  --tls-key DATEI        privater PEM-Schlüssel für HTTPS\n"
+    "  --bank-file DATEI      genau dieses Bankverzeichnis (Bundesbank-Datei mit festen Spalten); Standard: die\n"
+    "                         eingebauten Daten oder eine neuere, mit --install-bank-file installierte Datei\n"
+    "  --install-bank-file DATEI  eine Bundesbank-Datei (blz_JJJJMMTT.txt) prüfen und für den Benutzer\n"
+    "                         installieren; ein laufender Dienst wechselt an ihrem Tag zu ihr\n"
+    "  --valid-from JJJJ-MM-TT   erster Gültigkeitstag der Datei, wenn ihr Name ihn nicht nennt\n"
+    "  --users-file DATEI     Zeilen benutzer:hash, neu gelesen bei SIGHUP und einmal je Minute; ohne sie\n"
+    "                         bekommt jeder auf diesem Rechner Antwort\n"
+    "  --postal-file DATEI    Postleitzahlen und Orte (Standard: die mit dem Dienst installierte\n"
+    "                         postleitzahlen.tsv)\n"
+    "  --threads N            Threads je Adresse (Standard 2)\n"
+    "  --timeout SEKUNDEN     untätige Verbindungen und Anfragen, deren Kopf in dieser Zeit nicht vollständig\n"
+    "                         ist, werden geschlossen (Standard 10)\n"
+    "  --max-body BYTES       größere Anfrage-Rümpfe werden ungelesen abgewiesen (Standard 65536)\n"
+    "  --connections N        offene Verbindungen je Adresse (Standard 1000)\n"
+    "  --connections-per-client N  davon von einer Client-Adresse (Standard 64)\n"
+    "  --log                  eine Zeile je Anfrage auf der Standardfehlerausgabe\n"
+    "  --allow-anyone         über diesen Rechner hinaus lauschen, ohne Benutzerdatei\n"
+    "  --busy-answers N       die nächsten N Bestätigungen (checkVatApprox, eVatR) melden einen ausgelasteten\n"
+    "                         Dienst\n"
+    "  --config DATEI         Einstellungsdatei (Standard $XDG_CONFIG_HOME/OrvelWddx/service.conf)\n"
+    "  --hash-password        ein Passwort von der Standardeingabe lesen, seinen gesalzenen Hash ausgeben\n";
+
+// As Qt and the C library choose the language of messages: the first of these that is set.
+bool GermanLocale()
+{
+    for (const char* variable : {"LC_ALL", "LC_MESSAGES", "LANG"})
+        if (const char* value = std::getenv(variable); value && *value) {
+            const std::string_view locale(value);
+            return locale.starts_with("de") &&
+                   (locale.size() == 2 || std::string_view("_.@").find(locale[2]) != std::string_view::npos);
+        }
+    return false;
+}
 
 std::string Home(const char* variable, const char* fallback)
 {
@@ -139,6 +180,11 @@ void ReadFile(ServiceConfig& config, const std::string& path)
 }
 
 } // namespace
+
+const char* ServiceUsage()
+{
+    return GermanLocale() ? kUsageGerman : kUsageEnglish;
+}
 
 ServiceConfig ServiceConfig::FromArguments(int argc, char** argv)
 {

@@ -38,6 +38,9 @@ struct ServiceConfig
     std::string Describe() const;
 };
 
-extern const char* const kServiceUsage;
+// The options, in German under a German locale (LC_ALL, LC_MESSAGES or LANG de_*), in English otherwise. The
+// service links no Qt, so a table of its own stands in for a translation; its log lines stay English, as scripts
+// read them.
+const char* ServiceUsage();
 
 } // namespace orvel::service

@@ -83,11 +83,11 @@ int main(int argc, char** argv)
     try {
         config = ServiceConfig::FromArguments(argc, argv);
     } catch (const std::exception& error) {
-        std::fprintf(stderr, "orvelwddx-service: %s\n%s", error.what(), kServiceUsage);
+        std::fprintf(stderr, "orvelwddx-service: %s\n%s", error.what(), ServiceUsage());
         return 2;
     }
     if (config.Help) {
-        std::fputs(kServiceUsage, stdout);
+        std::fputs(ServiceUsage(), stdout);
         return 0;
     }
     if (config.HashPassword) {

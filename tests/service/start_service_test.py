@@ -103,6 +103,18 @@ class StartServiceTest(unittest.TestCase):
         for line in lines:
             self.assertTrue(line.startswith("orvelwddx-service: "), line)
 
+    def test_help_follows_the_locale(self):
+        for variables, first in [({"LC_ALL": "de_DE.UTF-8"}, "Aufruf: orvelwddx-service [Optionen]"),
+                                 ({"LC_ALL": "", "LANG": "de_AT.UTF-8"}, "Aufruf: orvelwddx-service [Optionen]"),
+                                 ({"LC_ALL": "C", "LANG": "de_DE.UTF-8"}, "Usage: orvelwddx-service [options]"),
+                                 ({"LC_ALL": "en_US.UTF-8"}, "Usage: orvelwddx-service [options]")]:
+            with self.subTest(**variables):
+                ran = subprocess.run([SERVICE, "--help"], env=dict(self.env, LC_MESSAGES="", **variables), capture_output=True,
+                                     text=True, timeout=30)
+                self.assertEqual(ran.returncode, 0, ran.stderr)
+                self.assertEqual(ran.stdout.splitlines()[0], first)
+                self.assertIn("--connections-per-client N", ran.stdout)
+
     def test_request_log_leaves_the_password_out(self):
         log = os.path.join(self.dir, "log")
         with open(log, "w") as output:
