@@ -109,8 +109,8 @@ class StartServiceTest(unittest.TestCase):
                                  ({"LC_ALL": "C", "LANG": "de_DE.UTF-8"}, "Usage: orvelwddx-service [options]"),
                                  ({"LC_ALL": "en_US.UTF-8"}, "Usage: orvelwddx-service [options]")]:
             with self.subTest(**variables):
-                ran = subprocess.run([SERVICE, "--help"], env=dict(self.env, LC_MESSAGES="", **variables), capture_output=True,
-                                     text=True, timeout=30)
+                ran = subprocess.run([SERVICE, "--help"], env=dict(self.env, LC_MESSAGES="", **variables),
+                                     capture_output=True, text=True, timeout=30)
                 self.assertEqual(ran.returncode, 0, ran.stderr)
                 self.assertEqual(ran.stdout.splitlines()[0], first)
                 self.assertIn("--connections-per-client N", ran.stdout)
