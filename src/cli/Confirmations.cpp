@@ -163,7 +163,8 @@ int ExportJournal(const confirm::JournalFilter& Filter, TJournalFormat Format, F
         std::vector<std::string> fields = RecordFields(record);
         if (Format == TJournalFormat::Csv || excel) {
             for (std::string& field : fields)
-                field = excel ? FormulaSafe(std::move(field)) : std::move(field);
+                if (excel)
+                    field = FormulaSafe(std::move(field));
             std::fputs(CsvLine(fields, excel ? ';' : ',').c_str(), Out);
             continue;
         }
