@@ -1,6 +1,7 @@
 #include "service/ServiceConfig.h"
 
 #include "rules/BankDirectory.h"
+#include "rules/DataFolders.h"
 #include "rules/PostalData.h"
 
 #include <algorithm>
@@ -21,6 +22,8 @@ const char* const kServiceUsage =
     "  --install-bank-file FILE  check a Bundesbank file (blz_YYYYMMDD.txt) and install it for the user; a running\n"
     "                         service switches to it on its day\n"
     "  --valid-from YYYY-MM-DD   the installed file's first day when its name does not say it\n"
+    "  --data-dir DIR         the one folder of the official directories (default $ORVELWDDX_DATA_DIR, else\n"
+    "                         $XDG_DATA_HOME/OrvelWddx, then /var/lib/orvelwddx)\n"
     "  --users-file FILE      lines user:hash, read again on SIGHUP and once a minute; without it everyone on\n"
     "                         this machine is answered\n"
     "  --postal-file FILE     postal codes and places (default: postleitzahlen.tsv installed with the service)\n"
@@ -95,6 +98,8 @@ void Set(ServiceConfig& config, const std::string& key, const std::string& value
         config.InstallBankFile = value;
     else if (key == "valid-from")
         config.ValidFrom = value;
+    else if (key == "data-dir")
+        config.DataDir = value;
     else if (key == "users-file")
         config.UsersFile = value;
     else if (key == "postal-file")
@@ -190,6 +195,8 @@ ServiceConfig ServiceConfig::FromArguments(int argc, char** argv)
         throw std::runtime_error("HTTPS needs both --tls-cert and --tls-key");
     if (!config.TlsCert.empty() && config.TlsListen.empty())
         config.TlsListen = {"127.0.0.1:8591"};
+    if (!config.DataDir.empty())
+        rules::SetDataDir(config.DataDir);
     if (config.BankFile.empty()) {
         config.BankFile = rules::DefaultBankFile();
         config.BankFileIsDefault = true;

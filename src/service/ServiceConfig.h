@@ -17,6 +17,7 @@ struct ServiceConfig
     bool BankFileIsDefault = false; // none was given: rules::DefaultBankFile(), switched as newer data comes
     std::string InstallBankFile;    // a Bundesbank file to check and install, then exit
     std::string ValidFrom;          // its first day, "YYYY-MM-DD", when its name does not say it
+    std::string DataDir;            // the one data folder instead of the usual ones (rules::SetDataDir)
     std::string UsersFile;          // empty: everyone on this machine
     std::string PostalFile;         // postal codes and places; empty: the file installed with the service
     unsigned Threads = 2;
