@@ -36,7 +36,9 @@ const char* const kServiceUsage =
     "  --allow-anyone         listen beyond this machine without a users file\n"
     "  --busy-answers N       the next N confirmations (checkVatApprox, eVatR) answer that the service is busy\n"
     "  --config FILE          settings file (default $XDG_CONFIG_HOME/OrvelWddx/service.conf)\n"
-    "  --hash-password        read a password from standard input, print its salted hash\n";
+    "  --hash-password        read a password from standard input, print its salted hash\n"
+    "  --version              the version and the data in use: each source's edition (valid from, until,\n"
+    "                         fetched at, whether a newer one is available)\n";
 
 namespace {
 
@@ -161,7 +163,7 @@ ServiceConfig ServiceConfig::FromArguments(int argc, char** argv)
             argument = argument.substr(0, equals);
         } else if (argument == "log" || argument == "allow-anyone") {
             value = "true";
-        } else if (argument != "hash-password" && argument != "help") {
+        } else if (argument != "hash-password" && argument != "help" && argument != "version") {
             if (i + 1 >= argc)
                 throw std::runtime_error("--" + argument + " needs a value");
             value = argv[++i];
@@ -188,6 +190,8 @@ ServiceConfig ServiceConfig::FromArguments(int argc, char** argv)
             config.HashPassword = true;
         else if (key == "help")
             config.Help = true;
+        else if (key == "version")
+            config.Version = true;
         else
             Set(config, key, value, replaced);
     }

@@ -5,6 +5,7 @@
 
 #include "rules/BankDirectory.h"
 #include "rules/DataFolders.h"
+#include "rules/OfficialData.h"
 
 #include <malloc.h>
 #include <poll.h>
@@ -93,6 +94,21 @@ int main(int argc, char** argv)
     }
     if (config.Help) {
         std::fputs(kServiceUsage, stdout);
+        return 0;
+    }
+    if (config.Version) {
+        try {
+            const orvel::rules::OfficialData data =
+                orvel::rules::OfficialData::Load(std::time(nullptr), config.BankFileIsDefault ? "" : config.BankFile);
+            std::printf("orvelwddx-service %s\n%s\n", ORVEL_VERSION, orvel::rules::DescribeBanks(data.Banks).c_str());
+            for (const std::string& line : orvel::rules::DescribeEditions(data, std::time(nullptr)))
+                std::printf("%s\n", line.c_str());
+            for (const std::string& line : data.PassedOver)
+                std::fprintf(stderr, "orvelwddx-service: %s\n", line.c_str());
+        } catch (const std::exception& error) {
+            std::fprintf(stderr, "orvelwddx-service: %s\n", error.what());
+            return 1;
+        }
         return 0;
     }
     if (config.HashPassword) {
