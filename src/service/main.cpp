@@ -56,6 +56,8 @@ void ServeUntilStopped(Service& service, const sigset_t& signals, bool pinned)
                          error.what());
         }
     };
+    // What changed between loading and watching has no event of its own.
+    reload();
     for (;;) {
         pollfd watched[2] = {{signalFd, POLLIN, 0}, {watchFd, POLLIN, 0}};
         const int ready = poll(watched, watchFd >= 0 ? 2 : 1, 60 * 1000);
