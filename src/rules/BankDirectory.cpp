@@ -1,17 +1,19 @@
 #include "rules/BankDirectory.h"
 
 #include "platform/Text.h"
+#include "rules/DataFolders.h"
 #include "rules/PostalData.h"
 
-#include <glob.h>
 #include <sys/stat.h>
 
 #include <algorithm>
 #include <cstdlib>
 #include <fstream>
+#include <map>
 #include <regex>
 #include <set>
 #include <stdexcept>
+#include <tuple>
 
 namespace orvel::rules {
 namespace {
@@ -304,6 +306,23 @@ void BankDirectory::Index()
                          FoldForSearch(bank.Place) + " ");
     }
     std::stable_sort(ByBic.begin(), ByBic.end(), [](const auto& a, const auto& b) { return a.first < b.first; });
+    // A BIC that several bank codes share answers with its head office, not with a branch or a special-purpose code
+    // that happens to come first: the name most of its records carry ("Commerzbank" over "Commerzbank, CC SP"),
+    // never an "-alt-" one, the shorter on a tie.
+    for (auto group = ByBic.begin(); group != ByBic.end();) {
+        const auto end =
+            std::find_if(group, ByBic.end(), [&](const auto& entry) { return entry.first != group->first; });
+        std::map<std::string_view, size_t> names;
+        for (auto entry = group; entry != end; ++entry)
+            ++names[Banks[entry->second].Name];
+        const auto rank = [&](const std::pair<std::string, uint32_t>& entry) {
+            const Bank& bank = Banks[entry.second];
+            return std::make_tuple(!bank.Main, bank.Name.find("-alt-") != std::string::npos, -long(names[bank.Name]),
+                                   bank.Name.size(), entry.second);
+        };
+        std::sort(group, end, [&](const auto& a, const auto& b) { return rank(a) < rank(b); });
+        group = end;
+    }
     // A code listed today is not gone, whatever it was called before.
     std::stable_sort(GoneBanks.begin(), GoneBanks.end(), [](const Bank& a, const Bank& b) { return a.Blz < b.Blz; });
     std::erase_if(GoneBanks, [this](const Bank& gone) { return Find(gone.Blz) != nullptr; });
@@ -350,15 +369,14 @@ const Bank* BankDirectory::FindGone(std::string_view blz) const
 
 const Bank* BankDirectory::FindBic(std::string_view bic) const
 {
-    const auto found = std::lower_bound(ByBic.begin(), ByBic.end(), bic,
-                                        [](const auto& entry, std::string_view key) { return entry.first < key; });
-    if (found == ByBic.end())
-        return nullptr;
-    const bool match = bic.size() == 8 ? std::string_view(found->first).substr(0, 8) == bic : found->first == bic;
-    return match ? &Banks[found->second] : nullptr;
+    // An 8-character BIC is the institution's own "XXX" office, never whichever branch sorts first.
+    const std::string key = bic.size() == 8 ? std::string(bic) + "XXX" : std::string(bic);
+    const auto found = std::lower_bound(ByBic.begin(), ByBic.end(), key,
+                                        [](const auto& entry, std::string_view k) { return entry.first < k; });
+    return found != ByBic.end() && found->first == key ? &Banks[found->second] : nullptr;
 }
 
-std::vector<const Bank*> BankDirectory::Search(std::string_view words, bool fragments, size_t limit) const
+std::vector<std::string> SearchNeedles(std::string_view words, bool fragments)
 {
     std::vector<std::string> needles;
     const std::string folded = FoldForSearch(words);
@@ -369,17 +387,22 @@ std::vector<const Bank*> BankDirectory::Search(std::string_view words, bool frag
                                         : " " + folded.substr(start, end - start) + " ");
         start = end + 1;
     }
+    return needles;
+}
+
+bool MatchesNeedles(const std::string& folded, const std::vector<std::string>& needles)
+{
+    return std::all_of(needles.begin(), needles.end(),
+                       [&folded](const std::string& needle) { return folded.find(needle) != std::string::npos; });
+}
+
+std::vector<const Bank*> BankDirectory::Search(std::string_view words, bool fragments, size_t limit) const
+{
+    const std::vector<std::string> needles = SearchNeedles(words, fragments);
     std::vector<const Bank*> hits;
-    if (needles.empty())
-        return hits;
-    for (size_t i = 0; i < Banks.size() && hits.size() < limit; ++i) {
-        if (Banks[i].Change == 'D')
-            continue;
-        const std::string& text = Folded[i];
-        if (std::all_of(needles.begin(), needles.end(),
-                        [&text](const std::string& needle) { return text.find(needle) != std::string::npos; }))
+    for (size_t i = 0; !needles.empty() && i < Banks.size() && hits.size() < limit; ++i)
+        if (Banks[i].Change != 'D' && MatchesNeedles(Folded[i], needles))
             hits.push_back(&Banks[i]);
-    }
     return hits;
 }
 
@@ -402,27 +425,23 @@ std::string UserBankFolder()
     return (data && *data ? std::string(data) : std::string(home ? home : "") + "/.local/share") + "/OrvelWddx";
 }
 
-std::string DefaultBankFile(std::time_t now)
+std::time_t BuiltInBankDate(std::time_t now)
 {
-    const std::string builtIn = BuiltInDataPath("bankleitzahlen.tsv");
-    std::ifstream header(builtIn);
+    std::ifstream header(BuiltInDataPath("bankleitzahlen.tsv"));
     std::time_t builtInDate = 0;
     for (const std::time_t date : SetDates(header))
         if (date <= GermanDay(now))
             builtInDate = std::max(builtInDate, date);
+    return builtInDate;
+}
+
+std::string DefaultBankFile(std::time_t now)
+{
     // The newest official file whose day has come; one for a later day waits for it.
-    std::string newest;
-    std::time_t newestDate = builtInDate;
-    glob_t found{};
-    if (glob((UserBankFolder() + "/blz_*.txt").c_str(), 0, nullptr, &found) == 0)
-        for (size_t i = 0; i < found.gl_pathc; ++i)
-            if (const std::time_t date = BankDirectory::DateOf(found.gl_pathv[i]);
-                date > newestDate && date <= GermanDay(now)) {
-                newest = found.gl_pathv[i];
-                newestDate = date;
-            }
-    globfree(&found);
-    return newest.empty() ? builtIn : newest;
+    for (const Edition& edition : InstalledEditions(DataSource::Bundesbank, now))
+        if (edition.From > BuiltInBankDate(now))
+            return edition.Path;
+    return BuiltInDataPath("bankleitzahlen.tsv");
 }
 
 } // namespace orvel::rules

@@ -1,6 +1,7 @@
 #include "service/ServiceConfig.h"
 
 #include "rules/BankDirectory.h"
+#include "rules/DataFolders.h"
 #include "rules/PostalData.h"
 
 #include <algorithm>
@@ -24,6 +25,8 @@ const char* const kUsageEnglish =
     "  --install-bank-file FILE  check a Bundesbank file (blz_YYYYMMDD.txt) and install it for the user; a running\n"
     "                         service switches to it on its day\n"
     "  --valid-from YYYY-MM-DD   the installed file's first day when its name does not say it\n"
+    "  --data-dir DIR         the one folder of the official directories (default $ORVELWDDX_DATA_DIR, else\n"
+    "                         $XDG_DATA_HOME/OrvelWddx, then /var/lib/orvelwddx)\n"
     "  --users-file FILE      lines user:hash, read again on SIGHUP and once a minute; without it everyone on\n"
     "                         this machine is answered\n"
     "  --postal-file FILE     postal codes and places (default: postleitzahlen.tsv installed with the service)\n"
@@ -36,7 +39,9 @@ const char* const kUsageEnglish =
     "  --allow-anyone         listen beyond this machine without a users file\n"
     "  --busy-answers N       the next N confirmations (checkVatApprox, eVatR) answer that the service is busy\n"
     "  --config FILE          settings file (default $XDG_CONFIG_HOME/OrvelWddx/service.conf)\n"
-    "  --hash-password        read a password from standard input, print its salted hash\n";
+    "  --hash-password        read a password from standard input, print its salted hash\n"
+    "  --version              the version and the data in use: each source's edition (valid from, until,\n"
+    "                         fetched at, whether a newer one is available)\n";
 
 const char* const kUsageGerman =
     "Aufruf: orvelwddx-service [Optionen]\n"
@@ -136,6 +141,8 @@ void Set(ServiceConfig& config, const std::string& key, const std::string& value
         config.InstallBankFile = value;
     else if (key == "valid-from")
         config.ValidFrom = value;
+    else if (key == "data-dir")
+        config.DataDir = value;
     else if (key == "users-file")
         config.UsersFile = value;
     else if (key == "postal-file")
@@ -202,7 +209,7 @@ ServiceConfig ServiceConfig::FromArguments(int argc, char** argv)
             argument = argument.substr(0, equals);
         } else if (argument == "log" || argument == "allow-anyone") {
             value = "true";
-        } else if (argument != "hash-password" && argument != "help") {
+        } else if (argument != "hash-password" && argument != "help" && argument != "version") {
             if (i + 1 >= argc)
                 throw std::runtime_error("--" + argument + " needs a value");
             value = argv[++i];
@@ -229,6 +236,8 @@ ServiceConfig ServiceConfig::FromArguments(int argc, char** argv)
             config.HashPassword = true;
         else if (key == "help")
             config.Help = true;
+        else if (key == "version")
+            config.Version = true;
         else
             Set(config, key, value, replaced);
     }
@@ -236,6 +245,8 @@ ServiceConfig ServiceConfig::FromArguments(int argc, char** argv)
         throw std::runtime_error("HTTPS needs both --tls-cert and --tls-key");
     if (!config.TlsCert.empty() && config.TlsListen.empty())
         config.TlsListen = {"127.0.0.1:8591"};
+    if (!config.DataDir.empty())
+        rules::SetDataDir(config.DataDir);
     if (config.BankFile.empty()) {
         config.BankFile = rules::DefaultBankFile();
         config.BankFileIsDefault = true;

@@ -17,6 +17,7 @@ struct ServiceConfig
     bool BankFileIsDefault = false; // none was given: rules::DefaultBankFile(), switched as newer data comes
     std::string InstallBankFile;    // a Bundesbank file to check and install, then exit
     std::string ValidFrom;          // its first day, "YYYY-MM-DD", when its name does not say it
+    std::string DataDir;            // the one data folder instead of the usual ones (rules::SetDataDir)
     std::string UsersFile;          // empty: everyone on this machine
     std::string PostalFile;         // postal codes and places; empty: the file installed with the service
     unsigned Threads = 2;
@@ -30,6 +31,7 @@ struct ServiceConfig
     std::string ConfigFile;   // the file read, empty when there was none
     bool HashPassword = false;
     bool Help = false;
+    bool Version = false;
 
     // The file "$XDG_CONFIG_HOME/OrvelWddx/service.conf" (or --config FILE), then the arguments. Throws
     // std::runtime_error for an unknown key, a missing value or a file given but not readable.

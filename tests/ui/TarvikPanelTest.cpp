@@ -430,11 +430,11 @@ private slots:
               u"BLZ wird in Kürze ungültig; Nachfolge-BLZ=37040045"_s, true}},
             {"BIC found", bic, {}, kModeBic,
              {0, {}, {}, u"Crédit Agricole <Île-de-France> & Co"_s, {}, {}, {}, 1, 0, 1},
-             {{}, {}, u"BIC in SCL-Directory gefunden"_s, kGreen, u"Crédit Agricole <Île-de-France> & Co"_s,
+             {{}, {}, u"BIC im Bankverzeichnis gefunden"_s, kGreen, u"Crédit Agricole <Île-de-France> & Co"_s,
               u"SCT=1 SDD=0 B2B=1"_s, false}},
             {"BIC not found", bic, {}, kModeBic,
              {0, {}, {}, {}, {}, {}, {}, 0, 0, 0},
-             {{}, {}, u"BIC nicht in SCL-Directory"_s, kRed, {}, {}, false}},
+             {{}, {}, u"BIC nicht im Bankverzeichnis"_s, kRed, {}, {}, false}},
             {"BIC request failed", bic, {}, kModeBic,
              {0, {}, {}, u"*Zeitüberschreitung"_s, {}, {}, {}, 0, 0, 0},
              {{}, {}, u"Zeitüberschreitung"_s, kMaroon, {}, {}, false}},
@@ -480,6 +480,43 @@ private slots:
         if (shown.Button) {
             QCOMPARE(window->PanelTarvik().FormIbanBic().Iban(), answer.Iban);
             QCOMPARE(window->PanelTarvik().FormIbanBic().Bic(), answer.Bic);
+        }
+    }
+
+    // The BIC's verdict names the SCL directory only when the service has one, with its date: without it, the
+    // flags come from the bank directory and say nothing about SEPA reachability.
+    void bicDisplayNamesTheSclDirectoryOnlyWhenTheServiceHasIt()
+    {
+        const struct
+        {
+            const char* Label;
+            QString SclDate;
+            QString BicName;
+            int32_t Sct, Sdd, B2b;
+            QString Text;
+            QColor Colour;
+        } rows[] = {
+            {"listed", u"04.12.2026"_s, u"BNP PARIBAS"_s, 1, 1, 1,
+             u"BIC in SCL-Directory gefunden (Stand 04.12.2026)"_s, kGreen},
+            {"only SDD", u"04.12.2026"_s, u"Bank"_s, 0, 1, 0, u"BIC in SCL-Directory gefunden (Stand 04.12.2026)"_s,
+             kGreen},
+            {"in the bank directory only", u"04.12.2026"_s, u"Sparkasse Bonn"_s, 0, 0, 0,
+             u"BIC nicht in SCL-Directory (Stand 04.12.2026)"_s, kRed},
+            {"unknown", u"04.12.2026"_s, {}, 0, 0, 0, u"BIC nicht in SCL-Directory (Stand 04.12.2026)"_s, kRed},
+            {"no SCL directory, known", {}, u"Commerzbank"_s, 1, 1, 1, u"BIC im Bankverzeichnis gefunden"_s, kGreen},
+            {"no SCL directory, unknown", {}, {}, 0, 0, 0, u"BIC nicht im Bankverzeichnis"_s, kRed},
+            {"failed", u"04.12.2026"_s, u"*Zeitüberschreitung"_s, 0, 0, 0, u"Zeitüberschreitung"_s, kMaroon},
+        };
+        for (const auto& row : rows) {
+            TAccountValues values;
+            values.SclDate = row.SclDate;
+            values.BicName = row.BicName;
+            values.Sct = row.Sct;
+            values.Sdd = row.Sdd;
+            values.B2b = row.B2b;
+            const TAccountDisplay shown = AccountDisplay(kModeBic, values);
+            QVERIFY2(shown.Resulttext.Text == row.Text, row.Label);
+            QVERIFY2(shown.Resulttext.Colour == row.Colour, row.Label);
         }
     }
 
