@@ -13,6 +13,6 @@ int main(int argc, char** argv)
     std::signal(SIGPIPE, SIG_IGN);
     return orvel::RunComServer(argc, argv,
                                {orvel::OrvelWddxTypeLibrary(), orvel::RegisterClassFactories,
-                                "COM-Interfaces für " + orvel::config::WddxHost(),
+                                orvel::ApplicationTitle(QString::fromStdString(orvel::config::WddxHost())).toStdString(),
                                 [] { return std::unique_ptr<QWidget>(std::make_unique<orvel::TFormMain>()); }});
 }
