@@ -4,6 +4,7 @@
 
 #include <QString>
 
+#include <cstdint>
 #include <exception>
 #include <stdexcept>
 #include <utility>
@@ -60,6 +61,10 @@ private:
 // One pass over the events that are waiting: a click or a timer tick queued meanwhile runs now, before the check
 // blocks the window.
 void ProcessPendingEvents();
+
+// What the result area adds under a check's transport error when nothing answered on Host (the connection was
+// refused): how to start the local checking service. Empty for every other answer.
+QString ServiceDownHint(int32_t Result, const QString& Resulttext, const QString& Host);
 
 // Places a window in the middle of its screen.
 void CentreOnScreen(QWidget& Window);

@@ -81,6 +81,8 @@ public:
     // and LabeledEditName.
     int32_t Id() const;
     QString Name() const;
+    // The WDDX host of the window's checks: its objects' host, else the configured default.
+    std::string HostWddx() const;
     // The settings the web-services proxies get before each call.
     TServiceSettings ServiceSettings() const;
 
@@ -144,8 +146,6 @@ private:
     void ReadSettings();
     void WriteSettings();
     void ApplyHostWddx(const std::string& Stored);
-    // The WDDX host of the window's checks: its objects' host, else the configured default.
-    std::string HostWddx() const;
     // After the WDDX host changed: a following web-services host takes it, and the title names it.
     void HostWddxChanged();
     QString InfoUrl() const;

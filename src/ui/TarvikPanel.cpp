@@ -27,12 +27,11 @@ QColor ResultColour(int32_t Result)
     return Result < 0 || Result > 10 ? kRed : kGreen;
 }
 
-// Shows the start of a long answer rather than its end, and all of it when the mouse rests on the field.
+// Shows the start of a long answer rather than its end; the field itself marks a cut and offers the whole text.
 void SetText(QLineEdit& Edit, const QString& Text)
 {
     Edit.setText(Text);
     Edit.setCursorPosition(0);
-    Edit.setToolTip(Text);
 }
 
 void SetShown(QLineEdit& Edit, const TShownText& Shown)
@@ -208,7 +207,12 @@ template <class Call> void TPanelTarvik::CheckAccount(Call&& Values)
     const TFinally focus([this] { FocusInput(); });
     TWaitCursor wait;
     ProcessPendingEvents();
-    Show(AccountDisplay(FInputMode, Values()));
+    const TAccountValues values = Values();
+    TAccountDisplay display = AccountDisplay(FInputMode, values);
+    const QString hint = ServiceDownHint(values.Result, values.ResultText, QString::fromStdString(FHost.HostWddx()));
+    if (!hint.isEmpty())
+        display.Hinweis = hint;
+    Show(display);
 }
 
 void TPanelTarvik::CheckAccountWddx()
