@@ -7,6 +7,7 @@
 #include "support/Widgets.h"
 #include "support/WebServiceServer.h"
 #include "support/Wddx.h"
+#include "ui/ElidingLineEdit.h"
 #include "ui/FormIbanBic.h"
 #include "ui/OrvelUtils.h"
 #include "ui/OrvelWddxFormMain.h"
@@ -14,10 +15,12 @@
 #include "ui/TarvikPanel.h"
 #include "ui/TarvikSearchPanel.h"
 
+#include <QAbstractItemView>
 #include <QAccessible>
 #include <QApplication>
 #include <QCheckBox>
 #include <QClipboard>
+#include <QComboBox>
 #include <QDir>
 #include <QFile>
 #include <QGroupBox>
@@ -608,6 +611,51 @@ private slots:
         QCOMPARE(TextColour(*window, "EditTarvikResult"), kRed);
         QVERIFY(Edit(*window, "EditTarvikResulttext")->text().contains(u"503"_s));
         SaveScreenshot(*window, u"check-failed.png"_s);
+    }
+
+    void textThatDoesNotFitEndsInAnEllipsis()
+    {
+        Answer answer;
+        answer.Result = 52;
+        answer.Text = u"IBAN ungültig: Prüfziffer falsch"_s;
+        answer.Bank = u"Raiffeisenbank Oberallgäu-Süd und Vereinigte Volksbanken im Landkreis Rosenheim eG"_s;
+        WddxAnswer = WddxReply(answer);
+        auto window = Window();
+        Activate(*window);
+        Inputs(*window, QString(), kIban);
+        Click(*window, "ButtonTarvik");
+
+        // Field, its whole text, whether it is cut (and then offers the whole text as its tooltip).
+        const std::vector<std::tuple<const char*, QString, bool>> fields = {
+            {"EditTarvikResult", u"52"_s, false},
+            {"EditTarvikResulttext", answer.Text, true},
+            {"EditTarvikBankName", answer.Bank, true},
+            {"EditStrPof", u"Hier Straße oder Postfach eingeben, sonst leer lassen!"_s, true},
+        };
+        for (const auto& [name, text, cut] : fields) {
+            auto* field = Child<TElidingLineEdit>(*window, name);
+            QCOMPARE(field->text(), text);
+            QCOMPARE(field->IsElided(), cut);
+            QCOMPARE(field->toolTip(), cut ? text : QString());
+        }
+        // With the focus the field scrolls as any other, so the whole text can be selected and copied.
+        Edit(*window, "EditTarvikResulttext")->setFocus();
+        Edit(*window, "EditTarvikResulttext")->selectAll();
+        QCOMPARE(Edit(*window, "EditTarvikResulttext")->selectedText(), answer.Text);
+
+        // The rewrite mode's list opens wide enough for its longest entry.
+        auto* rewrite = Child<QComboBox>(*window, "ComboBoxRewrite");
+        int longest = 0;
+        for (int i = 0; i < rewrite->count(); ++i)
+            longest = std::max(longest, rewrite->view()->fontMetrics().horizontalAdvance(rewrite->itemText(i)));
+        rewrite->showPopup();
+        QTRY_VERIFY(rewrite->view()->isVisible());
+        QVERIFY2(rewrite->view()->viewport()->width() > longest,
+                 qPrintable(u"%1 <= %2"_s.arg(rewrite->view()->viewport()->width()).arg(longest)));
+        SaveScreenshot(*rewrite->view()->window(), u"rewrite-list.png"_s);
+        rewrite->hidePopup();
+        Edit(*window, "EditBlz")->setFocus();
+        SaveScreenshot(*window, u"cut-off.png"_s);
     }
 
     void anErrorReachesTheMessageBox()
