@@ -10,6 +10,7 @@
 #include "support/Widgets.h"
 #include "ui/OrvelUtils.h"
 #include "ui/OrvelWddxFormMain.h"
+#include "ui/SingleWindow.h"
 
 #include <QAccessible>
 #include <QApplication>
@@ -794,6 +795,19 @@ private slots:
         window.ShowFormIntern();
         QCOMPARE(QString::fromStdString(window.HostWeb), hosts(afterDialog));
         QCOMPARE(QString::fromStdString(window.ServiceSettings().HostWeb), hosts(afterDialog));
+    }
+
+    void activateBringsTheWindowBack()
+    {
+        TFormMain window;
+        TSingleWindow single(QDBusConnection::sessionBus());
+        single.SetWindow(&window);
+        window.showMinimized();
+        QVERIFY(QTest::qWaitForWindowExposed(&window));
+        single.Activate();
+        QVERIFY(window.isVisible());
+        QVERIFY(!window.isMinimized());
+        QTRY_VERIFY(window.isActiveWindow());
     }
 
     void informationLinkOpensTheReadme()
