@@ -3,6 +3,7 @@
 #include "platform/Codepage.h"
 #include "platform/Config.h"
 #include "platform/Error.h"
+#include "server/Confirmation.h"
 #include "server/OrvelWddx_TLB.h"
 #include "support/FileSizeLimit.h"
 #include "support/FixtureServer.h"
@@ -29,6 +30,7 @@
 #include <QPushButton>
 #include <QRadioButton>
 #include <QRegularExpression>
+#include <QScopeGuard>
 #include <QSignalSpy>
 #include <QTabBar>
 #include <QTabWidget>
@@ -875,6 +877,23 @@ private slots:
         });
         QCOMPARE(shown, u"Zeitüberschreitung"_s);
         QCOMPARE(QApplication::overrideCursor(), nullptr);
+    }
+
+    void aProofThatCannotBeWrittenFailsWithoutAQtWarning()
+    {
+        static QStringList warnings;
+        warnings.clear();
+        const QtMessageHandler previous = qInstallMessageHandler(
+            [](QtMsgType, const QMessageLogContext&, const QString& Message) { warnings << Message; });
+        const auto restore = qScopeGuard([previous] { qInstallMessageHandler(previous); });
+        QVERIFY_THROWS_EXCEPTION(std::runtime_error, WriteProofPdf(confirm::Record{}, Home->filePath(u"no/x.pdf"_s)));
+        QCOMPARE(warnings, QStringList());
+        // A file that can be written gets its page as before.
+        WriteProofPdf(confirm::Record{}, Home->filePath(u"x.pdf"_s));
+        QFile proof(Home->filePath(u"x.pdf"_s));
+        QVERIFY(proof.open(QIODevice::ReadOnly));
+        QVERIFY(proof.readAll().startsWith("%PDF-"));
+        QCOMPARE(warnings, QStringList());
     }
 
     void bankDataDate_data()
