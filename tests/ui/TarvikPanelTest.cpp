@@ -34,6 +34,8 @@
 #include <QTemporaryDir>
 #include <QTest>
 #include <QTimer>
+#include <QTextBlock>
+#include <QToolTip>
 
 #include <functional>
 #include <memory>
@@ -745,6 +747,42 @@ private slots:
         QFETCH(QString, resulttext);
         QFETCH(QStringList, lines);
         QCOMPARE(SearchResultLines(count, entries, resulttext), lines);
+    }
+
+    void longSearchLinesEndInAnEllipsis()
+    {
+        const QStringList lines = {
+            u"2 passende Banken gefunden:"_s,
+            u"10020500\tBank für Sozialwirtschaft\tBerlin"_s,
+            u"37069125\tGENODED1RKO\tRaiffeisenbank Oberallgäu-Süd und Vereinigte Volksbanken eG\t51679\tWipperfürth"_s,
+        };
+        TFormSearchResult result;
+        result.show();
+        QVERIFY(QTest::qWaitForWindowExposed(&result));
+        result.SetLines(lines);
+        auto* memo = Child<QPlainTextEdit>(result, "MemoSearchResult");
+        QCOMPARE(result.Text(), lines.join(u'\n'));
+        const QStringList shown = memo->toPlainText().split(u'\n');
+        QCOMPARE(shown.size(), 3);
+        QCOMPARE(shown.mid(0, 2), lines.mid(0, 2));
+        QVERIFY2(shown[2].endsWith(u"…"_s) && lines[2].startsWith(shown[2].chopped(1)), qPrintable(shown[2]));
+        QVERIFY(shown[2].size() > 20);
+        SaveScreenshot(result, u"search-result-cut.png"_s);
+
+        // The whole line where the mouse rests on the shortened one, none on a line shown in full.
+        auto toolTipAt = [memo](int Line) {
+            QTextCursor cursor(memo->document()->findBlockByNumber(Line));
+            const QPoint at = memo->cursorRect(cursor).center() + QPoint(20, 0);
+            QHelpEvent help(QEvent::ToolTip, at, memo->viewport()->mapToGlobal(at));
+            QApplication::sendEvent(memo->viewport(), &help);
+            return QToolTip::isVisible() ? QToolTip::text() : QString();
+        };
+        QCOMPARE(toolTipAt(1), QString());
+        QCOMPARE(toolTipAt(2), lines[2]);
+
+        // A wider window shows it in full.
+        result.resize(1200, 430);
+        QTRY_COMPARE(memo->toPlainText(), lines.join(u'\n'));
     }
 
     void search_data()
