@@ -222,10 +222,9 @@ void TFormMain::FormCreate()
 
     // 3. and 4. The settings, when the key opens. A server started by a client leaves the user's files alone.
     HostWeb = config::WebHost();
-    FHostWebFollows = HostWeb.empty();
     if (SettingsKey->OpenKey(kSettingsKey, standalone))
         ReadSettings();
-    HostWddxChanged();
+    HostWddxChanged(WebHostFollows(HostWeb, HostWddx()));
 
     // 5.
     CheckBoxSSLClick();
@@ -306,7 +305,6 @@ void TFormMain::ReadSettings()
     }
     if (HostWeb.empty())
         HostWeb = config::WebHost();
-    FHostWebFollows = WebHostFollows(HostWeb, HostWddx());
 
     try {
         OwnVatId = FromStored(key.ReadString("OwnVatId"));
@@ -361,9 +359,9 @@ std::string TFormMain::HostWddx() const
     return TarvikObject ? Narrow(TarvikObject->Host()) : config::WddxHost();
 }
 
-void TFormMain::HostWddxChanged()
+void TFormMain::HostWddxChanged(bool WebFollows)
 {
-    if (FHostWebFollows)
+    if (WebFollows)
         HostWeb = HostWddx();
     if (TarvikObject)
         QGuiApplication::setApplicationDisplayName(ApplicationTitle(QString::fromStdString(HostWddx())));
@@ -606,15 +604,16 @@ void TFormMain::ShowFormIntern()
     if (form.exec() != QDialog::Accepted)
         return;
     const WideString host = form.LabeledEditWddxHost->text().toStdU16String();
+    const bool webFollowed = WebHostFollows(HostWeb, HostWddx());
     if (TarvikObject)
         TarvikObject->SetHost(host);
     if (AddressObject)
         AddressObject->SetHost(host);
     // A following web-services host left as the dialog showed it goes on following.
     const std::string web = Narrow(form.LabeledEditWebHost->text().toStdU16String());
-    FHostWebFollows = WebHostFollows(web, HostWddx()) || (FHostWebFollows && web == HostWeb);
+    const bool webFollows = WebHostFollows(web, HostWddx()) || (webFollowed && web == HostWeb);
     HostWeb = web;
-    HostWddxChanged();
+    HostWddxChanged(webFollows);
     RepeatWddxTarvik = form.CheckBoxWddxTarvik->isChecked();
     RepeatWddxAddress = form.CheckBoxWddxAddress->isChecked();
     RepeatWebTarvik = form.CheckBoxWebTarvik->isChecked();

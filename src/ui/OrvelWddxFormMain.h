@@ -146,8 +146,8 @@ private:
     void ReadSettings();
     void WriteSettings();
     void ApplyHostWddx(const std::string& Stored);
-    // After the WDDX host changed: a following web-services host takes it, and the title names it.
-    void HostWddxChanged();
+    // After the WDDX host changed: the title names it, and the web-services host takes it when WebFollows.
+    void HostWddxChanged(bool WebFollows);
     QString InfoUrl() const;
     // True when the key is discarded.
     bool EditProxyPortKeyPress(const QKeyEvent& Event) const;
@@ -174,7 +174,6 @@ private:
     QCursor SavedCursor;
     TDefaultButton FDefaultButton = TDefaultButton::Tarvik;
     bool FClosed = false;
-    bool FHostWebFollows = true;
     QString FOwnVatIdRead;                                   // OwnVatId as the settings held it
     QFutureWatcher<std::string>* FBankDataWatcher = nullptr; // the latest question; earlier answers are dropped
 };

@@ -141,9 +141,12 @@ private slots:
             std::make_unique<test::FixtureServer>([this](const test::Request&) { return test::Reply::Ok(WddxAnswer); });
         Web = std::make_unique<test::WebServiceServer>();
         qputenv("ORVELWDDX_HOST", QByteArray::fromStdString(Wddx->HostPort()));
+        // The README's pictures come from here: a product page rather than this machine's folders.
+        qputenv("ORVELWDDX_INFO_URL", "https://www.orvel.de/produkte/orvelwddx");
     }
     void cleanup()
     {
+        qunsetenv("ORVELWDDX_INFO_URL");
         Wddx.reset();
         Web.reset();
         Home.reset();
