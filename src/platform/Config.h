@@ -15,6 +15,6 @@ std::string WebHost();
 // ORVELWDDX_INFO_URL: the product information page the window links to; empty when unset, and the window then opens
 // its README.
 std::string InfoUrl();
-bool JournalChecks();    // ORVELWDDX_JOURNAL_CHECKS=1: simple VAT id checks are journaled as confirmations are
+bool JournalChecks(); // ORVELWDDX_JOURNAL_CHECKS=1: simple VAT id checks are journaled as confirmations are
 
 } // namespace orvel::config

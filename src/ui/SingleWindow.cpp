@@ -20,9 +20,9 @@ TSingleWindow::TClaim TSingleWindow::Claim()
         return TClaim::Own;
     // The object is there before the name, so a start racing this one finds it when it finds the name.
     FBus.registerObject(QString::fromLatin1(kPath), this, QDBusConnection::ExportScriptableSlots);
-    const QDBusReply<QDBusConnectionInterface::RegisterServiceReply> reply = FBus.interface()->registerService(
-        QString::fromLatin1(kService), QDBusConnectionInterface::DontQueueService,
-        QDBusConnectionInterface::DontAllowReplacement);
+    const QDBusReply<QDBusConnectionInterface::RegisterServiceReply> reply =
+        FBus.interface()->registerService(QString::fromLatin1(kService), QDBusConnectionInterface::DontQueueService,
+                                          QDBusConnectionInterface::DontAllowReplacement);
     if (!reply.isValid() || reply.value() == QDBusConnectionInterface::ServiceRegistered)
         return TClaim::Own;
     FBus.unregisterObject(QString::fromLatin1(kPath));

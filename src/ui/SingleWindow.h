@@ -20,8 +20,7 @@ public:
 
     explicit TSingleWindow(const QDBusConnection& Bus, QObject* Parent = nullptr);
 
-    enum class TClaim
-    {
+    enum class TClaim {
         Own,      // this process holds the name (or there is no bus): it opens its window
         HandedOn, // the open window was asked to come to the front and did
         NoAnswer, // a window holds the name but did not answer

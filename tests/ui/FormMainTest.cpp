@@ -768,8 +768,8 @@ private slots:
                                            << u"ws.local:8443"_s << QString() << u"ws.local:8443"_s;
         QTest::newRow("set on its own in the dialog")
             << QString() << QByteArray() << u"{wddx}"_s << u"ws.own:81"_s << u"ws.own:81"_s;
-        QTest::newRow("set back to the WDDX host") << u"\"HostWeb\"=\"ws.local:8443\"\r\n"_s << QByteArray()
-                                                   << u"ws.local:8443"_s << u"{new}"_s << u"{new}"_s;
+        QTest::newRow("set back to the WDDX host")
+            << u"\"HostWeb\"=\"ws.local:8443\"\r\n"_s << QByteArray() << u"ws.local:8443"_s << u"{new}"_s << u"{new}"_s;
     }
     void webHostFollowsTheWddxHost()
     {

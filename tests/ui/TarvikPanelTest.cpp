@@ -33,8 +33,8 @@
 #include <QTabWidget>
 #include <QTemporaryDir>
 #include <QTest>
-#include <QTimer>
 #include <QTextBlock>
+#include <QTimer>
 #include <QToolTip>
 
 #include <functional>
