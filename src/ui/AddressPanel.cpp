@@ -195,7 +195,8 @@ void TPanelAddress::CheckAddressWddx()
 
 void TPanelAddress::CheckAddressWeb()
 {
-    CheckAddress([this] { return CallWeb(); });
+    CheckAddress(
+        [this] { return WithServiceDownHint(QString::fromStdString(FHost.HostWeb), [this] { return CallWeb(); }); });
 }
 
 TAddressValues TPanelAddress::CallWddx()

@@ -222,7 +222,8 @@ void TPanelTarvik::CheckAccountWddx()
 
 void TPanelTarvik::CheckAccountWeb()
 {
-    CheckAccount([this] { return CallWeb(); });
+    CheckAccount(
+        [this] { return WithServiceDownHint(QString::fromStdString(FHost.HostWeb), [this] { return CallWeb(); }); });
 }
 
 TAccountValues TPanelTarvik::CallWddx()

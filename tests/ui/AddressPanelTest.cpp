@@ -482,6 +482,19 @@ private slots:
         const QString memo = Child<QPlainTextEdit>(*window, "MemoAddressResulttext")->toPlainText();
         QVERIFY2(memo.startsWith(u"Socket-Fehler # 10061"_s) && memo.endsWith(u"\n"_s + hint), qPrintable(memo));
         test::SaveScreenshot(*window, u"service-down.png"_s);
+
+        // Through the web services the transport error comes as a message, with the hint under it.
+        window->DoWeb = true;
+        window->HostWeb = host.toStdString();
+        for (const char* button : {"ButtonTarvik", "ButtonAddress"}) {
+            QString shown;
+            QVERIFY(test::WhileModal<QMessageBox>([&] { Click(*window, button); },
+                                                  [&shown](QMessageBox& box) {
+                                                      shown = box.text();
+                                                      box.accept();
+                                                  }));
+            QVERIFY2(shown.startsWith(u"Socket-Fehler # 10061"_s) && shown.endsWith(u"\n"_s + hint), qPrintable(shown));
+        }
     }
 
     void localService()
