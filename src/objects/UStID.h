@@ -31,6 +31,8 @@ public:
     // An empty aProxy means the system's proxy configuration; user and password are taken in either case.
     void SetProxy(const WideString& aProxy, int32_t aPort, const WideString& aUser, const WideString& aPass);
     int32_t Timeout() const { return VatClient->ReceiveTimeout(); }
+    // The VIES endpoint the checks go to.
+    std::string Url() const { return VatClient->URL(); }
     void SetTimeout(int32_t Value) { VatClient->SetReceiveTimeout(Value); }
 
 private:

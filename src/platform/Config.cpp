@@ -5,9 +5,8 @@
 namespace orvel::config {
 namespace {
 
-// The local checking service answers WDDX, the web services and its start page on one address.
+// The local checking service answers WDDX and the web services on one address.
 constexpr char kServiceHost[] = "127.0.0.1:8590";
-constexpr char kServiceStartPage[] = "http://127.0.0.1:8590/";
 
 std::string FromEnvironment(const char* variable, const char* fallback)
 {
@@ -45,12 +44,12 @@ bool JournalChecks()
 
 std::string WebHost()
 {
-    return FromEnvironment("ORVELWDDX_WEB_HOST", kServiceHost);
+    return FromEnvironment("ORVELWDDX_WEB_HOST", "");
 }
 
 std::string InfoUrl()
 {
-    return FromEnvironment("ORVELWDDX_INFO_URL", kServiceStartPage);
+    return FromEnvironment("ORVELWDDX_INFO_URL", "");
 }
 
 } // namespace orvel::config

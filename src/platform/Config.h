@@ -9,8 +9,12 @@ std::string WddxHost();  // ORVELWDDX_HOST
 std::string RootStore(); // ORVELWDDX_ROOT_STORE
 std::string ViesUrl();   // ORVELWDDX_VIES_URL: the VIES checkVat endpoint
 std::string BzstUrl();   // ORVELWDDX_BZST_URL: the BZSt's eVatR endpoint for confirmation requests
-std::string WebHost();   // ORVELWDDX_WEB_HOST: host of the web services, where the window's SOAP calls go
-std::string InfoUrl();   // ORVELWDDX_INFO_URL: the product information page the window links to
-bool JournalChecks();    // ORVELWDDX_JOURNAL_CHECKS=1: simple VAT id checks are journaled as confirmations are
+// ORVELWDDX_WEB_HOST: host of the web services, where the window's SOAP calls go; empty when unset, and the window's
+// web services then follow its WDDX host.
+std::string WebHost();
+// ORVELWDDX_INFO_URL: the product information page the window links to; empty when unset, and the window then opens
+// its README.
+std::string InfoUrl();
+bool JournalChecks(); // ORVELWDDX_JOURNAL_CHECKS=1: simple VAT id checks are journaled as confirmations are
 
 } // namespace orvel::config

@@ -3,6 +3,7 @@
 #include "platform/Codepage.h"
 #include "platform/StrToInt.h"
 
+#include <QFile>
 #include <QFont>
 #include <QPageSize>
 #include <QPainter>
@@ -126,7 +127,11 @@ std::vector<std::pair<std::string, std::string>> AnswerFields(const confirm::Ans
 
 void WriteProofPdf(const confirm::Record& Record, const QString& File)
 {
-    QPdfWriter writer(File);
+    // Opened here: QPainter would only warn on standard error about a file it cannot create.
+    QFile file(File);
+    if (!file.open(QIODevice::WriteOnly))
+        throw std::runtime_error("Die Datei " + File.toStdString() + " lässt sich nicht schreiben");
+    QPdfWriter writer(&file);
     writer.setPageSize(QPageSize(QPageSize::A4));
     writer.setResolution(300);
     writer.setTitle(QStringLiteral("Nachweis der USt-IdNr.-Bestätigung"));

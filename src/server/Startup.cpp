@@ -136,7 +136,15 @@ int RunComServer(int argc, char** argv, const TServerProgram& Program)
 
     // 7. to 9.
     QGuiApplication::setApplicationDisplayName(QString::fromStdString(Program.Title));
-    std::unique_ptr<QWidget> mainWindow = Program.CreateWindows();
+    std::unique_ptr<QWidget> mainWindow;
+    try {
+        mainWindow = Program.CreateWindows();
+    } catch (const std::exception& error) {
+        return Fail(error, mode);
+    }
+    // None: the program's window was open already and came to the front instead.
+    if (!mainWindow)
+        return 0;
     if (mode == TStartMode::Standalone)
         mainWindow->show();
 

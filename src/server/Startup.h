@@ -16,7 +16,8 @@ struct TServerProgram
     const TTypeLibrary& Library;
     std::function<void(TComServer&)> RegisterFactories; // in the order the classes are registered
     std::string Title;                                  // the application title, UTF-8
-    // Creates every window of the program and returns the main window; runs in every serving start.
+    // Creates every window of the program and returns the main window; runs in every serving start. No window ends
+    // the start at once with 0 (another process shows it); an error ends it with its message.
     std::function<std::unique_ptr<QWidget>()> CreateWindows;
 };
 

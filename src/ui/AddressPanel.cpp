@@ -8,8 +8,10 @@
 
 #include <QAbstractItemView>
 #include <QButtonGroup>
+#include <QComboBox>
 #include <QGroupBox>
 #include <QLayout>
+#include <QStyle>
 
 namespace orvel {
 
@@ -36,6 +38,13 @@ QStringList List(const TStringDynArray& Items)
     for (const WideString& item : Items)
         list.append(Q(item));
     return list;
+}
+
+void FitListWidth(QComboBox& Box)
+{
+    QAbstractItemView& list = *Box.view();
+    list.setMinimumWidth(list.sizeHintForColumn(0) + 2 * list.frameWidth() +
+                         list.style()->pixelMetric(QStyle::PM_ScrollBarExtent));
 }
 
 void SetTextColour(QWidget& Widget, const QColor& Colour)
@@ -102,8 +111,9 @@ TPanelAddress::TPanelAddress(TFormMain& Host, QGroupBox& Group)
     font.setPixelSize(16);
     FUi->EditAddressResult->setFont(font);
     FUi->ComboBoxRewrite->setCurrentIndex(2);
-    // The list opens as wide as its entries, wider than the field.
+    // The lists open as wide as their entries, wider than the fields.
     FUi->ComboBoxOrte->view()->setMinimumWidth(260);
+    FitListWidth(*FUi->ComboBoxRewrite);
 
     auto* strPof = new QButtonGroup(this);
     strPof->setObjectName(u"ButtonGroupStrPof"_s);
@@ -141,6 +151,7 @@ template <class Call> void TPanelAddress::CheckAddress(Call&& Values)
 {
     FUi->EditAddressResult->clear();
     FUi->MemoAddressResulttext->clear();
+    FUi->MemoAddressResulttext->setToolTip(QString());
     FUi->ComboBoxOrte->clear();
     FUi->ComboBoxOrte->setEditText(QString());
     bool open = false;
@@ -184,7 +195,8 @@ void TPanelAddress::CheckAddressWddx()
 
 void TPanelAddress::CheckAddressWeb()
 {
-    CheckAddress([this] { return CallWeb(); });
+    CheckAddress(
+        [this] { return WithServiceDownHint(QString::fromStdString(FHost.HostWeb), [this] { return CallWeb(); }); });
 }
 
 TAddressValues TPanelAddress::CallWddx()
@@ -309,7 +321,11 @@ void TPanelAddress::CheckPlzTypeWeb()
 void TPanelAddress::ShowResult(int32_t Result, const QString& Text, const QColor& Colour)
 {
     FUi->EditAddressResult->setText(QString::number(Result));
-    FUi->MemoAddressResulttext->setPlainText(Text);
+    const QString hint = ServiceDownHint(Result, Text, QString::fromStdString(FHost.HostWddx()));
+    const QString shown = hint.isEmpty() ? Text : Text + u"\n"_s + hint;
+    FUi->MemoAddressResulttext->setPlainText(shown);
+    // The field holds about a line; the whole answer is there when the mouse rests on it.
+    FUi->MemoAddressResulttext->setToolTip(shown);
     SetTextColour(*FUi->EditAddressResult, Colour);
     SetTextColour(*FUi->MemoAddressResulttext, Colour);
 }

@@ -46,6 +46,16 @@ void ProcessPendingEvents()
     QCoreApplication::processEvents();
 }
 
+QString ServiceDownHint(int32_t Result, const QString& Resulttext, const QString& Host)
+{
+    // The request cycle's transport failure with the socket error of a refused connection.
+    if (Result != -200 || !Resulttext.startsWith(QStringLiteral("Socket-Fehler # 10061")))
+        return {};
+    return QStringLiteral("Auf %1 antwortet kein Prüfdienst. Den lokalen Prüfdienst starten: ./scripts/run oder "
+                          "systemctl --user start orvelwddx-service.socket")
+        .arg(Host);
+}
+
 void CentreOnScreen(QWidget& Window)
 {
     if (const QScreen* screen = Window.screen())

@@ -2,8 +2,12 @@
 // What the main window and its panels share: the general error display, the wait cursor, the single pass of
 // pending events at the start of a check and the input filter of the account fields.
 
+#include "platform/Codepage.h"
+#include "platform/Error.h"
+
 #include <QString>
 
+#include <cstdint>
 #include <exception>
 #include <stdexcept>
 #include <utility>
@@ -60,6 +64,23 @@ private:
 // One pass over the events that are waiting: a click or a timer tick queued meanwhile runs now, before the check
 // blocks the window.
 void ProcessPendingEvents();
+
+// What the result area adds under a check's transport error when nothing answered on Host (the connection was
+// refused): how to start the local checking service. Empty for every other answer.
+QString ServiceDownHint(int32_t Result, const QString& Resulttext, const QString& Host);
+// Runs a web-services call to Host; a refused connection fails with the same hint under the transport error.
+template <class F> auto WithServiceDownHint(const QString& Host, F&& Call) -> decltype(Call())
+{
+    try {
+        return std::forward<F>(Call)();
+    } catch (const Error& error) {
+        const QString text = QString::fromStdU16String(Widen(error.what()));
+        const QString hint = ServiceDownHint(-200, text, Host);
+        if (hint.isEmpty())
+            throw;
+        throw Error(Narrow((text + QStringLiteral("\n") + hint).toStdU16String()));
+    }
+}
 
 // Places a window in the middle of its screen.
 void CentreOnScreen(QWidget& Window);

@@ -18,6 +18,7 @@
 #include <QCloseEvent>
 #include <QComboBox>
 #include <QDesktopServices>
+#include <QFileInfo>
 #include <QFutureWatcher>
 #include <QKeyEvent>
 #include <QMouseEvent>
@@ -58,6 +59,24 @@ bool Contains(const QWidget* Outer, const QWidget* Inner)
 }
 
 } // namespace
+
+QString ApplicationTitle(const QString& Host)
+{
+    return u"COM-Interfaces für "_s + Host;
+}
+
+QString ReadmeFile(const QString& ProgramDir)
+{
+    const QString installed = ProgramDir + u"/../share/doc/orvelwddx/README.md"_s;
+    if (QFileInfo(installed).isFile())
+        return QFileInfo(installed).canonicalFilePath();
+    return QString::fromUtf8(ORVEL_SOURCE_README);
+}
+
+bool WebHostFollows(const std::string& Web, const std::string& Wddx)
+{
+    return Web.empty() || Web == Wddx;
+}
 
 int32_t SSLModeOf(bool SSL, bool IgnoreInvalidCerts)
 {
@@ -197,13 +216,15 @@ void TFormMain::FormCreate()
         if (auto* label = findChild<QLabel*>(QString::fromLatin1(name)))
             label->setText(Caption("Ergebnis\r\nals Text:"));
     // The address in full as the tooltip; the label shows as much of it as its place holds.
-    FUi->LabelOrvelWddx2->setToolTip(QString::fromStdString(config::InfoUrl()));
+    FUi->LabelOrvelWddx2->setToolTip(InfoUrl());
     ShowInfoUrl();
     SetLinkColour(QApplication::palette().color(QPalette::Link));
 
     // 3. and 4. The settings, when the key opens. A server started by a client leaves the user's files alone.
+    HostWeb = config::WebHost();
     if (SettingsKey->OpenKey(kSettingsKey, standalone))
         ReadSettings();
+    HostWddxChanged(WebHostFollows(HostWeb, HostWddx()));
 
     // 5.
     CheckBoxSSLClick();
@@ -275,6 +296,8 @@ void TFormMain::ReadSettings()
     }
     ApplyHostWddx(hostWddx);
 
+    // A fresh store takes ORVELWDDX_WEB_HOST; without it, and for a stored host equal to the WDDX host, the web
+    // services follow the WDDX host.
     try {
         HostWeb = Narrow(FromUtf8(key.ReadString("HostWeb")));
     } catch (const std::exception&) {
@@ -329,6 +352,19 @@ void TFormMain::ApplyHostWddx(const std::string& Stored)
     };
     apply(TarvikObject);
     apply(AddressObject);
+}
+
+std::string TFormMain::HostWddx() const
+{
+    return TarvikObject ? Narrow(TarvikObject->Host()) : config::WddxHost();
+}
+
+void TFormMain::HostWddxChanged(bool WebFollows)
+{
+    if (WebFollows)
+        HostWeb = HostWddx();
+    if (TarvikObject)
+        QGuiApplication::setApplicationDisplayName(ApplicationTitle(QString::fromStdString(HostWddx())));
 }
 
 void TFormMain::WriteSettings()
@@ -570,11 +606,16 @@ void TFormMain::ShowFormIntern()
     if (form.exec() != QDialog::Accepted)
         return;
     const WideString host = form.LabeledEditWddxHost->text().toStdU16String();
+    const bool webFollowed = WebHostFollows(HostWeb, HostWddx());
     if (TarvikObject)
         TarvikObject->SetHost(host);
     if (AddressObject)
         AddressObject->SetHost(host);
-    HostWeb = Narrow(form.LabeledEditWebHost->text().toStdU16String());
+    // A following web-services host left as the dialog showed it goes on following.
+    const std::string web = Narrow(form.LabeledEditWebHost->text().toStdU16String());
+    const bool webFollows = WebHostFollows(web, HostWddx()) || (webFollowed && web == HostWeb);
+    HostWeb = web;
+    HostWddxChanged(webFollows);
     RepeatWddxTarvik = form.CheckBoxWddxTarvik->isChecked();
     RepeatWddxAddress = form.CheckBoxWddxAddress->isChecked();
     RepeatWebTarvik = form.CheckBoxWebTarvik->isChecked();
@@ -613,7 +654,15 @@ void TFormMain::ShowInfoUrl()
 
 void TFormMain::LabelOrvelWddx2Click()
 {
-    QDesktopServices::openUrl(QUrl(QString::fromStdString(config::InfoUrl())));
+    QDesktopServices::openUrl(QUrl(InfoUrl()));
+}
+
+QString TFormMain::InfoUrl() const
+{
+    const std::string configured = config::InfoUrl();
+    if (!configured.empty())
+        return QString::fromStdString(configured);
+    return QUrl::fromLocalFile(ReadmeFile(QCoreApplication::applicationDirPath())).toString();
 }
 
 void TFormMain::LabelOrvelWddx2MouseEnter()

@@ -46,6 +46,15 @@ bool ProxyPortKeyPasses(const QString& Text, Qt::KeyboardModifiers Modifiers);
 // The caption of a radio item as a country: "&DE" gives "DE".
 QString WithoutAccessKeys(QString Caption);
 
+// The application title, which names the WDDX host the window's checks go to.
+QString ApplicationTitle(const QString& Host);
+// The README that the information link opens unless ORVELWDDX_INFO_URL names a page: the installed one beside the
+// program's bin folder ProgramDir, else the one of the source tree the program was built from.
+QString ReadmeFile(const QString& ProgramDir);
+// Whether the web-services host follows the WDDX host: not set (Web empty), or set to that very host (as the window
+// writes it while the two go together).
+bool WebHostFollows(const std::string& Web, const std::string& Wddx);
+
 // The button that Enter starts, by the group the focus entered and the tab the account group shows.
 enum class TDefaultButton { Tarvik, TarvikSearch, Address, UStID };
 enum class TGroup { Tarvik, Address, UStID };
@@ -73,6 +82,8 @@ public:
     // and LabeledEditName.
     int32_t Id() const;
     QString Name() const;
+    // The WDDX host of the window's checks: its objects' host, else the configured default.
+    std::string HostWddx() const;
     // The settings the web-services proxies get before each call.
     TServiceSettings ServiceSettings() const;
 
@@ -80,6 +91,7 @@ public:
     ITarvik TarvikObject;
     std::shared_ptr<SoapClient> TarvikServiceObject;
     std::shared_ptr<ITarvikUnit::ITarvik> TarvikService;
+    // The web-services host; it follows the WDDX host of the objects until it is set to another one.
     std::string HostWeb;
     IAddress AddressObject;
     std::shared_ptr<SoapClient> AddressServiceObject;
@@ -137,6 +149,9 @@ private:
     void ReadSettings();
     void WriteSettings();
     void ApplyHostWddx(const std::string& Stored);
+    // After the WDDX host changed: the title names it, and the web-services host takes it when WebFollows.
+    void HostWddxChanged(bool WebFollows);
+    QString InfoUrl() const;
     // True when the key is discarded.
     bool EditProxyPortKeyPress(const QKeyEvent& Event) const;
     void EditProxyChange();

@@ -27,12 +27,11 @@ QColor ResultColour(int32_t Result)
     return Result < 0 || Result > 10 ? kRed : kGreen;
 }
 
-// Shows the start of a long answer rather than its end, and all of it when the mouse rests on the field.
+// Shows the start of a long answer rather than its end; the field itself marks a cut and offers the whole text.
 void SetText(QLineEdit& Edit, const QString& Text)
 {
     Edit.setText(Text);
     Edit.setCursorPosition(0);
-    Edit.setToolTip(Text);
 }
 
 void SetShown(QLineEdit& Edit, const TShownText& Shown)
@@ -218,7 +217,11 @@ template <class Call> void TPanelTarvik::CheckAccount(Call&& Values)
     ProcessPendingEvents();
     TAccountValues values = Values();
     values.SclDate = FHost.BankData().SclDate;
-    Show(AccountDisplay(FInputMode, values));
+    TAccountDisplay display = AccountDisplay(FInputMode, values);
+    const QString hint = ServiceDownHint(values.Result, values.ResultText, QString::fromStdString(FHost.HostWddx()));
+    if (!hint.isEmpty())
+        display.Hinweis = hint;
+    Show(display);
 }
 
 void TPanelTarvik::CheckAccountWddx()
@@ -228,7 +231,8 @@ void TPanelTarvik::CheckAccountWddx()
 
 void TPanelTarvik::CheckAccountWeb()
 {
-    CheckAccount([this] { return CallWeb(); });
+    CheckAccount(
+        [this] { return WithServiceDownHint(QString::fromStdString(FHost.HostWeb), [this] { return CallWeb(); }); });
 }
 
 TAccountValues TPanelTarvik::CallWddx()

@@ -9,6 +9,7 @@
 
 #include <QGroupBox>
 #include <QLayout>
+#include <QUrl>
 
 namespace orvel {
 
@@ -39,13 +40,15 @@ QStringList SplitPieces(const QString& Text)
     return pieces;
 }
 
-TVerdict VerdictOf(int32_t Result)
+TVerdict VerdictOf(int32_t Result, const QString& ViesUrl)
 {
+    const bool commission = QUrl(ViesUrl).host().compare(u"ec.europa.eu"_s, Qt::CaseInsensitive) == 0;
+    const QString source = commission ? QString() : u" – nur Aufbau und Prüfziffer (lokaler Dienst)"_s;
     switch (Result) {
     case 0:
-        return {u"Gültig"_s, QColor(0, 128, 0)};
+        return {u"Gültig"_s + source, QColor(0, 128, 0)};
     case 1:
-        return {u"Ungültig"_s, QColor(255, 0, 0)};
+        return {u"Ungültig"_s + source, QColor(255, 0, 0)};
     case 2:
         return {u"Fehler"_s, QColor(128, 0, 0)};
     default:
@@ -70,6 +73,10 @@ TPanelUStID::TPanelUStID(TFormMain& Host, QGroupBox& Group)
     font.setBold(true);
     font.setPixelSize(16);
     FUi->LabelUStID->setFont(font);
+    // The verdict's line keeps its place while hidden, so the window does not shift with every check.
+    QSizePolicy keep = FUi->LabelUStID->sizePolicy();
+    keep.setRetainSizeWhenHidden(true);
+    FUi->LabelUStID->setSizePolicy(keep);
     FUi->LabelUStID->hide();
     FUi->ButtonUStIDInfo->hide();
 
@@ -99,7 +106,7 @@ void TPanelUStID::ButtonUStIDClick()
     const IUStID& ustid = FHost.UStIDObject;
     ustid->Check(FUi->LabeledEditUStID->text().toStdU16String());
     const int32_t result = ustid->Result();
-    const TVerdict verdict = VerdictOf(result);
+    const TVerdict verdict = VerdictOf(result, QString::fromStdString(ustid->Url()));
     FUi->LabelUStID->setText(verdict.Text);
     QPalette palette = FUi->LabelUStID->palette();
     palette.setColor(QPalette::WindowText, verdict.Colour);

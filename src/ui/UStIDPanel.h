@@ -32,7 +32,9 @@ struct TVerdict
     QColor Colour;
     bool operator==(const TVerdict&) const = default;
 };
-TVerdict VerdictOf(int32_t Result);
+// The verdict for a check's Result. Where the VIES address ViesUrl is not the European Commission's, the local
+// service answered from the number's form and check digits alone, and a verdict says so.
+TVerdict VerdictOf(int32_t Result, const QString& ViesUrl);
 // The lines for the information window: the pieces after the first four; empty when there are fewer than five.
 QStringList InfoLines(const QString& Resulttext);
 

@@ -31,8 +31,9 @@ TEST(Config, WindowDefaultsGiveWayToTheirVariables)
     {
         test::ScopedEnvironment host("ORVELWDDX_WEB_HOST", nullptr);
         test::ScopedEnvironment info("ORVELWDDX_INFO_URL", nullptr);
-        EXPECT_EQ(config::WebHost(), config::WddxHost());
-        EXPECT_EQ(config::InfoUrl(), "http://127.0.0.1:8590/");
+        // Unset, the window follows its own WDDX host and opens its README.
+        EXPECT_EQ(config::WebHost(), "");
+        EXPECT_EQ(config::InfoUrl(), "");
     }
     test::ScopedEnvironment host("ORVELWDDX_WEB_HOST", "127.0.0.1:8591");
     test::ScopedEnvironment info("ORVELWDDX_INFO_URL", "http://127.0.0.1:8591/");

@@ -8,6 +8,7 @@
 #include "support/Wddx.h"
 #include "support/WebServiceServer.h"
 #include "support/Widgets.h"
+#include "ui/OrvelUtils.h"
 #include "ui/OrvelWddxFormMain.h"
 
 #include <QAbstractItemView>
@@ -140,9 +141,12 @@ private slots:
             std::make_unique<test::FixtureServer>([this](const test::Request&) { return test::Reply::Ok(WddxAnswer); });
         Web = std::make_unique<test::WebServiceServer>();
         qputenv("ORVELWDDX_HOST", QByteArray::fromStdString(Wddx->HostPort()));
+        // The README's pictures come from here: a product page rather than this machine's folders.
+        qputenv("ORVELWDDX_INFO_URL", "https://www.orvel.de/produkte/orvelwddx");
     }
     void cleanup()
     {
+        qunsetenv("ORVELWDDX_INFO_URL");
         Wddx.reset();
         Web.reset();
         Home.reset();
@@ -435,6 +439,64 @@ private slots:
     }
 
     // The window's start texts and a real postal code against the local checking service.
+    void serviceDownHint_data()
+    {
+        QTest::addColumn<int>("result");
+        QTest::addColumn<QString>("text");
+        QTest::addColumn<bool>("hint");
+        QTest::newRow("refused") << -200 << u"Socket-Fehler # 10061\r\nVerbindung abgelehnt."_s << true;
+        QTest::newRow("host unknown") << -200 << u"Socket-Fehler # 11001\r\nHost nicht gefunden."_s << false;
+        QTest::newRow("time-out") << -200 << u"Zeitüberschreitung der Verbindung."_s << false;
+        QTest::newRow("HTTP error") << -200 << u"HTTP/1.1 503 Service Unavailable"_s << false;
+        QTest::newRow("unreadable reply") << -300 << u"Socket-Fehler # 10061"_s << false;
+        QTest::newRow("an answer") << 4 << u"Schreibweise weicht ab"_s << false;
+    }
+    void serviceDownHint()
+    {
+        QFETCH(int, result);
+        QFETCH(QString, text);
+        QFETCH(bool, hint);
+        QCOMPARE(ServiceDownHint(result, text, u"127.0.0.1:8590"_s),
+                 hint ? u"Auf 127.0.0.1:8590 antwortet kein Prüfdienst. Den lokalen Prüfdienst starten: "
+                        "./scripts/run oder systemctl --user start orvelwddx-service.socket"_s
+                      : QString());
+    }
+
+    void nothingAnswersOnTheHost()
+    {
+        const QString host = u"127.0.0.1:"_s + QString::number(FreePort());
+        qputenv("ORVELWDDX_HOST", host.toUtf8());
+        auto window = Window();
+        window->show();
+        QVERIFY(QTest::qWaitForWindowExposed(window.get()));
+        const QString hint = ServiceDownHint(-200, u"Socket-Fehler # 10061"_s, host);
+
+        Click(*window, "ButtonTarvik");
+        QCOMPARE(Edit(*window, "EditTarvikResult")->text(), u"-200"_s);
+        QVERIFY2(Edit(*window, "EditTarvikResulttext")->text().startsWith(u"Socket-Fehler # 10061"_s),
+                 qPrintable(Edit(*window, "EditTarvikResulttext")->text()));
+        QCOMPARE(Edit(*window, "EditTarvikHinweis")->text(), hint);
+        QCOMPARE(Edit(*window, "EditTarvikHinweis")->toolTip(), hint);
+
+        Click(*window, "ButtonAddress");
+        const QString memo = Child<QPlainTextEdit>(*window, "MemoAddressResulttext")->toPlainText();
+        QVERIFY2(memo.startsWith(u"Socket-Fehler # 10061"_s) && memo.endsWith(u"\n"_s + hint), qPrintable(memo));
+        test::SaveScreenshot(*window, u"service-down.png"_s);
+
+        // Through the web services the transport error comes as a message, with the hint under it.
+        window->DoWeb = true;
+        window->HostWeb = host.toStdString();
+        for (const char* button : {"ButtonTarvik", "ButtonAddress"}) {
+            QString shown;
+            QVERIFY(test::WhileModal<QMessageBox>([&] { Click(*window, button); },
+                                                  [&shown](QMessageBox& box) {
+                                                      shown = box.text();
+                                                      box.accept();
+                                                  }));
+            QVERIFY2(shown.startsWith(u"Socket-Fehler # 10061"_s) && shown.endsWith(u"\n"_s + hint), qPrintable(shown));
+        }
+    }
+
     void localService()
     {
         const uint16_t port = FreePort();
@@ -461,7 +523,9 @@ private slots:
             Edit(*window, "LabeledEditUStID")->setText(u"DE123456789"_s);
             Click(*window, "ButtonUStID");
             const QString verdict = Child<QLabel>(*window, "LabelUStID")->text();
-            QVERIFY2(verdict == u"Gültig"_s || verdict == u"Ungültig"_s, qPrintable(verdict));
+            QVERIFY2(verdict == u"Gültig – nur Aufbau und Prüfziffer (lokaler Dienst)"_s ||
+                         verdict == u"Ungültig – nur Aufbau und Prüfziffer (lokaler Dienst)"_s,
+                     qPrintable(verdict));
         }
 
         // An IBAN as the window shows the service's answer; the README's picture of the account check.

@@ -3,6 +3,7 @@
 #include "platform/Codepage.h"
 #include "platform/Config.h"
 #include "platform/Error.h"
+#include "server/Confirmation.h"
 #include "server/OrvelWddx_TLB.h"
 #include "support/FileSizeLimit.h"
 #include "support/FixtureServer.h"
@@ -10,6 +11,7 @@
 #include "support/Widgets.h"
 #include "ui/OrvelUtils.h"
 #include "ui/OrvelWddxFormMain.h"
+#include "ui/SingleWindow.h"
 
 #include <QAccessible>
 #include <QApplication>
@@ -19,6 +21,7 @@
 #include <QDesktopServices>
 #include <QDialog>
 #include <QDir>
+#include <QFileInfo>
 #include <QGroupBox>
 #include <QLabel>
 #include <QLineEdit>
@@ -27,6 +30,7 @@
 #include <QPushButton>
 #include <QRadioButton>
 #include <QRegularExpression>
+#include <QScopeGuard>
 #include <QSignalSpy>
 #include <QTabBar>
 #include <QTabWidget>
@@ -304,7 +308,6 @@ private slots:
         QCOMPARE(Child<QLabel>(window, "LabelOrvelWddx1")->text(),
                  u"Für Informationen zu\ndiesem Tool klicken\nSie bitte auf:"_s);
         auto* link = Child<QLabel>(window, "LabelOrvelWddx2");
-        QCOMPARE(link->toolTip(), QString::fromStdString(config::InfoUrl()));
         QVERIFY(link->font().underline());
         QCOMPARE(QAccessible::queryAccessibleInterface(link)->text(QAccessible::Name), u"Produktinformationen"_s);
         QCOMPARE(window.DefaultButton(), TDefaultButton::Tarvik);
@@ -324,7 +327,7 @@ private slots:
         QVERIFY(window.TarvikService && window.AddressService);
         QCOMPARE(window.TarvikObject->Host(), Widen(Direct->HostPort()));
         QCOMPARE(window.AddressObject->Host(), Widen(Direct->HostPort()));
-        QCOMPARE(window.HostWeb, config::WebHost());
+        QCOMPARE(window.HostWeb, Direct->HostPort());
         QCOMPARE(TarvikRoute(window), u"direct"_s);
 
         CloseQuery(window);
@@ -332,7 +335,7 @@ private slots:
                 !window.UStIDObject);
         Written expected;
         expected.HostWddx = Direct->HostPort();
-        expected.HostWeb = config::WebHost();
+        expected.HostWeb = Direct->HostPort();
         QCOMPARE(Stored(), kHeader + expected.Values() + "\r\n");
     }
 
@@ -467,9 +470,9 @@ private slots:
         TFormMain window;
         QCOMPARE(window.TarvikObject->Host(), Widen(Direct->HostPort()));
         QCOMPARE(window.AddressObject->Host(), Widen(Direct->HostPort()));
-        QCOMPARE(window.HostWeb, config::WebHost());
+        QCOMPARE(window.HostWeb, Direct->HostPort());
         CloseQuery(window);
-        QVERIFY(Stored().find("\"HostWddx\"=\"" + Direct->HostPort() + "\"\r\n\"HostWeb\"=\"" + config::WebHost() +
+        QVERIFY(Stored().find("\"HostWddx\"=\"" + Direct->HostPort() + "\"\r\n\"HostWeb\"=\"" + Direct->HostPort() +
                               "\"\r\n") != std::string::npos);
     }
 
@@ -512,7 +515,7 @@ private slots:
         QCOMPARE(Edit(window, "EditProxyPort")->text(), QString());
         QCOMPARE(Edit(window, "EditProxyUser")->text(), u"pu"_s);
         QCOMPARE(window.TarvikObject->Host(), Widen(Direct->HostPort()));
-        QCOMPARE(window.HostWeb, config::WebHost());
+        QCOMPARE(window.HostWeb, Direct->HostPort());
         QVERIFY(!window.DoWeb);
     }
 
@@ -567,7 +570,7 @@ private slots:
         TFormMain window;
         QCOMPARE(Edit(window, "EditUser")->text(), u"demo"_s);
         QCOMPARE(Edit(window, "EditPass")->text(), u"wexo"_s);
-        QCOMPARE(window.HostWeb, "");
+        QCOMPARE(window.HostWeb, Direct->HostPort()); // the web services follow the WDDX host
         QCOMPARE(window.LandText(), u"DE"_s);
         CloseQuery(window); // every write fails, without a message
     }
@@ -714,6 +717,124 @@ private slots:
         QCOMPARE(keys[0][1].value<Qt::KeyboardModifiers>(), Qt::ControlModifier | Qt::ShiftModifier);
     }
 
+    void theHostOfTheSettingsIsTheOneEverythingUses()
+    {
+        // The variable names one host, the settings another: the saved one wins in the title, the checks and the
+        // bank data's date.
+        test::FixtureServer other;
+        other.AnswerAlways(test::Reply::Ok("<wddxPacket/>"));
+        other.SetStatusBody(R"({"bankDirectory": {"kind": "Bundesbank file", "validFrom": "2020-04-20"}})");
+        Direct->SetStatusBody(test::FixtureServer::kServiceStatus);
+        qputenv("ORVELWDDX_HOST", QByteArray::fromStdString(other.HostPort()));
+        Store(kHeader + "\"HostWddx\"=\"" + Direct->HostPort() + "\"\r\n");
+        TFormMain window;
+        QCOMPARE(QGuiApplication::applicationDisplayName(),
+                 u"COM-Interfaces für "_s + QString::fromStdString(Direct->HostPort()));
+        QTRY_COMPARE(Child<QLabel>(window, "LabelBankData")->text(), u"Bankdaten gültig ab 07.09.2026"_s);
+        QCOMPARE(TarvikRoute(window), u"direct"_s);
+        QCOMPARE(window.HostWeb, Direct->HostPort());
+        QVERIFY(other.RequestLines().empty());
+
+        // A host changed in the internal settings is named and used at once.
+        QTimer::singleShot(0, this, [&other] {
+            auto* dialog = qobject_cast<QDialog*>(QApplication::activeModalWidget());
+            QVERIFY(dialog);
+            Edit(*dialog, "LabeledEditWddxHost")->setText(QString::fromStdString(other.HostPort()));
+            dialog->accept();
+        });
+        window.ShowFormIntern();
+        QCOMPARE(QGuiApplication::applicationDisplayName(),
+                 u"COM-Interfaces für "_s + QString::fromStdString(other.HostPort()));
+        QTRY_COMPARE(Child<QLabel>(window, "LabelBankData")->text(), u"Bankdaten gültig ab 20.04.2020"_s);
+        window.TarvikObject->TestCc(u"u", u"p", u"4111111111111111");
+        QCOMPARE(other.RequestLines().size(), size_t(1));
+        QCOMPARE(window.HostWeb, other.HostPort());
+    }
+
+    void webHostFollowsTheWddxHost_data()
+    {
+        // "{wddx}" stands for the WDDX host at start, "{new}" for the one the internal settings set.
+        QTest::addColumn<QString>("stored");
+        QTest::addColumn<QByteArray>("variable");
+        QTest::addColumn<QString>("atStart");
+        QTest::addColumn<QString>("typed"); // into the dialog's web-services field; empty: left as shown
+        QTest::addColumn<QString>("afterDialog");
+        QTest::newRow("fresh store") << QString() << QByteArray() << u"{wddx}"_s << QString() << u"{new}"_s;
+        QTest::newRow("fresh store, variable set")
+            << QString() << QByteArray("ws.env:8443") << u"ws.env:8443"_s << QString() << u"ws.env:8443"_s;
+        QTest::newRow("stored as the WDDX host") << u"\"HostWddx\"=\"{wddx}\"\r\n\"HostWeb\"=\"{wddx}\"\r\n"_s
+                                                 << QByteArray("ws.env:8443") << u"{wddx}"_s << QString() << u"{new}"_s;
+        QTest::newRow("stored on its own") << u"\"HostWeb\"=\"ws.local:8443\"\r\n"_s << QByteArray()
+                                           << u"ws.local:8443"_s << QString() << u"ws.local:8443"_s;
+        QTest::newRow("set on its own in the dialog")
+            << QString() << QByteArray() << u"{wddx}"_s << u"ws.own:81"_s << u"ws.own:81"_s;
+        QTest::newRow("set back to the WDDX host")
+            << u"\"HostWeb\"=\"ws.local:8443\"\r\n"_s << QByteArray() << u"ws.local:8443"_s << u"{new}"_s << u"{new}"_s;
+    }
+    void webHostFollowsTheWddxHost()
+    {
+        QFETCH(QString, stored);
+        QFETCH(QByteArray, variable);
+        QFETCH(QString, atStart);
+        QFETCH(QString, typed);
+        QFETCH(QString, afterDialog);
+        const QString wddx = QString::fromStdString(Direct->HostPort());
+        const QString changed = u"127.0.0.1:23999"_s;
+        auto hosts = [&](QString text) { return text.replace(u"{wddx}"_s, wddx).replace(u"{new}"_s, changed); };
+        qputenv("ORVELWDDX_WEB_HOST", variable);
+        Store(kHeader + hosts(stored).toStdString());
+        TFormMain window;
+        QCOMPARE(QString::fromStdString(window.HostWeb), hosts(atStart));
+
+        QTimer::singleShot(0, this, [&] {
+            auto* dialog = qobject_cast<QDialog*>(QApplication::activeModalWidget());
+            QVERIFY(dialog);
+            Edit(*dialog, "LabeledEditWddxHost")->setText(changed);
+            if (!typed.isEmpty())
+                Edit(*dialog, "LabeledEditWebHost")->setText(hosts(typed));
+            dialog->accept();
+        });
+        window.ShowFormIntern();
+        QCOMPARE(QString::fromStdString(window.HostWeb), hosts(afterDialog));
+        QCOMPARE(QString::fromStdString(window.ServiceSettings().HostWeb), hosts(afterDialog));
+    }
+
+    void activateBringsTheWindowBack()
+    {
+        TFormMain window;
+        TSingleWindow single(QDBusConnection::sessionBus());
+        single.SetWindow(&window);
+        window.showMinimized();
+        QVERIFY(QTest::qWaitForWindowExposed(&window));
+        single.Activate();
+        QVERIFY(window.isVisible());
+        QVERIFY(!window.isMinimized());
+        QTRY_VERIFY(window.isActiveWindow());
+    }
+
+    void informationLinkOpensTheReadme()
+    {
+        TFormMain window;
+        auto* link = Child<QLabel>(window, "LabelOrvelWddx2");
+        const QUrl readme(link->toolTip());
+        QVERIFY2(readme.isLocalFile(), qPrintable(link->toolTip()));
+        QFile file(readme.toLocalFile());
+        QVERIFY(file.open(QIODevice::ReadOnly));
+        QCOMPARE(file.readLine(), QByteArray("# OrvelWddx\n"));
+        Opened.clear();
+        QTest::mouseClick(link, Qt::LeftButton);
+        QCOMPARE(Opened, QList<QUrl>{readme});
+
+        // Installed, the program opens the README installed beside it.
+        QTemporaryDir prefix;
+        QVERIFY(QDir(prefix.path()).mkpath(u"bin"_s) && QDir(prefix.path()).mkpath(u"share/doc/orvelwddx"_s));
+        QFile installed(prefix.filePath(u"share/doc/orvelwddx/README.md"_s));
+        QVERIFY(installed.open(QIODevice::WriteOnly));
+        installed.close();
+        QCOMPARE(ReadmeFile(prefix.filePath(u"bin"_s)), QFileInfo(installed).canonicalFilePath());
+        QCOMPARE(ReadmeFile(prefix.path()), readme.toLocalFile());
+    }
+
     void informationLink()
     {
         qputenv("ORVELWDDX_INFO_URL", "http://127.0.0.1:1/info");
@@ -756,6 +877,23 @@ private slots:
         });
         QCOMPARE(shown, u"Zeitüberschreitung"_s);
         QCOMPARE(QApplication::overrideCursor(), nullptr);
+    }
+
+    void aProofThatCannotBeWrittenFailsWithoutAQtWarning()
+    {
+        static QStringList warnings;
+        warnings.clear();
+        const QtMessageHandler previous = qInstallMessageHandler(
+            [](QtMsgType, const QMessageLogContext&, const QString& Message) { warnings << Message; });
+        const auto restore = qScopeGuard([previous] { qInstallMessageHandler(previous); });
+        QVERIFY_THROWS_EXCEPTION(std::runtime_error, WriteProofPdf(confirm::Record{}, Home->filePath(u"no/x.pdf"_s)));
+        QCOMPARE(warnings, QStringList());
+        // A file that can be written gets its page as before.
+        WriteProofPdf(confirm::Record{}, Home->filePath(u"x.pdf"_s));
+        QFile proof(Home->filePath(u"x.pdf"_s));
+        QVERIFY(proof.open(QIODevice::ReadOnly));
+        QVERIFY(proof.readAll().startsWith("%PDF-"));
+        QCOMPARE(warnings, QStringList());
     }
 
     void bankDataDate_data()

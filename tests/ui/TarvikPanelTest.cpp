@@ -7,6 +7,7 @@
 #include "support/Widgets.h"
 #include "support/WebServiceServer.h"
 #include "support/Wddx.h"
+#include "ui/ElidingLineEdit.h"
 #include "ui/FormIbanBic.h"
 #include "ui/OrvelUtils.h"
 #include "ui/OrvelWddxFormMain.h"
@@ -14,10 +15,12 @@
 #include "ui/TarvikPanel.h"
 #include "ui/TarvikSearchPanel.h"
 
+#include <QAbstractItemView>
 #include <QAccessible>
 #include <QApplication>
 #include <QCheckBox>
 #include <QClipboard>
+#include <QComboBox>
 #include <QDir>
 #include <QFile>
 #include <QGroupBox>
@@ -30,7 +33,9 @@
 #include <QTabWidget>
 #include <QTemporaryDir>
 #include <QTest>
+#include <QTextBlock>
 #include <QTimer>
+#include <QToolTip>
 
 #include <functional>
 #include <memory>
@@ -647,6 +652,51 @@ private slots:
         SaveScreenshot(*window, u"check-failed.png"_s);
     }
 
+    void textThatDoesNotFitEndsInAnEllipsis()
+    {
+        Answer answer;
+        answer.Result = 52;
+        answer.Text = u"IBAN ungültig: Prüfziffer falsch"_s;
+        answer.Bank = u"Raiffeisenbank Oberallgäu-Süd und Vereinigte Volksbanken im Landkreis Rosenheim eG"_s;
+        WddxAnswer = WddxReply(answer);
+        auto window = Window();
+        Activate(*window);
+        Inputs(*window, QString(), kIban);
+        Click(*window, "ButtonTarvik");
+
+        // Field, its whole text, whether it is cut (and then offers the whole text as its tooltip).
+        const std::vector<std::tuple<const char*, QString, bool>> fields = {
+            {"EditTarvikResult", u"52"_s, false},
+            {"EditTarvikResulttext", answer.Text, true},
+            {"EditTarvikBankName", answer.Bank, true},
+            {"EditStrPof", u"Hier Straße oder Postfach eingeben, sonst leer lassen!"_s, true},
+        };
+        for (const auto& [name, text, cut] : fields) {
+            auto* field = Child<TElidingLineEdit>(*window, name);
+            QCOMPARE(field->text(), text);
+            QCOMPARE(field->IsElided(), cut);
+            QCOMPARE(field->toolTip(), cut ? text : QString());
+        }
+        // With the focus the field scrolls as any other, so the whole text can be selected and copied.
+        Edit(*window, "EditTarvikResulttext")->setFocus();
+        Edit(*window, "EditTarvikResulttext")->selectAll();
+        QCOMPARE(Edit(*window, "EditTarvikResulttext")->selectedText(), answer.Text);
+
+        // The rewrite mode's list opens wide enough for its longest entry.
+        auto* rewrite = Child<QComboBox>(*window, "ComboBoxRewrite");
+        int longest = 0;
+        for (int i = 0; i < rewrite->count(); ++i)
+            longest = std::max(longest, rewrite->view()->fontMetrics().horizontalAdvance(rewrite->itemText(i)));
+        rewrite->showPopup();
+        QTRY_VERIFY(rewrite->view()->isVisible());
+        QVERIFY2(rewrite->view()->viewport()->width() > longest,
+                 qPrintable(u"%1 <= %2"_s.arg(rewrite->view()->viewport()->width()).arg(longest)));
+        SaveScreenshot(*rewrite->view()->window(), u"rewrite-list.png"_s);
+        rewrite->hidePopup();
+        Edit(*window, "EditBlz")->setFocus();
+        SaveScreenshot(*window, u"cut-off.png"_s);
+    }
+
     void anErrorReachesTheMessageBox()
     {
         auto window = Window(true);
@@ -734,6 +784,42 @@ private slots:
         QFETCH(QString, resulttext);
         QFETCH(QStringList, lines);
         QCOMPARE(SearchResultLines(count, entries, resulttext), lines);
+    }
+
+    void longSearchLinesEndInAnEllipsis()
+    {
+        const QStringList lines = {
+            u"2 passende Banken gefunden:"_s,
+            u"10020500\tBank für Sozialwirtschaft\tBerlin"_s,
+            u"37069125\tGENODED1RKO\tRaiffeisenbank Oberallgäu-Süd und Vereinigte Volksbanken eG\t51679\tWipperfürth"_s,
+        };
+        TFormSearchResult result;
+        result.show();
+        QVERIFY(QTest::qWaitForWindowExposed(&result));
+        result.SetLines(lines);
+        auto* memo = Child<QPlainTextEdit>(result, "MemoSearchResult");
+        QCOMPARE(result.Text(), lines.join(u'\n'));
+        const QStringList shown = memo->toPlainText().split(u'\n');
+        QCOMPARE(shown.size(), 3);
+        QCOMPARE(shown.mid(0, 2), lines.mid(0, 2));
+        QVERIFY2(shown[2].endsWith(u"…"_s) && lines[2].startsWith(shown[2].chopped(1)), qPrintable(shown[2]));
+        QVERIFY(shown[2].size() > 20);
+        SaveScreenshot(result, u"search-result-cut.png"_s);
+
+        // The whole line where the mouse rests on the shortened one, none on a line shown in full.
+        auto toolTipAt = [memo](int Line) {
+            QTextCursor cursor(memo->document()->findBlockByNumber(Line));
+            const QPoint at = memo->cursorRect(cursor).center() + QPoint(20, 0);
+            QHelpEvent help(QEvent::ToolTip, at, memo->viewport()->mapToGlobal(at));
+            QApplication::sendEvent(memo->viewport(), &help);
+            return QToolTip::isVisible() ? QToolTip::text() : QString();
+        };
+        QCOMPARE(toolTipAt(1), QString());
+        QCOMPARE(toolTipAt(2), lines[2]);
+
+        // A wider window shows it in full.
+        result.resize(1200, 430);
+        QTRY_COMPARE(memo->toPlainText(), lines.join(u'\n'));
     }
 
     void search_data()

@@ -80,13 +80,45 @@ private slots:
         QCOMPARE(SplitPieces(text), pieces);
     }
 
+    void verdicts_data()
+    {
+        QTest::addColumn<int>("result");
+        QTest::addColumn<QString>("url");
+        QTest::addColumn<QString>("text");
+        QTest::addColumn<QColor>("colour");
+        const QString commission = u"https://ec.europa.eu/taxation_customs/vies/services/checkVatService"_s;
+        const QString local = u"http://127.0.0.1:8590/taxation_customs/vies/services/checkVatService"_s;
+        const QColor green(0, 128, 0), red(255, 0, 0), darkRed(128, 0, 0);
+        QTest::newRow("valid, Commission") << 0 << commission << u"Gültig"_s << green;
+        QTest::newRow("invalid, Commission") << 1 << commission << u"Ungültig"_s << red;
+        QTest::newRow("error, Commission") << 2 << commission << u"Fehler"_s << darkRed;
+        QTest::newRow("other result") << 3 << commission << u"Interner Fehler"_s << darkRed;
+        QTest::newRow("negative result") << -1 << local << u"Interner Fehler"_s << darkRed;
+        QTest::newRow("valid, local service")
+            << 0 << local << u"Gültig – nur Aufbau und Prüfziffer (lokaler Dienst)"_s << green;
+        QTest::newRow("invalid, local service")
+            << 1 << local << u"Ungültig – nur Aufbau und Prüfziffer (lokaler Dienst)"_s << red;
+        QTest::newRow("error, local service") << 2 << local << u"Fehler"_s << darkRed;
+        QTest::newRow("Commission's host in capitals")
+            << 0 << u"HTTPS://EC.EUROPA.EU/taxation_customs/vies/services/checkVatService"_s << u"Gültig"_s << green;
+        QTest::newRow("a host that only begins like the Commission's")
+            << 0 << u"https://ec.europa.eu.example.org/checkVatService"_s
+            << u"Gültig – nur Aufbau und Prüfziffer (lokaler Dienst)"_s << green;
+        QTest::newRow("the Commission's name in the path only")
+            << 1 << u"http://127.0.0.1:1/ec.europa.eu/checkVatService"_s
+            << u"Ungültig – nur Aufbau und Prüfziffer (lokaler Dienst)"_s << red;
+    }
     void verdicts()
     {
-        QCOMPARE(VerdictOf(0), (TVerdict{u"Gültig"_s, QColor(0, 128, 0)}));
-        QCOMPARE(VerdictOf(1), (TVerdict{u"Ungültig"_s, QColor(255, 0, 0)}));
-        QCOMPARE(VerdictOf(2), (TVerdict{u"Fehler"_s, QColor(128, 0, 0)}));
-        QCOMPARE(VerdictOf(3), (TVerdict{u"Interner Fehler"_s, QColor(128, 0, 0)}));
-        QCOMPARE(VerdictOf(-1), (TVerdict{u"Interner Fehler"_s, QColor(128, 0, 0)}));
+        QFETCH(int, result);
+        QFETCH(QString, url);
+        QFETCH(QString, text);
+        QFETCH(QColor, colour);
+        QCOMPARE(VerdictOf(result, url), (TVerdict{text, colour}));
+    }
+
+    void infoLines()
+    {
         QCOMPARE(InfoLines(u"DE~1~d~True"_s), QStringList());
         QCOMPARE(InfoLines(u"DE~1~d~True~N"_s), QStringList{u"N"_s});
     }
@@ -121,8 +153,9 @@ private slots:
         QVERIFY(QTest::qWaitForWindowExposed(&window));
 
         // Valid with name and two address lines: the information window gets the id as typed and three lines.
+        // The stand-in is no server of the Commission: the verdict says where it came from.
         Check(window, u"AT U12345678"_s);
-        QCOMPARE(Verdict(window)->text(), u"Gültig"_s);
+        QCOMPARE(Verdict(window)->text(), u"Gültig – nur Aufbau und Prüfziffer (lokaler Dienst)"_s);
         QCOMPARE(Verdict(window)->palette().color(QPalette::WindowText), QColor(0, 128, 0));
         QVERIFY(Verdict(window)->isVisible());
         QVERIFY(InfoButton(window)->isVisible());
@@ -147,7 +180,10 @@ private slots:
 
         // Invalid: red, the id stays, selected.
         Check(window, u"ATU00000000"_s);
-        QCOMPARE(Verdict(window)->text(), u"Ungültig"_s);
+        QCOMPARE(Verdict(window)->text(), u"Ungültig – nur Aufbau und Prüfziffer (lokaler Dienst)"_s);
+        QVERIFY(Verdict(window)->contentsRect().width() >=
+                Verdict(window)->fontMetrics().horizontalAdvance(Verdict(window)->text()));
+        test::SaveScreenshot(window, u"ustid-verdict.png"_s);
         QCOMPARE(Verdict(window)->palette().color(QPalette::WindowText), QColor(255, 0, 0));
         QCOMPARE(Edit(window, "LabeledEditUStID")->text(), u"ATU00000000"_s);
         QCOMPARE(Edit(window, "LabeledEditUStID")->selectedText(), u"ATU00000000"_s);
