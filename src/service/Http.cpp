@@ -21,6 +21,7 @@
 #include <stdexcept>
 #include <strings.h>
 #include <thread>
+#include <unordered_map>
 #include <unordered_set>
 
 namespace orvel::service {
@@ -54,17 +55,77 @@ HttpResponse Router::TooLarge(std::string_view path) const
     return answer;
 }
 
-void Router::ExpectXml(std::string path)
+void Router::ExpectXml(std::string path, TooLargeAnswer crowded)
 {
-    XmlPaths.push_back(std::move(path));
+    XmlPaths.push_back({std::move(path), crowded});
+}
+
+const Router::XmlPath* Router::LookupXml(std::string_view path) const
+{
+    for (const XmlPath& xml : XmlPaths)
+        if (xml.Path.back() == '/' ? path.substr(0, xml.Path.size()) == xml.Path : path == xml.Path)
+            return &xml;
+    return nullptr;
 }
 
 bool Router::ExpectsXml(std::string_view path) const
 {
-    for (const std::string& xml : XmlPaths)
-        if (xml.back() == '/' ? path.substr(0, xml.size()) == xml : path == xml)
+    return LookupXml(path) != nullptr;
+}
+
+std::optional<HttpResponse> Router::RefuseXml(std::string_view path, std::string_view body) const
+{
+    const XmlPath* xml = LookupXml(path);
+    if (!xml || !HasCrowdedElement(body))
+        return std::nullopt;
+    return xml->Crowded();
+}
+
+bool HasCrowdedElement(std::string_view xml)
+{
+    bool inTag = false;
+    char quote = 0;
+    size_t attributes = 0;
+    for (const char c : xml) {
+        if (quote) {
+            if (c == quote)
+                quote = 0;
+        } else if (!inTag) {
+            inTag = c == '<';
+            attributes = 0;
+        } else if (c == '"' || c == '\'') {
+            quote = c;
+        } else if (c == '>') {
+            inTag = false;
+        } else if (c == '=' && ++attributes > kMaxAttributes) {
             return true;
+        }
+    }
     return false;
+}
+
+std::string AddressBlock(std::string_view address, int v4Bits, int v6Bits)
+{
+    const std::string text(address);
+    unsigned char bytes[sizeof(in6_addr)] = {};
+    int family = AF_INET, bits = v4Bits, size = 4;
+    if (inet_pton(AF_INET, text.c_str(), bytes) != 1) {
+        if (inet_pton(AF_INET6, text.c_str(), bytes) != 1)
+            return text;
+        family = AF_INET6;
+        bits = v6Bits;
+        size = 16;
+    }
+    if (bits >= size * 8)
+        return text;
+    for (int at = 0; at < size; ++at)
+        if (at * 8 >= bits)
+            bytes[at] = 0;
+        else if (at * 8 + 8 > bits)
+            bytes[at] &= static_cast<unsigned char>(0xFF00 >> (bits - at * 8));
+    char prefix[INET6_ADDRSTRLEN] = "";
+    inet_ntop(family, bytes, prefix, sizeof prefix);
+    return std::string(prefix) + "/" + std::to_string(bits);
 }
 
 int OpenListener(const std::string& address)
@@ -128,19 +189,46 @@ struct Pending
     Clock::time_point Start = Clock::now();
 };
 
-// One open connection, for the deadline of its request heads.
+// One open connection, for the deadline of its requests and the limits on connections.
 struct Link
 {
+    enum Phase { kReading, kServing, kShut };
     int Fd = -1;
-    // When the head now being read began (steady clock ticks); 0 while a request is being served.
-    std::atomic<Clock::rep> HeadSince{Clock::now().time_since_epoch().count()};
-    bool Shut = false;
+    std::string Client; // ClientBlock of its address
+    // kReading until the request is complete; the sweeper shuts only a reading link, the last call serves only one
+    // not shut, so a 408 never meets an answer on the wire.
+    std::atomic<int> State{kReading};
+    // When the request now being read began, and how much of its body came since when (steady clock ticks).
+    std::atomic<Clock::rep> Since{Clock::now().time_since_epoch().count()};
+    std::atomic<Clock::rep> BodySince{0};
+    std::atomic<size_t> BodyBytes{0};
+
+    // Bytes of body per second since the request began: how the slowest requests are told.
+    double Rate(Clock::rep now) const
+    {
+        const double seconds = std::chrono::duration<double>(Clock::duration(now - Since)).count();
+        return seconds > 0 ? double(BodyBytes) / seconds : 0;
+    }
+    bool Overdue(Clock::rep now, Clock::duration timeout) const
+    {
+        if (now - Since <= timeout.count())
+            return false;
+        // Past the deadline only a body that keeps coming at the minimum rate goes on.
+        const Clock::rep bodySince = BodySince;
+        if (bodySince == 0 ||
+            now - bodySince < std::chrono::duration_cast<Clock::duration>(std::chrono::seconds(1)).count())
+            return true;
+        const double seconds = std::chrono::duration<double>(Clock::duration(now - bodySince)).count();
+        return double(BodyBytes) / seconds < double(ServerLimits::kMinBodyRate);
+    }
 };
 
 constexpr size_t kMaxDiscarded = 8u << 20;
 // TLS 1.2 and 1.3 only, ephemeral key exchange and AEAD ciphers only, in our order rather than the client's.
 constexpr char kTlsPriorities[] = "SECURE128:-VERS-ALL:+VERS-TLS1.3:+VERS-TLS1.2:-RSA:-DHE-RSA:-CIPHER-ALL:"
                                   "+AES-256-GCM:+CHACHA20-POLY1305:+AES-128-GCM:-MAC-ALL:+AEAD:%SERVER_PRECEDENCE";
+// How the library begins its message for a connection refused at its limit.
+constexpr char kLimitReached[] = "Server reached connection limit";
 // Memory is given back to the system once this many connections have closed since the most there were.
 constexpr size_t kTrimAfterClosed = 64;
 
@@ -347,7 +435,7 @@ std::string LogEscaped(std::string_view text)
 }
 
 // The library's own messages name the request's path as it was decoded.
-void LogLibraryMessage(void*, const char* format, va_list arguments)
+void LogLibraryMessage(const char* format, va_list arguments)
 {
     char text[1024];
     std::vsnprintf(text, sizeof text, format, arguments);
@@ -401,9 +489,12 @@ struct HttpServer::Daemon
     TlsFiles Tls;
     MHD_Daemon* Handle = nullptr;
 
-    // The open connections; the sweeper ends those whose request head is overdue.
+    // The open connections and how many each client holds; the sweeper ends requests that are overdue.
     std::mutex LinksLock;
     std::unordered_set<Link*> Links;
+    std::unordered_map<std::string, size_t> PerClient;
+    // Connections refused at a limit since the last report, ours and the library's.
+    std::atomic<size_t> Refused{0};
     size_t MostLinks = 0;         // since memory was last given back
     std::condition_variable Wake; // a first connection or the end
     bool Stopped = false;
@@ -414,6 +505,10 @@ struct HttpServer::Daemon
     MHD_Result Send(MHD_Connection* connection, const HttpResponse& answer, const char* method, const char* url,
                     Clock::time_point start) const
     {
+        // A request the sweeper has shut gets no answer of ours: it may have had its 408 already.
+        int reading = Link::kReading;
+        if (Link* link = LinkOf(connection); link && !link->State.compare_exchange_strong(reading, Link::kServing))
+            return MHD_NO;
         MHD_Response* response = MHD_create_response_from_buffer(
             answer.Body.size(), const_cast<char*>(answer.Body.data()), MHD_RESPMEM_MUST_COPY);
         if (!response)
@@ -479,8 +574,6 @@ struct HttpServer::Daemon
     {
         if (!*context || (IsMarker(*context) && *context != &kHeadOnly)) {
             // The first call: the head is complete.
-            if (Link* link = LinkOf(connection))
-                link->HeadSince = 0;
             if (const auto refusal = Refusal(connection, url, method, version, *context))
                 return Send(connection, *refusal, method, url, Clock::now());
             // An answer queued now would end the kept-alive connection: it waits for the last call.
@@ -489,6 +582,8 @@ struct HttpServer::Daemon
                 return MHD_YES;
             }
             auto* pending = new Pending();
+            if (Link* link = LinkOf(connection))
+                link->BodySince = Clock::now().time_since_epoch().count();
             const char* length =
                 MHD_lookup_connection_value(connection, MHD_HEADER_KIND, MHD_HTTP_HEADER_CONTENT_LENGTH);
             pending->Expected = length ? std::strtoull(length, nullptr, 10) : Limits.MaxBody;
@@ -505,6 +600,8 @@ struct HttpServer::Daemon
             // A body grown too large is read to its end and dropped, so that the client gets to read the 413 (an
             // answer now would meet a reset connection); past kMaxDiscarded it is answered at once.
             pending->Received += size;
+            if (Link* link = LinkOf(connection))
+                link->BodyBytes += size;
             if (pending->Received <= Limits.MaxBody) {
                 // Grown in steps, but never beyond what is announced: a held body takes no more than its size.
                 std::string& body = pending->Body;
@@ -528,6 +625,8 @@ struct HttpServer::Daemon
         request.Path = url;
         if (pending)
             request.Body = pending->Body;
+        if (const auto crowded = Routes.RefuseXml(url, request.Body); pending && crowded)
+            return Send(connection, *crowded, method, url, start);
         request.Loopback = IsLoopback(connection);
         const std::string client = ClientAddress(connection);
         request.Client = client;
@@ -540,13 +639,77 @@ struct HttpServer::Daemon
         }
     }
 
+    // The incomplete request that brought the least body per second (the oldest of equals), among those of one
+    // client or of all; with grace only those incomplete for over a second. nullptr when there is none. LinksLock
+    // is held.
+    Link* Slowest(Clock::rep now, const std::string* client, bool grace = true) const
+    {
+        const Clock::rep second = std::chrono::duration_cast<Clock::duration>(std::chrono::seconds(1)).count();
+        Link* slowest = nullptr;
+        double slowestRate = 0;
+        for (Link* link : Links) {
+            if (link->State != Link::kReading || (grace && now - link->Since < second) ||
+                (client && link->Client != *client))
+                continue;
+            const double rate = link->Rate(now);
+            if (!slowest || rate < slowestRate || (rate == slowestRate && link->Since < slowest->Since)) {
+                slowest = link;
+                slowestRate = rate;
+            }
+        }
+        return slowest;
+    }
+
+    // Ends a request still being read, with a 408 where the connection is plain HTTP. The library sees the end of
+    // the stream and closes the connection itself.
+    void Shut(Link* link) const
+    {
+        int reading = Link::kReading;
+        if (link->Fd < 0 || !link->State.compare_exchange_strong(reading, Link::kShut))
+            return;
+        static constexpr char kTimeout[] =
+            "HTTP/1.1 408 Request Timeout\r\nConnection: close\r\nContent-Length: 0\r\n\r\n";
+        if (Tls.KeyPem.empty()) [[maybe_unused]]
+            const ssize_t sent = send(link->Fd, kTimeout, sizeof kTimeout - 1, MSG_NOSIGNAL | MSG_DONTWAIT);
+        shutdown(link->Fd, SHUT_RDWR);
+    }
+
     void Opened(MHD_Connection* connection, void** socketContext)
     {
         const MHD_ConnectionInfo* info = MHD_get_connection_info(connection, MHD_CONNECTION_INFO_CONNECTION_FD);
         auto* link = new Link();
         link->Fd = info ? info->connect_fd : -1;
+        link->Client = ClientBlock(ClientAddress(connection));
         *socketContext = link;
+        const Clock::rep now = Clock::now().time_since_epoch().count();
         const std::lock_guard lock(LinksLock);
+        // At a limit the slowest request makes room; without one the new connection is refused.
+        if (++PerClient[link->Client] > Limits.MaxConnectionsPerAddress) {
+            if (Link* slowest = Slowest(now, &link->Client))
+                Shut(slowest);
+            else {
+                Shut(link);
+                ++Refused;
+            }
+        }
+        // Near the limit, before the library refuses connections itself: a client holding few connections takes a
+        // slot from the one holding the most even while its requests are young (a flood reconnects in a burst).
+        const size_t headroom = std::max<size_t>(Limits.Threads * 8, Limits.MaxConnections / 20);
+        if (link->State == Link::kReading && Links.size() + headroom >= Limits.MaxConnections) {
+            Link* slowest = Slowest(now, nullptr);
+            if (!slowest) {
+                const auto most = std::max_element(PerClient.begin(), PerClient.end(),
+                                                   [](const auto& a, const auto& b) { return a.second < b.second; });
+                if (most->second >= 2 * PerClient[link->Client])
+                    slowest = Slowest(now, &most->first, false);
+            }
+            if (slowest)
+                Shut(slowest);
+            else {
+                Shut(link);
+                ++Refused;
+            }
+        }
         Links.insert(link);
         MostLinks = std::max(MostLinks, Links.size());
         if (Links.size() == 1)
@@ -560,25 +723,32 @@ struct HttpServer::Daemon
         *socketContext = nullptr;
         const std::lock_guard lock(LinksLock);
         Links.erase(link);
+        if (const auto counted = PerClient.find(link->Client); counted != PerClient.end() && --counted->second == 0)
+            PerClient.erase(counted);
         delete link;
     }
 
-    // Once a second: ends the connections whose request head has taken longer than the time-out (each header line
-    // renews the library's idle time-out, so a client could stretch a head for ever), and gives the memory of many
-    // closed connections back to the system, as a desktop server should after a burst.
+    // Once a second: ends the requests not complete within the time-out (each byte renews the library's idle
+    // time-out, so a client could stretch a request for ever), says how many connections the limits refused, once
+    // a minute, and gives the memory of many closed connections back to the system, as a desktop server should
+    // after a burst.
     void Sweep()
     {
-        const auto deadline = std::chrono::duration_cast<Clock::duration>(std::chrono::seconds(Limits.TimeoutSeconds));
+        const auto timeout = std::chrono::duration_cast<Clock::duration>(std::chrono::seconds(Limits.TimeoutSeconds));
+        Clock::time_point lastReport = Clock::now();
         std::unique_lock lock(LinksLock);
         while (!Wake.wait_for(lock, std::chrono::seconds(1), [this] { return Stopped; })) {
             const Clock::rep now = Clock::now().time_since_epoch().count();
-            for (Link* link : Links) {
-                const Clock::rep since = link->HeadSince;
-                if (since != 0 && !link->Shut && link->Fd >= 0 && now - since > deadline.count()) {
-                    // The library sees the end of the stream and closes the connection itself.
-                    shutdown(link->Fd, SHUT_RDWR);
-                    link->Shut = true;
-                }
+            for (Link* link : Links)
+                if (link->State == Link::kReading && link->Overdue(now, timeout))
+                    Shut(link);
+            if (Clock::now() - lastReport >= std::chrono::minutes(1)) {
+                lastReport = Clock::now();
+                if (const size_t refused = Refused.exchange(0))
+                    std::fprintf(
+                        stderr,
+                        "orvelwddx-service: %zu connections refused in the last minute at the connection limits\n",
+                        refused);
             }
             if (MostLinks >= Links.size() + kTrimAfterClosed) {
                 MostLinks = Links.size();
@@ -609,9 +779,14 @@ HttpServer::HttpServer(const Router& router, int socket, const ServerLimits& lim
         if (!IsMarker(*context))
             delete static_cast<Pending*>(*context);
         *context = nullptr;
-        // The next request's head starts now.
-        if (Link* link = LinkOf(connection))
-            link->HeadSince = Clock::now().time_since_epoch().count();
+        // The next request starts now.
+        if (Link* link = LinkOf(connection)) {
+            link->Since = Clock::now().time_since_epoch().count();
+            link->BodySince = 0;
+            link->BodyBytes = 0;
+            int serving = Link::kServing;
+            link->State.compare_exchange_strong(serving, Link::kReading);
+        }
     };
     const auto notify = [](void* cls, MHD_Connection* connection, void** socketContext,
                            MHD_ConnectionNotificationCode code) {
@@ -625,13 +800,19 @@ HttpServer::HttpServer(const Router& router, int socket, const ServerLimits& lim
     MHD_RequestCompletedCallback completedCallback = completed;
     MHD_NotifyConnectionCallback notifyCallback = notify;
     void* (*targetCallback)(void*, const char*, MHD_Connection*) = InspectTarget;
-    void (*libraryLog)(void*, const char*, va_list) = LogLibraryMessage;
+    const auto logLibrary = [](void* cls, const char* format, va_list arguments) {
+        // Under a flood each refusal would be a line; the sweeper reports them once a minute instead.
+        if (std::strncmp(format, kLimitReached, sizeof kLimitReached - 1) == 0)
+            ++static_cast<Daemon*>(cls)->Refused;
+        else
+            LogLibraryMessage(format, arguments);
+    };
+    void (*libraryLog)(void*, const char*, va_list) = logLibrary;
     std::vector<MHD_OptionItem> options = {
         {MHD_OPTION_LISTEN_SOCKET, socket, nullptr},
         {MHD_OPTION_THREAD_POOL_SIZE, limits.Threads, nullptr},
         {MHD_OPTION_CONNECTION_TIMEOUT, limits.TimeoutSeconds, nullptr},
         {MHD_OPTION_CONNECTION_LIMIT, limits.MaxConnections, nullptr},
-        {MHD_OPTION_PER_IP_CONNECTION_LIMIT, limits.MaxConnectionsPerAddress, nullptr},
         // The request head must fit here; a longer one is refused by the library itself.
         {MHD_OPTION_CONNECTION_MEMORY_LIMIT, 32 << 10, nullptr},
         // Not strict: its refusal of a head without Host comes with a doubled header block, and a target with a
@@ -640,7 +821,7 @@ HttpServer::HttpServer(const Router& router, int socket, const ServerLimits& lim
         {MHD_OPTION_NOTIFY_COMPLETED, reinterpret_cast<intptr_t>(completedCallback), nullptr},
         {MHD_OPTION_NOTIFY_CONNECTION, reinterpret_cast<intptr_t>(notifyCallback), Running.get()},
         {MHD_OPTION_URI_LOG_CALLBACK, reinterpret_cast<intptr_t>(targetCallback), nullptr},
-        {MHD_OPTION_EXTERNAL_LOGGER, reinterpret_cast<intptr_t>(libraryLog), nullptr},
+        {MHD_OPTION_EXTERNAL_LOGGER, reinterpret_cast<intptr_t>(libraryLog), Running.get()},
     };
     if (tls) {
         options.push_back({MHD_OPTION_HTTPS_MEM_CERT, 0, const_cast<char*>(Running->Tls.CertificatePem.c_str())});

@@ -3,6 +3,7 @@
 #include "rules/Iban.h"
 #include "service/AddressFront.h"
 #include "service/EvatrFront.h"
+#include "service/SoapRpc.h"
 #include "service/StartPage.h"
 #include "service/Status.h"
 #include "service/TarvikFront.h"
@@ -45,8 +46,9 @@ Service::Service(const ServiceConfig& config)
     AddAddress(Routes, Postal, Accounts);
     AddVies(Routes, Accounts, Busy);
     AddEvatr(Routes, Accounts, Busy);
-    Routes.ExpectXml("/soap/");
-    Routes.ExpectXml(kViesPath);
+    Routes.ExpectXml("/soap/",
+                     [] { return SoapEndpoint::Fault("SOAP-ENV:Client", "Zu viele Attribute in einem Element"); });
+    Routes.ExpectXml(kViesPath, ViesInvalidInput);
 
     // Sockets handed over by systemd take the place of the configured addresses; one named "https" speaks TLS.
     char** names = nullptr;

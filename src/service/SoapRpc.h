@@ -63,11 +63,6 @@ public:
     using std::runtime_error::runtime_error;
 };
 
-// libxml2 takes time quadratic in the attributes of one element: bodies where one element carries more than this
-// (namespace declarations included) are refused before they are parsed.
-constexpr size_t kMaxAttributes = 32;
-bool HasCrowdedElement(std::string_view xml);
-
 class SoapEndpoint
 {
 public:
