@@ -660,16 +660,16 @@ struct HttpServer::Daemon
         return slowest;
     }
 
-    // Ends a request still being read, with a 408 where the connection is plain HTTP. The library sees the end of
-    // the stream and closes the connection itself.
-    void Shut(Link* link) const
+    // Ends a request still being read, with a 408 where the connection is plain HTTP and the request has begun
+    // (a connection refused at a limit gets none). The library sees the end of the stream and closes it itself.
+    void Shut(Link* link, bool answer = true) const
     {
         int reading = Link::kReading;
         if (link->Fd < 0 || !link->State.compare_exchange_strong(reading, Link::kShut))
             return;
         static constexpr char kTimeout[] =
             "HTTP/1.1 408 Request Timeout\r\nConnection: close\r\nContent-Length: 0\r\n\r\n";
-        if (Tls.KeyPem.empty()) [[maybe_unused]]
+        if (answer && Tls.KeyPem.empty()) [[maybe_unused]]
             const ssize_t sent = send(link->Fd, kTimeout, sizeof kTimeout - 1, MSG_NOSIGNAL | MSG_DONTWAIT);
         shutdown(link->Fd, SHUT_RDWR);
     }
@@ -688,7 +688,7 @@ struct HttpServer::Daemon
             if (Link* slowest = Slowest(now, &link->Client))
                 Shut(slowest);
             else {
-                Shut(link);
+                Shut(link, false);
                 ++Refused;
             }
         }
@@ -706,7 +706,7 @@ struct HttpServer::Daemon
             if (slowest)
                 Shut(slowest);
             else {
-                Shut(link);
+                Shut(link, false);
                 ++Refused;
             }
         }
@@ -809,6 +809,8 @@ HttpServer::HttpServer(const Router& router, int socket, const ServerLimits& lim
     };
     void (*libraryLog)(void*, const char*, va_list) = logLibrary;
     std::vector<MHD_OptionItem> options = {
+        // First, so that the library's messages on the options that follow come here too.
+        {MHD_OPTION_EXTERNAL_LOGGER, reinterpret_cast<intptr_t>(libraryLog), Running.get()},
         {MHD_OPTION_LISTEN_SOCKET, socket, nullptr},
         {MHD_OPTION_THREAD_POOL_SIZE, limits.Threads, nullptr},
         {MHD_OPTION_CONNECTION_TIMEOUT, limits.TimeoutSeconds, nullptr},
@@ -821,7 +823,6 @@ HttpServer::HttpServer(const Router& router, int socket, const ServerLimits& lim
         {MHD_OPTION_NOTIFY_COMPLETED, reinterpret_cast<intptr_t>(completedCallback), nullptr},
         {MHD_OPTION_NOTIFY_CONNECTION, reinterpret_cast<intptr_t>(notifyCallback), Running.get()},
         {MHD_OPTION_URI_LOG_CALLBACK, reinterpret_cast<intptr_t>(targetCallback), nullptr},
-        {MHD_OPTION_EXTERNAL_LOGGER, reinterpret_cast<intptr_t>(libraryLog), Running.get()},
     };
     if (tls) {
         options.push_back({MHD_OPTION_HTTPS_MEM_CERT, 0, const_cast<char*>(Running->Tls.CertificatePem.c_str())});
