@@ -227,8 +227,9 @@ constexpr size_t kMaxDiscarded = 8u << 20;
 // TLS 1.2 and 1.3 only, ephemeral key exchange and AEAD ciphers only, in our order rather than the client's.
 constexpr char kTlsPriorities[] = "SECURE128:-VERS-ALL:+VERS-TLS1.3:+VERS-TLS1.2:-RSA:-DHE-RSA:-CIPHER-ALL:"
                                   "+AES-256-GCM:+CHACHA20-POLY1305:+AES-128-GCM:-MAC-ALL:+AEAD:%SERVER_PRECEDENCE";
-// How the library begins its message for a connection refused at its limit.
+// How the library begins its messages for a connection refused at its limit and one ended in a request.
 constexpr char kLimitReached[] = "Server reached connection limit";
+constexpr char kCutShort[] = "Connection was closed by remote side with incomplete request";
 // Memory is given back to the system once this many connections have closed since the most there were.
 constexpr size_t kTrimAfterClosed = 64;
 
@@ -493,8 +494,10 @@ struct HttpServer::Daemon
     std::mutex LinksLock;
     std::unordered_set<Link*> Links;
     std::unordered_map<std::string, size_t> PerClient;
-    // Connections refused at a limit since the last report, ours and the library's.
+    // Connections refused at a limit since the last report, ours and the library's, and those that ended with a
+    // request incomplete (closed by the client or by the sweeper).
     std::atomic<size_t> Refused{0};
+    std::atomic<size_t> CutShort{0};
     size_t MostLinks = 0;         // since memory was last given back
     std::condition_variable Wake; // a first connection or the end
     bool Stopped = false;
@@ -744,6 +747,11 @@ struct HttpServer::Daemon
                     Shut(link);
             if (Clock::now() - lastReport >= std::chrono::minutes(1)) {
                 lastReport = Clock::now();
+                if (const size_t cut = CutShort.exchange(0))
+                    std::fprintf(
+                        stderr,
+                        "orvelwddx-service: %zu connections ended with an incomplete request in the last minute\n",
+                        cut);
                 if (const size_t refused = Refused.exchange(0))
                     std::fprintf(
                         stderr,
@@ -801,9 +809,11 @@ HttpServer::HttpServer(const Router& router, int socket, const ServerLimits& lim
     MHD_NotifyConnectionCallback notifyCallback = notify;
     void* (*targetCallback)(void*, const char*, MHD_Connection*) = InspectTarget;
     const auto logLibrary = [](void* cls, const char* format, va_list arguments) {
-        // Under a flood each refusal would be a line; the sweeper reports them once a minute instead.
+        // Under a flood each of these would be a line; the sweeper reports them once a minute instead.
         if (std::strncmp(format, kLimitReached, sizeof kLimitReached - 1) == 0)
             ++static_cast<Daemon*>(cls)->Refused;
+        else if (std::strncmp(format, kCutShort, sizeof kCutShort - 1) == 0)
+            ++static_cast<Daemon*>(cls)->CutShort;
         else
             LogLibraryMessage(format, arguments);
     };
