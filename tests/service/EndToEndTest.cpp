@@ -696,6 +696,54 @@ TEST(ConnectionLimits, TheSlowestRequestsMakeRoomForNewOnes)
     }
 }
 
+TEST_F(ServiceEndToEnd, EveryXmlPathRefusesACrowdedElementBeforeParsing)
+{
+    const auto attributes = [](size_t count) {
+        std::string list;
+        for (size_t i = 0; i < count; ++i)
+            list += " a" + std::to_string(i) + "=\"x\"";
+        return list;
+    };
+    const auto call = [](const std::string& path, const std::string& operation) {
+        const std::string body = "<?xml version=\"1.0\"?><soap:Envelope "
+                                 "xmlns:soap=\"http://schemas.xmlsoap.org/soap/envelope/\"><soap:Body>" +
+                                 operation + "</soap:Body></soap:Envelope>";
+        return "POST " + path + " HTTP/1.1\r\nHost: x\r\nConnection: close\r\nContent-Type: text/xml\r\n" +
+               "Content-Length: " + std::to_string(body.size()) + "\r\n\r\n" + body;
+    };
+    const std::string vies = "urn:ec.europa.eu:taxud:vies:services:checkVat:types";
+    const std::string viesFields = "><countryCode>DE</countryCode><vatNumber>136695976</vatNumber>";
+    struct Case
+    {
+        const char* Label;
+        std::string Path;
+        std::string Element; // the operation's element up to its attributes, and what follows them
+        std::string Rest;
+        const char* Fault;
+        const char* Served; // what the same call with few attributes answers
+    };
+    const Case cases[] = {
+        {"account interface", "/soap/ITarvik", "<TestCc xmlns=\"urn:TarvikIntf-ITarvik\"",
+         "><UN>demo</UN><PW>wexo</PW><Cc>4111111111111111</Cc></TestCc>", "Zu viele Attribute", "HTTP/1.1 200"},
+        {"address interface", "/soap/IAddress3", "<GetPlzType xmlns=\"urn:Address3Intf-IAddress3\"",
+         "><UN>demo</UN><PW>wexo</PW><Plz>10117</Plz></GetPlzType>", "Zu viele Attribute", "HTTP/1.1 200"},
+        {"VIES checkVat", kViesPath, "<checkVat xmlns=\"" + vies + "\"", viesFields + "</checkVat>",
+         "<faultstring>INVALID_INPUT</faultstring>", "HTTP/1.1 200"},
+        {"VIES checkVatApprox", kViesPath, "<checkVatApprox xmlns=\"" + vies + "\"", viesFields + "</checkVatApprox>",
+         "<faultstring>INVALID_INPUT</faultstring>", "HTTP/1.1 200"},
+    };
+    for (const Case& entry : cases) {
+        SCOPED_TRACE(entry.Label);
+        const std::string few =
+            Exchange(Port(), call(entry.Path, entry.Element + attributes(kMaxAttributes - 1) + entry.Rest));
+        EXPECT_EQ(few.rfind(entry.Served, 0), 0u) << few.substr(0, 400);
+        const std::string crowded =
+            Exchange(Port(), call(entry.Path, entry.Element + attributes(kMaxAttributes + 1) + entry.Rest));
+        EXPECT_EQ(crowded.rfind("HTTP/1.1 500", 0), 0u) << crowded.substr(0, 200);
+        EXPECT_NE(crowded.find(entry.Fault), std::string::npos) << crowded.substr(0, 400);
+    }
+}
+
 TEST(CrowdedElements, OnlyAttributesOfOneElementCount)
 {
     const auto element = [](int attributes, const char* value) {
