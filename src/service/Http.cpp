@@ -631,6 +631,7 @@ struct HttpServer::Daemon
         if (const auto crowded = Routes.RefuseXml(url, request.Body); pending && crowded)
             return Send(connection, *crowded, method, url, start);
         request.Loopback = IsLoopback(connection);
+        request.Secure = !Tls.KeyPem.empty();
         const std::string client = ClientAddress(connection);
         request.Client = client;
         try {

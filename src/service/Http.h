@@ -21,6 +21,7 @@ public:
     std::string_view Path; // without the query
     std::string_view Body;
     bool Loopback = false;   // the client connected from this machine
+    bool Secure = false;     // over TLS
     std::string_view Client; // its address: "192.0.2.7", "2001:db8::7", "local" for a Unix socket
 
     // A query argument, decoded as sent (bytes, not text); nullopt when the key is missing.

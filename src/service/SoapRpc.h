@@ -29,8 +29,7 @@ public:
     // The same as UTF-8, as it came.
     std::string Utf8Text(const char* name) const;
     int32_t Int(const char* name) const;
-    bool Loopback() const { return Request.Loopback; } // the client connected from this machine
-    std::string_view Client() const { return Request.Client; }
+    const HttpRequest& From() const { return Request; }
 
 private:
     const xmlNode* Input(const char* name) const;
