@@ -7,6 +7,7 @@
 #include <microhttpd.h>
 #include <netdb.h>
 #include <netinet/in.h>
+#include <nlohmann/json.hpp>
 #include <sys/socket.h>
 #include <unistd.h>
 
@@ -79,6 +80,26 @@ std::optional<HttpResponse> Router::RefuseXml(std::string_view path, std::string
     if (!xml || !HasCrowdedElement(body))
         return std::nullopt;
     return xml->Crowded();
+}
+
+void Router::ExpectJson(std::string path)
+{
+    JsonPaths.push_back(std::move(path));
+}
+
+bool Router::ExpectsJson(std::string_view path) const
+{
+    for (const std::string& json : JsonPaths)
+        if (json.back() == '/' ? path.substr(0, json.size()) == json : path == json)
+            return true;
+    return false;
+}
+
+HttpResponse Problem(unsigned status, std::string_view title)
+{
+    const nlohmann::json problem = {{"type", "about:blank"}, {"title", title}, {"status", status}};
+    return {status, "application/problem+json; charset=utf-8",
+            problem.dump(-1, ' ', false, nlohmann::json::error_handler_t::replace)};
 }
 
 bool HasCrowdedElement(std::string_view xml)
@@ -356,6 +377,8 @@ struct Framing
     std::string_view Length;
     size_t Codings = 0;
     std::string_view Coding;
+    // A name with a blank in it: the line had whitespace before its colon, and a header it names would go unseen.
+    bool BlankInName = false;
 };
 
 Framing ReadFraming(MHD_Connection* connection)
@@ -368,6 +391,7 @@ Framing ReadFraming(MHD_Connection* connection)
             auto& seen = *static_cast<Framing*>(context);
             const std::string_view name(key, keySize);
             const std::string_view text(value ? value : "", value ? valueSize : 0);
+            seen.BlankInName = seen.BlankInName || name.find_first_of(" \t") != std::string_view::npos;
             const auto is = [&name](std::string_view header) {
                 return name.size() == header.size() && strncasecmp(name.data(), header.data(), name.size()) == 0;
             };
@@ -408,7 +432,9 @@ std::string LogEscaped(std::string_view text)
     for (size_t at = 0; at < text.size();) {
         const auto c = static_cast<unsigned char>(text[at]);
         const size_t length = Utf8CharLength(text, at);
-        if (length > 1 || (length == 1 && c >= 0x20 && c != 0x7F && c != '\\')) {
+        // C1 controls (U+0080 to U+009F) drive terminals as their 8-bit forms do: escaped byte by byte.
+        const bool c1 = length == 2 && c == 0xC2 && static_cast<unsigned char>(text[at + 1]) < 0xA0;
+        if ((length > 1 && !c1) || (length == 1 && c >= 0x20 && c != 0x7F && c != '\\')) {
             out.append(text, at, length);
             at += length;
             continue;
@@ -505,9 +531,19 @@ struct HttpServer::Daemon
 
     Daemon(const Router& router, const ServerLimits& limits) : Routes(router), Limits(limits) {}
 
-    MHD_Result Send(MHD_Connection* connection, const HttpResponse& answer, const char* method, const char* url,
+    MHD_Result Send(MHD_Connection* connection, HttpResponse answer, const char* method, const char* url,
                     Clock::time_point start) const
     {
+        // The server's own text errors, on a JSON interface in its form.
+        if (answer.Status >= 400 && std::string_view(answer.ContentType).rfind("text/plain", 0) == 0 &&
+            Routes.ExpectsJson(url)) {
+            std::string_view title = answer.Body;
+            while (!title.empty() && title.back() == '\n')
+                title.remove_suffix(1);
+            HttpResponse problem = Problem(answer.Status, title);
+            problem.Headers = std::move(answer.Headers);
+            answer = std::move(problem);
+        }
         // A request the sweeper has shut gets no answer of ours: it may have had its 408 already.
         int reading = Link::kReading;
         if (Link* link = LinkOf(connection); link && !link->State.compare_exchange_strong(reading, Link::kServing))
@@ -551,6 +587,8 @@ struct HttpServer::Daemon
             !MHD_lookup_connection_value(connection, MHD_HEADER_KIND, MHD_HTTP_HEADER_HOST))
             return Closing(400, "Fehlerhafte Anfrage: Host fehlt\n");
         const Framing framing = ReadFraming(connection);
+        if (framing.BlankInName)
+            return Closing(400, "Fehlerhafte Anfrage: Leerraum vor dem Doppelpunkt einer Kopfzeile\n");
         if (framing.Codings > 1 || (framing.Codings && framing.Lengths) || framing.LengthsDiffer)
             return Closing(400, "Fehlerhafte Anfrage: L\xc3\xa4nge des Inhalts mehrdeutig\n");
         if (framing.Codings && !SameLetters(framing.Coding, "chunked"))

@@ -45,6 +45,9 @@ struct HttpResponse
 
 using Handler = std::function<HttpResponse(const HttpRequest&)>;
 
+// An error of a JSON interface as a problem answer (application/problem+json, RFC 9457).
+HttpResponse Problem(unsigned status, std::string_view title);
+
 // The answer to a body over the limit in the path's own form (a SOAP fault, say); its status becomes 413.
 using TooLargeAnswer = HttpResponse (*)();
 
@@ -62,6 +65,10 @@ public:
     bool ExpectsXml(std::string_view path) const;
     // crowded() of the path, when the body is XML for it and too crowded to parse.
     std::optional<HttpResponse> RefuseXml(std::string_view path, std::string_view body) const;
+    // This path (every path under it, when it ends in "/") speaks JSON: the server's own errors there, which are
+    // text elsewhere, become problem answers.
+    void ExpectJson(std::string path);
+    bool ExpectsJson(std::string_view path) const;
 
 private:
     struct Route
@@ -79,6 +86,7 @@ private:
     const XmlPath* LookupXml(std::string_view path) const;
     std::vector<Route> Routes;
     std::vector<XmlPath> XmlPaths;
+    std::vector<std::string> JsonPaths;
 };
 
 // libxml2 takes time quadratic in the attributes of one element: bodies where one element carries more than this

@@ -59,6 +59,8 @@ Service::Service(const ServiceConfig& config)
     Routes.ExpectXml("/soap/",
                      [] { return SoapEndpoint::Fault("SOAP-ENV:Client", "Zu viele Attribute in einem Element"); });
     Routes.ExpectXml(kViesPath, ViesInvalidInput);
+    Routes.ExpectJson("/app/v1/");
+    Routes.ExpectJson("/status");
 
     // Sockets handed over by systemd take the place of the configured addresses; one named "https" speaks TLS.
     struct Listener
