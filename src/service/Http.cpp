@@ -378,7 +378,9 @@ struct Framing
     size_t Codings = 0;
     std::string_view Coding;
     // A name with a blank in it: the line had whitespace before its colon, and a header it names would go unseen.
-    bool BlankInName = false;
+    // The library joins a folded line to the name before it ("Transfer-Encoding:\r\n chunked" arrives as
+    // "Transfer-Encodingchunked"): a framing header's name with more after it is one folded.
+    bool MangledName = false;
 };
 
 Framing ReadFraming(MHD_Connection* connection)
@@ -391,10 +393,14 @@ Framing ReadFraming(MHD_Connection* connection)
             auto& seen = *static_cast<Framing*>(context);
             const std::string_view name(key, keySize);
             const std::string_view text(value ? value : "", value ? valueSize : 0);
-            seen.BlankInName = seen.BlankInName || name.find_first_of(" \t") != std::string_view::npos;
             const auto is = [&name](std::string_view header) {
                 return name.size() == header.size() && strncasecmp(name.data(), header.data(), name.size()) == 0;
             };
+            const auto extends = [&name](std::string_view header) {
+                return name.size() > header.size() && strncasecmp(name.data(), header.data(), header.size()) == 0;
+            };
+            seen.MangledName = seen.MangledName || name.find_first_of(" \t") != std::string_view::npos ||
+                               extends(MHD_HTTP_HEADER_CONTENT_LENGTH) || extends(MHD_HTTP_HEADER_TRANSFER_ENCODING);
             if (is(MHD_HTTP_HEADER_CONTENT_LENGTH)) {
                 seen.LengthsDiffer = seen.LengthsDiffer || (seen.Lengths && text != seen.Length);
                 seen.Length = text;
@@ -587,8 +593,8 @@ struct HttpServer::Daemon
             !MHD_lookup_connection_value(connection, MHD_HEADER_KIND, MHD_HTTP_HEADER_HOST))
             return Closing(400, "Fehlerhafte Anfrage: Host fehlt\n");
         const Framing framing = ReadFraming(connection);
-        if (framing.BlankInName)
-            return Closing(400, "Fehlerhafte Anfrage: Leerraum vor dem Doppelpunkt einer Kopfzeile\n");
+        if (framing.MangledName)
+            return Closing(400, "Fehlerhafte Anfrage: Leerraum vor dem Doppelpunkt oder gefaltete Kopfzeile\n");
         if (framing.Codings > 1 || (framing.Codings && framing.Lengths) || framing.LengthsDiffer)
             return Closing(400, "Fehlerhafte Anfrage: L\xc3\xa4nge des Inhalts mehrdeutig\n");
         if (framing.Codings && !SameLetters(framing.Coding, "chunked"))

@@ -106,6 +106,8 @@ class RawHttpTest(unittest.TestCase):
              b"HTTP/1.1 400"),
             ("a blank before a colon", soap_head + b"Transfer-Encoding : chunked\r\nContent-Length: 5\r\n\r\n"
              b"0\r\n\r\n" + smuggled, b"HTTP/1.1 400"),
+            ("a folded Transfer-Encoding", soap_head + b"Content-Length: 5\r\nTransfer-Encoding:\r\n chunked\r\n\r\n"
+             b"0\r\n\r\n" + smuggled, b"HTTP/1.1 400"),
             ("a tab before a colon", b"GET /tarvik?cc=1 HTTP/1.1\r\nHost: x\r\nX-A\t: 1\r\n\r\n", b"HTTP/1.1 400"),
             ("unknown coding", soap_head + b"Transfer-Encoding: xchunked\r\n\r\n4\r\n<x/>\r\n0\r\n\r\n",
              b"HTTP/1.1 501"),
