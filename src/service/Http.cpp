@@ -223,6 +223,8 @@ struct Link
     std::atomic<Clock::rep> Since{Clock::now().time_since_epoch().count()};
     std::atomic<Clock::rep> BodySince{0};
     std::atomic<size_t> BodyBytes{0};
+    // Its request line has come: a connection idle between requests is closed without a 408.
+    std::atomic<bool> Begun{false};
 
     // Bytes of body per second since the request began: how the slowest requests are told.
     double Rate(Clock::rep now) const
@@ -234,11 +236,12 @@ struct Link
     {
         if (now - Since <= timeout.count())
             return false;
-        // Past the deadline only a body that keeps coming at the minimum rate goes on.
+        // Past the deadline only a body that keeps coming at the minimum rate goes on, judged after its first second.
         const Clock::rep bodySince = BodySince;
-        if (bodySince == 0 ||
-            now - bodySince < std::chrono::duration_cast<Clock::duration>(std::chrono::seconds(1)).count())
+        if (bodySince == 0)
             return true;
+        if (now - bodySince < std::chrono::duration_cast<Clock::duration>(std::chrono::seconds(1)).count())
+            return false;
         const double seconds = std::chrono::duration<double>(Clock::duration(now - bodySince)).count();
         return double(BodyBytes) / seconds < double(ServerLimits::kMinBodyRate);
     }
@@ -267,8 +270,16 @@ bool IsMarker(const void* context)
            context == &kBrokenTarget;
 }
 
-void* InspectTarget(void*, const char* uri, MHD_Connection*)
+Link* LinkOf(MHD_Connection* connection)
 {
+    const MHD_ConnectionInfo* info = MHD_get_connection_info(connection, MHD_CONNECTION_INFO_SOCKET_CONTEXT);
+    return info ? static_cast<Link*>(info->socket_context) : nullptr;
+}
+
+void* InspectTarget(void*, const char* uri, MHD_Connection* connection)
+{
+    if (Link* link = LinkOf(connection))
+        link->Begun = true;
     if (!uri)
         return &kFreshRequest;
     const std::string_view target(uri);
@@ -325,12 +336,6 @@ bool IsLoopback(MHD_Connection* connection)
 {
     const MHD_ConnectionInfo* info = MHD_get_connection_info(connection, MHD_CONNECTION_INFO_CLIENT_ADDRESS);
     return info && info->client_addr && IsLoopbackAddress(info->client_addr);
-}
-
-Link* LinkOf(MHD_Connection* connection)
-{
-    const MHD_ConnectionInfo* info = MHD_get_connection_info(connection, MHD_CONNECTION_INFO_SOCKET_CONTEXT);
-    return info ? static_cast<Link*>(info->socket_context) : nullptr;
 }
 
 // The client's address as text; an IPv4 client on an IPv6 socket as IPv4, so that it counts as one client.
@@ -717,7 +722,7 @@ struct HttpServer::Daemon
             return;
         static constexpr char kTimeout[] =
             "HTTP/1.1 408 Request Timeout\r\nConnection: close\r\nContent-Length: 0\r\n\r\n";
-        if (answer && Tls.KeyPem.empty()) [[maybe_unused]]
+        if (answer && link->Begun && Tls.KeyPem.empty()) [[maybe_unused]]
             const ssize_t sent = send(link->Fd, kTimeout, sizeof kTimeout - 1, MSG_NOSIGNAL | MSG_DONTWAIT);
         shutdown(link->Fd, SHUT_RDWR);
     }
@@ -742,7 +747,8 @@ struct HttpServer::Daemon
         }
         // Near the limit, before the library refuses connections itself: a client holding few connections takes a
         // slot from the one holding the most even while its requests are young (a flood reconnects in a burst).
-        const size_t headroom = std::max<size_t>(Limits.Threads * 8, Limits.MaxConnections / 20);
+        const size_t headroom = std::min<size_t>(std::max<size_t>(Limits.Threads * 8, Limits.MaxConnections / 20),
+                                                 (Limits.MaxConnections - 1) / 4);
         if (link->State == Link::kReading && Links.size() + headroom >= Limits.MaxConnections) {
             Link* slowest = Slowest(now, nullptr);
             if (!slowest) {
@@ -837,6 +843,7 @@ HttpServer::HttpServer(const Router& router, int socket, const ServerLimits& lim
             link->Since = Clock::now().time_since_epoch().count();
             link->BodySince = 0;
             link->BodyBytes = 0;
+            link->Begun = false;
             int serving = Link::kServing;
             link->State.compare_exchange_strong(serving, Link::kReading);
         }

@@ -665,7 +665,7 @@ TEST(ConnectionLimits, TheSlowestRequestsMakeRoomForNewOnes)
     ServiceConfig config = TestConfig();
     config.Timeout = 30;
     config.ConnectionsPerClient = 3;
-    config.Connections = 40; // the service makes room from 24 connections on
+    config.Connections = 40; // the service makes room from 31 connections on
     const Service running(config);
     const uint16_t port = running.Ports().at(0);
     const std::string good = "GET /tarvik?cc=1 HTTP/1.1\r\nHost: x\r\nConnection: close\r\n\r\n";
@@ -679,16 +679,16 @@ TEST(ConnectionLimits, TheSlowestRequestsMakeRoomForNewOnes)
         std::this_thread::sleep_for(std::chrono::milliseconds(200));
         EXPECT_EQ(slow.Closed(), 1u);
     }
-    // Near the service's limit, a flood of young requests from many addresses: a client with none gets a slot.
+    // A flood of young requests from many addresses, more than the service takes: a client with none gets a slot.
     {
         std::vector<const char*> flood;
         static const std::vector<std::string> addresses = [] {
             std::vector<std::string> list;
-            for (int i = 1; i <= 10; ++i)
+            for (int i = 1; i <= 16; ++i)
                 list.push_back("127.0.1." + std::to_string(i));
             return list;
         }();
-        for (int i = 0; i < 30; ++i)
+        for (int i = 0; i < 48; ++i)
             flood.push_back(addresses[size_t(i) % addresses.size()].c_str());
         const HeldRequests slow(port, flood);
         const std::string answer = ExchangeFrom(port, good, "127.0.0.2");
