@@ -491,7 +491,7 @@ TEST_F(ServiceEndToEnd, BadRequestsGetAnAnswerAndTheServiceGoesOn)
          "<faultcode>SOAP-ENV:Client</faultcode><faultstring>INVALID_INPUT</faultstring>"},
         {"eVatR body announced over 64 KiB",
          "POST /app/v1/abfrage HTTP/1.1\r\nHost: x\r\nConnection: close\r\nContent-Length: 65537\r\n\r\n",
-         "HTTP/1.1 413", "Anfrage zu gro\xc3\x9f\n"},
+         "HTTP/1.1 413", "{\"status\":413,\"title\":\"Anfrage zu gro\xc3\x9f\""},
         {"one element with many attributes",
          postTo("/soap/ITarvik",
                 [] {
