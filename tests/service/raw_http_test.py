@@ -199,6 +199,26 @@ class RawHttpTest(unittest.TestCase):
                                         b'"x":{"angefragteUstid":"DE136695976"}}'))
         self.assertIn(b'"status":"evatr-', answer)
 
+    def test_refused_and_cut_off_connections_write_no_line_each(self):
+        """100 connections from one address (64 are allowed), each sending half a head and closing: the log gets
+        neither a line per refusal nor one per request cut off; they are summed up once a minute."""
+        flood = []
+        for _ in range(100):
+            client = socket.socket()
+            client.bind(("127.0.0.9", 0))
+            client.connect(("127.0.0.1", self.port))
+            client.sendall(b"GET /tarvik?cc=1 HTTP/1.1\r\n")
+            flood.append(client)
+        time.sleep(0.3)
+        for client in flood:
+            client.close()
+        time.sleep(0.5)
+        self.log.flush()
+        with open(self.log_path, "rb") as log:
+            text = log.read().decode("utf-8")
+        self.assertNotIn("connection limit", text)
+        self.assertNotIn("incomplete request", text)
+
     def test_soap_replies_stay_well_formed(self):
         cases = [
             ("SOAPAction with control bytes and broken UTF-8",
