@@ -251,9 +251,10 @@ constexpr size_t kMaxDiscarded = 8u << 20;
 // TLS 1.2 and 1.3 only, ephemeral key exchange and AEAD ciphers only, in our order rather than the client's.
 constexpr char kTlsPriorities[] = "SECURE128:-VERS-ALL:+VERS-TLS1.3:+VERS-TLS1.2:-RSA:-DHE-RSA:-CIPHER-ALL:"
                                   "+AES-256-GCM:+CHACHA20-POLY1305:+AES-128-GCM:-MAC-ALL:+AEAD:%SERVER_PRECEDENCE";
-// How the library begins its messages for a connection refused at its limit and one ended in a request.
+// How the library begins its messages for a connection refused at its limit and for those ended mid-request.
 constexpr char kLimitReached[] = "Server reached connection limit";
 constexpr char kCutShort[] = "Connection was closed by remote side with incomplete request";
+constexpr char kClosedReading[] = "Connection socket is closed when reading request";
 // Memory is given back to the system once this many connections have closed since the most there were.
 constexpr size_t kTrimAfterClosed = 64;
 
@@ -815,8 +816,12 @@ struct HttpServer::Daemon
                 malloc_trim(0);
                 lock.lock();
             }
-            // Without connections there is nothing to watch until one comes.
-            Wake.wait(lock, [this] { return Stopped || !Links.empty(); });
+            // Without connections there is nothing to watch until one comes, or a report is due.
+            const auto watch = [this] { return Stopped || !Links.empty(); };
+            if (Refused || CutShort)
+                Wake.wait_until(lock, lastReport + std::chrono::minutes(1), watch);
+            else
+                Wake.wait(lock, watch);
         }
     }
 };
@@ -864,7 +869,8 @@ HttpServer::HttpServer(const Router& router, int socket, const ServerLimits& lim
         // Under a flood each of these would be a line; the sweeper reports them once a minute instead.
         if (std::strncmp(format, kLimitReached, sizeof kLimitReached - 1) == 0)
             ++static_cast<Daemon*>(cls)->Refused;
-        else if (std::strncmp(format, kCutShort, sizeof kCutShort - 1) == 0)
+        else if (std::strncmp(format, kCutShort, sizeof kCutShort - 1) == 0 ||
+                 std::strncmp(format, kClosedReading, sizeof kClosedReading - 1) == 0)
             ++static_cast<Daemon*>(cls)->CutShort;
         else
             LogLibraryMessage(format, arguments);

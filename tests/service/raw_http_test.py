@@ -218,6 +218,7 @@ class RawHttpTest(unittest.TestCase):
             text = log.read().decode("utf-8")
         self.assertNotIn("connection limit", text)
         self.assertNotIn("incomplete request", text)
+        self.assertNotIn("closed when reading", text)
 
     def test_soap_replies_stay_well_formed(self):
         cases = [
