@@ -66,8 +66,15 @@ int32_t BasicAdmission(const Users& users, const HttpRequest& request)
     const size_t colon = decoded ? decoded->find(':') : std::string::npos;
     if (colon == std::string::npos)
         return Users::kDenied;
-    return users.Admit(std::string_view(*decoded).substr(0, colon), std::string_view(*decoded).substr(colon + 1), false,
-                       request.Client);
+    return AdmitRequest(users, std::string_view(*decoded).substr(0, colon),
+                        std::string_view(*decoded).substr(colon + 1), request);
+}
+
+int32_t AdmitRequest(const Users& users, std::string_view user, std::string_view password, const HttpRequest& request)
+{
+    if (!request.Loopback && !request.Secure && !users.Open() && users.RefusesPlainRemote())
+        return Users::kDenied;
+    return users.Admit(user, password, request.Loopback, request.Client);
 }
 
 HttpResponse LoginRequired(const char* contentType, std::string body)

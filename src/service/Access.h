@@ -8,6 +8,9 @@
 
 namespace orvel::service {
 
+// Users::Admit for the request's client; kDenied for another machine over plain HTTP when the users refuse that.
+int32_t AdmitRequest(const Users& users, std::string_view user, std::string_view password, const HttpRequest& request);
+
 // Users::kAdmitted; kDenied for another machine without the right credentials; kLoopbackOnly for another machine
 // when there is no users file to log in with.
 int32_t BasicAdmission(const Users& users, const HttpRequest& request);

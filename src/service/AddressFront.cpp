@@ -4,6 +4,7 @@
 #include "platform/StrToInt.h"
 #include "rules/AddressRules.h"
 #include "rules/TarvikChecks.h"
+#include "service/Access.h"
 #include "service/SoapRpc.h"
 #include "service/Wddx.h"
 
@@ -45,8 +46,7 @@ struct Texts
 std::string AddressWddx(const rules::PostalData& data, const Users& users, const HttpRequest& request)
 {
     const auto value = [&request](const char* key) { return request.Query(key).value_or(std::string_view()); };
-    if (const int32_t admitted = users.Admit(value("un"), value("pw"), request.Loopback, request.Client);
-        admitted != Users::kAdmitted)
+    if (const int32_t admitted = AdmitRequest(users, value("un"), value("pw"), request); admitted != Users::kAdmitted)
         return WddxPacket::Result(admitted, rules::ResultCodeText(admitted));
 
     const std::string_view function = value("func");
@@ -80,7 +80,7 @@ std::string AddressWddx(const rules::PostalData& data, const Users& users, const
 // Users::kAdmitted, or the result code that refuses the call.
 int32_t Admission(const Users& users, const RpcCall& call)
 {
-    return users.Admit(call.Text("UN"), call.Text("PW"), call.Loopback(), call.Client());
+    return AdmitRequest(users, call.Text("UN"), call.Text("PW"), call.From());
 }
 
 // The inputs of a check, read before anything is answered so that a missing one is a fault.

@@ -10,6 +10,8 @@
 #include <cstdio>
 #include <ctime>
 #include <random>
+#include <set>
+#include <vector>
 
 namespace orvel::service {
 namespace {
@@ -46,13 +48,33 @@ std::string Text(const json& request, const char* key)
     return found != request.end() && found->is_string() ? found->get<std::string>() : std::string();
 }
 
+// The body as JSON (discarded when it is none), and whether an object in it names a key twice: the parser keeps
+// the last, but which one the client meant cannot be told.
+json Parse(std::string_view body, bool& duplicateKeys)
+{
+    std::vector<std::set<std::string>> objects;
+    const auto seen = [&objects, &duplicateKeys](int, json::parse_event_t event, json& parsed) {
+        if (event == json::parse_event_t::object_start)
+            objects.emplace_back();
+        else if (event == json::parse_event_t::object_end && !objects.empty())
+            objects.pop_back();
+        else if (event == json::parse_event_t::key && !objects.empty())
+            duplicateKeys = !objects.back().insert(parsed.get<std::string>()).second || duplicateKeys;
+        return true;
+    };
+    return json::parse(body, seen, false);
+}
+
 HttpResponse Request(const HttpRequest& request, BusySwitch& busy)
 {
     if (request.Method != "POST")
         return {405, kJson, R"({"status":"evatr-0007"})"};
-    const json asked = json::parse(request.Body, nullptr, false);
+    bool duplicateKeys = false;
+    const json asked = Parse(request.Body, duplicateKeys);
     if (!asked.is_object())
         return Status("evatr-0007");
+    if (duplicateKeys)
+        return Problem(400, "Schl\xc3\xbcssel doppelt im JSON-K\xc3\xb6rper");
     const std::string own = Text(asked, "anfragendeUstid");
     const std::string foreign = Text(asked, "angefragteUstid");
     if (own.empty() || foreign.empty())

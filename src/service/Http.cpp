@@ -7,6 +7,7 @@
 #include <microhttpd.h>
 #include <netdb.h>
 #include <netinet/in.h>
+#include <nlohmann/json.hpp>
 #include <sys/socket.h>
 #include <unistd.h>
 
@@ -21,6 +22,7 @@
 #include <stdexcept>
 #include <strings.h>
 #include <thread>
+#include <unordered_map>
 #include <unordered_set>
 
 namespace orvel::service {
@@ -54,17 +56,97 @@ HttpResponse Router::TooLarge(std::string_view path) const
     return answer;
 }
 
-void Router::ExpectXml(std::string path)
+void Router::ExpectXml(std::string path, TooLargeAnswer crowded)
 {
-    XmlPaths.push_back(std::move(path));
+    XmlPaths.push_back({std::move(path), crowded});
+}
+
+const Router::XmlPath* Router::LookupXml(std::string_view path) const
+{
+    for (const XmlPath& xml : XmlPaths)
+        if (xml.Path.back() == '/' ? path.substr(0, xml.Path.size()) == xml.Path : path == xml.Path)
+            return &xml;
+    return nullptr;
 }
 
 bool Router::ExpectsXml(std::string_view path) const
 {
-    for (const std::string& xml : XmlPaths)
-        if (xml.back() == '/' ? path.substr(0, xml.size()) == xml : path == xml)
+    return LookupXml(path) != nullptr;
+}
+
+std::optional<HttpResponse> Router::RefuseXml(std::string_view path, std::string_view body) const
+{
+    const XmlPath* xml = LookupXml(path);
+    if (!xml || !HasCrowdedElement(body))
+        return std::nullopt;
+    return xml->Crowded();
+}
+
+void Router::ExpectJson(std::string path)
+{
+    JsonPaths.push_back(std::move(path));
+}
+
+bool Router::ExpectsJson(std::string_view path) const
+{
+    for (const std::string& json : JsonPaths)
+        if (json.back() == '/' ? path.substr(0, json.size()) == json : path == json)
             return true;
     return false;
+}
+
+HttpResponse Problem(unsigned status, std::string_view title)
+{
+    const nlohmann::json problem = {{"type", "about:blank"}, {"title", title}, {"status", status}};
+    return {status, "application/problem+json; charset=utf-8",
+            problem.dump(-1, ' ', false, nlohmann::json::error_handler_t::replace)};
+}
+
+bool HasCrowdedElement(std::string_view xml)
+{
+    bool inTag = false;
+    char quote = 0;
+    size_t attributes = 0;
+    for (const char c : xml) {
+        if (quote) {
+            if (c == quote)
+                quote = 0;
+        } else if (!inTag) {
+            inTag = c == '<';
+            attributes = 0;
+        } else if (c == '"' || c == '\'') {
+            quote = c;
+        } else if (c == '>') {
+            inTag = false;
+        } else if (c == '=' && ++attributes > kMaxAttributes) {
+            return true;
+        }
+    }
+    return false;
+}
+
+std::string AddressBlock(std::string_view address, int v4Bits, int v6Bits)
+{
+    const std::string text(address);
+    unsigned char bytes[sizeof(in6_addr)] = {};
+    int family = AF_INET, bits = v4Bits, size = 4;
+    if (inet_pton(AF_INET, text.c_str(), bytes) != 1) {
+        if (inet_pton(AF_INET6, text.c_str(), bytes) != 1)
+            return text;
+        family = AF_INET6;
+        bits = v6Bits;
+        size = 16;
+    }
+    if (bits >= size * 8)
+        return text;
+    for (int at = 0; at < size; ++at)
+        if (at * 8 >= bits)
+            bytes[at] = 0;
+        else if (at * 8 + 8 > bits)
+            bytes[at] &= static_cast<unsigned char>(0xFF00 >> (bits - at * 8));
+    char prefix[INET6_ADDRSTRLEN] = "";
+    inet_ntop(family, bytes, prefix, sizeof prefix);
+    return std::string(prefix) + "/" + std::to_string(bits);
 }
 
 int OpenListener(const std::string& address)
@@ -128,19 +210,51 @@ struct Pending
     Clock::time_point Start = Clock::now();
 };
 
-// One open connection, for the deadline of its request heads.
+// One open connection, for the deadline of its requests and the limits on connections.
 struct Link
 {
+    enum Phase { kReading, kServing, kShut };
     int Fd = -1;
-    // When the head now being read began (steady clock ticks); 0 while a request is being served.
-    std::atomic<Clock::rep> HeadSince{Clock::now().time_since_epoch().count()};
-    bool Shut = false;
+    std::string Client; // ClientBlock of its address
+    // kReading until the request is complete; the sweeper shuts only a reading link, the last call serves only one
+    // not shut, so a 408 never meets an answer on the wire.
+    std::atomic<int> State{kReading};
+    // When the request now being read began, and how much of its body came since when (steady clock ticks).
+    std::atomic<Clock::rep> Since{Clock::now().time_since_epoch().count()};
+    std::atomic<Clock::rep> BodySince{0};
+    std::atomic<size_t> BodyBytes{0};
+    // Its request line has come: a connection idle between requests is closed without a 408.
+    std::atomic<bool> Begun{false};
+
+    // Bytes of body per second since the request began: how the slowest requests are told.
+    double Rate(Clock::rep now) const
+    {
+        const double seconds = std::chrono::duration<double>(Clock::duration(now - Since)).count();
+        return seconds > 0 ? double(BodyBytes) / seconds : 0;
+    }
+    bool Overdue(Clock::rep now, Clock::duration timeout) const
+    {
+        if (now - Since <= timeout.count())
+            return false;
+        // Past the deadline only a body that keeps coming at the minimum rate goes on, judged after its first second.
+        const Clock::rep bodySince = BodySince;
+        if (bodySince == 0)
+            return true;
+        if (now - bodySince < std::chrono::duration_cast<Clock::duration>(std::chrono::seconds(1)).count())
+            return false;
+        const double seconds = std::chrono::duration<double>(Clock::duration(now - bodySince)).count();
+        return double(BodyBytes) / seconds < double(ServerLimits::kMinBodyRate);
+    }
 };
 
 constexpr size_t kMaxDiscarded = 8u << 20;
 // TLS 1.2 and 1.3 only, ephemeral key exchange and AEAD ciphers only, in our order rather than the client's.
 constexpr char kTlsPriorities[] = "SECURE128:-VERS-ALL:+VERS-TLS1.3:+VERS-TLS1.2:-RSA:-DHE-RSA:-CIPHER-ALL:"
                                   "+AES-256-GCM:+CHACHA20-POLY1305:+AES-128-GCM:-MAC-ALL:+AEAD:%SERVER_PRECEDENCE";
+// How the library begins its messages for a connection refused at its limit and for those ended mid-request.
+constexpr char kLimitReached[] = "Server reached connection limit";
+constexpr char kCutShort[] = "Connection was closed by remote side with incomplete request";
+constexpr char kClosedReading[] = "Connection socket is closed when reading request";
 // Memory is given back to the system once this many connections have closed since the most there were.
 constexpr size_t kTrimAfterClosed = 64;
 
@@ -157,8 +271,16 @@ bool IsMarker(const void* context)
            context == &kBrokenTarget;
 }
 
-void* InspectTarget(void*, const char* uri, MHD_Connection*)
+Link* LinkOf(MHD_Connection* connection)
 {
+    const MHD_ConnectionInfo* info = MHD_get_connection_info(connection, MHD_CONNECTION_INFO_SOCKET_CONTEXT);
+    return info ? static_cast<Link*>(info->socket_context) : nullptr;
+}
+
+void* InspectTarget(void*, const char* uri, MHD_Connection* connection)
+{
+    if (Link* link = LinkOf(connection))
+        link->Begun = true;
     if (!uri)
         return &kFreshRequest;
     const std::string_view target(uri);
@@ -217,12 +339,6 @@ bool IsLoopback(MHD_Connection* connection)
     return info && info->client_addr && IsLoopbackAddress(info->client_addr);
 }
 
-Link* LinkOf(MHD_Connection* connection)
-{
-    const MHD_ConnectionInfo* info = MHD_get_connection_info(connection, MHD_CONNECTION_INFO_SOCKET_CONTEXT);
-    return info ? static_cast<Link*>(info->socket_context) : nullptr;
-}
-
 // The client's address as text; an IPv4 client on an IPv6 socket as IPv4, so that it counts as one client.
 std::string ClientAddress(MHD_Connection* connection)
 {
@@ -267,6 +383,10 @@ struct Framing
     std::string_view Length;
     size_t Codings = 0;
     std::string_view Coding;
+    // A name with a blank in it: the line had whitespace before its colon, and a header it names would go unseen.
+    // The library joins a folded line to the name before it ("Transfer-Encoding:\r\n chunked" arrives as
+    // "Transfer-Encodingchunked"): a framing header's name with more after it is one folded.
+    bool MangledName = false;
 };
 
 Framing ReadFraming(MHD_Connection* connection)
@@ -282,6 +402,11 @@ Framing ReadFraming(MHD_Connection* connection)
             const auto is = [&name](std::string_view header) {
                 return name.size() == header.size() && strncasecmp(name.data(), header.data(), name.size()) == 0;
             };
+            const auto extends = [&name](std::string_view header) {
+                return name.size() > header.size() && strncasecmp(name.data(), header.data(), header.size()) == 0;
+            };
+            seen.MangledName = seen.MangledName || name.find_first_of(" \t") != std::string_view::npos ||
+                               extends(MHD_HTTP_HEADER_CONTENT_LENGTH) || extends(MHD_HTTP_HEADER_TRANSFER_ENCODING);
             if (is(MHD_HTTP_HEADER_CONTENT_LENGTH)) {
                 seen.LengthsDiffer = seen.LengthsDiffer || (seen.Lengths && text != seen.Length);
                 seen.Length = text;
@@ -319,7 +444,9 @@ std::string LogEscaped(std::string_view text)
     for (size_t at = 0; at < text.size();) {
         const auto c = static_cast<unsigned char>(text[at]);
         const size_t length = Utf8CharLength(text, at);
-        if (length > 1 || (length == 1 && c >= 0x20 && c != 0x7F && c != '\\')) {
+        // C1 controls (U+0080 to U+009F) drive terminals as their 8-bit forms do: escaped byte by byte.
+        const bool c1 = length == 2 && c == 0xC2 && static_cast<unsigned char>(text[at + 1]) < 0xA0;
+        if ((length > 1 && !c1) || (length == 1 && c >= 0x20 && c != 0x7F && c != '\\')) {
             out.append(text, at, length);
             at += length;
             continue;
@@ -347,7 +474,7 @@ std::string LogEscaped(std::string_view text)
 }
 
 // The library's own messages name the request's path as it was decoded.
-void LogLibraryMessage(void*, const char* format, va_list arguments)
+void LogLibraryMessage(const char* format, va_list arguments)
 {
     char text[1024];
     std::vsnprintf(text, sizeof text, format, arguments);
@@ -401,9 +528,14 @@ struct HttpServer::Daemon
     TlsFiles Tls;
     MHD_Daemon* Handle = nullptr;
 
-    // The open connections; the sweeper ends those whose request head is overdue.
+    // The open connections and how many each client holds; the sweeper ends requests that are overdue.
     std::mutex LinksLock;
     std::unordered_set<Link*> Links;
+    std::unordered_map<std::string, size_t> PerClient;
+    // Connections refused at a limit since the last report, ours and the library's, and those that ended with a
+    // request incomplete (closed by the client or by the sweeper).
+    std::atomic<size_t> Refused{0};
+    std::atomic<size_t> CutShort{0};
     size_t MostLinks = 0;         // since memory was last given back
     std::condition_variable Wake; // a first connection or the end
     bool Stopped = false;
@@ -411,9 +543,23 @@ struct HttpServer::Daemon
 
     Daemon(const Router& router, const ServerLimits& limits) : Routes(router), Limits(limits) {}
 
-    MHD_Result Send(MHD_Connection* connection, const HttpResponse& answer, const char* method, const char* url,
+    MHD_Result Send(MHD_Connection* connection, HttpResponse answer, const char* method, const char* url,
                     Clock::time_point start) const
     {
+        // The server's own text errors, on a JSON interface in its form.
+        if (answer.Status >= 400 && std::string_view(answer.ContentType).rfind("text/plain", 0) == 0 &&
+            Routes.ExpectsJson(url)) {
+            std::string_view title = answer.Body;
+            while (!title.empty() && title.back() == '\n')
+                title.remove_suffix(1);
+            HttpResponse problem = Problem(answer.Status, title);
+            problem.Headers = std::move(answer.Headers);
+            answer = std::move(problem);
+        }
+        // A request the sweeper has shut gets no answer of ours: it may have had its 408 already.
+        int reading = Link::kReading;
+        if (Link* link = LinkOf(connection); link && !link->State.compare_exchange_strong(reading, Link::kServing))
+            return MHD_NO;
         MHD_Response* response = MHD_create_response_from_buffer(
             answer.Body.size(), const_cast<char*>(answer.Body.data()), MHD_RESPMEM_MUST_COPY);
         if (!response)
@@ -453,6 +599,8 @@ struct HttpServer::Daemon
             !MHD_lookup_connection_value(connection, MHD_HEADER_KIND, MHD_HTTP_HEADER_HOST))
             return Closing(400, "Fehlerhafte Anfrage: Host fehlt\n");
         const Framing framing = ReadFraming(connection);
+        if (framing.MangledName)
+            return Closing(400, "Fehlerhafte Anfrage: Leerraum vor dem Doppelpunkt oder gefaltete Kopfzeile\n");
         if (framing.Codings > 1 || (framing.Codings && framing.Lengths) || framing.LengthsDiffer)
             return Closing(400, "Fehlerhafte Anfrage: L\xc3\xa4nge des Inhalts mehrdeutig\n");
         if (framing.Codings && !SameLetters(framing.Coding, "chunked"))
@@ -479,8 +627,6 @@ struct HttpServer::Daemon
     {
         if (!*context || (IsMarker(*context) && *context != &kHeadOnly)) {
             // The first call: the head is complete.
-            if (Link* link = LinkOf(connection))
-                link->HeadSince = 0;
             if (const auto refusal = Refusal(connection, url, method, version, *context))
                 return Send(connection, *refusal, method, url, Clock::now());
             // An answer queued now would end the kept-alive connection: it waits for the last call.
@@ -489,6 +635,8 @@ struct HttpServer::Daemon
                 return MHD_YES;
             }
             auto* pending = new Pending();
+            if (Link* link = LinkOf(connection))
+                link->BodySince = Clock::now().time_since_epoch().count();
             const char* length =
                 MHD_lookup_connection_value(connection, MHD_HEADER_KIND, MHD_HTTP_HEADER_CONTENT_LENGTH);
             pending->Expected = length ? std::strtoull(length, nullptr, 10) : Limits.MaxBody;
@@ -505,6 +653,8 @@ struct HttpServer::Daemon
             // A body grown too large is read to its end and dropped, so that the client gets to read the 413 (an
             // answer now would meet a reset connection); past kMaxDiscarded it is answered at once.
             pending->Received += size;
+            if (Link* link = LinkOf(connection))
+                link->BodyBytes += size;
             if (pending->Received <= Limits.MaxBody) {
                 // Grown in steps, but never beyond what is announced: a held body takes no more than its size.
                 std::string& body = pending->Body;
@@ -528,7 +678,10 @@ struct HttpServer::Daemon
         request.Path = url;
         if (pending)
             request.Body = pending->Body;
+        if (const auto crowded = Routes.RefuseXml(url, request.Body); pending && crowded)
+            return Send(connection, *crowded, method, url, start);
         request.Loopback = IsLoopback(connection);
+        request.Secure = !Tls.KeyPem.empty();
         const std::string client = ClientAddress(connection);
         request.Client = client;
         try {
@@ -540,13 +693,78 @@ struct HttpServer::Daemon
         }
     }
 
+    // The incomplete request that brought the least body per second (the oldest of equals), among those of one
+    // client or of all; with grace only those incomplete for over a second. nullptr when there is none. LinksLock
+    // is held.
+    Link* Slowest(Clock::rep now, const std::string* client, bool grace = true) const
+    {
+        const Clock::rep second = std::chrono::duration_cast<Clock::duration>(std::chrono::seconds(1)).count();
+        Link* slowest = nullptr;
+        double slowestRate = 0;
+        for (Link* link : Links) {
+            if (link->State != Link::kReading || (grace && now - link->Since < second) ||
+                (client && link->Client != *client))
+                continue;
+            const double rate = link->Rate(now);
+            if (!slowest || rate < slowestRate || (rate == slowestRate && link->Since < slowest->Since)) {
+                slowest = link;
+                slowestRate = rate;
+            }
+        }
+        return slowest;
+    }
+
+    // Ends a request still being read, with a 408 where the connection is plain HTTP and the request has begun
+    // (a connection refused at a limit gets none). The library sees the end of the stream and closes it itself.
+    void Shut(Link* link, bool answer = true) const
+    {
+        int reading = Link::kReading;
+        if (link->Fd < 0 || !link->State.compare_exchange_strong(reading, Link::kShut))
+            return;
+        static constexpr char kTimeout[] =
+            "HTTP/1.1 408 Request Timeout\r\nConnection: close\r\nContent-Length: 0\r\n\r\n";
+        if (answer && link->Begun && Tls.KeyPem.empty()) [[maybe_unused]]
+            const ssize_t sent = send(link->Fd, kTimeout, sizeof kTimeout - 1, MSG_NOSIGNAL | MSG_DONTWAIT);
+        shutdown(link->Fd, SHUT_RDWR);
+    }
+
     void Opened(MHD_Connection* connection, void** socketContext)
     {
         const MHD_ConnectionInfo* info = MHD_get_connection_info(connection, MHD_CONNECTION_INFO_CONNECTION_FD);
         auto* link = new Link();
         link->Fd = info ? info->connect_fd : -1;
+        link->Client = ClientBlock(ClientAddress(connection));
         *socketContext = link;
+        const Clock::rep now = Clock::now().time_since_epoch().count();
         const std::lock_guard lock(LinksLock);
+        // At a limit the slowest request makes room; without one the new connection is refused.
+        if (++PerClient[link->Client] > Limits.MaxConnectionsPerAddress) {
+            if (Link* slowest = Slowest(now, &link->Client))
+                Shut(slowest);
+            else {
+                Shut(link, false);
+                ++Refused;
+            }
+        }
+        // Near the limit, before the library refuses connections itself: a client holding few connections takes a
+        // slot from the one holding the most even while its requests are young (a flood reconnects in a burst).
+        const size_t headroom = std::min<size_t>(std::max<size_t>(Limits.Threads * 8, Limits.MaxConnections / 20),
+                                                 (Limits.MaxConnections - 1) / 4);
+        if (link->State == Link::kReading && Links.size() + headroom >= Limits.MaxConnections) {
+            Link* slowest = Slowest(now, nullptr);
+            if (!slowest) {
+                const auto most = std::max_element(PerClient.begin(), PerClient.end(),
+                                                   [](const auto& a, const auto& b) { return a.second < b.second; });
+                if (most->second >= 2 * PerClient[link->Client])
+                    slowest = Slowest(now, &most->first, false);
+            }
+            if (slowest)
+                Shut(slowest);
+            else {
+                Shut(link, false);
+                ++Refused;
+            }
+        }
         Links.insert(link);
         MostLinks = std::max(MostLinks, Links.size());
         if (Links.size() == 1)
@@ -560,25 +778,37 @@ struct HttpServer::Daemon
         *socketContext = nullptr;
         const std::lock_guard lock(LinksLock);
         Links.erase(link);
+        if (const auto counted = PerClient.find(link->Client); counted != PerClient.end() && --counted->second == 0)
+            PerClient.erase(counted);
         delete link;
     }
 
-    // Once a second: ends the connections whose request head has taken longer than the time-out (each header line
-    // renews the library's idle time-out, so a client could stretch a head for ever), and gives the memory of many
-    // closed connections back to the system, as a desktop server should after a burst.
+    // Once a second: ends the requests not complete within the time-out (each byte renews the library's idle
+    // time-out, so a client could stretch a request for ever), says how many connections the limits refused, once
+    // a minute, and gives the memory of many closed connections back to the system, as a desktop server should
+    // after a burst.
     void Sweep()
     {
-        const auto deadline = std::chrono::duration_cast<Clock::duration>(std::chrono::seconds(Limits.TimeoutSeconds));
+        const auto timeout = std::chrono::duration_cast<Clock::duration>(std::chrono::seconds(Limits.TimeoutSeconds));
+        Clock::time_point lastReport = Clock::now();
         std::unique_lock lock(LinksLock);
         while (!Wake.wait_for(lock, std::chrono::seconds(1), [this] { return Stopped; })) {
             const Clock::rep now = Clock::now().time_since_epoch().count();
-            for (Link* link : Links) {
-                const Clock::rep since = link->HeadSince;
-                if (since != 0 && !link->Shut && link->Fd >= 0 && now - since > deadline.count()) {
-                    // The library sees the end of the stream and closes the connection itself.
-                    shutdown(link->Fd, SHUT_RDWR);
-                    link->Shut = true;
-                }
+            for (Link* link : Links)
+                if (link->State == Link::kReading && link->Overdue(now, timeout))
+                    Shut(link);
+            if (Clock::now() - lastReport >= std::chrono::minutes(1)) {
+                lastReport = Clock::now();
+                if (const size_t cut = CutShort.exchange(0))
+                    std::fprintf(
+                        stderr,
+                        "orvelwddx-service: %zu connections ended with an incomplete request in the last minute\n",
+                        cut);
+                if (const size_t refused = Refused.exchange(0))
+                    std::fprintf(
+                        stderr,
+                        "orvelwddx-service: %zu connections refused in the last minute at the connection limits\n",
+                        refused);
             }
             if (MostLinks >= Links.size() + kTrimAfterClosed) {
                 MostLinks = Links.size();
@@ -586,8 +816,12 @@ struct HttpServer::Daemon
                 malloc_trim(0);
                 lock.lock();
             }
-            // Without connections there is nothing to watch until one comes.
-            Wake.wait(lock, [this] { return Stopped || !Links.empty(); });
+            // Without connections there is nothing to watch until one comes, or a report is due.
+            const auto watch = [this] { return Stopped || !Links.empty(); };
+            if (Refused || CutShort)
+                Wake.wait_until(lock, lastReport + std::chrono::minutes(1), watch);
+            else
+                Wake.wait(lock, watch);
         }
     }
 };
@@ -609,9 +843,15 @@ HttpServer::HttpServer(const Router& router, int socket, const ServerLimits& lim
         if (!IsMarker(*context))
             delete static_cast<Pending*>(*context);
         *context = nullptr;
-        // The next request's head starts now.
-        if (Link* link = LinkOf(connection))
-            link->HeadSince = Clock::now().time_since_epoch().count();
+        // The next request starts now.
+        if (Link* link = LinkOf(connection)) {
+            link->Since = Clock::now().time_since_epoch().count();
+            link->BodySince = 0;
+            link->BodyBytes = 0;
+            link->Begun = false;
+            int serving = Link::kServing;
+            link->State.compare_exchange_strong(serving, Link::kReading);
+        }
     };
     const auto notify = [](void* cls, MHD_Connection* connection, void** socketContext,
                            MHD_ConnectionNotificationCode code) {
@@ -625,15 +865,24 @@ HttpServer::HttpServer(const Router& router, int socket, const ServerLimits& lim
     MHD_RequestCompletedCallback completedCallback = completed;
     MHD_NotifyConnectionCallback notifyCallback = notify;
     void* (*targetCallback)(void*, const char*, MHD_Connection*) = InspectTarget;
-    void (*libraryLog)(void*, const char*, va_list) = LogLibraryMessage;
+    const auto logLibrary = [](void* cls, const char* format, va_list arguments) {
+        // Under a flood each of these would be a line; the sweeper reports them once a minute instead.
+        if (std::strncmp(format, kLimitReached, sizeof kLimitReached - 1) == 0)
+            ++static_cast<Daemon*>(cls)->Refused;
+        else if (std::strncmp(format, kCutShort, sizeof kCutShort - 1) == 0 ||
+                 std::strncmp(format, kClosedReading, sizeof kClosedReading - 1) == 0)
+            ++static_cast<Daemon*>(cls)->CutShort;
+        else
+            LogLibraryMessage(format, arguments);
+    };
+    void (*libraryLog)(void*, const char*, va_list) = logLibrary;
     std::vector<MHD_OptionItem> options = {
-        // First, or the library warns that its own logger may print the messages of the options before it.
-        {MHD_OPTION_EXTERNAL_LOGGER, reinterpret_cast<intptr_t>(libraryLog), nullptr},
+        // First, so that the library's messages on the options that follow come here too.
+        {MHD_OPTION_EXTERNAL_LOGGER, reinterpret_cast<intptr_t>(libraryLog), Running.get()},
         {MHD_OPTION_LISTEN_SOCKET, socket, nullptr},
         {MHD_OPTION_THREAD_POOL_SIZE, limits.Threads, nullptr},
         {MHD_OPTION_CONNECTION_TIMEOUT, limits.TimeoutSeconds, nullptr},
         {MHD_OPTION_CONNECTION_LIMIT, limits.MaxConnections, nullptr},
-        {MHD_OPTION_PER_IP_CONNECTION_LIMIT, limits.MaxConnectionsPerAddress, nullptr},
         // The request head must fit here; a longer one is refused by the library itself.
         {MHD_OPTION_CONNECTION_MEMORY_LIMIT, 32 << 10, nullptr},
         // Not strict: its refusal of a head without Host comes with a doubled header block, and a target with a

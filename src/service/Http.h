@@ -21,6 +21,7 @@ public:
     std::string_view Path; // without the query
     std::string_view Body;
     bool Loopback = false;   // the client connected from this machine
+    bool Secure = false;     // over TLS
     std::string_view Client; // its address: "192.0.2.7", "2001:db8::7", "local" for a Unix socket
 
     // A query argument, decoded as sent (bytes, not text); nullopt when the key is missing.
@@ -44,6 +45,9 @@ struct HttpResponse
 
 using Handler = std::function<HttpResponse(const HttpRequest&)>;
 
+// An error of a JSON interface as a problem answer (application/problem+json, RFC 9457).
+HttpResponse Problem(unsigned status, std::string_view title);
+
 // The answer to a body over the limit in the path's own form (a SOAP fault, say); its status becomes 413.
 using TooLargeAnswer = HttpResponse (*)();
 
@@ -55,9 +59,16 @@ public:
     const Handler* Find(std::string_view path) const;
     // What a body too large for the path gets.
     HttpResponse TooLarge(std::string_view path) const;
-    // POST bodies to this path (every path under it, when it ends in "/") must be XML; others get 415.
-    void ExpectXml(std::string path);
+    // POST bodies to this path (every path under it, when it ends in "/") must be XML; others get 415. A body with
+    // an element crowded past kMaxAttributes gets crowded() before any XML parser sees it.
+    void ExpectXml(std::string path, TooLargeAnswer crowded);
     bool ExpectsXml(std::string_view path) const;
+    // crowded() of the path, when the body is XML for it and too crowded to parse.
+    std::optional<HttpResponse> RefuseXml(std::string_view path, std::string_view body) const;
+    // This path (every path under it, when it ends in "/") speaks JSON: the server's own errors there, which are
+    // text elsewhere, become problem answers.
+    void ExpectJson(std::string path);
+    bool ExpectsJson(std::string_view path) const;
 
 private:
     struct Route
@@ -67,9 +78,31 @@ private:
         TooLargeAnswer TooLarge;
     };
     const Route* Lookup(std::string_view path) const;
+    struct XmlPath
+    {
+        std::string Path;
+        TooLargeAnswer Crowded;
+    };
+    const XmlPath* LookupXml(std::string_view path) const;
     std::vector<Route> Routes;
-    std::vector<std::string> XmlPaths;
+    std::vector<XmlPath> XmlPaths;
+    std::vector<std::string> JsonPaths;
 };
+
+// libxml2 takes time quadratic in the attributes of one element: bodies where one element carries more than this
+// (namespace declarations included) are refused before they are parsed.
+constexpr size_t kMaxAttributes = 32;
+bool HasCrowdedElement(std::string_view xml);
+
+// The block a client address counts in: IPv4 by its first v4Bits, IPv6 by its first v6Bits, as "prefix/bits";
+// the whole address when it is all of it (or not an address at all, as "local").
+std::string AddressBlock(std::string_view address, int v4Bits, int v6Bits);
+// One client for the limits on connections and failed logins: an IPv4 address, or the /64 of an IPv6 address, as
+// one host usually holds the whole of it.
+inline std::string ClientBlock(std::string_view address)
+{
+    return AddressBlock(address, 32, 64);
+}
 
 struct ServerLimits
 {
@@ -78,11 +111,14 @@ struct ServerLimits
     static constexpr size_t kMaxArguments = 100;
     static constexpr size_t kMaxTarget = 16u << 10;
     unsigned Threads = 2;
-    // An idle connection is closed after this, and so is one whose request head takes longer in all.
+    // An idle connection is closed after this, and so is a request not complete this long after it began, unless
+    // its body keeps coming at kMinBodyRate or more; such a request gets 408 where one can still be sent.
     unsigned TimeoutSeconds = 10;
-    size_t MaxBody = 64u << 10; // larger bodies get 413; the requests served here are a few kB
+    static constexpr size_t kMinBodyRate = 1024; // bytes per second, from the body's first second on
+    size_t MaxBody = 64u << 10;                  // larger bodies get 413; the requests served here are a few kB
     unsigned MaxConnections = 1000;
-    // One address cannot take every connection and lock others out.
+    // One client (ClientBlock) cannot take every connection and lock others out. Near either limit the slowest
+    // requests incomplete for over a second make room for new connections.
     unsigned MaxConnectionsPerAddress = 64;
 };
 

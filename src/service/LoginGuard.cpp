@@ -1,6 +1,7 @@
 #include "service/LoginGuard.h"
 
-#include <arpa/inet.h>
+#include "service/Http.h"
+
 #include <openssl/core_names.h>
 #include <openssl/evp.h>
 #include <openssl/params.h>
@@ -116,18 +117,6 @@ LoginThrottle::LoginThrottle(LoginClock clock, std::function<void(const std::str
         Log = [](const std::string& line) { std::fprintf(stderr, "orvelwddx-service: %s\n", line.c_str()); };
 }
 
-std::string LoginThrottle::ClientKey(std::string_view client)
-{
-    const std::string text(client);
-    in6_addr address{};
-    if (inet_pton(AF_INET6, text.c_str(), &address) != 1 || IN6_IS_ADDR_V4MAPPED(&address))
-        return text;
-    std::fill(address.s6_addr + 8, address.s6_addr + 16, 0);
-    char prefix[INET6_ADDRSTRLEN];
-    inet_ntop(AF_INET6, &address, prefix, sizeof prefix);
-    return std::string(prefix) + "/64";
-}
-
 bool LoginThrottle::Forgotten(const Record& record, Time now)
 {
     // A lock-out is remembered for a while, so that the next one lasts longer; a few typing errors are not.
@@ -150,40 +139,83 @@ bool LoginThrottle::IsLocked(const Table& table, const Digest& key, Time now)
     return found != table.end() && now < found->second.LockedUntil;
 }
 
+namespace {
+
+// The record shared by the client's neighbours once the client table is full.
+std::string ClientNeighbourhood(std::string_view client)
+{
+    return AddressBlock(client, 24, 48);
+}
+
+} // namespace
+
 LoginThrottle::Lock LoginThrottle::Locked(std::string_view user, std::string_view client)
 {
     if (Held.load(std::memory_order_relaxed) == 0)
         return Lock::None;
-    const Digest userKey = KeyedHash("user", user), clientKey = KeyedHash("client", ClientKey(client));
+    const Digest userKey = KeyedHash("user", user);
     const Time now = Clock();
+    if (!client.empty()) {
+        const Digest own = KeyedHash("client", ClientBlock(client));
+        const Digest shared = KeyedHash("client", ClientNeighbourhood(client));
+        const std::lock_guard locked(Guard);
+        Prune(now);
+        if (IsLocked(Clients, own, now) || IsLocked(Clients, shared, now))
+            return Lock::Client;
+        return IsLocked(Users, userKey, now) ? Lock::User : Lock::None;
+    }
     const std::lock_guard locked(Guard);
     Prune(now);
-    return IsLocked(Clients, clientKey, now) ? Lock::Client : IsLocked(Users, userKey, now) ? Lock::User : Lock::None;
+    return IsLocked(Users, userKey, now) ? Lock::User : Lock::None;
 }
 
 void LoginThrottle::Failed(std::string_view user, std::string_view client)
 {
-    const std::string clientKey = ClientKey(client);
-    const Digest userDigest = KeyedHash("user", user), clientDigest = KeyedHash("client", clientKey);
+    const Digest userDigest = KeyedHash("user", user);
+    std::string clientKey = client.empty() ? std::string() : ClientBlock(client);
+    Digest clientDigest = KeyedHash("client", clientKey);
     const Time now = Clock();
     const std::lock_guard locked(Guard);
     Prune(now);
     Count(Users, userDigest, "for user \"" + Shown(user) + "\"", now);
-    Count(Clients, clientDigest, "from " + Shown(clientKey), now);
+    if (!client.empty()) {
+        if (Clients.size() >= kMaxRecords && !Clients.count(clientDigest)) {
+            clientKey = ClientNeighbourhood(client);
+            clientDigest = KeyedHash("client", clientKey);
+        }
+        Count(Clients, clientDigest, "from " + Shown(clientKey), now);
+    }
     Held.store(Users.size() + Clients.size(), std::memory_order_relaxed);
+}
+
+LoginThrottle::Record* LoginThrottle::Slot(Table& table, const Digest& key, Time now)
+{
+    if (const auto found = table.find(key); found != table.end())
+        return &found->second;
+    if (table.size() >= kMaxRecords) {
+        std::erase_if(table, [now](const auto& entry) { return Forgotten(entry.second, now); });
+        // Still full under a spray: the record longest quiet gives way, but never one whose lock-out holds or is
+        // remembered, or the spray would lift it and reset its growth.
+        if (table.size() >= kMaxRecords) {
+            auto quietest = table.end();
+            for (auto entry = table.begin(); entry != table.end(); ++entry)
+                if (entry->second.Lockouts == 0 &&
+                    (quietest == table.end() || entry->second.LastFailure < quietest->second.LastFailure))
+                    quietest = entry;
+            if (quietest == table.end())
+                return nullptr;
+            table.erase(quietest);
+        }
+    }
+    return &table[key];
 }
 
 void LoginThrottle::Count(Table& table, const Digest& key, std::string_view shown, Time now)
 {
-    if (table.size() >= kMaxRecords && !table.count(key)) {
-        std::erase_if(table, [now](const auto& entry) { return Forgotten(entry.second, now); });
-        // Still full under a spray of names or addresses: the one longest quiet gives way.
-        if (table.size() >= kMaxRecords)
-            table.erase(std::min_element(table.begin(), table.end(), [](const auto& a, const auto& b) {
-                return a.second.LastFailure < b.second.LastFailure;
-            }));
-    }
-    Record& record = table[key];
+    Record* slot = Slot(table, key, now);
+    if (!slot)
+        return;
+    Record& record = *slot;
     if (Forgotten(record, now))
         record.Lockouts = 0;
     if (record.Failures == 0 || now - record.WindowStart > kWindow) {

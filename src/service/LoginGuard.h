@@ -62,6 +62,11 @@ private:
 // is refused for kFirstLockout, twice as long for each lock-out that follows within kMemory, at most kLongestLockout.
 // While it lasts even the right password is refused: otherwise the refusal would tell a guess that hit. The one
 // exception is the caller's: a user name locked out still admits a login its client address proved before.
+// A client on this machine (an empty client) is counted by the user name only: every local program shares the
+// loopback address, so one program's failures must not lock out the others.
+// A spray of names or addresses cannot flush the tables: a record that holds or remembers a lock-out is never
+// evicted for a new one. When the client table is full, new addresses count together in one record for their /24
+// (IPv4) or /48 (IPv6), which also locks them together.
 class LoginThrottle
 {
 public:
@@ -70,7 +75,7 @@ public:
     static constexpr std::chrono::seconds kFirstLockout{30};
     static constexpr std::chrono::seconds kLongestLockout{15 * 60};
     static constexpr std::chrono::seconds kMemory{60 * 60};
-    // Per table; past it the records longest without a failure give way.
+    // Per table; past it the records longest without a failure give way, unless they hold or remember a lock-out.
     static constexpr size_t kMaxRecords = 10000;
 
     // clock: the time now (steady_clock::now without one); log: one line per lock-out (standard error without one).
@@ -96,10 +101,10 @@ private:
     };
     using Table = std::unordered_map<Digest, Record, DigestHash>;
 
-    // The key of a client address: IPv6 clients by their /64, as one host usually holds the whole of it.
-    static std::string ClientKey(std::string_view client);
     static bool Forgotten(const Record& record, Time now);
     static bool IsLocked(const Table& table, const Digest& key, Time now);
+    // The record of the key, making room for a new one when the table is full; nullptr when it has no room.
+    static Record* Slot(Table& table, const Digest& key, Time now);
     void Count(Table& table, const Digest& key, std::string_view shown, Time now);
     // Drops what no longer counts, once a window; the lock is held.
     void Prune(Time now);

@@ -3,11 +3,13 @@
 #include "rules/Iban.h"
 #include "service/AddressFront.h"
 #include "service/EvatrFront.h"
+#include "service/SoapRpc.h"
 #include "service/StartPage.h"
 #include "service/Status.h"
 #include "service/TarvikFront.h"
 #include "service/ViesFront.h"
 
+#include <sys/stat.h>
 #include <systemd/sd-daemon.h>
 #include <unistd.h>
 
@@ -36,8 +38,17 @@ Service::Service(const ServiceConfig& config)
       Postal(rules::PostalData::Load(PostalFile)),
       Accounts(config.UsersFile.empty() ? Users() : Users::Load(config.UsersFile)), Busy(config.BusyAnswers)
 {
-    if (!config.TlsCert.empty())
+    if (!config.TlsCert.empty()) {
+        struct stat key
+        {
+        };
+        if (stat(config.TlsKey.c_str(), &key) == 0 && (key.st_mode & S_IROTH) && !config.AllowReadableKey)
+            throw std::runtime_error("the TLS key " + config.TlsKey +
+                                     " is readable by every user of this machine; chmod 600 it, or give "
+                                     "--allow-readable-key");
         Tls = {ReadWhole(config.TlsCert), ReadWhole(config.TlsKey)};
+    }
+    Accounts.RefusePlainRemote(config.RequireTlsForRemote);
 
     AddStartPage(Routes, Banks, Postal, PostalFile, Accounts);
     AddStatus(Routes, Banks, Postal, PostalFile, Accounts);
@@ -45,34 +56,64 @@ Service::Service(const ServiceConfig& config)
     AddAddress(Routes, Postal, Accounts);
     AddVies(Routes, Accounts, Busy);
     AddEvatr(Routes, Accounts, Busy);
-    Routes.ExpectXml("/soap/");
-    Routes.ExpectXml(kViesPath);
+    Routes.ExpectXml("/soap/",
+                     [] { return SoapEndpoint::Fault("SOAP-ENV:Client", "Zu viele Attribute in einem Element"); });
+    Routes.ExpectXml(kViesPath, ViesInvalidInput);
+    Routes.ExpectJson("/app/v1/");
+    Routes.ExpectJson("/status");
 
     // Sockets handed over by systemd take the place of the configured addresses; one named "https" speaks TLS.
+    struct Listener
+    {
+        int Socket;
+        bool Tls;
+        std::string Name;
+    };
+    std::vector<Listener> listeners;
     char** names = nullptr;
     const int passed = sd_listen_fds_with_names(1, &names);
     for (int i = 0; i < passed; ++i) {
         const std::string name = names && names[i] ? names[i] : "";
-        Serve(SD_LISTEN_FDS_START + i, name == "https", "systemd socket " + name);
+        listeners.push_back({SD_LISTEN_FDS_START + i, name == "https", "systemd socket " + name});
     }
     if (names)
         for (int i = 0; i < passed; ++i)
             free(names[i]);
     free(names);
-    if (passed > 0)
-        return;
-    for (const std::string& address : config.Listen)
-        Serve(OpenListener(address), false, address);
-    for (const std::string& address : config.TlsListen)
-        Serve(OpenListener(address), true, address);
+    if (passed <= 0) {
+        for (const std::string& address : config.Listen)
+            listeners.push_back({OpenListener(address), false, address});
+        for (const std::string& address : config.TlsListen)
+            listeners.push_back({OpenListener(address), true, address});
+    }
+    // Known before the first request, so that the start page can say it.
+    for (const Listener& listener : listeners)
+        if (!listener.Tls && !config.UsersFile.empty() && ListensBeyondThisMachine(listener.Socket)) {
+            Accounts.NotePlainRemoteListener();
+            if (!config.RequireTlsForRemote)
+                Warnings.push_back(listener.Name +
+                                   ": other machines reach this plain HTTP address, and their passwords (HTTP Basic, "
+                                   "WDDX and SOAP logins) cross the network unencrypted; serve them with --tls-listen "
+                                   "and give --require-tls-for-remote");
+        }
+    for (size_t i = 0; i < listeners.size(); ++i)
+        try {
+            Serve(listeners[i].Socket, listeners[i].Tls, listeners[i].Name);
+        } catch (...) {
+            for (size_t rest = i + 1; rest < listeners.size(); ++rest)
+                close(listeners[rest].Socket);
+            throw;
+        }
 }
 
 Service::~Service() = default;
 
 void Service::Serve(int socket, bool tls, const std::string& name)
 {
-    if (tls && Tls.CertificatePem.empty())
+    if (tls && Tls.CertificatePem.empty()) {
+        close(socket);
         throw std::runtime_error(name + ": HTTPS needs --tls-cert and --tls-key");
+    }
     if (Config.UsersFile.empty() && !Config.AllowAnyone && ListensBeyondThisMachine(socket)) {
         close(socket);
         throw std::runtime_error(name + ": other machines reach this address; give --users-file (or --allow-anyone)");

@@ -25,6 +25,8 @@ public:
 
     // "http://127.0.0.1:8590"-like descriptions of what is served, for the start-up log.
     const std::vector<std::string>& Endpoints() const { return Served; }
+    // What is insecure in the settings, one line each, for the start-up log.
+    const std::vector<std::string>& Insecure() const { return Warnings; }
     // The data in use, for the start-up log.
     std::string DataDescription() const;
     // The ports in the order of the configured addresses, plain ones first.
@@ -49,6 +51,7 @@ private:
     TlsFiles Tls;
     std::vector<std::unique_ptr<HttpServer>> Servers;
     std::vector<std::string> Served;
+    std::vector<std::string> Warnings;
 };
 
 } // namespace orvel::service

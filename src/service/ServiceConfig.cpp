@@ -31,12 +31,15 @@ const char* const kUsageEnglish =
     "                         this machine is answered\n"
     "  --postal-file FILE     postal codes and places (default: postleitzahlen.tsv installed with the service)\n"
     "  --threads N            threads per listening address (default 2)\n"
-    "  --timeout SECONDS      idle connections, and request heads not complete in this time, are closed (default 10)\n"
+    "  --timeout SECONDS      idle connections, and requests not complete in this time whose body does not keep\n"
+    "                         coming at 1 KiB/s, are closed (default 10)\n"
     "  --max-body BYTES       larger request bodies are refused unread (default 65536)\n"
     "  --connections N        open connections per listening address (default 1000)\n"
-    "  --connections-per-client N  of those, from one client address (default 64)\n"
+    "  --connections-per-client N  of those, from one client address, IPv6 by its /64 (default 64)\n"
     "  --log                  one line per request on standard error\n"
-    "  --allow-anyone         listen beyond this machine without a users file\n"
+    "  --allow-anyone         listen beyond this machine without a users file (other machines are still refused)\n"
+    "  --require-tls-for-remote  refuse logins of other machines over plain HTTP, where passwords travel unencrypted\n"
+    "  --allow-readable-key   use a TLS key that others than its owner may read\n"
     "  --busy-answers N       the next N confirmations (checkVatApprox, eVatR) answer that the service is busy\n"
     "  --config FILE          settings file (default $XDG_CONFIG_HOME/OrvelWddx/service.conf)\n"
     "  --hash-password        read a password from standard input, print its salted hash\n"
@@ -161,6 +164,10 @@ void Set(ServiceConfig& config, const std::string& key, const std::string& value
         config.Log = Flag(key, value);
     else if (key == "allow-anyone")
         config.AllowAnyone = Flag(key, value);
+    else if (key == "require-tls-for-remote")
+        config.RequireTlsForRemote = Flag(key, value);
+    else if (key == "allow-readable-key")
+        config.AllowReadableKey = Flag(key, value);
     else if (key == "busy-answers")
         config.BusyAnswers = Number(key, value, 0, 1000000);
     else
@@ -207,7 +214,8 @@ ServiceConfig ServiceConfig::FromArguments(int argc, char** argv)
         if (const size_t equals = argument.find('='); equals != std::string::npos) {
             value = argument.substr(equals + 1);
             argument = argument.substr(0, equals);
-        } else if (argument == "log" || argument == "allow-anyone") {
+        } else if (argument == "log" || argument == "allow-anyone" || argument == "require-tls-for-remote" ||
+                   argument == "allow-readable-key") {
             value = "true";
         } else if (argument != "hash-password" && argument != "help" && argument != "version") {
             if (i + 1 >= argc)
@@ -256,6 +264,16 @@ ServiceConfig ServiceConfig::FromArguments(int argc, char** argv)
     return config;
 }
 
+std::string ServiceConfig::Access() const
+{
+    if (UsersFile.empty())
+        return AllowAnyone ? "everyone on this machine without a password; other machines reach the listeners but "
+                             "are refused, as there is no users file"
+                           : "everyone on this machine without a password";
+    return std::string("a password of the users file for everyone; other machines over plain HTTP ") +
+           (RequireTlsForRemote ? "refused (require-tls-for-remote)" : "accepted, their passwords unencrypted");
+}
+
 std::string ServiceConfig::Describe() const
 {
     const auto join = [](const std::vector<std::string>& list) {
@@ -267,9 +285,9 @@ std::string ServiceConfig::Describe() const
     return "settings " + (ConfigFile.empty() ? std::string("(no file)") : ConfigFile) + "; listen " + join(Listen) +
            "; tls-listen " + join(TlsListen) + "; tls-cert " + (TlsCert.empty() ? "none" : TlsCert) + "; tls-key " +
            (TlsKey.empty() ? "none" : TlsKey) + "; bank-file " + BankFile + "; users-file " +
-           (UsersFile.empty() ? "none (everyone on this machine)" : UsersFile) + "; postal-file " + PostalFile +
-           "; threads " + std::to_string(Threads) + "; timeout " + std::to_string(Timeout) + "s; max-body " +
-           std::to_string(MaxBody) + "; connections " + std::to_string(Connections) + " (" +
+           (UsersFile.empty() ? std::string("none") : UsersFile) + "; access " + Access() + "; postal-file " +
+           PostalFile + "; threads " + std::to_string(Threads) + "; timeout " + std::to_string(Timeout) +
+           "s; max-body " + std::to_string(MaxBody) + "; connections " + std::to_string(Connections) + " (" +
            std::to_string(ConnectionsPerClient) + " per client); log " + (Log ? "on" : "off") +
            (BusyAnswers ? "; busy-answers " + std::to_string(BusyAnswers) : "");
 }

@@ -26,9 +26,11 @@ struct ServiceConfig
     unsigned Connections = 1000;
     unsigned ConnectionsPerClient = 64;
     bool Log = false;
-    bool AllowAnyone = false; // a listener reachable from other machines without a users file
-    unsigned BusyAnswers = 0; // the next confirmation answers that say the service is busy
-    std::string ConfigFile;   // the file read, empty when there was none
+    bool AllowAnyone = false;         // a listener reachable from other machines without a users file
+    bool RequireTlsForRemote = false; // other machines' logins over plain HTTP are refused
+    bool AllowReadableKey = false;    // a TLS key that others than its owner may read is used all the same
+    unsigned BusyAnswers = 0;         // the next confirmation answers that say the service is busy
+    std::string ConfigFile;           // the file read, empty when there was none
     bool HashPassword = false;
     bool Help = false;
     bool Version = false;
@@ -38,6 +40,8 @@ struct ServiceConfig
     static ServiceConfig FromArguments(int argc, char** argv);
     // One line for the start-up log.
     std::string Describe() const;
+    // Who is answered, as the start-up line says it.
+    std::string Access() const;
 };
 
 // The options, in German under a German locale (LC_ALL, LC_MESSAGES or LANG de_*), in English otherwise. The

@@ -29,8 +29,7 @@ public:
     // The same as UTF-8, as it came.
     std::string Utf8Text(const char* name) const;
     int32_t Int(const char* name) const;
-    bool Loopback() const { return Request.Loopback; } // the client connected from this machine
-    std::string_view Client() const { return Request.Client; }
+    const HttpRequest& From() const { return Request; }
 
 private:
     const xmlNode* Input(const char* name) const;
@@ -62,11 +61,6 @@ class ClientError : public std::runtime_error
 public:
     using std::runtime_error::runtime_error;
 };
-
-// libxml2 takes time quadratic in the attributes of one element: bodies where one element carries more than this
-// (namespace declarations included) are refused before they are parsed.
-constexpr size_t kMaxAttributes = 32;
-bool HasCrowdedElement(std::string_view xml);
 
 class SoapEndpoint
 {

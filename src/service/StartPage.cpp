@@ -65,6 +65,10 @@ std::string StartPage(const BankSnapshot& snapshot, const rules::PostalData& pos
                          : "<p>Zugang: mit Benutzername und Passwort aus der Benutzerdatei. Von anderen Rechnern "
                            "verlangen auch VIES, die Bestätigungsanfrage, <code>/status</code> und diese Seite sie, "
                            "dort als HTTP-Basic-Anmeldung.</p>\n";
+    if (users.AcceptsPlainRemote())
+        page += "<p><strong>Warnung:</strong> Andere Rechner erreichen diesen Dienst über unverschlüsseltes HTTP. "
+                "Ihre Passwörter (HTTP-Basic-Anmeldung, WDDX und Web-Services) gehen dabei im Klartext über das "
+                "Netz. Abhilfe: HTTPS mit <code>--tls-listen</code> und <code>--require-tls-for-remote</code>.</p>\n";
 
     page += "<h2>Daten</h2>\n<table><tr><th>Daten</th><th>Stand</th><th>Quelle</th></tr>\n";
     page += "<tr><td>Bankleitzahlendatei (" + std::to_string(banks.size()) + " Einträge)<br><code>" +

@@ -2,6 +2,7 @@
 
 #include "platform/Codepage.h"
 #include "platform/StrToInt.h"
+#include "service/Access.h"
 #include "service/SoapRpc.h"
 #include "service/Wddx.h"
 
@@ -36,14 +37,13 @@ void Bic(WddxPacket& packet, const rules::BicAnswer& answer)
 // Users::kAdmitted, or the result code that refuses the call.
 int32_t Admission(const Users& users, const RpcCall& call)
 {
-    return users.Admit(call.Text("UN"), call.Text("PW"), call.Loopback(), call.Client());
+    return AdmitRequest(users, call.Text("UN"), call.Text("PW"), call.From());
 }
 
 std::string TarvikWddx(const rules::TarvikChecks& checks, const Users& users, const HttpRequest& request)
 {
     const auto value = [&request](const char* key) { return request.Query(key).value_or(std::string_view()); };
-    if (const int32_t admitted = users.Admit(value("un"), value("pw"), request.Loopback, request.Client);
-        admitted != Users::kAdmitted)
+    if (const int32_t admitted = AdmitRequest(users, value("un"), value("pw"), request); admitted != Users::kAdmitted)
         return Failure(admitted);
 
     WddxPacket packet;

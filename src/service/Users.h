@@ -38,11 +38,20 @@ public:
     // counts any more. Throws like Load, keeping the users in force. Whether anything changed.
     bool Reload();
     bool Open() const { return !FromFile; }
+
+    // Logins of other machines over plain HTTP, where their passwords travel unencrypted: refused, or accepted
+    // (and then, while a plain listener reaches other machines, the start page warns of it). Set before serving.
+    void RefusePlainRemote(bool refuse) { PlainRemoteRefused = refuse; }
+    bool RefusesPlainRemote() const { return PlainRemoteRefused; }
+    void NotePlainRemoteListener() { PlainRemoteListener = true; }
+    bool AcceptsPlainRemote() const { return FromFile && PlainRemoteListener && !PlainRemoteRefused; }
     size_t size() const;
 
 private:
     struct Guard;
     bool FromFile = false;
+    bool PlainRemoteRefused = false;
+    bool PlainRemoteListener = false;
     std::string Path;
     std::unique_ptr<Guard> State;
 };

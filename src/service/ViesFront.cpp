@@ -31,8 +31,6 @@ HttpResponse CheckVat(const HttpRequest& request)
 {
     if (request.Method != "POST")
         return SoapEndpoint::Fault("SOAP-ENV:Client", "Nur POST");
-    if (HasCrowdedElement(request.Body))
-        return SoapEndpoint::Fault("SOAP-ENV:Client", kInvalidInput);
     std::string countryCode, number;
     try {
         const SoapResponse envelope(request.Body);
@@ -148,7 +146,12 @@ void AddVies(Router& router, const Users& users, BusySwitch& busy)
                 return CheckVatApprox(request, busy);
             return CheckVat(request);
         },
-        [] { return SoapEndpoint::Fault("SOAP-ENV:Client", kInvalidInput); });
+        ViesInvalidInput);
+}
+
+HttpResponse ViesInvalidInput()
+{
+    return SoapEndpoint::Fault("SOAP-ENV:Client", kInvalidInput);
 }
 
 } // namespace orvel::service

@@ -15,5 +15,7 @@ inline constexpr const char* kViesPath = "/taxation_customs/vies/services/checkV
 // checkVatApprox is answered there too, with no trader data and every field asked about "not processed" (3); busy
 // makes its next answers the fault MS_MAX_CONCURRENT_REQ.
 void AddVies(Router& router, const Users& users, BusySwitch& busy);
+// VIES's answer to a request it cannot read.
+HttpResponse ViesInvalidInput();
 
 } // namespace orvel::service

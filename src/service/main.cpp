@@ -161,6 +161,8 @@ int main(int argc, char** argv)
             std::fprintf(stderr, "orvelwddx-service: %s\n", line.c_str());
         for (const std::string& endpoint : service.Endpoints())
             std::fprintf(stderr, "orvelwddx-service: serving %s\n", endpoint.c_str());
+        for (const std::string& warning : service.Insecure())
+            std::fprintf(stderr, "orvelwddx-service: warning: %s\n", warning.c_str());
         ServeUntilStopped(service, stop, !config.BankFileIsDefault);
     } catch (const std::exception& error) {
         std::fprintf(stderr, "orvelwddx-service: %s\n", error.what());

@@ -25,6 +25,7 @@
 #include <filesystem>
 #include <fstream>
 #include <regex>
+#include <thread>
 
 namespace orvel::service {
 namespace {
@@ -81,6 +82,21 @@ std::string Exchange(uint16_t port, const std::string& request)
             break;
         sent += size_t(n);
     }
+    char buffer[4096];
+    for (ssize_t n; (n = recv(fd, buffer, sizeof buffer, 0)) > 0;)
+        answer.append(buffer, size_t(n));
+    close(fd);
+    return answer;
+}
+
+// What a connection from the given loopback address gets back for the request.
+std::string ExchangeFrom(uint16_t port, const std::string& request, const char* from)
+{
+    const int fd = ConnectFrom(port, from);
+    std::string answer;
+    if (fd < 0)
+        return answer;
+    send(fd, request.data(), request.size(), MSG_NOSIGNAL);
     char buffer[4096];
     for (ssize_t n; (n = recv(fd, buffer, sizeof buffer, 0)) > 0;)
         answer.append(buffer, size_t(n));
@@ -513,7 +529,7 @@ TEST_F(ServiceEndToEnd, BadRequestsGetAnAnswerAndTheServiceGoesOn)
          "<faultcode>SOAP-ENV:Client</faultcode><faultstring>INVALID_INPUT</faultstring>"},
         {"eVatR body announced over 64 KiB",
          "POST /app/v1/abfrage HTTP/1.1\r\nHost: x\r\nConnection: close\r\nContent-Length: 65537\r\n\r\n",
-         "HTTP/1.1 413", "Anfrage zu gro\xc3\x9f\n"},
+         "HTTP/1.1 413", "{\"status\":413,\"title\":\"Anfrage zu gro\xc3\x9f\""},
         {"one element with many attributes",
          postTo("/soap/ITarvik",
                 [] {
@@ -587,6 +603,182 @@ TEST_F(ServiceEndToEnd, SlowClientsDoNotHoldTheService)
         EXPECT_LE(recv(fd, &byte, 1, 0), 0);
         EXPECT_LT(std::chrono::steady_clock::now() - start, std::chrono::seconds(4));
         close(fd);
+    }
+}
+
+// Sends the head, then pieces of the body with a pause before each; what comes back until the server closes, or
+// 2 s after the last piece.
+std::string Trickle(uint16_t port, const char* from, const std::string& head, const std::vector<std::string>& pieces,
+                    std::chrono::milliseconds pause)
+{
+    const int fd = ConnectFrom(port, from);
+    if (fd < 0)
+        return "no connection";
+    send(fd, head.data(), head.size(), MSG_NOSIGNAL);
+    for (const std::string& piece : pieces) {
+        std::this_thread::sleep_for(pause);
+        if (send(fd, piece.data(), piece.size(), MSG_NOSIGNAL) <= 0)
+            break;
+    }
+    timeval wait{2, 0};
+    setsockopt(fd, SOL_SOCKET, SO_RCVTIMEO, &wait, sizeof wait);
+    std::string answer;
+    char buffer[4096];
+    for (ssize_t n; (n = recv(fd, buffer, sizeof buffer, 0)) > 0;)
+        answer.append(buffer, size_t(n));
+    close(fd);
+    return answer;
+}
+
+std::string SoapHead(size_t length)
+{
+    return "POST /soap/ITarvik HTTP/1.1\r\nHost: x\r\nContent-Type: text/xml\r\nConnection: close\r\nContent-Length: " +
+           std::to_string(length) + "\r\n\r\n";
+}
+
+TEST_F(ServiceEndToEnd, RequestsMustEndWithinTheTimeOutOrKeepABodyRate)
+{
+    // The time-out is 1 s here; the minimum rate 1 KiB/s.
+    struct Case
+    {
+        const char* Label;
+        std::string Head;
+        std::vector<std::string> Pieces;
+        const char* StatusLine;
+    };
+    const Case cases[] = {
+        {"a body of 10 bytes every 0.2 s", SoapHead(400), std::vector<std::string>(40, std::string(10, ' ')),
+         "HTTP/1.1 408"},
+        {"a head of one line every 0.2 s", "GET /tarvik?iban=DE HTTP/1.1\r\n",
+         std::vector<std::string>(20, "X-Slow: 1\r\n"), "HTTP/1.1 408"},
+        // 3 KiB/s for 2.5 s: longer than the time-out, yet served.
+        {"a body of 600 bytes every 0.2 s", SoapHead(7200), std::vector<std::string>(12, std::string(600, ' ')),
+         "HTTP/1.1 500"},
+    };
+    for (const Case& entry : cases) {
+        SCOPED_TRACE(entry.Label);
+        const auto start = std::chrono::steady_clock::now();
+        const std::string answer =
+            Trickle(Port(), "127.0.0.1", entry.Head, entry.Pieces, std::chrono::milliseconds(200));
+        EXPECT_EQ(answer.rfind(entry.StatusLine, 0), 0u) << answer.substr(0, 200);
+        EXPECT_LT(std::chrono::steady_clock::now() - start, std::chrono::seconds(8));
+    }
+}
+
+// Slow requests that stay open in the background, from one address each; they end with the object.
+struct HeldRequests
+{
+    HeldRequests(uint16_t port, const std::vector<const char*>& from)
+    {
+        const std::string head = SoapHead(60000) + "<";
+        for (const char* address : from) {
+            Fds.push_back(ConnectFrom(port, address));
+            send(Fds.back(), head.data(), head.size(), MSG_NOSIGNAL);
+        }
+    }
+    ~HeldRequests()
+    {
+        for (const int fd : Fds)
+            close(fd);
+    }
+    // How many were closed by the server, 408 first.
+    size_t Closed() const
+    {
+        size_t closed = 0;
+        for (const int fd : Fds) {
+            char buffer[256];
+            const ssize_t n = recv(fd, buffer, sizeof buffer, MSG_DONTWAIT);
+            if (n > 0) {
+                EXPECT_EQ(std::string(buffer, size_t(n)).rfind("HTTP/1.1 408", 0), 0u);
+            }
+            closed += n >= 0 || errno == ECONNRESET;
+        }
+        return closed;
+    }
+    std::vector<int> Fds;
+};
+
+TEST(ConnectionLimits, TheSlowestRequestsMakeRoomForNewOnes)
+{
+    ServiceConfig config = TestConfig();
+    config.Timeout = 30;
+    config.ConnectionsPerClient = 3;
+    config.Connections = 40; // the service makes room from 31 connections on
+    const Service running(config);
+    const uint16_t port = running.Ports().at(0);
+    const std::string good = "GET /tarvik?cc=1 HTTP/1.1\r\nHost: x\r\nConnection: close\r\n\r\n";
+
+    // The client's own limit: its slowest request, incomplete for over a second, gives way.
+    {
+        const HeldRequests slow(port, {"127.0.0.1", "127.0.0.1", "127.0.0.1"});
+        std::this_thread::sleep_for(std::chrono::milliseconds(1500));
+        const std::string answer = ExchangeFrom(port, good, "127.0.0.1");
+        EXPECT_EQ(answer.rfind("HTTP/1.1 200", 0), 0u) << answer.substr(0, 200);
+        std::this_thread::sleep_for(std::chrono::milliseconds(200));
+        EXPECT_EQ(slow.Closed(), 1u);
+    }
+    // A flood of young requests from many addresses, more than the service takes: a client with none gets a slot.
+    {
+        std::vector<const char*> flood;
+        static const std::vector<std::string> addresses = [] {
+            std::vector<std::string> list;
+            for (int i = 1; i <= 16; ++i)
+                list.push_back("127.0.1." + std::to_string(i));
+            return list;
+        }();
+        for (int i = 0; i < 48; ++i)
+            flood.push_back(addresses[size_t(i) % addresses.size()].c_str());
+        const HeldRequests slow(port, flood);
+        const std::string answer = ExchangeFrom(port, good, "127.0.0.2");
+        EXPECT_EQ(answer.rfind("HTTP/1.1 200", 0), 0u) << answer.substr(0, 200);
+    }
+}
+
+TEST_F(ServiceEndToEnd, EveryXmlPathRefusesACrowdedElementBeforeParsing)
+{
+    const auto attributes = [](size_t count) {
+        std::string list;
+        for (size_t i = 0; i < count; ++i)
+            list += " a" + std::to_string(i) + "=\"x\"";
+        return list;
+    };
+    const auto call = [](const std::string& path, const std::string& operation) {
+        const std::string body = "<?xml version=\"1.0\"?><soap:Envelope "
+                                 "xmlns:soap=\"http://schemas.xmlsoap.org/soap/envelope/\"><soap:Body>" +
+                                 operation + "</soap:Body></soap:Envelope>";
+        return "POST " + path + " HTTP/1.1\r\nHost: x\r\nConnection: close\r\nContent-Type: text/xml\r\n" +
+               "Content-Length: " + std::to_string(body.size()) + "\r\n\r\n" + body;
+    };
+    const std::string vies = "urn:ec.europa.eu:taxud:vies:services:checkVat:types";
+    const std::string viesFields = "><countryCode>DE</countryCode><vatNumber>136695976</vatNumber>";
+    struct Case
+    {
+        const char* Label;
+        std::string Path;
+        std::string Element; // the operation's element up to its attributes, and what follows them
+        std::string Rest;
+        const char* Fault;
+        const char* Served; // what the same call with few attributes answers
+    };
+    const Case cases[] = {
+        {"account interface", "/soap/ITarvik", "<TestCc xmlns=\"urn:TarvikIntf-ITarvik\"",
+         "><UN>demo</UN><PW>wexo</PW><Cc>4111111111111111</Cc></TestCc>", "Zu viele Attribute", "HTTP/1.1 200"},
+        {"address interface", "/soap/IAddress3", "<GetPlzType xmlns=\"urn:Address3Intf-IAddress3\"",
+         "><UN>demo</UN><PW>wexo</PW><Plz>10117</Plz></GetPlzType>", "Zu viele Attribute", "HTTP/1.1 200"},
+        {"VIES checkVat", kViesPath, "<checkVat xmlns=\"" + vies + "\"", viesFields + "</checkVat>",
+         "<faultstring>INVALID_INPUT</faultstring>", "HTTP/1.1 200"},
+        {"VIES checkVatApprox", kViesPath, "<checkVatApprox xmlns=\"" + vies + "\"", viesFields + "</checkVatApprox>",
+         "<faultstring>INVALID_INPUT</faultstring>", "HTTP/1.1 200"},
+    };
+    for (const Case& entry : cases) {
+        SCOPED_TRACE(entry.Label);
+        const std::string few =
+            Exchange(Port(), call(entry.Path, entry.Element + attributes(kMaxAttributes - 1) + entry.Rest));
+        EXPECT_EQ(few.rfind(entry.Served, 0), 0u) << few.substr(0, 400);
+        const std::string crowded =
+            Exchange(Port(), call(entry.Path, entry.Element + attributes(kMaxAttributes + 1) + entry.Rest));
+        EXPECT_EQ(crowded.rfind("HTTP/1.1 500", 0), 0u) << crowded.substr(0, 200);
+        EXPECT_NE(crowded.find(entry.Fault), std::string::npos) << crowded.substr(0, 400);
     }
 }
 
@@ -738,22 +930,7 @@ TEST_F(ServiceWithUsers, WrongUserOrPasswordGetTheSameRefusal)
     EXPECT_EQ(GetIAddress3(client)->GetPlzType(u"", u"", u"10117", text), 90);
 }
 
-// What a connection from the given loopback address gets back for the request.
-std::string ExchangeFrom(uint16_t port, const std::string& request, const char* from)
-{
-    const int fd = ConnectFrom(port, from);
-    std::string answer;
-    if (fd < 0)
-        return answer;
-    send(fd, request.data(), request.size(), MSG_NOSIGNAL);
-    char buffer[4096];
-    for (ssize_t n; (n = recv(fd, buffer, sizeof buffer, 0)) > 0;)
-        answer.append(buffer, size_t(n));
-    close(fd);
-    return answer;
-}
-
-TEST_F(ServiceWithUsers, GuessingLocksOutTheGuessersAddressAndNoOther)
+TEST_F(ServiceWithUsers, GuessingOnThisMachineLocksOutTheNameAndNoOtherProgram)
 {
     const uint16_t port = Running->Ports().at(0);
     const auto check = [](const char* user, const char* password) {
@@ -761,13 +938,16 @@ TEST_F(ServiceWithUsers, GuessingLocksOutTheGuessersAddressAndNoOther)
                "&iban=DE89370400440532013000 HTTP/1.1\r\nHost: x\r\nConnection: close\r\n\r\n";
     };
     constexpr const char* kRefused = "<var name='result'><string>90</string>";
+    constexpr const char* kAdmitted = "<var name='result'><string>0</string>";
     for (int i = 0; i < 5; ++i)
         EXPECT_NE(ExchangeFrom(port, check("mallory", std::to_string(i).c_str()), "127.0.0.3").find(kRefused),
                   std::string::npos);
-    EXPECT_NE(ExchangeFrom(port, check("demo", "wexo"), "127.0.0.3").find(kRefused), std::string::npos);
-    EXPECT_NE(ExchangeFrom(port, check("demo", "wexo"), "127.0.0.4").find("<var name='result'><string>0</string>"),
-              std::string::npos);
-    // Every loopback address is this machine: no login for the status.
+    // Every loopback address is this machine, one address for all its programs: the guessed name is locked out,
+    // another program's user is not, whichever loopback address it uses.
+    EXPECT_NE(ExchangeFrom(port, check("mallory", "x"), "127.0.0.4").find(kRefused), std::string::npos);
+    EXPECT_NE(ExchangeFrom(port, check("demo", "wexo"), "127.0.0.3").find(kAdmitted), std::string::npos);
+    EXPECT_NE(ExchangeFrom(port, check("demo", "wexo"), "127.0.0.4").find(kAdmitted), std::string::npos);
+    // No login for the status.
     const std::string status =
         ExchangeFrom(port, "GET /status HTTP/1.1\r\nHost: x\r\nConnection: close\r\n\r\n", "127.0.0.2");
     EXPECT_EQ(status.rfind("HTTP/1.1 200", 0), 0u) << status;

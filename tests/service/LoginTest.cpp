@@ -207,6 +207,60 @@ TEST_F(LoginThrottling, AnIpv6ClientCountsByItsNetwork)
     EXPECT_EQ(Accounts.Admit("anna", "birne", false, "2001:db8:0:1::1"), Users::kAdmitted);
 }
 
+TEST(LoginThrottleTable, ASprayOfNamesAndAddressesCannotFlushALockOut)
+{
+    Time now = Time() + 1000h;
+    std::vector<std::string> lines;
+    LoginThrottle throttle([&now] { return now; }, [&lines](const std::string& line) { lines.push_back(line); });
+    const auto burst = [&throttle](const std::string& user, const std::string& client) {
+        for (int i = 0; i < LoginThrottle::kFailures; ++i)
+            throttle.Failed(user, client);
+    };
+    burst("demo", "192.0.2.1");
+    // More failed names than the table holds, from more addresses than it holds, each address a few times.
+    const size_t sprayed = LoginThrottle::kMaxRecords + 500;
+    for (size_t n = 0; n < sprayed; ++n)
+        throttle.Failed("name" + std::to_string(n), "10." + std::to_string(n / 65536) + "." +
+                                                        std::to_string(n / 256 % 256) + "." + std::to_string(n % 256));
+    now += 10s;
+    EXPECT_EQ(throttle.Locked("demo", "198.51.100.7"), LoginThrottle::Lock::User);
+    EXPECT_EQ(throttle.Locked("anna", "192.0.2.1"), LoginThrottle::Lock::Client);
+
+    // The table is full: new addresses count together by their /24, and the next burst for demo lasts longer.
+    for (int i = 1; i <= LoginThrottle::kFailures; ++i)
+        throttle.Failed("guess" + std::to_string(i), "203.0.113." + std::to_string(i));
+    EXPECT_EQ(throttle.Locked("anna", "203.0.113.200"), LoginThrottle::Lock::Client);
+    EXPECT_EQ(throttle.Locked("anna", "203.0.114.1"), LoginThrottle::Lock::None);
+    now += LoginThrottle::kFirstLockout;
+    burst("demo", "192.0.2.1");
+    ASSERT_FALSE(lines.empty());
+    EXPECT_NE(lines.back().find("refused for 60 s"), std::string::npos) << lines.back();
+}
+
+TEST_F(LoginThrottling, OnThisMachineOnlyTheUserNameIsLockedOut)
+{
+    ASSERT_EQ(Accounts.Admit("demo", "wexo", true, "127.0.0.1"), Users::kAdmitted);
+    for (int i = 0; i < LoginThrottle::kFailures; ++i)
+        ASSERT_EQ(Accounts.Admit("demo", "falsch", true, "127.0.0.1"), Users::kDenied);
+    struct Case
+    {
+        const char* User;
+        const char* Password;
+        int32_t Expected;
+    };
+    const Case cases[] = {
+        {"demo", "wexo", Users::kAdmitted},  // a login proved on this machine before goes on
+        {"anna", "birne", Users::kAdmitted}, // another user of another local program is not locked out
+        {"demo", "wexe", Users::kDenied},    // guessing at the locked name stays refused
+    };
+    for (const Case& entry : cases)
+        EXPECT_EQ(Accounts.Admit(entry.User, entry.Password, true, "127.0.0.1"), entry.Expected) << entry.User;
+    // The user name is locked for other machines too; and another machine is still locked by its address.
+    EXPECT_EQ(Accounts.Admit("demo", "wexo", false, "192.0.2.50"), Users::kDenied);
+    Burst("mallory", "192.0.2.1");
+    EXPECT_EQ(Accounts.Admit("anna", "birne", false, "192.0.2.1"), Users::kDenied);
+}
+
 // A request as the HTTP layer hands it on.
 class FakeRequest : public HttpRequest
 {

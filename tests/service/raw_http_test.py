@@ -2,6 +2,7 @@
 answer and the connection ends; the request log and the SOAP replies stay well-formed whatever bytes a client or a
 bank file brings; a request head may not take longer than the time-out, however often it sends a line."""
 
+import json
 import os
 import shutil
 import socket
@@ -103,6 +104,11 @@ class RawHttpTest(unittest.TestCase):
              b"HTTP/1.1 400"),
             ("two codings", soap_head + b"Transfer-Encoding: chunked\r\nTransfer-Encoding: chunked\r\n\r\n0\r\n\r\n",
              b"HTTP/1.1 400"),
+            ("a blank before a colon", soap_head + b"Transfer-Encoding : chunked\r\nContent-Length: 5\r\n\r\n"
+             b"0\r\n\r\n" + smuggled, b"HTTP/1.1 400"),
+            ("a folded Transfer-Encoding", soap_head + b"Content-Length: 5\r\nTransfer-Encoding:\r\n chunked\r\n\r\n"
+             b"0\r\n\r\n" + smuggled, b"HTTP/1.1 400"),
+            ("a tab before a colon", b"GET /tarvik?cc=1 HTTP/1.1\r\nHost: x\r\nX-A\t: 1\r\n\r\n", b"HTTP/1.1 400"),
             ("unknown coding", soap_head + b"Transfer-Encoding: xchunked\r\n\r\n4\r\n<x/>\r\n0\r\n\r\n",
              b"HTTP/1.1 501"),
             ("coding list", soap_head + b"Transfer-Encoding: gzip, chunked\r\n\r\n0\r\n\r\n", b"HTTP/1.1 501"),
@@ -145,6 +151,7 @@ class RawHttpTest(unittest.TestCase):
             ("tab%09del%7F", r"tab\tdel\x7f"),
             ("M%C3%BCller%FF%C3", r"Müller\xff\xc3"),
             ("back%5Cslash", r"back\\slash"),
+            ("C1%C2%9B2J%C2%85", r"C1\xc2\x9b2J\xc2\x85"),
         ]
         for value, shown in cases:
             with self.subTest(shown):
@@ -164,6 +171,54 @@ class RawHttpTest(unittest.TestCase):
         self.assertNotIn("secret", text)
         self.assertFalse([line for line in text.splitlines() if line.startswith("GET /forged")])
         self.assertFalse([c for c in text if ord(c) < 0x20 and c != "\n"], "raw control characters in the log")
+
+    def test_errors_on_json_paths_are_problem_answers(self):
+        def evatr(body, method=b"POST"):
+            return (method + b" /app/v1/abfrage HTTP/1.1\r\nHost: x\r\nConnection: close\r\n"
+                    b"Content-Type: application/json\r\nContent-Length: %d\r\n\r\n" % len(body) + body)
+        cases = [
+            ("a key named twice", evatr(b'{"anfragendeUstid":"DE136695976","angefragteUstid":"ATU13585627",'
+                                        b'"angefragteUstid":"DE136695976"}'), 400),
+            ("PUT", evatr(b"{}", b"PUT"), 405),
+            ("a body over the limit", b"POST /app/v1/abfrage HTTP/1.1\r\nHost: x\r\nContent-Length: 70000\r\n\r\n",
+             413),
+            ("an unknown path", b"GET /app/v1/nothere HTTP/1.1\r\nHost: x\r\nConnection: close\r\n\r\n", 404),
+            ("the status by DELETE", b"DELETE /status HTTP/1.1\r\nHost: x\r\n\r\n", 405),
+        ]
+        for label, request, status in cases:
+            with self.subTest(label):
+                answer, _ = self.exchange(request)
+                line, headers, body, _ = split(answer)
+                self.assertTrue(line.startswith(b"HTTP/1.1 %d" % status), answer[:300])
+                self.assertTrue(headers.get(b"content-type", b"").startswith(b"application/problem+json"), answer)
+                problem = json.loads(body)
+                self.assertEqual(problem["status"], status)
+                self.assertTrue(problem["title"])
+        # The same key in two objects is no duplicate: the request is answered in the API's own form.
+        answer, _ = self.exchange(evatr(b'{"anfragendeUstid":"DE136695976","angefragteUstid":"ATU13585627",'
+                                        b'"x":{"angefragteUstid":"DE136695976"}}'))
+        self.assertIn(b'"status":"evatr-', answer)
+
+    def test_refused_and_cut_off_connections_write_no_line_each(self):
+        """100 connections from one address (64 are allowed), each sending half a head and closing: the log gets
+        neither a line per refusal nor one per request cut off; they are summed up once a minute."""
+        flood = []
+        for _ in range(100):
+            client = socket.socket()
+            client.bind(("127.0.0.9", 0))
+            client.connect(("127.0.0.1", self.port))
+            client.sendall(b"GET /tarvik?cc=1 HTTP/1.1\r\n")
+            flood.append(client)
+        time.sleep(0.3)
+        for client in flood:
+            client.close()
+        time.sleep(0.5)
+        self.log.flush()
+        with open(self.log_path, "rb") as log:
+            text = log.read().decode("utf-8")
+        self.assertNotIn("connection limit", text)
+        self.assertNotIn("incomplete request", text)
+        self.assertNotIn("closed when reading", text)
 
     def test_soap_replies_stay_well_formed(self):
         cases = [

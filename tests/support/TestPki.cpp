@@ -116,6 +116,9 @@ TlsIdentity TestPki::Identity(const Credential& server, const std::vector<const 
     Check(PEM_write_bio_PrivateKey(CreateFile(identity.KeyFile).get(), server.Key.get(), nullptr, nullptr, 0, nullptr,
                                    nullptr) == 1,
           "PEM key");
+    // Private to its owner, as the service wants a key.
+    std::filesystem::permissions(identity.KeyFile,
+                                 std::filesystem::perms::owner_read | std::filesystem::perms::owner_write);
     return identity;
 }
 
