@@ -9,6 +9,7 @@
 #include <algorithm>
 #include <cstdlib>
 #include <fstream>
+#include <map>
 #include <regex>
 #include <set>
 #include <stdexcept>
@@ -52,11 +53,13 @@ std::time_t DaysFromCivil(int year, unsigned month, unsigned day)
     return timegm(&date);
 }
 
-// The Bundesbank's method codes: two digits, or A to E and a digit.
+// The Bundesbank's method codes this program knows: two digits, A0 to D9 and E0 to E4. A code published later
+// would leave its accounts unchecked, so a file naming one is refused.
 bool MethodCode(std::string_view method)
 {
-    return method.size() == 2 && ((method[0] >= '0' && method[0] <= '9') || (method[0] >= 'A' && method[0] <= 'E')) &&
-           method[1] >= '0' && method[1] <= '9';
+    return method.size() == 2 && method[1] >= '0' && method[1] <= '9' &&
+           ((method[0] >= '0' && method[0] <= '9') || (method[0] >= 'A' && method[0] <= 'D') ||
+            (method[0] == 'E' && method[1] <= '4'));
 }
 
 bool BicCode(std::string_view bic)
@@ -200,6 +203,8 @@ void BankDirectory::LoadBundesbank(BankDirectory& directory, std::istream& in)
 {
     const std::string& path = directory.Origin.Path;
     directory.Origin.From = DateOf(path);
+    std::set<std::string> mains;
+    std::map<std::string, size_t> codes; // bank code -> its first line
     std::string line;
     size_t number = 0;
     while (std::getline(in, line)) {
@@ -216,6 +221,12 @@ void BankDirectory::LoadBundesbank(BankDirectory& directory, std::istream& in)
             BadLine(path, number, "not a Bundesbank directory record");
         if (!MethodCode(Column(line, kMethod)))
             BadLine(path, number, "unknown check-digit method \"" + std::string(Column(line, kMethod)) + "\"");
+        if (!Column(line, kBic).empty() && !BicCode(Column(line, kBic)))
+            BadLine(path, number, "not a BIC \"" + std::string(Column(line, kBic)) + "\"");
+        // One record of each bank code is its own (flag 1); the others are its branches.
+        if (line[kFlag.From - 1] == '1' && !mains.emplace(Column(line, kBlz)).second)
+            BadLine(path, number, "a second record with flag 1 for " + std::string(Column(line, kBlz)));
+        codes.emplace(Column(line, kBlz), number);
         Bank bank;
         bank.Blz = Column(line, kBlz);
         bank.Main = Column(line, kFlag) == "1";
@@ -230,6 +241,9 @@ void BankDirectory::LoadBundesbank(BankDirectory& directory, std::istream& in)
         bank.Successor = Column(line, kSuccessor);
         directory.Banks.push_back(std::move(bank));
     }
+    for (const auto& [code, first] : codes)
+        if (!mains.contains(code))
+            BadLine(path, first, "no record with flag 1 for " + code);
 }
 
 void BankDirectory::LoadBuiltIn(BankDirectory& directory, std::istream& in, std::time_t now)

@@ -1,5 +1,6 @@
 #include "service/ServiceConfig.h"
 
+#include "feeds/Sources.h"
 #include "rules/BankDirectory.h"
 #include "rules/PostalData.h"
 
@@ -21,6 +22,14 @@ const char* const kServiceUsage =
     "  --install-bank-file FILE  check a Bundesbank file (blz_YYYYMMDD.txt) and install it for the user; a running\n"
     "                         service switches to it on its day\n"
     "  --valid-from YYYY-MM-DD   the installed file's first day when its name does not say it\n"
+    "  --update-data [bundesbank|scl|oenb]...  fetch, verify and install the official bank directories (none\n"
+    "                         named: all three), then exit; a running service takes them without a restart\n"
+    "  --rollback-data SOURCE take the newest installed edition of bundesbank, scl or oenb back\n"
+    "  --force                install an edition that looks implausible (too small, older, a tenth gone)\n"
+    "  --data-dir DIR         where editions are installed (default $XDG_DATA_HOME/OrvelWddx)\n"
+    "  --BundesbankUrl URL, --SclUrl URL, --OenbUrl URL  download addresses (default the official ones;\n"
+    "                         ORVELWDDX_BUNDESBANK_URL, ORVELWDDX_SCL_URL, ORVELWDDX_OENB_URL override the file)\n"
+    "  --fetch-timeout SECONDS   a download without data for this long is given up (default 30)\n"
     "  --users-file FILE      lines user:hash, read again on SIGHUP and once a minute; without it everyone on\n"
     "                         this machine is answered\n"
     "  --postal-file FILE     postal codes and places (default: postleitzahlen.tsv installed with the service)\n"
@@ -71,6 +80,13 @@ bool Flag(const std::string& key, const std::string& value)
     throw std::runtime_error(key + ": true or false expected");
 }
 
+std::string Source(const std::string& name)
+{
+    if (!feeds::SourceNamed(name))
+        throw std::runtime_error("unknown data source " + name + " (bundesbank, scl or oenb)");
+    return name;
+}
+
 // replace: the first value from a new source replaces the list instead of adding to it.
 void Set(ServiceConfig& config, const std::string& key, const std::string& value, std::vector<std::string>& replaced)
 {
@@ -95,6 +111,20 @@ void Set(ServiceConfig& config, const std::string& key, const std::string& value
         config.InstallBankFile = value;
     else if (key == "valid-from")
         config.ValidFrom = value;
+    else if (key == "rollback-data")
+        config.RollbackData = Source(value);
+    else if (key == "force")
+        config.Force = Flag(key, value);
+    else if (key == "data-dir")
+        config.DataDir = value;
+    else if (key == "BundesbankUrl")
+        config.BundesbankUrl = value;
+    else if (key == "SclUrl")
+        config.SclUrl = value;
+    else if (key == "OenbUrl")
+        config.OenbUrl = value;
+    else if (key == "fetch-timeout")
+        config.FetchTimeout = Number(key, value, 1, 600);
     else if (key == "users-file")
         config.UsersFile = value;
     else if (key == "postal-file")
@@ -145,6 +175,8 @@ ServiceConfig ServiceConfig::FromArguments(int argc, char** argv)
     std::vector<std::pair<std::string, std::string>> options;
     std::string configFile;
     bool configGiven = false;
+    std::vector<std::string> updates;
+    bool update = false;
     for (int i = 1; i < argc; ++i) {
         std::string argument = argv[i];
         if (argument.rfind("--", 0) != 0)
@@ -154,8 +186,13 @@ ServiceConfig ServiceConfig::FromArguments(int argc, char** argv)
         if (const size_t equals = argument.find('='); equals != std::string::npos) {
             value = argument.substr(equals + 1);
             argument = argument.substr(0, equals);
-        } else if (argument == "log" || argument == "allow-anyone") {
+        } else if (argument == "log" || argument == "allow-anyone" || argument == "force") {
             value = "true";
+        } else if (argument == "update-data") {
+            for (; i + 1 < argc && std::string_view(argv[i + 1]).rfind("--", 0) != 0; ++i)
+                updates.push_back(Source(argv[i + 1]));
+            update = true;
+            continue;
         } else if (argument != "hash-password" && argument != "help") {
             if (i + 1 >= argc)
                 throw std::runtime_error("--" + argument + " needs a value");
@@ -177,6 +214,15 @@ ServiceConfig ServiceConfig::FromArguments(int argc, char** argv)
     }
     if (!configFile.empty())
         ReadFile(config, configFile);
+    std::string* addresses[] = {&config.BundesbankUrl, &config.SclUrl, &config.OenbUrl};
+    for (size_t i = 0; i < feeds::kSources.size(); ++i) {
+        if (const char* value = std::getenv(std::string(feeds::kSources[i].Variable).c_str()); value && *value)
+            *addresses[i] = value;
+        else if (addresses[i]->empty())
+            *addresses[i] = feeds::kSources[i].Address;
+    }
+    config.UpdateData = update;
+    config.UpdateSources = updates;
     std::vector<std::string> replaced;
     for (const auto& [key, value] : options) {
         if (key == "hash-password")
@@ -196,7 +242,14 @@ ServiceConfig ServiceConfig::FromArguments(int argc, char** argv)
     }
     if (config.PostalFile.empty())
         config.PostalFile = rules::DefaultPostalDataPath();
+    if (config.DataDir.empty())
+        config.DataDir = rules::UserBankFolder();
     return config;
+}
+
+const std::string& ServiceConfig::Address(const std::string& source) const
+{
+    return source == "scl" ? SclUrl : source == "oenb" ? OenbUrl : BundesbankUrl;
 }
 
 std::string ServiceConfig::Describe() const

@@ -13,20 +13,9 @@ import time
 import unittest
 import urllib.request
 
+from bankfiles import built_in_records, record, write
+
 SERVICE = os.environ["ORVELWDDX_SERVICE"]
-
-
-def record(blz, name, method, bic=""):
-    def padded(text, width):
-        return text[:width].ljust(width)
-    return (padded(blz, 8) + "1" + padded(name, 58) + "10100" + padded("Berlin", 35) + padded(name, 27) + "12345" +
-            padded(bic, 11) + padded(method, 2) + "000001" + "U" + "0" + "00000000")
-
-
-def write(path, records):
-    with open(path, "wb") as out:
-        out.write("".join(r + "\r\n" for r in records).encode("latin-1"))
-    return path
 
 
 class BankUpdateTest(unittest.TestCase):
@@ -50,19 +39,39 @@ class BankUpdateTest(unittest.TestCase):
 
     def test_refuses_damaged_files_naming_the_line(self):
         good = record("10012345", "Bank", "09")
+        full = built_in_records()
         cases = [
             ("blz_20261201.txt", [good, good[:150] + "ZZ" + good[152:]], ":2: unknown check-digit method"),
             ("blz_20261201.txt", ["1" * 5000], ":1: not a Bundesbank directory record"),
-            ("banks.txt", [good], "no validity date"),
-            ("banks.txt", [good], "--valid-from 2026-13-01: YYYY-MM-DD expected", "--valid-from", "2026-13-01"),
+            ("blz_20261201.txt", [good, good], ":2: a second record with flag 1 for 10012345"),
+            ("blz_20261201.txt", [good[:139] + "TRBK-DEBB  " + good[150:]], ":1: not a BIC"),
+            ("blz_20261201.txt", full[:1], "nur 1 Bankleitzahlen, eine vollständige Ausgabe hat mindestens 1000"),
+            ("blz_20261201.txt", full[:len(full) * 7 // 10], "30 % der installierten Bankleitzahlen fehlen"),
+            ("banks.txt", [good], "kein Gültigkeitsdatum"),
+            ("banks.txt", [good], "--valid-from 2026-13-01: kein Datum JJJJ-MM-TT", "--valid-from", "2026-13-01"),
+            ("banks.txt", [good], "--valid-from 2026-02-31: kein Datum JJJJ-MM-TT", "--valid-from", "2026-02-31"),
+            ("blz_20261399.txt", full, "20261399 im Namen ist kein Datum"),
+            ("/dev/zero", None, "/dev/zero: keine gewöhnliche Datei", "--valid-from", "2026-12-01"),
+            ("/tmp", None, "/tmp: keine gewöhnliche Datei", "--valid-from", "2026-12-01"),
         ]
         for name, records, error, *options in cases:
             with self.subTest(error):
-                path = write(os.path.join(self.dir, name), records)
+                path = write(os.path.join(self.dir, name), records) if records else name
                 refused = self.install(path, *options)
                 self.assertEqual(refused.returncode, 1)
+                self.assertEqual(refused.stdout, "")
+                self.assertEqual(refused.stderr.count("\n"), 1, refused.stderr)
+                self.assertIn("Bankleitzahlendatei der Bundesbank nicht installiert: ", refused.stderr)
                 self.assertIn(error, refused.stderr)
-        self.assertFalse(os.path.exists(os.path.join(self.dir, "data/OrvelWddx/blz_20261201.txt")))
+        self.assertEqual(os.listdir(os.path.join(self.dir, "data/OrvelWddx")), [])
+
+    def test_a_file_grown_past_the_cap_is_refused_unread(self):
+        path = os.path.join(self.dir, "blz_20261201.txt")
+        with open(path, "wb") as out:
+            out.truncate(17 << 20)
+        refused = self.install(path)
+        self.assertEqual(refused.returncode, 1)
+        self.assertIn("größer als 16 MiB", refused.stderr)
 
     def test_the_running_service_switches_without_a_failed_request(self):
         service = subprocess.Popen([SERVICE, "--listen", "127.0.0.1:0"], env=self.env, stderr=subprocess.PIPE,
@@ -96,10 +105,10 @@ class BankUpdateTest(unittest.TestCase):
             worker.start()
         try:
             today = datetime.date.today()
-            records = [record("10012345", "Neue Testbank", "09", "TRBKDEBBXXX"), record("10010178", "Revolut", "09")]
+            records = built_in_records({"10012345": "Neue Testbank"})
             # A file for a later day waits for it (two days on: Germany's day may be ahead of UTC's).
-            later = self.install(write(os.path.join(self.dir, "later.txt"), records[:1]), "--valid-from",
-                                 (today + datetime.timedelta(days=2)).isoformat())
+            later = self.install(write(os.path.join(self.dir, "later.txt"), built_in_records({"10012345": "Später"})),
+                                 "--valid-from", (today + datetime.timedelta(days=2)).isoformat())
             self.assertEqual(later.returncode, 0, later.stderr)
             time.sleep(1)
             self.assertEqual(self.bank_name(), "Trade Republic Bank")
@@ -120,7 +129,7 @@ class BankUpdateTest(unittest.TestCase):
         self.assertEqual(seen, {"Trade Republic Bank", "Neue Testbank"})
         status = json.loads(self.get("/status"))["bankDirectory"]
         self.assertEqual(status["kind"], "Bundesbank file")
-        self.assertEqual(status["bankCodes"], 2)
+        self.assertEqual(status["bankCodes"], len(records))
         self.assertTrue(status["path"].endswith(name), status)
 
 

@@ -1,0 +1,104 @@
+"""Bundesbank files, SCL and OeNB directories written from their published formats, and a loopback stand-in for the
+download addresses."""
+
+import http.server
+import os
+import threading
+import time
+
+BUILT_IN = os.path.join(os.path.dirname(os.path.abspath(__file__)), "../../src/rules/data/bankleitzahlen.tsv")
+
+
+def record(blz, name, method, bic="", flag="1"):
+    def padded(text, width):
+        return text[:width].ljust(width)
+    return (padded(blz, 8) + flag + padded(name, 58) + "10100" + padded("Berlin", 35) + padded(name, 27) + "12345" +
+            padded(bic, 11) + padded(method, 2) + "000001" + "U" + "0" + "00000000")
+
+
+def write(path, records):
+    with open(path, "wb") as out:
+        out.write(bundesbank_bytes(records))
+    return path
+
+
+def bundesbank_bytes(records, encoding="latin-1"):
+    return "".join(r + "\r\n" for r in records).encode(encoding)
+
+
+def built_in_records(renamed=None):
+    """A record per bank code of the built-in data in force, so that an edition made of them drops nothing;
+    renamed maps bank codes to other names."""
+    renamed = renamed or {}
+    seen, records = set(), []
+    with open(BUILT_IN, encoding="utf-8") as rows:
+        for row in rows:
+            fields = row.rstrip("\n").split("\t")
+            if row.startswith("#") or len(fields) < 6 or fields[2] or fields[0] in seen:
+                continue
+            seen.add(fields[0])
+            records.append(record(fields[0], renamed.get(fields[0], fields[3]), fields[5] or "09", fields[4]))
+    return records
+
+
+class StandIn:
+    """Serves path -> (status, headers, body) on 127.0.0.1; a body that is a callable writes the answer itself.
+    Counts the requests per path and answers If-None-Match with 304 when the ETag is the same."""
+
+    def __init__(self):
+        self.routes, self.hits = {}, {}
+        stand_in = self
+
+        class Handler(http.server.BaseHTTPRequestHandler):
+            def log_message(self, *args):
+                pass
+
+            def do_GET(self):
+                stand_in.hits[self.path] = stand_in.hits.get(self.path, 0) + 1
+                status, headers, body = stand_in.routes.get(self.path, (404, {}, b"not here"))
+                if callable(body):
+                    body(self)
+                    return
+                if status == 200 and "ETag" in headers and self.headers.get("If-None-Match") == headers["ETag"]:
+                    status, body = 304, b""
+                self.send_response(status)
+                for name, value in headers.items():
+                    self.send_header(name, value)
+                self.send_header("Content-Length", str(len(body)))
+                self.end_headers()
+                self.wfile.write(body)
+
+        self.server = http.server.ThreadingHTTPServer(("127.0.0.1", 0), Handler)
+        self.server.daemon_threads = True
+        threading.Thread(target=self.server.serve_forever, daemon=True).start()
+        self.base = "http://127.0.0.1:%d" % self.server.server_address[1]
+
+    def close(self):
+        self.server.shutdown()
+        self.server.server_close()
+
+    def serve(self, path, body, status=200, **headers):
+        self.routes[path] = (status, headers, body)
+        return self.base + path
+
+
+def stall(handler, seconds=5):
+    """Headers and a little of the body, then nothing for a while."""
+    handler.send_response(200)
+    handler.send_header("Content-Length", "100000")
+    handler.end_headers()
+    handler.wfile.write(b"1" * 100)
+    handler.wfile.flush()
+    time.sleep(seconds)
+
+
+BLOB = "/resource/blob/602632/%s/mL/blz-aktuell-txt-data.txt"
+
+
+def bundesbank_page(link_hash, valid_from, valid_until, site=""):
+    """The download page as the Bundesbank writes it: site-relative links, validity in words."""
+    return ("<html><body><h2>Bankleitzahlendateien</h2><p>Die Bankleitzahlendatei ist&nbsp;g&uuml;ltig vom "
+            "<strong>%s</strong> bis %s.</p><ul><li><a href=\"%s/resource/blob/602632/%s/mL/"
+            "blz-aktuell-csv-data.csv\">CSV</a></li><li><a href=\"%s%s\">TXT</a></li></ul></body></html>"
+            % (valid_from.strftime("%d.%m.%Y"), valid_until.strftime("%d.%m.%Y"), site, link_hash, site,
+               BLOB % link_hash)).encode("utf-8")
