@@ -2,22 +2,37 @@
 
 #include "transport/Handles.h"
 
+#include <chrono>
 #include <stdexcept>
 #include <strings.h>
 
 namespace orvel::feeds {
 namespace {
 
+using Clock = std::chrono::steady_clock;
+
 struct Transfer
 {
     Reply Answer;
     size_t MaxBytes = 0;
     bool TooLarge = false;
+    std::chrono::seconds Timeout{};
+    Clock::time_point LastData = Clock::now();
+    bool Stalled = false;
 };
+
+// libcurl's low-speed limit averages over seconds and lets a trickle pass: the wait since the last byte counts.
+int OnProgress(void* self, curl_off_t, curl_off_t, curl_off_t, curl_off_t)
+{
+    auto& transfer = *static_cast<Transfer*>(self);
+    transfer.Stalled = Clock::now() - transfer.LastData > transfer.Timeout;
+    return transfer.Stalled ? 1 : 0;
+}
 
 size_t OnBody(char* data, size_t size, size_t count, void* self)
 {
     auto& transfer = *static_cast<Transfer*>(self);
+    transfer.LastData = Clock::now();
     if (transfer.Answer.Body.size() + size * count > transfer.MaxBytes) {
         transfer.TooLarge = true;
         return 0; // ends the transfer at once
@@ -41,6 +56,7 @@ std::string HeaderValue(std::string_view line, std::string_view name)
 
 size_t OnHeader(char* data, size_t size, size_t count, void* self)
 {
+    static_cast<Transfer*>(self)->LastData = Clock::now();
     auto& answer = static_cast<Transfer*>(self)->Answer;
     const std::string_view line(data, size * count);
     // Each answer of a redirect chain brings its own headers; only the last one's count.
@@ -64,6 +80,7 @@ std::string Reason(CURLcode code, const Request& request, const char* detail)
     case CURLE_COULDNT_CONNECT:
         return "keine Verbindung";
     case CURLE_OPERATION_TIMEDOUT:
+    case CURLE_ABORTED_BY_CALLBACK:
         return "Zeitüberschreitung: " + std::to_string(request.Timeout) + " s ohne Daten oder Übertragung nicht in " +
                std::to_string(request.Timeout * 10) + " s vollständig";
     case CURLE_FILESIZE_EXCEEDED:
@@ -89,6 +106,7 @@ Reply Download(const Request& request)
         throw std::runtime_error(request.Url + ": libcurl nicht verfügbar");
     Transfer transfer;
     transfer.MaxBytes = request.MaxBytes;
+    transfer.Timeout = std::chrono::seconds(request.Timeout);
     curl_slist* lines = nullptr;
     if (!request.Etag.empty())
         lines = curl_slist_append(lines, ("If-None-Match: " + request.Etag).c_str());
@@ -108,9 +126,9 @@ Reply Download(const Request& request)
     curl_easy_setopt(handle, CURLOPT_NOSIGNAL, 1L);
     curl_easy_setopt(handle, CURLOPT_ERRORBUFFER, message);
     curl_easy_setopt(handle, CURLOPT_CONNECTTIMEOUT, long(request.Timeout));
-    // A stalled server: less than a byte a second for the whole time-out.
-    curl_easy_setopt(handle, CURLOPT_LOW_SPEED_LIMIT, 1L);
-    curl_easy_setopt(handle, CURLOPT_LOW_SPEED_TIME, long(request.Timeout));
+    curl_easy_setopt(handle, CURLOPT_NOPROGRESS, 0L);
+    curl_easy_setopt(handle, CURLOPT_XFERINFOFUNCTION, OnProgress);
+    curl_easy_setopt(handle, CURLOPT_XFERINFODATA, &transfer);
     curl_easy_setopt(handle, CURLOPT_TIMEOUT, long(request.Timeout) * 10);
     curl_easy_setopt(handle, CURLOPT_MAXFILESIZE_LARGE, curl_off_t(request.MaxBytes));
     curl_easy_setopt(handle, CURLOPT_WRITEFUNCTION, OnBody);
