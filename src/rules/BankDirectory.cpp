@@ -1,9 +1,9 @@
 #include "rules/BankDirectory.h"
 
 #include "platform/Text.h"
+#include "rules/DataFolders.h"
 #include "rules/PostalData.h"
 
-#include <glob.h>
 #include <sys/stat.h>
 
 #include <algorithm>
@@ -372,7 +372,7 @@ const Bank* BankDirectory::FindBic(std::string_view bic) const
     return match ? &Banks[found->second] : nullptr;
 }
 
-std::vector<const Bank*> BankDirectory::Search(std::string_view words, bool fragments, size_t limit) const
+std::vector<std::string> SearchNeedles(std::string_view words, bool fragments)
 {
     std::vector<std::string> needles;
     const std::string folded = FoldForSearch(words);
@@ -383,17 +383,22 @@ std::vector<const Bank*> BankDirectory::Search(std::string_view words, bool frag
                                         : " " + folded.substr(start, end - start) + " ");
         start = end + 1;
     }
+    return needles;
+}
+
+bool MatchesNeedles(const std::string& folded, const std::vector<std::string>& needles)
+{
+    return std::all_of(needles.begin(), needles.end(),
+                       [&folded](const std::string& needle) { return folded.find(needle) != std::string::npos; });
+}
+
+std::vector<const Bank*> BankDirectory::Search(std::string_view words, bool fragments, size_t limit) const
+{
+    const std::vector<std::string> needles = SearchNeedles(words, fragments);
     std::vector<const Bank*> hits;
-    if (needles.empty())
-        return hits;
-    for (size_t i = 0; i < Banks.size() && hits.size() < limit; ++i) {
-        if (Banks[i].Change == 'D')
-            continue;
-        const std::string& text = Folded[i];
-        if (std::all_of(needles.begin(), needles.end(),
-                        [&text](const std::string& needle) { return text.find(needle) != std::string::npos; }))
+    for (size_t i = 0; !needles.empty() && i < Banks.size() && hits.size() < limit; ++i)
+        if (Banks[i].Change != 'D' && MatchesNeedles(Folded[i], needles))
             hits.push_back(&Banks[i]);
-    }
     return hits;
 }
 
@@ -416,27 +421,23 @@ std::string UserBankFolder()
     return (data && *data ? std::string(data) : std::string(home ? home : "") + "/.local/share") + "/OrvelWddx";
 }
 
-std::string DefaultBankFile(std::time_t now)
+std::time_t BuiltInBankDate(std::time_t now)
 {
-    const std::string builtIn = BuiltInDataPath("bankleitzahlen.tsv");
-    std::ifstream header(builtIn);
+    std::ifstream header(BuiltInDataPath("bankleitzahlen.tsv"));
     std::time_t builtInDate = 0;
     for (const std::time_t date : SetDates(header))
         if (date <= GermanDay(now))
             builtInDate = std::max(builtInDate, date);
+    return builtInDate;
+}
+
+std::string DefaultBankFile(std::time_t now)
+{
     // The newest official file whose day has come; one for a later day waits for it.
-    std::string newest;
-    std::time_t newestDate = builtInDate;
-    glob_t found{};
-    if (glob((UserBankFolder() + "/blz_*.txt").c_str(), 0, nullptr, &found) == 0)
-        for (size_t i = 0; i < found.gl_pathc; ++i)
-            if (const std::time_t date = BankDirectory::DateOf(found.gl_pathv[i]);
-                date > newestDate && date <= GermanDay(now)) {
-                newest = found.gl_pathv[i];
-                newestDate = date;
-            }
-    globfree(&found);
-    return newest.empty() ? builtIn : newest;
+    for (const Edition& edition : InstalledEditions(DataSource::Bundesbank, now))
+        if (edition.From > BuiltInBankDate(now))
+            return edition.Path;
+    return BuiltInDataPath("bankleitzahlen.tsv");
 }
 
 } // namespace orvel::rules

@@ -79,13 +79,15 @@ private:
     std::vector<std::string> Folded;                     // " NAME SHORT PLACE ", folded, per bank
 };
 
-// The bank directory to load when none is named: the newest Bundesbank file in the user's data folder
-// ($XDG_DATA_HOME/OrvelWddx/blz_YYYYMMDD.txt) that is valid on now's day and newer than the built-in data, else
-// the built-in data.
+// The bank directory to load when none is named: the newest installed Bundesbank edition (see DataFolders.h) that is
+// valid on now's day and newer than the built-in data, else the built-in data. OfficialData also passes over an
+// edition that does not read.
 std::string DefaultBankFile(std::time_t now = std::time(nullptr));
+// The day the built-in data's set in force on now's day is valid from.
+std::time_t BuiltInBankDate(std::time_t now);
 // One line on a directory for logs and version texts: file, kind, sources, validity and counts.
 std::string DescribeBanks(const BankDirectory& banks);
-// The user's data folder for Bundesbank files.
+// The user's data folder for the official directories.
 std::string UserBankFolder();
 // now's day in Germany as midnight UTC of that date.
 std::time_t GermanDay(std::time_t now);
@@ -96,5 +98,9 @@ std::string GermanDate(std::time_t date);
 // Upper case without accents, umlauts written out ("ä" -> "AE", "ß" -> "SS"), anything but letters and digits a
 // blank: the form search texts are compared in.
 std::string FoldForSearch(std::string_view text);
+// The folded search words, each between blanks unless fragments are asked for.
+std::vector<std::string> SearchNeedles(std::string_view words, bool fragments);
+// Whether a folded text (" WORD WORD ") holds every needle.
+bool MatchesNeedles(const std::string& folded, const std::vector<std::string>& needles);
 
 } // namespace orvel::rules

@@ -1,0 +1,140 @@
+#include "rules/AustrianDirectory.h"
+
+#include "rules/BankDirectory.h"
+#include "rules/Bic.h"
+#include "rules/DirectoryText.h"
+
+#include <algorithm>
+#include <fstream>
+#include <set>
+
+namespace orvel::rules {
+namespace {
+
+constexpr std::string_view kDateLine = "SEPA-Verzeichnis-Abfrage vom ";
+constexpr std::string_view kKind = "Kennzeichen", kBlz = "Bankleitzahl", kName = "Bankenname", kPlz = "PLZ",
+                           kPlace = "Ort", kBic = "SWIFT-Code";
+constexpr std::string_view kMain = "Hauptanstalt";
+
+} // namespace
+
+std::string AustrianBlz(std::string_view digits)
+{
+    if (digits.empty() || digits.size() > 5 ||
+        !std::all_of(digits.begin(), digits.end(), [](char c) { return c >= '0' && c <= '9'; }))
+        return {};
+    return std::string(5 - digits.size(), '0') + std::string(digits);
+}
+
+AustrianDirectory AustrianDirectory::Load(const std::string& path)
+{
+    std::ifstream in(path, std::ios::binary);
+    if (!in)
+        throw std::runtime_error("cannot open the OeNB directory " + path);
+    return Parse(in, path);
+}
+
+AustrianDirectory AustrianDirectory::Parse(std::istream& in, const std::string& name)
+{
+    AustrianDirectory directory;
+    DirectoryLines lines(in, name, false);
+    std::string line;
+    // The notice above the date line changes with the OeNB's wording; only the date line is fixed.
+    while (directory.Valid == 0 && lines.Next(line)) {
+        if (!line.starts_with(kDateLine))
+            continue;
+        const std::string date = SplitCsv(std::string_view(line).substr(kDateLine.size())).front();
+        directory.Valid = ParseGermanDate(date);
+        if (directory.Valid < 0)
+            BadDirectoryLine(name, lines.Number(), "no valid date \"" + date + "\"");
+    }
+    if (directory.Valid == 0)
+        BadDirectoryLine(name, lines.Number(),
+                         "not an OeNB SEPA directory (no line \"" + std::string(kDateLine) + "DD.MM.YYYY\")");
+    while (lines.Next(line) && line.find_first_not_of(';') == std::string::npos) {
+    }
+    const CsvHeader header(SplitCsv(line), {kKind, kBlz, kName, kPlz, kPlace, kBic}, name, lines.Number());
+    std::vector<size_t> numbers;
+    while (lines.Next(line)) {
+        if (line.find_first_not_of(';') == std::string::npos)
+            continue;
+        const std::vector<std::string> row = SplitCsv(line);
+        if (row.size() != header.Width())
+            BadDirectoryLine(name, lines.Number(),
+                             std::to_string(header.Width()) + " fields expected, " + std::to_string(row.size()) +
+                                 " found");
+        AustrianBank bank;
+        bank.Blz = AustrianBlz(header.Of(row, kBlz));
+        if (bank.Blz.empty())
+            BadDirectoryLine(name, lines.Number(), "not a bank code: \"" + header.Of(row, kBlz) + "\"");
+        bank.Main = header.Of(row, kKind) == kMain;
+        bank.Name = header.Of(row, kName);
+        if (bank.Name.empty())
+            BadDirectoryLine(name, lines.Number(), "no name for bank code " + bank.Blz);
+        bank.Bic = header.Of(row, kBic);
+        if (!bank.Bic.empty() && CheckBic(bank.Bic) != BicVerdict::Valid)
+            BadDirectoryLine(name, lines.Number(), "not a BIC: \"" + bank.Bic + "\"");
+        bank.Plz = header.Of(row, kPlz);
+        bank.Place = header.Of(row, kPlace);
+        directory.Banks.push_back(std::move(bank));
+        numbers.push_back(lines.Number());
+    }
+    if (directory.Banks.empty())
+        BadDirectoryLine(name, lines.Number(), "no bank listed");
+    std::vector<size_t> order(directory.Banks.size());
+    for (size_t i = 0; i < order.size(); ++i)
+        order[i] = i;
+    const auto& banks = directory.Banks;
+    std::stable_sort(order.begin(), order.end(), [&](size_t a, size_t b) {
+        return banks[a].Blz != banks[b].Blz ? banks[a].Blz < banks[b].Blz : banks[a].Main > banks[b].Main;
+    });
+    std::vector<AustrianBank> sorted;
+    sorted.reserve(order.size());
+    for (size_t i = 0; i < order.size(); ++i) {
+        if (i > 0 && banks[order[i]].Main && banks[order[i]].Blz == banks[order[i - 1]].Blz)
+            BadDirectoryLine(name, std::max(numbers[order[i]], numbers[order[i - 1]]),
+                             "bank code " + banks[order[i]].Blz + " has two head offices");
+        sorted.push_back(banks[order[i]]);
+    }
+    directory.Banks = std::move(sorted);
+    for (const AustrianBank& bank : directory.Banks)
+        directory.Folded.push_back(" " + FoldForSearch(bank.Name) + " " + FoldForSearch(bank.Place) + " ");
+    return directory;
+}
+
+size_t AustrianDirectory::Codes() const
+{
+    size_t codes = 0;
+    for (size_t i = 0; i < Banks.size(); ++i)
+        codes += i == 0 || Banks[i].Blz != Banks[i - 1].Blz;
+    return codes;
+}
+
+size_t AustrianDirectory::Bics() const
+{
+    std::set<std::string> bics;
+    for (const AustrianBank& bank : Banks)
+        if (!bank.Bic.empty())
+            bics.insert(bank.Bic.size() == 8 ? bank.Bic + "XXX" : bank.Bic);
+    return bics.size();
+}
+
+const AustrianBank* AustrianDirectory::Find(std::string_view blz) const
+{
+    const std::string key = AustrianBlz(blz);
+    const auto found = std::lower_bound(Banks.begin(), Banks.end(), key,
+                                        [](const AustrianBank& bank, std::string_view k) { return bank.Blz < k; });
+    return !key.empty() && found != Banks.end() && found->Blz == key ? &*found : nullptr;
+}
+
+std::vector<const AustrianBank*> AustrianDirectory::Search(std::string_view words, bool fragments, size_t limit) const
+{
+    const std::vector<std::string> needles = SearchNeedles(words, fragments);
+    std::vector<const AustrianBank*> hits;
+    for (size_t i = 0; !needles.empty() && i < Banks.size() && hits.size() < limit; ++i)
+        if (MatchesNeedles(Folded[i], needles))
+            hits.push_back(&Banks[i]);
+    return hits;
+}
+
+} // namespace orvel::rules
