@@ -1,9 +1,11 @@
 #include "feeds/Sources.h"
 
+#include "rules/AustrianDirectory.h"
 #include "rules/BankDirectory.h"
+#include "rules/DirectoryText.h"
+#include "rules/SclDirectory.h"
 
 #include <fstream>
-#include <iterator>
 #include <regex>
 #include <stdexcept>
 
@@ -33,19 +35,6 @@ const SourceInfo* SourceNamed(std::string_view name)
     return nullptr;
 }
 
-std::time_t RealDate(int year, int month, int day)
-{
-    if (year < 1900 || month < 1 || month > 12 || day < 1 || day > 31)
-        return -1;
-    std::tm parts{};
-    parts.tm_year = year - 1900;
-    parts.tm_mon = month - 1;
-    parts.tm_mday = day;
-    const std::time_t date = timegm(&parts);
-    // timegm carries 31 February into March; a real date comes back as it went in.
-    return parts.tm_mon == month - 1 && parts.tm_mday == day ? date : -1;
-}
-
 std::time_t ParseDay(std::string_view text)
 {
     static const std::regex day(R"((\d{4})-?(\d{2})-?(\d{2}))");
@@ -53,7 +42,7 @@ std::time_t ParseDay(std::string_view text)
     if (!std::regex_match(text.begin(), text.end(), match, day) || (text.size() == 10) != (text[4] == '-') ||
         (text.size() == 10 && text[7] != '-'))
         return -1;
-    return RealDate(std::stoi(match[1]), std::stoi(match[2]), std::stoi(match[3]));
+    return rules::CivilDate(std::stoi(match[1]), std::stoi(match[2]), std::stoi(match[3]));
 }
 
 std::string IsoDay(std::time_t date)
@@ -67,29 +56,6 @@ std::string IsoDay(std::time_t date)
 
 namespace {
 
-[[noreturn]] void Fault(const std::string& path, size_t line, const std::string& what)
-{
-    throw std::runtime_error(path + ":" + std::to_string(line) + ": " + what);
-}
-
-// The files are ISO-8859-1 (the SCL directory ASCII, a subset): a UTF-8 sequence for a Latin-1 letter, C1 control
-// codes or control characters other than the line ends mean another encoding or no text at all.
-void CheckEncoding(const std::string& path, const std::string& bytes)
-{
-    size_t line = 1;
-    for (size_t i = 0; i < bytes.size(); ++i) {
-        const auto c = static_cast<unsigned char>(bytes[i]);
-        if (c == '\n') {
-            ++line;
-        } else if ((c == 0xC2 || c == 0xC3) && i + 1 < bytes.size() &&
-                   (static_cast<unsigned char>(bytes[i + 1]) & 0xC0) == 0x80) {
-            Fault(path, line, "Zeichensatz UTF-8, erwartet ISO-8859-1");
-        } else if ((c < ' ' && c != '\r' && c != '\t') || c == 0x7F || (c >= 0x80 && c < 0xA0)) {
-            Fault(path, line, "Steuerzeichen " + std::to_string(c) + ", keine Textdatei in ISO-8859-1");
-        }
-    }
-}
-
 std::string Bic11(const std::string& bic)
 {
     return bic.size() == 8 ? bic + "XXX" : bic;
@@ -99,18 +65,33 @@ std::string Bic11(const std::string& bic)
 
 Contents Inspect(const SourceInfo& source, const std::string& path, std::time_t validFrom)
 {
-    std::ifstream in(path, std::ios::binary);
-    if (!in)
-        throw std::runtime_error(path + ": nicht lesbar");
-    const std::string bytes{std::istreambuf_iterator<char>(in), std::istreambuf_iterator<char>()};
-    CheckEncoding(path, bytes);
     Contents contents;
     if (&source == &Bundesbank()) {
+        {
+            // The fixed-width reader takes bytes as they come; the encoding is checked here.
+            std::ifstream in(path, std::ios::binary);
+            rules::DirectoryLines lines(in, path, false);
+            for (std::string line; lines.Next(line);) {
+            }
+        }
         const rules::BankDirectory banks = rules::BankDirectory::Load(path);
         if (banks.Source().BuiltIn)
             throw std::runtime_error(path + ": keine Bankleitzahlendatei der Bundesbank");
         contents.ValidFrom = validFrom;
         for (const rules::Bank& bank : banks.Records()) {
+            contents.Codes.insert(bank.Blz);
+            if (!bank.Bic.empty())
+                contents.Bics.insert(Bic11(bank.Bic));
+        }
+    } else if (source.Name == "scl") {
+        const rules::SclDirectory scl = rules::SclDirectory::Load(path);
+        contents.ValidFrom = scl.Date();
+        for (const rules::SclEntry& entry : scl.Entries())
+            contents.Bics.insert(entry.Bic);
+    } else {
+        const rules::AustrianDirectory austrian = rules::AustrianDirectory::Load(path);
+        contents.ValidFrom = austrian.Date();
+        for (const rules::AustrianBank& bank : austrian.Entries()) {
             contents.Codes.insert(bank.Blz);
             if (!bank.Bic.empty())
                 contents.Bics.insert(Bic11(bank.Bic));
@@ -184,9 +165,9 @@ PageEdition ReadBundesbankPage(std::string_view html, const std::string& pageUrl
     std::smatch valid;
     if (!std::regex_search(text, valid, validity))
         throw std::runtime_error(pageUrl + ": keine Gültigkeit (\"gültig vom TT.MM.JJJJ\") auf der Seite");
-    edition.From = RealDate(std::stoi(valid[3]), std::stoi(valid[2]), std::stoi(valid[1]));
+    edition.From = rules::CivilDate(std::stoi(valid[3]), std::stoi(valid[2]), std::stoi(valid[1]));
     if (valid[4].matched)
-        edition.Until = RealDate(std::stoi(valid[6]), std::stoi(valid[5]), std::stoi(valid[4]));
+        edition.Until = rules::CivilDate(std::stoi(valid[6]), std::stoi(valid[5]), std::stoi(valid[4]));
     if (edition.From < 0 || edition.Until < 0)
         throw std::runtime_error(pageUrl + ": Gültigkeit \"" + valid[0].str() + "\" ist kein Datum");
     return edition;

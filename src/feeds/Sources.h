@@ -37,7 +37,7 @@ struct Contents
     std::set<std::string> Bics;  // 11 characters
 };
 
-// Reads the file at path as its reader will, after checking its encoding (ISO-8859-1 or ASCII, not UTF-8, no
+// Reads the file at path as its reader will, encoding included (ISO-8859-1, the SCL directory ASCII; not UTF-8, no
 // control characters). validFrom is the Bundesbank file's date, which the file itself does not carry. Throws
 // std::runtime_error naming the file and line of the first fault.
 Contents Inspect(const SourceInfo& source, const std::string& path, std::time_t validFrom);
@@ -57,9 +57,7 @@ struct PageEdition
 // Throws std::runtime_error (German) when the page has no link to the text file or no validity.
 PageEdition ReadBundesbankPage(std::string_view html, const std::string& pageUrl);
 
-// Midnight UTC of a date that exists; -1 for one that does not (2026-02-31, month 13).
-std::time_t RealDate(int year, int month, int day);
-// "YYYY-MM-DD" and "YYYYMMDD" as RealDate; -1 for anything else.
+// "YYYY-MM-DD" and "YYYYMMDD" as midnight UTC of a day that exists; -1 for anything else (2026-02-31).
 std::time_t ParseDay(std::string_view text);
 std::string IsoDay(std::time_t date);
 

@@ -2,6 +2,7 @@
 
 #include "feeds/Sources.h"
 #include "rules/BankDirectory.h"
+#include "rules/DataFolders.h"
 #include "rules/PostalData.h"
 
 #include <algorithm>
@@ -26,7 +27,8 @@ const char* const kServiceUsage =
     "                         named: all three), then exit; a running service takes them without a restart\n"
     "  --rollback-data SOURCE take the newest installed edition of bundesbank, scl or oenb back\n"
     "  --force                install an edition that looks implausible (too small, older, a tenth gone)\n"
-    "  --data-dir DIR         where editions are installed (default $XDG_DATA_HOME/OrvelWddx)\n"
+    "  --data-dir DIR         the one folder of the official directories, read and installed into (default\n"
+    "                         ORVELWDDX_DATA_DIR, else $XDG_DATA_HOME/OrvelWddx, then /var/lib/orvelwddx to read)\n"
     "  --BundesbankUrl URL, --SclUrl URL, --OenbUrl URL  download addresses (default the official ones;\n"
     "                         ORVELWDDX_BUNDESBANK_URL, ORVELWDDX_SCL_URL, ORVELWDDX_OENB_URL override the file)\n"
     "  --fetch-timeout SECONDS   a download without data for this long is given up (default 30)\n"
@@ -236,14 +238,17 @@ ServiceConfig ServiceConfig::FromArguments(int argc, char** argv)
         throw std::runtime_error("HTTPS needs both --tls-cert and --tls-key");
     if (!config.TlsCert.empty() && config.TlsListen.empty())
         config.TlsListen = {"127.0.0.1:8591"};
+    // Every reader and the installer look where --data-dir says, so it is set before anything is found.
+    if (!config.DataDir.empty())
+        rules::SetDataDir(config.DataDir);
+    config.DataDir = rules::DataFolders().front();
     if (config.BankFile.empty()) {
         config.BankFile = rules::DefaultBankFile();
         config.BankFileIsDefault = true;
     }
     if (config.PostalFile.empty())
         config.PostalFile = rules::DefaultPostalDataPath();
-    if (config.DataDir.empty())
-        config.DataDir = rules::UserBankFolder();
+
     return config;
 }
 

@@ -104,3 +104,39 @@ def bundesbank_page(link_hash, valid_from, valid_until, site=""):
             "blz-aktuell-csv-data.csv\">CSV</a></li><li><a href=\"%s%s\">TXT</a></li></ul></body></html>"
             % (valid_from.strftime("%d.%m.%Y"), valid_until.strftime("%d.%m.%Y"), site, link_hash, site,
                BLOB % link_hash)).encode("utf-8")
+
+
+def _letters(number, width=4):
+    text = ""
+    for _ in range(width):
+        number, digit = divmod(number, 26)
+        text = chr(ord("A") + digit) + text
+    return text
+
+
+def scl_rows(count, extra=()):
+    """count SCL rows of made-up BICs in France (every service but B2B on odd ones), then extra rows."""
+    rows = ["%sFRPPXXX;Banque %d;1;1;0;%d;1" % (_letters(i), i, i % 2) for i in range(count)]
+    return rows + list(extra)
+
+
+def scl_bytes(valid_from, rows):
+    head = ["Gueltig ab / valid from %s;;;;;;" % valid_from.strftime("%d.%m.%Y"),
+            "BIC;Name;SERVICE SCT;SERVICE COR;SERVICE COR1;SERVICE B2B;SERVICE SCC"]
+    return "".join(line + "\r\n" for line in head + rows).encode("ascii")
+
+
+def oenb_rows(count, extra=()):
+    """count head offices with codes from 10000 on, then extra (kind, code, name, place, BIC) rows."""
+    banks = [("Hauptanstalt", str(10000 + 7 * i), "Testbank %d AG" % i, "Wien", "%sATWWXXX" % _letters(i))
+             for i in range(count)] + list(extra)
+    return ["%s;1;%s;Aktienbank;S;FN 1;%s;Gasse 1;1010;%s;;;;;Wien;;;;%s;;01.01.1900;" % bank for bank in banks]
+
+
+def oenb_bytes(day, rows, encoding="latin-1"):
+    head = ["Dieses Verzeichnis wird von der OeNB veröffentlicht;;;", "Alle Angaben ohne Gewähr;;;",
+            "Stand siehe unten;;;", "", "SEPA-Verzeichnis-Abfrage vom %s;;;" % day.strftime("%d.%m.%Y"),
+            "Kennzeichen;Identnummer;Bankleitzahl;Institutsart;Sektor;Firmenbuchnummer;Bankenname;Straße;PLZ;Ort;"
+            "Postadresse / Straße;Postadresse / PLZ;Postadresse / Ort;Postfach;Bundesland;Telefon;Fax;E-Mail;"
+            "SWIFT-Code;Homepage;Gründungsdatum;LEI"]
+    return "".join(line + "\r\n" for line in head + rows).encode(encoding)

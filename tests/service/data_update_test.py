@@ -14,10 +14,13 @@ import time
 import unittest
 import urllib.request
 
-from bankfiles import BLOB, StandIn, built_in_records, bundesbank_bytes, bundesbank_page, stall
+from bankfiles import (BLOB, StandIn, built_in_records, bundesbank_bytes, bundesbank_page, oenb_bytes, oenb_rows,
+                       scl_bytes, scl_rows, stall)
 
 SERVICE = os.environ["ORVELWDDX_SERVICE"]
 PAGE = "/bankleitzahlen/download"
+SCL = "/resource/blob/602880/0123/mL/verzeichnis-der-erreichbaren-zahlungsdienstleister-data.csv"
+OENB = "/docroot/downloads_observ/sepa-zv-vz_gesamt.csv"
 TODAY = datetime.date.today()
 
 
@@ -31,7 +34,10 @@ class DataUpdateTest(unittest.TestCase):
         self.env = {k: v for k, v in os.environ.items()
                     if not k.startswith("DBUS_") and not k.lower().endswith("_proxy")}
         self.env.update(XDG_DATA_HOME=os.path.join(self.dir, "data"), XDG_CONFIG_HOME=os.path.join(self.dir, "config"),
-                        ORVELWDDX_BUNDESBANK_URL=self.stand_in.base + PAGE)
+                        ORVELWDDX_BUNDESBANK_URL=self.stand_in.base + PAGE,
+                        ORVELWDDX_SCL_URL=self.stand_in.base + "/scl-directory",
+                        ORVELWDDX_OENB_URL=self.stand_in.base + OENB)
+        self.stand_in.serve("/scl-directory", b"", 302, Location=SCL)
 
     def publish(self, link_hash, records, valid_from=TODAY - datetime.timedelta(days=4), days=91, body=None):
         """The page names the edition valid from valid_from; its link serves the records."""
@@ -49,9 +55,9 @@ class DataUpdateTest(unittest.TestCase):
             return {}
         return {name: open(os.path.join(self.folder, name), "rb").read() for name in sorted(os.listdir(self.folder))}
 
-    def state(self):
+    def state(self, source="bundesbank"):
         with open(os.path.join(self.folder, "editions.json"), encoding="utf-8") as state:
-            return json.load(state)["bundesbank"]
+            return json.load(state)[source]
 
     def test_a_new_edition_is_installed_and_the_same_one_not_fetched_again(self):
         records = built_in_records({"10012345": "Neue Testbank"})
@@ -120,7 +126,7 @@ class DataUpdateTest(unittest.TestCase):
             ("cut at a record boundary", lambda: self.publish("d" * 32, full[:len(full) // 2]),
              blob + ": 50 % der installierten Bankleitzahlen fehlen"),
             ("wrong encoding", lambda: self.publish("d" * 32, None, body=utf8),
-             ": Zeichensatz UTF-8, erwartet ISO-8859-1"),
+             ": UTF-8 text where ISO-8859-1 is expected"),
             ("oversized", lambda: self.publish("d" * 32, None, body=b"x" * ((16 << 20) + 1)),
              blob + ": größer als 16 MiB"),
             ("stall", lambda: self.publish("d" * 32, None, body=stall), blob + ": Zeitüberschreitung"),
@@ -177,6 +183,50 @@ class DataUpdateTest(unittest.TestCase):
                                      text=True, timeout=30)
             self.assertEqual(nothing.returncode, 1)
             self.assertIn("keine installierte Ausgabe", nothing.stderr)
+
+    def test_all_three_sources_with_conditional_requests(self):
+        """No source named: all three, each with its line; the CSV files are asked for with their ETag again, and a
+        fault in one source leaves the others' installs standing."""
+        day = TODAY - datetime.timedelta(days=1)
+        self.publish("1" * 32, built_in_records())
+        scl = scl_rows(800, ["BNPAFRPPXXX;BNP PARIBAS;1;1;0;1;1", "REVOLT21XXX;Revolut Bank UAB;1;0;0;0;0"])
+        self.stand_in.serve(SCL, scl_bytes(day, scl), ETag='"scl-1"')
+        self.stand_in.serve(OENB, oenb_bytes(day, oenb_rows(300)), ETag='"oenb-1"')
+        done = subprocess.run([SERVICE, "--update-data"], env=self.env, capture_output=True, text=True, timeout=60)
+        self.assertEqual(done.returncode, 0, done.stderr)
+        stamp = day.strftime("%Y%m%d")
+        self.assertEqual(done.stdout.splitlines()[1:], [
+            "SCL-Directory der Bundesbank: scl_%s.csv installiert (gültig ab %s, 802 BICs)"
+            % (stamp, day.strftime("%d.%m.%Y")),
+            "SEPA-Verzeichnis der OeNB: oenb_%s.csv installiert (gültig ab %s, 300 Bankleitzahlen)"
+            % (stamp, day.strftime("%d.%m.%Y"))])
+        self.assertEqual((self.state("scl")["etag"], self.state("scl")["url"]),
+                         ('"scl-1"', self.stand_in.base + "/scl-directory"))
+        self.assertEqual(self.state("oenb")["valid_from"], day.isoformat())
+        self.assertIsNone(self.state("oenb")["valid_until"])
+
+        again = subprocess.run([SERVICE, "--update-data", "bundesbank", "scl", "oenb"], env=self.env,
+                               capture_output=True, text=True, timeout=60)
+        self.assertEqual(again.returncode, 0, again.stderr)
+        self.assertEqual(again.stdout.count("unverändert"), 3)
+
+        cases = [
+            ("scl", SCL, scl_bytes(TODAY, scl[:560]), "30 % der installierten BICs fehlen"),
+            ("scl", SCL, scl_bytes(TODAY, scl + ["BNPAFRPP;Doppelt;1;1;0;1;1"]), "BNPAFRPPXXX"),
+            ("oenb", OENB, oenb_bytes(TODAY, oenb_rows(300), "utf-8"), ":1: UTF-8 text where ISO-8859-1 is expected"),
+            ("oenb", OENB, oenb_bytes(TODAY, oenb_rows(50)), "nur 50 Bankleitzahlen"),
+        ]
+        before = self.snapshot()
+        for source, path, body, error in cases:
+            with self.subTest(error):
+                self.stand_in.serve(path, body, ETag='"next"')
+                failed = subprocess.run([SERVICE, "--update-data", source], env=self.env, capture_output=True,
+                                        text=True, timeout=60)
+                self.assertEqual(failed.returncode, 1, failed.stdout)
+                self.assertEqual(failed.stderr.count("\n"), 1, failed.stderr)
+                self.assertIn(" nicht aktualisiert: " + self.stand_in.base + path, failed.stderr)
+                self.assertIn(error, failed.stderr)
+                self.assertEqual(self.snapshot(), before)
 
     def test_the_running_service_answers_through_the_swap(self):
         service = subprocess.Popen([SERVICE, "--listen", "127.0.0.1:0"], env=self.env, stderr=subprocess.PIPE,
