@@ -4,6 +4,7 @@
 #include "rules/BankDirectory.h"
 #include "rules/DirectoryText.h"
 #include "rules/SclDirectory.h"
+#include "rules/TarvikChecks.h"
 
 #include <fstream>
 #include <regex>
@@ -79,6 +80,10 @@ Contents Inspect(const SourceInfo& source, const std::string& path, std::time_t 
             throw std::runtime_error(path + ": keine Bankleitzahlendatei der Bundesbank");
         contents.ValidFrom = validFrom;
         for (const rules::Bank& bank : banks.Records()) {
+            // Accounts of a method published after this program would pass unchecked.
+            if (!rules::ComputableMethod(bank.Method))
+                throw std::runtime_error(path + ": Bankleitzahl " + bank.Blz + ": Prüfziffernmethode \"" + bank.Method +
+                                         "\" unbekannt");
             contents.Codes.insert(bank.Blz);
             if (!bank.Bic.empty())
                 contents.Bics.insert(Bic11(bank.Bic));

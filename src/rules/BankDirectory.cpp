@@ -53,13 +53,11 @@ std::time_t DaysFromCivil(int year, unsigned month, unsigned day)
     return timegm(&date);
 }
 
-// The Bundesbank's method codes this program knows: two digits, A0 to D9 and E0 to E4. A code published later
-// would leave its accounts unchecked, so a file naming one is refused.
+// The Bundesbank's method codes: two digits, or A to E and a digit.
 bool MethodCode(std::string_view method)
 {
-    return method.size() == 2 && method[1] >= '0' && method[1] <= '9' &&
-           ((method[0] >= '0' && method[0] <= '9') || (method[0] >= 'A' && method[0] <= 'D') ||
-            (method[0] == 'E' && method[1] <= '4'));
+    return method.size() == 2 && ((method[0] >= '0' && method[0] <= '9') || (method[0] >= 'A' && method[0] <= 'E')) &&
+           method[1] >= '0' && method[1] <= '9';
 }
 
 bool BicCode(std::string_view bic)

@@ -118,6 +118,11 @@ const std::string& Valid()
 
 } // namespace
 
+bool ComputableMethod(std::string_view method)
+{
+    return KnownToLibrary(method) || method == "E4";
+}
+
 TarvikChecks::TarvikChecks(const BankDirectory& directory, std::time_t now)
     : Banks(directory), Methods(std::make_unique<AccountNumberCheck>("/dev/null")),
       StaleData(now - directory.Date() > kStaleSeconds)

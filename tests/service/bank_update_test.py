@@ -43,6 +43,8 @@ class BankUpdateTest(unittest.TestCase):
         cases = [
             ("blz_20261201.txt", [good, good[:150] + "ZZ" + good[152:]], ":2: unknown check-digit method"),
             ("blz_20261201.txt", ["1" * 5000], ":1: not a Bundesbank directory record"),
+            ("blz_20261201.txt", full[:5] + [record("10012345", "Filiale", "E9", flag="2")] + full[5:],
+             "Bankleitzahl 10012345: Prüfziffernmethode \"E9\" unbekannt"),
             ("blz_20261201.txt", [good, good], ":2: a second record with flag 1 for 10012345"),
             ("blz_20261201.txt", [good[:139] + "TRBK-DEBB  " + good[150:]], ":1: not a BIC"),
             ("blz_20261201.txt", full[:1], "nur 1 Bankleitzahlen, eine vollständige Ausgabe hat mindestens 1000"),
