@@ -137,9 +137,9 @@ Reply Download(const Request& request)
     curl_easy_setopt(handle, CURLOPT_HEADERDATA, &transfer);
     const CURLcode code = curl_easy_perform(handle);
     if (code != CURLE_OK)
-        throw std::runtime_error(request.Url + ": " +
-                                 (transfer.TooLarge ? Reason(CURLE_FILESIZE_EXCEEDED, request, message)
-                                                    : Reason(code, request, message)));
+        throw std::runtime_error(
+            request.Url + ": " +
+            (transfer.TooLarge ? Reason(CURLE_FILESIZE_EXCEEDED, request, message) : Reason(code, request, message)));
     curl_easy_getinfo(handle, CURLINFO_RESPONSE_CODE, &transfer.Answer.Status);
     const char* effective = nullptr;
     curl_easy_getinfo(handle, CURLINFO_EFFECTIVE_URL, &effective);

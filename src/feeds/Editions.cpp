@@ -39,7 +39,7 @@ EditionState FromJson(const nlohmann::json& object)
         const auto found = object.find(key);
         return found != object.end() && found->is_string() ? found->get<std::string>() : std::string();
     };
-    return {text("file"),   text("url"),        text("link_hash"),  text("etag"),       text("last_modified"),
+    return {text("file"),   text("url"),        text("link_hash"),   text("etag"),       text("last_modified"),
             text("sha256"), text("valid_from"), text("valid_until"), text("fetched_at"), text("result")};
 }
 
@@ -152,8 +152,8 @@ std::string Timestamp(std::time_t now)
     localtime_r(&now, &parts);
     const int offset = int(parts.tm_gmtoff / 60) % (24 * 60);
     char text[64];
-    std::snprintf(text, sizeof text, "%04d-%02d-%02dT%02d:%02d:%02d%c%02d:%02d", parts.tm_year + 1900,
-                  parts.tm_mon + 1, parts.tm_mday, parts.tm_hour, parts.tm_min, parts.tm_sec, offset < 0 ? '-' : '+',
+    std::snprintf(text, sizeof text, "%04d-%02d-%02dT%02d:%02d:%02d%c%02d:%02d", parts.tm_year + 1900, parts.tm_mon + 1,
+                  parts.tm_mday, parts.tm_hour, parts.tm_min, parts.tm_sec, offset < 0 ? '-' : '+',
                   std::abs(offset) / 60, std::abs(offset) % 60);
     return text;
 }

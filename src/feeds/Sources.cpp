@@ -150,7 +150,8 @@ PageEdition ReadBundesbankPage(std::string_view html, const std::string& pageUrl
         }
     }
     PageEdition edition;
-    static const std::regex link(R"re(((?:https?://[^/"'\s<>]+)?)/resource/blob/602632/([0-9A-Fa-f]{32})/mL/blz-aktuell-txt-data\.txt)re");
+    static const std::regex link(
+        R"re(((?:https?://[^/"'\s<>]+)?)/resource/blob/602632/([0-9A-Fa-f]{32})/mL/blz-aktuell-txt-data\.txt)re");
     std::smatch found;
     if (!std::regex_search(text, found, link))
         throw std::runtime_error(pageUrl + ": kein Verweis auf blz-aktuell-txt-data.txt auf der Seite");

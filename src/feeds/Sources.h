@@ -13,15 +13,15 @@ namespace orvel::feeds {
 
 struct SourceInfo
 {
-    std::string_view Name;      // on the command line and in editions.json
-    std::string_view Title;     // German, in every line the updater prints
-    std::string_view Prefix;    // installed as Prefix + YYYYMMDD + Extension
+    std::string_view Name;   // on the command line and in editions.json
+    std::string_view Title;  // German, in every line the updater prints
+    std::string_view Prefix; // installed as Prefix + YYYYMMDD + Extension
     std::string_view Extension;
-    size_t MaxBytes;            // larger downloads and hand-installed files are refused
-    size_t MinimumEntries;      // fewer bank codes (SCL: BICs) cannot be a whole edition
-    std::string_view Setting;   // the address's key in the settings file
-    std::string_view Variable;  // the environment variable that overrides it
-    std::string_view Address;   // the official address
+    size_t MaxBytes;           // larger downloads and hand-installed files are refused
+    size_t MinimumEntries;     // fewer bank codes (SCL: BICs) cannot be a whole edition
+    std::string_view Setting;  // the address's key in the settings file
+    std::string_view Variable; // the environment variable that overrides it
+    std::string_view Address;  // the official address
 };
 
 extern const std::array<SourceInfo, 3> kSources;

@@ -106,9 +106,8 @@ std::string Adopt(const SourceInfo& source, const std::string& folder, Arrival a
     if (sha == entry.RolledBack && !force)
         return title + ": die zurückgenommene Ausgabe bleibt draußen (--force installiert sie wieder)";
 
-    PartGuard part{WriteAside(folder, std::string(source.Prefix) + "neu" + std::string(source.Extension),
-                              arrival.Bytes),
-                   {}};
+    PartGuard part{
+        WriteAside(folder, std::string(source.Prefix) + "neu" + std::string(source.Extension), arrival.Bytes), {}};
     Contents contents;
     try {
         contents = Inspect(source, part.Path, arrival.ValidFrom);
@@ -143,8 +142,8 @@ std::string Adopt(const SourceInfo& source, const std::string& folder, Arrival a
     entry.Current.FetchedAt = Timestamp(now);
     entry.Current.Result = arrival.How;
     WriteState(folder, state);
-    std::string line = title + ": " + name + " installiert (" +
-                       Describe(contents, ParseDay(arrival.Meta.ValidUntil)) + ")";
+    std::string line =
+        title + ": " + name + " installiert (" + Describe(contents, ParseDay(arrival.Meta.ValidUntil)) + ")";
     if (contents.ValidFrom > rules::GermanDay(now))
         line += "; in Gebrauch ab " + rules::GermanDate(contents.ValidFrom);
     return line;
@@ -225,8 +224,7 @@ std::string Rollback(const SourceInfo& source, const std::string& folder, std::t
     entry.Current.Result = "zurückgenommen: " + FileName(files[0]);
     WriteState(folder, state);
     return title + ": " + FileName(files[0]) + " zurückgenommen, in Gebrauch " +
-           (back.empty() ? std::string(&source == &Bundesbank() ? "die eingebauten Daten" : "keine Ausgabe")
-                         : back);
+           (back.empty() ? std::string(&source == &Bundesbank() ? "die eingebauten Daten" : "keine Ausgabe") : back);
 }
 
 std::string InstallBankFile(const std::string& file, const std::string& validFrom, const std::string& folder,

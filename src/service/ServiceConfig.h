@@ -21,8 +21,8 @@ struct ServiceConfig
     std::vector<std::string> UpdateSources; // of those, these (bundesbank, scl, oenb); empty: all three
     std::string RollbackData;       // take this source's newest edition back, then exit
     bool Force = false;             // install an edition that looks implausible
-    std::string DataDir;            // where editions are installed: --data-dir, else rules::DataFolders()'s first
-    std::string BundesbankUrl;      // the download addresses: settings file, then ORVELWDDX_…_URL, then options
+    std::string DataDir;            // installs go here: --data-dir, else the first of rules::DataFolders()
+    std::string BundesbankUrl;      // download addresses: settings file, ORVELWDDX_…_URL, options
     std::string SclUrl;
     std::string OenbUrl;
     unsigned FetchTimeout = 30;     // seconds without data before a download is given up

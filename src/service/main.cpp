@@ -82,6 +82,7 @@ int ManageData(const ServiceConfig& config)
     const auto run = [&failed](const auto& step) {
         try {
             std::puts(step().c_str());
+            std::fflush(stdout); // the lines in order, also where standard output and error share a pipe
         } catch (const std::exception& error) {
             std::fprintf(stderr, "%s\n", error.what());
             failed = true;
