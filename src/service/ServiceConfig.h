@@ -18,16 +18,17 @@ struct ServiceConfig
     std::string InstallBankFile;    // a Bundesbank file to check and install, then exit
     std::string ValidFrom;          // its first day, "YYYY-MM-DD", when its name does not say it
     bool UpdateData = false;        // fetch, verify and install the official directories, then exit
-    std::vector<std::string> UpdateSources; // of those, these (bundesbank, scl, oenb); empty: all three
-    std::string RollbackData;       // take this source's newest edition back, then exit
-    bool Force = false;             // install an edition that looks implausible
-    std::string DataDir;            // installs go here: --data-dir, else the first of rules::DataFolders()
-    std::string BundesbankUrl;      // download addresses: settings file, ORVELWDDX_…_URL, options
+    // of those, these (bundesbank, scl, oenb); empty: all three
+    std::vector<std::string> UpdateSources;
+    std::string RollbackData;  // take this source's newest edition back, then exit
+    bool Force = false;        // install an edition that looks implausible
+    std::string DataDir;       // installs go here: --data-dir, else the first of rules::DataFolders()
+    std::string BundesbankUrl; // download addresses: settings file, ORVELWDDX_…_URL, options
     std::string SclUrl;
     std::string OenbUrl;
-    unsigned FetchTimeout = 30;     // seconds without data before a download is given up
-    std::string UsersFile;          // empty: everyone on this machine
-    std::string PostalFile;         // postal codes and places; empty: the file installed with the service
+    unsigned FetchTimeout = 30; // seconds without data before a download is given up
+    std::string UsersFile;      // empty: everyone on this machine
+    std::string PostalFile;     // postal codes and places; empty: the file installed with the service
     unsigned Threads = 2;
     unsigned Timeout = 10;        // seconds
     unsigned MaxBody = 64u << 10; // bytes
