@@ -229,7 +229,7 @@ TProperties UStID(const TArguments& Args)
 } // namespace
 
 TOfflineRunner::TOfflineRunner()
-    : FBanks(rules::BankDirectory::Load(rules::DefaultBankFile())), FChecks(FBanks, std::time(nullptr)),
+    : FData(rules::OfficialData::Load(std::time(nullptr))), FChecks(FData, std::time(nullptr)),
       FPostal(rules::PostalData::Load(rules::DefaultPostalDataPath()))
 {
 }
@@ -251,8 +251,12 @@ TCheckOutcome TOfflineRunner::Run(const TCheckCall& Call, const TCheckSettings& 
 
 std::string TOfflineRunner::Source() const
 {
-    return "ohne Dienst aus den Regeln und Daten dieses Rechners (Bankdaten vom " + rules::GermanDate(FBanks.Date()) +
-           ", Postleitzahlen vom " + (FPostal.Date().empty() ? std::string("?") : FPostal.Date()) + ")";
+    std::string editions;
+    for (const std::string& edition : rules::DescribeEditions(FData, std::time(nullptr)))
+        editions += "; " + edition;
+    return "ohne Dienst aus den Regeln und Daten dieses Rechners (Bankdaten vom " +
+           rules::GermanDate(FData.Banks.Date()) + editions + "; Postleitzahlen vom " +
+           (FPostal.Date().empty() ? std::string("?") : FPostal.Date()) + ")";
 }
 
 } // namespace orvel::cli

@@ -9,6 +9,7 @@
 #include "platform/Registry.h"
 #include "platform/StrToInt.h"
 #include "rules/BankDirectory.h"
+#include "rules/OfficialData.h"
 #include "rules/PostalData.h"
 #include "server/Confirmation.h"
 #include "server/OrvelWddx_TLB.h"
@@ -137,7 +138,11 @@ OPTIONS
                    CR LF (without it the output keeps the input's separator)
     -h, --help     this text
     --version      the version and the data --offline would use: bank directory (file,
-                   sources, validity, counts) and postal codes
+                   sources, validity, counts), each official directory's edition (valid from,
+                   until, fetched at, whether a newer one is available) and postal codes
+    --data-dir DIR the one folder of the official directories for --offline and --version
+                   (default $ORVELWDDX_DATA_DIR, else $XDG_DATA_HOME/OrvelWddx, then
+                   /var/lib/orvelwddx)
 
     Every setting not given as an option is taken from the environment variables
     ORVELWDDX_USER, ORVELWDDX_PASS, ORVELWDDX_HOST, ORVELWDDX_TLS, ORVELWDDX_TIMEOUT,
@@ -245,6 +250,8 @@ TCommandLine Parse(int argc, char** argv)
             line.Bus = true;
         else if (arg == "--offline")
             line.Offline = true;
+        else if (arg == "--data-dir")
+            rules::SetDataDir(value());
         else if (arg == "--raw")
             line.Raw = true;
         else if (arg == "--excel")
@@ -516,11 +523,14 @@ int Run(int argc, char** argv)
         return kPassed;
     }
     if (line.Version) {
-        const rules::BankDirectory banks = rules::BankDirectory::Load(rules::DefaultBankFile());
+        const rules::OfficialData data = rules::OfficialData::Load(std::time(nullptr));
         const std::string postal = rules::DefaultPostalDataPath();
-        std::printf("orvelwddx-check %s\n%s\npostal codes %s (%s)\n", ORVEL_VERSION,
-                    rules::DescribeBanks(banks).c_str(), postal.c_str(),
-                    rules::PostalData::Load(postal).Date().c_str());
+        std::printf("orvelwddx-check %s\n%s\n", ORVEL_VERSION, rules::DescribeBanks(data.Banks).c_str());
+        for (const std::string& edition : rules::DescribeEditions(data, std::time(nullptr)))
+            std::printf("%s\n", edition.c_str());
+        std::printf("postal codes %s (%s)\n", postal.c_str(), rules::PostalData::Load(postal).Date().c_str());
+        for (const std::string& passed : data.PassedOver)
+            std::fprintf(stderr, "orvelwddx-check: %s\n", passed.c_str());
         return kPassed;
     }
     if (line.Words.empty())
@@ -566,6 +576,8 @@ int Run(int argc, char** argv)
     } else if (line.Offline) {
         auto rules = std::make_unique<TOfflineRunner>();
         offline = rules->Source();
+        for (const std::string& passed : rules->PassedOver())
+            std::fprintf(stderr, "orvelwddx-check: %s\n", passed.c_str());
         runner = std::move(rules);
     } else {
         runner = InProcessRunner();

@@ -6,7 +6,9 @@
 
 #include <algorithm>
 #include <fstream>
+#include <map>
 #include <set>
+#include <sstream>
 
 namespace orvel::rules {
 namespace {
@@ -17,6 +19,23 @@ constexpr std::string_view kKind = "Kennzeichen", kBlz = "Bankleitzahl", kName =
 constexpr std::string_view kMain = "Hauptanstalt";
 
 } // namespace
+
+extern const char kAustrianBics[];
+
+std::string BuiltInAustrianBic(std::string_view blz)
+{
+    static const std::map<std::string, std::string, std::less<>> table = [] {
+        std::map<std::string, std::string, std::less<>> made;
+        std::istringstream in(kAustrianBics);
+        std::string line;
+        while (std::getline(in, line))
+            if (const size_t tab = line.find('\t'); !line.starts_with("#") && tab != std::string::npos)
+                made.emplace(line.substr(0, tab), line.substr(tab + 1));
+        return made;
+    }();
+    const auto found = table.find(blz);
+    return found == table.end() ? std::string() : found->second;
+}
 
 std::string AustrianBlz(std::string_view digits)
 {

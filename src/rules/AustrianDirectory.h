@@ -48,6 +48,10 @@ private:
     std::vector<std::string> Folded; // " NAME PLACE ", folded, per bank
 };
 
+// The BIC of an Austrian bank code (5 digits) from the built-in table, for when no OeNB directory is installed;
+// empty when the table lacks the code.
+std::string BuiltInAustrianBic(std::string_view blz);
+
 // A bank code of up to 5 digits padded with leading zeros; empty when it is no such code.
 std::string AustrianBlz(std::string_view digits);
 

@@ -13,6 +13,7 @@
 #include <regex>
 #include <set>
 #include <stdexcept>
+#include <tuple>
 
 namespace orvel::rules {
 namespace {
@@ -316,6 +317,23 @@ void BankDirectory::Index()
                          FoldForSearch(bank.Place) + " ");
     }
     std::stable_sort(ByBic.begin(), ByBic.end(), [](const auto& a, const auto& b) { return a.first < b.first; });
+    // A BIC that several bank codes share answers with its head office, not with a branch or a special-purpose code
+    // that happens to come first: the name most of its records carry ("Commerzbank" over "Commerzbank, CC SP"),
+    // never an "-alt-" one, the shorter on a tie.
+    for (auto group = ByBic.begin(); group != ByBic.end();) {
+        const auto end =
+            std::find_if(group, ByBic.end(), [&](const auto& entry) { return entry.first != group->first; });
+        std::map<std::string_view, size_t> names;
+        for (auto entry = group; entry != end; ++entry)
+            ++names[Banks[entry->second].Name];
+        const auto rank = [&](const std::pair<std::string, uint32_t>& entry) {
+            const Bank& bank = Banks[entry.second];
+            return std::make_tuple(!bank.Main, bank.Name.find("-alt-") != std::string::npos, -long(names[bank.Name]),
+                                   bank.Name.size(), entry.second);
+        };
+        std::sort(group, end, [&](const auto& a, const auto& b) { return rank(a) < rank(b); });
+        group = end;
+    }
     // A code listed today is not gone, whatever it was called before.
     std::stable_sort(GoneBanks.begin(), GoneBanks.end(), [](const Bank& a, const Bank& b) { return a.Blz < b.Blz; });
     std::erase_if(GoneBanks, [this](const Bank& gone) { return Find(gone.Blz) != nullptr; });
@@ -362,12 +380,11 @@ const Bank* BankDirectory::FindGone(std::string_view blz) const
 
 const Bank* BankDirectory::FindBic(std::string_view bic) const
 {
-    const auto found = std::lower_bound(ByBic.begin(), ByBic.end(), bic,
-                                        [](const auto& entry, std::string_view key) { return entry.first < key; });
-    if (found == ByBic.end())
-        return nullptr;
-    const bool match = bic.size() == 8 ? std::string_view(found->first).substr(0, 8) == bic : found->first == bic;
-    return match ? &Banks[found->second] : nullptr;
+    // An 8-character BIC is the institution's own "XXX" office, never whichever branch sorts first.
+    const std::string key = bic.size() == 8 ? std::string(bic) + "XXX" : std::string(bic);
+    const auto found = std::lower_bound(ByBic.begin(), ByBic.end(), key,
+                                        [](const auto& entry, std::string_view k) { return entry.first < k; });
+    return found != ByBic.end() && found->first == key ? &Banks[found->second] : nullptr;
 }
 
 std::vector<std::string> SearchNeedles(std::string_view words, bool fragments)

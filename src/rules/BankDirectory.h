@@ -51,7 +51,8 @@ public:
     const Bank* Find(std::string_view blz) const;
     // A code that the directory no longer lists but once did (built-in data only): its last record, else nullptr.
     const Bank* FindGone(std::string_view blz) const;
-    // The first record whose BIC equals bic (11 characters) or begins with it (8 characters).
+    // The head office of the BIC (an 8-character one in its "XXX" form): among the bank codes sharing it, the main
+    // record with the name most of them carry.
     const Bank* FindBic(std::string_view bic) const;
     // Search words ANDed over name, short name and place, ignoring case and umlauts; whole words unless
     // fragments. At most limit hits, in directory order.

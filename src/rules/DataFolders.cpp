@@ -133,7 +133,7 @@ std::vector<Edition> InstalledEditions(DataSource source, std::time_t now)
 bool Superseded(std::time_t from, std::time_t until, std::time_t now)
 {
     const std::time_t today = GermanDay(now);
-    return until ? today > until : today >= from + kEditionDays * kDay;
+    return until ? today > until : today >= GermanDay(from) + kEditionDays * kDay;
 }
 
 std::string DescribeEdition(const Edition& edition)

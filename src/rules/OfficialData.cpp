@@ -38,16 +38,17 @@ std::string Listed(const std::vector<Edition>& editions)
 
 std::string OfficialData::Fingerprint(std::time_t now, const std::string& pinnedBankFile)
 {
-    std::string text;
+    // A new day may bring an edition's day or its end.
+    std::string text = "day " + std::to_string(GermanDay(now)) + "\n";
     if (pinnedBankFile.empty()) {
-        text = "built-in " + std::to_string(BuiltInBankDate(now)) + "\n" +
-               Listed(InstalledEditions(DataSource::Bundesbank, now));
+        text += "built-in " + std::to_string(BuiltInBankDate(now)) + "\n" +
+                Listed(InstalledEditions(DataSource::Bundesbank, now));
     } else {
         struct stat info
         {
         };
         if (::stat(pinnedBankFile.c_str(), &info) == 0)
-            text = pinnedBankFile + " " + std::to_string(info.st_size) + " " + std::to_string(info.st_mtime) + "\n";
+            text += pinnedBankFile + " " + std::to_string(info.st_size) + " " + std::to_string(info.st_mtime) + "\n";
     }
     return text + Listed(InstalledEditions(DataSource::Scl, now)) + Listed(InstalledEditions(DataSource::Oenb, now));
 }
@@ -84,6 +85,26 @@ OfficialData OfficialData::Load(std::time_t now, const std::string& pinnedBankFi
     data.Austria = FirstReadable<AustrianDirectory>(InstalledEditions(DataSource::Oenb, now), &AustrianDirectory::Load,
                                                     data.OenbEdition, data.PassedOver);
     return data;
+}
+
+bool IsSuperseded(const Edition& edition, std::time_t now)
+{
+    return Superseded(edition.From, edition.Until, now);
+}
+
+std::vector<std::string> DescribeEditions(const OfficialData& data, std::time_t now)
+{
+    const auto text = [now](const Edition& edition) {
+        return DescribeEdition(edition) + (IsSuperseded(edition, now) ? " – neuere Ausgabe verfügbar" : "");
+    };
+    return {std::string("Bankleitzahlen (") + (data.Banks.Source().BuiltIn ? "mitgeliefert" : "Deutsche Bundesbank") +
+                "): " + text(data.BanksEdition),
+            "SCL-Verzeichnis: " + (data.Scl
+                                       ? text(data.SclEdition)
+                                       : std::string("nicht installiert, SCT, SDD und B2B aus dem Bankverzeichnis")),
+            "OeNB-Verzeichnis: " +
+                (data.Austria ? text(data.OenbEdition)
+                              : std::string("nicht installiert, österreichische BICs aus der mitgelieferten Tabelle"))};
 }
 
 } // namespace orvel::rules

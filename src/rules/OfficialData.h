@@ -33,4 +33,11 @@ struct OfficialData
     std::string Loaded; // Fingerprint() of the moment it was loaded
 };
 
+// Whether the edition in use is past its end (see Superseded).
+bool IsSuperseded(const Edition& edition, std::time_t now);
+// One German line (UTF-8) per source naming the edition in use: "Bankleitzahlen (Deutsche Bundesbank): gültig ab
+// 07.12.2026 bis 07.03.2027, geladen am 11.12.2026 06:00", then the SCL and OeNB directories, "nicht installiert"
+// with what answers instead; " – neuere Ausgabe verfügbar" when superseded.
+std::vector<std::string> DescribeEditions(const OfficialData& data, std::time_t now);
+
 } // namespace orvel::rules

@@ -18,6 +18,7 @@ const std::vector<ResultCode> kTarvikResultCodes = {
     {2, "Gültig; die Bankleitzahl wird demnächst gelöscht"},
     {3, "Testdaten: Testbank, Bankleitzahl und Kontonummer gültig"},
     {4, "Österreichische Bankleitzahl: nur das Format geprüft"},
+    {5, "Österreichische Bankleitzahl bekannt; Kontonummer nicht geprüft (kein öffentliches Prüfverfahren)"},
     {-1, "Die Bankleitzahl ist gelöscht"},
     {11, "Kontonummer ungültig (Prüfziffer falsch)"},
     {12, "Bankleitzahl unbekannt"},
@@ -123,12 +124,26 @@ bool ComputableMethod(std::string_view method)
     return KnownToLibrary(method) || method == "E4";
 }
 
-TarvikChecks::TarvikChecks(const BankDirectory& directory, std::time_t now)
-    : Banks(directory), Methods(std::make_unique<AccountNumberCheck>("/dev/null")),
-      StaleData(now - directory.Date() > kStaleSeconds)
+TarvikChecks::TarvikChecks(const BankDirectory& directory, std::time_t now) : TarvikChecks(directory, now, nullptr) {}
+
+TarvikChecks::TarvikChecks(const OfficialData& data, std::time_t now) : TarvikChecks(data.Banks, now, &data) {}
+
+TarvikChecks::TarvikChecks(const BankDirectory& directory, std::time_t now, const OfficialData* data)
+    : Banks(directory), Scl(data && data->Scl ? &*data->Scl : nullptr),
+      Austria(data && data->Austria ? &*data->Austria : nullptr),
+      Methods(std::make_unique<AccountNumberCheck>("/dev/null")), StaleData(now - directory.Date() > kStaleSeconds),
+      SupersededData(rules::Superseded(directory.Date(), data ? data->BanksEdition.Until : 0, now))
 {
     if (StaleData)
         StaleSuffix = Ansi(" (Bankdaten vom " + GermanDate(directory.Date()) + ", älter als ein Jahr)");
+    else if (SupersededData)
+        StaleSuffix = Ansi(" (Bankdaten gültig ab " + GermanDate(directory.Date()) + ", neuere Ausgabe verfügbar)");
+    if (Scl)
+        SclNote =
+            " (SCL-Verzeichnis vom " + GermanDate(Scl->Date()) +
+            (rules::Superseded(data->SclEdition.From, data->SclEdition.Until, now) ? Ansi(", neuere Ausgabe verfügbar")
+                                                                                   : std::string()) +
+            ")";
     // ktoblzcheck fills its table of methods on the first check, unguarded: done here, before any thread checks.
     Methods->check("10000000", "1", "00");
 }
@@ -230,10 +245,30 @@ AccountAnswer TarvikChecks::Austrian(std::string_view blz, std::string_view kto)
         return Fail<AccountAnswer>(13);
     if (!Digits(kto, 1, 11))
         return Fail<AccountAnswer>(14);
+    AccountAnswer answer = AustrianBankOf(blz);
+    if (answer.Result != 12)
+        answer.Iban = MakeIban("AT", std::string(blz) + LeftPadded(kto, 11));
+    return answer;
+}
+
+AccountAnswer TarvikChecks::AustrianBankOf(std::string_view blz) const
+{
+    // No public method checks an Austrian account number: the OeNB directory knows the bank, nothing more.
+    if (Austria) {
+        const AustrianBank* bank = Austria->Find(blz);
+        if (!bank)
+            return Fail<AccountAnswer>(12, Ansi("nicht im OeNB-Verzeichnis vom ") + GermanDate(Austria->Date()));
+        AccountAnswer answer;
+        answer.Result = 5;
+        answer.ResultText = ResultCodeText(5);
+        answer.BankName = bank->Name;
+        answer.Bic = bank->Bic;
+        return answer;
+    }
     AccountAnswer answer;
     answer.Result = 4;
-    answer.ResultText = ResultCodeText(4);
-    answer.Iban = MakeIban("AT", std::string(blz) + LeftPadded(kto, 11));
+    answer.ResultText = ResultCodeText(4) + Ansi(" (kein OeNB-Verzeichnis installiert)");
+    answer.Bic = BuiltInAustrianBic(blz);
     return answer;
 }
 
@@ -262,14 +297,16 @@ AccountAnswer TarvikChecks::Iban(std::string_view text) const
         return answer;
     }
     AccountAnswer answer;
-    answer.Iban = iban;
     if (country == "AT") {
-        answer.Result = 4;
-        answer.ResultText = Ansi("IBAN gültig; ") + ResultCodeText(4);
+        answer = AustrianBankOf(iban.substr(4, 5));
+        if (answer.Result == 12)
+            return answer;
+        answer.ResultText = Ansi("IBAN gültig; ") + answer.ResultText;
     } else {
         answer.Result = 0;
         answer.ResultText = Ansi("IBAN gültig; das Konto ist nur formal geprüft");
     }
+    answer.Iban = iban;
     return answer;
 }
 
@@ -284,10 +321,20 @@ BicAnswer TarvikChecks::BicInfo(std::string_view bic) const
     case BicVerdict::Valid:
         break;
     }
-    if (const Bank* bank = Banks.FindBic(bic)) {
+    if (const SclEntry* entry = Scl ? Scl->Find(bic) : nullptr) {
+        answer.BicName = entry->Name;
+        answer.Sct = entry->Sct;
+        answer.Sdd = entry->Sdd;
+        answer.B2b = entry->B2b;
+        answer.Scc = entry->Scc;
+        answer.SclDate = Scl->Date();
+        answer.ResultText = Ansi("BIC gültig") + SclNote;
+    } else if (const Bank* bank = Banks.FindBic(bic)) {
         answer.BicName = bank->Name;
-        answer.Sct = answer.Sdd = answer.B2b = 1;
-        answer.ResultText = Ansi("BIC gültig") + StaleSuffix;
+        // Without the SCL directory, a BIC in the bank directory is taken as reachable, as before there was one.
+        answer.Sct = answer.Sdd = answer.B2b = Scl ? 0 : 1;
+        answer.ResultText =
+            Scl ? Ansi("BIC gültig; nicht im SCL-Verzeichnis") + SclNote : Ansi("BIC gültig") + StaleSuffix;
     } else if (bic.substr(4, 2) == "DE") {
         answer.Result = 33;
         answer.ResultText = ResultCodeText(33) + StaleSuffix;
@@ -355,7 +402,16 @@ SearchAnswer TarvikChecks::Search(std::string_view words, std::string_view count
 {
     SearchAnswer answer;
     if (SameText(country, "AT")) {
-        answer.ResultText = Ansi("Kein österreichisches Bankverzeichnis installiert");
+        if (!Austria) {
+            answer.ResultText = Ansi("Kein österreichisches Bankverzeichnis installiert");
+            return answer;
+        }
+        for (const AustrianBank* bank : Austria->Search(words, fragments, kMaxSearchHits))
+            answer.Banken.push_back(bank->Blz + "|" + bank->Bic + "|" + bank->Name + "|" + bank->Plz + "|" +
+                                    bank->Place);
+        answer.Result = int32_t(answer.Banken.size());
+        answer.ResultText = std::to_string(answer.Banken.size()) + Ansi(" Banken gefunden (OeNB-Verzeichnis vom ") +
+                            GermanDate(Austria->Date()) + ")";
         return answer;
     }
     if (!country.empty() && !SameText(country, "DE"))

@@ -3,6 +3,7 @@
 // plain values that the WDDX and SOAP front ends write out. Texts are Windows-1252.
 
 #include "rules/BankDirectory.h"
+#include "rules/OfficialData.h"
 
 #include <cstdint>
 #include <ctime>
@@ -44,9 +45,12 @@ struct AccountAnswer : Verdict
 struct BicAnswer : Verdict
 {
     std::string BicName;
-    int32_t Sct = 0; // 1 when the BIC is in the bank directory
+    // Reachability as the SCL directory lists it; without one installed, 1 when the BIC is in the bank directory.
+    int32_t Sct = 0;
     int32_t Sdd = 0;
     int32_t B2b = 0;
+    int32_t Scc = 0;
+    std::time_t SclDate = 0; // the SCL directory's date when the flags come from it, else 0
 };
 
 struct IbanBicAnswer
@@ -68,8 +72,11 @@ class TarvikChecks
 public:
     static constexpr size_t kMaxSearchHits = 1000;
 
-    // now decides whether the directory counts as stale (older than a year).
+    // now decides whether the directory counts as stale (older than a year) or superseded (past its end, or 13
+    // weeks after its start when it names no end).
     TarvikChecks(const BankDirectory& directory, std::time_t now);
+    // The bank directory with the SCL and OeNB directories the data holds, when it holds them.
+    TarvikChecks(const OfficialData& data, std::time_t now);
     ~TarvikChecks();
     TarvikChecks(const TarvikChecks&) = delete;
     TarvikChecks& operator=(const TarvikChecks&) = delete;
@@ -85,17 +92,26 @@ public:
 
     const BankDirectory& Directory() const { return Banks; }
     bool Stale() const { return StaleData; }
+    bool Superseded() const { return SupersededData; }
 
 private:
     AccountAnswer German(std::string_view blz, std::string_view kto) const;
     AccountAnswer Austrian(std::string_view blz, std::string_view kto) const;
+    // Result 5 with name and BIC, or 12, from the OeNB directory; else 4 with the built-in table's BIC.
+    AccountAnswer AustrianBankOf(std::string_view blz) const;
     BicAnswer BicInfo(std::string_view bic) const;
     // An AccountNumberCheck::Result.
     int Check(std::string_view blz, std::string_view kto, std::string_view method) const;
 
+    TarvikChecks(const BankDirectory& directory, std::time_t now, const OfficialData* data);
+
     const BankDirectory& Banks;
+    const SclDirectory* Scl = nullptr;
+    std::string SclNote; // the SCL directory's date, for the BIC answers taken from it
+    const AustrianDirectory* Austria = nullptr;
     std::unique_ptr<AccountNumberCheck> Methods;
     bool StaleData = false;
+    bool SupersededData = false;
     std::string StaleSuffix;
 };
 

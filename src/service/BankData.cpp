@@ -2,28 +2,27 @@
 
 namespace orvel::service {
 
-BankSnapshot::BankSnapshot(const std::string& path, std::time_t now)
-    : Banks(rules::BankDirectory::Load(path, now)), Checks(Banks, now)
+BankSnapshot::BankSnapshot(const std::string& pinned, std::time_t now)
+    : Data(rules::OfficialData::Load(now, pinned)), Banks(Data.Banks), Checks(Data, now)
 {
 }
 
 BankData::BankData(const std::string& pinned, std::time_t now)
-    : Pinned(pinned),
-      Snapshot(std::make_shared<const BankSnapshot>(pinned.empty() ? rules::DefaultBankFile(now) : pinned, now))
+    : Pinned(pinned), Snapshot(std::make_shared<const BankSnapshot>(pinned, now))
 {
 }
 
-std::string BankData::Reload(std::time_t now)
+std::vector<std::string> BankData::Reload(std::time_t now)
 {
-    const std::shared_ptr<const BankSnapshot> old = Current();
-    const std::string path = Pinned.empty() ? rules::DefaultBankFile(now) : Pinned;
-    if (path == old->Banks.Path() &&
-        (!old->Banks.Source().BuiltIn || rules::BankDirectory::Load(path, now).Date() == old->Banks.Date()))
+    if (rules::OfficialData::Fingerprint(now, Pinned) == Current()->Data.Loaded)
         return {};
-    auto next = std::make_shared<const BankSnapshot>(path, now);
-    std::string line = rules::DescribeBanks(next->Banks);
+    auto next = std::make_shared<const BankSnapshot>(Pinned, now);
+    std::vector<std::string> lines = next->Data.PassedOver;
+    lines.push_back("switched to " + rules::DescribeBanks(next->Banks));
+    for (const std::string& edition : rules::DescribeEditions(next->Data, now))
+        lines.push_back(edition);
     Snapshot.store(std::move(next));
-    return line;
+    return lines;
 }
 
 } // namespace orvel::service

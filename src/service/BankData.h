@@ -9,28 +9,33 @@
 #include <ctime>
 #include <memory>
 #include <string>
+#include <vector>
 
 namespace orvel::service {
 
 struct BankSnapshot
 {
-    BankSnapshot(const std::string& path, std::time_t now);
+    // pinned: exactly this Bundesbank file; empty: the data folders' newest editions (rules::OfficialData).
+    BankSnapshot(const std::string& pinned, std::time_t now);
 
-    const rules::BankDirectory Banks;
+    const rules::OfficialData Data;
+    const rules::BankDirectory& Banks;
     const rules::TarvikChecks Checks;
 };
 
 class BankData
 {
 public:
-    // pinned: exactly this file, never switched; empty: rules::DefaultBankFile() of the moment.
+    // pinned: exactly this Bundesbank file, never switched (the SCL and OeNB directories still are); empty: the
+    // data folders' newest editions of the moment.
     explicit BankData(const std::string& pinned, std::time_t now = std::time(nullptr));
 
     std::shared_ptr<const BankSnapshot> Current() const { return Snapshot.load(); }
-    // Loads the directory due now when it differs from the one in use (another file, or another day's set of the
-    // built-in data). Returns a line for the log when it switched; throws when the new file cannot be loaded, and
-    // the old snapshot stays.
-    std::string Reload(std::time_t now = std::time(nullptr));
+    // Loads the data due now when what it would read differs from what is in use: another file, a file of the same
+    // name grown or rewritten (a copy that has finished), another day. Returns lines for the log when it switched
+    // (the editions, and any passed over as unreadable); throws when a pinned file cannot be loaded, and the old
+    // snapshot stays.
+    std::vector<std::string> Reload(std::time_t now = std::time(nullptr));
 
 private:
     std::string Pinned;

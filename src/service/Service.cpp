@@ -98,6 +98,15 @@ std::string Service::DataDescription() const
            (Postal.Date().empty() ? std::string("unknown date") : Postal.Date()) + ")";
 }
 
+std::vector<std::string> Service::DataEditions() const
+{
+    const auto banks = Banks.Current();
+    std::vector<std::string> lines = banks->Data.PassedOver;
+    for (const std::string& edition : rules::DescribeEditions(banks->Data, std::time(nullptr)))
+        lines.push_back(edition);
+    return lines;
+}
+
 std::vector<uint16_t> Service::Ports() const
 {
     std::vector<uint16_t> ports;

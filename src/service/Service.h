@@ -29,8 +29,10 @@ public:
     std::string DataDescription() const;
     // The ports in the order of the configured addresses, plain ones first.
     std::vector<uint16_t> Ports() const;
-    // Switches to the bank directory due now (see BankData::Reload); a line for the log when it did.
-    std::string ReloadBanks() { return Banks.Reload(); }
+    // Editions passed over as unreadable, then each source's edition in use, for the start-up log.
+    std::vector<std::string> DataEditions() const;
+    // Switches to the data due now (see BankData::Reload); lines for the log when it did.
+    std::vector<std::string> ReloadBanks() { return Banks.Reload(); }
     // Reads the users file again (see Users::Reload); whether its users changed.
     bool ReloadUsers() { return Accounts.Reload(); }
 

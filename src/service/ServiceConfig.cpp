@@ -27,8 +27,9 @@ const char* const kServiceUsage =
     "                         named: all three), then exit; a running service takes them without a restart\n"
     "  --rollback-data SOURCE take the newest installed edition of bundesbank, scl or oenb back\n"
     "  --force                install an edition that looks implausible (too small, older, a tenth gone)\n"
-    "  --data-dir DIR         the one folder of the official directories, read and installed into (default\n"
-    "                         ORVELWDDX_DATA_DIR, else $XDG_DATA_HOME/OrvelWddx, then /var/lib/orvelwddx to read)\n"
+    "  --data-dir DIR         the one folder of the official directories, read and installed into\n"
+    "                         (default $ORVELWDDX_DATA_DIR, else $XDG_DATA_HOME/OrvelWddx, then\n"
+    "                         /var/lib/orvelwddx)\n"
     "  --BundesbankUrl URL, --SclUrl URL, --OenbUrl URL  download addresses (default the official ones;\n"
     "                         ORVELWDDX_BUNDESBANK_URL, ORVELWDDX_SCL_URL, ORVELWDDX_OENB_URL override the file)\n"
     "  --fetch-timeout SECONDS   a download without data for this long is given up (default 30)\n"
@@ -44,7 +45,9 @@ const char* const kServiceUsage =
     "  --allow-anyone         listen beyond this machine without a users file\n"
     "  --busy-answers N       the next N confirmations (checkVatApprox, eVatR) answer that the service is busy\n"
     "  --config FILE          settings file (default $XDG_CONFIG_HOME/OrvelWddx/service.conf)\n"
-    "  --hash-password        read a password from standard input, print its salted hash\n";
+    "  --hash-password        read a password from standard input, print its salted hash\n"
+    "  --version              the version and the data in use: each source's edition (valid from, until,\n"
+    "                         fetched at, whether a newer one is available)\n";
 
 namespace {
 
@@ -195,7 +198,7 @@ ServiceConfig ServiceConfig::FromArguments(int argc, char** argv)
                 updates.push_back(Source(argv[i + 1]));
             update = true;
             continue;
-        } else if (argument != "hash-password" && argument != "help") {
+        } else if (argument != "hash-password" && argument != "help" && argument != "version") {
             if (i + 1 >= argc)
                 throw std::runtime_error("--" + argument + " needs a value");
             value = argv[++i];
@@ -231,6 +234,8 @@ ServiceConfig ServiceConfig::FromArguments(int argc, char** argv)
             config.HashPassword = true;
         else if (key == "help")
             config.Help = true;
+        else if (key == "version")
+            config.Version = true;
         else
             Set(config, key, value, replaced);
     }

@@ -40,6 +40,7 @@ struct ServiceConfig
     std::string ConfigFile;   // the file read, empty when there was none
     bool HashPassword = false;
     bool Help = false;
+    bool Version = false;
 
     // The file "$XDG_CONFIG_HOME/OrvelWddx/service.conf" (or --config FILE), then the arguments. Throws
     // std::runtime_error for an unknown key, a missing value or a file given but not readable.

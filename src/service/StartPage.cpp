@@ -62,7 +62,10 @@ std::string StartPage(const rules::TarvikChecks& checks, const rules::PostalData
     page += "<tr><td>Bankleitzahlendatei (" + std::to_string(banks.size()) + " Einträge)<br><code>" +
             XmlEscape(banks.Path()) + "</code></td><td>gültig ab " + rules::GermanDate(banks.Date()) +
             (banks.Source().Until ? " bis " + rules::GermanDate(banks.Source().Until) : std::string()) +
-            (checks.Stale() ? " <strong>(älter als ein Jahr)</strong>" : "") + "</td><td>" +
+            (checks.Stale()        ? " <strong>(älter als ein Jahr)</strong>"
+             : checks.Superseded() ? " <strong>(neuere Ausgabe verfügbar)</strong>"
+                                   : "") +
+            "</td><td>" +
             (banks.Source().BuiltIn ? "eingebaute Daten: " + XmlEscape(banks.Source().Sources)
                                     : std::string("Deutsche Bundesbank, Bankleitzahlendatei")) +
             "; Prüfziffernverfahren aus der Bibliothek ktoblzcheck (LGPL), E4 eigen</td></tr>\n";

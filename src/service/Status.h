@@ -12,8 +12,9 @@
 
 namespace orvel::service {
 
-std::string StatusJson(const rules::BankDirectory& banks, const rules::PostalData& postal,
-                       const std::string& postalFile, std::time_t now);
+// The data in use, each source with its edition: valid from and until, fetched at, and whether it is superseded.
+std::string StatusJson(const BankSnapshot& snapshot, const rules::PostalData& postal, const std::string& postalFile,
+                       std::time_t now);
 
 // "/status" for this machine and those who logged in (see Access); 401 for other machines, 403 without a users file.
 void AddStatus(Router& router, const BankData& banks, const rules::PostalData& postal, const std::string& postalFile,

@@ -5,6 +5,8 @@
 
 #include "feeds/Update.h"
 #include "rules/BankDirectory.h"
+#include "rules/DataFolders.h"
+#include "rules/OfficialData.h"
 
 #include <malloc.h>
 #include <poll.h>
@@ -24,21 +26,25 @@ using namespace orvel::service;
 
 namespace {
 
-// Waits for SIGINT or SIGTERM. Meanwhile switches the bank directory on SIGHUP, when a file lands in the user's
-// bank folder, and once a minute for a set or file whose day has come; reads the users file again as often.
+// Waits for SIGINT or SIGTERM. Meanwhile switches the data on SIGHUP, when a file lands in or changes in a data
+// folder, and once a minute for a set or file whose day has come; reads the users file again as often.
 void ServeUntilStopped(Service& service, const sigset_t& signals, bool pinned)
 {
     const int signalFd = signalfd(-1, &signals, SFD_CLOEXEC);
     const int watchFd = inotify_init1(IN_CLOEXEC | IN_NONBLOCK);
-    if (watchFd >= 0 && !pinned) {
-        std::error_code ignored; // without the folder, nothing is watched
-        std::filesystem::create_directories(orvel::rules::UserBankFolder(), ignored);
-        inotify_add_watch(watchFd, orvel::rules::UserBankFolder().c_str(), IN_MOVED_TO | IN_CLOSE_WRITE | IN_DELETE);
-    }
+    // Every data folder is watched, the SCL and OeNB directories are read from them even with a pinned bank file.
+    // A copy in progress ends with the close of its writer: that event reads the finished file.
+    for (const std::string& folder : orvel::rules::DataFolders())
+        if (watchFd >= 0) {
+            std::error_code ignored; // a folder that cannot be made (the system's, for a user) is not watched
+            if (folder == orvel::rules::DataFolders().front())
+                std::filesystem::create_directories(folder, ignored);
+            inotify_add_watch(watchFd, folder.c_str(), IN_MOVED_TO | IN_CLOSE_WRITE | IN_DELETE);
+        }
     const auto reload = [&service] {
         try {
-            if (const std::string line = service.ReloadBanks(); !line.empty())
-                std::fprintf(stderr, "orvelwddx-service: switched to %s\n", line.c_str());
+            for (const std::string& line : service.ReloadBanks())
+                std::fprintf(stderr, "orvelwddx-service: %s\n", line.c_str());
         } catch (const std::exception& error) {
             std::fprintf(stderr, "orvelwddx-service: bank directory not switched: %s\n", error.what());
         }
@@ -121,6 +127,21 @@ int main(int argc, char** argv)
         std::fputs(kServiceUsage, stdout);
         return 0;
     }
+    if (config.Version) {
+        try {
+            const orvel::rules::OfficialData data =
+                orvel::rules::OfficialData::Load(std::time(nullptr), config.BankFileIsDefault ? "" : config.BankFile);
+            std::printf("orvelwddx-service %s\n%s\n", ORVEL_VERSION, orvel::rules::DescribeBanks(data.Banks).c_str());
+            for (const std::string& line : orvel::rules::DescribeEditions(data, std::time(nullptr)))
+                std::printf("%s\n", line.c_str());
+            for (const std::string& line : data.PassedOver)
+                std::fprintf(stderr, "orvelwddx-service: %s\n", line.c_str());
+        } catch (const std::exception& error) {
+            std::fprintf(stderr, "orvelwddx-service: %s\n", error.what());
+            return 1;
+        }
+        return 0;
+    }
     if (config.HashPassword) {
         // Typed at a terminal, the password is not echoed.
         termios terminal{};
@@ -157,6 +178,8 @@ int main(int argc, char** argv)
         std::fprintf(stderr, "orvelwddx-service: %s\n", config.Describe().c_str());
         Service service(config);
         std::fprintf(stderr, "orvelwddx-service: %s\n", service.DataDescription().c_str());
+        for (const std::string& line : service.DataEditions())
+            std::fprintf(stderr, "orvelwddx-service: %s\n", line.c_str());
         for (const std::string& endpoint : service.Endpoints())
             std::fprintf(stderr, "orvelwddx-service: serving %s\n", endpoint.c_str());
         ServeUntilStopped(service, stop, !config.BankFileIsDefault);

@@ -2,6 +2,7 @@
 // The bank directory's date in the window's information area, as the checking service reports it at /status.
 // The window asks in the background: a service that is slow or away must not hold up the start.
 
+#include <QColor>
 #include <QFuture>
 #include <QString>
 
@@ -30,9 +31,14 @@ struct TBankDataInfo
 {
     QString Text;
     QString ToolTip;
-    bool Known = false; // the service named the directory's date
-    bool Stale = false; // older than a year
+    bool Known = false;      // the service named the directory's date
+    bool Stale = false;      // older than a year
+    bool Superseded = false; // past its end: a newer edition is out (shown in orange)
+    QString SclDate;         // "04.12.2026" when the service takes the BIC flags from the SCL directory
 };
+
+// Orange that stays readable on the window's light background.
+inline const QColor kSupersededColour{0xB3, 0x50, 0x00};
 
 // What the label shows for a /status body (empty: the service did not answer).
 TBankDataInfo BankDataInfoOf(const std::string& StatusBody);

@@ -530,13 +530,15 @@ void TFormMain::AskBankData()
     delete FBankDataWatcher;
     FBankDataWatcher = new QFutureWatcher<std::string>(this);
     connect(FBankDataWatcher, &QFutureWatcher<std::string>::finished, this, [this, watcher = FBankDataWatcher] {
-        const TBankDataInfo info = BankDataInfoOf(watcher->result());
+        FBankData = BankDataInfoOf(watcher->result());
+        const TBankDataInfo& info = FBankData;
         QLabel* label = FUi->LabelBankData;
         label->setText(info.Text);
         label->setToolTip(info.ToolTip);
         QPalette palette = label->palette();
-        palette.setColor(QPalette::WindowText, info.Stale   ? QColor(Qt::red)
-                                               : info.Known ? QApplication::palette().color(QPalette::WindowText)
+        palette.setColor(QPalette::WindowText, info.Stale        ? QColor(Qt::red)
+                                               : info.Superseded ? kSupersededColour
+                                               : info.Known      ? QApplication::palette().color(QPalette::WindowText)
                                                             : QApplication::palette().color(QPalette::PlaceholderText));
         label->setPalette(palette);
     });

@@ -7,6 +7,7 @@
 #include "server/OrvelWddx_TLB.h"
 #include "soap/IAddress3Unit.h"
 #include "soap/ITarvikUnit.h"
+#include "ui/BankDataInfo.h"
 
 #include <QCursor>
 #include <QWidget>
@@ -115,6 +116,8 @@ public:
 
     // Asks the checking service for its bank directory's date and shows it in the information area when it comes.
     void AskBankData();
+    // What the service last said about its data (see AskBankData).
+    const TBankDataInfo& BankData() const { return FBankData; }
 
     // Saves the settings and releases the objects and proxies; closing is never refused.
     bool FormCloseQuery();
@@ -161,6 +164,7 @@ private:
     bool FClosed = false;
     QString FOwnVatIdRead;                                   // OwnVatId as the settings held it
     QFutureWatcher<std::string>* FBankDataWatcher = nullptr; // the latest question; earlier answers are dropped
+    TBankDataInfo FBankData;
 };
 
 } // namespace orvel

@@ -88,13 +88,21 @@ TAccountDisplay AccountDisplay(int InputMode, const TAccountValues& Values)
     const bool bicNamed = !Values.BicName.isEmpty() && !Values.BicName.startsWith(u'*');
 
     if (InputMode == kModeBic) {
+        // Only a service with the SCL directory can say a BIC is in it; its flags are information as of its date.
+        const bool scl = !Values.SclDate.isEmpty();
+        const QString asOf = scl ? u" (Stand "_s + Values.SclDate + u")"_s : QString();
+        const bool reachable = Values.Sct || Values.Sdd || Values.B2b;
         shown.Result = {QString(), colour};
-        if (Values.BicName.isEmpty())
-            shown.Resulttext = {u"BIC nicht in SCL-Directory"_s, kRed};
-        else if (Values.BicName.startsWith(u'*'))
+        if (Values.BicName.startsWith(u'*'))
             shown.Resulttext = {Values.BicName.mid(1), kMaroon};
+        else if (scl && bicNamed && reachable)
+            shown.Resulttext = {u"BIC in SCL-Directory gefunden"_s + asOf, kGreen};
+        else if (scl)
+            shown.Resulttext = {u"BIC nicht in SCL-Directory"_s + asOf, kRed};
+        else if (bicNamed)
+            shown.Resulttext = {u"BIC im Bankverzeichnis gefunden"_s, kGreen};
         else
-            shown.Resulttext = {u"BIC in SCL-Directory gefunden"_s, kGreen};
+            shown.Resulttext = {u"BIC nicht im Bankverzeichnis"_s, kRed};
     } else {
         shown.Result = {QString::number(Values.Result), colour};
         shown.Resulttext = {Values.ResultText, colour};
@@ -127,8 +135,8 @@ TAccountDisplay AccountDisplay(int InputMode, const TAccountValues& Values)
         const QString successor = Values.NewBlz == QLatin1StringView(kUnknownSuccessor)
                                       ? u"Nachfolge-BLZ nicht bekannt"_s
                                       : u"Nachfolge-BLZ="_s + Values.NewBlz;
-        shown.Hinweis = (Values.Result == -1 ? u"BLZ wurde kürzlich ungültig; "_s : u"BLZ wird in Kürze ungültig; "_s) +
-                        successor;
+        shown.Hinweis =
+            (Values.Result == -1 ? u"BLZ wurde kürzlich ungültig; "_s : u"BLZ wird in Kürze ungültig; "_s) + successor;
     } else if ((InputMode == kModeIbanBic || InputMode == kModeBic) && bicNamed) {
         shown.Hinweis = u"SCT=%1 SDD=%2 B2B=%3"_s.arg(Values.Sct).arg(Values.Sdd).arg(Values.B2b);
     }
@@ -208,7 +216,9 @@ template <class Call> void TPanelTarvik::CheckAccount(Call&& Values)
     const TFinally focus([this] { FocusInput(); });
     TWaitCursor wait;
     ProcessPendingEvents();
-    Show(AccountDisplay(FInputMode, Values()));
+    TAccountValues values = Values();
+    values.SclDate = FHost.BankData().SclDate;
+    Show(AccountDisplay(FInputMode, values));
 }
 
 void TPanelTarvik::CheckAccountWddx()
@@ -224,7 +234,8 @@ void TPanelTarvik::CheckAccountWeb()
 TAccountValues TPanelTarvik::CallWddx()
 {
     if (!FHost.TarvikObject)
-        throw Error("Kein Pr\xFC" "fobjekt vorhanden");
+        throw Error("Kein Pr\xFC"
+                    "fobjekt vorhanden");
     const ITarvik& tarvik = FHost.TarvikObject;
     tarvik->SetSSLMode(FHost.CurrentSSLMode());
     const WideString user = FHost.User().toStdU16String();
@@ -235,7 +246,7 @@ TAccountValues TPanelTarvik::CallWddx()
     switch (mode) {
     case kModeBlzKto:
         tarvik->TestBlzKto(user, pass, blz, kto, FHost.LandText().toStdU16String(), FHost.Id(),
-                          FHost.Name().toStdU16String());
+                           FHost.Name().toStdU16String());
         break;
     case kModeIban:
         tarvik->TestIban(user, pass, kto, FHost.Id(), FHost.Name().toStdU16String());
@@ -293,9 +304,8 @@ TAccountValues TPanelTarvik::CallWeb()
                                            FHost.Name().toStdU16String(), text, bankName, newBlz, iban, bic);
         break;
     case kModeIban:
-        values.Result =
-            service.TestIban(user, pass, kto, FHost.Id(), FHost.Name().toStdU16String(), text, bankName, newBlz, iban,
-                             bic);
+        values.Result = service.TestIban(user, pass, kto, FHost.Id(), FHost.Name().toStdU16String(), text, bankName,
+                                         newBlz, iban, bic);
         break;
     case kModeIbanBic:
         values.Result = service.TestIbanBic(user, pass, kto, blz, FHost.Id(), FHost.Name().toStdU16String(), text,

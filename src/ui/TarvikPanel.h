@@ -50,6 +50,7 @@ struct TAccountValues
     int32_t B2b = 0;
     QString Iban;
     QString Bic;
+    QString SclDate; // the SCL directory's date when the service takes the BIC flags from it, else empty
 };
 
 inline const QColor kGreen{0, 128, 0};

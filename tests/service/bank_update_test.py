@@ -13,7 +13,7 @@ import time
 import unittest
 import urllib.request
 
-from bankfiles import built_in_records, record, write
+from bankfiles import built_in_records, record, start_service, write
 
 SERVICE = os.environ["ORVELWDDX_SERVICE"]
 
@@ -76,15 +76,7 @@ class BankUpdateTest(unittest.TestCase):
         self.assertIn("größer als 16 MiB", refused.stderr)
 
     def test_the_running_service_switches_without_a_failed_request(self):
-        service = subprocess.Popen([SERVICE, "--listen", "127.0.0.1:0"], env=self.env, stderr=subprocess.PIPE,
-                                   text=True)
-        self.addCleanup(service.wait, 10)
-        self.addCleanup(service.terminate)
-        for line in service.stderr:
-            served = re.search(r"serving http 127\.0\.0\.1:0 \(port (\d+)\)", line)
-            if served:
-                self.port = int(served.group(1))
-                break
+        self.port, _ = start_service(self, SERVICE, self.env)
         self.assertEqual(self.bank_name(), "Trade Republic Bank")
         status = json.loads(self.get("/status"))
         self.assertEqual(status["bankDirectory"]["kind"], "built-in")

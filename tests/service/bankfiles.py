@@ -3,6 +3,8 @@ download addresses."""
 
 import http.server
 import os
+import re
+import subprocess
 import threading
 import time
 
@@ -140,3 +142,15 @@ def oenb_bytes(day, rows, encoding="latin-1"):
             "Postadresse / Straße;Postadresse / PLZ;Postadresse / Ort;Postfach;Bundesland;Telefon;Fax;E-Mail;"
             "SWIFT-Code;Homepage;Gründungsdatum;LEI"]
     return "".join(line + "\r\n" for line in head + rows).encode(encoding)
+
+
+def start_service(test, program, env):
+    """The service on a free loopback port, stopped when the test ends; returns the port and the process."""
+    service = subprocess.Popen([program, "--listen", "127.0.0.1:0"], env=env, stderr=subprocess.PIPE, text=True)
+    test.addCleanup(service.wait, 10)
+    test.addCleanup(service.terminate)
+    for line in service.stderr:
+        served = re.search(r"serving http 127\.0\.0\.1:0 \(port (\d+)\)", line)
+        if served:
+            return int(served.group(1)), service
+    test.fail("the service did not start")

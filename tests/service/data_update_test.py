@@ -15,7 +15,7 @@ import unittest
 import urllib.request
 
 from bankfiles import (BLOB, StandIn, built_in_records, bundesbank_bytes, bundesbank_page, oenb_bytes, oenb_rows,
-                       scl_bytes, scl_rows, stall)
+                       scl_bytes, scl_rows, stall, start_service)
 
 SERVICE = os.environ["ORVELWDDX_SERVICE"]
 PAGE = "/bankleitzahlen/download"
@@ -229,15 +229,7 @@ class DataUpdateTest(unittest.TestCase):
                 self.assertEqual(self.snapshot(), before)
 
     def test_the_running_service_answers_through_the_swap(self):
-        service = subprocess.Popen([SERVICE, "--listen", "127.0.0.1:0"], env=self.env, stderr=subprocess.PIPE,
-                                   text=True)
-        self.addCleanup(service.wait, 10)
-        self.addCleanup(service.terminate)
-        for line in service.stderr:
-            served = re.search(r"serving http 127\.0\.0\.1:0 \(port (\d+)\)", line)
-            if served:
-                port = int(served.group(1))
-                break
+        port, service = start_service(self, SERVICE, self.env)
         threading.Thread(target=lambda: [None for _ in service.stderr], daemon=True).start()
 
         def bank_name():

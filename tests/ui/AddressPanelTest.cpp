@@ -476,7 +476,8 @@ private slots:
             Click(*window, "ButtonTarvik");
             QCOMPARE(Edit(*window, "EditTarvikResult")->text(), u"0"_s);
             QCOMPARE(TextColour(*Edit(*window, "EditTarvikResult")), kGreenText);
-            QCOMPARE(Edit(*window, "EditTarvikResulttext")->text(), u"Bankleitzahl und Kontonummer gültig"_s);
+            // The built-in data may be superseded by the time this runs, which the text then adds.
+            QVERIFY(Edit(*window, "EditTarvikResulttext")->text().startsWith(u"Bankleitzahl und Kontonummer gültig"_s));
             QCOMPARE(Edit(*window, "EditTarvikBankName")->text(), u"Commerzbank"_s);
             test::SaveScreenshot(*window, u"account-check.png"_s);
         }

@@ -773,6 +773,30 @@ private slots:
                  "ageDays": 2426, "bankCodes": 3339, "bics": 3102}})")
             << u"Bankdaten gültig ab 20.04.2020\nälter als ein Jahr"_s
             << u"Bankleitzahlendatei der Deutschen Bundesbank\n3339 Bankleitzahlen, 3102 BICs"_s << QColor(Qt::red);
+        QTest::newRow("superseded built-in data")
+            << QByteArray(R"({"bankDirectory": {"kind": "built-in", "sources": "npm bankdata-germany 2.2602.0",
+                 "validFrom": "2026-09-07", "validUntil": null, "fetchedAt": null, "superseded": true, "ageDays": 95,
+                 "bankCodes": 3507, "bics": 3075, "bicFlagsFrom": "bank directory"},
+                 "sclDirectory": null, "oenbDirectory": null})")
+            << u"Bankdaten gültig ab 07.09.2026\nneuere Ausgabe verfügbar – Bankdaten aktualisieren"_s
+            << u"Mitgelieferte Bankdaten: npm bankdata-germany 2.2602.0\n3507 Bankleitzahlen, 3075 BICs\n"
+               u"SCL-Verzeichnis nicht installiert: SCT, SDD und B2B aus dem Bankverzeichnis\n"
+               u"OeNB-Verzeichnis nicht installiert: österreichische BICs aus der mitgelieferten Tabelle"_s
+            << kSupersededColour;
+        QTest::newRow("official editions")
+            << QByteArray(R"({"bankDirectory": {"kind": "Bundesbank file", "validFrom": "2026-12-07",
+                 "validUntil": "2027-03-07", "fetchedAt": "2026-12-11T06:00:00+01:00", "superseded": false,
+                 "ageDays": 4, "bankCodes": 3506, "bics": 3400},
+                 "sclDirectory": {"validFrom": "2026-12-04", "validUntil": null, "fetchedAt": null,
+                 "superseded": false, "bics": 4711},
+                 "oenbDirectory": {"validFrom": "2026-12-10", "validUntil": null,
+                 "fetchedAt": "2026-12-11T06:00:05+01:00", "superseded": false, "bankCodes": 870}})")
+            << u"Bankdaten gültig ab 07.12.2026 bis 07.03.2027, geladen am 11.12.2026 06:00\n"
+               u"SCL-Verzeichnis gültig ab 04.12.2026\nOeNB-Verzeichnis gültig ab 10.12.2026, geladen am 11.12.2026 06:00"_s
+            << u"Bankleitzahlendatei der Deutschen Bundesbank\n3506 Bankleitzahlen, 3400 BICs\n"
+               u"SCL-Verzeichnis der Bundesbank: 4711 BICs; Erreichbarkeit als Information, ohne Gewähr\n"
+               u"SEPA-Verzeichnis der OeNB: 870 Bankleitzahlen"_s
+            << normal;
         QTest::newRow("no /status") << QByteArray() << u"Bankdaten: Stand unbekannt"_s
                                     << u"Der Prüfdienst nennt den Stand seiner Bankdaten nicht (/status)."_s
                                     << QApplication::palette().color(QPalette::PlaceholderText);
@@ -814,8 +838,11 @@ private slots:
             dialog->accept();
         });
         window.ShowFormIntern();
-        QTRY_VERIFY2(label->text().contains(QRegularExpression(u"^Bankdaten gültig ab \\d\\d\\.\\d\\d\\.20\\d\\d$"_s)),
-                     qPrintable(label->text()));
+        // The built-in data is superseded 13 weeks after its start.
+        QTRY_VERIFY2(
+            label->text().contains(QRegularExpression(
+                u"^Bankdaten gültig ab \\d\\d\\.\\d\\d\\.20\\d\\d(\nneuere Ausgabe verfügbar – Bankdaten aktualisieren)?$"_s)),
+            qPrintable(label->text()));
         QVERIFY2(label->toolTip().startsWith(u"Mitgelieferte Bankdaten: npm bankdata-germany"_s),
                  qPrintable(label->toolTip()));
     }
@@ -830,6 +857,26 @@ private slots:
         QVERIFY(QTest::qWaitForWindowExposed(&window));
         QTRY_VERIFY(!Child<QLabel>(window, "LabelBankData")->text().isEmpty());
         test::SaveScreenshot(window, u"main-window.png"_s);
+    }
+
+    // The orange line of superseded data fits the information area: wrapped, not cut off.
+    void supersededScreenshot()
+    {
+        Direct->SetStatusBody(R"({"bankDirectory": {"kind": "built-in", "sources": "npm bankdata-germany 2.2602.0",
+            "validFrom": "2026-09-07", "superseded": true, "ageDays": 95, "bankCodes": 3507, "bics": 3075},
+            "sclDirectory": {"validFrom": "2026-12-04", "superseded": false, "bics": 4711}, "oenbDirectory": null})");
+        TFormMain window;
+        window.show();
+        QVERIFY(QTest::qWaitForWindowExposed(&window));
+        auto* label = Child<QLabel>(window, "LabelBankData");
+        QTRY_VERIFY(label->text().endsWith(u"Bankdaten aktualisieren"_s));
+        QCOMPARE(label->palette().color(QPalette::WindowText), kSupersededColour);
+        QApplication::processEvents();
+        QVERIFY2(label->height() >= label->heightForWidth(label->width()),
+                 qPrintable(QString::number(label->height()) + u" < "_s +
+                            QString::number(label->heightForWidth(label->width()))));
+        QVERIFY(label->parentWidget()->rect().contains(label->geometry()));
+        test::SaveScreenshot(window, u"bank-data-superseded.png"_s);
     }
 };
 
