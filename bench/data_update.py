@@ -32,9 +32,10 @@ DAY = TODAY - datetime.timedelta(days=1)
 
 
 def publish(stand_in, number):
-    """Edition number: the same bank codes, one name changed, under a link of its own."""
+    """Edition number: the same bank codes, one name changed, under a link of its own, a day later each."""
     link_hash = "%032x" % number
-    stand_in.serve("/page", bundesbank_page(link_hash, DAY, DAY + datetime.timedelta(days=91)))
+    valid_from = TODAY - datetime.timedelta(days=15 - number)
+    stand_in.serve("/page", bundesbank_page(link_hash, valid_from, valid_from + datetime.timedelta(days=91)))
     stand_in.serve(BLOB % link_hash, bundesbank_bytes(built_in_records({"10012345": "Ausgabe %d" % number})))
 
 
@@ -106,7 +107,7 @@ def swaps(stand_in, count=10):
                 port = int(served.group(1))
                 break
         switched = []
-        threading.Thread(target=lambda: [switched.append(l) for l in server.stderr if "switched" in l],
+        threading.Thread(target=lambda: [switched.append(l) for l in server.stderr if "switched to bank directory" in l],
                          daemon=True).start()
         report("good client, no update", *latencies_while(port, lambda: time.sleep(10)))
 

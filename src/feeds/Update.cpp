@@ -124,13 +124,7 @@ std::string Adopt(const SourceInfo& source, const std::string& folder, Arrival a
         throw std::runtime_error(arrival.Origin + ": " + reason + "; --force installiert sie trotzdem");
 
     const std::string name = Name(source, contents.ValidFrom);
-    Publish(part.Path, folder + "/" + name);
-    part.Path.clear();
-    std::error_code ignored;
-    const std::vector<std::string> files = InstalledFiles(folder, source);
-    for (size_t i = kKeptEditions; i < files.size(); ++i)
-        std::filesystem::remove(files[i], ignored);
-
+    const State before = state;
     if (entry.Current.File != name)
         entry.Previous = entry.Current;
     if (sha == entry.RolledBack)
@@ -141,7 +135,19 @@ std::string Adopt(const SourceInfo& source, const std::string& folder, Arrival a
     entry.Current.ValidFrom = IsoDay(contents.ValidFrom);
     entry.Current.FetchedAt = Timestamp(now);
     entry.Current.Result = arrival.How;
+    // The state first: a reader that sees the new file also sees its end date and time of fetch.
     WriteState(folder, state);
+    try {
+        Publish(part.Path, folder + "/" + name);
+    } catch (...) {
+        WriteState(folder, before);
+        throw;
+    }
+    part.Path.clear();
+    std::error_code ignored;
+    const std::vector<std::string> files = InstalledFiles(folder, source);
+    for (size_t i = kKeptEditions; i < files.size(); ++i)
+        std::filesystem::remove(files[i], ignored);
     std::string line =
         title + ": " + name + " installiert (" + Describe(contents, ParseDay(arrival.Meta.ValidUntil)) + ")";
     if (contents.ValidFrom > rules::GermanDay(now))
