@@ -1,6 +1,7 @@
 #include "feeds/Editions.h"
 
 #include <fcntl.h>
+#include <sys/file.h>
 #include <unistd.h>
 
 #include <openssl/evp.h>
@@ -130,6 +131,23 @@ void Publish(const std::string& part, const std::string& target)
 {
     std::filesystem::rename(part, target);
     Flush(std::filesystem::path(target).parent_path().string(), O_RDONLY | O_DIRECTORY);
+}
+
+FolderLock::FolderLock(const std::string& folder)
+{
+    std::filesystem::create_directories(folder);
+    Fd = ::open(folder.c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC);
+    if (Fd < 0)
+        throw std::runtime_error(folder + ": nicht lesbar");
+    if (::flock(Fd, LOCK_EX | LOCK_NB) != 0) {
+        ::close(Fd);
+        throw std::runtime_error(folder + ": eine andere Aktualisierung läuft gerade");
+    }
+}
+
+FolderLock::~FolderLock()
+{
+    ::close(Fd); // gives the lock back
 }
 
 std::string Sha256(const std::string& bytes)

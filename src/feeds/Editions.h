@@ -47,6 +47,20 @@ std::string WriteAside(const std::string& folder, const std::string& name, const
 // Renames the written file to its name in the folder and flushes the folder.
 void Publish(const std::string& part, const std::string& target);
 
+// Held while a folder's editions and state change: two updates at once (the timer and the window's button) would
+// otherwise write the same files. A second one is refused at once rather than queued.
+class FolderLock
+{
+public:
+    explicit FolderLock(const std::string& folder);
+    ~FolderLock();
+    FolderLock(const FolderLock&) = delete;
+    FolderLock& operator=(const FolderLock&) = delete;
+
+private:
+    int Fd = -1;
+};
+
 std::string Sha256(const std::string& bytes);
 // now as ISO 8601 in local time with its offset: 2026-12-11T07:05:00+01:00.
 std::string Timestamp(std::time_t now);

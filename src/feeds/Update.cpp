@@ -97,6 +97,7 @@ struct PartGuard
 
 std::string Adopt(const SourceInfo& source, const std::string& folder, Arrival arrival, bool force, std::time_t now)
 {
+    const FolderLock lock(folder);
     State state = ReadState(folder);
     SourceState& entry = state[std::string(source.Name)];
     const std::string sha = Sha256(arrival.Bytes);
@@ -155,6 +156,45 @@ std::string Adopt(const SourceInfo& source, const std::string& folder, Arrival a
     return line;
 }
 
+// Rollback without its message frame.
+std::string TakeBack(const SourceInfo& source, const std::string& folder, std::time_t now)
+{
+    const std::string title(source.Title);
+    const FolderLock lock(folder);
+    const std::vector<std::string> files = InstalledFiles(folder, source);
+    if (files.empty())
+        throw std::runtime_error("keine installierte Ausgabe in " + folder);
+    std::string bytes;
+    {
+        std::ifstream in(files[0], std::ios::binary);
+        bytes.assign(std::istreambuf_iterator<char>(in), std::istreambuf_iterator<char>());
+    }
+    std::filesystem::rename(files[0], files[0] + ".rolledback");
+    State state = ReadState(folder);
+    SourceState& entry = state[std::string(source.Name)];
+    EditionState taken = entry.Current;
+    entry.RolledBack = Sha256(bytes);
+    const std::string back = files.size() > 1 ? FileName(files[1]) : std::string();
+    if (!back.empty() && entry.Previous.File == back) {
+        entry.Current = entry.Previous;
+    } else {
+        entry.Current = {};
+        entry.Current.File = back;
+        if (!back.empty())
+            entry.Current.ValidFrom = IsoDay(ParseDay(back.substr(source.Prefix.size(), 8)));
+    }
+    entry.Previous = {};
+    // The taken-back edition's marks stay, so that asking again finds nothing new.
+    entry.Current.LinkHash = taken.LinkHash;
+    entry.Current.Etag = taken.Etag;
+    entry.Current.LastModified = taken.LastModified;
+    entry.Current.FetchedAt = Timestamp(now);
+    entry.Current.Result = "zurückgenommen: " + FileName(files[0]);
+    WriteState(folder, state);
+    return title + ": " + FileName(files[0]) + " zurückgenommen, in Gebrauch " +
+           (back.empty() ? std::string(&source == &Bundesbank() ? "die eingebauten Daten" : "keine Ausgabe") : back);
+}
+
 } // namespace
 
 std::string Update(const SourceInfo& source, const UpdateSettings& settings, const Fetch& fetch)
@@ -198,39 +238,11 @@ std::string Update(const SourceInfo& source, const UpdateSettings& settings, con
 
 std::string Rollback(const SourceInfo& source, const std::string& folder, std::time_t now)
 {
-    const std::string title(source.Title);
-    const std::vector<std::string> files = InstalledFiles(folder, source);
-    if (files.empty())
-        throw std::runtime_error(title + " nicht zurückgenommen: keine installierte Ausgabe in " + folder);
-    std::string bytes;
-    {
-        std::ifstream in(files[0], std::ios::binary);
-        bytes.assign(std::istreambuf_iterator<char>(in), std::istreambuf_iterator<char>());
+    try {
+        return TakeBack(source, folder, now);
+    } catch (const std::exception& error) {
+        throw std::runtime_error(std::string(source.Title) + " nicht zurückgenommen: " + error.what());
     }
-    std::filesystem::rename(files[0], files[0] + ".rolledback");
-    State state = ReadState(folder);
-    SourceState& entry = state[std::string(source.Name)];
-    EditionState taken = entry.Current;
-    entry.RolledBack = Sha256(bytes);
-    const std::string back = files.size() > 1 ? FileName(files[1]) : std::string();
-    if (!back.empty() && entry.Previous.File == back) {
-        entry.Current = entry.Previous;
-    } else {
-        entry.Current = {};
-        entry.Current.File = back;
-        if (!back.empty())
-            entry.Current.ValidFrom = IsoDay(ParseDay(back.substr(source.Prefix.size(), 8)));
-    }
-    entry.Previous = {};
-    // The taken-back edition's marks stay, so that asking again finds nothing new.
-    entry.Current.LinkHash = taken.LinkHash;
-    entry.Current.Etag = taken.Etag;
-    entry.Current.LastModified = taken.LastModified;
-    entry.Current.FetchedAt = Timestamp(now);
-    entry.Current.Result = "zurückgenommen: " + FileName(files[0]);
-    WriteState(folder, state);
-    return title + ": " + FileName(files[0]) + " zurückgenommen, in Gebrauch " +
-           (back.empty() ? std::string(&source == &Bundesbank() ? "die eingebauten Daten" : "keine Ausgabe") : back);
 }
 
 std::string InstallBankFile(const std::string& file, const std::string& validFrom, const std::string& folder,

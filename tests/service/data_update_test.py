@@ -3,6 +3,7 @@ the same edition not downloaded again, one for a later day waiting, every fault 
 one German line, a drop refused unless forced, a rollback, and a running service answering through the swap."""
 
 import datetime
+import fcntl
 import json
 import os
 import re
@@ -227,6 +228,22 @@ class DataUpdateTest(unittest.TestCase):
                 self.assertIn(" nicht aktualisiert: " + self.stand_in.base + path, failed.stderr)
                 self.assertIn(error, failed.stderr)
                 self.assertEqual(self.snapshot(), before)
+
+    def test_a_second_update_at_the_same_time_is_refused(self):
+        self.publish("7" * 32, built_in_records())
+        os.makedirs(self.folder)
+        held = os.open(self.folder, os.O_RDONLY)
+        self.addCleanup(os.close, held)
+        fcntl.flock(held, fcntl.LOCK_EX)
+        for command in (["--update-data", "bundesbank"], ["--rollback-data", "bundesbank"]):
+            with self.subTest(command[0]):
+                refused = subprocess.run([SERVICE, *command], env=self.env, capture_output=True, text=True,
+                                         timeout=30)
+                self.assertEqual(refused.returncode, 1)
+                self.assertIn(self.folder + ": eine andere Aktualisierung läuft gerade", refused.stderr)
+        self.assertEqual(os.listdir(self.folder), [])
+        fcntl.flock(held, fcntl.LOCK_UN)
+        self.assertEqual(self.update().returncode, 0)
 
     def test_the_running_service_answers_through_the_swap(self):
         port, service = start_service(self, SERVICE, self.env)
