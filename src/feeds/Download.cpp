@@ -1,5 +1,6 @@
 #include "feeds/Download.h"
 
+#include "platform/Config.h"
 #include "transport/Handles.h"
 
 #include <chrono>
@@ -125,6 +126,9 @@ Reply Download(const Request& request)
     curl_easy_setopt(handle, CURLOPT_ACCEPT_ENCODING, "");
     curl_easy_setopt(handle, CURLOPT_NOSIGNAL, 1L);
     curl_easy_setopt(handle, CURLOPT_ERRORBUFFER, message);
+    // The roots every other HTTPS client of this program trusts.
+    const std::string roots = config::RootStore();
+    curl_easy_setopt(handle, CURLOPT_CAINFO, roots.c_str());
     curl_easy_setopt(handle, CURLOPT_CONNECTTIMEOUT, long(request.Timeout));
     curl_easy_setopt(handle, CURLOPT_NOPROGRESS, 0L);
     curl_easy_setopt(handle, CURLOPT_XFERINFOFUNCTION, OnProgress);

@@ -28,7 +28,7 @@ struct Reply
 using Fetch = std::function<Reply(const Request&)>;
 
 // libcurl: redirects followed (at most five, HTTP and HTTPS only), the proxy variables (http_proxy, https_proxy,
-// no_proxy) honoured, the system's certificate store. Throws std::runtime_error with a German reason naming the
+// no_proxy) honoured, the roots of config::RootStore(). Throws std::runtime_error with a German reason naming the
 // address for a transport failure and for any final status but 200 and 304.
 Reply Download(const Request& request);
 
