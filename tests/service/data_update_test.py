@@ -229,6 +229,16 @@ class DataUpdateTest(unittest.TestCase):
                 self.assertIn(error, failed.stderr)
                 self.assertEqual(self.snapshot(), before)
 
+    def test_the_proxy_variable_is_honoured(self):
+        """Addresses that resolve nowhere reach their files through the proxy that http_proxy names."""
+        site = "http://bundesbank.invalid"
+        self.stand_in.serve(site + PAGE, bundesbank_page("6" * 32, TODAY, TODAY + datetime.timedelta(days=91)))
+        self.stand_in.serve(site + BLOB % ("6" * 32), bundesbank_bytes(built_in_records()))
+        self.env.update(ORVELWDDX_BUNDESBANK_URL=site + PAGE, http_proxy=self.stand_in.base)
+        done = self.update()
+        self.assertEqual(done.returncode, 0, done.stderr)
+        self.assertEqual(self.stand_in.hits[site + BLOB % ("6" * 32)], 1)
+
     def test_a_second_update_at_the_same_time_is_refused(self):
         self.publish("7" * 32, built_in_records())
         os.makedirs(self.folder)
