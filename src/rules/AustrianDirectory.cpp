@@ -47,9 +47,7 @@ std::string AustrianBlz(std::string_view digits)
 
 AustrianDirectory AustrianDirectory::Load(const std::string& path)
 {
-    std::ifstream in(path, std::ios::binary);
-    if (!in)
-        throw std::runtime_error("cannot open the OeNB directory " + path);
+    std::ifstream in = OpenDirectoryFile(path, "the OeNB directory");
     return Parse(in, path);
 }
 
@@ -59,63 +57,40 @@ AustrianDirectory AustrianDirectory::Parse(std::istream& in, const std::string& 
     DirectoryLines lines(in, name, false);
     std::string line;
     // The notice above the date line changes with the OeNB's wording; only the date line is fixed.
-    while (directory.Valid == 0 && lines.Next(line)) {
-        if (!line.starts_with(kDateLine))
-            continue;
-        const std::string date = SplitCsv(std::string_view(line).substr(kDateLine.size())).front();
-        directory.Valid = ParseGermanDate(date);
-        if (directory.Valid < 0)
-            BadDirectoryLine(name, lines.Number(), "no valid date \"" + date + "\"");
-    }
+    while (directory.Valid == 0 && lines.Next(line))
+        if (line.starts_with(kDateLine))
+            directory.Valid = DateLine(line, kDateLine, lines);
     if (directory.Valid == 0)
         BadDirectoryLine(name, lines.Number(),
                          "not an OeNB SEPA directory (no line \"" + std::string(kDateLine) + "DD.MM.YYYY\")");
     while (lines.Next(line) && line.find_first_not_of(';') == std::string::npos) {
     }
     const CsvHeader header(SplitCsv(line), {kKind, kBlz, kName, kPlz, kPlace, kBic}, name, lines.Number());
-    std::vector<size_t> numbers;
-    while (lines.Next(line)) {
-        if (line.find_first_not_of(';') == std::string::npos)
-            continue;
-        const std::vector<std::string> row = SplitCsv(line);
-        if (row.size() != header.Width())
-            BadDirectoryLine(name, lines.Number(),
-                             std::to_string(header.Width()) + " fields expected, " + std::to_string(row.size()) +
-                                 " found");
+    const auto read = [&](const std::vector<std::string>& row, size_t number) {
         AustrianBank bank;
         bank.Blz = AustrianBlz(header.Of(row, kBlz));
         if (bank.Blz.empty())
-            BadDirectoryLine(name, lines.Number(), "not a bank code: \"" + header.Of(row, kBlz) + "\"");
+            BadDirectoryLine(name, number, "not a bank code: \"" + header.Of(row, kBlz) + "\"");
         bank.Main = header.Of(row, kKind) == kMain;
         bank.Name = header.Of(row, kName);
         if (bank.Name.empty())
-            BadDirectoryLine(name, lines.Number(), "no name for bank code " + bank.Blz);
+            BadDirectoryLine(name, number, "no name for bank code " + bank.Blz);
         bank.Bic = header.Of(row, kBic);
         if (!bank.Bic.empty() && CheckBic(bank.Bic) != BicVerdict::Valid)
-            BadDirectoryLine(name, lines.Number(), "not a BIC: \"" + bank.Bic + "\"");
+            BadDirectoryLine(name, number, "not a BIC: \"" + bank.Bic + "\"");
         bank.Plz = header.Of(row, kPlz);
         bank.Place = header.Of(row, kPlace);
-        directory.Banks.push_back(std::move(bank));
-        numbers.push_back(lines.Number());
-    }
-    if (directory.Banks.empty())
-        BadDirectoryLine(name, lines.Number(), "no bank listed");
-    std::vector<size_t> order(directory.Banks.size());
-    for (size_t i = 0; i < order.size(); ++i)
-        order[i] = i;
-    const auto& banks = directory.Banks;
-    std::stable_sort(order.begin(), order.end(), [&](size_t a, size_t b) {
-        return banks[a].Blz != banks[b].Blz ? banks[a].Blz < banks[b].Blz : banks[a].Main > banks[b].Main;
-    });
-    std::vector<AustrianBank> sorted;
-    sorted.reserve(order.size());
-    for (size_t i = 0; i < order.size(); ++i) {
-        if (i > 0 && banks[order[i]].Main && banks[order[i]].Blz == banks[order[i - 1]].Blz)
-            BadDirectoryLine(name, std::max(numbers[order[i]], numbers[order[i - 1]]),
-                             "bank code " + banks[order[i]].Blz + " has two head offices");
-        sorted.push_back(banks[order[i]]);
-    }
-    directory.Banks = std::move(sorted);
+        return bank;
+    };
+    // Head office first, so that a code answers with it whatever order the file has.
+    directory.Banks = ReadRows<AustrianBank>(
+        lines, header, read,
+        [](const AustrianBank& a, const AustrianBank& b) { return a.Blz != b.Blz ? a.Blz < b.Blz : a.Main > b.Main; },
+        [](const AustrianBank& before, const AustrianBank& bank) {
+            return bank.Main && before.Blz == bank.Blz ? "bank code " + bank.Blz + " has two head offices"
+                                                       : std::string();
+        },
+        "no bank listed");
     for (const AustrianBank& bank : directory.Banks)
         directory.Folded.push_back(" " + FoldForSearch(bank.Name) + " " + FoldForSearch(bank.Place) + " ");
     return directory;

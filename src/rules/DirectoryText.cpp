@@ -67,6 +67,23 @@ const std::string& CsvHeader::Of(const std::vector<std::string>& row, std::strin
     return row[Columns.find(column)->second];
 }
 
+std::time_t DateLine(const std::string& line, std::string_view prefix, const DirectoryLines& lines)
+{
+    const std::string date = SplitCsv(std::string_view(line).substr(prefix.size())).front();
+    const std::time_t valid = ParseGermanDate(date);
+    if (valid < 0)
+        BadDirectoryLine(lines.Name(), lines.Number(), "no valid date \"" + date + "\"");
+    return valid;
+}
+
+std::ifstream OpenDirectoryFile(const std::string& path, const std::string& what)
+{
+    std::ifstream in(path, std::ios::binary);
+    if (!in)
+        throw std::runtime_error("cannot open " + what + " " + path);
+    return in;
+}
+
 bool DirectoryLines::Next(std::string& line)
 {
     if (!std::getline(In, line))

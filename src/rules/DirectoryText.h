@@ -2,7 +2,9 @@
 // What the official directories' text files share: ';'-separated rows with a header read by column name, dates as
 // "DD.MM.YYYY", and an encoding each file must keep to. Errors name the file and line.
 
+#include <algorithm>
 #include <ctime>
+#include <fstream>
 #include <map>
 #include <stdexcept>
 #include <string>
@@ -52,5 +54,44 @@ private:
     bool Ascii;
     size_t Line = 0;
 };
+
+class DirectoryLines;
+// The date "DD.MM.YYYY" that follows prefix on the line just read (';' after it ignored); refused naming the line.
+std::time_t DateLine(const std::string& line, std::string_view prefix, const DirectoryLines& lines);
+
+// The file opened for reading; throws naming what it should be ("the SCL directory") and the path.
+std::ifstream OpenDirectoryFile(const std::string& path, const std::string& what);
+
+// The rows below the header: blank lines skipped, each row of the header's width made by read(fields), then sorted by
+// less (file order on ties). clash(before, row) names why row may not follow before in that order, and the refusal
+// names row's line; a file without rows is refused with none.
+template <class Row, class Read, class Less, class Clash>
+std::vector<Row> ReadRows(DirectoryLines& lines, const CsvHeader& header, Read read, Less less, Clash clash,
+                          const std::string& none)
+{
+    std::vector<std::pair<Row, size_t>> rows;
+    for (std::string line; lines.Next(line);) {
+        if (line.find_first_not_of(';') == std::string::npos)
+            continue;
+        const std::vector<std::string> fields = SplitCsv(line);
+        if (fields.size() != header.Width())
+            BadDirectoryLine(lines.Name(), lines.Number(),
+                             std::to_string(header.Width()) + " fields expected, " + std::to_string(fields.size()) +
+                                 " found");
+        rows.emplace_back(read(fields, lines.Number()), lines.Number());
+    }
+    if (rows.empty())
+        BadDirectoryLine(lines.Name(), lines.Number(), none);
+    std::stable_sort(rows.begin(), rows.end(), [&](const auto& a, const auto& b) { return less(a.first, b.first); });
+    std::vector<Row> sorted;
+    sorted.reserve(rows.size());
+    for (auto& [row, line] : rows) {
+        if (!sorted.empty())
+            if (const std::string why = clash(sorted.back(), row); !why.empty())
+                BadDirectoryLine(lines.Name(), line, why);
+        sorted.push_back(std::move(row));
+    }
+    return sorted;
+}
 
 } // namespace orvel::rules

@@ -30,7 +30,8 @@ std::string Listed(const std::vector<Edition>& editions)
 {
     std::string text;
     for (const Edition& edition : editions)
-        text += edition.Path + " " + std::to_string(edition.Size) + " " + std::to_string(edition.Modified) + "\n";
+        text += edition.Path + " " + std::to_string(edition.Size) + " " + std::to_string(edition.Modified) + " " +
+                std::to_string(edition.Until) + " " + edition.FetchedAt + "\n";
     return text;
 }
 

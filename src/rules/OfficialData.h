@@ -20,7 +20,8 @@ struct OfficialData
     // installed edition of each source whose day has come; an edition that cannot be read is passed over for the
     // next one, with a line in PassedOver, and the built-in data is the last resort of the bank directory.
     static OfficialData Load(std::time_t now, const std::string& pinnedBankFile = {});
-    // What Load would read now, as paths, sizes and times: when it changes, the data is worth loading again.
+    // What Load would read now, as paths, sizes, times and what the state files say of them: when it changes, the
+    // data is worth loading again.
     static std::string Fingerprint(std::time_t now, const std::string& pinnedBankFile = {});
 
     BankDirectory Banks;

@@ -40,10 +40,18 @@ std::string LoginStartPage()
            "</body></html>\n";
 }
 
-std::string StartPage(const rules::TarvikChecks& checks, const rules::PostalData& postal, const std::string& postalFile,
+std::string StartPage(const BankSnapshot& snapshot, const rules::PostalData& postal, const std::string& postalFile,
                       const Users& users)
 {
+    const rules::TarvikChecks& checks = snapshot.Checks;
     const rules::BankDirectory& banks = checks.Directory();
+    const rules::OfficialData& data = snapshot.Data;
+    const std::time_t now = std::time(nullptr);
+    const auto edition = [now](bool installed, const rules::Edition& used) {
+        return installed ? XmlEscape(rules::DescribeEdition(used)) +
+                               (rules::IsSuperseded(used, now) ? " <strong>(neuere Ausgabe verfügbar)</strong>" : "")
+                         : std::string("nicht installiert");
+    };
     std::string page =
         std::string(kHead) +
         "<p>Dieser Dienst läuft auf diesem Rechner und prüft Bankleitzahlen mit Kontonummern, IBAN, BIC, "
@@ -69,6 +77,13 @@ std::string StartPage(const rules::TarvikChecks& checks, const rules::PostalData
             (banks.Source().BuiltIn ? "eingebaute Daten: " + XmlEscape(banks.Source().Sources)
                                     : std::string("Deutsche Bundesbank, Bankleitzahlendatei")) +
             "; Prüfziffernverfahren aus der Bibliothek ktoblzcheck (LGPL), E4 eigen</td></tr>\n";
+    page += "<tr><td>SCL-Verzeichnis (SCT, SDD, B2B, SCC je BIC)</td><td>" +
+            edition(data.Scl.has_value(), data.SclEdition) +
+            "</td><td>Deutsche Bundesbank; unverbindlicher Auszug, die Erreichbarkeit ist eine Information zum Stand "
+            "des Verzeichnisses; ohne es kommen SCT, SDD und B2B aus der Bankleitzahlendatei</td></tr>\n";
+    page += "<tr><td>SEPA-Verzeichnis Österreich</td><td>" + edition(data.Austria.has_value(), data.OenbEdition) +
+            "</td><td>Oesterreichische Nationalbank; ohne es nur die BICs aus dem npm-Paket iban-to-bic 1.4.0 "
+            "(MIT, OeNB-Daten von 2024-09)</td></tr>\n";
     page += "<tr><td>IBAN-Aufbau (" + std::to_string(rules::IbanRegistryCountries()) + " Länder)</td><td>" +
             XmlEscape(rules::IbanRegistryRelease()) +
             "</td><td>SWIFT IBAN Registry, übernommen aus dem npm-Paket ibantools (MIT oder MPL-2.0) und aus "
@@ -124,8 +139,7 @@ void AddStartPage(Router& router, const BankData& banks, const rules::PostalData
     router.Add("/", [&banks, &postal, &postalFile, &users](const HttpRequest& request) {
         if (BasicAdmission(users, request) != Users::kAdmitted)
             return HttpResponse{200, "text/html; charset=utf-8", LoginStartPage()};
-        return HttpResponse{200, "text/html; charset=utf-8",
-                            StartPage(banks.Current()->Checks, postal, postalFile, users)};
+        return HttpResponse{200, "text/html; charset=utf-8", StartPage(*banks.Current(), postal, postalFile, users)};
     });
 }
 

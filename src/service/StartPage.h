@@ -12,7 +12,7 @@
 namespace orvel::service {
 
 // UTF-8 HTML.
-std::string StartPage(const rules::TarvikChecks& checks, const rules::PostalData& postal, const std::string& postalFile,
+std::string StartPage(const BankSnapshot& snapshot, const rules::PostalData& postal, const std::string& postalFile,
                       const Users& users);
 // What another machine sees without a login: the service's name and that it needs one; nothing about its data.
 std::string LoginStartPage();

@@ -39,7 +39,7 @@ void ServeUntilStopped(Service& service, const sigset_t& signals, bool pinned)
             std::error_code ignored; // a folder that cannot be made (the system's, for a user) is not watched
             if (folder == orvel::rules::DataFolders().front())
                 std::filesystem::create_directories(folder, ignored);
-            inotify_add_watch(watchFd, folder.c_str(), IN_MOVED_TO | IN_CLOSE_WRITE | IN_DELETE);
+            inotify_add_watch(watchFd, folder.c_str(), IN_MOVED_TO | IN_MOVED_FROM | IN_CLOSE_WRITE | IN_DELETE);
         }
     const auto reload = [&service] {
         try {
@@ -58,6 +58,8 @@ void ServeUntilStopped(Service& service, const sigset_t& signals, bool pinned)
                          error.what());
         }
     };
+    // What changed between loading and watching has no event of its own.
+    reload();
     for (;;) {
         pollfd watched[2] = {{signalFd, POLLIN, 0}, {watchFd, POLLIN, 0}};
         const int ready = poll(watched, watchFd >= 0 ? 2 : 1, 60 * 1000);

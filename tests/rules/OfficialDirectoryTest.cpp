@@ -10,6 +10,19 @@
 namespace orvel::rules {
 namespace {
 
+// Parsing text refuses it with an error that begins with error.
+template <class Directory>
+void ExpectRefused(const char* label, const std::string& text, const std::string& name, const std::string& error)
+{
+    std::istringstream in(text);
+    try {
+        Directory::Parse(in, name);
+        ADD_FAILURE() << label << ": accepted";
+    } catch (const std::runtime_error& refused) {
+        EXPECT_TRUE(std::string(refused.what()).starts_with(error)) << label << ": " << refused.what();
+    }
+}
+
 const std::string kSclHead = "Gueltig ab / valid from 04.12.2026;;;;;;\r\n"
                              "BIC;Name;SERVICE SCT;SERVICE COR;SERVICE COR1;SERVICE B2B;SERVICE SCC\r\n";
 
@@ -100,15 +113,8 @@ TEST(SclDirectoryTest, RefusesWhatIsNoDirectoryNamingTheLine)
               "scl.csv:5: BNPAFRPPXXX is listed twice"},
              {"not ASCII", kSclHead + "BNPAFRPP;Soci\xE9t\xE9;1;1;0;1;0\r\n", "scl.csv:3: not ASCII"},
              {"no rows", kSclHead, "scl.csv:2: no BIC listed"},
-         }) {
-        std::istringstream in(c.Text);
-        try {
-            SclDirectory::Parse(in, "scl.csv");
-            ADD_FAILURE() << c.Label << ": accepted";
-        } catch (const std::runtime_error& error) {
-            EXPECT_TRUE(std::string(error.what()).starts_with(c.Error)) << c.Label << ": " << error.what();
-        }
-    }
+         })
+        ExpectRefused<SclDirectory>(c.Label, c.Text, "scl.csv", c.Error);
 }
 
 const std::string kOenbHead =
@@ -197,15 +203,8 @@ TEST(AustrianDirectoryTest, RefusesWhatIsNoDirectoryNamingTheLine)
              {"two head offices", kOenbHead + row + row, "oenb.csv:8: bank code 12000 has two head offices"},
              {"short row", kOenbHead + "Hauptanstalt;1;12000\r\n", "oenb.csv:7: 22 fields expected, 3 found"},
              {"no rows", kOenbHead, "oenb.csv:6: no bank listed"},
-         }) {
-        std::istringstream in(c.Text);
-        try {
-            AustrianDirectory::Parse(in, "oenb.csv");
-            ADD_FAILURE() << c.Label << ": accepted";
-        } catch (const std::runtime_error& error) {
-            EXPECT_TRUE(std::string(error.what()).starts_with(c.Error)) << c.Label << ": " << error.what();
-        }
-    }
+         })
+        ExpectRefused<AustrianDirectory>(c.Label, c.Text, "oenb.csv", c.Error);
 }
 
 } // namespace

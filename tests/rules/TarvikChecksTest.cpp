@@ -7,8 +7,8 @@
 #include <gtest/gtest.h>
 
 #include <filesystem>
-#include <fstream>
 #include <functional>
+#include <fstream>
 #include <latch>
 #include <map>
 #include <thread>

@@ -4,11 +4,13 @@
 #include "objects/Tarvik.h"
 #include "objects/UStID.h"
 #include "platform/Text.h"
+#include "rules/DataFolders.h"
 #include "service/Service.h"
 #include "service/SoapRpc.h"
 #include "service/ViesFront.h"
 #include "soap/IAddress3Unit.h"
 #include "soap/ITarvikUnit.h"
+#include "support/OfficialFiles.h"
 #include "support/TestPki.h"
 
 #include <gtest/gtest.h>
@@ -186,6 +188,42 @@ TEST_F(ServiceEndToEnd, DeletedBankCodeNamesItsSuccessor)
     Tarvik.TestBlzKto(u"demo", u"wexo", FromUtf8(blz), u"1234567", u"DE", 0, u"");
     EXPECT_EQ(Tarvik.Result(), -1) << Utf8(Tarvik.Resulttext());
     EXPECT_EQ(Utf8(Tarvik.NewBlz()), successor);
+}
+
+// The SCL and OeNB directories of a data folder, through the check object as the program asks.
+TEST(OfficialDirectories, TheTarvikObjectGetsSclFlagsAndAustrianBanks)
+{
+    const auto folder = std::filesystem::temp_directory_path() / ("orvel-official-e2e-" + std::to_string(getpid()));
+    std::filesystem::create_directories(folder);
+    test::WriteSclFile((folder / "scl_20261204.csv").string(), "04.12.2026",
+                       {{"BNPAFRPP", "BNP PARIBAS", "1;1;0;0;1"}, {"COBADEFFXXX", "Commerzbank AG", "1;1;0;1;0"}});
+    test::WriteOenbFile(
+        (folder / "oenb_20261210.csv").string(), "10.12.2026",
+        {{.Blz = "32000", .Name = "Raiffeisenlandesbank Nieder\xF6sterreich-Wien AG", .Bic = "RLNWATWWXXX"}});
+    rules::SetDataDir(folder.string());
+    {
+        const Service running(TestConfig());
+        TTarvik tarvik;
+        tarvik.SetHost(FromUtf8("127.0.0.1:" + std::to_string(running.Ports().at(0))));
+        tarvik.TestBic(u"", u"", u"BNPAFRPP");
+        EXPECT_EQ(tarvik.BicName(), u"BNP PARIBAS");
+        EXPECT_EQ(std::vector<int32_t>({tarvik.BicSct(), tarvik.BicSdd(), tarvik.BicB2b()}),
+                  std::vector<int32_t>({1, 1, 0}));
+        // 8 characters are the XXX form; the IBAN's bank and the BIC agree.
+        tarvik.TestIbanBic(u"", u"", u"DE89370400440532013000", u"COBADEFF", 0, u"");
+        EXPECT_EQ(tarvik.Result(), 0) << Utf8(tarvik.Resulttext());
+        EXPECT_EQ(tarvik.BicName(), u"Commerzbank AG");
+        EXPECT_EQ(tarvik.BicB2b(), 1);
+        tarvik.TestIban(u"", u"", u"AT063200000000123456", 0, u"");
+        EXPECT_EQ(tarvik.Result(), 5) << Utf8(tarvik.Resulttext());
+        EXPECT_EQ(tarvik.BankName(), u"Raiffeisenlandesbank Niederösterreich-Wien AG");
+        EXPECT_EQ(tarvik.Bic(), u"RLNWATWWXXX");
+        tarvik.Search(u"", u"", u"Raiffeisenlandesbank", u"AT", 0);
+        EXPECT_EQ(tarvik.Result(), 1) << Utf8(tarvik.Resulttext());
+        EXPECT_EQ(tarvik.Banken(1), u"32000|RLNWATWWXXX|Raiffeisenlandesbank Niederösterreich-Wien AG|1010|Wien");
+    }
+    rules::SetDataDir("");
+    std::filesystem::remove_all(folder);
 }
 
 TEST_F(ServiceEndToEnd, HttpsWithCertificateEnforcement)

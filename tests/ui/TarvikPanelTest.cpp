@@ -1,17 +1,17 @@
 // The account check and bank search panels in the real window, offscreen, against the WDDX fixture server and the
 // web-services stand-in.
 
-#include "ui/TarvikPanel.h"
 #include "platform/Codepage.h"
 #include "server/OrvelWddx_TLB.h"
 #include "support/FixtureServer.h"
-#include "support/Wddx.h"
-#include "support/WebServiceServer.h"
 #include "support/Widgets.h"
+#include "support/WebServiceServer.h"
+#include "support/Wddx.h"
 #include "ui/FormIbanBic.h"
 #include "ui/OrvelUtils.h"
 #include "ui/OrvelWddxFormMain.h"
 #include "ui/OrvelWddxSuchergebnis.h"
+#include "ui/TarvikPanel.h"
 #include "ui/TarvikSearchPanel.h"
 
 #include <QAccessible>
@@ -122,10 +122,10 @@ std::pair<std::string, std::vector<test::WebValue>> WebReply(int Mode, const Ans
                  WebText("NewBlz", Utf8(A.NewBlz)), WebText("IbanOut", Utf8(A.Iban)), WebText("Bic", Utf8(A.Bic))}};
     case kModeIbanBic:
         return {"TestIbanBic",
-                {WebInt("return", A.Result), WebText("ResultText", Utf8(A.Text)), WebText("BankNameIban", Utf8(A.Bank)),
-                 WebText("BankNameBic", Utf8(A.BicName)), WebText("NewBlz", Utf8(A.NewBlz)),
-                 WebText("IbanOut", Utf8(A.Iban)), WebText("BicOut", Utf8(A.Bic)), WebInt("ServiceSCT", A.Sct),
-                 WebInt("ServiceSDD", A.Sdd), WebInt("ServiceB2B", A.B2b)}};
+                {WebInt("return", A.Result), WebText("ResultText", Utf8(A.Text)),
+                 WebText("BankNameIban", Utf8(A.Bank)), WebText("BankNameBic", Utf8(A.BicName)),
+                 WebText("NewBlz", Utf8(A.NewBlz)), WebText("IbanOut", Utf8(A.Iban)), WebText("BicOut", Utf8(A.Bic)),
+                 WebInt("ServiceSCT", A.Sct), WebInt("ServiceSDD", A.Sdd), WebInt("ServiceB2B", A.B2b)}};
     case kModeBic:
         return {"TestBic",
                 {WebText("BankName", Utf8(A.BicName)), WebInt("ServiceSCT", A.Sct), WebInt("ServiceSDD", A.Sdd),
@@ -177,13 +177,15 @@ private:
     static void Click(TFormMain& Window, const char* Name) { Child<QPushButton>(Window, Name)->click(); }
 
 private slots:
-    void initTestCase() { Server = test::StandaloneServer(); }
+    void initTestCase()
+    {
+        Server = test::StandaloneServer();
+    }
 
     void init()
     {
         Home = test::PrivateConfigHome();
-        Wddx =
-            std::make_unique<test::FixtureServer>([this](const test::Request&) { return test::Reply::Ok(WddxAnswer); });
+        Wddx = std::make_unique<test::FixtureServer>([this](const test::Request&) { return test::Reply::Ok(WddxAnswer); });
         Web = std::make_unique<test::WebServiceServer>();
         qputenv("ORVELWDDX_HOST", QByteArray::fromStdString(Wddx->HostPort()));
         WddxAnswer = test::WddxPacket({{"result", "0"}});
@@ -203,18 +205,18 @@ private slots:
         QTest::addColumn<QString>("announced");
         QTest::newRow("both empty") << QString() << QString() << kModeNone
                                     << u"Unverträgliche Eingaben in BLZ und Konto"_s;
-        QTest::newRow("bank code, no account")
-            << u"37040044"_s << QString() << kModeNone << u"Unverträgliche Eingaben in BLZ und Konto"_s;
+        QTest::newRow("bank code, no account") << u"37040044"_s << QString() << kModeNone
+                                               << u"Unverträgliche Eingaben in BLZ und Konto"_s;
         QTest::newRow("BIC alone") << u"COBADEFFXXX"_s << QString() << kModeBic << u"Mit \"Start\" wird BIC geprüft"_s;
-        QTest::newRow("digits alone are a card")
-            << QString() << u"4111111111111111"_s << kModeCc << u"Mit \"Start\" wird Kreditkarte geprüft"_s;
-        QTest::newRow("bank code and account")
-            << u"37040044"_s << u"532013000"_s << kModeBlzKto << u"Mit \"Start\" wird BLZ/Konto geprüft"_s;
+        QTest::newRow("digits alone are a card") << QString() << u"4111111111111111"_s << kModeCc
+                                                 << u"Mit \"Start\" wird Kreditkarte geprüft"_s;
+        QTest::newRow("bank code and account") << u"37040044"_s << u"532013000"_s << kModeBlzKto
+                                               << u"Mit \"Start\" wird BLZ/Konto geprüft"_s;
         QTest::newRow("BIC and account") << u"COBADEFFXXX"_s << u"532013000"_s << kModeNone
                                          << u"Unverträgliche Eingaben in BLZ und Konto"_s;
         QTest::newRow("IBAN alone") << QString() << kIban << kModeIban << u"Mit \"Start\" wird IBAN geprüft"_s;
-        QTest::newRow("bank code and IBAN")
-            << u"37040044"_s << kIban << kModeNone << u"Unverträgliche Eingaben in BLZ und Konto"_s;
+        QTest::newRow("bank code and IBAN") << u"37040044"_s << kIban << kModeNone
+                                            << u"Unverträgliche Eingaben in BLZ und Konto"_s;
         QTest::newRow("IBAN and BIC") << u"COBADEFF"_s << kIban << kModeIbanBic
                                       << u"Mit \"Start\" wird IBAN/BIC geprüft"_s;
     }
@@ -288,8 +290,7 @@ private slots:
             if (QTest::currentTestFailed())
                 return;
         }
-        for (const char* name :
-             {"EditTarvikResult", "EditTarvikResulttext", "EditTarvikBankName", "EditTarvikHinweis"}) {
+        for (const char* name : {"EditTarvikResult", "EditTarvikResulttext", "EditTarvikBankName", "EditTarvikHinweis"}) {
             QVERIFY(Edit(*window, name)->isReadOnly());
             QVERIFY(!(Edit(*window, name)->focusPolicy() & Qt::TabFocus));
         }
@@ -378,134 +379,66 @@ private slots:
             Shown S;
         };
         const std::vector<Row> rows = {
-            {"account valid",
-             u"37040044"_s,
-             u"532013000"_s,
-             kModeBlzKto,
+            {"account valid", u"37040044"_s, u"532013000"_s, kModeBlzKto,
              {0, u"Konto gültig"_s, u"Commerzbank"_s, {}, {}, kIban, bic},
              {u"0"_s, kGreen, u"Konto gültig"_s, kGreen, u"Commerzbank"_s, {}, true}},
-            {"10 is still green",
-             u"37040044"_s,
-             u"532013000"_s,
-             kModeBlzKto,
+            {"10 is still green", u"37040044"_s, u"532013000"_s, kModeBlzKto,
              {10, u"Konto vermutlich gültig"_s, u"Commerzbank"_s, {}, {}, {}, bic},
              {u"10"_s, kGreen, u"Konto vermutlich gültig"_s, kGreen, u"Commerzbank"_s, {}, true}},
-            {"11 is red and hides the button",
-             u"37040044"_s,
-             u"532013000"_s,
-             kModeBlzKto,
+            {"11 is red and hides the button", u"37040044"_s, u"532013000"_s, kModeBlzKto,
              {11, u"Prüfung nicht möglich"_s, u"Commerzbank"_s, {}, {}, kIban, bic},
              {u"11"_s, kRed, u"Prüfung nicht möglich"_s, kRed, u"Commerzbank"_s, {}, false}},
-            {"-200 is red and hides the button",
-             u"37040044"_s,
-             u"532013000"_s,
-             kModeBlzKto,
+            {"-200 is red and hides the button", u"37040044"_s, u"532013000"_s, kModeBlzKto,
              {-200, u"Verbindung abgelehnt"_s, {}, {}, {}, kIban, {}},
              {u"-200"_s, kRed, u"Verbindung abgelehnt"_s, kRed, {}, {}, false}},
-            {"recently invalid, successor unknown",
-             u"10000001"_s,
-             u"1234"_s,
-             kModeBlzKto,
+            {"recently invalid, successor unknown", u"10000001"_s, u"1234"_s, kModeBlzKto,
              {-1, u"BLZ ungültig"_s, u"Alte Bank"_s, {}, u"00000000"_s, {}, {}},
              {u"-1"_s, kRed, u"BLZ ungültig"_s, kRed, u"Alte Bank"_s,
               u"BLZ wurde kürzlich ungültig; Nachfolge-BLZ nicht bekannt"_s, false}},
-            {"recently invalid with successor",
-             u"10000001"_s,
-             u"1234"_s,
-             kModeBlzKto,
+            {"recently invalid with successor", u"10000001"_s, u"1234"_s, kModeBlzKto,
              {-1, u"BLZ ungültig"_s, {}, {}, u"10000002"_s, {}, {}},
-             {u"-1"_s,
-              kRed,
-              u"BLZ ungültig"_s,
-              kRed,
-              {},
-              u"BLZ wurde kürzlich ungültig; Nachfolge-BLZ=10000002"_s,
+             {u"-1"_s, kRed, u"BLZ ungültig"_s, kRed, {}, u"BLZ wurde kürzlich ungültig; Nachfolge-BLZ=10000002"_s,
               false}},
-            {"soon invalid with successor",
-             u"70150000"_s,
-             u"594937"_s,
-             kModeBlzKto,
+            {"soon invalid with successor", u"70150000"_s, u"594937"_s, kModeBlzKto,
              {0, u"gültig"_s, u"Stadtsparkasse München"_s, {}, u"70150001"_s, u"DE02701500000000594937"_s, {}},
              {u"0"_s, kGreen, u"gültig"_s, kGreen, u"Stadtsparkasse München"_s,
               u"BLZ wird in Kürze ungültig; Nachfolge-BLZ=70150001"_s, true}},
-            {"soon invalid, successor unknown",
-             u"70150000"_s,
-             u"594937"_s,
-             kModeBlzKto,
+            {"soon invalid, successor unknown", u"70150000"_s, u"594937"_s, kModeBlzKto,
              {0, u"gültig"_s, {}, {}, u"00000000"_s, {}, {}},
-             {u"0"_s,
-              kGreen,
-              u"gültig"_s,
-              kGreen,
-              {},
-              u"BLZ wird in Kürze ungültig; Nachfolge-BLZ nicht bekannt"_s,
+             {u"0"_s, kGreen, u"gültig"_s, kGreen, {}, u"BLZ wird in Kürze ungültig; Nachfolge-BLZ nicht bekannt"_s,
               false}},
-            {"IBAN",
-             {},
-             kIban,
-             kModeIban,
+            {"IBAN", {}, kIban, kModeIban,
              {1, u"IBAN gültig"_s, u"Commerzbank"_s, {}, {}, kIban, bic},
              {u"1"_s, kGreen, u"IBAN gültig"_s, kGreen, u"Commerzbank"_s, {}, true}},
-            {"IBAN and BIC, both known",
-             bic,
-             kIban,
-             kModeIbanBic,
+            {"IBAN and BIC, both known", bic, kIban, kModeIbanBic,
              {0, u"passt"_s, u"Commerzbank"_s, u"Commerzbank Frankfurt"_s, {}, kIban, bic, 1, 1, 0},
              {u"0"_s, kGreen, u"passt"_s, kGreen, u"aus IBAN: Commerzbank / aus BIC: Commerzbank Frankfurt"_s,
               u"SCT=1 SDD=1 B2B=0"_s, true}},
-            {"IBAN and BIC, BIC unknown",
-             bic,
-             kIban,
-             kModeIbanBic,
+            {"IBAN and BIC, BIC unknown", bic, kIban, kModeIbanBic,
              {-3, u"BIC passt nicht"_s, u"Commerzbank"_s, {}, {}, kIban, {}, 0, 0, 0},
              {u"-3"_s, kRed, u"BIC passt nicht"_s, kRed, u"aus IBAN: Commerzbank, BIC nicht gefunden"_s, {}, false}},
-            {"IBAN and BIC, only the BIC known",
-             bic,
-             kIban,
-             kModeIbanBic,
+            {"IBAN and BIC, only the BIC known", bic, kIban, kModeIbanBic,
              {2, u"IBAN unbekannt"_s, {}, u"Deutsche Bank"_s, {}, {}, {}, 1, 0, 1},
-             {u"2"_s, kGreen, u"IBAN unbekannt"_s, kGreen, u"aus BIC: Deutsche Bank"_s, u"SCT=1 SDD=0 B2B=1"_s, false}},
-            {"IBAN and BIC, neither known",
-             bic,
-             kIban,
-             kModeIbanBic,
+             {u"2"_s, kGreen, u"IBAN unbekannt"_s, kGreen, u"aus BIC: Deutsche Bank"_s, u"SCT=1 SDD=0 B2B=1"_s,
+              false}},
+            {"IBAN and BIC, neither known", bic, kIban, kModeIbanBic,
              {2, u"unbekannt"_s, {}, {}, {}, {}, {}, 0, 0, 0},
              {u"2"_s, kGreen, u"unbekannt"_s, kGreen, u"BIC nicht gefunden"_s, {}, false}},
-            {"IBAN and BIC, successor before services",
-             bic,
-             kIban,
-             kModeIbanBic,
+            {"IBAN and BIC, successor before services", bic, kIban, kModeIbanBic,
              {0, u"passt"_s, u"Commerzbank"_s, u"Commerzbank"_s, u"37040045"_s, kIban, bic, 1, 1, 1},
              {u"0"_s, kGreen, u"passt"_s, kGreen, u"aus IBAN: Commerzbank / aus BIC: Commerzbank"_s,
               u"BLZ wird in Kürze ungültig; Nachfolge-BLZ=37040045"_s, true}},
-            {"BIC found",
-             bic,
-             {},
-             kModeBic,
+            {"BIC found", bic, {}, kModeBic,
              {0, {}, {}, u"Crédit Agricole <Île-de-France> & Co"_s, {}, {}, {}, 1, 0, 1},
-             {{},
-              {},
-              u"BIC im Bankverzeichnis gefunden"_s,
-              kGreen,
-              u"Crédit Agricole <Île-de-France> & Co"_s,
-              u"SCT=1 SDD=0 B2B=1"_s,
-              false}},
-            {"BIC not found",
-             bic,
-             {},
-             kModeBic,
+             {{}, {}, u"BIC im Bankverzeichnis gefunden"_s, kGreen, u"Crédit Agricole <Île-de-France> & Co"_s,
+              u"SCT=1 SDD=0 B2B=1"_s, false}},
+            {"BIC not found", bic, {}, kModeBic,
              {0, {}, {}, {}, {}, {}, {}, 0, 0, 0},
              {{}, {}, u"BIC nicht im Bankverzeichnis"_s, kRed, {}, {}, false}},
-            {"BIC request failed",
-             bic,
-             {},
-             kModeBic,
+            {"BIC request failed", bic, {}, kModeBic,
              {0, {}, {}, u"*Zeitüberschreitung"_s, {}, {}, {}, 0, 0, 0},
              {{}, {}, u"Zeitüberschreitung"_s, kMaroon, {}, {}, false}},
-            {"card",
-             {},
-             u"4111111111111111"_s,
-             kModeCc,
+            {"card", {}, u"4111111111111111"_s, kModeCc,
              {0, u"Kreditkarte gültig"_s, u"Visa Bank"_s, {}, {}, {}, {}},
              {u"0"_s, kGreen, u"Kreditkarte gültig"_s, kGreen, {}, {}, false}},
         };
@@ -598,8 +531,8 @@ private slots:
         window->LabeledEditId->setText(u"x"_s);
         Inputs(*window, u"COBADEFF"_s, kIban);
         window->PanelTarvik().CheckAccountWddx();
-        QCOMPARE(Wddx->LastTarget(),
-                 "/tarvik?un=&pw=&iban=" + kIban.toStdString() + "&bic=COBADEFF&id=0&name=M%FCller+%26+S%F6hne");
+        QCOMPARE(Wddx->LastTarget(), "/tarvik?un=&pw=&iban=" + kIban.toStdString() +
+                                         "&bic=COBADEFF&id=0&name=M%FCller+%26+S%F6hne");
 
         Edit(*window, "EditUser")->setText(u"anna"_s);
         Edit(*window, "EditPass")->setText(u"geheim"_s);
@@ -664,14 +597,14 @@ private slots:
         Click(*window, "ButtonTarvik"); // the stand-in answers with an IBAN and a BIC
         auto* button = Child<QPushButton>(*window, "ButtonIbanBicAnzeigen");
         QVERIFY(button->isVisible());
-        QVERIFY(WhileModal<TFormIbanBicAnzeigen>(
-            [button] { button->click(); },
-            [](TFormIbanBicAnzeigen& shown) {
-                QCOMPARE(Edit(shown, "LabeledEditIban")->text(), u"DE02701500000000594937"_s);
-                QCOMPARE(Edit(shown, "LabeledEditBic")->text(), u"SSKMDEMMXXX"_s);
-                QCOMPARE(shown.focusWidget(), Child<QPushButton>(shown, "ButtonOk"));
-                QTest::keyClick(&shown, Qt::Key_Escape);
-            }));
+        QVERIFY(WhileModal<TFormIbanBicAnzeigen>([button] { button->click(); },
+                                                 [](TFormIbanBicAnzeigen& shown) {
+                                                     QCOMPARE(Edit(shown, "LabeledEditIban")->text(),
+                                                              u"DE02701500000000594937"_s);
+                                                     QCOMPARE(Edit(shown, "LabeledEditBic")->text(), u"SSKMDEMMXXX"_s);
+                                                     QCOMPARE(shown.focusWidget(), Child<QPushButton>(shown, "ButtonOk"));
+                                                     QTest::keyClick(&shown, Qt::Key_Escape);
+                                                 }));
         QCOMPARE(window->PanelTarvik().FormIbanBic().result(), int(QDialog::Rejected));
         QVERIFY(WhileModal<TFormIbanBicAnzeigen>([button] { button->click(); },
                                                  [](TFormIbanBicAnzeigen& shown) {
@@ -827,15 +760,15 @@ private slots:
         Child<QCheckBox>(*window, "CheckBoxTarvikFragments")->setChecked(true);
 
         QString text;
-        QVERIFY(
-            WhileModal<TFormSearchResult>([&] { QTest::keyClick(Edit(*window, "EditTarvikSearch"), Qt::Key_Return); },
-                                          [&](TFormSearchResult& result) {
-                                              text = result.Text();
-                                              QCOMPARE(result.focusWidget(), Child<QPushButton>(result, "ButtonOk"));
-                                              if (!web)
-                                                  SaveScreenshot(result, u"search-result.png"_s);
-                                              QTest::keyClick(&result, Qt::Key_Escape);
-                                          }));
+        QVERIFY(WhileModal<TFormSearchResult>(
+            [&] { QTest::keyClick(Edit(*window, "EditTarvikSearch"), Qt::Key_Return); },
+            [&](TFormSearchResult& result) {
+                text = result.Text();
+                QCOMPARE(result.focusWidget(), Child<QPushButton>(result, "ButtonOk"));
+                if (!web)
+                    SaveScreenshot(result, u"search-result.png"_s);
+                QTest::keyClick(&result, Qt::Key_Escape);
+            }));
         QCOMPARE(text, u"2 passende Banken gefunden:\n10020500\tBank für Sozialwirtschaft\tBerlin\n"
                        "10050000\tLandesbank Berlin\tBerlin"_s);
         QCOMPARE(window->focusWidget(), Edit(*window, "EditTarvikSearch"));
@@ -846,18 +779,21 @@ private slots:
             std::vector<std::pair<std::string, std::string>> inputs;
             for (const test::WebInput& input : calls.at(0).Inputs)
                 inputs.emplace_back(input.Name, input.Value);
-            QCOMPARE(inputs,
-                     (std::vector<std::pair<std::string, std::string>>{
-                         {"UN", ""}, {"PW", ""}, {"SearchString", "Bank Berlin"}, {"C", "AT"}, {"Fragments", "1"}}));
+            QCOMPARE(inputs, (std::vector<std::pair<std::string, std::string>>{{"UN", ""},
+                                                                               {"PW", ""},
+                                                                               {"SearchString", "Bank Berlin"},
+                                                                               {"C", "AT"},
+                                                                               {"Fragments", "1"}}));
         } else {
             QCOMPARE(Wddx->LastTarget(), "/tarvik?un=&pw=&search=Bank+Berlin&c=AT&fragments=1");
         }
 
         // Without fragments the flag is 0; Ok closes the window.
         Child<QCheckBox>(*window, "CheckBoxTarvikFragments")->setChecked(false);
-        QVERIFY(WhileModal<TFormSearchResult>(
-            [&] { window->PanelTarvikSearch().ButtonTarvikSearchClick(); },
-            [](TFormSearchResult& result) { Child<QPushButton>(result, "ButtonOk")->click(); }));
+        QVERIFY(WhileModal<TFormSearchResult>([&] { window->PanelTarvikSearch().ButtonTarvikSearchClick(); },
+                                              [](TFormSearchResult& result) {
+                                                  Child<QPushButton>(result, "ButtonOk")->click();
+                                              }));
         if (web)
             QCOMPARE(Web->Calls().at(1).Inputs.at(4).Value, "0");
         else
