@@ -4,16 +4,14 @@ use at once when its day has come, with every request answered throughout."""
 import datetime
 import json
 import os
-import re
 import shutil
 import subprocess
 import tempfile
-import threading
 import time
 import unittest
 import urllib.request
 
-from bankfiles import built_in_records, record, start_service, write
+from bankfiles import asking_all_along, bank_name, built_in_records, record, start_service, write
 
 SERVICE = os.environ["ORVELWDDX_SERVICE"]
 
@@ -34,8 +32,7 @@ class BankUpdateTest(unittest.TestCase):
             return reply.read().decode("latin-1")
 
     def bank_name(self):
-        answer = self.get("/tarvik?un=&pw=&blz=10012345&kto=0123456789")
-        return re.search(r"<var name='bankname'><string>([^<]*)</string>", answer).group(1)
+        return bank_name(self.port)
 
     def test_refuses_damaged_files_naming_the_line(self):
         good = record("10012345", "Bank", "09")
@@ -85,19 +82,7 @@ class BankUpdateTest(unittest.TestCase):
         self.assertGreaterEqual(status["bankDirectory"]["ageDays"], 0)
         self.assertTrue(status["version"])
 
-        seen, failures, stop = set(), [], threading.Event()
-
-        def check():
-            while not stop.is_set():
-                try:
-                    seen.add(self.bank_name())
-                except Exception as error:  # every kind of failure counts
-                    failures.append(repr(error))
-
-        workers = [threading.Thread(target=check) for _ in range(3)]
-        for worker in workers:
-            worker.start()
-        try:
+        with asking_all_along(self.port) as (seen, failures):
             today = datetime.date.today()
             records = built_in_records({"10012345": "Neue Testbank"})
             # A file for a later day waits for it (two days on: Germany's day may be ahead of UTC's).
@@ -114,10 +99,6 @@ class BankUpdateTest(unittest.TestCase):
                     break
                 time.sleep(0.05)
             time.sleep(0.5)
-        finally:
-            stop.set()
-            for worker in workers:
-                worker.join()
         self.assertEqual(self.bank_name(), "Neue Testbank")
         self.assertEqual(failures, [])
         self.assertEqual(seen, {"Trade Republic Bank", "Neue Testbank"})

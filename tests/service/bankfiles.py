@@ -1,12 +1,14 @@
 """Bundesbank files, SCL and OeNB directories written from their published formats, and a loopback stand-in for the
 download addresses."""
 
+import contextlib
 import http.server
 import os
 import re
 import subprocess
 import threading
 import time
+import urllib.request
 
 BUILT_IN = os.path.join(os.path.dirname(os.path.abspath(__file__)), "../../src/rules/data/bankleitzahlen.tsv")
 
@@ -154,3 +156,35 @@ def start_service(test, program, env):
         if served:
             return int(served.group(1)), service
     test.fail("the service did not start")
+
+
+def bank_name(port, blz="10012345"):
+    """The bank name the service's WDDX account check answers for blz."""
+    with urllib.request.urlopen("http://127.0.0.1:%d/tarvik?un=&pw=&blz=%s&kto=0123456789" % (port, blz),
+                                timeout=10) as reply:
+        answer = reply.read().decode("latin-1")
+    return re.search(r"<var name='bankname'><string>([^<]*)</string>", answer).group(1)
+
+
+@contextlib.contextmanager
+def asking_all_along(port, clients=3):
+    """Clients ask for a bank name one request after the other until the block ends; yields the names seen and the
+    failures, of every kind."""
+    seen, failures, stop = set(), [], threading.Event()
+
+    def ask():
+        while not stop.is_set():
+            try:
+                seen.add(bank_name(port))
+            except Exception as error:  # every kind of failure counts
+                failures.append(repr(error))
+
+    workers = [threading.Thread(target=ask) for _ in range(clients)]
+    for worker in workers:
+        worker.start()
+    try:
+        yield seen, failures
+    finally:
+        stop.set()
+        for worker in workers:
+            worker.join()

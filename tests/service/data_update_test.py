@@ -6,17 +6,15 @@ import datetime
 import fcntl
 import json
 import os
-import re
 import shutil
 import subprocess
 import tempfile
 import threading
 import time
 import unittest
-import urllib.request
 
 from bankfiles import (BLOB, StandIn, built_in_records, bundesbank_bytes, bundesbank_page, oenb_bytes, oenb_rows,
-                       scl_bytes, scl_rows, stall, start_service)
+                       asking_all_along, scl_bytes, scl_rows, stall, start_service)
 
 SERVICE = os.environ["ORVELWDDX_SERVICE"]
 PAGE = "/bankleitzahlen/download"
@@ -258,26 +256,7 @@ class DataUpdateTest(unittest.TestCase):
     def test_the_running_service_answers_through_the_swap(self):
         port, service = start_service(self, SERVICE, self.env)
         threading.Thread(target=lambda: [None for _ in service.stderr], daemon=True).start()
-
-        def bank_name():
-            with urllib.request.urlopen("http://127.0.0.1:%d/tarvik?un=&pw=&blz=10012345&kto=0123456789" % port,
-                                        timeout=10) as reply:
-                answer = reply.read().decode("latin-1")
-            return re.search(r"<var name='bankname'><string>([^<]*)</string>", answer).group(1)
-
-        seen, failures, stop = set(), [], threading.Event()
-
-        def check():
-            while not stop.is_set():
-                try:
-                    seen.add(bank_name())
-                except Exception as error:  # every kind of failure counts
-                    failures.append(repr(error))
-
-        workers = [threading.Thread(target=check) for _ in range(3)]
-        for worker in workers:
-            worker.start()
-        try:
+        with asking_all_along(port) as (seen, failures):
             self.publish("9" * 32, built_in_records({"10012345": "Neue Testbank"}))
             done = self.update()
             self.assertEqual(done.returncode, 0, done.stderr)
@@ -286,10 +265,6 @@ class DataUpdateTest(unittest.TestCase):
                     break
                 time.sleep(0.05)
             time.sleep(0.3)
-        finally:
-            stop.set()
-            for worker in workers:
-                worker.join()
         self.assertEqual(failures, [])
         self.assertEqual(seen, {"Trade Republic Bank", "Neue Testbank"})
 
