@@ -12,3 +12,8 @@ configure_file("${ORVEL_PACKAGING}/orvelwddx-service.service.in" "${ORVEL_STAGE}
 file(INSTALL "${ORVEL_PACKAGING}/orvelwddx-service.socket" "${ORVEL_STAGE}/orvelwddx-service.service"
      DESTINATION "${CMAKE_INSTALL_PREFIX}/lib/systemd/user")
 file(INSTALL "${ORVEL_PACKAGING}/80-orvelwddx.preset" DESTINATION "${CMAKE_INSTALL_PREFIX}/lib/systemd/user-preset")
+# The system timer that keeps /var/lib/orvelwddx current for every user.
+configure_file("${ORVEL_PACKAGING}/orvelwddx-update-data.service.in" "${ORVEL_STAGE}/orvelwddx-update-data.service"
+               @ONLY)
+file(INSTALL "${ORVEL_STAGE}/orvelwddx-update-data.service" "${ORVEL_PACKAGING}/orvelwddx-update-data.timer"
+     DESTINATION "${CMAKE_INSTALL_PREFIX}/lib/systemd/system")

@@ -16,8 +16,10 @@ CMAKE, BUILD = sys.argv[1], sys.argv[2]
 SOURCE = os.path.dirname(os.path.dirname(os.path.abspath(__file__)))
 PREFIX = "/usr/local"
 SOCKET_UNIT = "orvelwddx-service.socket"
+TIMER = "orvelwddx-update-data.timer"
 UNITS = ("lib/systemd/user/" + SOCKET_UNIT, "lib/systemd/user/orvelwddx-service.service",
-         "lib/systemd/user-preset/80-orvelwddx.preset")
+         "lib/systemd/user-preset/80-orvelwddx.preset", "lib/systemd/system/orvelwddx-update-data.service",
+         "lib/systemd/system/" + TIMER)
 FILES = UNITS + ("bin/orvelwddx", "bin/orvelwddx-service", "bin/orvelwddx-check", "share/doc/orvelwddx/README.md", "share/doc/orvelwddx/LICENSE",
          "share/applications/orvelwddx.desktop", "share/icons/hicolor/scalable/apps/orvelwddx.svg",
          "share/orvelwddx/postleitzahlen.tsv", "share/orvelwddx/postleitzahlen.LICENCE.md",
@@ -41,6 +43,20 @@ def check_units(test, root, prefix):
         test.assertIn("ExecStart=%s/bin/orvelwddx-service" % prefix, unit.read().splitlines())
     with open(os.path.join(root, UNITS[2]), encoding="utf-8") as preset:
         test.assertIn("enable " + SOCKET_UNIT, preset.read().splitlines())
+    # The system timer writes the system's data folder, and nothing else.
+    with open(os.path.join(root, UNITS[3]), encoding="utf-8") as unit:
+        update = unit.read().splitlines()
+    test.assertIn("ExecStart=%s/bin/orvelwddx-service --update-data --data-dir /var/lib/orvelwddx" % prefix, update)
+    for setting in ("StateDirectory=orvelwddx", "ProtectSystem=strict", "ProtectHome=yes", "NoNewPrivileges=yes"):
+        test.assertIn(setting, update)
+    with open(os.path.join(root, UNITS[4]), encoding="utf-8") as unit:
+        timer = unit.read().splitlines()
+    for setting in ("OnCalendar=weekly", "Persistent=true", "WantedBy=timers.target"):
+        test.assertIn(setting, timer)
+    test.assertTrue(any(line.startswith("RandomizedDelaySec=") for line in timer))
+    verified = subprocess.run(["systemd-analyze", "verify", "--man=no",
+                               os.path.join(root, UNITS[4])], capture_output=True, text=True)
+    test.assertNotIn("Unknown", verified.stderr)
 
 
 class InstallTest(unittest.TestCase):
@@ -262,6 +278,8 @@ class PackageTest(unittest.TestCase):
                 self.assertEqual(os.path.islink(os.path.join(root, link)), enabled)
                 if enabled:
                     self.assertEqual(os.readlink(os.path.join(root, link)), "/usr/lib/systemd/user/" + SOCKET_UNIT)
+                timer_link = os.path.join(root, "etc/systemd/system/timers.target.wants/" + TIMER)
+                self.assertEqual(os.path.islink(timer_link), steps[-1] != remove)
                 if steps[-1] == remove:
                     # Nothing of the package's is left behind: installing again is a first installation.
                     self.assertEqual([found for folder, _, names in os.walk(root) for found in names
@@ -272,24 +290,30 @@ class PackageTest(unittest.TestCase):
         os.makedirs(stubs, exist_ok=True)
         log = os.path.join(stubs, "log")
         for command, body in (("loginctl", "printf '1000 alice\\n1001 bob\\n'"), ("runuser", ""),
-                              ("deb-systemd-helper", ""), ("systemctl", "exit 1")):
+                              ("deb-systemd-helper", ""), ("deb-systemd-invoke", ""), ("systemctl", "exit 1")):
             with open(os.path.join(stubs, command), "w", encoding="utf-8") as stub:
                 stub.write(STUB % (log, body))
             os.chmod(os.path.join(stubs, command), 0o755)
         alice, bob = ("runuser -u %s -- env XDG_RUNTIME_DIR=/run/user/%s systemctl --user " % user
                       for user in (("alice", "1000"), ("bob", "1001")))
         env = {"PATH": stubs + os.pathsep + os.environ["PATH"], "DPKG_ROOT": ""}
+        # The system's manager is asked only where it runs; the stand-ins answer it either way.
+        systemd_runs = os.path.isdir("/run/systemd/system")
         cases = (
             (("postinst", "configure", ""), [
                 "deb-systemd-helper --quiet --user was-enabled " + SOCKET_UNIT,
                 "deb-systemd-helper --user enable " + SOCKET_UNIT,
                 "deb-systemd-helper --quiet --user is-enabled " + SOCKET_UNIT,
                 "loginctl list-users --no-legend", alice + "daemon-reload", bob + "daemon-reload",
-                "loginctl list-users --no-legend", alice + "start " + SOCKET_UNIT, bob + "start " + SOCKET_UNIT]),
+                "loginctl list-users --no-legend", alice + "start " + SOCKET_UNIT, bob + "start " + SOCKET_UNIT,
+                "deb-systemd-helper --quiet was-enabled " + TIMER, "deb-systemd-helper enable " + TIMER] + (
+                ["systemctl --system daemon-reload", "deb-systemd-invoke start " + TIMER] if systemd_runs else [])),
             (("prerm", "remove"), [
                 "loginctl list-users --no-legend", alice + "stop %s orvelwddx-service.service" % SOCKET_UNIT,
                 bob + "stop %s orvelwddx-service.service" % SOCKET_UNIT,
-                "deb-systemd-helper --user purge " + SOCKET_UNIT]),
+                "deb-systemd-helper --user purge " + SOCKET_UNIT] + (
+                ["deb-systemd-invoke stop %s orvelwddx-update-data.service" % TIMER] if systemd_runs else []) + [
+                "deb-systemd-helper purge " + TIMER]),
             (("prerm", "upgrade", "0.1.0"), []),
         )
         for step, calls in cases:

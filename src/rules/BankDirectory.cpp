@@ -202,6 +202,8 @@ void BankDirectory::LoadBundesbank(BankDirectory& directory, std::istream& in)
 {
     const std::string& path = directory.Origin.Path;
     directory.Origin.From = DateOf(path);
+    std::set<std::string> mains;
+    std::map<std::string, size_t> codes; // bank code -> its first line
     std::string line;
     size_t number = 0;
     while (std::getline(in, line)) {
@@ -218,6 +220,12 @@ void BankDirectory::LoadBundesbank(BankDirectory& directory, std::istream& in)
             BadLine(path, number, "not a Bundesbank directory record");
         if (!MethodCode(Column(line, kMethod)))
             BadLine(path, number, "unknown check-digit method \"" + std::string(Column(line, kMethod)) + "\"");
+        if (!Column(line, kBic).empty() && !BicCode(Column(line, kBic)))
+            BadLine(path, number, "not a BIC \"" + std::string(Column(line, kBic)) + "\"");
+        // One record of each bank code is its own (flag 1); the others are its branches.
+        if (line[kFlag.From - 1] == '1' && !mains.emplace(Column(line, kBlz)).second)
+            BadLine(path, number, "a second record with flag 1 for " + std::string(Column(line, kBlz)));
+        codes.emplace(Column(line, kBlz), number);
         Bank bank;
         bank.Blz = Column(line, kBlz);
         bank.Main = Column(line, kFlag) == "1";
@@ -232,6 +240,9 @@ void BankDirectory::LoadBundesbank(BankDirectory& directory, std::istream& in)
         bank.Successor = Column(line, kSuccessor);
         directory.Banks.push_back(std::move(bank));
     }
+    for (const auto& [code, first] : codes)
+        if (!mains.contains(code))
+            BadLine(path, first, "no record with flag 1 for " + code);
 }
 
 void BankDirectory::LoadBuiltIn(BankDirectory& directory, std::istream& in, std::time_t now)

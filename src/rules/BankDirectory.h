@@ -59,6 +59,8 @@ public:
     std::vector<const Bank*> Search(std::string_view words, bool fragments, size_t limit) const;
 
     size_t size() const { return Banks.size(); }
+    // Sorted by bank code, main record first.
+    const std::vector<Bank>& Records() const { return Banks; }
     const std::string& Path() const { return Origin.Path; }
     std::time_t Date() const { return Origin.From; }
     const BankSource& Source() const { return Origin; }

@@ -119,6 +119,11 @@ const std::string& Valid()
 
 } // namespace
 
+bool ComputableMethod(std::string_view method)
+{
+    return KnownToLibrary(method) || method == "E4";
+}
+
 TarvikChecks::TarvikChecks(const BankDirectory& directory, std::time_t now) : TarvikChecks(directory, now, nullptr) {}
 
 TarvikChecks::TarvikChecks(const OfficialData& data, std::time_t now) : TarvikChecks(data.Banks, now, &data) {}

@@ -64,6 +64,9 @@ struct SearchAnswer : Verdict
     std::vector<std::string> Banken; // "BLZ|BIC|Name|PLZ|Ort"
 };
 
+// Whether this program computes the check digit of a Bundesbank method code.
+bool ComputableMethod(std::string_view method);
+
 class TarvikChecks
 {
 public:

@@ -67,6 +67,8 @@ std::string LocalServerPath(const std::string& ProgramPath)
 
 constexpr const char* kSocketUnit = "orvelwddx-service.socket";
 constexpr const char* kServiceUnit = "orvelwddx-service.service";
+constexpr const char* kUpdateTimer = "orvelwddx-update-data.timer";
+constexpr const char* kUpdateUnit = "orvelwddx-update-data.service";
 
 std::string UnitFolder(const std::string& ConfigHome)
 {
@@ -136,6 +138,14 @@ std::vector<TRegistrationFile> ServiceUnitFiles(const std::string& ServicePath, 
         {folder + "/" + kServiceUnit, "[Unit]\nDescription=OrvelWddx local checking service\nRequires=" +
                                           std::string(kSocketUnit) + "\nAfter=" + kSocketUnit +
                                           "\n\n[Service]\nExecStart=" + UnitCommand(ServicePath) + "\n"},
+        // The official bank directories, kept current in the user's own data folder as the package's system
+        // timer keeps the system's.
+        {folder + "/" + kUpdateUnit, "[Unit]\nDescription=OrvelWddx: fetch, verify and install the official bank "
+                                     "directories\n\n[Service]\nType=oneshot\nNice=10\nExecStart=" +
+                                         UnitCommand(ServicePath) + " --update-data\n"},
+        {folder + "/" + kUpdateTimer, "[Unit]\nDescription=OrvelWddx: the official bank directories, weekly\n\n"
+                                      "[Timer]\nOnCalendar=weekly\nRandomizedDelaySec=6h\nPersistent=true\n\n"
+                                      "[Install]\nWantedBy=timers.target\n"},
     };
 }
 
@@ -145,7 +155,8 @@ void ActivateServiceUnits()
     // starts with the next log-in. Its own messages ("Failed to connect to bus") would only alarm.
     for (const QStringList& arguments : {QStringList{QStringLiteral("--user"), QStringLiteral("daemon-reload")},
                                          QStringList{QStringLiteral("--user"), QStringLiteral("start"),
-                                                     QString::fromLatin1(kSocketUnit)}}) {
+                                                     QString::fromLatin1(kSocketUnit),
+                                                     QString::fromLatin1(kUpdateTimer)}}) {
         QProcess systemctl;
         systemctl.setStandardOutputFile(QProcess::nullDevice());
         systemctl.setStandardErrorFile(QProcess::nullDevice());
@@ -212,14 +223,16 @@ void RegisterServer(const TComServer& Server, const std::string& ProgramPath)
     for (const TRegistrationFile& file : ServiceUnitFiles(service, ServiceListenAddress(), config))
         if (!WriteAtomically(file).isEmpty())
             throw RegistryEntryError();
-    // What "systemctl --user enable" does: the socket is wanted at every log-in.
-    const std::filesystem::path wants = UnitFolder(config) + "/sockets.target.wants/" + kSocketUnit;
-    std::error_code error;
-    std::filesystem::create_directories(wants.parent_path(), error);
-    if (!std::filesystem::is_symlink(wants))
-        std::filesystem::create_symlink(std::string("../") + kSocketUnit, wants, error);
-    if (error)
-        throw RegistryEntryError();
+    // What "systemctl --user enable" does: the socket and the timer are wanted at every log-in.
+    for (const auto& [target, unit] : {std::pair{"sockets", kSocketUnit}, std::pair{"timers", kUpdateTimer}}) {
+        const std::filesystem::path wants = UnitFolder(config) + "/" + target + ".target.wants/" + unit;
+        std::error_code error;
+        std::filesystem::create_directories(wants.parent_path(), error);
+        if (!std::filesystem::is_symlink(wants))
+            std::filesystem::create_symlink(std::string("../") + unit, wants, error);
+        if (error)
+            throw RegistryEntryError();
+    }
 }
 
 void UnregisterServer(const TComServer& Server)
@@ -231,6 +244,7 @@ void UnregisterServer(const TComServer& Server)
         files.push_back(std::move(file));
     const std::string config = ConfigHome();
     files.push_back({UnitFolder(config) + "/sockets.target.wants/" + kSocketUnit, {}});
+    files.push_back({UnitFolder(config) + "/timers.target.wants/" + kUpdateTimer, {}});
     for (TRegistrationFile& file : ServiceUnitFiles({}, {}, config))
         files.push_back(std::move(file));
     for (const TRegistrationFile& file : files) {

@@ -42,9 +42,4 @@ private:
     std::atomic<std::shared_ptr<const BankSnapshot>> Snapshot;
 };
 
-// Checks a Bundesbank file (every record, validity date from its name blz_YYYYMMDD.txt or from validFrom,
-// "YYYY-MM-DD") and copies it as blz_YYYYMMDD.txt into the first of rules::DataFolders(), replaced atomically. Returns
-// the installed path; throws std::runtime_error naming the file and line when it is refused.
-std::string InstallBankFile(const std::string& file, const std::string& validFrom);
-
 } // namespace orvel::service

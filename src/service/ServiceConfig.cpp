@@ -1,5 +1,6 @@
 #include "service/ServiceConfig.h"
 
+#include "feeds/Sources.h"
 #include "rules/BankDirectory.h"
 #include "rules/DataFolders.h"
 #include "rules/PostalData.h"
@@ -25,8 +26,16 @@ const char* const kUsageEnglish =
     "  --install-bank-file FILE  check a Bundesbank file (blz_YYYYMMDD.txt) and install it for the user; a running\n"
     "                         service switches to it on its day\n"
     "  --valid-from YYYY-MM-DD   the installed file's first day when its name does not say it\n"
-    "  --data-dir DIR         the one folder of the official directories (default $ORVELWDDX_DATA_DIR, else\n"
-    "                         $XDG_DATA_HOME/OrvelWddx, then /var/lib/orvelwddx)\n"
+    "  --update-data [bundesbank|scl|oenb]...  fetch, verify and install the official bank directories (none\n"
+    "                         named: all three), then exit; a running service takes them without a restart\n"
+    "  --rollback-data SOURCE take the newest installed edition of bundesbank, scl or oenb back\n"
+    "  --force                install an edition that looks implausible (too small, older, a tenth gone)\n"
+    "  --data-dir DIR         the one folder of the official directories, read and installed into\n"
+    "                         (default $ORVELWDDX_DATA_DIR, else $XDG_DATA_HOME/OrvelWddx, then\n"
+    "                         /var/lib/orvelwddx)\n"
+    "  --BundesbankUrl URL, --SclUrl URL, --OenbUrl URL  download addresses (default the official ones;\n"
+    "                         ORVELWDDX_BUNDESBANK_URL, ORVELWDDX_SCL_URL, ORVELWDDX_OENB_URL override the file)\n"
+    "  --fetch-timeout SECONDS   a download without data for this long is given up (default 30)\n"
     "  --users-file FILE      lines user:hash, read again on SIGHUP and once a minute; without it everyone on\n"
     "                         this machine is answered\n"
     "  --postal-file FILE     postal codes and places (default: postleitzahlen.tsv installed with the service)\n"
@@ -120,6 +129,13 @@ bool Flag(const std::string& key, const std::string& value)
     throw std::runtime_error(key + ": true or false expected");
 }
 
+std::string Source(const std::string& name)
+{
+    if (!feeds::SourceNamed(name))
+        throw std::runtime_error("unknown data source " + name + " (bundesbank, scl or oenb)");
+    return name;
+}
+
 // replace: the first value from a new source replaces the list instead of adding to it.
 void Set(ServiceConfig& config, const std::string& key, const std::string& value, std::vector<std::string>& replaced)
 {
@@ -144,8 +160,20 @@ void Set(ServiceConfig& config, const std::string& key, const std::string& value
         config.InstallBankFile = value;
     else if (key == "valid-from")
         config.ValidFrom = value;
+    else if (key == "rollback-data")
+        config.RollbackData = Source(value);
+    else if (key == "force")
+        config.Force = Flag(key, value);
     else if (key == "data-dir")
         config.DataDir = value;
+    else if (key == "BundesbankUrl")
+        config.BundesbankUrl = value;
+    else if (key == "SclUrl")
+        config.SclUrl = value;
+    else if (key == "OenbUrl")
+        config.OenbUrl = value;
+    else if (key == "fetch-timeout")
+        config.FetchTimeout = Number(key, value, 1, 600);
     else if (key == "users-file")
         config.UsersFile = value;
     else if (key == "postal-file")
@@ -205,6 +233,8 @@ ServiceConfig ServiceConfig::FromArguments(int argc, char** argv)
     std::vector<std::pair<std::string, std::string>> options;
     std::string configFile;
     bool configGiven = false;
+    std::vector<std::string> updates;
+    bool update = false;
     for (int i = 1; i < argc; ++i) {
         std::string argument = argv[i];
         if (argument.rfind("--", 0) != 0)
@@ -215,8 +245,13 @@ ServiceConfig ServiceConfig::FromArguments(int argc, char** argv)
             value = argument.substr(equals + 1);
             argument = argument.substr(0, equals);
         } else if (argument == "log" || argument == "allow-anyone" || argument == "require-tls-for-remote" ||
-                   argument == "allow-readable-key") {
+                   argument == "allow-readable-key" || argument == "force") {
             value = "true";
+        } else if (argument == "update-data") {
+            for (; i + 1 < argc && std::string_view(argv[i + 1]).rfind("--", 0) != 0; ++i)
+                updates.push_back(Source(argv[i + 1]));
+            update = true;
+            continue;
         } else if (argument != "hash-password" && argument != "help" && argument != "version") {
             if (i + 1 >= argc)
                 throw std::runtime_error("--" + argument + " needs a value");
@@ -238,6 +273,15 @@ ServiceConfig ServiceConfig::FromArguments(int argc, char** argv)
     }
     if (!configFile.empty())
         ReadFile(config, configFile);
+    std::string* addresses[] = {&config.BundesbankUrl, &config.SclUrl, &config.OenbUrl};
+    for (size_t i = 0; i < feeds::kSources.size(); ++i) {
+        if (const char* value = std::getenv(std::string(feeds::kSources[i].Variable).c_str()); value && *value)
+            *addresses[i] = value;
+        else if (addresses[i]->empty())
+            *addresses[i] = feeds::kSources[i].Address;
+    }
+    config.UpdateData = update;
+    config.UpdateSources = updates;
     std::vector<std::string> replaced;
     for (const auto& [key, value] : options) {
         if (key == "hash-password")
@@ -253,14 +297,17 @@ ServiceConfig ServiceConfig::FromArguments(int argc, char** argv)
         throw std::runtime_error("HTTPS needs both --tls-cert and --tls-key");
     if (!config.TlsCert.empty() && config.TlsListen.empty())
         config.TlsListen = {"127.0.0.1:8591"};
+    // Every reader and the installer look where --data-dir says, so it is set before anything is found.
     if (!config.DataDir.empty())
         rules::SetDataDir(config.DataDir);
+    config.DataDir = rules::DataFolders().front();
     if (config.BankFile.empty()) {
         config.BankFile = rules::DefaultBankFile();
         config.BankFileIsDefault = true;
     }
     if (config.PostalFile.empty())
         config.PostalFile = rules::DefaultPostalDataPath();
+
     return config;
 }
 
@@ -272,6 +319,11 @@ std::string ServiceConfig::Access() const
                            : "everyone on this machine without a password";
     return std::string("a password of the users file for everyone; other machines over plain HTTP ") +
            (RequireTlsForRemote ? "refused (require-tls-for-remote)" : "accepted, their passwords unencrypted");
+}
+
+const std::string& ServiceConfig::Address(const std::string& source) const
+{
+    return source == "scl" ? SclUrl : source == "oenb" ? OenbUrl : BundesbankUrl;
 }
 
 std::string ServiceConfig::Describe() const

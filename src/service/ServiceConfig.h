@@ -17,9 +17,18 @@ struct ServiceConfig
     bool BankFileIsDefault = false; // none was given: rules::DefaultBankFile(), switched as newer data comes
     std::string InstallBankFile;    // a Bundesbank file to check and install, then exit
     std::string ValidFrom;          // its first day, "YYYY-MM-DD", when its name does not say it
-    std::string DataDir;            // the one data folder instead of the usual ones (rules::SetDataDir)
-    std::string UsersFile;          // empty: everyone on this machine
-    std::string PostalFile;         // postal codes and places; empty: the file installed with the service
+    bool UpdateData = false;        // fetch, verify and install the official directories, then exit
+    // of those, these (bundesbank, scl, oenb); empty: all three
+    std::vector<std::string> UpdateSources;
+    std::string RollbackData;  // take this source's newest edition back, then exit
+    bool Force = false;        // install an edition that looks implausible
+    std::string DataDir;       // installs go here: --data-dir, else the first of rules::DataFolders()
+    std::string BundesbankUrl; // download addresses: settings file, ORVELWDDX_…_URL, options
+    std::string SclUrl;
+    std::string OenbUrl;
+    unsigned FetchTimeout = 30; // seconds without data before a download is given up
+    std::string UsersFile;      // empty: everyone on this machine
+    std::string PostalFile;     // postal codes and places; empty: the file installed with the service
     unsigned Threads = 2;
     unsigned Timeout = 10;        // seconds
     unsigned MaxBody = 64u << 10; // bytes
@@ -38,6 +47,8 @@ struct ServiceConfig
     // The file "$XDG_CONFIG_HOME/OrvelWddx/service.conf" (or --config FILE), then the arguments. Throws
     // std::runtime_error for an unknown key, a missing value or a file given but not readable.
     static ServiceConfig FromArguments(int argc, char** argv);
+    // The download address of a data source by its name (bundesbank, scl, oenb).
+    const std::string& Address(const std::string& source) const;
     // One line for the start-up log.
     std::string Describe() const;
     // Who is answered, as the start-up line says it.

@@ -3,6 +3,7 @@
 #include "service/Service.h"
 #include "service/Users.h"
 
+#include "feeds/Update.h"
 #include "rules/BankDirectory.h"
 #include "rules/DataFolders.h"
 #include "rules/OfficialData.h"
@@ -14,6 +15,7 @@
 #include <termios.h>
 #include <unistd.h>
 
+#include <algorithm>
 #include <csignal>
 #include <cstdio>
 #include <filesystem>
@@ -80,6 +82,35 @@ void ServeUntilStopped(Service& service, const sigset_t& signals, bool pinned)
         close(watchFd);
 }
 
+// --install-bank-file, --update-data and --rollback-data: one line per source, on standard error when it failed.
+int ManageData(const ServiceConfig& config)
+{
+    using namespace orvel::feeds;
+    bool failed = false;
+    const auto run = [&failed](const auto& step) {
+        try {
+            std::puts(step().c_str());
+            std::fflush(stdout); // the lines in order, also where standard output and error share a pipe
+        } catch (const std::exception& error) {
+            std::fprintf(stderr, "%s\n", error.what());
+            failed = true;
+        }
+    };
+    if (!config.InstallBankFile.empty())
+        run([&] { return InstallBankFile(config.InstallBankFile, config.ValidFrom, config.DataDir, config.Force); });
+    if (!config.RollbackData.empty())
+        run([&] { return Rollback(*SourceNamed(config.RollbackData), config.DataDir); });
+    if (config.UpdateData)
+        for (const SourceInfo& source : kSources)
+            if (config.UpdateSources.empty() || std::find(config.UpdateSources.begin(), config.UpdateSources.end(),
+                                                          source.Name) != config.UpdateSources.end())
+                run([&] {
+                    return Update(source, {config.DataDir, config.Address(std::string(source.Name)), config.Force,
+                                           config.FetchTimeout});
+                });
+    return failed ? 1 : 0;
+}
+
 } // namespace
 
 int main(int argc, char** argv)
@@ -133,16 +164,8 @@ int main(int argc, char** argv)
         return 0;
     }
 
-    if (!config.InstallBankFile.empty()) {
-        try {
-            const std::string installed = InstallBankFile(config.InstallBankFile, config.ValidFrom);
-            std::fprintf(stderr, "orvelwddx-service: installed %s\n", installed.c_str());
-        } catch (const std::exception& error) {
-            std::fprintf(stderr, "orvelwddx-service: %s\n", error.what());
-            return 1;
-        }
-        return 0;
-    }
+    if (!config.InstallBankFile.empty() || config.UpdateData || !config.RollbackData.empty())
+        return ManageData(config);
 
     // The server's threads inherit the mask, so the signals reach only the loop below.
     sigset_t stop;

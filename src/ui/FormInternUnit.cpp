@@ -71,12 +71,15 @@ TFormIntern::TFormIntern(QWidget* Parent) : QDialog(Parent), FUi(std::make_uniqu
     QPalette palette = FUi->LabelFehler->palette();
     palette.setColor(QPalette::WindowText, QColor(255, 0, 0));
     FUi->LabelFehler->setPalette(palette);
+    FUi->ProgressUpdate->hide();
+    FUi->LabelUpdate->hide();
     setFixedSize(sizeHint());
     CentreOnScreen(*this);
     connect(FUi->ButtonOk, &QPushButton::clicked, this, &TFormIntern::accept);
     connect(FUi->ButtonCancel, &QPushButton::clicked, this, &QDialog::reject);
     connect(FUi->LabeledEditIntervall, &QLineEdit::textChanged, FUi->LabelFehler, &QWidget::hide);
     connect(FUi->ButtonBankdaten, &QPushButton::clicked, this, &TFormIntern::LoadBankData);
+    connect(FUi->ButtonUpdateData, &QPushButton::clicked, this, &TFormIntern::UpdateBankData);
     ServiceProgramPath = QString::fromStdString(ServiceProgram(QCoreApplication::applicationFilePath().toStdString()));
     ChooseBankFile = [this] {
         return QFileDialog::getOpenFileName(
@@ -95,12 +98,12 @@ void TFormIntern::LoadBankData()
     install.start(ServiceProgramPath, {u"--install-bank-file"_s, file});
     const bool ran =
         !ServiceProgramPath.isEmpty() && install.waitForFinished(60000) && install.exitStatus() == QProcess::NormalExit;
-    QString said = QString::fromLocal8Bit(install.readAllStandardError()).trimmed();
-    said.replace(u"orvelwddx-service: "_s, QString());
+    QString said = QString::fromUtf8(install.readAllStandardError()).trimmed();
     if (ran && install.exitCode() == 0)
         QMessageBox::information(this, u"Bankdaten laden"_s,
-                                 u"Die Bankdaten sind eingespielt ("_s + said.section(u' ', 1) +
-                                     u"). Der laufende Prüfdienst verwendet sie ohne Neustart, sobald ihr Tag "
+                                 u"Die Bankdaten sind eingespielt: "_s +
+                                     QString::fromUtf8(install.readAllStandardOutput()).trimmed() +
+                                     u"\nDer laufende Prüfdienst verwendet sie ohne Neustart, sobald ihr Tag "
                                      "gekommen ist."_s);
     else
         QMessageBox::warning(this, u"Bankdaten laden"_s,
@@ -108,7 +111,55 @@ void TFormIntern::LoadBankData()
                                  (ran ? said : u"Das Programm orvelwddx-service fehlt."_s));
 }
 
-TFormIntern::~TFormIntern() = default;
+void TFormIntern::UpdateBankData()
+{
+    if (ServiceProgramPath.isEmpty()) {
+        ShowUpdateResult(false, u"Das Programm orvelwddx-service fehlt."_s);
+        return;
+    }
+    // The service's program fetches, checks and installs; the window only shows that it runs and what it said.
+    FUpdate = new QProcess(this);
+    FUpdate->setProcessChannelMode(QProcess::MergedChannels);
+    connect(FUpdate, &QProcess::finished, this, [this](int Code, QProcess::ExitStatus Status) {
+        const QString said = QString::fromUtf8(FUpdate->readAll()).trimmed();
+        FUpdate->deleteLater();
+        FUpdate = nullptr;
+        ShowUpdateResult(Status == QProcess::NormalExit && Code == 0, said);
+    });
+    connect(FUpdate, &QProcess::errorOccurred, this, [this](QProcess::ProcessError Error) {
+        if (Error != QProcess::FailedToStart)
+            return;
+        FUpdate->deleteLater();
+        FUpdate = nullptr;
+        ShowUpdateResult(false, u"orvelwddx-service startet nicht: "_s + ServiceProgramPath);
+    });
+    FUi->ButtonUpdateData->setEnabled(false);
+    FUi->ProgressUpdate->show();
+    FUi->LabelUpdate->setPalette(palette());
+    FUi->LabelUpdate->setText(u"Die Bankdaten werden geladen und geprüft …"_s);
+    FUi->LabelUpdate->show();
+    setFixedSize(sizeHint());
+    FUpdate->start(ServiceProgramPath, {u"--update-data"_s});
+}
+
+void TFormIntern::ShowUpdateResult(bool Ok, const QString& Text)
+{
+    FUi->ButtonUpdateData->setEnabled(true);
+    FUi->ProgressUpdate->hide();
+    QPalette colours = FUi->LabelUpdate->palette();
+    colours.setColor(QPalette::WindowText, Ok ? QColor(0, 128, 0) : QColor(255, 0, 0));
+    FUi->LabelUpdate->setPalette(colours);
+    FUi->LabelUpdate->setText(Text);
+    FUi->LabelUpdate->show();
+    setFixedSize(sizeHint());
+}
+
+TFormIntern::~TFormIntern()
+{
+    // A running update ends with the window; its answer must not reach the widgets going away.
+    if (FUpdate)
+        FUpdate->disconnect(this);
+}
 
 void TFormIntern::accept()
 {

@@ -11,6 +11,7 @@
 
 class QCheckBox;
 class QLineEdit;
+class QProcess;
 
 namespace Ui {
 class TFormIntern;
@@ -47,6 +48,8 @@ public:
     QLineEdit* LabeledEditName;
     QCheckBox* CheckBoxGlobalWeb;
 
+    // "Bankdaten jetzt aktualisieren" runs the program at ServiceProgramPath with --update-data, showing that it runs
+    // and then what it said, one line per source.
     // "Bankdaten laden…" asks this for the Bundesbank file (by default a file dialog; empty: none chosen) and hands
     // it to the local service's program at ServiceProgramPath to check and install.
     std::function<QString()> ChooseBankFile;
@@ -62,9 +65,12 @@ protected:
 
 private:
     void LoadBankData();
+    void UpdateBankData();
+    void ShowUpdateResult(bool Ok, const QString& Text);
 
     std::unique_ptr<Ui::TFormIntern> FUi;
     uint32_t FInterval = 0;
+    QProcess* FUpdate = nullptr; // while an update runs
 };
 
 } // namespace orvel

@@ -2,6 +2,7 @@
 
 import os
 import shutil
+import subprocess
 import unittest
 import xml.etree.ElementTree as ElementTree
 
@@ -82,13 +83,26 @@ class RegistrationTest(unittest.TestCase):
         units = os.path.join(self.bus.config, "systemd/user")
         self.assertEqual(files_under(self.bus.config), {
             "systemd/user/orvelwddx-service.socket", "systemd/user/orvelwddx-service.service",
-            "systemd/user/sockets.target.wants/orvelwddx-service.socket"})
+            "systemd/user/sockets.target.wants/orvelwddx-service.socket",
+            "systemd/user/orvelwddx-update-data.service", "systemd/user/orvelwddx-update-data.timer",
+            "systemd/user/timers.target.wants/orvelwddx-update-data.timer"})
         with open(os.path.join(units, "orvelwddx-service.socket")) as socket_unit:
             self.assertIn("\nListenStream=127.0.0.1:18590\n", socket_unit.read())
         with open(os.path.join(units, "orvelwddx-service.service")) as service_unit:
             self.assertIn("\nExecStart=%s\n" % service, service_unit.read())
         self.assertEqual(os.readlink(os.path.join(units, "sockets.target.wants/orvelwddx-service.socket")),
                          "../orvelwddx-service.socket")
+        with open(os.path.join(units, "orvelwddx-update-data.service")) as update_unit:
+            self.assertIn("\nExecStart=%s --update-data\n" % service, update_unit.read())
+        with open(os.path.join(units, "orvelwddx-update-data.timer")) as timer_unit:
+            timer = timer_unit.read().splitlines()
+        for setting in ("OnCalendar=weekly", "RandomizedDelaySec=6h", "Persistent=true", "WantedBy=timers.target"):
+            self.assertIn(setting, timer)
+        self.assertEqual(os.readlink(os.path.join(units, "timers.target.wants/orvelwddx-update-data.timer")),
+                         "../orvelwddx-update-data.timer")
+        verified = subprocess.run(["systemd-analyze", "verify", "--man=no",
+                                   os.path.join(units, "orvelwddx-update-data.timer")], capture_output=True, text=True)
+        self.assertNotIn("Unknown", verified.stderr)
         self.register("-UnregServer")
         self.assertEqual(files_under(self.bus.config), set())
 

@@ -4,29 +4,16 @@ use at once when its day has come, with every request answered throughout."""
 import datetime
 import json
 import os
-import re
 import shutil
 import subprocess
 import tempfile
-import threading
 import time
 import unittest
 import urllib.request
 
+from bankfiles import asking_all_along, bank_name, built_in_records, record, start_service, write
+
 SERVICE = os.environ["ORVELWDDX_SERVICE"]
-
-
-def record(blz, name, method, bic=""):
-    def padded(text, width):
-        return text[:width].ljust(width)
-    return (padded(blz, 8) + "1" + padded(name, 58) + "10100" + padded("Berlin", 35) + padded(name, 27) + "12345" +
-            padded(bic, 11) + padded(method, 2) + "000001" + "U" + "0" + "00000000")
-
-
-def write(path, records):
-    with open(path, "wb") as out:
-        out.write("".join(r + "\r\n" for r in records).encode("latin-1"))
-    return path
 
 
 class BankUpdateTest(unittest.TestCase):
@@ -45,35 +32,48 @@ class BankUpdateTest(unittest.TestCase):
             return reply.read().decode("latin-1")
 
     def bank_name(self):
-        answer = self.get("/tarvik?un=&pw=&blz=10012345&kto=0123456789")
-        return re.search(r"<var name='bankname'><string>([^<]*)</string>", answer).group(1)
+        return bank_name(self.port)
 
     def test_refuses_damaged_files_naming_the_line(self):
         good = record("10012345", "Bank", "09")
+        full = built_in_records()
         cases = [
             ("blz_20261201.txt", [good, good[:150] + "ZZ" + good[152:]], ":2: unknown check-digit method"),
             ("blz_20261201.txt", ["1" * 5000], ":1: not a Bundesbank directory record"),
-            ("banks.txt", [good], "no validity date"),
-            ("banks.txt", [good], "--valid-from 2026-13-01: YYYY-MM-DD expected", "--valid-from", "2026-13-01"),
+            ("blz_20261201.txt", full[:5] + [record("10012345", "Filiale", "E9", flag="2")] + full[5:],
+             "Bankleitzahl 10012345: Prüfziffernmethode \"E9\" unbekannt"),
+            ("blz_20261201.txt", [good, good], ":2: a second record with flag 1 for 10012345"),
+            ("blz_20261201.txt", [good[:139] + "TRBK-DEBB  " + good[150:]], ":1: not a BIC"),
+            ("blz_20261201.txt", full[:1], "nur 1 Bankleitzahlen, eine vollständige Ausgabe hat mindestens 1000"),
+            ("blz_20261201.txt", full[:len(full) * 7 // 10], "30 % der installierten Bankleitzahlen fehlen"),
+            ("banks.txt", [good], "kein Gültigkeitsdatum"),
+            ("banks.txt", [good], "--valid-from 2026-13-01: kein Datum JJJJ-MM-TT", "--valid-from", "2026-13-01"),
+            ("banks.txt", [good], "--valid-from 2026-02-31: kein Datum JJJJ-MM-TT", "--valid-from", "2026-02-31"),
+            ("blz_20261399.txt", full, "20261399 im Namen ist kein Datum"),
+            ("/dev/zero", None, "/dev/zero: keine gewöhnliche Datei", "--valid-from", "2026-12-01"),
+            ("/tmp", None, "/tmp: keine gewöhnliche Datei", "--valid-from", "2026-12-01"),
         ]
         for name, records, error, *options in cases:
             with self.subTest(error):
-                path = write(os.path.join(self.dir, name), records)
+                path = write(os.path.join(self.dir, name), records) if records else name
                 refused = self.install(path, *options)
                 self.assertEqual(refused.returncode, 1)
+                self.assertEqual(refused.stdout, "")
+                self.assertEqual(refused.stderr.count("\n"), 1, refused.stderr)
+                self.assertIn("Bankleitzahlendatei der Bundesbank nicht installiert: ", refused.stderr)
                 self.assertIn(error, refused.stderr)
-        self.assertFalse(os.path.exists(os.path.join(self.dir, "data/OrvelWddx/blz_20261201.txt")))
+        self.assertEqual(os.listdir(os.path.join(self.dir, "data/OrvelWddx")), [])
+
+    def test_a_file_grown_past_the_cap_is_refused_unread(self):
+        path = os.path.join(self.dir, "blz_20261201.txt")
+        with open(path, "wb") as out:
+            out.truncate(17 << 20)
+        refused = self.install(path)
+        self.assertEqual(refused.returncode, 1)
+        self.assertIn("größer als 16 MiB", refused.stderr)
 
     def test_the_running_service_switches_without_a_failed_request(self):
-        service = subprocess.Popen([SERVICE, "--listen", "127.0.0.1:0"], env=self.env, stderr=subprocess.PIPE,
-                                   text=True)
-        self.addCleanup(service.wait, 10)
-        self.addCleanup(service.terminate)
-        for line in service.stderr:
-            served = re.search(r"serving http 127\.0\.0\.1:0 \(port (\d+)\)", line)
-            if served:
-                self.port = int(served.group(1))
-                break
+        self.port, _ = start_service(self, SERVICE, self.env)
         self.assertEqual(self.bank_name(), "Trade Republic Bank")
         status = json.loads(self.get("/status"))
         self.assertEqual(status["bankDirectory"]["kind"], "built-in")
@@ -82,24 +82,12 @@ class BankUpdateTest(unittest.TestCase):
         self.assertGreaterEqual(status["bankDirectory"]["ageDays"], 0)
         self.assertTrue(status["version"])
 
-        seen, failures, stop = set(), [], threading.Event()
-
-        def check():
-            while not stop.is_set():
-                try:
-                    seen.add(self.bank_name())
-                except Exception as error:  # every kind of failure counts
-                    failures.append(repr(error))
-
-        workers = [threading.Thread(target=check) for _ in range(3)]
-        for worker in workers:
-            worker.start()
-        try:
+        with asking_all_along(self.port) as (seen, failures):
             today = datetime.date.today()
-            records = [record("10012345", "Neue Testbank", "09", "TRBKDEBBXXX"), record("10010178", "Revolut", "09")]
+            records = built_in_records({"10012345": "Neue Testbank"})
             # A file for a later day waits for it (two days on: Germany's day may be ahead of UTC's).
-            later = self.install(write(os.path.join(self.dir, "later.txt"), records[:1]), "--valid-from",
-                                 (today + datetime.timedelta(days=2)).isoformat())
+            later = self.install(write(os.path.join(self.dir, "later.txt"), built_in_records({"10012345": "Später"})),
+                                 "--valid-from", (today + datetime.timedelta(days=2)).isoformat())
             self.assertEqual(later.returncode, 0, later.stderr)
             time.sleep(1)
             self.assertEqual(self.bank_name(), "Trade Republic Bank")
@@ -111,16 +99,12 @@ class BankUpdateTest(unittest.TestCase):
                     break
                 time.sleep(0.05)
             time.sleep(0.5)
-        finally:
-            stop.set()
-            for worker in workers:
-                worker.join()
         self.assertEqual(self.bank_name(), "Neue Testbank")
         self.assertEqual(failures, [])
         self.assertEqual(seen, {"Trade Republic Bank", "Neue Testbank"})
         status = json.loads(self.get("/status"))["bankDirectory"]
         self.assertEqual(status["kind"], "Bundesbank file")
-        self.assertEqual(status["bankCodes"], 2)
+        self.assertEqual(status["bankCodes"], len(records))
         self.assertTrue(status["path"].endswith(name), status)
 
 

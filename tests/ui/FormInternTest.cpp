@@ -11,12 +11,15 @@
 
 #include <QCheckBox>
 #include <QFile>
+#include <QLabel>
 #include <QMessageBox>
+#include <QProgressBar>
 #include <QPushButton>
 #include <QTemporaryDir>
 #include <QTest>
 #include <QTimer>
 
+#include <atomic>
 #include <chrono>
 #include <memory>
 #include <thread>
@@ -27,6 +30,37 @@ namespace orvel {
 
 using test::Child;
 using test::Edit;
+
+namespace {
+
+// A Bundesbank record as the file writes it.
+QByteArray Record(const QByteArray& Blz, const QByteArray& Name, const QByteArray& Bic, const QByteArray& Method)
+{
+    return Blz + "1" + Name.left(58).leftJustified(58, ' ') + "10100" + QByteArray("Berlin").leftJustified(35, ' ') +
+           Name.left(27).leftJustified(27, ' ') + "12345" + Bic.leftJustified(11, ' ') + Method +
+           "000001U000000000\r\n";
+}
+
+// A Bundesbank file with every bank code of the built-in data, so that installing it drops none.
+QByteArray FullEdition()
+{
+    QFile builtIn(QString::fromLatin1(ORVEL_BUILT_IN_BANKS));
+    if (!builtIn.open(QIODevice::ReadOnly))
+        return {};
+    QByteArray edition;
+    QByteArray last;
+    while (!builtIn.atEnd()) {
+        const QList<QByteArray> fields = builtIn.readLine().chopped(1).split('\t');
+        if (fields.size() < 6 || fields[0].startsWith('#') || !fields[2].isEmpty() || fields[0] == last)
+            continue;
+        last = fields[0];
+        edition += Record(fields[0], QString::fromUtf8(fields[3]).toLatin1(), fields[4],
+                          fields[5].isEmpty() ? "09" : fields[5]);
+    }
+    return edition;
+}
+
+} // namespace
 
 class FormInternTest : public QObject
 {
@@ -301,13 +335,7 @@ private slots:
     void bankDataButtonInstallsOrRefuses()
     {
         qputenv("XDG_DATA_HOME", (Home->path() + u"/data"_s).toUtf8());
-        const auto record = [](const char* method) {
-            QByteArray line = QByteArray("100123451") + QByteArray("Neue Testbank").leftJustified(58, ' ') + "10100" +
-                              QByteArray("Berlin").leftJustified(35, ' ') +
-                              QByteArray("Neue Testbank").leftJustified(27, ' ') + "12345" +
-                              QByteArray().leftJustified(11, ' ') + method + "000001U000000000\r\n";
-            return line;
-        };
+        const auto record = [](const char* method) { return Record("10012345", "Neue Testbank", "", method); };
         const struct
         {
             QString Name;
@@ -315,7 +343,8 @@ private slots:
             QString Says;
         } cases[] = {
             {u"blz_20261201.txt"_s, record("09") + record("ZZ"), u":2: unknown check-digit method"_s},
-            {u"blz_20261201.txt"_s, record("09"), u"Die Bankdaten sind eingespielt"_s},
+            {u"blz_20261201.txt"_s, record("09"), u"nur 1 Bankleitzahlen"_s},
+            {u"blz_20261201.txt"_s, FullEdition(), u"Die Bankdaten sind eingespielt"_s},
         };
         auto window = Window();
         for (const auto& entry : cases) {
@@ -339,6 +368,82 @@ private slots:
         }
         QVERIFY(QFile::exists(Home->path() + u"/data/OrvelWddx/blz_20261201.txt"_s));
         qunsetenv("XDG_DATA_HOME");
+    }
+
+    // "Bankdaten jetzt aktualisieren" runs the update against a stand-in of the three download addresses: the
+    // progress shows while it runs, then one line per source, green when all went in and red when one failed.
+    void updateButtonShowsProgressAndResult()
+    {
+        qputenv("XDG_DATA_HOME", (Home->path() + u"/data"_s).toUtf8());
+        const QByteArray edition = FullEdition();
+        const std::string link = "/resource/blob/602632/0123456789abcdef0123456789abcdef/mL/blz-aktuell-txt-data.txt";
+        QByteArray scl = "Gueltig ab / valid from 07.12.2026;;;;;;\r\n"
+                         "BIC;Name;SERVICE SCT;SERVICE COR;SERVICE COR1;SERVICE B2B;SERVICE SCC\r\n";
+        QByteArray oenb = "SEPA-Verzeichnis-Abfrage vom 10.12.2026;;;\r\n"
+                          "Kennzeichen;Identnummer;Bankleitzahl;Institutsart;Sektor;Firmenbuchnummer;Bankenname;"
+                          "Stra\xDF" "e;PLZ;Ort;Postadresse / Stra\xDF" "e;Postadresse / PLZ;Postadresse / Ort;Postfach;"
+                          "Bundesland;Telefon;Fax;E-Mail;SWIFT-Code;Homepage;Gr\xFC" "ndungsdatum;LEI\r\n";
+        for (int i = 0; i < 600; ++i) {
+            const QByteArray letters = QByteArray(1, char('A' + i / 26 % 26)) + char('A' + i % 26);
+            scl += "BA" + letters + "FRPPXXX;Banque " + QByteArray::number(i) + ";1;1;0;0;1\r\n";
+            if (i < 150)
+                oenb += "Hauptanstalt;1;" + QByteArray::number(10000 + i) + ";Aktienbank;S;FN 1;Testbank " +
+                        QByteArray::number(i) + ";Gasse 1;1010;Wien;;;;;Wien;;;;BA" + letters +
+                        "ATWWXXX;;01.01.1900;\r\n";
+        }
+        std::atomic<bool> sclMissing = false;
+        test::FixtureServer standIn([&](const test::Request& request) {
+            const std::string path = request.RequestLine.substr(4, request.RequestLine.find(' ', 4) - 4);
+            if (path == "/bundesbank")
+                return test::Reply::Ok("<p>g&uuml;ltig vom 07.12.2026 bis 07.03.2027</p><a href=\"" + link +
+                                       "\">TXT</a>");
+            if (path == link)
+                return test::Reply::Ok(edition.toStdString());
+            if (path == "/scl" && !sclMissing)
+                return test::Reply::Ok(scl.toStdString());
+            if (path == "/oenb")
+                return test::Reply::Ok(oenb.toStdString());
+            return test::Reply::Status("HTTP/1.1 404 Not Found");
+        });
+        const std::string base = "http://" + standIn.HostPort();
+        qputenv("ORVELWDDX_BUNDESBANK_URL", QByteArray::fromStdString(base + "/bundesbank"));
+        qputenv("ORVELWDDX_SCL_URL", QByteArray::fromStdString(base + "/scl"));
+        qputenv("ORVELWDDX_OENB_URL", QByteArray::fromStdString(base + "/oenb"));
+        auto window = Window();
+        for (const bool failing : {false, true}) {
+            sclMissing = failing;
+            Dialog(*window, [&](TFormIntern& form) {
+                form.ServiceProgramPath = QString::fromLatin1(ORVEL_SERVICE_BINARY);
+                auto* button = Child<QPushButton>(form, "ButtonUpdateData");
+                auto* label = Child<QLabel>(form, "LabelUpdate");
+                auto* progress = Child<QProgressBar>(form, "ProgressUpdate");
+                QCOMPARE(button->text().remove(u'&'), u"Bankdaten jetzt aktualisieren"_s);
+                QVERIFY(!progress->isVisible());
+                button->click();
+                QVERIFY(progress->isVisible());
+                QVERIFY(!button->isEnabled());
+                if (!failing)
+                    test::SaveScreenshot(form, u"intern-updating.png"_s);
+                QTRY_VERIFY_WITH_TIMEOUT(button->isEnabled(), 60000);
+                QVERIFY(!progress->isVisible());
+                const QString said = label->text();
+                if (failing) {
+                    QVERIFY2(said.contains(u"SCL-Directory der Bundesbank nicht aktualisiert: "_s +
+                                           QString::fromStdString(base) + u"/scl: Antwort HTTP 404"_s),
+                             qPrintable(said));
+                    QCOMPARE(label->palette().color(QPalette::WindowText), QColor(255, 0, 0));
+                } else {
+                    QVERIFY2(said.count(u" installiert ("_s) == 3, qPrintable(said));
+                    QCOMPARE(label->palette().color(QPalette::WindowText), QColor(0, 128, 0));
+                    test::SaveScreenshot(form, u"intern-update.png"_s);
+                }
+            });
+        }
+        QVERIFY(QFile::exists(Home->path() + u"/data/OrvelWddx/blz_20261207.txt"_s));
+        QVERIFY(QFile::exists(Home->path() + u"/data/OrvelWddx/scl_20261207.csv"_s));
+        QVERIFY(QFile::exists(Home->path() + u"/data/OrvelWddx/oenb_20261210.csv"_s));
+        for (const char* name : {"XDG_DATA_HOME", "ORVELWDDX_BUNDESBANK_URL", "ORVELWDDX_SCL_URL", "ORVELWDDX_OENB_URL"})
+            qunsetenv(name);
     }
 };
 
