@@ -36,8 +36,9 @@ constexpr std::pair<std::string_view, std::string_view> kConfirmColumns[] = {
 };
 
 // What a confirmation writes into a batch row.
-constexpr std::string_view kConfirmWrites[] = {"Status",  "Message", "Service", "RequestId", "RequestTime", "ValidFrom",
-                                               "ValidTo", "Matches", "Tries",   "JournalId", "Fault"};
+constexpr std::string_view kConfirmWrites[] = {"Status",      "Qualified", "Message", "Service",
+                                               "RequestId",   "RequestTime", "ValidFrom", "ValidTo",
+                                               "Matches",     "Tries",     "JournalId", "Fault"};
 
 struct TOperationChoice
 {
@@ -337,6 +338,10 @@ TDone Confirmed(const TPrepared& Check, const TCsvRecord& Record)
         done.Outcome = {E_FAIL,
                         {{}, {}, FromUtf8(std::string("Bestätigung ohne Nachweis verworfen: ") + error.what())}};
         done.Status = kUnreachable;
+    } catch (const confirm::RequestRefused& error) {
+        // Asking again later cannot mend the row: not passed, never queued.
+        done.Outcome = {E_FAIL, {{}, {}, FromUtf8(std::string("nicht gesendet: ") + error.what())}};
+        done.Status = kNotPassed;
     } catch (const std::exception& error) {
         done.Outcome = {E_FAIL, {{}, {}, FromUtf8(error.what())}};
         done.Status = kUnreachable;

@@ -40,6 +40,8 @@ confirm::Answer ConfirmOnBus(const std::string& VatId, const TCheckSettings& Opt
     if (reply.type() != QDBusMessage::ReplyMessage || reply.arguments().size() != 1) {
         if (reply.errorName() == QLatin1String(dbus::kErrorPrefix) + u"JournalFailed"_s)
             throw confirm::JournalError(reply.errorMessage().toStdString());
+        if (reply.errorName() == u"org.freedesktop.DBus.Error.InvalidArgs"_s)
+            throw confirm::RequestRefused(reply.errorMessage().toStdString());
         throw std::runtime_error(reply.errorMessage().toStdString());
     }
     const QVariantMap map = qdbus_cast<QVariantMap>(reply.arguments().constFirst());
@@ -49,6 +51,7 @@ confirm::Answer ConfirmOnBus(const std::string& VatId, const TCheckSettings& Opt
     answer.Verdict = status == "valid"     ? confirm::Status::Valid
                      : status == "invalid" ? confirm::Status::Invalid
                                            : confirm::Status::NotChecked;
+    answer.Qualified = map.value(u"Qualified"_s).toBool();
     answer.Via = text("Service") == "bzst" ? confirm::Service::Bzst : confirm::Service::Vies;
     answer.Message = text("Message");
     answer.RequestId = text("RequestId");
@@ -81,6 +84,7 @@ QJsonObject RecordJson(const confirm::Record& R)
             {u"zip"_s, Q(R.Zip)},
             {u"city"_s, Q(R.City)},
             {u"status"_s, Q(R.Status)},
+            {u"qualified"_s, R.Qualified},
             {u"message"_s, Q(R.Message)},
             {u"fault"_s, Q(R.Fault)},
             {u"valid_from"_s, Q(R.ValidFrom)},
@@ -90,15 +94,17 @@ QJsonObject RecordJson(const confirm::Record& R)
             {u"request_time"_s, Q(R.RequestTime)},
             {u"tries"_s, R.Tries},
             {u"raw_sha256"_s, Q(R.RawSha256)},
+            {u"chain"_s, Q(R.Chain)},
             {u"raw_base64"_s, QString::fromLatin1(QByteArray::fromStdString(R.Raw).toBase64())}};
 }
 
 constexpr const char* kCsvColumns[] = {
-    "id",         "time_utc",     "time_local", "kind",       "service",      "endpoint", "own_id",     "foreign_id",
-    "name",       "company_type", "street",     "zip",        "city",         "status",   "message",    "fault",
-    "valid_from", "valid_to",     "matches",    "request_id", "request_time", "tries",    "raw_sha256", "raw_base64"};
+    "id",      "time_utc",   "time_local",   "kind",  "service",    "endpoint", "own_id",    "foreign_id", "name",
+    "company_type", "street", "zip",     "city",         "status", "qualified", "message",  "fault",     "valid_from",
+    "valid_to", "matches", "request_id", "request_time", "tries", "raw_sha256", "chain", "raw_base64"};
 
 } // namespace
+
 
 int RunVatConfirm(const std::string& VatId, const TCheckSettings& Options, bool Json, bool Bus, FILE* Out, FILE* Err)
 {
@@ -108,55 +114,127 @@ int RunVatConfirm(const std::string& VatId, const TCheckSettings& Options, bool 
     } catch (const confirm::JournalError& error) {
         std::fprintf(Err, "orvelwddx-check: Bestätigung ohne Nachweis verworfen: %s\n", error.what());
         return kJournalFailed;
+    } catch (const confirm::RequestRefused& error) {
+        std::fprintf(Err, "orvelwddx-check: nicht gesendet: %s\n", PrintableLine(error.what()).c_str());
+        return kRefused;
     }
+    if (!answer.JournalNotice.empty())
+        std::fprintf(Err, "orvelwddx-check: %s\n", answer.JournalNotice.c_str());
     const auto fields = AnswerFields(answer);
     if (Json) {
         QJsonObject object;
         for (const auto& [key, value] : fields)
-            object.insert(Q(key), Q(value));
+            object.insert(Q(key), Q(Printable(value)));
         QJsonObject matches;
         for (const auto& [field, code] : answer.Matches)
-            matches.insert(Q(field), Q(code));
+            matches.insert(Q(field), Q(Printable(code)));
+        object.insert(u"Qualified"_s, answer.Qualified);
         object.insert(u"Matches"_s, matches);
         object.insert(u"Tries"_s, answer.Tries);
         object.insert(u"JournalId"_s, qint64(answer.JournalId));
         std::fprintf(Out, "%s\n", QJsonDocument(object).toJson(QJsonDocument::Compact).constData());
     } else {
         for (const auto& [key, value] : fields)
-            std::fprintf(Out, "%s: %s\n", key.c_str(), value.c_str());
+            std::fprintf(Out, "%s: %s\n", key.c_str(), PrintableLine(value).c_str());
     }
     return answer.Verdict == confirm::Status::Valid ? 0 : answer.Verdict == confirm::Status::Invalid ? 1 : 3;
 }
 
-int ExportJournal(const confirm::JournalFilter& Filter, TJournalFormat Format, FILE* Out)
+namespace {
+
+QJsonObject GuardedRecordJson(const confirm::Record& R)
+{
+    QJsonObject object = RecordJson(R);
+    for (auto field = object.begin(); field != object.end(); ++field)
+        if (field.value().isString() && field.key() != u"raw_base64"_s)
+            field.value() = Q(PrintableLine(field.value().toString().toStdString()));
+    return object;
+}
+
+std::vector<std::string> RecordFields(const QJsonObject& Object)
+{
+    std::vector<std::string> fields;
+    for (const char* column : kCsvColumns) {
+        const QJsonValue value = Object.value(QLatin1String(column));
+        fields.push_back(value.isDouble() ? std::to_string(value.toInteger())
+                         : value.isBool() ? (value.toBool() ? "true" : "false")
+                                          : value.toString().toStdString());
+    }
+    return fields;
+}
+
+} // namespace
+
+std::vector<std::string> JournalCsvColumns()
+{
+    return {std::begin(kCsvColumns), std::end(kCsvColumns)};
+}
+
+std::vector<std::string> JournalCsvFields(const confirm::Record& Record)
+{
+    std::vector<std::string> fields = RecordFields(GuardedRecordJson(Record));
+    for (std::string& field : fields)
+        field = FormulaSafe(std::move(field));
+    return fields;
+}
+
+int ExportJournal(const confirm::JournalFilter& Filter, TJournalFormat Format, FILE* Out, FILE* Err)
 {
     const confirm::Journal journal(confirm::Journal::DefaultPath());
+    if (!journal.Notice().empty())
+        std::fprintf(Err, "orvelwddx-check: %s\n", journal.Notice().c_str());
     const std::vector<confirm::Record> records = journal.Read(Filter);
+    // A record whose verdict its own raw answer contradicts was changed after it was written.
+    bool disagreed = false;
+    for (const confirm::Record& record : records)
+        if (const std::string fault = confirm::RawDisagreement(record); !fault.empty()) {
+            std::fprintf(Err, "orvelwddx-check: Eintrag %lld: %s\n", static_cast<long long>(record.Id),
+                         PrintableLine(fault).c_str());
+            disagreed = true;
+        }
     if (Format == TJournalFormat::Json) {
         QJsonArray list;
         for (const confirm::Record& record : records)
-            list.append(RecordJson(record));
+            list.append(GuardedRecordJson(record));
         std::fprintf(Out, "%s\n", QJsonDocument(list).toJson(QJsonDocument::Compact).constData());
-        return 0;
+        return disagreed ? 1 : 0;
     }
     if (Format == TJournalFormat::Csv)
-        std::fputs(CsvLine({std::begin(kCsvColumns), std::end(kCsvColumns)}).c_str(), Out);
+        std::fputs(CsvLine(JournalCsvColumns()).c_str(), Out);
     for (const confirm::Record& record : records) {
-        const QJsonObject object = RecordJson(record);
-        std::vector<std::string> fields;
-        for (const char* column : kCsvColumns) {
-            const QJsonValue value = object.value(QLatin1String(column));
-            fields.push_back(value.isDouble() ? std::to_string(value.toInteger()) : value.toString().toStdString());
-        }
         if (Format == TJournalFormat::Csv) {
-            std::fputs(CsvLine(fields).c_str(), Out);
+            std::fputs(CsvLine(JournalCsvFields(record)).c_str(), Out);
             continue;
         }
         // Text: the fields a person reads, the raw answer left to the other formats.
+        const std::vector<std::string> fields = RecordFields(GuardedRecordJson(record));
         for (size_t i = 0; i + 1 < fields.size(); ++i)
             std::fprintf(Out, "%s: %s\n", kCsvColumns[i], fields[i].c_str());
+        if (const std::string fault = confirm::RawDisagreement(record); !fault.empty())
+            std::fprintf(Out, "WARNUNG: %s\n", fault.c_str());
         std::fputs("\n", Out);
     }
+    return disagreed ? 1 : 0;
+}
+
+int VerifyJournal(FILE* Out)
+{
+    const confirm::Journal journal(confirm::Journal::DefaultPath());
+    if (!journal.Notice().empty())
+        std::fprintf(Out, "%s\n", journal.Notice().c_str());
+    const confirm::ChainCheck check = journal.VerifyChain();
+    if (!check.Ok) {
+        std::fprintf(Out, "Journal %s verändert: %s\n", journal.Path().c_str(), check.Reason.c_str());
+        return 1;
+    }
+    for (const confirm::Record& record : journal.Read({}))
+        if (const std::string fault = confirm::RawDisagreement(record); !fault.empty()) {
+            std::fprintf(Out, "Journal %s verändert: Eintrag %lld: %s\n", journal.Path().c_str(),
+                         static_cast<long long>(record.Id), PrintableLine(fault).c_str());
+            return 1;
+        }
+    std::fprintf(Out, "Journal %s unverändert: %zu Einträge, Kette vollständig.\n", journal.Path().c_str(),
+                 journal.Read({}).size());
     return 0;
 }
 

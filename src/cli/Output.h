@@ -27,8 +27,8 @@ using TExtraLines = std::vector<std::pair<std::string, std::string>>;
 std::string TextOutput(const TCheckOutcome& Outcome, const TExtraLines& Extra = {});
 // One JSON object on one line, lists as arrays.
 std::string JsonOutput(const TCheckOutcome& Outcome, const TExtraLines& Extra = {});
-// A VAT id answer's Resulttext as named pieces: Land, Nummer, Datum, Gültig (ja/nein), Name, Anschrift; none for
-// a fault.
+// A VAT id answer's Resulttext as named pieces: Land, Nummer, Datum, Gültig (ja/nein), Name, Anschrift; for a
+// refusal by VIES or a country it does not serve, the verdict in words as Urteil.
 TExtraLines VatPieces(const TCheckOutcome& Outcome);
 // The message of a failed call.
 std::string FailureText(const TCheckOutcome& Outcome);

@@ -58,6 +58,7 @@ SYNOPSIS
                     [--city C] [--company-type T] [--bzst] [--tries N] [--retry-within MS]
     orvelwddx-check journal [--from DATE] [--to DATE] [--vat VATID] [--json|--csv]
     orvelwddx-check journal --proof ID --pdf FILE
+    orvelwddx-check journal --verify
     orvelwddx-check [OPTIONS] batch FILE.csv|- [--jobs N]
 
 DESCRIPTION
@@ -103,8 +104,16 @@ DESCRIPTION
     recorded in the journal $XDG_DATA_HOME/OrvelWddx/journal.sqlite, the proof of the check;
     ORVELWDDX_VIES_URL and ORVELWDDX_BZST_URL name other endpoints.
 
+    A valid id is confirmed qualified only when name and place were asked about (--name,
+    --city); without them the simple question is asked, and the line Qualified says false, as
+    it does for the BZSt's evatr-0003 and evatr-2008. Ids may be typed with any separators; GR
+    is sent as EL. Your own id is required and its check digits checked; an id of a country
+    outside VIES is answered at once, exit 1.
+
     journal lists the recorded confirmations (DATE as 2026-12-31, UTC); --proof writes the
-    one-page PDF proof of one record.
+    one-page PDF proof of one record; --verify recomputes the journal's chain and names the
+    first record that does not fit (exit 1). A record whose status or matches contradict its
+    stored answer is named on standard error (exit 1).
 
 OPTIONS
     --user NAME, --pass PASSWORD
@@ -150,7 +159,7 @@ EXIT STATUS
         a search that found banks; address results 0, 9 and 12; postal code types 101 to 109;
         VAT id result 0. For batch: every row passed.
     1   the check did not pass (batch: a row did not pass or could not be read)
-    2   usage error
+    2   usage error; vat-confirm: refused without asking (own id missing or wrong)
     3   the service could not be reached (results -200 and -250, VAT id result 2), or the bus
         or the server could not; vat-confirm: not checked
     4   vat-confirm: the journal could not be written, so the confirmation is void
@@ -196,6 +205,7 @@ struct TCommandLine
     std::optional<int32_t> Tries, RetryWithin, Proof;
     bool Bzst = false;
     bool Csv = false;
+    bool Verify = false;
     std::vector<std::string> Words; // the subcommand and its operands
 };
 
@@ -303,6 +313,8 @@ TCommandLine Parse(int argc, char** argv)
             line.Vat = value();
         else if (arg == "--csv")
             line.Csv = true;
+        else if (arg == "--verify")
+            line.Verify = true;
         else if (arg == "--proof")
             line.Proof = NumberOption(arg, value(), 1, 2147483647);
         else if (arg == "--pdf")
@@ -403,13 +415,13 @@ int RunConfirmCommand(const TCommandLine& Line, const TRunSettings& Settings)
 {
     if (Line.Words.size() != 2)
         throw TUsage("vat-confirm expects VATID");
-    if (!Line.Own)
-        throw TUsage("vat-confirm needs --own OWNID, your own VAT id");
     if (Line.Hnr || Line.Pof || Line.Land || Line.Fragments || Line.Settings.Rewrite || Line.Jobs || Line.Raw ||
         Line.Excel)
         throw TUsage("vat-confirm takes --own, --name, --street, --zip, --city, --company-type, --bzst, --tries, "
                      "--retry-within and the connection options");
-    TCheckSettings options{{"OwnVatId", FromUtf8(*Line.Own)}, {"Service", FromUtf8(Line.Bzst ? "bzst" : "vies")}};
+    // A missing own id is refused in German by the confirmation itself, as everywhere else.
+    TCheckSettings options{{"OwnVatId", FromUtf8(Line.Own.value_or(""))},
+                           {"Service", FromUtf8(Line.Bzst ? "bzst" : "vies")}};
     for (const auto& [name, value] : {std::pair{"Name", &Line.Name},
                                       {"Street", &Line.Street},
                                       {"Zip", &Line.Zip},
@@ -444,6 +456,11 @@ int RunJournal(const TCommandLine& Line, int argc, char** argv)
         QGuiApplication application(argc, argv);
         return WriteProof(*Line.Proof, *Line.Pdf, stderr);
     }
+    if (Line.Verify) {
+        if (Line.Json || Line.Csv || Line.From || Line.To || Line.Vat)
+            throw TUsage("--verify checks the whole journal and takes no other option");
+        return VerifyJournal(stdout);
+    }
     if (Line.Json && Line.Csv)
         throw TUsage("--json or --csv, not both");
     for (const std::optional<std::string>* date : {&Line.From, &Line.To})
@@ -454,7 +471,7 @@ int RunJournal(const TCommandLine& Line, int argc, char** argv)
         Line.Json  ? TJournalFormat::Json
         : Line.Csv ? TJournalFormat::Csv
                    : TJournalFormat::Text,
-        stdout);
+        stdout, stderr);
 }
 
 // Whether the server at HostPort answers a plain HTTP request: what a TLS client meets at the service's plain port.
@@ -530,10 +547,10 @@ int Run(int argc, char** argv)
     const bool batch = line.Words[0] == "batch";
     if (!confirmation && ((!batch && line.Bzst) || (!batch && line.RetryLater) || line.Own || line.Name || line.Zip ||
                           line.City || line.CompanyType || line.Tries || line.RetryWithin || line.From || line.To ||
-                          line.Vat || line.Csv || line.Proof || line.Pdf))
+                          line.Vat || line.Csv || line.Proof || line.Pdf || line.Verify))
         throw TUsage("--own, --name, --zip, --city, --company-type, --bzst, --tries and --retry-within belong to "
                      "vat-confirm (--bzst and --retry-later also to batch), --from, --to, --vat, --csv, --proof and "
-                     "--pdf to journal");
+                     "--pdf, --verify to journal");
     if (confirmation && line.RetryLater)
         throw TUsage("--retry-later belongs to batch");
     if (line.Words[0] == "journal")

@@ -2,6 +2,7 @@
 
 #include "platform/Codepage.h"
 #include "platform/StrToInt.h"
+#include "rules/VatRules.h"
 
 #include <QFont>
 #include <QPageSize>
@@ -33,6 +34,26 @@ constexpr std::array<TCheckOption, 13> kConfirmOptions{{
 std::string Text(const Variant& Value)
 {
     return ToUtf8(std::get<WideString>(Value));
+}
+
+// A confirmation names the one who asks: VIES gives its consultation number only then, the BZSt answers only a
+// German requester. An id that cannot be right is refused here rather than journaled with the service's refusal.
+void CheckOwnId(const confirm::Request& Request)
+{
+    const std::string own = confirm::NormalizeId(Request.OwnId);
+    if (own.empty())
+        throw confirm::RequestRefused("Die eigene USt-IdNr. fehlt: eine qualifizierte Bestätigung nennt immer die "
+                                      "USt-IdNr. des Anfragenden.");
+    const rules::VatCheck check = rules::CheckVatId(own);
+    const char* fault = check.Verdict == rules::VatVerdict::NotMemberState ? "gehört zu keinem EU-Mitgliedstaat"
+                        : check.Verdict == rules::VatVerdict::Malformed    ? "ist falsch aufgebaut"
+                        : check.Verdict == rules::VatVerdict::Invalid      ? "hat eine falsche Prüfziffer"
+                                                                           : nullptr;
+    if (fault)
+        throw confirm::RequestRefused("Die eigene USt-IdNr. " + own + " " + fault + ".");
+    if (Request.Via == confirm::Service::Bzst && check.CountryCode != "DE")
+        throw confirm::RequestRefused("Das BZSt beantwortet nur Anfragen mit einer deutschen eigenen USt-IdNr., nicht " +
+                                      own + ".");
 }
 
 } // namespace
@@ -96,6 +117,16 @@ confirm::Answer RunConfirm(const std::string& VatId, const TCheckSettings& Optio
               : name == "ProxyUser"   ? &settings.ProxyUser
                                       : &settings.ProxyPass) = Text(value);
     }
+    const std::string foreign = confirm::NormalizeId(request.ForeignId);
+    if (!rules::IsVatMemberState(foreign.substr(0, std::min<size_t>(2, foreign.size())))) {
+        // No service can confirm it, now or later: answered at once, nothing sent, nothing to keep.
+        confirm::Answer answer;
+        answer.Via = request.Via;
+        answer.Verdict = confirm::Status::Invalid;
+        answer.Message = confirm::kNotMemberState;
+        return answer;
+    }
+    CheckOwnId(request);
     confirm::Journal journal(confirm::Journal::DefaultPath());
     return confirm::Confirm(request, settings, journal);
 }
@@ -104,6 +135,7 @@ std::vector<std::pair<std::string, std::string>> AnswerFields(const confirm::Ans
 {
     std::vector<std::pair<std::string, std::string>> fields{
         {"Status", std::string(confirm::StatusName(Answer.Verdict))},
+        {"Qualified", Answer.Qualified ? "true" : "false"},
         {"Message", Answer.Message},
         {"Service", std::string(confirm::ServiceName(Answer.Via))},
         {"RequestId", Answer.RequestId},

@@ -21,11 +21,13 @@ std::span<const TCheckOption> ConfirmOptions();
 // does not.
 std::string ConfirmOptionsFault(const TCheckSettings& Options);
 
-// Options must have passed ConfirmOptionsFault. The journal is the user's ($XDG_DATA_HOME). Throws
-// confirm::JournalError when the confirmation cannot be recorded.
+// Options must have passed ConfirmOptionsFault. The journal is the user's ($XDG_DATA_HOME). An id of a country
+// outside VIES is answered invalid at once, without a record. Throws confirm::RequestRefused for a missing or wrong
+// own id (its check digits) or company type, nothing written; confirm::JournalError when the confirmation cannot be
+// recorded.
 confirm::Answer RunConfirm(const std::string& VatId, const TCheckSettings& Options);
 
-// The answer's values in the order they are shown: Status, Message, Service, RequestId, RequestTime, ValidFrom and
+// The answer's values in the order they are shown: Status, Qualified ("true"/"false"), Message, Service, RequestId, RequestTime, ValidFrom and
 // ValidTo (when given), Matches ("Name=A;City=D"), Tries, JournalId, Fault (when there is one).
 std::vector<std::pair<std::string, std::string>> AnswerFields(const confirm::Answer& Answer);
 

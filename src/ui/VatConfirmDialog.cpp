@@ -34,17 +34,23 @@ QString MatchText(confirm::Service Via, const std::string& Code)
     return Code.empty() ? QString() : u"Code "_s + QString::fromStdString(Code);
 }
 
-TConfirmVerdict ConfirmVerdictOf(confirm::Status Status)
+TConfirmVerdict ConfirmVerdictOf(confirm::Status Status, bool Qualified)
 {
     switch (Status) {
     case confirm::Status::Valid:
-        return {u"Gültig"_s, QColor(0, 128, 0)};
+        return Qualified ? TConfirmVerdict{u"Gültig"_s, QColor(0, 128, 0)}
+                         : TConfirmVerdict{u"Gültig, nicht qualifiziert"_s, QColor(160, 90, 0)};
     case confirm::Status::Invalid:
         return {u"Ungültig"_s, QColor(255, 0, 0)};
     case confirm::Status::NotChecked:
         break;
     }
     return {u"Nicht geprüft"_s, QColor(160, 90, 0)};
+}
+
+TConfirmVerdict RefusedVerdict()
+{
+    return {u"Nicht gesendet"_s, QColor(160, 0, 0)};
 }
 
 TFormVatConfirm::TFormVatConfirm(QWidget* Parent) : QDialog(Parent), FUi(std::make_unique<Ui::TFormVatConfirm>())
@@ -113,17 +119,17 @@ void TFormVatConfirm::ButtonConfirmClick()
         ShowAnswer({});
         FUi->LabelStatus->setText(u"Nicht geprüft"_s);
         FUi->LabelMessage->setText(u"Bestätigung ohne Nachweis verworfen: "_s + QString::fromStdString(error.what()));
+    } catch (const confirm::RequestRefused& error) {
+        ShowAnswer({});
+        ShowVerdict(RefusedVerdict());
+        FUi->LabelMessage->setText(QString::fromStdString(error.what()));
     }
 }
 
 void TFormVatConfirm::ShowAnswer(const confirm::Answer& Answer)
 {
     FJournalId = Answer.JournalId;
-    const TConfirmVerdict verdict = ConfirmVerdictOf(Answer.Verdict);
-    FUi->LabelStatus->setText(verdict.Text);
-    QPalette palette = FUi->LabelStatus->palette();
-    palette.setColor(QPalette::WindowText, verdict.Colour);
-    FUi->LabelStatus->setPalette(palette);
+    ShowVerdict(ConfirmVerdictOf(Answer.Verdict, Answer.Qualified));
     FUi->LabelMessage->setText(QString::fromStdString(Answer.Message));
     const QString id = QString::fromStdString(Answer.RequestId);
     FUi->LabelRequestId->setText(id.isEmpty()                           ? QString()
@@ -139,6 +145,14 @@ void TFormVatConfirm::ShowAnswer(const confirm::Answer& Answer)
                 label->setText(MatchText(Answer.Via, code));
     }
     FUi->ButtonProof->setEnabled(FJournalId > 0);
+}
+
+void TFormVatConfirm::ShowVerdict(const TConfirmVerdict& Verdict)
+{
+    FUi->LabelStatus->setText(Verdict.Text);
+    QPalette palette = FUi->LabelStatus->palette();
+    palette.setColor(QPalette::WindowText, Verdict.Colour);
+    FUi->LabelStatus->setPalette(palette);
 }
 
 void TFormVatConfirm::ButtonProofClick()

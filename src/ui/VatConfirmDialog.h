@@ -26,7 +26,10 @@ struct TConfirmVerdict
     QColor Colour;
     bool operator==(const TConfirmVerdict&) const = default;
 };
-TConfirmVerdict ConfirmVerdictOf(confirm::Status Status);
+// The verdict's words and colour; a valid id that was not confirmed with name and place says so.
+TConfirmVerdict ConfirmVerdictOf(confirm::Status Status, bool Qualified = true);
+// A request refused before it was sent: nothing was asked, nothing journaled.
+TConfirmVerdict RefusedVerdict();
 
 class TFormVatConfirm : public QDialog
 {
@@ -50,6 +53,7 @@ public:
 
 private:
     void ShowAnswer(const confirm::Answer& Answer);
+    void ShowVerdict(const TConfirmVerdict& Verdict);
 
     std::unique_ptr<Ui::TFormVatConfirm> FUi;
     int64_t FJournalId = 0;
