@@ -10,6 +10,8 @@
 #include <QJsonDocument>
 #include <QJsonObject>
 
+#include <sqlite3.h>
+
 #include <gtest/gtest.h>
 
 #include <arpa/inet.h>
@@ -700,7 +702,10 @@ Reply ConfirmService(const Request& Req)
 {
     const auto has = [&Req](const char* text) { return Req.Body.find(text) != std::string::npos; };
     if (Req.RequestLine.find("/bzst") != std::string::npos) {
-        Reply reply = Reply::Ok(has("ATU11111111")
+        // A hostile service: terminal escapes, a line break and a right-to-left override in its id.
+        Reply reply = Reply::Ok(has("ATU55555555") ? R"({"id":"\u001b]0;pwn\u0007x\nStatus: valid \u202e)dilav(",)"
+                                                     R"("status":"evatr-2001"})"
+                                : has("ATU11111111")
                                     ? R"({"id":"bz-1","anfrageZeitpunkt":"2026-12-10T21:00:00Z","status":"evatr-0000",)"
                                       R"("ergFirmenname":"A","ergOrt":"B"})"
                                     : R"({"id":"bz-2","status":"evatr-2001"})");
@@ -734,14 +739,14 @@ TEST_F(CheckCommandTest, VatConfirmTellsByItsStatusAndKeepsTheProof)
         std::string Output;
     };
     const std::vector<Case> cases{
-        {{"vat-confirm", "ATU11111111", "--own", "DE136695976", "--name", "Muster"},
+        {{"vat-confirm", "ATU11111111", "--own", "DE136695976", "--name", "Muster", "--city", "Wien"},
          0,
-         "Status: valid\nMessage: Die USt-IdNr. ist gültig.\nService: vies\nRequestId: WAPI4711\n"
+         "Status: valid\nQualified: true\nMessage: Die USt-IdNr. ist gültig.\nService: vies\nRequestId: WAPI4711\n"
          "RequestTime: 2026-12-10+01:00\nMatches: Name=1\nTries: 1\nJournalId: 1\n"},
         {{"vat-confirm", "ATU22222222", "--own", "DE136695976"}, 1, "Status: invalid\n"},
         {{"vat-confirm", "ATU33333333", "--own", "DE136695976", "--tries", "2", "--retry-within", "200"},
          3,
-         "Status: not-checked\nMessage: nicht geprüft – Dienst vorübergehend nicht verfügbar, bitte später erneut\n"},
+         "Status: not-checked\nQualified: false\nMessage: nicht geprüft – Dienst vorübergehend nicht verfügbar, bitte später erneut\n"},
         {{"vat-confirm", "ATU11111111", "--own", "DE136695976", "--bzst", "--city", "Wien", "--json"},
          0,
          R"("Matches":{"City":"B","Name":"A"})"},
@@ -750,6 +755,20 @@ TEST_F(CheckCommandTest, VatConfirmTellsByItsStatusAndKeepsTheProof)
          "Message: Die angefragte USt-IdNr. ist zum Anfragezeitpunkt nicht vergeben.\n"},
         {{"vat-confirm", "DE111111111", "--own", "DE136695976", "--bzst"}, 3, "bitte über VIES prüfen"},
         {{"vat-confirm", "ATU11111111"}, 2, ""},
+        // Refused before anything is sent or journaled: the journal below holds none of these.
+        {{"vat-confirm", "ATU11111111", "--own", ""}, 2, ""},
+        {{"vat-confirm", "ATU11111111", "--own", "DE136695977"}, 2, ""},
+        {{"vat-confirm", "ATU11111111", "--own", "ATU13585627", "--bzst"}, 2, ""},
+        {{"vat-confirm", "ATU11111111", "--own", "DE136695976", "--name", "M", "--city", "W", "--company-type", "GmbH"},
+         2,
+         ""},
+        {{"vat-confirm", "GB123456789", "--own", "DE136695976"},
+         1,
+         "Status: invalid\nQualified: false\nMessage: kein EU-Mitgliedstaat: VIES prüft nur USt-IdNrn. der "
+         "EU-Mitgliedstaaten und Nordirlands (XI)\n"},
+        {{"vat-confirm", "ATU55555555", "--own", "DE136695976", "--bzst"},
+         1,
+         "RequestId: \xEF\xBF\xBD]0;pwn\xEF\xBF\xBDx Status: valid \xEF\xBF\xBD)dilav(\n"},
         {{"vat-confirm", "ATU11111111", "--own", "DE1", "--tries", "0"}, 2, ""},
         {{"iban", "DE89", "--own", "DE1"}, 2, ""},
         {{"journal", "--from", "31.12.2026"}, 2, ""},
@@ -769,6 +788,11 @@ TEST_F(CheckCommandTest, VatConfirmTellsByItsStatusAndKeepsTheProof)
     EXPECT_EQ(csv.Status, 0) << csv.Err;
     const std::vector<cli::TCsvRecord> records = cli::ParseCsv(csv.Out);
     ASSERT_EQ(records.size(), 3u) << csv.Out;
+    const Ran refused = Run({"vat-confirm", "ATU11111111", "--own", "DE136695977"}, env);
+    EXPECT_NE(refused.Err.find("Die eigene USt-IdNr. DE136695977 hat eine falsche Prüfziffer."), std::string::npos)
+        << refused.Err;
+    EXPECT_NE(Run({"vat-confirm", "ATU11111111", "--own", " "}, env).Err.find("Die eigene USt-IdNr. fehlt"),
+              std::string::npos);
     EXPECT_EQ(records[1].Fields[4], "vies");
     EXPECT_EQ(records[2].Fields[4], "bzst");
 
@@ -826,6 +850,80 @@ TEST_F(CheckCommandTest, VatConfirmWithoutAWritableJournalFailsLoudly)
     EXPECT_EQ(ran.Status, 4);
     EXPECT_EQ(ran.Out, "");
     EXPECT_NE(ran.Err.find("Bestätigung ohne Nachweis verworfen"), std::string::npos) << ran.Err;
+}
+
+TEST_F(CheckCommandTest, VatConfirmTellsASimpleQuestionAndGreekIdsGoAsEL)
+{
+    const FixtureServer services(ConfirmService);
+    const std::map<std::string, std::string> env{{"XDG_DATA_HOME", (Home / "data").string()},
+                                                 {"ORVELWDDX_VIES_URL", "http://" + services.HostPort() + "/vies"}};
+    const Ran simple = Run({"vat-confirm", "at u11.111-111", "--own", "de 136 695 976"}, env);
+    EXPECT_EQ(simple.Status, 0) << simple.Err;
+    EXPECT_NE(simple.Out.find("Qualified: false\nMessage: Die USt-IdNr. ist gültig. Einfache Bestätigungsanfrage: "
+                              "ohne Firmenname und Ort keine qualifizierte Bestätigung.\n"),
+              std::string::npos)
+        << simple.Out;
+    Run({"vat-confirm", "gr-094259216", "--own", "DE136695976"}, env);
+    const std::vector<Request> sent = services.Requests();
+    ASSERT_EQ(sent.size(), 2u);
+    EXPECT_NE(sent[0].Body.find("<vatNumber>U11111111</vatNumber>"), std::string::npos) << sent[0].Body;
+    EXPECT_NE(sent[1].Body.find("<countryCode>EL</countryCode>"), std::string::npos) << sent[1].Body;
+    const Ran json = Run({"journal", "--json"}, env);
+    EXPECT_NE(json.Out.find(R"("foreign_id":"EL094259216")"), std::string::npos) << json.Out;
+    EXPECT_NE(json.Out.find(R"("qualified":false)"), std::string::npos) << json.Out;
+}
+
+// What a name or a service's answer carries reaches no output as a line, an escape, a reordering or a formula.
+TEST_F(CheckCommandTest, JournalOutputsAreGuardedAndTamperingIsFound)
+{
+    const FixtureServer services(ConfirmService);
+    const std::map<std::string, std::string> env{{"XDG_DATA_HOME", (Home / "data").string()},
+                                                 {"ORVELWDDX_VIES_URL", "http://" + services.HostPort() + "/vies"}};
+    ASSERT_EQ(Run({"vat-confirm", "ATU22222222", "--own", "DE136695976", "--name",
+                   "=HYPERLINK(\"http://x\")\nstatus: valid\xE2\x80\xAE", "--city", "Wien"},
+                  env)
+                  .Status,
+              1);
+    ASSERT_EQ(Run({"vat-confirm", "ATU11111111", "--own", "DE136695976", "--name", "Muster", "--city", "Wien"}, env)
+                  .Status,
+              0);
+
+    const Ran text = Run({"journal"}, env);
+    EXPECT_EQ(text.Status, 0) << text.Err;
+    EXPECT_EQ(text.Out.find("\nstatus: valid"), text.Out.find("\nstatus: valid\nqualified: true")) << text.Out;
+    EXPECT_NE(text.Out.find("name: =HYPERLINK(\"http://x\") status: valid\xEF\xBF\xBD\n"), std::string::npos)
+        << text.Out;
+    const Ran csv = Run({"journal", "--csv"}, env);
+    const std::vector<cli::TCsvRecord> rows = cli::ParseCsv(csv.Out);
+    ASSERT_EQ(rows.size(), 3u) << csv.Out;
+    EXPECT_EQ(Cell(rows, 1, "name"), "'=HYPERLINK(\"http://x\") status: valid\xEF\xBF\xBD");
+    EXPECT_EQ(std::count(csv.Out.begin(), csv.Out.end(), '\n'), 3) << "one line per record";
+    const Ran json = Run({"journal", "--json"}, env);
+    EXPECT_EQ(json.Out.find("\xE2\x80\xAE"), std::string::npos) << json.Out;
+
+    const Ran clean = Run({"journal", "--verify"}, env);
+    EXPECT_EQ(clean.Status, 0) << clean.Out;
+    EXPECT_NE(clean.Out.find("unverändert: 2 Einträge"), std::string::npos) << clean.Out;
+
+    // Invalid made valid by someone who knows to step round the trigger: the chain and the raw answer both object.
+    sqlite3* db = nullptr;
+    ASSERT_EQ(sqlite3_open((Home / "data" / "OrvelWddx" / "journal.sqlite").c_str(), &db), SQLITE_OK);
+    ASSERT_EQ(sqlite3_exec(db,
+                           "DROP TRIGGER records_no_update; UPDATE records SET status = 'valid' WHERE id = 1;"
+                           "CREATE TRIGGER records_no_update BEFORE UPDATE ON records BEGIN SELECT RAISE(ABORT, "
+                           "'the journal is append-only'); END;",
+                           nullptr, nullptr, nullptr),
+              SQLITE_OK);
+    sqlite3_close(db);
+    const Ran verify = Run({"journal", "--verify"}, env);
+    EXPECT_EQ(verify.Status, 1);
+    EXPECT_NE(verify.Out.find("Eintrag 1 passt nicht in die Kette"), std::string::npos) << verify.Out;
+    const Ran listed = Run({"journal"}, env);
+    EXPECT_EQ(listed.Status, 1);
+    EXPECT_NE(listed.Err.find("Eintrag 1: Der Status \"valid\" passt nicht zur gespeicherten Antwort (\"invalid\")"),
+              std::string::npos)
+        << listed.Err;
+    EXPECT_NE(listed.Out.find("WARNUNG: Der Status"), std::string::npos) << listed.Out;
 }
 
 } // namespace
