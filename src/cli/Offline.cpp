@@ -216,7 +216,7 @@ TProperties UStID(const TArguments& Args)
     const std::string id = confirm::NormalizeId(AnsiToUtf8(Args.Text("aUStID")));
     const std::string country = id.substr(0, 2), number = id.size() > 2 ? id.substr(2) : std::string();
     TProperties out;
-    if (!rules::IsVatMemberState(country))
+    if (rules::IsOutsideVies(id))
         return out.Number("Result", 1).Text("Resulttext", Windows1252(std::string(confirm::kNotMemberState)));
     const rules::VatCheck check = rules::CheckVatId(country, number);
     if (check.Number.empty())

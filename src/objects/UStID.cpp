@@ -29,12 +29,12 @@ void TUStID::RequestHook(const std::string&, WideString&) {}
 void TUStID::Check(const WideString& aUStID)
 {
     // Separators go and GR becomes EL; VIES itself judges everything else.
-    const std::string id = confirm::NormalizeId(ToUtf8(aUStID));
+    const std::string id = AnsiUpperCase(confirm::NormalizeId(Narrow(aUStID)));
     checkVatRequest request;
     request.countryCode = id.substr(0, 2);
     request.vatNumber = id.size() > 2 ? id.substr(2) : std::string();
     std::string raw;
-    if (!rules::IsVatMemberState(request.countryCode)) {
+    if (rules::IsOutsideVies(id)) {
         // VIES could only refuse it; no need to ask.
         FResult = result::kVatInvalid;
         FResulttext = FromUtf8(std::string(confirm::kNotMemberState));

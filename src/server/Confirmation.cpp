@@ -118,7 +118,7 @@ confirm::Answer RunConfirm(const std::string& VatId, const TCheckSettings& Optio
                                       : &settings.ProxyPass) = Text(value);
     }
     const std::string foreign = confirm::NormalizeId(request.ForeignId);
-    if (!rules::IsVatMemberState(foreign.substr(0, std::min<size_t>(2, foreign.size())))) {
+    if (rules::IsOutsideVies(foreign)) {
         // No service can confirm it, now or later: answered at once, nothing sent, nothing to keep.
         confirm::Answer answer;
         answer.Via = request.Via;

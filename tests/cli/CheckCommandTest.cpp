@@ -309,6 +309,18 @@ TEST_F(CheckCommandTest, EachCommandPrintsItsPropertiesAndTellsByItsStatus)
         // VIES refusing the id is a failed check; VIES being unavailable is no answer.
         {{"vat", "DEINVALID_INPUT"}, 1, "Result: 2\nResulttext: INVALID_INPUT\n", ""},
         {{"vat", "DEMS_UNAVAILABLE"}, 3, "Result: 2\nResulttext: MS_UNAVAILABLE\n", ""},
+        // Every refusal gets its verdict in words; a country outside VIES is not even asked.
+        {{"vat", "DEINVALID_INPUT"},
+         1,
+         "Urteil: VIES weist die Anfrage ab: Länderkennzeichen, Nummer oder Angaben ungültig (INVALID_INPUT)\n",
+         ""},
+        {{"vat", "DEVAT_BLOCKED"}, 1, "Urteil: VIES weist die Anfrage ab: die USt-IdNr. ist für Abfragen gesperrt", ""},
+        {{"vat", "DEMS_MAX_CONCURRENT_REQ_TIME"}, 3, "Urteil: der Dienst des Mitgliedstaats ist überlastet", ""},
+        {{"vat", "gb 123 456 789"},
+         1,
+         "Result: 1\nResulttext: kein EU-Mitgliedstaat: VIES prüft nur USt-IdNrn. der EU-Mitgliedstaaten und "
+         "Nordirlands (XI)\nUrteil: kein EU-Mitgliedstaat",
+         ""},
         {{"--host", "127.0.0.1:1", "iban", "DE89"}, 3, "Result: -200\n", ""},
         {{}, 2, "", ""},
         {{"iban"}, 2, "", ""},
