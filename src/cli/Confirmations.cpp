@@ -233,8 +233,7 @@ int VerifyJournal(FILE* Out)
                          static_cast<long long>(record.Id), PrintableLine(fault).c_str());
             return 1;
         }
-    std::fprintf(Out, "Journal %s unverändert: %zu Einträge, Kette vollständig.\n", journal.Path().c_str(),
-                 journal.Read({}).size());
+    std::fprintf(Out, "Journal unverändert: %zu Einträge, Kette vollständig.\n", journal.Read({}).size());
     return 0;
 }
 
