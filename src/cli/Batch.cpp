@@ -36,9 +36,9 @@ constexpr std::pair<std::string_view, std::string_view> kConfirmColumns[] = {
 };
 
 // What a confirmation writes into a batch row.
-constexpr std::string_view kConfirmWrites[] = {"Status",      "Qualified", "Message", "Service",
-                                               "RequestId",   "RequestTime", "ValidFrom", "ValidTo",
-                                               "Matches",     "Tries",     "JournalId", "Fault"};
+constexpr std::string_view kConfirmWrites[] = {"Status",    "Qualified",   "Message",   "Service",
+                                               "RequestId", "RequestTime", "ValidFrom", "ValidTo",
+                                               "Matches",   "Tries",       "JournalId", "Fault"};
 
 struct TOperationChoice
 {

@@ -98,13 +98,13 @@ QJsonObject RecordJson(const confirm::Record& R)
             {u"raw_base64"_s, QString::fromLatin1(QByteArray::fromStdString(R.Raw).toBase64())}};
 }
 
-constexpr const char* kCsvColumns[] = {
-    "id",      "time_utc",   "time_local",   "kind",  "service",    "endpoint", "own_id",    "foreign_id", "name",
-    "company_type", "street", "zip",     "city",         "status", "qualified", "message",  "fault",     "valid_from",
-    "valid_to", "matches", "request_id", "request_time", "tries", "raw_sha256", "chain", "raw_base64"};
+constexpr const char* kCsvColumns[] = {"id",       "time_utc",   "time_local", "kind",         "service", "endpoint",
+                                       "own_id",   "foreign_id", "name",       "company_type", "street",  "zip",
+                                       "city",     "status",     "qualified",  "message",      "fault",   "valid_from",
+                                       "valid_to", "matches",    "request_id", "request_time", "tries",   "raw_sha256",
+                                       "chain",    "raw_base64"};
 
 } // namespace
-
 
 int RunVatConfirm(const std::string& VatId, const TCheckSettings& Options, bool Json, bool Bus, FILE* Out, FILE* Err)
 {

@@ -380,7 +380,8 @@ ChainCheck Journal::VerifyChain() const
         Statement query(FDb, "SELECT 1 FROM sqlite_master WHERE type = 'trigger' AND name = ?1", FPath);
         query.Bind(1, std::string(trigger));
         if (!query.Step("prüfen"))
-            return {false, 0, std::string("Der Schutz ") + trigger + " des Journals fehlt: es wurde von außen verändert."};
+            return {false, 0,
+                    std::string("Der Schutz ") + trigger + " des Journals fehlt: es wurde von außen verändert."};
     }
     Statement query(FDb, std::string("SELECT ") + kColumns + " FROM records ORDER BY id", FPath);
     std::string previous;
@@ -392,7 +393,8 @@ ChainCheck Journal::VerifyChain() const
                     "Vor Eintrag " + std::to_string(record.Id) + " fehlt Eintrag " + std::to_string(lastId + 1) + "."};
         if (record.RawSha256 != Sha256Hex(record.Raw))
             return {false, record.Id,
-                    "Eintrag " + std::to_string(record.Id) + ": die gespeicherte Antwort passt nicht zu ihrem SHA-256."};
+                    "Eintrag " + std::to_string(record.Id) +
+                        ": die gespeicherte Antwort passt nicht zu ihrem SHA-256."};
         if (record.Chain != ChainValue(previous, record))
             return {false, record.Id,
                     "Eintrag " + std::to_string(record.Id) +
@@ -402,7 +404,8 @@ ChainCheck Journal::VerifyChain() const
     }
     Statement sequence(FDb, "SELECT seq FROM sqlite_sequence WHERE name = 'records'", FPath);
     if (sequence.Step("prüfen") && sequence.Int(0) > lastId)
-        return {false, lastId + 1, "Eintrag " + std::to_string(lastId + 1) + " und folgende fehlen am Ende des Journals."};
+        return {false, lastId + 1,
+                "Eintrag " + std::to_string(lastId + 1) + " und folgende fehlen am Ende des Journals."};
     return {};
 }
 

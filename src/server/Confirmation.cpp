@@ -52,8 +52,8 @@ void CheckOwnId(const confirm::Request& Request)
     if (fault)
         throw confirm::RequestRefused("Die eigene USt-IdNr. " + own + " " + fault + ".");
     if (Request.Via == confirm::Service::Bzst && check.CountryCode != "DE")
-        throw confirm::RequestRefused("Das BZSt beantwortet nur Anfragen mit einer deutschen eigenen USt-IdNr., nicht " +
-                                      own + ".");
+        throw confirm::RequestRefused(
+            "Das BZSt beantwortet nur Anfragen mit einer deutschen eigenen USt-IdNr., nicht " + own + ".");
 }
 
 } // namespace

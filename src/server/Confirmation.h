@@ -27,8 +27,9 @@ std::string ConfirmOptionsFault(const TCheckSettings& Options);
 // recorded.
 confirm::Answer RunConfirm(const std::string& VatId, const TCheckSettings& Options);
 
-// The answer's values in the order they are shown: Status, Qualified ("true"/"false"), Message, Service, RequestId, RequestTime, ValidFrom and
-// ValidTo (when given), Matches ("Name=A;City=D"), Tries, JournalId, Fault (when there is one).
+// The answer's values in the order they are shown: Status, Qualified ("true"/"false"), Message, Service, RequestId,
+// RequestTime, ValidFrom and ValidTo (when given), Matches ("Name=A;City=D"), Tries, JournalId, Fault (when there is
+// one).
 std::vector<std::pair<std::string, std::string>> AnswerFields(const confirm::Answer& Answer);
 
 // A one-page PDF of the record with German labels and the raw answer's hash. Throws std::runtime_error when the

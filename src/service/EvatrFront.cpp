@@ -7,9 +7,9 @@
 #include <nlohmann/json.hpp>
 
 #include <chrono>
-#include <optional>
 #include <cstdio>
 #include <ctime>
+#include <optional>
 #include <random>
 
 namespace orvel::service {
@@ -118,13 +118,12 @@ HttpResponse Request(const HttpRequest& request, BusySwitch& busy)
 
 // The member states the interface can ask, as its list names them.
 constexpr std::pair<const char*, const char*> kMemberStates[] = {
-    {"AT", "Österreich"},  {"BE", "Belgien"},   {"BG", "Bulgarien"},   {"CY", "Zypern"},
-    {"CZ", "Tschechien"},  {"DE", "Deutschland"}, {"DK", "Dänemark"},  {"EE", "Estland"},
-    {"EL", "Griechenland"}, {"ES", "Spanien"},  {"FI", "Finnland"},    {"FR", "Frankreich"},
-    {"HR", "Kroatien"},    {"HU", "Ungarn"},    {"IE", "Irland"},      {"IT", "Italien"},
-    {"LT", "Litauen"},     {"LU", "Luxemburg"}, {"LV", "Lettland"},    {"MT", "Malta"},
-    {"NL", "Niederlande"}, {"PL", "Polen"},     {"PT", "Portugal"},    {"RO", "Rumänien"},
-    {"SE", "Schweden"},    {"SI", "Slowenien"}, {"SK", "Slowakei"},    {"XI", "Nordirland"},
+    {"AT", "Österreich"},  {"BE", "Belgien"},    {"BG", "Bulgarien"},  {"CY", "Zypern"},       {"CZ", "Tschechien"},
+    {"DE", "Deutschland"}, {"DK", "Dänemark"},   {"EE", "Estland"},    {"EL", "Griechenland"}, {"ES", "Spanien"},
+    {"FI", "Finnland"},    {"FR", "Frankreich"}, {"HR", "Kroatien"},   {"HU", "Ungarn"},       {"IE", "Irland"},
+    {"IT", "Italien"},     {"LT", "Litauen"},    {"LU", "Luxemburg"},  {"LV", "Lettland"},     {"MT", "Malta"},
+    {"NL", "Niederlande"}, {"PL", "Polen"},      {"PT", "Portugal"},   {"RO", "Rumänien"},     {"SE", "Schweden"},
+    {"SI", "Slowenien"},   {"SK", "Slowakei"},   {"XI", "Nordirland"},
 };
 
 HttpResponse MemberStates()
@@ -174,8 +173,7 @@ void AddEvatr(Router& router, const Users& users, BusySwitch& busy)
         return gated(request, [&] { return Request(request, busy); });
     });
     router.Add(kEvatrStatusPath, [gated](const HttpRequest& request) { return gated(request, Statuses); });
-    router.Add(kEvatrMemberStatesPath,
-               [gated](const HttpRequest& request) { return gated(request, MemberStates); });
+    router.Add(kEvatrMemberStatesPath, [gated](const HttpRequest& request) { return gated(request, MemberStates); });
 }
 
 } // namespace orvel::service

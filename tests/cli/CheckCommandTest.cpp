@@ -758,7 +758,8 @@ TEST_F(CheckCommandTest, VatConfirmTellsByItsStatusAndKeepsTheProof)
         {{"vat-confirm", "ATU22222222", "--own", "DE136695976"}, 1, "Status: invalid\n"},
         {{"vat-confirm", "ATU33333333", "--own", "DE136695976", "--tries", "2", "--retry-within", "200"},
          3,
-         "Status: not-checked\nQualified: false\nMessage: nicht geprüft – Dienst vorübergehend nicht verfügbar, bitte später erneut\n"},
+         "Status: not-checked\nQualified: false\nMessage: nicht geprüft – Dienst vorübergehend nicht verfügbar, bitte "
+         "später erneut\n"},
         {{"vat-confirm", "ATU11111111", "--own", "DE136695976", "--bzst", "--city", "Wien", "--json"},
          0,
          R"("Matches":{"City":"B","Name":"A"})"},
@@ -896,9 +897,9 @@ TEST_F(CheckCommandTest, JournalOutputsAreGuardedAndTamperingIsFound)
                   env)
                   .Status,
               1);
-    ASSERT_EQ(Run({"vat-confirm", "ATU11111111", "--own", "DE136695976", "--name", "Muster", "--city", "Wien"}, env)
-                  .Status,
-              0);
+    ASSERT_EQ(
+        Run({"vat-confirm", "ATU11111111", "--own", "DE136695976", "--name", "Muster", "--city", "Wien"}, env).Status,
+        0);
 
     const Ran text = Run({"journal"}, env);
     EXPECT_EQ(text.Status, 0) << text.Err;

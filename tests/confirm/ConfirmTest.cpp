@@ -211,9 +211,9 @@ TEST_F(ConfirmTest, ViesVerdictsTransientFaultsAndPersistentFaults)
          kNotCheckedMessage.data()},
     };
     // Matched by the code they carry, "_TIME" forms and the older WSDL's SERVER_BUSY among them.
-    for (const char* fault : {"MS_UNAVAILABLE", "MS_MAX_CONCURRENT_REQ", "GLOBAL_MAX_CONCURRENT_REQ",
-                              "SERVICE_UNAVAILABLE", "TIMEOUT", "MS_MAX_CONCURRENT_REQ_TIME",
-                              "GLOBAL_MAX_CONCURRENT_REQ_TIME", "SERVER_BUSY", " soap:Server: TIMEOUT\n"})
+    for (const char* fault :
+         {"MS_UNAVAILABLE", "MS_MAX_CONCURRENT_REQ", "GLOBAL_MAX_CONCURRENT_REQ", "SERVICE_UNAVAILABLE", "TIMEOUT",
+          "MS_MAX_CONCURRENT_REQ_TIME", "GLOBAL_MAX_CONCURRENT_REQ_TIME", "SERVER_BUSY", " soap:Server: TIMEOUT\n"})
         cases.push_back({fault, {ViesFault(fault), ViesAnswer(true)}, Status::Valid, 2, valid});
     RunCases(cases, Service::Vies, Fast, *Log);
 }
@@ -320,17 +320,16 @@ TEST_F(ConfirmTest, CompanyTypeHasVatsForm)
     // Refused before anything is sent or written.
     ScriptedServer vies({ViesAnswer(true)});
     Fast.ViesUrl = vies.Url("/vies");
-    EXPECT_THROW(Confirm({"ATU12345678", "DE123456789", "Muster", "GmbH", "", "", "Wien"}, Fast, *Log),
-                 RequestRefused);
+    EXPECT_THROW(Confirm({"ATU12345678", "DE123456789", "Muster", "GmbH", "", "", "Wien"}, Fast, *Log), RequestRefused);
     EXPECT_TRUE(vies.Requests().empty());
     EXPECT_TRUE(Log->Read({}).empty());
 }
 
 Reply EvatrPlain(const std::string& status, int http)
 {
-    Reply reply = Reply::Status("HTTP/1.1 " + std::to_string(http) + " Status",
-                                "{\"id\":\"x\",\"anfrageZeitpunkt\":\"2026-12-10T21:05:09.120Z\",\"status\":\"" +
-                                    status + "\"}");
+    Reply reply =
+        Reply::Status("HTTP/1.1 " + std::to_string(http) + " Status",
+                      "{\"id\":\"x\",\"anfrageZeitpunkt\":\"2026-12-10T21:05:09.120Z\",\"status\":\"" + status + "\"}");
     reply.Headers.push_back("Content-Type: application/json");
     return reply;
 }
@@ -360,8 +359,8 @@ TEST_F(ConfirmTest, OnlyANamedAndPlacedValidAnswerIsQualified)
         ScriptedServer server({row.Answer});
         Settings settings = Fast;
         (row.Via == Service::Bzst ? settings.BzstUrl : settings.ViesUrl) = server.Url("/endpoint");
-        const Answer answer =
-            Confirm({"ATU12345678", "DE123456789", "Muster", "", "Hauptstraße 1", "", row.City, row.Via}, settings, *Log);
+        const Answer answer = Confirm(
+            {"ATU12345678", "DE123456789", "Muster", "", "Hauptstraße 1", "", row.City, row.Via}, settings, *Log);
         EXPECT_EQ(answer.Verdict, Status::Valid);
         EXPECT_EQ(answer.Qualified, row.Qualified);
         EXPECT_EQ(answer.Message.ends_with(simple), row.SaysSimple) << answer.Message;
@@ -378,14 +377,17 @@ TEST_F(ConfirmTest, OnlyANamedAndPlacedValidAnswerIsQualified)
 TEST_F(ConfirmTest, MatchCodesTheServiceDoesNotHaveMakeABrokenAnswer)
 {
     const auto vies = [](const std::string& code) {
-        return Reply::Ok(std::string(kEnvelopeStart) +
-                         "<ns2:checkVatApproxResponse xmlns:ns2=\"urn:ec.europa.eu:taxud:vies:services:checkVat:types\">"
-                         "<ns2:valid>true</ns2:valid><ns2:traderNameMatch>" +
-                         code + "</ns2:traderNameMatch><ns2:requestIdentifier>W1</ns2:requestIdentifier>"
-                                "</ns2:checkVatApproxResponse>" +
-                         kEnvelopeEnd);
+        return Reply::Ok(
+            std::string(kEnvelopeStart) +
+            "<ns2:checkVatApproxResponse xmlns:ns2=\"urn:ec.europa.eu:taxud:vies:services:checkVat:types\">"
+            "<ns2:valid>true</ns2:valid><ns2:traderNameMatch>" +
+            code +
+            "</ns2:traderNameMatch><ns2:requestIdentifier>W1</ns2:requestIdentifier>"
+            "</ns2:checkVatApproxResponse>" +
+            kEnvelopeEnd);
     };
-    Reply bzst = Reply::Status("HTTP/1.1 200 OK", R"({"id":"x","status":"evatr-0000","ergFirmenname":"B;Street=A;City=A"})");
+    Reply bzst =
+        Reply::Status("HTTP/1.1 200 OK", R"({"id":"x","status":"evatr-0000","ergFirmenname":"B;Street=A;City=A"})");
     const std::tuple<const char*, Service, Reply> rows[] = {
         {"VIES code 4", Service::Vies, vies("4")},
         {"VIES codes smuggled in", Service::Vies, vies("2;Street=1")},
@@ -396,7 +398,8 @@ TEST_F(ConfirmTest, MatchCodesTheServiceDoesNotHaveMakeABrokenAnswer)
         ScriptedServer server({reply});
         Settings settings = Fast;
         (via == Service::Bzst ? settings.BzstUrl : settings.ViesUrl) = server.Url("/endpoint");
-        const Answer answer = Confirm({"ATU12345678", "DE123456789", "Muster", "", "", "", "Wien", via}, settings, *Log);
+        const Answer answer =
+            Confirm({"ATU12345678", "DE123456789", "Muster", "", "", "", "Wien", via}, settings, *Log);
         EXPECT_EQ(answer.Verdict, Status::NotChecked);
         EXPECT_TRUE(answer.Matches.empty());
         EXPECT_NE(answer.Message.find("fehlerhaft"), std::string::npos) << answer.Message;

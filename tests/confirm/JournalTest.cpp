@@ -212,7 +212,9 @@ TEST_F(JournalTest, TamperingIsFoundAtTheFirstRecordThatNoLongerFits)
 {
     const std::string invalidToValid =
         "DROP TRIGGER records_no_update; UPDATE records SET status = 'valid', raw = '<valid>true</valid>', "
-        "raw_sha256 = '" + Sha256Hex("<valid>true</valid>") + "' WHERE id = 2;"
+        "raw_sha256 = '" +
+        Sha256Hex("<valid>true</valid>") +
+        "' WHERE id = 2;"
         "CREATE TRIGGER records_no_update BEFORE UPDATE ON records "
         "BEGIN SELECT RAISE(ABORT, 'the journal is append-only'); END;";
     const std::string restoreDelete = "CREATE TRIGGER records_no_delete BEFORE DELETE ON records "

@@ -148,10 +148,9 @@ TEST_F(ConfirmService, EveryEvatrStatusIsReachableByItsTestIdWithItsHttpStatus)
     for (const confirm::EvatrStatus& status : confirm::EvatrStatuses()) {
         SCOPED_TRACE(status.Code);
         HttpClient http;
-        const HttpReply reply = http.Post(url,
-                                          R"({"anfragendeUstid":"DE136695976","angefragteUstid":"ATTEST)" +
-                                              status.Code.substr(6) + R"("})",
-                                          {"Content-Type: application/json"});
+        const HttpReply reply = http.Post(
+            url, R"({"anfragendeUstid":"DE136695976","angefragteUstid":"ATTEST)" + status.Code.substr(6) + R"("})",
+            {"Content-Type: application/json"});
         EXPECT_NE(reply.Body.find(R"("status":")" + status.Code + "\""), std::string::npos) << reply.Body;
         EXPECT_EQ(reply.Status, status.Http ? status.Http : 200);
     }
@@ -182,11 +181,26 @@ TEST_F(ConfirmService, TestIdsReachEveryKindOfAnswer)
     const Row rows[] = {
         {"VIES 100", {"AT100", "DE136695976", "Muster", "", "", "", "Wien"}, Status::Valid, true, 1, "gültig"},
         {"VIES 200", {"AT200", "DE136695976", "Muster", "", "", "", "Wien"}, Status::Invalid, false, 1, "nicht gültig"},
-        {"VIES 202", {"AT202", "DE136695976", "", "", "", "", ""}, Status::NotChecked, false, 1, "(INVALID_REQUESTER_INFO)"},
+        {"VIES 202",
+         {"AT202", "DE136695976", "", "", "", "", ""},
+         Status::NotChecked,
+         false,
+         1,
+         "(INVALID_REQUESTER_INFO)"},
         {"VIES 400", {"AT400", "DE136695976", "", "", "", "", ""}, Status::NotChecked, false, 1, "(VAT_BLOCKED)"},
-        {"VIES 501", {"AT501", "DE136695976", "", "", "", "", ""}, Status::NotChecked, false, 3, "(GLOBAL_MAX_CONCURRENT_REQ_TIME)"},
+        {"VIES 501",
+         {"AT501", "DE136695976", "", "", "", "", ""},
+         Status::NotChecked,
+         false,
+         3,
+         "(GLOBAL_MAX_CONCURRENT_REQ_TIME)"},
         {"VIES 603", {"AT603", "DE136695976", "", "", "", "", ""}, Status::NotChecked, false, 3, "(SERVER_BUSY)"},
-        {"VIES bad requester", {"ATU13585627", "DE136695977", "", "", "", "", ""}, Status::NotChecked, false, 1, "INVALID_REQUESTER_INFO"},
+        {"VIES bad requester",
+         {"ATU13585627", "DE136695977", "", "", "", "", ""},
+         Status::NotChecked,
+         false,
+         1,
+         "INVALID_REQUESTER_INFO"},
         {"BZSt 0000",
          {"ATTEST0000", "DE136695976", "Muster", "", "", "", "Wien", Service::Bzst},
          Status::Valid,
@@ -217,7 +231,12 @@ TEST_F(ConfirmService, TestIdsReachEveryKindOfAnswer)
          false,
          1,
          "maximale Anzahl"},
-        {"BZSt 1001", {"ATTEST1001", "DE136695976", "", "", "", "", "", Service::Bzst}, Status::NotChecked, false, 3, ""},
+        {"BZSt 1001",
+         {"ATTEST1001", "DE136695976", "", "", "", "", "", Service::Bzst},
+         Status::NotChecked,
+         false,
+         3,
+         ""},
     };
     for (const Row& row : rows) {
         SCOPED_TRACE(row.Label);
