@@ -33,6 +33,7 @@ constexpr std::pair<std::string_view, std::string_view> kColumns[] = {
 // With an own_vat column a VAT id is confirmed (qualified) instead of checked; these columns then go along with it.
 constexpr std::pair<std::string_view, std::string_view> kConfirmColumns[] = {
     {"own_vat", "OwnVatId"}, {"name", "Name"}, {"street", "Street"}, {"zip", "Zip"}, {"city", "City"},
+    {"reference", "Reference"},
 };
 
 // What a confirmation writes into a batch row.

@@ -246,7 +246,9 @@ int WriteProof(int64_t Id, const std::string& File, FILE* Err)
                      static_cast<long long>(Id));
         return 1;
     }
-    WriteProofPdf(*record, Q(File));
+    if (const std::string fault = confirm::RawDisagreement(*record); !fault.empty())
+        std::fprintf(Err, "orvelwddx-check: Eintrag %lld: %s\n", static_cast<long long>(Id), PrintableLine(fault).c_str());
+    WriteProofPdf(*record, Q(File), journal.Path());
     return 0;
 }
 

@@ -55,7 +55,8 @@ SYNOPSIS
     orvelwddx-check [OPTIONS] plz-type PLZ
     orvelwddx-check [OPTIONS] vat VATID
     orvelwddx-check [OPTIONS] vat-confirm VATID --own OWNID [--name N] [--street S] [--zip Z]
-                    [--city C] [--company-type T] [--bzst] [--tries N] [--retry-within MS]
+                    [--city C] [--company-type T] [--reference R] [--bzst] [--tries N]
+                    [--retry-within MS]
     orvelwddx-check journal [--from DATE] [--to DATE] [--vat VATID] [--json|--csv]
     orvelwddx-check journal --proof ID --pdf FILE
     orvelwddx-check journal --verify
@@ -201,7 +202,7 @@ struct TCommandLine
     bool Fragments = false;
     std::optional<std::string> Land, Street, Hnr, Pof;
     // vat-confirm and journal
-    std::optional<std::string> Own, Name, Zip, City, CompanyType, From, To, Vat, Pdf;
+    std::optional<std::string> Own, Name, Zip, City, CompanyType, Reference, From, To, Vat, Pdf;
     std::optional<int32_t> Tries, RetryWithin, Proof;
     bool Bzst = false;
     bool Csv = false;
@@ -299,6 +300,8 @@ TCommandLine Parse(int argc, char** argv)
             line.City = value();
         else if (arg == "--company-type")
             line.CompanyType = value();
+        else if (arg == "--reference")
+            line.Reference = value();
         else if (arg == "--bzst")
             line.Bzst = true;
         else if (arg == "--tries")
@@ -417,7 +420,7 @@ int RunConfirmCommand(const TCommandLine& Line, const TRunSettings& Settings)
         throw TUsage("vat-confirm expects VATID");
     if (Line.Hnr || Line.Pof || Line.Land || Line.Fragments || Line.Settings.Rewrite || Line.Jobs || Line.Raw ||
         Line.Excel)
-        throw TUsage("vat-confirm takes --own, --name, --street, --zip, --city, --company-type, --bzst, --tries, "
+        throw TUsage("vat-confirm takes --own, --name, --street, --zip, --city, --company-type, --reference, --bzst, --tries, "
                      "--retry-within and the connection options");
     // A missing own id is refused in German by the confirmation itself, as everywhere else.
     TCheckSettings options{{"OwnVatId", FromUtf8(Line.Own.value_or(""))},
@@ -427,6 +430,7 @@ int RunConfirmCommand(const TCommandLine& Line, const TRunSettings& Settings)
                                       {"Zip", &Line.Zip},
                                       {"City", &Line.City},
                                       {"CompanyType", &Line.CompanyType},
+                                      {"Reference", &Line.Reference},
                                       {"Proxy", &Settings.Proxy},
                                       {"ProxyUser", &Settings.ProxyUser},
                                       {"ProxyPass", &Settings.ProxyPass}})
@@ -546,9 +550,9 @@ int Run(int argc, char** argv)
     const bool confirmation = line.Words[0] == "vat-confirm" || line.Words[0] == "journal";
     const bool batch = line.Words[0] == "batch";
     if (!confirmation && ((!batch && line.Bzst) || (!batch && line.RetryLater) || line.Own || line.Name || line.Zip ||
-                          line.City || line.CompanyType || line.Tries || line.RetryWithin || line.From || line.To ||
+                          line.City || line.CompanyType || line.Reference || line.Tries || line.RetryWithin || line.From || line.To ||
                           line.Vat || line.Csv || line.Proof || line.Pdf || line.Verify))
-        throw TUsage("--own, --name, --zip, --city, --company-type, --bzst, --tries and --retry-within belong to "
+        throw TUsage("--own, --name, --zip, --city, --company-type, --reference, --bzst, --tries and --retry-within belong to "
                      "vat-confirm (--bzst and --retry-later also to batch), --from, --to, --vat, --csv, --proof and "
                      "--pdf, --verify to journal");
     if (confirmation && line.RetryLater)

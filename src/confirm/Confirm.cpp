@@ -222,6 +222,14 @@ Attempt ReadViesApprox(const SoapResponse& Response, Answer Base)
                 return BrokenMatch(std::move(answer), "von VIES", field, code);
             answer.Matches.emplace_back(field, code);
         }
+    for (const auto& [field, name] : {std::pair{"Name", "traderName"},
+                                      {"CompanyType", "traderCompanyType"},
+                                      {"Address", "traderAddress"},
+                                      {"Street", "traderStreet"},
+                                      {"Zip", "traderPostcode"},
+                                      {"City", "traderCity"}})
+        if (const std::string value = Trimmed(ChildText(element, name)); !value.empty())
+            answer.Trader.emplace_back(field, value);
     // Qualified only when the trader's name and place were asked about; the caller knows that, VIES's answer not.
     answer.Qualified = isValid && !answer.RequestId.empty();
     if (isValid && answer.RequestId.empty())
@@ -412,6 +420,7 @@ Answer Confirm(const Request& request, const Settings& settings, Journal& journa
     record.Street = request.Street;
     record.Zip = request.Zip;
     record.City = request.City;
+    record.Reference = request.Reference;
     record.Status = StatusName(answer.Verdict);
     record.Qualified = answer.Qualified;
     record.Message = answer.Message;
@@ -428,10 +437,8 @@ Answer Confirm(const Request& request, const Settings& settings, Journal& journa
     return answer;
 }
 
-std::string RawDisagreement(const Record& record)
+Answer ReadStoredAnswer(const Record& record)
 {
-    if (record.Kind != "confirm")
-        return {};
     Answer read;
     if (!record.Raw.empty()) {
         if (record.Service == "bzst") {
@@ -446,6 +453,14 @@ std::string RawDisagreement(const Record& record)
             }
         }
     }
+    return read;
+}
+
+std::string RawDisagreement(const Record& record)
+{
+    if (record.Kind != "confirm")
+        return {};
+    const Answer read = ReadStoredAnswer(record);
     const std::string status(StatusName(read.Verdict));
     if (status != record.Status)
         return "Der Status \"" + record.Status + "\" passt nicht zur gespeicherten Antwort (\"" + status + "\").";

@@ -53,6 +53,7 @@ struct Request
     std::string Zip;
     std::string City;
     Service Via = Service::Vies;
+    std::string Reference{}; // the caller's own, kept with the record (an invoice number, say)
 };
 
 // Tries with exponential back-off and jitter: the n-th pause is FirstPause·2^(n−1) times a random factor of 0.5
@@ -91,6 +92,7 @@ struct Answer
     std::string ValidFrom;
     std::string ValidTo;
     std::vector<std::pair<std::string, std::string>> Matches; // Name, CompanyType, Street, Zip, City → code
+    std::vector<std::pair<std::string, std::string>> Trader;  // what VIES returned: Name, CompanyType, Address, …
     std::string Raw;                                          // the last answer's bytes; empty when nothing came back
     int Tries = 0;
     int64_t JournalId = 0;
@@ -136,6 +138,8 @@ Attempt ReadEvatrAnswer(const HttpReply& Reply, Answer Base);
 Answer Confirm(const Request& request, const Settings& settings, Journal& journal);
 
 struct Record;
+// A confirmation record's stored raw answer read again, as the service's answer was read when it came.
+Answer ReadStoredAnswer(const Record& record);
 // Empty when a confirmation record's status and matches are what its stored raw answer says; otherwise, in German,
 // what differs. Records of simple checks are not judged.
 std::string RawDisagreement(const Record& record);

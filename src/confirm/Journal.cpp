@@ -28,7 +28,7 @@ CREATE TABLE IF NOT EXISTS records (
     status TEXT NOT NULL, message TEXT NOT NULL, fault TEXT NOT NULL, valid_from TEXT NOT NULL, valid_to TEXT NOT NULL,
     matches TEXT NOT NULL, request_id TEXT NOT NULL, request_time TEXT NOT NULL, tries INTEGER NOT NULL,
     raw BLOB NOT NULL, raw_sha256 TEXT NOT NULL,
-    qualified INTEGER NOT NULL DEFAULT 0, chain TEXT NOT NULL DEFAULT '');
+    qualified INTEGER NOT NULL DEFAULT 0, reference TEXT NOT NULL DEFAULT '', chain TEXT NOT NULL DEFAULT '');
 CREATE INDEX IF NOT EXISTS records_foreign ON records(foreign_id);
 )sql";
 
@@ -44,7 +44,7 @@ constexpr const char* kTriggerNames[] = {"records_no_update", "records_no_delete
 constexpr const char* kColumns =
     "id, time_utc, time_local, kind, service, endpoint, own_id, foreign_id, name, company_type, street, zip, city, "
     "status, message, fault, valid_from, valid_to, matches, request_id, request_time, tries, raw, raw_sha256, "
-    "qualified, chain";
+    "qualified, reference, chain";
 
 class Statement
 {
@@ -138,6 +138,7 @@ Record ReadRow(const Statement& row)
     record.Raw = row.Text(c++);
     record.RawSha256 = row.Text(c++);
     record.Qualified = row.Int(c++) != 0;
+    record.Reference = row.Text(c++);
     record.Chain = row.Text(c++);
     return record;
 }
@@ -165,6 +166,7 @@ void AddChain(sqlite3* db, const std::string& path)
     try {
         Execute(db,
                 "ALTER TABLE records ADD COLUMN qualified INTEGER NOT NULL DEFAULT 0;"
+                "ALTER TABLE records ADD COLUMN reference TEXT NOT NULL DEFAULT '';"
                 "ALTER TABLE records ADD COLUMN chain TEXT NOT NULL DEFAULT '';"
                 "DROP TRIGGER IF EXISTS records_no_update;",
                 path, "umstellen");
@@ -225,6 +227,7 @@ std::string ChainValue(const std::string& Previous, const Record& record)
     add("street", record.Street);
     add("zip", record.Zip);
     add("city", record.City);
+    add("reference", record.Reference);
     add("status", record.Status);
     add("qualified", record.Qualified ? "1" : "0");
     add("message", record.Message);
@@ -323,7 +326,7 @@ int64_t Journal::Append(Record record)
         }
         Statement insert(FDb,
                          std::string("INSERT INTO records (") + kColumns +
-                             ") VALUES (?,?,?,?,?,?,?,?,?,?,?,?,?,?,?,?,?,?,?,?,?,?,?,?,?,?)",
+                             ") VALUES (?,?,?,?,?,?,?,?,?,?,?,?,?,?,?,?,?,?,?,?,?,?,?,?,?,?,?)",
                          FPath);
         int i = 1;
         insert.Bind(i++, record.Id);
@@ -337,6 +340,7 @@ int64_t Journal::Append(Record record)
         insert.BindBlob(i++, record.Raw);
         insert.Bind(i++, record.RawSha256);
         insert.Bind(i++, int64_t(record.Qualified));
+        insert.Bind(i++, record.Reference);
         insert.Bind(i++, record.Chain);
         insert.Step("schreiben");
         const int64_t id = sqlite3_last_insert_rowid(FDb);

@@ -34,7 +34,8 @@ struct Record
     std::string Street;
     std::string Zip;
     std::string City;
-    std::string Status; // "valid", "invalid", "not-checked"
+    std::string Reference; // the caller's own (an invoice number, say)
+    std::string Status;    // "valid", "invalid", "not-checked"
     bool Qualified = false;
     std::string Message;
     std::string Fault; // the last transient fault of a confirmation left unchecked

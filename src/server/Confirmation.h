@@ -32,8 +32,17 @@ confirm::Answer RunConfirm(const std::string& VatId, const TCheckSettings& Optio
 // one).
 std::vector<std::pair<std::string, std::string>> AnswerFields(const confirm::Answer& Answer);
 
-// A one-page PDF of the record with German labels and the raw answer's hash. Throws std::runtime_error when the
-// file cannot be written.
-void WriteProofPdf(const confirm::Record& Record, const QString& File);
+// What a service's match code means, in words ("stimmt überein").
+QString MatchText(confirm::Service Via, const std::string& Code);
+// An ISO 8601 time as a German reader writes it, with its zone: "10.12.2026, 22:05:09 Uhr (UTC+01:00)"; a date with
+// an offset alone (VIES) as "10.12.2026 (UTC+01:00)"; anything else as it is.
+QString GermanTime(const std::string& Iso);
+
+// The PDF proof of a journal record, as an auditor reads it: a title by the result, the result block first, what was
+// asked with each field's match in words, the trader data the service returned, the hash of the raw answer ("keine
+// Anfrage gesendet" when nothing was sent), the chain value, the journal's file, the PDF's time, and the raw answer in
+// full; a banner when the endpoint is not the service's own. Pages follow as the raw answer needs them. Throws
+// std::runtime_error when the file cannot be written.
+void WriteProofPdf(const confirm::Record& Record, const QString& File, const std::string& JournalPath);
 
 } // namespace orvel

@@ -12,28 +12,6 @@ namespace orvel {
 
 using namespace Qt::StringLiterals;
 
-QString MatchText(confirm::Service Via, const std::string& Code)
-{
-    if (Via == confirm::Service::Vies) {
-        if (Code == "1")
-            return u"stimmt überein"_s;
-        if (Code == "2")
-            return u"stimmt nicht überein"_s;
-        if (Code == "3")
-            return u"nicht geprüft"_s;
-    } else {
-        if (Code == "A")
-            return u"stimmt überein"_s;
-        if (Code == "B")
-            return u"stimmt nicht überein"_s;
-        if (Code == "C")
-            return u"nicht angefragt"_s;
-        if (Code == "D")
-            return u"vom Mitgliedstaat nicht mitgeteilt"_s;
-    }
-    return Code.empty() ? QString() : u"Code "_s + QString::fromStdString(Code);
-}
-
 TConfirmVerdict ConfirmVerdictOf(confirm::Status Status, bool Qualified)
 {
     switch (Status) {
@@ -166,7 +144,7 @@ void TFormVatConfirm::ButtonProofClick()
         const std::optional<confirm::Record> record = journal.Find(FJournalId);
         if (!record)
             throw std::runtime_error("Der Eintrag fehlt im Journal " + journal.Path());
-        WriteProofPdf(*record, file);
+        WriteProofPdf(*record, file, journal.Path());
     } catch (const std::runtime_error& error) {
         throw Error(Ansi(error.what()));
     }

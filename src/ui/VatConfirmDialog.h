@@ -3,6 +3,7 @@
 // service's answer per field, its consultation number or BZSt id, and the PDF proof of the journal record.
 
 #include "confirm/Confirm.h"
+#include "server/Confirmation.h"
 
 #include <QColor>
 #include <QDialog>
@@ -17,8 +18,6 @@ class TFormVatConfirm;
 
 namespace orvel {
 
-// What a service's match code means, in the window's words.
-QString MatchText(confirm::Service Via, const std::string& Code);
 
 struct TConfirmVerdict
 {

@@ -2,6 +2,7 @@
 
 #include "cli/Csv.h"
 #include "cli/Output.h"
+#include "confirm/Journal.h"
 #include "support/FixtureServer.h"
 #include "support/ViesServer.h"
 #include "support/Wddx.h"
@@ -30,6 +31,7 @@
 #include <fstream>
 #include <functional>
 #include <map>
+#include <regex>
 #include <thread>
 
 namespace orvel::test {
@@ -733,7 +735,9 @@ Reply ConfirmService(const Request& Req)
                      "<ns2:checkVatApproxResponse xmlns:ns2=\"urn:ec.europa.eu:taxud:vies:services:checkVat:types\">"
                      "<ns2:requestDate>2026-12-10+01:00</ns2:requestDate><ns2:valid>" +
                      (has("U11111111") ? "true" : "false") +
-                     "</ns2:valid><ns2:traderNameMatch>1</ns2:traderNameMatch>"
+                     "</ns2:valid><ns2:traderName>Muster Handels GmbH</ns2:traderName>"
+                     "<ns2:traderAddress>Hauptstraße 1, 1010 Wien</ns2:traderAddress>"
+                     "<ns2:traderNameMatch>1</ns2:traderNameMatch>"
                      "<ns2:requestIdentifier>WAPI4711</ns2:requestIdentifier></ns2:checkVatApproxResponse>"
                      "</env:Body></env:Envelope>");
 }
@@ -937,6 +941,74 @@ TEST_F(CheckCommandTest, JournalOutputsAreGuardedAndTamperingIsFound)
               std::string::npos)
         << listed.Err;
     EXPECT_NE(listed.Out.find("WARNUNG: Der Status"), std::string::npos) << listed.Out;
+}
+
+// The text of a PDF as pdftotext reads it, and its pages.
+std::string PdfText(const std::string& Pdf)
+{
+    std::string text;
+    FILE* reader = popen(("pdftotext '" + Pdf + "' -").c_str(), "r");
+    if (!reader)
+        return text;
+    char buffer[4096];
+    for (size_t n; (n = fread(buffer, 1, sizeof buffer, reader)) > 0;)
+        text.append(buffer, n);
+    pclose(reader);
+    return text;
+}
+
+std::string WithoutBlanks(std::string Text)
+{
+    std::erase_if(Text, [](char c) { return c == ' ' || c == '\n' || c == '\f'; });
+    return Text;
+}
+
+TEST_F(CheckCommandTest, TheProofShowsWhatAnAuditorNeedsWhateverTheLengthOfTheFields)
+{
+    const FixtureServer services(ConfirmService);
+    const std::map<std::string, std::string> env{{"XDG_DATA_HOME", (Home / "data").string()},
+                                                 {"ORVELWDDX_VIES_URL", "http://" + services.HostPort() + "/vies"},
+                                                 {"ORVELWDDX_BZST_URL", "http://" + services.HostPort() + "/bzst"}};
+    std::string street, name;
+    while (street.size() < 6000)
+        street += "Lange Straße ";
+    for (int i = 0; i < 60; ++i)
+        name += "Zeile\n";
+    name += "Evil \xE2\x80\xAE(dilav)";
+    ASSERT_EQ(Run({"vat-confirm", "ATU11111111", "--own", "DE136695976", "--name", name, "--city", "Wien", "--street",
+                   street, "--reference", "RE-2026-0042"},
+                  env)
+                  .Status,
+              0);
+    ASSERT_EQ(Run({"vat-confirm", "DE111111111", "--own", "DE136695976", "--bzst"}, env).Status, 3);
+    const std::string pdf = (Home / "proof.pdf").string();
+    ASSERT_EQ(Run({"journal", "--proof", "1", "--pdf", pdf}, env).Status, 0);
+    const std::string text = PdfText(pdf);
+    const std::string squeezed = WithoutBlanks(text);
+    const QJsonArray records = QJsonDocument::fromJson(QByteArray::fromStdString(Run({"journal", "--json"}, env).Out)).array();
+    ASSERT_EQ(records.size(), 2);
+    const std::string chain = records[0].toObject().value(QLatin1String("chain")).toString().toStdString();
+    const std::string hash = records[0].toObject().value(QLatin1String("raw_sha256")).toString().toStdString();
+    for (const std::string& shown :
+         {std::string("TESTDIENST – keine amtliche Bestätigung"), std::string("Qualifizierte Bestätigung: gültig"),
+          std::string("Ergebnis"), std::string("Die USt-IdNr. ist gültig."), std::string("Konsultationsnummer"),
+          std::string("WAPI4711"), std::string("Anfragende USt-IdNr."), std::string("DE136695976"),
+          std::string("RE-2026-0042"), std::string("stimmt überein"), std::string("Muster Handels GmbH"),
+          std::string("Hauptstraße 1, 1010 Wien"), std::string("gekürzt"), std::string("PDF erstellt"),
+          std::string("10.12.2026 (UTC+01:00)"), (Home / "data" / "OrvelWddx" / "journal.sqlite").string()})
+        EXPECT_NE(text.find(shown), std::string::npos) << shown << "\n" << text;
+    for (const std::string& value : {chain, hash, std::string("<ns2:requestIdentifier>WAPI4711</ns2:requestIdentifier>")})
+        EXPECT_NE(squeezed.find(value), std::string::npos) << value << "\n" << text;
+    EXPECT_TRUE(std::regex_search(text, std::regex(R"(\d\d\.\d\d\.\d{4}, \d\d:\d\d:\d\d Uhr \(UTC[+-]\d\d:\d\d\))")))
+        << text;
+    EXPECT_EQ(text.find("\xE2\x80\xAE"), std::string::npos) << "no right-to-left override reaches the page";
+    EXPECT_EQ(text.find("2026-12-10"), std::string::npos) << "dates as a German reader writes them";
+
+    ASSERT_EQ(Run({"journal", "--proof", "2", "--pdf", pdf}, env).Status, 0);
+    const std::string unsent = PdfText(pdf);
+    EXPECT_NE(unsent.find("Anfrage nicht beantwortet"), std::string::npos) << unsent;
+    EXPECT_NE(WithoutBlanks(unsent).find("SHA-256derAntwortkeineAnfragegesendet"), std::string::npos) << unsent;
+    EXPECT_EQ(unsent.find(WithoutBlanks(confirm::Sha256Hex(""))), std::string::npos);
 }
 
 } // namespace
