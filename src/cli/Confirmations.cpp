@@ -13,6 +13,7 @@
 #include <QJsonArray>
 #include <QJsonDocument>
 #include <QJsonObject>
+#include <QTimeZone>
 
 #include <stdexcept>
 
@@ -83,6 +84,7 @@ QJsonObject RecordJson(const confirm::Record& R)
             {u"street"_s, Q(R.Street)},
             {u"zip"_s, Q(R.Zip)},
             {u"city"_s, Q(R.City)},
+            {u"reference"_s, Q(R.Reference)},
             {u"status"_s, Q(R.Status)},
             {u"qualified"_s, R.Qualified},
             {u"message"_s, Q(R.Message)},
@@ -93,6 +95,7 @@ QJsonObject RecordJson(const confirm::Record& R)
             {u"request_id"_s, Q(R.RequestId)},
             {u"request_time"_s, Q(R.RequestTime)},
             {u"tries"_s, R.Tries},
+            {u"retry_of"_s, qint64(R.RetryOf)},
             {u"raw_sha256"_s, Q(R.RawSha256)},
             {u"chain"_s, Q(R.Chain)},
             {u"raw_base64"_s, QString::fromLatin1(QByteArray::fromStdString(R.Raw).toBase64())}};
@@ -100,8 +103,8 @@ QJsonObject RecordJson(const confirm::Record& R)
 
 constexpr const char* kCsvColumns[] = {"id",       "time_utc",   "time_local", "kind",         "service", "endpoint",
                                        "own_id",   "foreign_id", "name",       "company_type", "street",  "zip",
-                                       "city",     "status",     "qualified",  "message",      "fault",   "valid_from",
-                                       "valid_to", "matches",    "request_id", "request_time", "tries",   "raw_sha256",
+                                       "city",     "reference",  "status",     "qualified",    "message", "fault",   "valid_from",
+                                       "valid_to", "matches",    "request_id", "request_time", "tries",   "retry_of",   "raw_sha256",
                                        "chain",    "raw_base64"};
 
 } // namespace
@@ -215,6 +218,79 @@ int ExportJournal(const confirm::JournalFilter& Filter, TJournalFormat Format, F
         std::fputs("\n", Out);
     }
     return disagreed ? 1 : 0;
+}
+
+QDateTime NextTry(const confirm::Record& Pending, int Generation)
+{
+    const QDateTime left = QDateTime::fromString(Q(Pending.TimeUtc), Qt::ISODate);
+    return left.addSecs(std::min<qint64>(qint64(3600) << std::min(Generation, 5), 86400));
+}
+
+bool InBzstMaintenance(const QDateTime& At)
+{
+    const int hour = At.toTimeZone(QTimeZone(QByteArrayLiteral("Europe/Berlin"))).time().hour();
+    return hour >= 23 || hour < 5;
+}
+
+int RetryPending(bool All, const TCheckSettings& Connection, const QDateTime& Now, FILE* Out)
+{
+    std::vector<confirm::Record> pending;
+    std::vector<int> generations;
+    {
+        const confirm::Journal journal(confirm::Journal::DefaultPath());
+        pending = journal.Pending();
+        for (const confirm::Record& record : pending)
+            generations.push_back(journal.Generation(record));
+    }
+    int status = 0;
+    for (size_t i = 0; i < pending.size(); ++i) {
+        const confirm::Record& record = pending[i];
+        const std::string said = "Eintrag " + std::to_string(record.Id) + " (" + PrintableLine(record.ForeignId) + ")";
+        const QDateTime next = NextTry(record, generations[i]);
+        if (record.Service == "bzst" && InBzstMaintenance(Now)) {
+            std::fprintf(Out, "%s: Wartungszeit des BZSt (23 bis 5 Uhr), später erneut\n", said.c_str());
+            status = 3;
+            continue;
+        }
+        if (!All && next > Now) {
+            std::fprintf(Out, "%s: nächster Versuch %s\n", said.c_str(),
+                         GermanTime(next.toLocalTime().toOffsetFromUtc(next.toLocalTime().offsetFromUtc())
+                                        .toString(Qt::ISODate)
+                                        .toStdString())
+                             .toStdString()
+                             .c_str());
+            status = 3;
+            continue;
+        }
+        TCheckSettings options = Connection;
+        for (const auto& [name, value] : {std::pair{"OwnVatId", &record.OwnId},
+                                          {"Service", &record.Service},
+                                          {"Name", &record.Name},
+                                          {"CompanyType", &record.CompanyType},
+                                          {"Street", &record.Street},
+                                          {"Zip", &record.Zip},
+                                          {"City", &record.City},
+                                          {"Reference", &record.Reference}})
+            if (!value->empty())
+                options.emplace_back(name, FromUtf8(*value));
+        try {
+            const confirm::Answer answer = RunConfirm(record.ForeignId, options, record.Id);
+            std::fprintf(Out, "%s: erneut angefragt, Eintrag %lld: %s\n", said.c_str(),
+                         static_cast<long long>(answer.JournalId), std::string(StatusName(answer.Verdict)).c_str());
+            if (answer.Verdict == confirm::Status::NotChecked)
+                status = 3;
+        } catch (const confirm::JournalError& error) {
+            std::fprintf(Out, "%s: Bestätigung ohne Nachweis verworfen: %s\n", said.c_str(), error.what());
+            return kJournalFailed;
+        } catch (const confirm::RequestRefused& error) {
+            // What was sent once and is refused now (an own id since found wrong) stays pending for a person.
+            std::fprintf(Out, "%s: nicht gesendet: %s\n", said.c_str(), PrintableLine(error.what()).c_str());
+            status = 3;
+        }
+    }
+    if (pending.empty())
+        std::fputs("Keine ausstehenden Bestätigungen.\n", Out);
+    return status;
 }
 
 int VerifyJournal(FILE* Out)

@@ -4,6 +4,8 @@
 #include "confirm/Journal.h"
 #include "server/Checks.h"
 
+#include <QDateTime>
+
 #include <cstdio>
 #include <string>
 
@@ -27,6 +29,16 @@ std::vector<std::string> JournalCsvFields(const confirm::Record& Record);
 // Every record the filter lets through, oldest first, with the same guards in every format. A record whose status or
 // matches its raw answer contradicts is named on Err (and in the text); then 1.
 int ExportJournal(const confirm::JournalFilter& Filter, TJournalFormat Format, FILE* Out, FILE* Err);
+// When a confirmation left unchecked is asked again: an hour after the record, doubling with each record in a row
+// that stayed unchecked (Generation), at most a day later.
+QDateTime NextTry(const confirm::Record& Pending, int Generation);
+// The BZSt's maintenance hours, 23:00 to 05:00 German time, when its answers may be delayed.
+bool InBzstMaintenance(const QDateTime& At);
+// Asks again for every pending confirmation whose next try has come by Now (every one with All), BZSt ones never in
+// its maintenance hours; each answer is a new record linked to the pending one. One line per pending record. 0 when
+// none stays pending, 3 otherwise, kJournalFailed when an answer could not be recorded.
+int RetryPending(bool All, const TCheckSettings& Connection, const QDateTime& Now, FILE* Out);
+
 // Recomputes the journal's chain and checks each record against its raw answer: 0 and a summary, or 1 naming the
 // first record that does not fit.
 int VerifyJournal(FILE* Out);

@@ -60,6 +60,7 @@ SYNOPSIS
     orvelwddx-check journal [--from DATE] [--to DATE] [--vat VATID] [--json|--csv]
     orvelwddx-check journal --proof ID --pdf FILE
     orvelwddx-check journal --verify
+    orvelwddx-check [OPTIONS] journal --retry-pending [--all]
     orvelwddx-check [OPTIONS] batch FILE.csv|- [--jobs N]
 
 DESCRIPTION
@@ -114,7 +115,10 @@ DESCRIPTION
     journal lists the recorded confirmations (DATE as 2026-12-31, UTC); --proof writes the
     one-page PDF proof of one record; --verify recomputes the journal's chain and names the
     first record that does not fit (exit 1). A record whose status or matches contradict its
-    stored answer is named on standard error (exit 1).
+    stored answer is named on standard error (exit 1). --retry-pending asks again for the
+    confirmations left "nicht geprüft" whose next try has come (an hour after, doubling up
+    to a day; --all: every one now), never for the BZSt between 23:00 and 05:00 German time;
+    each answer is a new record linked to the pending one (exit 3 while one stays pending).
 
 OPTIONS
     --user NAME, --pass PASSWORD
@@ -207,6 +211,8 @@ struct TCommandLine
     bool Bzst = false;
     bool Csv = false;
     bool Verify = false;
+    bool RetryPending = false;
+    bool All = false;
     std::vector<std::string> Words; // the subcommand and its operands
 };
 
@@ -318,6 +324,10 @@ TCommandLine Parse(int argc, char** argv)
             line.Csv = true;
         else if (arg == "--verify")
             line.Verify = true;
+        else if (arg == "--retry-pending")
+            line.RetryPending = true;
+        else if (arg == "--all")
+            line.All = true;
         else if (arg == "--proof")
             line.Proof = NumberOption(arg, value(), 1, 2147483647);
         else if (arg == "--pdf")
@@ -414,6 +424,20 @@ std::unique_ptr<std::FILE, int (*)(std::FILE*)> OpenInput(const std::string& Nam
     return {file, std::fclose};
 }
 
+// The connection settings a confirmation takes from the command's settings.
+TCheckSettings ConnectionOptions(const TRunSettings& Settings)
+{
+    TCheckSettings options;
+    for (const auto& [name, value] : {std::pair{"Proxy", &Settings.Proxy},
+                                      {"ProxyUser", &Settings.ProxyUser},
+                                      {"ProxyPass", &Settings.ProxyPass}})
+        if (*value)
+            options.emplace_back(name, FromUtf8(**value));
+    if (Settings.Timeout)
+        options.emplace_back("Timeout", *Settings.Timeout);
+    return options;
+}
+
 int RunConfirmCommand(const TCommandLine& Line, const TRunSettings& Settings)
 {
     if (Line.Words.size() != 2)
@@ -430,14 +454,11 @@ int RunConfirmCommand(const TCommandLine& Line, const TRunSettings& Settings)
                                       {"Zip", &Line.Zip},
                                       {"City", &Line.City},
                                       {"CompanyType", &Line.CompanyType},
-                                      {"Reference", &Line.Reference},
-                                      {"Proxy", &Settings.Proxy},
-                                      {"ProxyUser", &Settings.ProxyUser},
-                                      {"ProxyPass", &Settings.ProxyPass}})
+                                      {"Reference", &Line.Reference}})
         if (*value)
             options.emplace_back(name, FromUtf8(**value));
-    if (Settings.Timeout)
-        options.emplace_back("Timeout", *Settings.Timeout);
+    for (auto& option : ConnectionOptions(Settings))
+        options.push_back(std::move(option));
     if (Line.Tries)
         options.emplace_back("Tries", *Line.Tries);
     if (Line.RetryWithin)
@@ -551,14 +572,18 @@ int Run(int argc, char** argv)
     const bool batch = line.Words[0] == "batch";
     if (!confirmation && ((!batch && line.Bzst) || (!batch && line.RetryLater) || line.Own || line.Name || line.Zip ||
                           line.City || line.CompanyType || line.Reference || line.Tries || line.RetryWithin || line.From || line.To ||
-                          line.Vat || line.Csv || line.Proof || line.Pdf || line.Verify))
+                          line.Vat || line.Csv || line.Proof || line.Pdf || line.Verify || line.RetryPending ||
+                          line.All))
         throw TUsage("--own, --name, --zip, --city, --company-type, --reference, --bzst, --tries and --retry-within belong to "
                      "vat-confirm (--bzst and --retry-later also to batch), --from, --to, --vat, --csv, --proof and "
                      "--pdf, --verify to journal");
     if (confirmation && line.RetryLater)
         throw TUsage("--retry-later belongs to batch");
-    if (line.Words[0] == "journal")
+    if (line.Words[0] == "journal" && !line.RetryPending) {
+        if (line.All)
+            throw TUsage("--all belongs to journal --retry-pending");
         return RunJournal(line, argc, argv);
+    }
 
     TComServer server(OrvelWddxTypeLibrary());
     RegisterClassFactories(server);
@@ -594,6 +619,12 @@ int Run(int argc, char** argv)
 
     if (line.Words[0] == "vat-confirm")
         return RunConfirmCommand(line, settings);
+    if (line.Words[0] == "journal") {
+        if (line.Words.size() != 1 || line.Json || line.Csv || line.From || line.To || line.Vat || line.Proof ||
+            line.Pdf || line.Verify || line.Bus)
+            throw TUsage("journal --retry-pending takes only --all and the connection options");
+        return RetryPending(line.All, ConnectionOptions(settings), QDateTime::currentDateTimeUtc(), stdout);
+    }
     if (line.Words[0] == "batch") {
         if (line.Words.size() != 2)
             throw TUsage("batch expects FILE.csv or -");

@@ -421,6 +421,7 @@ Answer Confirm(const Request& request, const Settings& settings, Journal& journa
     record.Zip = request.Zip;
     record.City = request.City;
     record.Reference = request.Reference;
+    record.RetryOf = request.RetryOf;
     record.Status = StatusName(answer.Verdict);
     record.Qualified = answer.Qualified;
     record.Message = answer.Message;

@@ -54,6 +54,7 @@ struct Request
     std::string City;
     Service Via = Service::Vies;
     std::string Reference{}; // the caller's own, kept with the record (an invoice number, say)
+    int64_t RetryOf = 0;     // the pending record this request asks again for
 };
 
 // Tries with exponential back-off and jitter: the n-th pause is FirstPause·2^(n−1) times a random factor of 0.5

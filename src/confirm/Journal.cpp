@@ -28,7 +28,8 @@ CREATE TABLE IF NOT EXISTS records (
     status TEXT NOT NULL, message TEXT NOT NULL, fault TEXT NOT NULL, valid_from TEXT NOT NULL, valid_to TEXT NOT NULL,
     matches TEXT NOT NULL, request_id TEXT NOT NULL, request_time TEXT NOT NULL, tries INTEGER NOT NULL,
     raw BLOB NOT NULL, raw_sha256 TEXT NOT NULL,
-    qualified INTEGER NOT NULL DEFAULT 0, reference TEXT NOT NULL DEFAULT '', chain TEXT NOT NULL DEFAULT '');
+    qualified INTEGER NOT NULL DEFAULT 0, reference TEXT NOT NULL DEFAULT '', retry_of INTEGER NOT NULL DEFAULT 0,
+    chain TEXT NOT NULL DEFAULT '');
 CREATE INDEX IF NOT EXISTS records_foreign ON records(foreign_id);
 )sql";
 
@@ -44,7 +45,7 @@ constexpr const char* kTriggerNames[] = {"records_no_update", "records_no_delete
 constexpr const char* kColumns =
     "id, time_utc, time_local, kind, service, endpoint, own_id, foreign_id, name, company_type, street, zip, city, "
     "status, message, fault, valid_from, valid_to, matches, request_id, request_time, tries, raw, raw_sha256, "
-    "qualified, reference, chain";
+    "qualified, reference, retry_of, chain";
 
 class Statement
 {
@@ -139,6 +140,7 @@ Record ReadRow(const Statement& row)
     record.RawSha256 = row.Text(c++);
     record.Qualified = row.Int(c++) != 0;
     record.Reference = row.Text(c++);
+    record.RetryOf = row.Int(c++);
     record.Chain = row.Text(c++);
     return record;
 }
@@ -167,6 +169,7 @@ void AddChain(sqlite3* db, const std::string& path)
         Execute(db,
                 "ALTER TABLE records ADD COLUMN qualified INTEGER NOT NULL DEFAULT 0;"
                 "ALTER TABLE records ADD COLUMN reference TEXT NOT NULL DEFAULT '';"
+                "ALTER TABLE records ADD COLUMN retry_of INTEGER NOT NULL DEFAULT 0;"
                 "ALTER TABLE records ADD COLUMN chain TEXT NOT NULL DEFAULT '';"
                 "DROP TRIGGER IF EXISTS records_no_update;",
                 path, "umstellen");
@@ -228,6 +231,7 @@ std::string ChainValue(const std::string& Previous, const Record& record)
     add("zip", record.Zip);
     add("city", record.City);
     add("reference", record.Reference);
+    add("retry_of", std::to_string(record.RetryOf));
     add("status", record.Status);
     add("qualified", record.Qualified ? "1" : "0");
     add("message", record.Message);
@@ -326,7 +330,7 @@ int64_t Journal::Append(Record record)
         }
         Statement insert(FDb,
                          std::string("INSERT INTO records (") + kColumns +
-                             ") VALUES (?,?,?,?,?,?,?,?,?,?,?,?,?,?,?,?,?,?,?,?,?,?,?,?,?,?,?)",
+                             ") VALUES (?,?,?,?,?,?,?,?,?,?,?,?,?,?,?,?,?,?,?,?,?,?,?,?,?,?,?,?)",
                          FPath);
         int i = 1;
         insert.Bind(i++, record.Id);
@@ -341,6 +345,7 @@ int64_t Journal::Append(Record record)
         insert.Bind(i++, record.RawSha256);
         insert.Bind(i++, int64_t(record.Qualified));
         insert.Bind(i++, record.Reference);
+        insert.Bind(i++, record.RetryOf);
         insert.Bind(i++, record.Chain);
         insert.Step("schreiben");
         const int64_t id = sqlite3_last_insert_rowid(FDb);
@@ -411,6 +416,30 @@ ChainCheck Journal::VerifyChain() const
         return {false, lastId + 1,
                 "Eintrag " + std::to_string(lastId + 1) + " und folgende fehlen am Ende des Journals."};
     return {};
+}
+
+std::vector<Record> Journal::Pending() const
+{
+    Statement query(FDb,
+                    std::string("SELECT ") + kColumns +
+                        " FROM records AS r WHERE kind = 'confirm' AND status = 'not-checked' AND fault != '' AND NOT "
+                        "EXISTS (SELECT 1 FROM records AS later WHERE later.retry_of = r.id) ORDER BY id",
+                    FPath);
+    std::vector<Record> records;
+    while (query.Step("lesen"))
+        records.push_back(ReadRow(query));
+    return records;
+}
+
+int Journal::Generation(const Record& record) const
+{
+    int generation = 0;
+    for (int64_t before = record.RetryOf; before != 0 && generation < 1000; ++generation) {
+        Statement query(FDb, "SELECT retry_of FROM records WHERE id = ?1", FPath);
+        query.Bind(1, before);
+        before = query.Step("lesen") ? query.Int(0) : 0;
+    }
+    return generation;
 }
 
 std::string Journal::IntegrityCheck() const

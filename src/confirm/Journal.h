@@ -35,6 +35,7 @@ struct Record
     std::string Zip;
     std::string City;
     std::string Reference; // the caller's own (an invoice number, say)
+    int64_t RetryOf = 0;   // the pending record this one asked again for
     std::string Status;    // "valid", "invalid", "not-checked"
     bool Qualified = false;
     std::string Message;
@@ -94,6 +95,11 @@ public:
     std::string IntegrityCheck() const;
     // Recomputes the chain over every record in order and looks for the guards that keep records unchanged.
     ChainCheck VerifyChain() const;
+    // The confirmations left unchecked because their service stayed unavailable that no later record has asked
+    // again for yet, oldest first.
+    std::vector<Record> Pending() const;
+    // How many records in a row asked for the same confirmation before this one (0 for the first request).
+    int Generation(const Record& record) const;
 
 private:
     std::string FPath;

@@ -102,10 +102,11 @@ std::string ConfirmOptionsFault(const TCheckSettings& Options)
     return {};
 }
 
-confirm::Answer RunConfirm(const std::string& VatId, const TCheckSettings& Options)
+confirm::Answer RunConfirm(const std::string& VatId, const TCheckSettings& Options, int64_t RetryOf)
 {
     confirm::Request request;
     request.ForeignId = VatId;
+    request.RetryOf = RetryOf;
     confirm::Settings settings;
     for (const auto& [name, value] : Options) {
         if (name == "Timeout")

@@ -25,7 +25,7 @@ std::string ConfirmOptionsFault(const TCheckSettings& Options);
 // outside VIES is answered invalid at once, without a record. Throws confirm::RequestRefused for a missing or wrong
 // own id (its check digits) or company type, nothing written; confirm::JournalError when the confirmation cannot be
 // recorded.
-confirm::Answer RunConfirm(const std::string& VatId, const TCheckSettings& Options);
+confirm::Answer RunConfirm(const std::string& VatId, const TCheckSettings& Options, int64_t RetryOf = 0);
 
 // The answer's values in the order they are shown: Status, Qualified ("true"/"false"), Message, Service, RequestId,
 // RequestTime, ValidFrom and ValidTo (when given), Matches ("Name=A;City=D"), Tries, JournalId, Fault (when there is

@@ -1,5 +1,6 @@
 // orvelwddx-check as a user runs it: a child process against the fixture servers, with its own settings folder.
 
+#include "cli/Confirmations.h"
 #include "cli/Csv.h"
 #include "cli/Output.h"
 #include "confirm/Journal.h"
@@ -25,6 +26,7 @@
 #include <unistd.h>
 
 #include <algorithm>
+#include <atomic>
 #include <chrono>
 #include <cstdlib>
 #include <filesystem>
@@ -1009,6 +1011,59 @@ TEST_F(CheckCommandTest, TheProofShowsWhatAnAuditorNeedsWhateverTheLengthOfTheFi
     EXPECT_NE(unsent.find("Anfrage nicht beantwortet"), std::string::npos) << unsent;
     EXPECT_NE(WithoutBlanks(unsent).find("SHA-256derAntwortkeineAnfragegesendet"), std::string::npos) << unsent;
     EXPECT_EQ(unsent.find(WithoutBlanks(confirm::Sha256Hex(""))), std::string::npos);
+}
+
+TEST_F(CheckCommandTest, PendingConfirmationsAreAskedAgainInALaterRun)
+{
+    std::atomic<bool> busy{true};
+    const FixtureServer services([&busy](const Request& Req) {
+        if (busy && Req.Body.find("U11111111") != std::string::npos)
+            return ConfirmService(Request{Req.RequestLine, Req.Headers, "U33333333", Req.Raw, Req.ConnectionId});
+        return ConfirmService(Req);
+    });
+    const std::map<std::string, std::string> env{{"XDG_DATA_HOME", (Home / "data").string()},
+                                                 {"ORVELWDDX_VIES_URL", "http://" + services.HostPort() + "/vies"}};
+    ASSERT_EQ(Run({"vat-confirm", "ATU11111111", "--own", "DE136695976", "--tries", "2", "--retry-within", "300"}, env)
+                  .Status,
+              3);
+    const size_t asked = services.Requests().size();
+
+    // Not yet: the next try is an hour after the record.
+    const Ran early = Run({"journal", "--retry-pending"}, env);
+    EXPECT_EQ(early.Status, 3) << early.Err;
+    EXPECT_NE(early.Out.find("Eintrag 1 (ATU11111111): nächster Versuch "), std::string::npos) << early.Out;
+    EXPECT_EQ(services.Requests().size(), asked);
+
+    busy = false;
+    const Ran all = Run({"journal", "--retry-pending", "--all"}, env);
+    EXPECT_EQ(all.Status, 0) << all.Out << all.Err;
+    EXPECT_EQ(all.Out, "Eintrag 1 (ATU11111111): erneut angefragt, Eintrag 2: valid\n");
+    const QJsonArray records =
+        QJsonDocument::fromJson(QByteArray::fromStdString(Run({"journal", "--json"}, env).Out)).array();
+    ASSERT_EQ(records.size(), 2);
+    EXPECT_EQ(records[1].toObject().value(QLatin1String("retry_of")).toInteger(), 1);
+    EXPECT_EQ(records[1].toObject().value(QLatin1String("own_id")).toString(), QLatin1String("DE136695976"));
+    const Ran done = Run({"journal", "--retry-pending"}, env);
+    EXPECT_EQ(done.Status, 0);
+    EXPECT_EQ(done.Out, "Keine ausstehenden Bestätigungen.\n");
+}
+
+TEST(RetryPending, BacksOffAcrossRunsAndSparesTheBzstsMaintenanceHours)
+{
+    confirm::Record pending;
+    pending.TimeUtc = "2026-12-10T12:00:00Z";
+    const std::pair<int, const char*> backOff[] = {{0, "2026-12-10T13:00:00Z"},
+                                                   {1, "2026-12-10T14:00:00Z"},
+                                                   {3, "2026-12-10T20:00:00Z"},
+                                                   {9, "2026-12-11T12:00:00Z"}};
+    for (const auto& [generation, next] : backOff)
+        EXPECT_EQ(cli::NextTry(pending, generation).toUTC().toString(Qt::ISODate).toStdString(), next) << generation;
+    // German time: UTC+1 in December, UTC+2 in July.
+    const std::pair<const char*, bool> hours[] = {{"2026-12-10T21:59:00Z", false}, {"2026-12-10T22:00:00Z", true},
+                                                  {"2026-12-11T03:59:00Z", true},  {"2026-12-11T04:00:00Z", false},
+                                                  {"2026-07-10T21:00:00Z", true},  {"2026-07-10T03:00:00Z", false}};
+    for (const auto& [at, maintenance] : hours)
+        EXPECT_EQ(cli::InBzstMaintenance(QDateTime::fromString(QLatin1String(at), Qt::ISODate)), maintenance) << at;
 }
 
 } // namespace
