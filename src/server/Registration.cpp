@@ -15,6 +15,8 @@
 #include <sstream>
 
 namespace orvel {
+
+using namespace Qt::StringLiterals;
 namespace {
 
 std::string ReadFile(const std::string& Path)
@@ -67,6 +69,18 @@ std::string LocalServerPath(const std::string& ProgramPath)
 
 constexpr const char* kSocketUnit = "orvelwddx-service.socket";
 constexpr const char* kServiceUnit = "orvelwddx-service.service";
+constexpr const char* kRetryService = "orvelwddx-retry.service";
+constexpr const char* kRetryTimer = "orvelwddx-retry.timer";
+
+// A program beside this one (installed) or in its folder of the build tree.
+std::string SiblingProgram(const std::string& ProgramPath, const QString& Name, const QString& BuildFolder)
+{
+    const QDir folder = QFileInfo(QString::fromStdString(ProgramPath)).absoluteDir();
+    for (const QString& candidate : {folder.filePath(Name), folder.filePath(u"../"_s + BuildFolder + u'/' + Name)})
+        if (QFileInfo(candidate).isExecutable())
+            return QFileInfo(candidate).canonicalFilePath().toStdString();
+    return {};
+}
 
 std::string UnitFolder(const std::string& ConfigHome)
 {
@@ -118,12 +132,26 @@ std::string ConfigHome()
 
 std::string ServiceProgram(const std::string& ProgramPath)
 {
-    const QDir folder = QFileInfo(QString::fromStdString(ProgramPath)).absoluteDir();
-    for (const QString& candidate : {folder.filePath(QStringLiteral("orvelwddx-service")),
-                                     folder.filePath(QStringLiteral("../service/orvelwddx-service"))})
-        if (QFileInfo(candidate).isExecutable())
-            return QFileInfo(candidate).canonicalFilePath().toStdString();
-    return {};
+    return SiblingProgram(ProgramPath, u"orvelwddx-service"_s, u"service"_s);
+}
+
+std::string CheckProgram(const std::string& ProgramPath)
+{
+    return SiblingProgram(ProgramPath, u"orvelwddx-check"_s, u"cli"_s);
+}
+
+std::vector<TRegistrationFile> RetryUnitFiles(const std::string& CheckPath, const std::string& ConfigHome)
+{
+    const std::string folder = UnitFolder(ConfigHome);
+    // Persistent: an hour missed while the machine slept is made up at the next start; the delay spreads users.
+    return {
+        {folder + "/" + kRetryService, "[Unit]\nDescription=OrvelWddx: ask again for pending VAT confirmations\n\n"
+                                       "[Service]\nType=oneshot\nExecStart=" + UnitCommand(CheckPath) +
+                                           " journal --retry-pending\n"},
+        {folder + "/" + kRetryTimer, "[Unit]\nDescription=OrvelWddx: pending VAT confirmations, hourly\n\n"
+                                     "[Timer]\nOnCalendar=hourly\nPersistent=true\nRandomizedDelaySec=600\n\n"
+                                     "[Install]\nWantedBy=timers.target\n"},
+    };
 }
 
 std::vector<TRegistrationFile> ServiceUnitFiles(const std::string& ServicePath, const std::string& Listen,
@@ -145,7 +173,7 @@ void ActivateServiceUnits()
     // starts with the next log-in. Its own messages ("Failed to connect to bus") would only alarm.
     for (const QStringList& arguments : {QStringList{QStringLiteral("--user"), QStringLiteral("daemon-reload")},
                                          QStringList{QStringLiteral("--user"), QStringLiteral("start"),
-                                                     QString::fromLatin1(kSocketUnit)}}) {
+                                                     QString::fromLatin1(kSocketUnit), QString::fromLatin1(kRetryTimer)}}) {
         QProcess systemctl;
         systemctl.setStandardOutputFile(QProcess::nullDevice());
         systemctl.setStandardErrorFile(QProcess::nullDevice());
@@ -220,6 +248,19 @@ void RegisterServer(const TComServer& Server, const std::string& ProgramPath)
         std::filesystem::create_symlink(std::string("../") + kSocketUnit, wants, error);
     if (error)
         throw RegistryEntryError();
+
+    const std::string check = CheckProgram(ProgramPath);
+    if (check.empty())
+        return;
+    for (const TRegistrationFile& file : RetryUnitFiles(check, config))
+        if (!WriteAtomically(file).isEmpty())
+            throw RegistryEntryError();
+    const std::filesystem::path timer = UnitFolder(config) + "/timers.target.wants/" + kRetryTimer;
+    std::filesystem::create_directories(timer.parent_path(), error);
+    if (!std::filesystem::is_symlink(timer))
+        std::filesystem::create_symlink(std::string("../") + kRetryTimer, timer, error);
+    if (error)
+        throw RegistryEntryError();
 }
 
 void UnregisterServer(const TComServer& Server)
@@ -232,6 +273,9 @@ void UnregisterServer(const TComServer& Server)
     const std::string config = ConfigHome();
     files.push_back({UnitFolder(config) + "/sockets.target.wants/" + kSocketUnit, {}});
     for (TRegistrationFile& file : ServiceUnitFiles({}, {}, config))
+        files.push_back(std::move(file));
+    files.push_back({UnitFolder(config) + "/timers.target.wants/" + kRetryTimer, {}});
+    for (TRegistrationFile& file : RetryUnitFiles({}, config))
         files.push_back(std::move(file));
     for (const TRegistrationFile& file : files) {
         std::error_code error;

@@ -36,10 +36,15 @@ std::string ConfigHome();
 // The local checking service next to the program (installed) or in the build tree's service folder; empty when
 // there is none.
 std::string ServiceProgram(const std::string& ProgramPath);
+// The same for orvelwddx-check.
+std::string CheckProgram(const std::string& ProgramPath);
 // The systemd user units that start the service on the first connection to Listen ("127.0.0.1:8590"): a socket
 // unit and its service unit under ConfigHome/systemd/user.
 std::vector<TRegistrationFile> ServiceUnitFiles(const std::string& ServicePath, const std::string& Listen,
                                                 const std::string& ConfigHome);
+// The user timer that asks again, hourly, for the pending confirmations (orvelwddx-check journal --retry-pending):
+// a oneshot service unit and its timer under ConfigHome/systemd/user.
+std::vector<TRegistrationFile> RetryUnitFiles(const std::string& CheckPath, const std::string& ConfigHome);
 // Asks a running systemd user manager to read the units and listen now; without one nothing happens.
 void ActivateServiceUnits();
 
