@@ -60,6 +60,7 @@ confirm::Answer ConfirmOnBus(const std::string& VatId, const TCheckSettings& Opt
     answer.ValidFrom = text("ValidFrom");
     answer.ValidTo = text("ValidTo");
     answer.Fault = text("Fault");
+    answer.JournalNotice = text("Notice");
     answer.Tries = map.value(u"Tries"_s).toInt();
     answer.JournalId = map.value(u"JournalId"_s).toLongLong();
     const QMap<QString, QString> matches =
@@ -121,8 +122,6 @@ int RunVatConfirm(const std::string& VatId, const TCheckSettings& Options, bool 
         std::fprintf(Err, "orvelwddx-check: nicht gesendet: %s\n", PrintableLine(error.what()).c_str());
         return kRefused;
     }
-    if (!answer.JournalNotice.empty())
-        std::fprintf(Err, "orvelwddx-check: %s\n", answer.JournalNotice.c_str());
     const auto fields = AnswerFields(answer);
     if (Json) {
         QJsonObject object;

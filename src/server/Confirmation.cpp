@@ -165,6 +165,8 @@ std::vector<std::pair<std::string, std::string>> AnswerFields(const confirm::Ans
     fields.emplace_back("JournalId", std::to_string(Answer.JournalId));
     if (!Answer.Fault.empty())
         fields.emplace_back("Fault", Answer.Fault);
+    if (!Answer.JournalNotice.empty())
+        fields.emplace_back("Notice", Answer.JournalNotice);
     return fields;
 }
 

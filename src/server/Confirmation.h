@@ -29,7 +29,7 @@ confirm::Answer RunConfirm(const std::string& VatId, const TCheckSettings& Optio
 
 // The answer's values in the order they are shown: Status, Qualified ("true"/"false"), Message, Service, RequestId,
 // RequestTime, ValidFrom and ValidTo (when given), Matches ("Name=A;City=D"), Tries, JournalId, Fault (when there is
-// one).
+// one), Notice (what opening the journal had to tell the user, when it had something).
 std::vector<std::pair<std::string, std::string>> AnswerFields(const confirm::Answer& Answer);
 
 // What a service's match code means, in words ("stimmt überein").

@@ -108,7 +108,8 @@ void TFormVatConfirm::ShowAnswer(const confirm::Answer& Answer)
 {
     FJournalId = Answer.JournalId;
     ShowVerdict(ConfirmVerdictOf(Answer.Verdict, Answer.Qualified));
-    FUi->LabelMessage->setText(QString::fromStdString(Answer.Message));
+    FUi->LabelMessage->setText(QString::fromStdString(
+        Answer.JournalNotice.empty() ? Answer.Message : Answer.Message + "\n" + Answer.JournalNotice));
     const QString id = QString::fromStdString(Answer.RequestId);
     FUi->LabelRequestId->setText(id.isEmpty()                           ? QString()
                                  : Answer.Via == confirm::Service::Bzst ? u"Kennung des BZSt: "_s + id

@@ -22,6 +22,7 @@
 #include <poll.h>
 #include <signal.h>
 #include <sys/socket.h>
+#include <sys/stat.h>
 #include <sys/wait.h>
 #include <unistd.h>
 
@@ -907,8 +908,19 @@ TEST_F(CheckCommandTest, JournalOutputsAreGuardedAndTamperingIsFound)
         Run({"vat-confirm", "ATU11111111", "--own", "DE136695976", "--name", "Muster", "--city", "Wien"}, env).Status,
         0);
 
+    // A journal others may read is closed to them, and the user told.
+    const std::string journal = (Home / "data" / "OrvelWddx" / "journal.sqlite").string();
+    ASSERT_EQ(::chmod(journal.c_str(), 0644), 0);
+    const Ran opened = Run({"vat-confirm", "GB1", "--own", "DE136695976"}, env); // answered without the journal
+    EXPECT_EQ(opened.Out.find("Notice:"), std::string::npos) << opened.Out;
     const Ran text = Run({"journal"}, env);
     EXPECT_EQ(text.Status, 0) << text.Err;
+    EXPECT_NE(text.Err.find("war für andere zugänglich (Modus 0644); jetzt 0600."), std::string::npos) << text.Err;
+    struct stat info
+    {
+    };
+    ASSERT_EQ(::stat(journal.c_str(), &info), 0);
+    EXPECT_EQ(info.st_mode & 0777, 0600u);
     EXPECT_EQ(text.Out.find("\nstatus: valid"), text.Out.find("\nstatus: valid\nqualified: true")) << text.Out;
     EXPECT_NE(text.Out.find("name: =HYPERLINK(\"http://x\") status: valid\xEF\xBF\xBD\n"), std::string::npos)
         << text.Out;
