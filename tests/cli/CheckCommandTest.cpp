@@ -842,10 +842,12 @@ TEST_F(CheckCommandTest, BatchConfirmsWithAnOwnIdAndKeepsWhatWasNotCheckedForLat
                         "vat,own_vat,name,Notiz\n"
                         "ATU11111111,DE136695976,Muster,eins\n"
                         "ATU22222222,DE136695976,,zwei\n"
-                        "ATU33333333,DE136695976,,drei\n");
+                        "ATU33333333,DE136695976,,drei\n"
+                        "ATU11111111,DE136695977,Muster,vier\n"
+                        "GB123456789,DE136695976,,fünf\n");
     EXPECT_EQ(ran.Status, 3) << ran.Err;
     const std::vector<cli::TCsvRecord> records = cli::ParseCsv(ran.Out);
-    ASSERT_EQ(records.size(), 4u) << ran.Out;
+    ASSERT_EQ(records.size(), 6u) << ran.Out;
     const auto column = [&](size_t Row, const std::string& Name) { return Cell(records, Row, Name); };
     EXPECT_EQ(column(1, "Status"), "valid");
     EXPECT_EQ(column(1, "RequestId"), "WAPI4711");
@@ -854,6 +856,11 @@ TEST_F(CheckCommandTest, BatchConfirmsWithAnOwnIdAndKeepsWhatWasNotCheckedForLat
     EXPECT_EQ(column(2, "Status"), "invalid");
     EXPECT_EQ(column(3, "Status"), "not-checked");
     EXPECT_EQ(column(3, "Notiz"), "drei");
+    // Refused before sending and answered at once: neither is kept for later, neither journaled.
+    EXPECT_EQ(column(4, "Error"), "nicht gesendet: Die eigene USt-IdNr. DE136695977 hat eine falsche Prüfziffer.");
+    EXPECT_EQ(column(4, "JournalId"), "");
+    EXPECT_EQ(column(5, "Status"), "invalid");
+    EXPECT_EQ(column(5, "JournalId"), "0");
     EXPECT_NE(ran.Err.find("not checked, to be tried again later: ATU33333333"), std::string::npos) << ran.Err;
     std::ifstream file(later);
     const std::string kept((std::istreambuf_iterator<char>(file)), std::istreambuf_iterator<char>());
