@@ -37,11 +37,13 @@ constexpr std::pair<std::string_view, std::string_view> kColumns[] = {
 // With an own_vat column a VAT id is confirmed (qualified) instead of checked; these columns then go along with it.
 constexpr std::pair<std::string_view, std::string_view> kConfirmColumns[] = {
     {"own_vat", "OwnVatId"}, {"name", "Name"}, {"street", "Street"}, {"zip", "Zip"}, {"city", "City"},
+    {"reference", "Reference"},
 };
 
 // What a confirmation writes into a batch row.
-constexpr std::string_view kConfirmWrites[] = {"Status",  "Message", "Service", "RequestId", "RequestTime", "ValidFrom",
-                                               "ValidTo", "Matches", "Tries",   "JournalId", "Fault"};
+constexpr std::string_view kConfirmWrites[] = {"Status",    "Qualified",   "Message",   "Service",
+                                               "RequestId", "RequestTime", "ValidFrom", "ValidTo",
+                                               "Matches",   "Tries",       "JournalId", "Fault"};
 
 struct TOperationChoice
 {
@@ -323,6 +325,10 @@ TDone Confirmed(const TPrepared& Check, const TCsvRecord& Record)
         done.Outcome = {E_FAIL,
                         {{}, {}, FromUtf8(std::string("Bestätigung ohne Nachweis verworfen: ") + error.what())}};
         done.Status = kUnreachable;
+    } catch (const confirm::RequestRefused& error) {
+        // Asking again later cannot mend the row: not passed, never queued.
+        done.Outcome = {E_FAIL, {{}, {}, FromUtf8(std::string("nicht gesendet: ") + error.what())}};
+        done.Status = kNotPassed;
     } catch (const std::exception& error) {
         done.Outcome = {E_FAIL, {{}, {}, FromUtf8(error.what())}};
         done.Status = kUnreachable;

@@ -8,6 +8,18 @@
 namespace orvel::cli {
 namespace {
 
+// U+061C, U+200E, U+200F, U+202A to U+202E and U+2066 to U+2069, which reorder what a reader sees.
+bool IsBidiControl(std::string_view Utf8)
+{
+    const auto at = [&Utf8](size_t i) { return i < Utf8.size() ? static_cast<unsigned char>(Utf8[i]) : 0u; };
+    if (at(0) == 0xD8)
+        return at(1) == 0x9C;
+    if (at(0) != 0xE2)
+        return false;
+    return (at(1) == 0x80 && (at(2) == 0x8E || at(2) == 0x8F || (at(2) >= 0xAA && at(2) <= 0xAE))) ||
+           (at(1) == 0x81 && at(2) >= 0xA6 && at(2) <= 0xA9);
+}
+
 // The length of the well-formed UTF-8 sequence at Text[i], 0 when there is none.
 size_t SequenceAt(std::string_view Text, size_t i)
 {
@@ -215,12 +227,24 @@ std::string FormulaSafe(std::string Cell)
     return Cell;
 }
 
+std::string PrintableLine(std::string_view Utf8)
+{
+    std::string flat;
+    flat.reserve(Utf8.size());
+    for (size_t i = 0; i < Utf8.size(); ++i) {
+        const bool crLf = Utf8[i] == '\r' && i + 1 < Utf8.size() && Utf8[i + 1] == '\n';
+        flat += Utf8[i] == '\r' || Utf8[i] == '\n' || Utf8[i] == '\t' ? ' ' : Utf8[i];
+        i += crLf ? 1 : 0;
+    }
+    return Printable(flat);
+}
+
 std::string Printable(std::string_view Utf8)
 {
     static constexpr std::string_view kReplacement = "\xEF\xBF\xBD";
     if (std::none_of(Utf8.begin(), Utf8.end(), [](char c) {
             const auto byte = static_cast<unsigned char>(c);
-            return byte < 0x20 || byte == 0x7F || byte == 0xC2;
+            return byte < 0x20 || byte == 0x7F || byte == 0xC2 || byte == 0xD8 || byte == 0xE2;
         }))
         return std::string(Utf8);
     std::string out;
@@ -234,6 +258,9 @@ std::string Printable(std::string_view Utf8)
                    static_cast<unsigned char>(Utf8[i + 1]) <= 0x9F) {
             out += kReplacement; // C1 controls such as the one-byte CSI
             ++i;
+        } else if (IsBidiControl(Utf8.substr(i))) {
+            out += kReplacement;
+            i += c == 0xD8 ? 1 : 2;
         } else {
             out += static_cast<char>(c);
         }

@@ -50,8 +50,11 @@ void AppendCsvField(std::string& Line, std::string_view Field, char Separator);
 // numbers such as "-200" stay numbers.
 std::string FormulaSafe(std::string Cell);
 
-// Control characters other than TAB and LF (and CR in CR LF) replaced by U+FFFD: what a service sends must not reach
-// a terminal or a spreadsheet as escape sequences or NUL bytes.
+// Control characters other than TAB and LF (and CR in CR LF) and the bidirectional controls (U+202E and its kin)
+// replaced by U+FFFD: what a service sends must not reach a terminal or a spreadsheet as escape sequences or NUL
+// bytes, nor turn "(dilav)" into "(valid)" on screen.
 std::string Printable(std::string_view Utf8);
+// The same on one line: TAB, CR LF, CR and LF become blanks, so that no field starts a line of its own.
+std::string PrintableLine(std::string_view Utf8);
 
 } // namespace orvel::cli

@@ -1,5 +1,6 @@
 #include "cli/Offline.h"
 
+#include "confirm/Confirm.h"
 #include "platform/Codepage.h"
 #include "platform/Text.h"
 #include "rules/AddressRules.h"
@@ -212,13 +213,13 @@ constexpr const char* kOfflineAddress = "Offline-Prüfung: nur Aufbau und Prüfz
 TProperties UStID(const TArguments& Args)
 {
     // Split as the object sends it to VIES: the first two characters are the country, the rest the number.
-    std::string id = Args.Text("aUStID");
-    std::erase(id, ' ');
-    id = AnsiUpperCase(id);
+    const std::string id = confirm::NormalizeId(AnsiToUtf8(Args.Text("aUStID")));
     const std::string country = id.substr(0, 2), number = id.size() > 2 ? id.substr(2) : std::string();
-    const rules::VatCheck check = rules::CheckVatId(country, number);
     TProperties out;
-    if (check.Verdict == rules::VatVerdict::NotMemberState || check.Number.empty())
+    if (rules::IsOutsideVies(id))
+        return out.Number("Result", 1).Text("Resulttext", Windows1252(std::string(confirm::kNotMemberState)));
+    const rules::VatCheck check = rules::CheckVatId(country, number);
+    if (check.Number.empty())
         return out.Number("Result", 2).Text("Resulttext", "INVALID_INPUT");
     const bool valid = check.Verdict == rules::VatVerdict::Valid;
     return out.Number("Result", valid ? 0 : 1)

@@ -1,6 +1,7 @@
 #include "cli/Output.h"
 
 #include "cli/Csv.h"
+#include "confirm/Confirm.h"
 #include "platform/Codepage.h"
 
 #include <cstdio>
@@ -61,9 +62,11 @@ TExitStatus Verdict(const TOperationInfo& Operation, std::string_view CoClass, c
     auto passed = [](bool Yes) { return Yes ? kPassed : kNotPassed; };
     if (CoClass == "UStID") {
         // VIES refusing the id itself is a failed check; a service that is busy or away is no answer at all.
-        const std::string text = Text(Outcome, "Resulttext");
-        if (result == 2 && text != "INVALID_INPUT" && text != "INVALID_REQUESTER_INFO" && text != "VAT_BLOCKED")
-            return kUnreachable;
+        if (result == 2) {
+            const confirm::ViesFault fault = confirm::ReadViesFault(Text(Outcome, "Resulttext"));
+            // A blocked address is this machine's problem, not the id's.
+            return !fault.Known || fault.Transient || fault.Code == "IP_BLOCKED" ? kUnreachable : kNotPassed;
+        }
         return passed(result == 0);
     }
     if (result == kNoConnection || result == kCertificateRejected)
@@ -113,6 +116,13 @@ std::vector<std::pair<std::string, std::string>> VatPieces(const TCheckOutcome& 
 {
     const int32_t result = Number(Outcome, "Result");
     const std::string text = Text(Outcome, "Resulttext");
+    // A refusal (VIES's fault, or a country it does not serve) gets its verdict in words, not a bare code.
+    if (result == 2) {
+        const confirm::ViesFault fault = confirm::ReadViesFault(text);
+        return fault.Known ? TExtraLines{{"Urteil", fault.Verdict}} : TExtraLines{};
+    }
+    if (result == 1 && text.find('~') == std::string::npos)
+        return {{"Urteil", text}};
     if (result != 0 && result != 1)
         return {};
     // country~number~date~valid~name~address, as the check writes VIES's answer; the address may hold "~" itself.
@@ -135,18 +145,10 @@ std::string TextOutput(const TCheckOutcome& Outcome, const TExtraLines& Extra)
 {
     std::string out;
     const auto line = [&out](std::string_view Name, std::string_view text) {
-        // One line each: a message's line breaks (CR LF, CR or LF) become blanks. Copied rather than replaced in
-        // place, which g++ 12 at -O3 misreads as an overlapping memcpy (-Wrestrict).
-        std::string flat;
-        flat.reserve(text.size());
-        for (size_t i = 0; i < text.size(); ++i) {
-            const bool crLf = text[i] == '\r' && i + 1 < text.size() && text[i + 1] == '\n';
-            flat += text[i] == '\r' || text[i] == '\n' ? ' ' : text[i];
-            i += crLf ? 1 : 0;
-        }
+        // One line each: a message's line breaks (CR LF, CR or LF) become blanks.
         out += Name;
         out += ": ";
-        out += Printable(flat);
+        out += PrintableLine(text);
         out += '\n';
     };
     for (const TCheckValue& value : Outcome.Values)

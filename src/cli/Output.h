@@ -30,8 +30,8 @@ std::string TextOutput(const TCheckOutcome& Outcome, const TExtraLines& Extra = 
 std::string JsonOutput(const TCheckOutcome& Outcome, const TExtraLines& Extra = {});
 // The names of a VAT id answer's pieces, in the order of its Resulttext.
 inline constexpr std::string_view kVatPieceNames[] = {"Land", "Nummer", "Datum", "Gültig", "Name", "Anschrift"};
-// A VAT id answer's Resulttext as named pieces: Land, Nummer, Datum, Gültig (ja/nein), Name, Anschrift; none for
-// a fault.
+// A VAT id answer's Resulttext as named pieces: Land, Nummer, Datum, Gültig (ja/nein), Name, Anschrift; for a
+// refusal by VIES or a country it does not serve, the verdict in words as Urteil.
 TExtraLines VatPieces(const TCheckOutcome& Outcome);
 // What a BIC query found, in words: "BIC gefunden", "BIC nicht im Verzeichnis", "BIC ungültig: …" or the fault that
 // kept it from an answer. The query itself answers Result 0 and marks a failure only by a "*" in front of BicName.

@@ -58,10 +58,13 @@ SYNOPSIS
     orvelwddx-check [OPTIONS] plz-type PLZ
     orvelwddx-check [OPTIONS] vat VATID
     orvelwddx-check [OPTIONS] vat-confirm VATID --own OWNID [--name N] [--street S] [--zip Z]
-                    [--city C] [--company-type T] [--bzst] [--tries N] [--retry-within MS]
+                    [--city C] [--company-type T] [--reference R] [--bzst] [--tries N]
+                    [--retry-within MS]
     orvelwddx-check journal [--from DATE] [--to DATE] [--vat VATID]
                     [--json | --csv [--excel] | --xlsx FILE]
     orvelwddx-check journal --proof ID --pdf FILE
+    orvelwddx-check journal --verify
+    orvelwddx-check [OPTIONS] journal --retry-pending [--all]
     orvelwddx-check [OPTIONS] batch FILE.csv|FILE.xlsx|- [--jobs N] [--xlsx OUT.xlsx]
 
 DESCRIPTION
@@ -110,9 +113,20 @@ DESCRIPTION
     recorded in the journal $XDG_DATA_HOME/OrvelWddx/journal.sqlite, the proof of the check;
     ORVELWDDX_VIES_URL and ORVELWDDX_BZST_URL name other endpoints.
 
+    A valid id is confirmed qualified only when name and place were asked about (--name,
+    --city); without them the simple question is asked, and the line Qualified says false, as
+    it does for the BZSt's evatr-0003 and evatr-2008. Ids may be typed with any separators; GR
+    is sent as EL. Your own id is required and its check digits checked; an id of a country
+    outside VIES is answered at once, exit 1.
+
     journal lists the recorded confirmations (DATE as 2026-12-31 or 31.12.2026, UTC); --csv
     as CSV (with --excel for a German Excel), --xlsx FILE as a workbook; --proof writes the
-    one-page PDF proof of one record.
+    one-page PDF proof of one record; --verify recomputes the journal's chain and names the
+    first record that does not fit (exit 1). A record whose status or matches contradict its
+    stored answer is named on standard error (exit 1). --retry-pending asks again for the
+    confirmations left "nicht geprüft" whose next try has come (an hour after, doubling up
+    to a day; --all: every one now), never for the BZSt between 23:00 and 05:00 German time;
+    each answer is a new record linked to the pending one (exit 3 while one stays pending).
 
 OPTIONS
     --user NAME, --pass PASSWORD
@@ -169,7 +183,7 @@ EXIT STATUS
         a search that found banks; address results 0, 9 and 12; postal code types 101 to 109;
         VAT id result 0. For batch: every row passed.
     1   the check did not pass (batch: a row did not pass or could not be read)
-    2   usage error
+    2   usage error; vat-confirm: refused without asking (own id missing or wrong)
     3   the service could not be reached (results -200 and -250, VAT id result 2), or the bus
         or the server could not; vat-confirm: not checked
     4   vat-confirm: the journal could not be written, so the confirmation is void
@@ -214,10 +228,13 @@ struct TCommandLine
     bool Fragments = false;
     std::optional<std::string> Land, Street, Hnr, Pof;
     // vat-confirm and journal
-    std::optional<std::string> Own, Name, Zip, City, CompanyType, From, To, Vat, Pdf;
+    std::optional<std::string> Own, Name, Zip, City, CompanyType, Reference, From, To, Vat, Pdf;
     std::optional<int32_t> Tries, RetryWithin, Proof;
     bool Bzst = false;
     bool Csv = false;
+    bool Verify = false;
+    bool RetryPending = false;
+    bool All = false;
     std::vector<std::string> Words; // the subcommand and its operands
 };
 
@@ -313,6 +330,8 @@ TCommandLine Parse(int argc, char** argv)
             line.City = value();
         else if (arg == "--company-type")
             line.CompanyType = value();
+        else if (arg == "--reference")
+            line.Reference = value();
         else if (arg == "--bzst")
             line.Bzst = true;
         else if (arg == "--tries")
@@ -327,6 +346,12 @@ TCommandLine Parse(int argc, char** argv)
             line.Vat = value();
         else if (arg == "--csv")
             line.Csv = true;
+        else if (arg == "--verify")
+            line.Verify = true;
+        else if (arg == "--retry-pending")
+            line.RetryPending = true;
+        else if (arg == "--all")
+            line.All = true;
         else if (arg == "--proof")
             line.Proof = NumberOption(arg, value(), 1, 2147483647);
         else if (arg == "--pdf")
@@ -450,29 +475,40 @@ std::unique_ptr<std::FILE, int (*)(std::FILE*)> OpenInput(const std::string& Nam
     return {file, std::fclose};
 }
 
+// The connection settings a confirmation takes from the command's settings.
+TCheckSettings ConnectionOptions(const TRunSettings& Settings)
+{
+    TCheckSettings options;
+    for (const auto& [name, value] :
+         {std::pair{"Proxy", &Settings.Proxy}, {"ProxyUser", &Settings.ProxyUser}, {"ProxyPass", &Settings.ProxyPass}})
+        if (*value)
+            options.emplace_back(name, FromUtf8(**value));
+    if (Settings.Timeout)
+        options.emplace_back("Timeout", *Settings.Timeout);
+    return options;
+}
+
 int RunConfirmCommand(const TCommandLine& Line, const TRunSettings& Settings)
 {
     if (Line.Words.size() != 2)
         throw TUsage(Tr("%1 expects %2", {"vat-confirm", Tr("VATID")}));
-    if (!Line.Own)
-        throw TUsage(Tr("vat-confirm needs --own OWNID, your own VAT id"));
     if (Line.Hnr || Line.Pof || Line.Land || Line.Fragments || Line.Settings.Rewrite || Line.Jobs || Line.Raw ||
         Line.Excel || Line.Xlsx || Line.Encoding)
-        throw TUsage(Tr("vat-confirm takes --own, --name, --street, --zip, --city, --company-type, --bzst, --tries, "
-                        "--retry-within and the connection options"));
-    TCheckSettings options{{"OwnVatId", FromUtf8(*Line.Own)}, {"Service", FromUtf8(Line.Bzst ? "bzst" : "vies")}};
+        throw TUsage(Tr("vat-confirm takes --own, --name, --street, --zip, --city, --company-type, --reference, "
+                        "--bzst, --tries, --retry-within and the connection options"));
+    // A missing own id is refused in German by the confirmation itself, as everywhere else.
+    TCheckSettings options{{"OwnVatId", FromUtf8(Line.Own.value_or(""))},
+                           {"Service", FromUtf8(Line.Bzst ? "bzst" : "vies")}};
     for (const auto& [name, value] : {std::pair{"Name", &Line.Name},
                                       {"Street", &Line.Street},
                                       {"Zip", &Line.Zip},
                                       {"City", &Line.City},
                                       {"CompanyType", &Line.CompanyType},
-                                      {"Proxy", &Settings.Proxy},
-                                      {"ProxyUser", &Settings.ProxyUser},
-                                      {"ProxyPass", &Settings.ProxyPass}})
+                                      {"Reference", &Line.Reference}})
         if (*value)
             options.emplace_back(name, FromUtf8(**value));
-    if (Settings.Timeout)
-        options.emplace_back("Timeout", *Settings.Timeout);
+    for (auto& option : ConnectionOptions(Settings))
+        options.push_back(std::move(option));
     if (Line.Tries)
         options.emplace_back("Tries", *Line.Tries);
     if (Line.RetryWithin)
@@ -494,6 +530,11 @@ int RunJournal(const TCommandLine& Line, int argc, char** argv)
             qputenv("QT_QPA_PLATFORM", "offscreen");
         QGuiApplication application(argc, argv);
         return WriteProof(*Line.Proof, *Line.Pdf, stderr);
+    }
+    if (Line.Verify) {
+        if (Line.Json || Line.Csv || Line.Excel || Line.Xlsx || Line.From || Line.To || Line.Vat)
+            throw TUsage(Tr("--verify checks the whole journal and takes no other option"));
+        return VerifyJournal(stdout);
     }
     if (int(Line.Json) + int(Line.Csv) + int(Line.Xlsx.has_value()) > 1)
         throw TUsage(Tr("--json, --csv or --xlsx, only one"));
@@ -520,7 +561,7 @@ int RunJournal(const TCommandLine& Line, int argc, char** argv)
                          : Line.Excel ? TJournalFormat::ExcelCsv
                          : Line.Csv   ? TJournalFormat::Csv
                                       : TJournalFormat::Text,
-                         stdout);
+                         stdout, stderr);
 }
 
 // Whether the server at HostPort answers a plain HTTP request: what a TLS client meets at the service's plain port.
@@ -597,16 +638,20 @@ int Run(int argc, char** argv)
 
     const bool confirmation = line.Words[0] == "vat-confirm" || line.Words[0] == "journal";
     const bool batch = line.Words[0] == "batch";
-    if (!confirmation && ((!batch && line.Bzst) || (!batch && line.RetryLater) || line.Own || line.Name || line.Zip ||
-                          line.City || line.CompanyType || line.Tries || line.RetryWithin || line.From || line.To ||
-                          line.Vat || line.Csv || line.Proof || line.Pdf))
-        throw TUsage(Tr("--own, --name, --zip, --city, --company-type, --bzst, --tries and --retry-within belong to "
-                        "vat-confirm (--bzst and --retry-later also to batch), --from, --to, --vat, --csv, --proof and "
-                        "--pdf to journal"));
+    if (!confirmation &&
+        ((!batch && line.Bzst) || (!batch && line.RetryLater) || line.Own || line.Name || line.Zip || line.City ||
+         line.CompanyType || line.Reference || line.Tries || line.RetryWithin || line.From || line.To || line.Vat ||
+         line.Csv || line.Proof || line.Pdf || line.Verify || line.RetryPending || line.All))
+        throw TUsage(Tr("--own, --name, --zip, --city, --company-type, --reference, --bzst, --tries and --retry-within "
+                        "belong to vat-confirm (--bzst and --retry-later also to batch), --from, --to, --vat, --csv, "
+                        "--proof, --pdf, --verify and --retry-pending to journal"));
     if (confirmation && line.RetryLater)
         throw TUsage(Tr("--retry-later belongs to batch"));
-    if (line.Words[0] == "journal")
+    if (line.Words[0] == "journal" && !line.RetryPending) {
+        if (line.All)
+            throw TUsage(Tr("--all belongs to journal --retry-pending"));
         return RunJournal(line, argc, argv);
+    }
 
     TComServer server(OrvelWddxTypeLibrary());
     RegisterClassFactories(server);
@@ -644,6 +689,12 @@ int Run(int argc, char** argv)
 
     if (line.Words[0] == "vat-confirm")
         return RunConfirmCommand(line, settings);
+    if (line.Words[0] == "journal") {
+        if (line.Words.size() != 1 || line.Json || line.Csv || line.From || line.To || line.Vat || line.Proof ||
+            line.Pdf || line.Verify || line.Bus)
+            throw TUsage(Tr("journal --retry-pending takes only --all and the connection options"));
+        return RetryPending(line.All, ConnectionOptions(settings), QDateTime::currentDateTimeUtc(), stdout);
+    }
     if (line.Words[0] == "batch") {
         if (line.Words.size() != 2)
             throw TUsage(Tr("%1 expects %2", {"batch", Tr("FILE.csv, FILE.xlsx or -")}));

@@ -21,18 +21,34 @@ namespace {
 const std::string kViesTypes = "urn:ec.europa.eu:taxud:vies:services:checkVat:types";
 const SoapOperation kCheckVatApprox{"checkVatApprox", kViesTypes, SoapStyle::DocumentLiteral, ""};
 
-// The faults by which VIES says it is busy or a member state's system is down, not that an id is bad.
-constexpr std::array<std::string_view, 7> kViesTransientFaults{"MS_UNAVAILABLE",
-                                                               "MS_MAX_CONCURRENT_REQ",
-                                                               "MS_MAX_CONCURRENT_REQ_TIME",
-                                                               "GLOBAL_MAX_CONCURRENT_REQ",
-                                                               "GLOBAL_MAX_CONCURRENT_REQ_TIME",
-                                                               "SERVICE_UNAVAILABLE",
-                                                               "TIMEOUT"};
+// VIES's fault codes: those worth asking again later (a busy or unavailable service) first, then the final ones.
+struct KnownFault
+{
+    std::string_view Code;
+    bool Transient;
+    std::string_view Verdict;
+};
+constexpr std::array<KnownFault, 10> kViesFaults{{
+    {"SERVICE_UNAVAILABLE", true, "VIES ist zurzeit nicht verfügbar"},
+    {"MS_UNAVAILABLE", true, "der Dienst des Mitgliedstaats ist zurzeit nicht verfügbar"},
+    {"TIMEOUT", true, "der Dienst des Mitgliedstaats hat nicht rechtzeitig geantwortet"},
+    {"GLOBAL_MAX_CONCURRENT_REQ", true, "VIES ist überlastet"},
+    {"MS_MAX_CONCURRENT_REQ", true, "der Dienst des Mitgliedstaats ist überlastet"},
+    {"SERVER_BUSY", true, "VIES ist überlastet"},
+    {"INVALID_INPUT", false, "VIES weist die Anfrage ab: Länderkennzeichen, Nummer oder Angaben ungültig"},
+    {"INVALID_REQUESTER_INFO", false, "VIES weist die Anfrage ab: die eigene USt-IdNr. ist ungültig"},
+    {"VAT_BLOCKED", false, "VIES weist die Anfrage ab: die USt-IdNr. ist für Abfragen gesperrt"},
+    {"IP_BLOCKED", false, "VIES weist die Anfrage ab: Anfragen von dieser Adresse sind gesperrt"},
+}};
+
+// Said with a valid id that is not confirmed qualified because only the simple question was asked.
+constexpr std::string_view kSimpleQuestion =
+    " Einfache Bestätigungsanfrage: ohne Firmenname und Ort keine qualifizierte Bestätigung.";
 
 // Statuses by which the BZSt judges the foreign id itself; every other status that is not transient concerns the
 // request (the own id, missing fields) and leaves the id unchecked.
 constexpr std::array<std::string_view, 3> kEvatrValid{"evatr-0000", "evatr-0003", "evatr-2008"};
+constexpr std::string_view kEvatrQualified = "evatr-0000";
 constexpr std::array<std::string_view, 6> kEvatrInvalid{"evatr-0005", "evatr-0012", "evatr-2001",
                                                         "evatr-2002", "evatr-2003", "evatr-2006"};
 
@@ -67,6 +83,31 @@ std::string JsonText(const nlohmann::json& object, const char* key)
 {
     const auto found = object.find(key);
     return found != object.end() && found->is_string() ? found->get<std::string>() : std::string();
+}
+
+std::string Trimmed(std::string_view text)
+{
+    const size_t first = text.find_first_not_of(" \t\r\n");
+    if (first == std::string_view::npos)
+        return {};
+    return std::string(text.substr(first, text.find_last_not_of(" \t\r\n") - first + 1));
+}
+
+// A qualified question names the trader and its place; anything less is the simple one.
+bool AsksQualified(const Request& request)
+{
+    return !Trimmed(request.Name).empty() && !Trimmed(request.City).empty();
+}
+
+// A match code the service does not have means the answer is broken, not that a field matched.
+Attempt BrokenMatch(Answer answer, std::string_view service, const std::string& field, const std::string& code)
+{
+    answer.Verdict = Status::NotChecked;
+    answer.Qualified = false;
+    answer.Matches.clear();
+    answer.Message = "nicht geprüft – die Antwort " + std::string(service) + " ist fehlerhaft: unbekannter Code \"" +
+                     code + "\" für " + field;
+    return {std::move(answer), false};
 }
 
 std::string MatchesText(const std::vector<std::pair<std::string, std::string>>& matches)
@@ -109,10 +150,51 @@ std::string_view StatusName(Status status)
 std::string NormalizeId(std::string_view id)
 {
     std::string normal;
-    for (char c : id)
-        if (c != ' ' && c != '\t')
-            normal += (c >= 'a' && c <= 'z') ? char(c - 'a' + 'A') : c;
+    for (size_t i = 0; i < id.size(); ++i) {
+        const char c = id[i];
+        if ((c >= 'A' && c <= 'Z') || (c >= '0' && c <= '9'))
+            normal += c;
+        else if (c >= 'a' && c <= 'z')
+            normal += char(c - 'a' + 'A');
+        else if (id.substr(i).starts_with("\u00a0") || id.substr(i).starts_with("\u202f"))
+            i += id.substr(i).starts_with("\u00a0") ? 1 : 2; // pasted no-break spaces
+        else if (static_cast<unsigned char>(c) >= 0x80)
+            normal += c; // left for the service to refuse
+    }
+    if (normal.starts_with("GR"))
+        normal.replace(0, 2, "EL");
     return normal;
+}
+
+bool IsCompanyType(std::string_view type)
+{
+    const auto upper = [](char c) { return c >= 'A' && c <= 'Z'; };
+    return (type.size() == 4 || type.size() == 5) && upper(type[0]) && upper(type[1]) && type[2] == '-' &&
+           type[3] >= '1' && type[3] <= '9' && (type.size() == 4 || (type[4] >= '0' && type[4] <= '9'));
+}
+
+ViesFault ReadViesFault(std::string_view faultString)
+{
+    const auto isCode = [](char c) { return (c >= 'A' && c <= 'Z') || c == '_'; };
+    for (size_t i = 0; i < faultString.size();) {
+        if (!isCode(faultString[i])) {
+            ++i;
+            continue;
+        }
+        size_t end = i;
+        while (end < faultString.size() && isCode(faultString[end]))
+            ++end;
+        std::string_view token = faultString.substr(i, end - i);
+        if (token.ends_with("_TIME"))
+            token.remove_suffix(5);
+        for (const KnownFault& known : kViesFaults)
+            if (known.Code == token)
+                return {std::string(known.Code), true, known.Transient,
+                        std::string(known.Verdict) + " (" + std::string(faultString.substr(i, end - i)) + ")"};
+        i = end;
+    }
+    const std::string text = Trimmed(faultString);
+    return {text, false, false, "VIES weist die Anfrage ab: " + text};
 }
 
 Attempt ReadViesApprox(const SoapResponse& Response, Answer Base)
@@ -127,15 +209,31 @@ Attempt ReadViesApprox(const SoapResponse& Response, Answer Base)
         return Transient(std::move(answer), "Die Antwort von VIES ist unvollständig.");
     answer.Verdict = isValid ? Status::Valid : Status::Invalid;
     answer.Message = isValid ? "Die USt-IdNr. ist gültig." : "Die USt-IdNr. ist nicht gültig.";
-    answer.RequestId = ChildText(element, "requestIdentifier");
+    answer.RequestId = Trimmed(ChildText(element, "requestIdentifier"));
     answer.RequestTime = ChildText(element, "requestDate");
     for (const auto& [field, name] : {std::pair{"Name", "traderNameMatch"},
                                       {"CompanyType", "traderCompanyTypeMatch"},
                                       {"Street", "traderStreetMatch"},
                                       {"Zip", "traderPostcodeMatch"},
                                       {"City", "traderCityMatch"}})
-        if (const xmlNode* match = SoapChild(element, name))
-            answer.Matches.emplace_back(field, XmlText(match));
+        if (const xmlNode* match = SoapChild(element, name)) {
+            const std::string code = Trimmed(XmlText(match));
+            if (code != "1" && code != "2" && code != "3")
+                return BrokenMatch(std::move(answer), "von VIES", field, code);
+            answer.Matches.emplace_back(field, code);
+        }
+    for (const auto& [field, name] : {std::pair{"Name", "traderName"},
+                                      {"CompanyType", "traderCompanyType"},
+                                      {"Address", "traderAddress"},
+                                      {"Street", "traderStreet"},
+                                      {"Zip", "traderPostcode"},
+                                      {"City", "traderCity"}})
+        if (const std::string value = Trimmed(ChildText(element, name)); !value.empty())
+            answer.Trader.emplace_back(field, value);
+    // Qualified only when the trader's name and place were asked about; the caller knows that, VIES's answer not.
+    answer.Qualified = isValid && !answer.RequestId.empty();
+    if (isValid && answer.RequestId.empty())
+        answer.Message += " Ohne Konsultationsnummer keine qualifizierte Bestätigung.";
     return {std::move(answer), false};
 }
 
@@ -147,14 +245,17 @@ Attempt AskVies(const Request& request, const Settings& settings)
     const std::string foreign = NormalizeId(request.ForeignId);
     const std::string own = NormalizeId(request.OwnId);
     std::vector<SoapParameter> inputs{{"countryCode", Country(foreign)}, {"vatNumber", Number(foreign)}};
-    // Empty trader fields stay away: VIES checks the company type against its pattern.
-    for (const auto& [name, value] : {std::pair{"traderName", &request.Name},
-                                      {"traderCompanyType", &request.CompanyType},
-                                      {"traderStreet", &request.Street},
-                                      {"traderPostcode", &request.Zip},
-                                      {"traderCity", &request.City}})
-        if (!value->empty())
-            inputs.push_back({name, *value});
+    // Empty trader fields stay away: VIES checks the company type against its pattern. The simple question sends
+    // none of them.
+    const bool qualified = AsksQualified(request);
+    if (qualified)
+        for (const auto& [name, value] : {std::pair{"traderName", &request.Name},
+                                          {"traderCompanyType", &request.CompanyType},
+                                          {"traderStreet", &request.Street},
+                                          {"traderPostcode", &request.Zip},
+                                          {"traderCity", &request.City}})
+            if (!value->empty())
+                inputs.push_back({name, *value});
     if (!own.empty()) {
         inputs.push_back({"requesterCountryCode", Country(own)});
         inputs.push_back({"requesterVatNumber", Number(own)});
@@ -169,13 +270,18 @@ Attempt AskVies(const Request& request, const Settings& settings)
     try {
         const SoapResponse response = client.Invoke(kCheckVatApprox, inputs);
         answer.Raw = client.LastAnswer();
-        return ReadViesApprox(response, std::move(answer));
+        Attempt attempt = ReadViesApprox(response, std::move(answer));
+        if (attempt.Result.Verdict == Status::Valid && !qualified) {
+            attempt.Result.Qualified = false;
+            attempt.Result.Message += kSimpleQuestion;
+        }
+        return attempt;
     } catch (const SoapFault& fault) {
         answer.Raw = client.LastAnswer();
-        const std::string text = ToUtf8(fault.FaultString());
-        if (Among(kViesTransientFaults, text))
-            return Transient(std::move(answer), "VIES: " + text);
-        answer.Message = "nicht geprüft – VIES weist die Anfrage ab: " + text;
+        const ViesFault read = ReadViesFault(ToUtf8(fault.FaultString()));
+        if (read.Transient)
+            return Transient(std::move(answer), "VIES: " + read.Verdict);
+        answer.Message = "nicht geprüft – " + read.Verdict;
         return {std::move(answer), false};
     } catch (const Error& error) {
         answer.Raw = client.LastAnswer();
@@ -201,8 +307,11 @@ Attempt ReadEvatrAnswer(const HttpReply& reply, Answer Base)
     answer.ValidTo = JsonText(parsed, "gueltigBis");
     for (const auto& [field, key] :
          {std::pair{"Name", "ergFirmenname"}, {"Street", "ergStrasse"}, {"Zip", "ergPlz"}, {"City", "ergOrt"}})
-        if (const std::string code = JsonText(parsed, key); !code.empty())
+        if (const std::string code = JsonText(parsed, key); !code.empty()) {
+            if (code != "A" && code != "B" && code != "C" && code != "D")
+                return BrokenMatch(std::move(answer), "des BZSt", field, code);
             answer.Matches.emplace_back(field, code);
+        }
     const EvatrStatus* known = FindEvatrStatus(status);
     if (!known) {
         answer.Message = "nicht geprüft – unbekannter Status des BZSt: " + status;
@@ -214,6 +323,8 @@ Attempt ReadEvatrAnswer(const HttpReply& reply, Answer Base)
     answer.Verdict = Among(kEvatrValid, status)     ? Status::Valid
                      : Among(kEvatrInvalid, status) ? Status::Invalid
                                                     : Status::NotChecked;
+    // evatr-0003 and evatr-2008 confirm the id, but not name and place; their official text says so.
+    answer.Qualified = status == kEvatrQualified;
     return {std::move(answer), false};
 }
 
@@ -224,12 +335,14 @@ Attempt AskBzst(const Request& request, const Settings& settings)
     answer.Endpoint = settings.BzstUrl.empty() ? config::BzstUrl() : settings.BzstUrl;
     nlohmann::json body{{"anfragendeUstid", NormalizeId(request.OwnId)},
                         {"angefragteUstid", NormalizeId(request.ForeignId)}};
-    for (const auto& [key, value] : {std::pair{"firmenname", &request.Name},
-                                     {"strasse", &request.Street},
-                                     {"plz", &request.Zip},
-                                     {"ort", &request.City}})
-        if (!value->empty())
-            body[key] = *value;
+    const bool qualified = AsksQualified(request);
+    if (qualified)
+        for (const auto& [key, value] : {std::pair{"firmenname", &request.Name},
+                                         {"strasse", &request.Street},
+                                         {"plz", &request.Zip},
+                                         {"ort", &request.City}})
+            if (!value->empty())
+                body[key] = *value;
 
     HttpClient http;
     http.SetMaxBodySize(SoapClient::kMaxResponseSize);
@@ -247,11 +360,20 @@ Attempt AskBzst(const Request& request, const Settings& settings)
     } catch (const Error& error) {
         return Transient(std::move(answer), AnsiToUtf8(error.what()));
     }
-    return ReadEvatrAnswer(reply, std::move(answer));
+    Attempt attempt = ReadEvatrAnswer(reply, std::move(answer));
+    if (attempt.Result.Verdict == Status::Valid && !qualified && attempt.Result.Qualified) {
+        attempt.Result.Qualified = false;
+        attempt.Result.Message += kSimpleQuestion;
+    }
+    return attempt;
 }
 
 Answer Confirm(const Request& request, const Settings& settings, Journal& journal)
 {
+    if (request.Via == Service::Vies && !request.CompanyType.empty() && !IsCompanyType(request.CompanyType))
+        throw RequestRefused("Die Rechtsform \"" + request.CompanyType +
+                             "\" hat nicht die Form, die VIES annimmt: zwei Großbuchstaben, Bindestrich, 1 bis 99 "
+                             "(etwa \"DE-1\")");
     Answer answer;
     const std::string foreign = NormalizeId(request.ForeignId);
     if (request.Via == Service::Bzst && foreign.starts_with("DE")) {
@@ -298,7 +420,10 @@ Answer Confirm(const Request& request, const Settings& settings, Journal& journa
     record.Street = request.Street;
     record.Zip = request.Zip;
     record.City = request.City;
+    record.Reference = request.Reference;
+    record.RetryOf = request.RetryOf;
     record.Status = StatusName(answer.Verdict);
+    record.Qualified = answer.Qualified;
     record.Message = answer.Message;
     record.Fault = answer.Fault;
     record.ValidFrom = answer.ValidFrom;
@@ -309,7 +434,43 @@ Answer Confirm(const Request& request, const Settings& settings, Journal& journa
     record.Tries = answer.Tries;
     record.Raw = answer.Raw;
     answer.JournalId = journal.Append(std::move(record));
+    answer.JournalNotice = journal.Notice();
     return answer;
+}
+
+Answer ReadStoredAnswer(const Record& record)
+{
+    Answer read;
+    if (!record.Raw.empty()) {
+        if (record.Service == "bzst") {
+            HttpReply reply;
+            reply.Body = record.Raw;
+            read = ReadEvatrAnswer(reply, {}).Result;
+        } else {
+            try {
+                read = ReadViesApprox(SoapResponse(record.Raw), {}).Result;
+            } catch (const Error&) {
+                read.Verdict = Status::NotChecked; // a fault or no answer at all: nothing confirmed
+            }
+        }
+    }
+    return read;
+}
+
+std::string RawDisagreement(const Record& record)
+{
+    if (record.Kind != "confirm")
+        return {};
+    const Answer read = ReadStoredAnswer(record);
+    const std::string status(StatusName(read.Verdict));
+    if (status != record.Status)
+        return "Der Status \"" + record.Status + "\" passt nicht zur gespeicherten Antwort (\"" + status + "\").";
+    if (MatchesText(read.Matches) != record.Matches)
+        return "Die Abgleichsergebnisse \"" + record.Matches + "\" passen nicht zur gespeicherten Antwort (\"" +
+               MatchesText(read.Matches) + "\").";
+    if (record.Qualified && !read.Qualified)
+        return "Der Eintrag heißt qualifiziert, die gespeicherte Antwort bestätigt das nicht.";
+    return {};
 }
 
 } // namespace orvel::confirm

@@ -4,6 +4,7 @@
 
 #include <chrono>
 #include <cstdint>
+#include <stdexcept>
 #include <string>
 #include <string_view>
 #include <utility>
@@ -24,11 +25,24 @@ enum class Status { Valid, Invalid, NotChecked };
 std::string_view ServiceName(Service service); // "vies", "bzst"
 std::string_view StatusName(Status status);    // "valid", "invalid", "not-checked"
 
+// The answer to an id of a country VIES does not serve; nothing is asked.
+inline constexpr std::string_view kNotMemberState =
+    "kein EU-Mitgliedstaat: VIES prüft nur USt-IdNrn. der EU-Mitgliedstaaten und Nordirlands (XI)";
+
 // The message of a confirmation whose service stayed unavailable through every try.
 inline constexpr std::string_view kNotCheckedMessage =
     "nicht geprüft – Dienst vorübergehend nicht verfügbar, bitte später erneut";
 
-// All text UTF-8. Ids carry their country prefix; blanks are dropped and letters become capitals.
+// A request that is not sent because it cannot be right (own id missing or wrong, company type out of form);
+// what() is German, UTF-8. Nothing is journaled.
+class RequestRefused : public std::runtime_error
+{
+public:
+    using std::runtime_error::runtime_error;
+};
+
+// All text UTF-8. Ids carry their country prefix, in any form NormalizeId takes. A qualified request needs Name and
+// City; without either the simple question is asked.
 struct Request
 {
     std::string ForeignId;
@@ -39,6 +53,8 @@ struct Request
     std::string Zip;
     std::string City;
     Service Via = Service::Vies;
+    std::string Reference{}; // the caller's own, kept with the record (an invoice number, say)
+    int64_t RetryOf = 0;     // the pending record this request asks again for
 };
 
 // Tries with exponential back-off and jitter: the n-th pause is FirstPause·2^(n−1) times a random factor of 0.5
@@ -65,6 +81,9 @@ struct Settings
 struct Answer
 {
     Status Verdict = Status::NotChecked;
+    // A valid id whose name and place the service confirmed along with it: VIES with a consultation number, the BZSt
+    // with evatr-0000. A simple question, evatr-0003 and evatr-2008 are valid but not qualified.
+    bool Qualified = false;
     std::string Message; // German
     std::string Fault;   // why the service stayed unavailable, when it did
     Service Via = Service::Vies;
@@ -74,13 +93,30 @@ struct Answer
     std::string ValidFrom;
     std::string ValidTo;
     std::vector<std::pair<std::string, std::string>> Matches; // Name, CompanyType, Street, Zip, City → code
+    std::vector<std::pair<std::string, std::string>> Trader;  // what VIES returned: Name, CompanyType, Address, …
     std::string Raw;                                          // the last answer's bytes; empty when nothing came back
     int Tries = 0;
     int64_t JournalId = 0;
+    std::string JournalNotice; // what opening the journal had to tell the user (Journal::Notice)
 };
 
-// The id without blanks, in capitals.
+// The id as the services take it: without separators of any kind, in capitals, Greece's GR as EL (Northern
+// Ireland's XI stays).
 std::string NormalizeId(std::string_view id);
+
+// The company type's form as VIES accepts it: two capitals, a hyphen, 1 to 99 ("DE-1", "AT-12").
+bool IsCompanyType(std::string_view type);
+
+// What VIES means by a fault string: the code it carries (a "…_TIME" form read as its code), whether asking again
+// later may help, and a German verdict. Unknown faults are final, their text kept.
+struct ViesFault
+{
+    std::string Code;
+    bool Known = false; // one of VIES's documented codes
+    bool Transient = false;
+    std::string Verdict;
+};
+ViesFault ReadViesFault(std::string_view faultString);
 
 // One exchange with the service. Transient is true for a fault that may go by itself (busy or unavailable
 // service, time-out, transport failure); the answer then says what happened in Message.
@@ -98,7 +134,15 @@ Attempt ReadViesApprox(const SoapResponse& Response, Answer Base);
 Attempt ReadEvatrAnswer(const HttpReply& Reply, Answer Base);
 
 // The whole confirmation, appended to the journal. A German foreign id is not sent to the BZSt, which confirms
-// none. Throws JournalError when the record cannot be written: a confirmation without its proof is worthless.
+// none. Throws RequestRefused for a company type out of form, before anything is sent or written; JournalError when
+// the record cannot be written: a confirmation without its proof is worthless.
 Answer Confirm(const Request& request, const Settings& settings, Journal& journal);
+
+struct Record;
+// A confirmation record's stored raw answer read again, as the service's answer was read when it came.
+Answer ReadStoredAnswer(const Record& record);
+// Empty when a confirmation record's status and matches are what its stored raw answer says; otherwise, in German,
+// what differs. Records of simple checks are not judged.
+std::string RawDisagreement(const Record& record);
 
 } // namespace orvel::confirm

@@ -51,7 +51,7 @@ const EvatrStatus* FindEvatrStatus(std::string_view code)
 bool IsTransient(const EvatrStatus& status)
 {
     // evatr-2007 reports a fault in the member state's data for this id, which another try does not mend.
-    return status.Category == "Error" && status.Http >= 500 && status.Code != "evatr-2007";
+    return status.Category == "Fehler" && status.Http >= 500 && status.Code != "evatr-2007";
 }
 
 } // namespace orvel::confirm

@@ -10,7 +10,7 @@ namespace orvel::confirm {
 struct EvatrStatus
 {
     std::string Code;     // "evatr-0000"
-    std::string Category; // "Result", "Hint" or "Error"
+    std::string Category; // "Ergebnis", "Hinweis" or "Fehler", as the live list names them
     int Http = 0;         // 0 where the interface names none
     std::string Field;    // the request field it concerns, or empty
     std::string Message;  // UTF-8, as the BZSt words it

@@ -16,8 +16,10 @@
 namespace orvel::confirm {
 namespace {
 
-// Triggers keep the program from ever changing or removing a record, by mistake or by a later version.
-constexpr const char* kSchema = R"sql(
+// Triggers keep the program from ever changing or removing a record, by mistake or by a later version. A person can
+// drop them; the chain and the check for the triggers make that visible. Made only with a new table, so that a
+// dropped trigger stays missing for the check to find.
+constexpr const char* kTable = R"sql(
 CREATE TABLE IF NOT EXISTS records (
     id INTEGER PRIMARY KEY AUTOINCREMENT,
     time_utc TEXT NOT NULL, time_local TEXT NOT NULL, kind TEXT NOT NULL,
@@ -25,17 +27,25 @@ CREATE TABLE IF NOT EXISTS records (
     name TEXT NOT NULL, company_type TEXT NOT NULL, street TEXT NOT NULL, zip TEXT NOT NULL, city TEXT NOT NULL,
     status TEXT NOT NULL, message TEXT NOT NULL, fault TEXT NOT NULL, valid_from TEXT NOT NULL, valid_to TEXT NOT NULL,
     matches TEXT NOT NULL, request_id TEXT NOT NULL, request_time TEXT NOT NULL, tries INTEGER NOT NULL,
-    raw BLOB NOT NULL, raw_sha256 TEXT NOT NULL);
+    raw BLOB NOT NULL, raw_sha256 TEXT NOT NULL,
+    qualified INTEGER NOT NULL DEFAULT 0, reference TEXT NOT NULL DEFAULT '', retry_of INTEGER NOT NULL DEFAULT 0,
+    chain TEXT NOT NULL DEFAULT '');
 CREATE INDEX IF NOT EXISTS records_foreign ON records(foreign_id);
+)sql";
+
+constexpr const char* kTriggers = R"sql(
 CREATE TRIGGER IF NOT EXISTS records_no_update BEFORE UPDATE ON records
     BEGIN SELECT RAISE(ABORT, 'the journal is append-only'); END;
 CREATE TRIGGER IF NOT EXISTS records_no_delete BEFORE DELETE ON records
     BEGIN SELECT RAISE(ABORT, 'the journal is append-only'); END;
 )sql";
 
+constexpr const char* kTriggerNames[] = {"records_no_update", "records_no_delete"};
+
 constexpr const char* kColumns =
     "id, time_utc, time_local, kind, service, endpoint, own_id, foreign_id, name, company_type, street, zip, city, "
-    "status, message, fault, valid_from, valid_to, matches, request_id, request_time, tries, raw, raw_sha256";
+    "status, message, fault, valid_from, valid_to, matches, request_id, request_time, tries, raw, raw_sha256, "
+    "qualified, reference, retry_of, chain";
 
 class Statement
 {
@@ -128,7 +138,62 @@ Record ReadRow(const Statement& row)
     record.Tries = int(row.Int(c++));
     record.Raw = row.Text(c++);
     record.RawSha256 = row.Text(c++);
+    record.Qualified = row.Int(c++) != 0;
+    record.Reference = row.Text(c++);
+    record.RetryOf = row.Int(c++);
+    record.Chain = row.Text(c++);
     return record;
+}
+
+bool HasColumn(sqlite3* db, const char* column, const std::string& path)
+{
+    Statement info(db, "PRAGMA table_info(records)", path);
+    while (info.Step("lesen"))
+        if (info.Text(1) == column)
+            return true;
+    return false;
+}
+
+bool HasTable(sqlite3* db, const std::string& path)
+{
+    Statement query(db, "SELECT 1 FROM sqlite_master WHERE type = 'table' AND name = 'records'", path);
+    return query.Step("lesen");
+}
+
+// Journals from before the chain: the new columns, and every record chained in its order. The update guard steps
+// aside for that one transaction only.
+void AddChain(sqlite3* db, const std::string& path)
+{
+    Execute(db, "BEGIN IMMEDIATE", path, "umstellen");
+    try {
+        Execute(db,
+                "ALTER TABLE records ADD COLUMN qualified INTEGER NOT NULL DEFAULT 0;"
+                "ALTER TABLE records ADD COLUMN reference TEXT NOT NULL DEFAULT '';"
+                "ALTER TABLE records ADD COLUMN retry_of INTEGER NOT NULL DEFAULT 0;"
+                "ALTER TABLE records ADD COLUMN chain TEXT NOT NULL DEFAULT '';"
+                "DROP TRIGGER IF EXISTS records_no_update;",
+                path, "umstellen");
+        std::vector<Record> records;
+        {
+            Statement query(db, std::string("SELECT ") + kColumns + " FROM records ORDER BY id", path);
+            while (query.Step("lesen"))
+                records.push_back(ReadRow(query));
+        }
+        std::string previous;
+        for (Record& record : records) {
+            record.Chain = ChainValue(previous, record);
+            Statement update(db, "UPDATE records SET chain = ?1 WHERE id = ?2", path);
+            update.Bind(1, record.Chain);
+            update.Bind(2, record.Id);
+            update.Step("umstellen");
+            previous = record.Chain;
+        }
+        Execute(db, kTriggers, path, "umstellen");
+        Execute(db, "COMMIT", path, "umstellen");
+    } catch (...) {
+        sqlite3_exec(db, "ROLLBACK", nullptr, nullptr, nullptr);
+        throw;
+    }
 }
 
 } // namespace
@@ -143,6 +208,43 @@ std::string Sha256Hex(std::string_view bytes)
     for (unsigned int i = 0; i < length; ++i)
         hex.append({kHex[digest[i] >> 4], kHex[digest[i] & 15]});
     return hex;
+}
+
+std::string ChainValue(const std::string& Previous, const Record& record)
+{
+    // Each field as its name, its length and its bytes: no two different records read alike.
+    std::string content = Previous + "\n";
+    const auto add = [&content](const char* name, const std::string& value) {
+        content.append(name).append("=").append(std::to_string(value.size())).append(":").append(value).append("\n");
+    };
+    add("id", std::to_string(record.Id));
+    add("time_utc", record.TimeUtc);
+    add("time_local", record.TimeLocal);
+    add("kind", record.Kind);
+    add("service", record.Service);
+    add("endpoint", record.Endpoint);
+    add("own_id", record.OwnId);
+    add("foreign_id", record.ForeignId);
+    add("name", record.Name);
+    add("company_type", record.CompanyType);
+    add("street", record.Street);
+    add("zip", record.Zip);
+    add("city", record.City);
+    add("reference", record.Reference);
+    add("retry_of", std::to_string(record.RetryOf));
+    add("status", record.Status);
+    add("qualified", record.Qualified ? "1" : "0");
+    add("message", record.Message);
+    add("fault", record.Fault);
+    add("valid_from", record.ValidFrom);
+    add("valid_to", record.ValidTo);
+    add("matches", record.Matches);
+    add("request_id", record.RequestId);
+    add("request_time", record.RequestTime);
+    add("tries", std::to_string(record.Tries));
+    add("raw", record.Raw);
+    add("raw_sha256", record.RawSha256);
+    return Sha256Hex(content);
 }
 
 std::string Journal::DefaultPath()
@@ -166,6 +268,20 @@ Journal::Journal(std::string path) : FPath(std::move(path))
     const int fd = ::open(FPath.c_str(), O_RDWR | O_CREAT | O_CLOEXEC, 0600);
     if (fd < 0)
         throw JournalError("Das Journal " + FPath + " lässt sich nicht öffnen: " + std::strerror(errno));
+    struct stat info
+    {
+    };
+    if (::fstat(fd, &info) == 0 && (info.st_mode & 077) != 0) {
+        char mode[8];
+        std::snprintf(mode, sizeof mode, "%04o", unsigned(info.st_mode & 07777));
+        if (::fchmod(fd, 0600) == 0)
+            FNotice = "Das Journal " + FPath + " war für andere zugänglich (Modus " + mode + "); jetzt 0600.";
+        else
+            FNotice = "Das Journal " + FPath + " ist für andere zugänglich (Modus " + mode +
+                      ") und lässt sich nicht auf 0600 setzen: " + std::strerror(errno);
+        for (const char* suffix : {"-wal", "-shm"})
+            ::chmod((FPath + suffix).c_str(), 0600);
+    }
     ::close(fd);
     if (sqlite3_open_v2(FPath.c_str(), &FDb, SQLITE_OPEN_READWRITE | SQLITE_OPEN_FULLMUTEX, nullptr) != SQLITE_OK) {
         const std::string message = FDb ? sqlite3_errmsg(FDb) : "kein Speicher";
@@ -175,7 +291,14 @@ Journal::Journal(std::string path) : FPath(std::move(path))
     sqlite3_busy_timeout(FDb, 10000);
     try {
         Execute(FDb, "PRAGMA journal_mode=WAL; PRAGMA synchronous=FULL;", FPath, "öffnen");
-        Execute(FDb, kSchema, FPath, "anlegen");
+        if (!HasTable(FDb, FPath)) {
+            Execute(FDb, "BEGIN IMMEDIATE", FPath, "anlegen");
+            Execute(FDb, kTable, FPath, "anlegen");
+            Execute(FDb, kTriggers, FPath, "anlegen");
+            Execute(FDb, "COMMIT", FPath, "anlegen");
+        } else if (!HasColumn(FDb, "chain", FPath)) {
+            AddChain(FDb, FPath);
+        }
     } catch (...) {
         sqlite3_close(FDb);
         throw;
@@ -195,11 +318,22 @@ int64_t Journal::Append(Record record)
     record.RawSha256 = Sha256Hex(record.Raw);
     Execute(FDb, "BEGIN IMMEDIATE", FPath, "schreiben");
     try {
+        {
+            // The id AUTOINCREMENT gives next, which the chain value covers, and the value it follows.
+            Statement last(FDb,
+                           "SELECT (SELECT seq FROM sqlite_sequence WHERE name = 'records'), "
+                           "(SELECT chain FROM records ORDER BY id DESC LIMIT 1)",
+                           FPath);
+            last.Step("schreiben");
+            record.Id = last.Int(0) + 1;
+            record.Chain = ChainValue(last.Text(1), record);
+        }
         Statement insert(FDb,
-                         std::string("INSERT INTO records (") + (kColumns + 4) +
-                             ") VALUES (?,?,?,?,?,?,?,?,?,?,?,?,?,?,?,?,?,?,?,?,?,?,?)",
+                         std::string("INSERT INTO records (") + kColumns +
+                             ") VALUES (?,?,?,?,?,?,?,?,?,?,?,?,?,?,?,?,?,?,?,?,?,?,?,?,?,?,?,?)",
                          FPath);
         int i = 1;
+        insert.Bind(i++, record.Id);
         for (const std::string* field :
              {&record.TimeUtc,   &record.TimeLocal, &record.Kind,    &record.Service,     &record.Endpoint,
               &record.OwnId,     &record.ForeignId, &record.Name,    &record.CompanyType, &record.Street,
@@ -209,6 +343,10 @@ int64_t Journal::Append(Record record)
         insert.Bind(i++, int64_t(record.Tries));
         insert.BindBlob(i++, record.Raw);
         insert.Bind(i++, record.RawSha256);
+        insert.Bind(i++, int64_t(record.Qualified));
+        insert.Bind(i++, record.Reference);
+        insert.Bind(i++, record.RetryOf);
+        insert.Bind(i++, record.Chain);
         insert.Step("schreiben");
         const int64_t id = sqlite3_last_insert_rowid(FDb);
         Execute(FDb, "COMMIT", FPath, "schreiben");
@@ -243,6 +381,65 @@ std::optional<Record> Journal::Find(int64_t id) const
     if (!query.Step("lesen"))
         return std::nullopt;
     return ReadRow(query);
+}
+
+ChainCheck Journal::VerifyChain() const
+{
+    for (const char* trigger : kTriggerNames) {
+        Statement query(FDb, "SELECT 1 FROM sqlite_master WHERE type = 'trigger' AND name = ?1", FPath);
+        query.Bind(1, std::string(trigger));
+        if (!query.Step("prüfen"))
+            return {false, 0,
+                    std::string("Der Schutz ") + trigger + " des Journals fehlt: es wurde von außen verändert."};
+    }
+    Statement query(FDb, std::string("SELECT ") + kColumns + " FROM records ORDER BY id", FPath);
+    std::string previous;
+    int64_t lastId = 0;
+    while (query.Step("prüfen")) {
+        const Record record = ReadRow(query);
+        if (record.Id != lastId + 1)
+            return {false, record.Id,
+                    "Vor Eintrag " + std::to_string(record.Id) + " fehlt Eintrag " + std::to_string(lastId + 1) + "."};
+        if (record.RawSha256 != Sha256Hex(record.Raw))
+            return {false, record.Id,
+                    "Eintrag " + std::to_string(record.Id) +
+                        ": die gespeicherte Antwort passt nicht zu ihrem SHA-256."};
+        if (record.Chain != ChainValue(previous, record))
+            return {false, record.Id,
+                    "Eintrag " + std::to_string(record.Id) +
+                        " passt nicht in die Kette: er oder ein Eintrag davor wurde verändert."};
+        previous = record.Chain;
+        lastId = record.Id;
+    }
+    Statement sequence(FDb, "SELECT seq FROM sqlite_sequence WHERE name = 'records'", FPath);
+    if (sequence.Step("prüfen") && sequence.Int(0) > lastId)
+        return {false, lastId + 1,
+                "Eintrag " + std::to_string(lastId + 1) + " und folgende fehlen am Ende des Journals."};
+    return {};
+}
+
+std::vector<Record> Journal::Pending() const
+{
+    Statement query(FDb,
+                    std::string("SELECT ") + kColumns +
+                        " FROM records AS r WHERE kind = 'confirm' AND status = 'not-checked' AND fault != '' AND NOT "
+                        "EXISTS (SELECT 1 FROM records AS later WHERE later.retry_of = r.id) ORDER BY id",
+                    FPath);
+    std::vector<Record> records;
+    while (query.Step("lesen"))
+        records.push_back(ReadRow(query));
+    return records;
+}
+
+int Journal::Generation(const Record& record) const
+{
+    int generation = 0;
+    for (int64_t before = record.RetryOf; before != 0 && generation < 1000; ++generation) {
+        Statement query(FDb, "SELECT retry_of FROM records WHERE id = ?1", FPath);
+        query.Bind(1, before);
+        before = query.Step("lesen") ? query.Int(0) : 0;
+    }
+    return generation;
 }
 
 std::string Journal::IntegrityCheck() const

@@ -1,9 +1,11 @@
 #include "objects/UStID.h"
 
+#include "confirm/Confirm.h"
 #include "confirm/Journal.h"
 #include "platform/Codepage.h"
 #include "platform/Config.h"
 #include "platform/Text.h"
+#include "rules/VatRules.h"
 
 #include <string>
 
@@ -26,30 +28,36 @@ void TUStID::RequestHook(const std::string&, WideString&) {}
 
 void TUStID::Check(const WideString& aUStID)
 {
-    // Only blanks go; VIES itself judges everything else.
-    std::string id = Narrow(aUStID);
-    std::erase(id, ' ');
-    id = AnsiUpperCase(id);
+    // Separators go and GR becomes EL; VIES itself judges everything else.
+    const std::string id = AnsiUpperCase(confirm::NormalizeId(Narrow(aUStID)));
     checkVatRequest request;
     request.countryCode = id.substr(0, 2);
     request.vatNumber = id.size() > 2 ? id.substr(2) : std::string();
-    try {
-        const checkVatResponse response = VatPort->checkVat(request);
-        FResult = response.valid ? result::kVatValid : result::kVatInvalid;
-        FResulttext = response.countryCode + u"~" + response.vatNumber + u"~" + response.requestDate + u"~" +
-                      (response.valid ? u"True" : u"False") + u"~" + response.name + u"~" + response.address;
-    } catch (const SoapFault& fault) {
-        FResult = result::kVatError;
-        FResulttext = fault.FaultString();
-    } catch (const Error& error) {
-        FResult = result::kVatError;
-        FResulttext = Widen(error.what());
+    std::string raw;
+    if (rules::IsOutsideVies(id)) {
+        // VIES could only refuse it; no need to ask.
+        FResult = result::kVatInvalid;
+        FResulttext = FromUtf8(std::string(confirm::kNotMemberState));
+    } else {
+        try {
+            const checkVatResponse response = VatPort->checkVat(request);
+            FResult = response.valid ? result::kVatValid : result::kVatInvalid;
+            FResulttext = response.countryCode + u"~" + response.vatNumber + u"~" + response.requestDate + u"~" +
+                          (response.valid ? u"True" : u"False") + u"~" + response.name + u"~" + response.address;
+        } catch (const SoapFault& fault) {
+            FResult = result::kVatError;
+            FResulttext = fault.FaultString();
+        } catch (const Error& error) {
+            FResult = result::kVatError;
+            FResulttext = Widen(error.what());
+        }
+        raw = VatClient->LastAnswer();
     }
     if (config::JournalChecks())
-        Record(request.countryCode + request.vatNumber);
+        Record(request.countryCode + request.vatNumber, raw);
 }
 
-void TUStID::Record(const std::string& VatId)
+void TUStID::Record(const std::string& VatId, const std::string& Raw)
 {
     confirm::Record record;
     record.Kind = "check";
@@ -58,7 +66,7 @@ void TUStID::Record(const std::string& VatId)
     record.ForeignId = VatId;
     record.Status = FResult == result::kVatValid ? "valid" : FResult == result::kVatInvalid ? "invalid" : "not-checked";
     record.Message = ToUtf8(FResulttext);
-    record.Raw = VatClient->LastAnswer();
+    record.Raw = Raw;
     try {
         confirm::Journal(confirm::Journal::DefaultPath()).Append(std::move(record));
     } catch (const confirm::JournalError& error) {

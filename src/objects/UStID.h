@@ -38,7 +38,7 @@ public:
 private:
     void RequestHook(const std::string& MethodName, WideString& Request);
     // Appends the check just made to the journal; a check that cannot be recorded becomes a fault.
-    void Record(const std::string& VatId);
+    void Record(const std::string& VatId, const std::string& Raw);
 
     THTTPRIO2* VatClient; // owned by VatPort
     std::unique_ptr<checkVatPortType> VatPort;

@@ -29,12 +29,12 @@ std::string RootStore()
 std::string ViesUrl()
 {
     // VIES redirects plain HTTP to HTTPS, so only the secure endpoint answers.
-    return FromEnvironment("ORVELWDDX_VIES_URL", "https://ec.europa.eu/taxation_customs/vies/services/checkVatService");
+    return FromEnvironment("ORVELWDDX_VIES_URL", kOfficialViesUrl);
 }
 
 std::string BzstUrl()
 {
-    return FromEnvironment("ORVELWDDX_BZST_URL", "https://api.evatr.vies.bzst.de/app/v1/abfrage");
+    return FromEnvironment("ORVELWDDX_BZST_URL", kOfficialBzstUrl);
 }
 
 bool JournalChecks()

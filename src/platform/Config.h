@@ -7,6 +7,10 @@ namespace orvel::config {
 
 std::string WddxHost();  // ORVELWDDX_HOST
 std::string RootStore(); // ORVELWDDX_ROOT_STORE
+// The services' own endpoints: only their answers are an official confirmation.
+inline constexpr char kOfficialViesUrl[] = "https://ec.europa.eu/taxation_customs/vies/services/checkVatService";
+inline constexpr char kOfficialBzstUrl[] = "https://api.evatr.vies.bzst.de/app/v1/abfrage";
+
 std::string ViesUrl();   // ORVELWDDX_VIES_URL: the VIES checkVat endpoint
 std::string BzstUrl();   // ORVELWDDX_BZST_URL: the BZSt's eVatR endpoint for confirmation requests
 // ORVELWDDX_WEB_HOST: host of the web services, where the window's SOAP calls go; empty when unset, and the window's

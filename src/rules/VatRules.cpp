@@ -506,6 +506,12 @@ std::string_view Trim(std::string_view s)
 
 } // namespace
 
+bool IsOutsideVies(std::string_view vatId)
+{
+    const auto capital = [](char c) { return c >= 'A' && c <= 'Z'; };
+    return vatId.size() >= 2 && capital(vatId[0]) && capital(vatId[1]) && !IsVatMemberState(vatId.substr(0, 2));
+}
+
 bool IsVatMemberState(std::string_view countryCode)
 {
     return RuleOf(countryCode) != nullptr;

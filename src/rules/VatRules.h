@@ -24,6 +24,9 @@ struct VatCheck
 
 // The 27 member states (Greece as EL) and XI, Northern Ireland.
 bool IsVatMemberState(std::string_view countryCode);
+// An id (normalised, country code in front) whose two leading letters name a country VIES does not serve ("GB…",
+// "CH…"); false for anything shorter or not led by two capitals, which VIES itself refuses.
+bool IsOutsideVies(std::string_view vatId);
 
 // Checks a VAT id as VIES takes it: the country code and the national number, which may carry blanks,
 // dots, hyphens and lower-case letters ("de", "136.695.976"). The number never carries the country code

@@ -21,16 +21,28 @@ std::span<const TCheckOption> ConfirmOptions();
 // does not.
 std::string ConfirmOptionsFault(const TCheckSettings& Options);
 
-// Options must have passed ConfirmOptionsFault. The journal is the user's ($XDG_DATA_HOME). Throws
-// confirm::JournalError when the confirmation cannot be recorded.
-confirm::Answer RunConfirm(const std::string& VatId, const TCheckSettings& Options);
+// Options must have passed ConfirmOptionsFault. The journal is the user's ($XDG_DATA_HOME). An id of a country
+// outside VIES is answered invalid at once, without a record. Throws confirm::RequestRefused for a missing or wrong
+// own id (its check digits) or company type, nothing written; confirm::JournalError when the confirmation cannot be
+// recorded.
+confirm::Answer RunConfirm(const std::string& VatId, const TCheckSettings& Options, int64_t RetryOf = 0);
 
-// The answer's values in the order they are shown: Status, Message, Service, RequestId, RequestTime, ValidFrom and
-// ValidTo (when given), Matches ("Name=A;City=D"), Tries, JournalId, Fault (when there is one).
+// The answer's values in the order they are shown: Status, Qualified ("true"/"false"), Message, Service, RequestId,
+// RequestTime, ValidFrom and ValidTo (when given), Matches ("Name=A;City=D"), Tries, JournalId, Fault (when there is
+// one), Notice (what opening the journal had to tell the user, when it had something).
 std::vector<std::pair<std::string, std::string>> AnswerFields(const confirm::Answer& Answer);
 
-// A one-page PDF of the record with German labels and the raw answer's hash. Throws std::runtime_error when the
-// file cannot be written.
-void WriteProofPdf(const confirm::Record& Record, const QString& File);
+// What a service's match code means, in words ("stimmt überein").
+QString MatchText(confirm::Service Via, const std::string& Code);
+// An ISO 8601 time as a German reader writes it, with its zone: "10.12.2026, 22:05:09 Uhr (UTC+01:00)"; a date with
+// an offset alone (VIES) as "10.12.2026 (UTC+01:00)"; anything else as it is.
+QString GermanTime(const std::string& Iso);
+
+// The PDF proof of a journal record, as an auditor reads it: a title by the result, the result block first, what was
+// asked with each field's match in words, the trader data the service returned, the hash of the raw answer ("keine
+// Anfrage gesendet" when nothing was sent), the chain value, the journal's file, the PDF's time, and the raw answer in
+// full; a banner when the endpoint is not the service's own. Pages follow as the raw answer needs them. Throws
+// std::runtime_error when the file cannot be written.
+void WriteProofPdf(const confirm::Record& Record, const QString& File, const std::string& JournalPath);
 
 } // namespace orvel

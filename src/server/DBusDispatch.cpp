@@ -235,11 +235,14 @@ QDBusMessage DispatchConfirm(const QDBusMessage& Message)
     } catch (const confirm::JournalError& error) {
         return Message.createErrorReply(ToQString(kErrorPrefix + std::string("JournalFailed")),
                                         ToQString(error.what()));
+    } catch (const confirm::RequestRefused& error) {
+        return Message.createErrorReply(QDBusError::InvalidArgs, ToQString(error.what()));
     }
     QVariantMap reply;
     for (const auto& [key, value] : AnswerFields(answer))
-        if (key != "Matches" && key != "Tries" && key != "JournalId")
+        if (key != "Matches" && key != "Tries" && key != "JournalId" && key != "Qualified")
             reply.insert(ToQString(key), ToQString(value));
+    reply.insert(u"Qualified"_s, answer.Qualified);
     static const QMetaType registered = qDBusRegisterMetaType<QMap<QString, QString>>(); // a{ss}
     (void)registered;
     QMap<QString, QString> matches;

@@ -1,7 +1,7 @@
 #include "server/Registration.h"
 
-#include "platform/Registry.h"
 #include "platform/Config.h"
+#include "platform/Registry.h"
 #include "platform/Text.h"
 #include "server/Introspection.h"
 
@@ -15,6 +15,8 @@
 #include <sstream>
 
 namespace orvel {
+
+using namespace Qt::StringLiterals;
 namespace {
 
 std::string ReadFile(const std::string& Path)
@@ -69,6 +71,18 @@ constexpr const char* kSocketUnit = "orvelwddx-service.socket";
 constexpr const char* kServiceUnit = "orvelwddx-service.service";
 constexpr const char* kUpdateTimer = "orvelwddx-update-data.timer";
 constexpr const char* kUpdateUnit = "orvelwddx-update-data.service";
+constexpr const char* kRetryService = "orvelwddx-retry.service";
+constexpr const char* kRetryTimer = "orvelwddx-retry.timer";
+
+// A program beside this one (installed) or in its folder of the build tree.
+std::string SiblingProgram(const std::string& ProgramPath, const QString& Name, const QString& BuildFolder)
+{
+    const QDir folder = QFileInfo(QString::fromStdString(ProgramPath)).absoluteDir();
+    for (const QString& candidate : {folder.filePath(Name), folder.filePath(u"../"_s + BuildFolder + u'/' + Name)})
+        if (QFileInfo(candidate).isExecutable())
+            return QFileInfo(candidate).canonicalFilePath().toStdString();
+    return {};
+}
 
 std::string UnitFolder(const std::string& ConfigHome)
 {
@@ -120,12 +134,26 @@ std::string ConfigHome()
 
 std::string ServiceProgram(const std::string& ProgramPath)
 {
-    const QDir folder = QFileInfo(QString::fromStdString(ProgramPath)).absoluteDir();
-    for (const QString& candidate : {folder.filePath(QStringLiteral("orvelwddx-service")),
-                                     folder.filePath(QStringLiteral("../service/orvelwddx-service"))})
-        if (QFileInfo(candidate).isExecutable())
-            return QFileInfo(candidate).canonicalFilePath().toStdString();
-    return {};
+    return SiblingProgram(ProgramPath, u"orvelwddx-service"_s, u"service"_s);
+}
+
+std::string CheckProgram(const std::string& ProgramPath)
+{
+    return SiblingProgram(ProgramPath, u"orvelwddx-check"_s, u"cli"_s);
+}
+
+std::vector<TRegistrationFile> RetryUnitFiles(const std::string& CheckPath, const std::string& ConfigHome)
+{
+    const std::string folder = UnitFolder(ConfigHome);
+    // Persistent: an hour missed while the machine slept is made up at the next start; the delay spreads users.
+    return {
+        {folder + "/" + kRetryService, "[Unit]\nDescription=OrvelWddx: ask again for pending VAT confirmations\n\n"
+                                       "[Service]\nType=oneshot\nExecStart=" +
+                                           UnitCommand(CheckPath) + " journal --retry-pending\n"},
+        {folder + "/" + kRetryTimer, "[Unit]\nDescription=OrvelWddx: pending VAT confirmations, hourly\n\n"
+                                     "[Timer]\nOnCalendar=hourly\nPersistent=true\nRandomizedDelaySec=600\n\n"
+                                     "[Install]\nWantedBy=timers.target\n"},
+    };
 }
 
 std::vector<TRegistrationFile> ServiceUnitFiles(const std::string& ServicePath, const std::string& Listen,
@@ -134,10 +162,11 @@ std::vector<TRegistrationFile> ServiceUnitFiles(const std::string& ServicePath, 
     const std::string folder = UnitFolder(ConfigHome);
     return {
         {folder + "/" + kSocketUnit, "[Unit]\nDescription=OrvelWddx local checking service (socket)\n\n"
-                                     "[Socket]\nListenStream=" + Listen + "\n\n[Install]\nWantedBy=sockets.target\n"},
-        {folder + "/" + kServiceUnit, "[Unit]\nDescription=OrvelWddx local checking service\nRequires=" +
-                                          std::string(kSocketUnit) + "\nAfter=" + kSocketUnit +
-                                          "\n\n[Service]\nExecStart=" + UnitCommand(ServicePath) + "\n"},
+                                     "[Socket]\nListenStream=" +
+                                         Listen + "\n\n[Install]\nWantedBy=sockets.target\n"},
+        {folder + "/" + kServiceUnit,
+         "[Unit]\nDescription=OrvelWddx local checking service\nRequires=" + std::string(kSocketUnit) +
+             "\nAfter=" + kSocketUnit + "\n\n[Service]\nExecStart=" + UnitCommand(ServicePath) + "\n"},
         // The official bank directories, kept current in the user's own data folder as the package's system
         // timer keeps the system's.
         {folder + "/" + kUpdateUnit, "[Unit]\nDescription=OrvelWddx: fetch, verify and install the official bank "
@@ -153,10 +182,10 @@ void ActivateServiceUnits()
 {
     // Without a user manager (no systemd, CI) systemctl fails at once; that is fine: the socket is enabled and
     // starts with the next log-in. Its own messages ("Failed to connect to bus") would only alarm.
-    for (const QStringList& arguments : {QStringList{QStringLiteral("--user"), QStringLiteral("daemon-reload")},
-                                         QStringList{QStringLiteral("--user"), QStringLiteral("start"),
-                                                     QString::fromLatin1(kSocketUnit),
-                                                     QString::fromLatin1(kUpdateTimer)}}) {
+    for (const QStringList& arguments :
+         {QStringList{QStringLiteral("--user"), QStringLiteral("daemon-reload")},
+          QStringList{QStringLiteral("--user"), QStringLiteral("start"), QString::fromLatin1(kSocketUnit),
+                      QString::fromLatin1(kUpdateTimer), QString::fromLatin1(kRetryTimer)}}) {
         QProcess systemctl;
         systemctl.setStandardOutputFile(QProcess::nullDevice());
         systemctl.setStandardErrorFile(QProcess::nullDevice());
@@ -223,8 +252,8 @@ void RegisterServer(const TComServer& Server, const std::string& ProgramPath)
     for (const TRegistrationFile& file : ServiceUnitFiles(service, ServiceListenAddress(), config))
         if (!WriteAtomically(file).isEmpty())
             throw RegistryEntryError();
-    // What "systemctl --user enable" does: the socket and the timer are wanted at every log-in.
-    for (const auto& [target, unit] : {std::pair{"sockets", kSocketUnit}, std::pair{"timers", kUpdateTimer}}) {
+    // What "systemctl --user enable" does: the socket and the timers are wanted at every log-in.
+    const auto want = [&config](const char* target, const char* unit) {
         const std::filesystem::path wants = UnitFolder(config) + "/" + target + ".target.wants/" + unit;
         std::error_code error;
         std::filesystem::create_directories(wants.parent_path(), error);
@@ -232,7 +261,17 @@ void RegisterServer(const TComServer& Server, const std::string& ProgramPath)
             std::filesystem::create_symlink(std::string("../") + unit, wants, error);
         if (error)
             throw RegistryEntryError();
-    }
+    };
+    want("sockets", kSocketUnit);
+    want("timers", kUpdateTimer);
+
+    const std::string check = CheckProgram(ProgramPath);
+    if (check.empty())
+        return;
+    for (const TRegistrationFile& file : RetryUnitFiles(check, config))
+        if (!WriteAtomically(file).isEmpty())
+            throw RegistryEntryError();
+    want("timers", kRetryTimer);
 }
 
 void UnregisterServer(const TComServer& Server)
@@ -246,6 +285,9 @@ void UnregisterServer(const TComServer& Server)
     files.push_back({UnitFolder(config) + "/sockets.target.wants/" + kSocketUnit, {}});
     files.push_back({UnitFolder(config) + "/timers.target.wants/" + kUpdateTimer, {}});
     for (TRegistrationFile& file : ServiceUnitFiles({}, {}, config))
+        files.push_back(std::move(file));
+    files.push_back({UnitFolder(config) + "/timers.target.wants/" + kRetryTimer, {}});
+    for (TRegistrationFile& file : RetryUnitFiles({}, config))
         files.push_back(std::move(file));
     for (const TRegistrationFile& file : files) {
         std::error_code error;

@@ -9,6 +9,7 @@
 #include <chrono>
 #include <cstdio>
 #include <ctime>
+#include <optional>
 #include <random>
 #include <set>
 #include <vector>
@@ -65,6 +66,37 @@ json Parse(std::string_view body, bool& duplicateKeys)
     return json::parse(body, seen, false);
 }
 
+// The dates the statuses about validity periods carry.
+constexpr const char* kTestValidFrom = "2020-01-01";
+constexpr const char* kTestValidTo = "2024-12-31";
+
+// A requested id of the form CC + "TEST" + four digits answers the status evatr-<digits>, whatever else was asked.
+std::optional<std::string> TestStatus(const std::string& foreign)
+{
+    if (foreign.size() != 10 || foreign.compare(2, 4, "TEST") != 0)
+        return std::nullopt;
+    const std::string code = "evatr-" + foreign.substr(6);
+    return confirm::FindEvatrStatus(code) ? std::optional(code) : std::nullopt;
+}
+
+// The answer of a status, with the fields that status comes with.
+HttpResponse Answer(const std::string& code, const json& asked)
+{
+    json answer = json::object();
+    if (code == "evatr-0000") {
+        for (const auto& [field, result] : {std::pair{"firmenname", "ergFirmenname"},
+                                            {"strasse", "ergStrasse"},
+                                            {"plz", "ergPlz"},
+                                            {"ort", "ergOrt"}})
+            answer[result] = Text(asked, field).empty() ? "C" : "A";
+    }
+    if (code == "evatr-2002" || code == "evatr-2006")
+        answer["gueltigAb"] = kTestValidFrom;
+    if (code == "evatr-2006")
+        answer["gueltigBis"] = kTestValidTo;
+    return Status(code, std::move(answer));
+}
+
 HttpResponse Request(const HttpRequest& request, BusySwitch& busy)
 {
     if (request.Method != "POST")
@@ -81,6 +113,8 @@ HttpResponse Request(const HttpRequest& request, BusySwitch& busy)
         return Status("evatr-0002");
     if (busy.Take())
         return Status("evatr-0011");
+    if (const std::optional<std::string> test = TestStatus(foreign))
+        return Answer(*test, asked);
     const rules::VatCheck ownCheck = rules::CheckVatId(own);
     if (ownCheck.CountryCode != "DE" || ownCheck.Verdict != rules::VatVerdict::Valid)
         return Status("evatr-0004");
@@ -91,12 +125,35 @@ HttpResponse Request(const HttpRequest& request, BusySwitch& busy)
         return Status("evatr-2003");
     if (check.Verdict != rules::VatVerdict::Valid)
         return Status("evatr-0012");
+    // A qualified request names the trader and its place; asking about street or postal code without them is not one.
+    const bool named = !Text(asked, "firmenname").empty() && !Text(asked, "ort").empty();
+    if (!named && (!Text(asked, "firmenname").empty() || !Text(asked, "strasse").empty() ||
+                   !Text(asked, "plz").empty() || !Text(asked, "ort").empty()))
+        return Status("evatr-0003");
     // No register here: a field asked about is "not given by the member state" (D), one not asked "not asked" (C).
     json answer = json::object();
     for (const auto& [field, result] :
          {std::pair{"firmenname", "ergFirmenname"}, {"strasse", "ergStrasse"}, {"plz", "ergPlz"}, {"ort", "ergOrt"}})
         answer[result] = Text(asked, field).empty() ? "C" : "D";
     return Status("evatr-0000", std::move(answer));
+}
+
+// The member states the interface can ask, as its list names them.
+constexpr std::pair<const char*, const char*> kMemberStates[] = {
+    {"AT", "Österreich"},  {"BE", "Belgien"},    {"BG", "Bulgarien"},  {"CY", "Zypern"},       {"CZ", "Tschechien"},
+    {"DE", "Deutschland"}, {"DK", "Dänemark"},   {"EE", "Estland"},    {"EL", "Griechenland"}, {"ES", "Spanien"},
+    {"FI", "Finnland"},    {"FR", "Frankreich"}, {"HR", "Kroatien"},   {"HU", "Ungarn"},       {"IE", "Irland"},
+    {"IT", "Italien"},     {"LT", "Litauen"},    {"LU", "Luxemburg"},  {"LV", "Lettland"},     {"MT", "Malta"},
+    {"NL", "Niederlande"}, {"PL", "Polen"},      {"PT", "Portugal"},   {"RO", "Rumänien"},     {"SE", "Schweden"},
+    {"SI", "Slowenien"},   {"SK", "Slowakei"},   {"XI", "Nordirland"},
+};
+
+HttpResponse MemberStates()
+{
+    json list = json::array();
+    for (const auto& [alpha2, name] : kMemberStates)
+        list.push_back({{"alpha2", alpha2}, {"name", name}, {"verfuegbar", true}});
+    return {200, kJson, list.dump()};
 }
 
 HttpResponse Statuses()
@@ -138,6 +195,7 @@ void AddEvatr(Router& router, const Users& users, BusySwitch& busy)
         return gated(request, [&] { return Request(request, busy); });
     });
     router.Add(kEvatrStatusPath, [gated](const HttpRequest& request) { return gated(request, Statuses); });
+    router.Add(kEvatrMemberStatesPath, [gated](const HttpRequest& request) { return gated(request, MemberStates); });
 }
 
 } // namespace orvel::service

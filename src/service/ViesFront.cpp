@@ -1,5 +1,6 @@
 #include "service/ViesFront.h"
 
+#include "confirm/Confirm.h"
 #include "rules/VatRules.h"
 #include "service/Access.h"
 #include "service/EvatrFront.h"
@@ -19,6 +20,31 @@ constexpr const char* kOfflineAddress = "Offline-Prüfung: nur Aufbau und Prüfz
 constexpr const char* kInvalidInput = "INVALID_INPUT";
 constexpr const char* kIpBlocked = "IP_BLOCKED";
 constexpr const char* kBusy = "MS_MAX_CONCURRENT_REQ";
+
+// The numbers by which VIES's own test service answers each fault, and the two verdicts, whatever the country:
+// 100 valid, 200 invalid, then the faults. 603 is this service's own, for the older WSDL's SERVER_BUSY.
+constexpr std::pair<std::string_view, std::string_view> kTestFaults[] = {
+    {"201", "INVALID_INPUT"},
+    {"202", "INVALID_REQUESTER_INFO"},
+    {"300", "SERVICE_UNAVAILABLE"},
+    {"301", "MS_UNAVAILABLE"},
+    {"302", "TIMEOUT"},
+    {"400", "VAT_BLOCKED"},
+    {"401", "IP_BLOCKED"},
+    {"500", "GLOBAL_MAX_CONCURRENT_REQ"},
+    {"501", "GLOBAL_MAX_CONCURRENT_REQ_TIME"},
+    {"600", "MS_MAX_CONCURRENT_REQ"},
+    {"601", "MS_MAX_CONCURRENT_REQ_TIME"},
+    {"603", "SERVER_BUSY"},
+};
+
+const char* TestFault(std::string_view number)
+{
+    for (const auto& [test, fault] : kTestFaults)
+        if (number == test)
+            return fault.data();
+    return nullptr;
+}
 
 std::string Field(std::string_view name, std::string_view utf8)
 {
@@ -45,9 +71,13 @@ HttpResponse CheckVat(const HttpRequest& request)
         return SoapEndpoint::Fault("SOAP-ENV:Client", kInvalidInput);
     }
 
-    const rules::VatCheck check = rules::CheckVatId(countryCode, number);
+    if (const char* fault = TestFault(number))
+        return SoapEndpoint::Fault("SOAP-ENV:Server", fault);
+    rules::VatCheck check = rules::CheckVatId(countryCode, number);
     if (check.Verdict == rules::VatVerdict::NotMemberState || check.Number.empty())
         return SoapEndpoint::Fault("SOAP-ENV:Server", kInvalidInput);
+    if (number == "100" || number == "200")
+        check.Verdict = number == "100" ? rules::VatVerdict::Valid : rules::VatVerdict::Invalid;
 
     // The request's fields come back as sent; name and address are VIES's "---" for undisclosed trader data.
     std::string body = "<?xml version=\"1.0\" encoding=\"UTF-8\"?>"
@@ -87,7 +117,7 @@ bool AsksApprox(std::string_view body)
 
 HttpResponse CheckVatApprox(const HttpRequest& request, BusySwitch& busy)
 {
-    std::string countryCode, number, requester;
+    std::string countryCode, number, requesterCountry, requester, companyType;
     std::vector<const char*> asked;
     try {
         const SoapResponse envelope(request.Body);
@@ -103,14 +133,29 @@ HttpResponse CheckVatApprox(const HttpRequest& request, BusySwitch& busy)
                 asked.push_back(match);
         if (const xmlNode* node = SoapChild(approx, "requesterVatNumber"))
             requester = XmlText(node);
+        if (const xmlNode* node = SoapChild(approx, "requesterCountryCode"))
+            requesterCountry = XmlText(node);
+        if (const xmlNode* node = SoapChild(approx, "traderCompanyType"))
+            companyType = XmlText(node);
     } catch (const std::exception&) {
         return SoapEndpoint::Fault("SOAP-ENV:Client", kInvalidInput);
     }
     if (busy.Take())
         return SoapEndpoint::Fault("SOAP-ENV:Server", kBusy);
-    const rules::VatCheck check = rules::CheckVatId(countryCode, number);
+    if (const char* fault = TestFault(number))
+        return SoapEndpoint::Fault("SOAP-ENV:Server", fault);
+    rules::VatCheck check = rules::CheckVatId(countryCode, number);
     if (check.Verdict == rules::VatVerdict::NotMemberState || check.Number.empty())
         return SoapEndpoint::Fault("SOAP-ENV:Server", kInvalidInput);
+    if (!companyType.empty() && !confirm::IsCompanyType(companyType))
+        return SoapEndpoint::Fault("SOAP-ENV:Server", kInvalidInput);
+    if ((!requester.empty() || !requesterCountry.empty()) &&
+        rules::CheckVatId(requesterCountry, requester).Verdict != rules::VatVerdict::Valid)
+        return SoapEndpoint::Fault("SOAP-ENV:Server", "INVALID_REQUESTER_INFO");
+    // The test numbers: 100 valid with every field asked about matching, 200 invalid.
+    const bool test = number == "100" || number == "200";
+    if (test)
+        check.Verdict = number == "100" ? rules::VatVerdict::Valid : rules::VatVerdict::Invalid;
 
     std::string body = "<?xml version=\"1.0\" encoding=\"UTF-8\"?>"
                        "<env:Envelope xmlns:env=\"http://schemas.xmlsoap.org/soap/envelope/\"><env:Header/>"
@@ -124,7 +169,7 @@ HttpResponse CheckVatApprox(const HttpRequest& request, BusySwitch& busy)
         .append(Field("traderAddress", "---"));
     // Without register data no field is ever said to match: each one asked about is "not processed".
     for (const char* match : asked)
-        body.append(Field(match, "3"));
+        body.append(Field(match, test ? "1" : "3"));
     // VIES gives a consultation number only to a requester who names its own id.
     if (!requester.empty())
         body.append(Field("requestIdentifier", FreshAnswerId("LOKAL")));

@@ -12,39 +12,23 @@ namespace orvel {
 
 using namespace Qt::StringLiterals;
 
-QString MatchText(confirm::Service Via, const std::string& Code)
-{
-    if (Via == confirm::Service::Vies) {
-        if (Code == "1")
-            return u"stimmt überein"_s;
-        if (Code == "2")
-            return u"stimmt nicht überein"_s;
-        if (Code == "3")
-            return u"nicht geprüft"_s;
-    } else {
-        if (Code == "A")
-            return u"stimmt überein"_s;
-        if (Code == "B")
-            return u"stimmt nicht überein"_s;
-        if (Code == "C")
-            return u"nicht angefragt"_s;
-        if (Code == "D")
-            return u"vom Mitgliedstaat nicht mitgeteilt"_s;
-    }
-    return Code.empty() ? QString() : u"Code "_s + QString::fromStdString(Code);
-}
-
-TConfirmVerdict ConfirmVerdictOf(confirm::Status Status)
+TConfirmVerdict ConfirmVerdictOf(confirm::Status Status, bool Qualified)
 {
     switch (Status) {
     case confirm::Status::Valid:
-        return {u"Gültig"_s, QColor(0, 128, 0)};
+        return Qualified ? TConfirmVerdict{u"Gültig"_s, QColor(0, 128, 0)}
+                         : TConfirmVerdict{u"Gültig, nicht qualifiziert"_s, QColor(160, 90, 0)};
     case confirm::Status::Invalid:
         return {u"Ungültig"_s, QColor(255, 0, 0)};
     case confirm::Status::NotChecked:
         break;
     }
     return {u"Nicht geprüft"_s, QColor(160, 90, 0)};
+}
+
+TConfirmVerdict RefusedVerdict()
+{
+    return {u"Nicht gesendet"_s, QColor(160, 0, 0)};
 }
 
 TFormVatConfirm::TFormVatConfirm(QWidget* Parent) : QDialog(Parent), FUi(std::make_unique<Ui::TFormVatConfirm>())
@@ -113,18 +97,19 @@ void TFormVatConfirm::ButtonConfirmClick()
         ShowAnswer({});
         FUi->LabelStatus->setText(u"Nicht geprüft"_s);
         FUi->LabelMessage->setText(u"Bestätigung ohne Nachweis verworfen: "_s + QString::fromStdString(error.what()));
+    } catch (const confirm::RequestRefused& error) {
+        ShowAnswer({});
+        ShowVerdict(RefusedVerdict());
+        FUi->LabelMessage->setText(QString::fromStdString(error.what()));
     }
 }
 
 void TFormVatConfirm::ShowAnswer(const confirm::Answer& Answer)
 {
     FJournalId = Answer.JournalId;
-    const TConfirmVerdict verdict = ConfirmVerdictOf(Answer.Verdict);
-    FUi->LabelStatus->setText(verdict.Text);
-    QPalette palette = FUi->LabelStatus->palette();
-    palette.setColor(QPalette::WindowText, verdict.Colour);
-    FUi->LabelStatus->setPalette(palette);
-    FUi->LabelMessage->setText(QString::fromStdString(Answer.Message));
+    ShowVerdict(ConfirmVerdictOf(Answer.Verdict, Answer.Qualified));
+    FUi->LabelMessage->setText(QString::fromStdString(
+        Answer.JournalNotice.empty() ? Answer.Message : Answer.Message + "\n" + Answer.JournalNotice));
     const QString id = QString::fromStdString(Answer.RequestId);
     FUi->LabelRequestId->setText(id.isEmpty()                           ? QString()
                                  : Answer.Via == confirm::Service::Bzst ? u"Kennung des BZSt: "_s + id
@@ -141,6 +126,14 @@ void TFormVatConfirm::ShowAnswer(const confirm::Answer& Answer)
     FUi->ButtonProof->setEnabled(FJournalId > 0);
 }
 
+void TFormVatConfirm::ShowVerdict(const TConfirmVerdict& Verdict)
+{
+    FUi->LabelStatus->setText(Verdict.Text);
+    QPalette palette = FUi->LabelStatus->palette();
+    palette.setColor(QPalette::WindowText, Verdict.Colour);
+    FUi->LabelStatus->setPalette(palette);
+}
+
 void TFormVatConfirm::ButtonProofClick()
 {
     const QString file = ChooseProofFile(u"nachweis-"_s + QString::number(FJournalId) + u".pdf"_s);
@@ -152,7 +145,7 @@ void TFormVatConfirm::ButtonProofClick()
         const std::optional<confirm::Record> record = journal.Find(FJournalId);
         if (!record)
             throw std::runtime_error("Der Eintrag fehlt im Journal " + journal.Path());
-        WriteProofPdf(*record, file);
+        WriteProofPdf(*record, file, journal.Path());
     } catch (const std::runtime_error& error) {
         throw Error(Ansi(error.what()));
     }

@@ -3,6 +3,7 @@
 // service's answer per field, its consultation number or BZSt id, and the PDF proof of the journal record.
 
 #include "confirm/Confirm.h"
+#include "server/Confirmation.h"
 
 #include <QColor>
 #include <QDialog>
@@ -17,8 +18,6 @@ class TFormVatConfirm;
 
 namespace orvel {
 
-// What a service's match code means, in the window's words.
-QString MatchText(confirm::Service Via, const std::string& Code);
 
 struct TConfirmVerdict
 {
@@ -26,7 +25,10 @@ struct TConfirmVerdict
     QColor Colour;
     bool operator==(const TConfirmVerdict&) const = default;
 };
-TConfirmVerdict ConfirmVerdictOf(confirm::Status Status);
+// The verdict's words and colour; a valid id that was not confirmed with name and place says so.
+TConfirmVerdict ConfirmVerdictOf(confirm::Status Status, bool Qualified = true);
+// A request refused before it was sent: nothing was asked, nothing journaled.
+TConfirmVerdict RefusedVerdict();
 
 class TFormVatConfirm : public QDialog
 {
@@ -50,6 +52,7 @@ public:
 
 private:
     void ShowAnswer(const confirm::Answer& Answer);
+    void ShowVerdict(const TConfirmVerdict& Verdict);
 
     std::unique_ptr<Ui::TFormVatConfirm> FUi;
     int64_t FJournalId = 0;

@@ -1,7 +1,9 @@
 // orvelwddx-check as a user runs it: a child process against the fixture servers, with its own settings folder.
 
+#include "cli/Confirmations.h"
 #include "cli/Csv.h"
 #include "cli/Output.h"
+#include "confirm/Journal.h"
 #include "support/FixtureServer.h"
 #include "support/ViesServer.h"
 #include "support/Wddx.h"
@@ -9,6 +11,8 @@
 #include <QJsonArray>
 #include <QJsonDocument>
 #include <QJsonObject>
+
+#include <sqlite3.h>
 
 #include <gtest/gtest.h>
 
@@ -18,16 +22,19 @@
 #include <poll.h>
 #include <signal.h>
 #include <sys/socket.h>
+#include <sys/stat.h>
 #include <sys/wait.h>
 #include <unistd.h>
 
 #include <algorithm>
+#include <atomic>
 #include <chrono>
 #include <cstdlib>
 #include <filesystem>
 #include <fstream>
 #include <functional>
 #include <map>
+#include <regex>
 #include <thread>
 
 namespace orvel::test {
@@ -311,6 +318,18 @@ TEST_F(CheckCommandTest, EachCommandPrintsItsPropertiesAndTellsByItsStatus)
         // VIES refusing the id is a failed check; VIES being unavailable is no answer.
         {{"vat", "DEINVALID_INPUT"}, 1, "Result: 2\nResulttext: INVALID_INPUT\n", ""},
         {{"vat", "DEMS_UNAVAILABLE"}, 3, "Result: 2\nResulttext: MS_UNAVAILABLE\n", ""},
+        // Every refusal gets its verdict in words; a country outside VIES is not even asked.
+        {{"vat", "DEINVALID_INPUT"},
+         1,
+         "Urteil: VIES weist die Anfrage ab: Länderkennzeichen, Nummer oder Angaben ungültig (INVALID_INPUT)\n",
+         ""},
+        {{"vat", "DEVAT_BLOCKED"}, 1, "Urteil: VIES weist die Anfrage ab: die USt-IdNr. ist für Abfragen gesperrt", ""},
+        {{"vat", "DEMS_MAX_CONCURRENT_REQ_TIME"}, 3, "Urteil: der Dienst des Mitgliedstaats ist überlastet", ""},
+        {{"vat", "gb 123 456 789"},
+         1,
+         "Result: 1\nResulttext: kein EU-Mitgliedstaat: VIES prüft nur USt-IdNrn. der EU-Mitgliedstaaten und "
+         "Nordirlands (XI)\nUrteil: kein EU-Mitgliedstaat",
+         ""},
         {{"--host", "127.0.0.1:1", "iban", "DE89"}, 3, "Result: -200\n", ""},
         {{}, 2, "", ""},
         {{"iban"}, 2, "", ""},
@@ -800,7 +819,10 @@ Reply ConfirmService(const Request& Req)
 {
     const auto has = [&Req](const char* text) { return Req.Body.find(text) != std::string::npos; };
     if (Req.RequestLine.find("/bzst") != std::string::npos) {
-        Reply reply = Reply::Ok(has("ATU11111111")
+        // A hostile service: terminal escapes, a line break and a right-to-left override in its id.
+        Reply reply = Reply::Ok(has("ATU55555555") ? R"({"id":"\u001b]0;pwn\u0007x\nStatus: valid \u202e)dilav(",)"
+                                                     R"("status":"evatr-2001"})"
+                                : has("ATU11111111")
                                     ? R"({"id":"bz-1","anfrageZeitpunkt":"2026-12-10T21:00:00Z","status":"evatr-0000",)"
                                       R"("ergFirmenname":"A","ergOrt":"B"})"
                                     : R"({"id":"bz-2","status":"evatr-2001"})");
@@ -816,7 +838,9 @@ Reply ConfirmService(const Request& Req)
                      "<ns2:checkVatApproxResponse xmlns:ns2=\"urn:ec.europa.eu:taxud:vies:services:checkVat:types\">"
                      "<ns2:requestDate>2026-12-10+01:00</ns2:requestDate><ns2:valid>" +
                      (has("U11111111") ? "true" : "false") +
-                     "</ns2:valid><ns2:traderNameMatch>1</ns2:traderNameMatch>"
+                     "</ns2:valid><ns2:traderName>Muster Handels GmbH</ns2:traderName>"
+                     "<ns2:traderAddress>Hauptstraße 1, 1010 Wien</ns2:traderAddress>"
+                     "<ns2:traderNameMatch>1</ns2:traderNameMatch>"
                      "<ns2:requestIdentifier>WAPI4711</ns2:requestIdentifier></ns2:checkVatApproxResponse>"
                      "</env:Body></env:Envelope>");
 }
@@ -834,14 +858,15 @@ TEST_F(CheckCommandTest, VatConfirmTellsByItsStatusAndKeepsTheProof)
         std::string Output;
     };
     const std::vector<Case> cases{
-        {{"vat-confirm", "ATU11111111", "--own", "DE136695976", "--name", "Muster"},
+        {{"vat-confirm", "ATU11111111", "--own", "DE136695976", "--name", "Muster", "--city", "Wien"},
          0,
-         "Status: valid\nMessage: Die USt-IdNr. ist gültig.\nService: vies\nRequestId: WAPI4711\n"
+         "Status: valid\nQualified: true\nMessage: Die USt-IdNr. ist gültig.\nService: vies\nRequestId: WAPI4711\n"
          "RequestTime: 2026-12-10+01:00\nMatches: Name=1\nTries: 1\nJournalId: 1\n"},
         {{"vat-confirm", "ATU22222222", "--own", "DE136695976"}, 1, "Status: invalid\n"},
         {{"vat-confirm", "ATU33333333", "--own", "DE136695976", "--tries", "2", "--retry-within", "200"},
          3,
-         "Status: not-checked\nMessage: nicht geprüft – Dienst vorübergehend nicht verfügbar, bitte später erneut\n"},
+         "Status: not-checked\nQualified: false\nMessage: nicht geprüft – Dienst vorübergehend nicht verfügbar, bitte "
+         "später erneut\n"},
         {{"vat-confirm", "ATU11111111", "--own", "DE136695976", "--bzst", "--city", "Wien", "--json"},
          0,
          R"("Matches":{"City":"B","Name":"A"})"},
@@ -850,6 +875,20 @@ TEST_F(CheckCommandTest, VatConfirmTellsByItsStatusAndKeepsTheProof)
          "Message: Die angefragte USt-IdNr. ist zum Anfragezeitpunkt nicht vergeben.\n"},
         {{"vat-confirm", "DE111111111", "--own", "DE136695976", "--bzst"}, 3, "bitte über VIES prüfen"},
         {{"vat-confirm", "ATU11111111"}, 2, ""},
+        // Refused before anything is sent or journaled: the journal below holds none of these.
+        {{"vat-confirm", "ATU11111111", "--own", ""}, 2, ""},
+        {{"vat-confirm", "ATU11111111", "--own", "DE136695977"}, 2, ""},
+        {{"vat-confirm", "ATU11111111", "--own", "ATU13585627", "--bzst"}, 2, ""},
+        {{"vat-confirm", "ATU11111111", "--own", "DE136695976", "--name", "M", "--city", "W", "--company-type", "GmbH"},
+         2,
+         ""},
+        {{"vat-confirm", "GB123456789", "--own", "DE136695976"},
+         1,
+         "Status: invalid\nQualified: false\nMessage: kein EU-Mitgliedstaat: VIES prüft nur USt-IdNrn. der "
+         "EU-Mitgliedstaaten und Nordirlands (XI)\n"},
+        {{"vat-confirm", "ATU55555555", "--own", "DE136695976", "--bzst"},
+         1,
+         "RequestId: \xEF\xBF\xBD]0;pwn\xEF\xBF\xBDx Status: valid \xEF\xBF\xBD)dilav(\n"},
         {{"vat-confirm", "ATU11111111", "--own", "DE1", "--tries", "0"}, 2, ""},
         {{"iban", "DE89", "--own", "DE1"}, 2, ""},
         {{"journal", "--from", "31.12.26"}, 2, ""},
@@ -869,6 +908,11 @@ TEST_F(CheckCommandTest, VatConfirmTellsByItsStatusAndKeepsTheProof)
     EXPECT_EQ(csv.Status, 0) << csv.Err;
     const std::vector<cli::TCsvRecord> records = cli::ParseCsv(csv.Out);
     ASSERT_EQ(records.size(), 3u) << csv.Out;
+    const Ran refused = Run({"vat-confirm", "ATU11111111", "--own", "DE136695977"}, env);
+    EXPECT_NE(refused.Err.find("Die eigene USt-IdNr. DE136695977 hat eine falsche Prüfziffer."), std::string::npos)
+        << refused.Err;
+    EXPECT_NE(Run({"vat-confirm", "ATU11111111", "--own", " "}, env).Err.find("Die eigene USt-IdNr. fehlt"),
+              std::string::npos);
     EXPECT_EQ(records[1].Fields[4], "vies");
     EXPECT_EQ(records[2].Fields[4], "bzst");
 
@@ -902,10 +946,12 @@ TEST_F(CheckCommandTest, BatchConfirmsWithAnOwnIdAndKeepsWhatWasNotCheckedForLat
                         "vat,own_vat,name,Notiz\n"
                         "ATU11111111,DE136695976,Muster,eins\n"
                         "ATU22222222,DE136695976,,zwei\n"
-                        "ATU33333333,DE136695976,,drei\n");
+                        "ATU33333333,DE136695976,,drei\n"
+                        "ATU11111111,DE136695977,Muster,vier\n"
+                        "GB123456789,DE136695976,,fünf\n");
     EXPECT_EQ(ran.Status, 3) << ran.Err;
     const std::vector<cli::TCsvRecord> records = cli::ParseCsv(ran.Out);
-    ASSERT_EQ(records.size(), 4u) << ran.Out;
+    ASSERT_EQ(records.size(), 6u) << ran.Out;
     const auto column = [&](size_t Row, const std::string& Name) { return Cell(records, Row, Name); };
     EXPECT_EQ(column(1, "Status"), "valid");
     EXPECT_EQ(column(1, "RequestId"), "WAPI4711");
@@ -914,6 +960,11 @@ TEST_F(CheckCommandTest, BatchConfirmsWithAnOwnIdAndKeepsWhatWasNotCheckedForLat
     EXPECT_EQ(column(2, "Status"), "invalid");
     EXPECT_EQ(column(3, "Status"), "not-checked");
     EXPECT_EQ(column(3, "Notiz"), "drei");
+    // Refused before sending and answered at once: neither is kept for later, neither journaled.
+    EXPECT_EQ(column(4, "Error"), "nicht gesendet: Die eigene USt-IdNr. DE136695977 hat eine falsche Prüfziffer.");
+    EXPECT_EQ(column(4, "JournalId"), "");
+    EXPECT_EQ(column(5, "Status"), "invalid");
+    EXPECT_EQ(column(5, "JournalId"), "0");
     EXPECT_NE(ran.Err.find("not checked, to be tried again later: ATU33333333"), std::string::npos) << ran.Err;
     std::ifstream file(later);
     const std::string kept((std::istreambuf_iterator<char>(file)), std::istreambuf_iterator<char>());
@@ -935,6 +986,212 @@ TEST_F(CheckCommandTest, VatConfirmWithoutAWritableJournalFailsLoudly)
     EXPECT_EQ(ran.Status, 4);
     EXPECT_EQ(ran.Out, "");
     EXPECT_NE(ran.Err.find("Bestätigung ohne Nachweis verworfen"), std::string::npos) << ran.Err;
+}
+
+TEST_F(CheckCommandTest, VatConfirmTellsASimpleQuestionAndGreekIdsGoAsEL)
+{
+    const FixtureServer services(ConfirmService);
+    const std::map<std::string, std::string> env{{"XDG_DATA_HOME", (Home / "data").string()},
+                                                 {"ORVELWDDX_VIES_URL", "http://" + services.HostPort() + "/vies"}};
+    const Ran simple = Run({"vat-confirm", "at u11.111-111", "--own", "de 136 695 976"}, env);
+    EXPECT_EQ(simple.Status, 0) << simple.Err;
+    EXPECT_NE(simple.Out.find("Qualified: false\nMessage: Die USt-IdNr. ist gültig. Einfache Bestätigungsanfrage: "
+                              "ohne Firmenname und Ort keine qualifizierte Bestätigung.\n"),
+              std::string::npos)
+        << simple.Out;
+    Run({"vat-confirm", "gr-094259216", "--own", "DE136695976"}, env);
+    const std::vector<Request> sent = services.Requests();
+    ASSERT_EQ(sent.size(), 2u);
+    EXPECT_NE(sent[0].Body.find("<vatNumber>U11111111</vatNumber>"), std::string::npos) << sent[0].Body;
+    EXPECT_NE(sent[1].Body.find("<countryCode>EL</countryCode>"), std::string::npos) << sent[1].Body;
+    const Ran json = Run({"journal", "--json"}, env);
+    EXPECT_NE(json.Out.find(R"("foreign_id":"EL094259216")"), std::string::npos) << json.Out;
+    EXPECT_NE(json.Out.find(R"("qualified":false)"), std::string::npos) << json.Out;
+}
+
+// What a name or a service's answer carries reaches no output as a line, an escape, a reordering or a formula.
+TEST_F(CheckCommandTest, JournalOutputsAreGuardedAndTamperingIsFound)
+{
+    const FixtureServer services(ConfirmService);
+    const std::map<std::string, std::string> env{{"XDG_DATA_HOME", (Home / "data").string()},
+                                                 {"ORVELWDDX_VIES_URL", "http://" + services.HostPort() + "/vies"}};
+    ASSERT_EQ(Run({"vat-confirm", "ATU22222222", "--own", "DE136695976", "--name",
+                   "=HYPERLINK(\"http://x\")\nstatus: valid\xE2\x80\xAE", "--city", "Wien"},
+                  env)
+                  .Status,
+              1);
+    ASSERT_EQ(
+        Run({"vat-confirm", "ATU11111111", "--own", "DE136695976", "--name", "Muster", "--city", "Wien"}, env).Status,
+        0);
+
+    // A journal others may read is closed to them, and the user told.
+    const std::string journal = (Home / "data" / "OrvelWddx" / "journal.sqlite").string();
+    ASSERT_EQ(::chmod(journal.c_str(), 0644), 0);
+    const Ran opened = Run({"vat-confirm", "GB1", "--own", "DE136695976"}, env); // answered without the journal
+    EXPECT_EQ(opened.Out.find("Notice:"), std::string::npos) << opened.Out;
+    const Ran text = Run({"journal"}, env);
+    EXPECT_EQ(text.Status, 0) << text.Err;
+    EXPECT_NE(text.Err.find("war für andere zugänglich (Modus 0644); jetzt 0600."), std::string::npos) << text.Err;
+    struct stat info
+    {
+    };
+    ASSERT_EQ(::stat(journal.c_str(), &info), 0);
+    EXPECT_EQ(info.st_mode & 0777, 0600u);
+    EXPECT_EQ(text.Out.find("\nstatus: valid"), text.Out.find("\nstatus: valid\nqualified: true")) << text.Out;
+    EXPECT_NE(text.Out.find("name: =HYPERLINK(\"http://x\") status: valid\xEF\xBF\xBD\n"), std::string::npos)
+        << text.Out;
+    const Ran csv = Run({"journal", "--csv"}, env);
+    const std::vector<cli::TCsvRecord> rows = cli::ParseCsv(csv.Out);
+    ASSERT_EQ(rows.size(), 3u) << csv.Out;
+    EXPECT_EQ(Cell(rows, 1, "name"), "'=HYPERLINK(\"http://x\") status: valid\xEF\xBF\xBD");
+    EXPECT_EQ(std::count(csv.Out.begin(), csv.Out.end(), '\n'), 3) << "one line per record";
+    const Ran json = Run({"journal", "--json"}, env);
+    EXPECT_EQ(json.Out.find("\xE2\x80\xAE"), std::string::npos) << json.Out;
+
+    const Ran clean = Run({"journal", "--verify"}, env);
+    EXPECT_EQ(clean.Status, 0) << clean.Out;
+    EXPECT_NE(clean.Out.find("unverändert: 2 Einträge"), std::string::npos) << clean.Out;
+
+    // Invalid made valid by someone who knows to step round the trigger: the chain and the raw answer both object.
+    sqlite3* db = nullptr;
+    ASSERT_EQ(sqlite3_open((Home / "data" / "OrvelWddx" / "journal.sqlite").c_str(), &db), SQLITE_OK);
+    ASSERT_EQ(sqlite3_exec(db,
+                           "DROP TRIGGER records_no_update; UPDATE records SET status = 'valid' WHERE id = 1;"
+                           "CREATE TRIGGER records_no_update BEFORE UPDATE ON records BEGIN SELECT RAISE(ABORT, "
+                           "'the journal is append-only'); END;",
+                           nullptr, nullptr, nullptr),
+              SQLITE_OK);
+    sqlite3_close(db);
+    const Ran verify = Run({"journal", "--verify"}, env);
+    EXPECT_EQ(verify.Status, 1);
+    EXPECT_NE(verify.Out.find("Eintrag 1 passt nicht in die Kette"), std::string::npos) << verify.Out;
+    const Ran listed = Run({"journal"}, env);
+    EXPECT_EQ(listed.Status, 1);
+    EXPECT_NE(listed.Err.find("Eintrag 1: Der Status \"valid\" passt nicht zur gespeicherten Antwort (\"invalid\")"),
+              std::string::npos)
+        << listed.Err;
+    EXPECT_NE(listed.Out.find("WARNUNG: Der Status"), std::string::npos) << listed.Out;
+}
+
+// The text of a PDF as pdftotext reads it, and its pages.
+std::string PdfText(const std::string& Pdf)
+{
+    std::string text;
+    FILE* reader = popen(("pdftotext '" + Pdf + "' -").c_str(), "r");
+    if (!reader)
+        return text;
+    char buffer[4096];
+    for (size_t n; (n = fread(buffer, 1, sizeof buffer, reader)) > 0;)
+        text.append(buffer, n);
+    pclose(reader);
+    return text;
+}
+
+std::string WithoutBlanks(std::string Text)
+{
+    std::erase_if(Text, [](char c) { return c == ' ' || c == '\n' || c == '\f'; });
+    return Text;
+}
+
+TEST_F(CheckCommandTest, TheProofShowsWhatAnAuditorNeedsWhateverTheLengthOfTheFields)
+{
+    const FixtureServer services(ConfirmService);
+    const std::map<std::string, std::string> env{{"XDG_DATA_HOME", (Home / "data").string()},
+                                                 {"ORVELWDDX_VIES_URL", "http://" + services.HostPort() + "/vies"},
+                                                 {"ORVELWDDX_BZST_URL", "http://" + services.HostPort() + "/bzst"}};
+    std::string street, name;
+    while (street.size() < 6000)
+        street += "Lange Straße ";
+    for (int i = 0; i < 60; ++i)
+        name += "Zeile\n";
+    name += "Evil \xE2\x80\xAE(dilav)";
+    ASSERT_EQ(Run({"vat-confirm", "ATU11111111", "--own", "DE136695976", "--name", name, "--city", "Wien", "--street",
+                   street, "--reference", "RE-2026-0042"},
+                  env)
+                  .Status,
+              0);
+    ASSERT_EQ(Run({"vat-confirm", "DE111111111", "--own", "DE136695976", "--bzst"}, env).Status, 3);
+    const std::string pdf = (Home / "proof.pdf").string();
+    ASSERT_EQ(Run({"journal", "--proof", "1", "--pdf", pdf}, env).Status, 0);
+    const std::string text = PdfText(pdf);
+    const std::string squeezed = WithoutBlanks(text);
+    const QJsonArray records = QJsonDocument::fromJson(QByteArray::fromStdString(Run({"journal", "--json"}, env).Out)).array();
+    ASSERT_EQ(records.size(), 2);
+    const std::string chain = records[0].toObject().value(QLatin1String("chain")).toString().toStdString();
+    const std::string hash = records[0].toObject().value(QLatin1String("raw_sha256")).toString().toStdString();
+    for (const std::string& shown :
+         {std::string("TESTDIENST – keine amtliche Bestätigung"), std::string("Qualifizierte Bestätigung: gültig"),
+          std::string("Ergebnis"), std::string("Die USt-IdNr. ist gültig."), std::string("Konsultationsnummer"),
+          std::string("WAPI4711"), std::string("Anfragende USt-IdNr."), std::string("DE136695976"),
+          std::string("RE-2026-0042"), std::string("stimmt überein"), std::string("Muster Handels GmbH"),
+          std::string("Hauptstraße 1, 1010 Wien"), std::string("gekürzt"), std::string("PDF erstellt"),
+          std::string("10.12.2026 (UTC+01:00)"), (Home / "data" / "OrvelWddx" / "journal.sqlite").string()})
+        EXPECT_NE(text.find(shown), std::string::npos) << shown << "\n" << text;
+    for (const std::string& value : {chain, hash, std::string("<ns2:requestIdentifier>WAPI4711</ns2:requestIdentifier>")})
+        EXPECT_NE(squeezed.find(value), std::string::npos) << value << "\n" << text;
+    EXPECT_TRUE(std::regex_search(text, std::regex(R"(\d\d\.\d\d\.\d{4}, \d\d:\d\d:\d\d Uhr \(UTC[+-]\d\d:\d\d\))")))
+        << text;
+    EXPECT_EQ(text.find("\xE2\x80\xAE"), std::string::npos) << "no right-to-left override reaches the page";
+    EXPECT_EQ(text.find("2026-12-10"), std::string::npos) << "dates as a German reader writes them";
+
+    ASSERT_EQ(Run({"journal", "--proof", "2", "--pdf", pdf}, env).Status, 0);
+    const std::string unsent = PdfText(pdf);
+    EXPECT_NE(unsent.find("Anfrage nicht beantwortet"), std::string::npos) << unsent;
+    EXPECT_NE(WithoutBlanks(unsent).find("SHA-256derAntwortkeineAnfragegesendet"), std::string::npos) << unsent;
+    EXPECT_EQ(unsent.find(WithoutBlanks(confirm::Sha256Hex(""))), std::string::npos);
+}
+
+TEST_F(CheckCommandTest, PendingConfirmationsAreAskedAgainInALaterRun)
+{
+    std::atomic<bool> busy{true};
+    const FixtureServer services([&busy](const Request& Req) {
+        if (busy && Req.Body.find("U11111111") != std::string::npos)
+            return ConfirmService(Request{Req.RequestLine, Req.Headers, "U33333333", Req.Raw, Req.ConnectionId});
+        return ConfirmService(Req);
+    });
+    const std::map<std::string, std::string> env{{"XDG_DATA_HOME", (Home / "data").string()},
+                                                 {"ORVELWDDX_VIES_URL", "http://" + services.HostPort() + "/vies"}};
+    ASSERT_EQ(Run({"vat-confirm", "ATU11111111", "--own", "DE136695976", "--tries", "2", "--retry-within", "300"}, env)
+                  .Status,
+              3);
+    const size_t asked = services.Requests().size();
+
+    // Not yet: the next try is an hour after the record.
+    const Ran early = Run({"journal", "--retry-pending"}, env);
+    EXPECT_EQ(early.Status, 3) << early.Err;
+    EXPECT_NE(early.Out.find("Eintrag 1 (ATU11111111): nächster Versuch "), std::string::npos) << early.Out;
+    EXPECT_EQ(services.Requests().size(), asked);
+
+    busy = false;
+    const Ran all = Run({"journal", "--retry-pending", "--all"}, env);
+    EXPECT_EQ(all.Status, 0) << all.Out << all.Err;
+    EXPECT_EQ(all.Out, "Eintrag 1 (ATU11111111): erneut angefragt, Eintrag 2: valid\n");
+    const QJsonArray records =
+        QJsonDocument::fromJson(QByteArray::fromStdString(Run({"journal", "--json"}, env).Out)).array();
+    ASSERT_EQ(records.size(), 2);
+    EXPECT_EQ(records[1].toObject().value(QLatin1String("retry_of")).toInteger(), 1);
+    EXPECT_EQ(records[1].toObject().value(QLatin1String("own_id")).toString(), QLatin1String("DE136695976"));
+    const Ran done = Run({"journal", "--retry-pending"}, env);
+    EXPECT_EQ(done.Status, 0);
+    EXPECT_EQ(done.Out, "Keine ausstehenden Bestätigungen.\n");
+}
+
+TEST(RetryPending, BacksOffAcrossRunsAndSparesTheBzstsMaintenanceHours)
+{
+    confirm::Record pending;
+    pending.TimeUtc = "2026-12-10T12:00:00Z";
+    const std::pair<int, const char*> backOff[] = {{0, "2026-12-10T13:00:00Z"},
+                                                   {1, "2026-12-10T14:00:00Z"},
+                                                   {3, "2026-12-10T20:00:00Z"},
+                                                   {9, "2026-12-11T12:00:00Z"}};
+    for (const auto& [generation, next] : backOff)
+        EXPECT_EQ(cli::NextTry(pending, generation).toUTC().toString(Qt::ISODate).toStdString(), next) << generation;
+    // German time: UTC+1 in December, UTC+2 in July.
+    const std::pair<const char*, bool> hours[] = {{"2026-12-10T21:59:00Z", false}, {"2026-12-10T22:00:00Z", true},
+                                                  {"2026-12-11T03:59:00Z", true},  {"2026-12-11T04:00:00Z", false},
+                                                  {"2026-07-10T21:00:00Z", true},  {"2026-07-10T03:00:00Z", false}};
+    for (const auto& [at, maintenance] : hours)
+        EXPECT_EQ(cli::InBzstMaintenance(QDateTime::fromString(QLatin1String(at), Qt::ISODate)), maintenance) << at;
 }
 
 } // namespace

@@ -153,7 +153,8 @@ void RunCases(const std::vector<Case>& cases, Service via, Settings settings, Jo
         SCOPED_TRACE(row.Label);
         ScriptedServer server(row.Replies);
         (via == Service::Bzst ? settings.BzstUrl : settings.ViesUrl) = server.Url("/endpoint");
-        const Answer answer = Confirm({"ATU12345678", "DE123456789", "Muster", "", "", "", "", via}, settings, journal);
+        const Answer answer =
+            Confirm({"ATU12345678", "DE123456789", "Muster", "", "", "", "Wien", via}, settings, journal);
         EXPECT_EQ(StatusName(answer.Verdict), StatusName(row.Verdict));
         EXPECT_EQ(answer.Tries, row.Tries);
         EXPECT_EQ(int(server.Requests().size()), row.Tries);
@@ -181,7 +182,22 @@ TEST_F(ConfirmTest, ViesVerdictsTransientFaultsAndPersistentFaults)
          {ViesFault("INVALID_INPUT")},
          Status::NotChecked,
          1,
-         "nicht geprüft – VIES weist die Anfrage ab: INVALID_INPUT"},
+         "nicht geprüft – VIES weist die Anfrage ab: Länderkennzeichen, Nummer oder Angaben ungültig (INVALID_INPUT)"},
+        {"a bad requester",
+         {ViesFault("INVALID_REQUESTER_INFO")},
+         Status::NotChecked,
+         1,
+         "nicht geprüft – VIES weist die Anfrage ab: die eigene USt-IdNr. ist ungültig (INVALID_REQUESTER_INFO)"},
+        {"a blocked id",
+         {ViesFault("VAT_BLOCKED")},
+         Status::NotChecked,
+         1,
+         "nicht geprüft – VIES weist die Anfrage ab: die USt-IdNr. ist für Abfragen gesperrt (VAT_BLOCKED)"},
+        {"an unknown fault is final and keeps its text",
+         {ViesFault("Something else")},
+         Status::NotChecked,
+         1,
+         "nicht geprüft – VIES weist die Anfrage ab: Something else"},
         {"HTTP 503",
          {Reply::Status("HTTP/1.1 503 Service Unavailable", "busy"), ViesAnswer(true)},
          Status::Valid,
@@ -194,8 +210,10 @@ TEST_F(ConfirmTest, ViesVerdictsTransientFaultsAndPersistentFaults)
          1,
          kNotCheckedMessage.data()},
     };
+    // Matched by the code they carry, "_TIME" forms and the older WSDL's SERVER_BUSY among them.
     for (const char* fault :
-         {"MS_UNAVAILABLE", "MS_MAX_CONCURRENT_REQ", "GLOBAL_MAX_CONCURRENT_REQ", "SERVICE_UNAVAILABLE", "TIMEOUT"})
+         {"MS_UNAVAILABLE", "MS_MAX_CONCURRENT_REQ", "GLOBAL_MAX_CONCURRENT_REQ", "SERVICE_UNAVAILABLE", "TIMEOUT",
+          "MS_MAX_CONCURRENT_REQ_TIME", "GLOBAL_MAX_CONCURRENT_REQ_TIME", "SERVER_BUSY", " soap:Server: TIMEOUT\n"})
         cases.push_back({fault, {ViesFault(fault), ViesAnswer(true)}, Status::Valid, 2, valid});
     RunCases(cases, Service::Vies, Fast, *Log);
 }
@@ -275,9 +293,118 @@ TEST_F(ConfirmTest, RetriesStopWhenTheTimeIsUp)
     Fast.Retry = {50, std::chrono::milliseconds(300), std::chrono::milliseconds(100)};
     const Answer answer = Confirm({"ATU12345678", "DE123456789", "", "", "", "", ""}, Fast, *Log);
     EXPECT_EQ(answer.Verdict, Status::NotChecked);
-    EXPECT_EQ(answer.Fault, "VIES: MS_UNAVAILABLE");
+    EXPECT_EQ(answer.Fault, "VIES: der Dienst des Mitgliedstaats ist zurzeit nicht verfügbar (MS_UNAVAILABLE)");
     EXPECT_GT(answer.Tries, 1);
     EXPECT_LT(answer.Tries, 50);
+}
+
+TEST_F(ConfirmTest, IdsAreNormalisedAsTheServicesTakeThem)
+{
+    const std::pair<const char*, const char*> cases[] = {
+        {"at u 123.456-78", "ATU12345678"}, {"DE/136_695,976", "DE136695976"},
+        {"gr 123456789", "EL123456789"},    {"EL123456789", "EL123456789"},
+        {"xi 123 4567 89", "XI123456789"},  {"DE\u00a0136\u202f695976", "DE136695976"},
+        {"ATU12345678ä", "ATU12345678ä"},
+    };
+    for (const auto& [typed, sent] : cases)
+        EXPECT_EQ(NormalizeId(typed), sent) << typed;
+}
+
+TEST_F(ConfirmTest, CompanyTypeHasVatsForm)
+{
+    for (const char* good : {"DE-1", "AT-12", "EL-99"})
+        EXPECT_TRUE(IsCompanyType(good)) << good;
+    for (const char* bad : {"", "de-1", "DE-0", "DE-100", "DE1", "D-1", "DE-1 ", "DE-01"})
+        EXPECT_FALSE(IsCompanyType(bad)) << bad;
+
+    // Refused before anything is sent or written.
+    ScriptedServer vies({ViesAnswer(true)});
+    Fast.ViesUrl = vies.Url("/vies");
+    EXPECT_THROW(Confirm({"ATU12345678", "DE123456789", "Muster", "GmbH", "", "", "Wien"}, Fast, *Log), RequestRefused);
+    EXPECT_TRUE(vies.Requests().empty());
+    EXPECT_TRUE(Log->Read({}).empty());
+}
+
+Reply EvatrPlain(const std::string& status, int http)
+{
+    Reply reply =
+        Reply::Status("HTTP/1.1 " + std::to_string(http) + " Status",
+                      "{\"id\":\"x\",\"anfrageZeitpunkt\":\"2026-12-10T21:05:09.120Z\",\"status\":\"" + status + "\"}");
+    reply.Headers.push_back("Content-Type: application/json");
+    return reply;
+}
+
+TEST_F(ConfirmTest, OnlyANamedAndPlacedValidAnswerIsQualified)
+{
+    const std::string simple = "Einfache Bestätigungsanfrage: ohne Firmenname und Ort keine qualifizierte Bestätigung.";
+    struct Row
+    {
+        const char* Label;
+        Service Via;
+        Reply Answer;
+        const char* City;
+        bool Qualified;
+        bool SaysSimple;
+    };
+    const Row rows[] = {
+        {"VIES, name and place", Service::Vies, ViesAnswer(true), "Wien", true, false},
+        {"VIES, no place: the simple question", Service::Vies, ViesAnswer(true), "", false, true},
+        {"BZSt 0000, name and place", Service::Bzst, EvatrPlain("evatr-0000", 200), "Wien", true, false},
+        {"BZSt 0000, no place: the simple question", Service::Bzst, EvatrPlain("evatr-0000", 200), "", false, true},
+        {"BZSt 0003", Service::Bzst, EvatrPlain("evatr-0003", 400), "Wien", false, false},
+        {"BZSt 2008", Service::Bzst, EvatrPlain("evatr-2008", 200), "Wien", false, false},
+    };
+    for (const Row& row : rows) {
+        SCOPED_TRACE(row.Label);
+        ScriptedServer server({row.Answer});
+        Settings settings = Fast;
+        (row.Via == Service::Bzst ? settings.BzstUrl : settings.ViesUrl) = server.Url("/endpoint");
+        const Answer answer = Confirm(
+            {"ATU12345678", "DE123456789", "Muster", "", "Hauptstraße 1", "", row.City, row.Via}, settings, *Log);
+        EXPECT_EQ(answer.Verdict, Status::Valid);
+        EXPECT_EQ(answer.Qualified, row.Qualified);
+        EXPECT_EQ(answer.Message.ends_with(simple), row.SaysSimple) << answer.Message;
+        EXPECT_EQ(Log->Find(answer.JournalId)->Qualified, row.Qualified);
+        // The simple question names no trader fields at all.
+        const std::string body = server.Requests().at(0).Body;
+        const auto fields = row.Via == Service::Vies ? std::vector<const char*>{"traderName", "traderStreet"}
+                                                     : std::vector<const char*>{"firmenname", "strasse"};
+        for (const char* field : fields)
+            EXPECT_EQ(body.find(field) == std::string::npos, row.SaysSimple) << field << "\n" << body;
+    }
+}
+
+TEST_F(ConfirmTest, MatchCodesTheServiceDoesNotHaveMakeABrokenAnswer)
+{
+    const auto vies = [](const std::string& code) {
+        return Reply::Ok(
+            std::string(kEnvelopeStart) +
+            "<ns2:checkVatApproxResponse xmlns:ns2=\"urn:ec.europa.eu:taxud:vies:services:checkVat:types\">"
+            "<ns2:valid>true</ns2:valid><ns2:traderNameMatch>" +
+            code +
+            "</ns2:traderNameMatch><ns2:requestIdentifier>W1</ns2:requestIdentifier>"
+            "</ns2:checkVatApproxResponse>" +
+            kEnvelopeEnd);
+    };
+    Reply bzst =
+        Reply::Status("HTTP/1.1 200 OK", R"({"id":"x","status":"evatr-0000","ergFirmenname":"B;Street=A;City=A"})");
+    const std::tuple<const char*, Service, Reply> rows[] = {
+        {"VIES code 4", Service::Vies, vies("4")},
+        {"VIES codes smuggled in", Service::Vies, vies("2;Street=1")},
+        {"BZSt codes smuggled in", Service::Bzst, bzst},
+    };
+    for (const auto& [label, via, reply] : rows) {
+        SCOPED_TRACE(label);
+        ScriptedServer server({reply});
+        Settings settings = Fast;
+        (via == Service::Bzst ? settings.BzstUrl : settings.ViesUrl) = server.Url("/endpoint");
+        const Answer answer =
+            Confirm({"ATU12345678", "DE123456789", "Muster", "", "", "", "Wien", via}, settings, *Log);
+        EXPECT_EQ(answer.Verdict, Status::NotChecked);
+        EXPECT_TRUE(answer.Matches.empty());
+        EXPECT_NE(answer.Message.find("fehlerhaft"), std::string::npos) << answer.Message;
+        EXPECT_EQ(Log->Find(answer.JournalId)->Matches, "");
+    }
 }
 
 } // namespace

@@ -207,5 +207,106 @@ TEST_F(JournalTest, SurvivesAKillDuringABatch)
     }
 }
 
+// What a person with the sqlite3 tool can do to the file, each found by the chain check at the record it hits.
+TEST_F(JournalTest, TamperingIsFoundAtTheFirstRecordThatNoLongerFits)
+{
+    const std::string invalidToValid =
+        "DROP TRIGGER records_no_update; UPDATE records SET status = 'valid', raw = '<valid>true</valid>', "
+        "raw_sha256 = '" +
+        Sha256Hex("<valid>true</valid>") +
+        "' WHERE id = 2;"
+        "CREATE TRIGGER records_no_update BEFORE UPDATE ON records "
+        "BEGIN SELECT RAISE(ABORT, 'the journal is append-only'); END;";
+    const std::string restoreDelete = "CREATE TRIGGER records_no_delete BEFORE DELETE ON records "
+                                      "BEGIN SELECT RAISE(ABORT, 'the journal is append-only'); END;";
+    struct Row
+    {
+        const char* Label;
+        std::string Sql;
+        int64_t FirstBad;
+        const char* Says;
+    };
+    const Row rows[] = {
+        {"a changed field, trigger put back",
+         "DROP TRIGGER records_no_update; UPDATE records SET name = 'Evil' WHERE id = 2;"
+         "CREATE TRIGGER records_no_update BEFORE UPDATE ON records "
+         "BEGIN SELECT RAISE(ABORT, 'the journal is append-only'); END;",
+         2, "passt nicht in die Kette"},
+        {"a verdict rewritten with its raw answer and hash", invalidToValid, 2, "passt nicht in die Kette"},
+        {"a deleted record", "DROP TRIGGER records_no_delete; DELETE FROM records WHERE id = 2;" + restoreDelete, 3,
+         "fehlt Eintrag 2"},
+        {"the last record deleted", "DROP TRIGGER records_no_delete; DELETE FROM records WHERE id = 3;" + restoreDelete,
+         3, "fehlen am Ende"},
+        {"a dropped trigger", "DROP TRIGGER records_no_update;", 0, "records_no_update"},
+    };
+    for (const Row& row : rows) {
+        SCOPED_TRACE(row.Label);
+        std::filesystem::remove_all(Folder);
+        {
+            Journal journal(Path);
+            for (const char* id : {"ATU12345678", "FR40303265045", "NL004495445B01"})
+                journal.Append(Sample(id));
+            EXPECT_TRUE(journal.VerifyChain().Ok) << journal.VerifyChain().Reason;
+        }
+        sqlite3* db = nullptr;
+        ASSERT_EQ(sqlite3_open(Path.c_str(), &db), SQLITE_OK);
+        char* message = nullptr;
+        EXPECT_EQ(sqlite3_exec(db, row.Sql.c_str(), nullptr, nullptr, &message), SQLITE_OK) << message;
+        sqlite3_free(message);
+        sqlite3_close(db);
+
+        const Journal reopened(Path); // opening again puts nothing right
+        const ChainCheck check = reopened.VerifyChain();
+        EXPECT_FALSE(check.Ok);
+        EXPECT_EQ(check.FirstBad, row.FirstBad);
+        EXPECT_NE(check.Reason.find(row.Says), std::string::npos) << check.Reason;
+    }
+}
+
+TEST_F(JournalTest, AJournalFromBeforeTheChainIsChainedOnceInOrder)
+{
+    std::filesystem::create_directories(std::filesystem::path(Path).parent_path());
+    sqlite3* db = nullptr;
+    ASSERT_EQ(sqlite3_open(Path.c_str(), &db), SQLITE_OK);
+    const char* old = R"sql(
+CREATE TABLE records (
+    id INTEGER PRIMARY KEY AUTOINCREMENT,
+    time_utc TEXT NOT NULL, time_local TEXT NOT NULL, kind TEXT NOT NULL,
+    service TEXT NOT NULL, endpoint TEXT NOT NULL, own_id TEXT NOT NULL, foreign_id TEXT NOT NULL,
+    name TEXT NOT NULL, company_type TEXT NOT NULL, street TEXT NOT NULL, zip TEXT NOT NULL, city TEXT NOT NULL,
+    status TEXT NOT NULL, message TEXT NOT NULL, fault TEXT NOT NULL, valid_from TEXT NOT NULL, valid_to TEXT NOT NULL,
+    matches TEXT NOT NULL, request_id TEXT NOT NULL, request_time TEXT NOT NULL, tries INTEGER NOT NULL,
+    raw BLOB NOT NULL, raw_sha256 TEXT NOT NULL);
+CREATE TRIGGER records_no_update BEFORE UPDATE ON records BEGIN SELECT RAISE(ABORT, 'the journal is append-only'); END;
+CREATE TRIGGER records_no_delete BEFORE DELETE ON records BEGIN SELECT RAISE(ABORT, 'the journal is append-only'); END;
+INSERT INTO records VALUES (NULL,'2026-12-01T10:00:00Z','2026-12-01T11:00:00+01:00','confirm','vies','e','DE1','ATU1',
+    'n','','','','','valid','m','','','','','','',1,'<a/>','29114363f749a0226b6988dda3ca2492a954117ab6b5f382706c20300dabc079');
+INSERT INTO records VALUES (NULL,'2026-12-02T10:00:00Z','2026-12-02T11:00:00+01:00','confirm','vies','e','DE1','ATU2',
+    'n','','','','','invalid','m','','','','','','',1,'<b/>','c5a1c182c87ac852d7d4621a27899d9d002b02dd501be9355d1fc4f58e9ccc7f');
+)sql";
+    ASSERT_EQ(sqlite3_exec(db, old, nullptr, nullptr, nullptr), SQLITE_OK);
+    sqlite3_close(db);
+    ::chmod(Path.c_str(), 0644);
+
+    Journal journal(Path);
+    EXPECT_NE(journal.Notice().find("Modus 0644"), std::string::npos) << journal.Notice();
+    struct stat info
+    {
+    };
+    ASSERT_EQ(::stat(Path.c_str(), &info), 0);
+    EXPECT_EQ(info.st_mode & 0777, 0600u);
+
+    const std::vector<Record> records = journal.Read({});
+    ASSERT_EQ(records.size(), 2u);
+    EXPECT_EQ(records[0].Chain, ChainValue("", records[0]));
+    EXPECT_EQ(records[1].Chain, ChainValue(records[0].Chain, records[1]));
+    const int64_t next = journal.Append(Sample("NL004495445B01"));
+    EXPECT_EQ(next, 3);
+    EXPECT_EQ(journal.Find(next)->Chain, ChainValue(records[1].Chain, *journal.Find(next)));
+    EXPECT_TRUE(journal.VerifyChain().Ok) << journal.VerifyChain().Reason;
+    EXPECT_TRUE(Journal(Path).Notice().empty());
+    EXPECT_EQ(Journal(Path).Find(1)->Chain, records[0].Chain) << "chained once, not again";
+}
+
 } // namespace
 } // namespace orvel::confirm

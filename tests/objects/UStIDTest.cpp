@@ -78,7 +78,7 @@ TEST_F(UStIDTest, FreshObjectReportsValidWithEmptyText)
     EXPECT_EQ(UStID.Timeout(), 0);
 }
 
-TEST_F(UStIDTest, RemovesBlanksUpperCasesAndSplitsAfterTwoCharacters)
+TEST_F(UStIDTest, DropsSeparatorsUpperCasesMapsGreeceAndSplitsAfterTwoCharacters)
 {
     struct Row
     {
@@ -88,13 +88,14 @@ TEST_F(UStIDTest, RemovesBlanksUpperCasesAndSplitsAfterTwoCharacters)
     };
     const Row rows[] = {
         {u"de 123 456 789", "DE", "123456789"},
-        {u"DE-123.456", "DE", "-123.456"},
-        {u" at\tu 1234", "AT", "\tU1234"}, // only blanks go
+        {u"DE-123.456", "DE", "123456"},
+        {u" at\tu 1234", "AT", "U1234"}, // separators of any kind go
+        {u"gr 094", "EL", "094"},
         {u"d", "D", ""},
         {u"", "", ""},
         {u"  ", "", ""},
         {u"xäö é", "XÄ", "ÖÉ"},
-        {u"elΣ1", "EL", "?1"}, // narrowed to 8-bit text first
+        {u"elΣ1", "EL", "1"}, // narrowed to 8-bit text first, where Σ is a "?"
     };
     for (const auto& row : rows) {
         UStID.Check(row.Input);
@@ -141,6 +142,17 @@ TEST_F(UStIDTest, IdUnknownToViesGivesOneAndFalse)
     UStID.Check(u"FR 999 999 999");
     EXPECT_EQ(UStID.Result(), 1);
     EXPECT_EQ(Resulttext(), "FR~999999999~2024-11-11+01:00~False~---~---");
+}
+
+TEST_F(UStIDTest, ACountryOutsideViesIsAnsweredAtOnce)
+{
+    for (const char16_t* id : {u"GB123456789", u"ch-e 123.456.789", u"NO 123456789MVA"}) {
+        UStID.Check(id);
+        EXPECT_EQ(UStID.Result(), 1);
+        EXPECT_EQ(Resulttext(), "kein EU-Mitgliedstaat: VIES prüft nur USt-IdNrn. der EU-Mitgliedstaaten und "
+                                "Nordirlands (XI)");
+    }
+    EXPECT_TRUE(Vies.Calls().empty());
 }
 
 TEST_F(UStIDTest, FaultGivesTwoAndTheFaultString)

@@ -34,16 +34,17 @@ class ConfirmTest(unittest.TestCase):
     def test_both_services_answer_and_are_journaled(self):
         vies = self.confirm("ATU13585627", {"OwnVatId": "DE136695976", "Name": "Muster", "City": "Wien"})
         self.assertEqual(vies["Status"], "valid")
+        self.assertEqual(vies["Qualified"], True)
         self.assertEqual(vies["Service"], "vies")
         self.assertEqual(dict(vies["Matches"]), {"Name": "3", "City": "3"})
         self.assertEqual(vies["Matches"].signature, "ss")
         self.assertTrue(vies["RequestId"].startswith("LOKAL"), vies["RequestId"])
         self.assertEqual(int(vies["Tries"]), 2, "the busy answer was asked again")
-        bzst = self.confirm("ATU13585627", {"OwnVatId": "DE136695976", "Name": "Muster", "Service": "bzst",
-                                            "Tries": dbus.Int32(1)})
+        bzst = self.confirm("ATU13585627", {"OwnVatId": "DE136695976", "Name": "Muster", "City": "Wien",
+                                            "Service": "bzst", "Tries": dbus.Int32(1)})
         self.assertEqual(bzst["Status"], "valid")
         self.assertEqual(bzst["Message"], "Die angefragte USt-IdNr. ist zum Anfragezeitpunkt gültig.")
-        self.assertEqual(dict(bzst["Matches"]), {"Name": "D", "Street": "C", "Zip": "C", "City": "C"})
+        self.assertEqual(dict(bzst["Matches"]), {"Name": "D", "Street": "C", "Zip": "C", "City": "D"})
         self.assertEqual(int(bzst["JournalId"]), int(vies["JournalId"]) + 1)
         german = self.confirm("DE136695976", {"OwnVatId": "DE136695976", "Service": "bzst"})
         self.assertEqual(german["Status"], "not-checked")
@@ -62,6 +63,24 @@ class ConfirmTest(unittest.TestCase):
         self.assertEqual(completed.returncode, 1, completed.stderr)
         self.assertIn("Status: invalid\n", completed.stdout)
         self.assertIn("Service: bzst\n", completed.stdout)
+
+    def test_refused_own_ids_and_foreign_countries_leave_the_journal_alone(self):
+        before = self.confirm("ATU13585627", {"OwnVatId": "DE136695976", "Service": "bzst", "Tries": dbus.Int32(1)})
+        self.assertEqual(before["Qualified"], False, "no name, no place: the simple question")
+        for own, said in [("", "Die eigene USt-IdNr. fehlt"), ("  ", "Die eigene USt-IdNr. fehlt"),
+                          ("DE136695977", "Die eigene USt-IdNr. DE136695977 hat eine falsche Prüfziffer.")]:
+            with self.subTest(own=own):
+                with self.assertRaises(dbus.DBusException) as raised:
+                    self.confirm("ATU13585627", {"OwnVatId": own, "Name": "Muster", "City": "Wien"})
+                self.assertEqual(raised.exception.get_dbus_name(), "org.freedesktop.DBus.Error.InvalidArgs")
+                self.assertIn(said, raised.exception.get_dbus_message())
+        outside = self.confirm("GB123456789", {"OwnVatId": "DE136695976"})
+        self.assertEqual(outside["Status"], "invalid")
+        self.assertEqual(outside["Message"], "kein EU-Mitgliedstaat: VIES prüft nur USt-IdNrn. der "
+                                             "EU-Mitgliedstaaten und Nordirlands (XI)")
+        self.assertEqual(int(outside["JournalId"]), 0)
+        after = self.confirm("ATU13585627", {"OwnVatId": "DE136695976", "Service": "bzst", "Tries": dbus.Int32(1)})
+        self.assertEqual(int(after["JournalId"]), int(before["JournalId"]) + 1, "nothing journaled in between")
 
     def test_bad_options_name_the_option(self):
         for options, named in [({"Colour": "blau"}, "Colour"), ({"Service": "elster"}, "Service"),

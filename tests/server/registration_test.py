@@ -85,7 +85,14 @@ class RegistrationTest(unittest.TestCase):
             "systemd/user/orvelwddx-service.socket", "systemd/user/orvelwddx-service.service",
             "systemd/user/sockets.target.wants/orvelwddx-service.socket",
             "systemd/user/orvelwddx-update-data.service", "systemd/user/orvelwddx-update-data.timer",
-            "systemd/user/timers.target.wants/orvelwddx-update-data.timer"})
+            "systemd/user/timers.target.wants/orvelwddx-update-data.timer",
+            "systemd/user/orvelwddx-retry.service", "systemd/user/orvelwddx-retry.timer",
+            "systemd/user/timers.target.wants/orvelwddx-retry.timer"})
+        check = os.path.realpath(os.path.join(os.path.dirname(PROGRAM), "../cli/orvelwddx-check"))
+        with open(os.path.join(units, "orvelwddx-retry.service")) as retry_unit:
+            self.assertIn("\nExecStart=%s journal --retry-pending\n" % check, retry_unit.read())
+        with open(os.path.join(units, "orvelwddx-retry.timer")) as timer_unit:
+            self.assertIn("\nOnCalendar=hourly\n", timer_unit.read())
         with open(os.path.join(units, "orvelwddx-service.socket")) as socket_unit:
             self.assertIn("\nListenStream=127.0.0.1:18590\n", socket_unit.read())
         with open(os.path.join(units, "orvelwddx-service.service")) as service_unit:

@@ -1,6 +1,7 @@
 // Confirmations against the local service's offline answers, through the real clients and the journal.
 
 #include "confirm/Confirm.h"
+#include "confirm/EvatrStatus.h"
 #include "confirm/Journal.h"
 #include "service/EvatrFront.h"
 #include "service/Service.h"
@@ -9,6 +10,7 @@
 
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <filesystem>
 #include <memory>
 
@@ -137,6 +139,125 @@ TEST_F(ConfirmService, ListsTheEvatrStatusesAndSaysItConfirmsNothing)
     EXPECT_NE(statuses.find("Bitte versuchen Sie es später noch einmal."), std::string::npos);
     const std::string page = http.Get(base + "/");
     EXPECT_NE(page.find("keine Bestätigung durch eine Behörde"), std::string::npos);
+}
+
+TEST_F(ConfirmService, EveryEvatrStatusIsReachableByItsTestIdWithItsHttpStatus)
+{
+    const auto running = Start(0);
+    const std::string url = For(*running).BzstUrl;
+    for (const confirm::EvatrStatus& status : confirm::EvatrStatuses()) {
+        SCOPED_TRACE(status.Code);
+        HttpClient http;
+        const HttpReply reply = http.Post(
+            url, R"({"anfragendeUstid":"DE136695976","angefragteUstid":"ATTEST)" + status.Code.substr(6) + R"("})",
+            {"Content-Type: application/json"});
+        EXPECT_NE(reply.Body.find(R"("status":")" + status.Code + "\""), std::string::npos) << reply.Body;
+        EXPECT_EQ(reply.Status, status.Http ? status.Http : 200);
+    }
+    HttpClient http;
+    const std::string base = url.substr(0, url.find(kEvatrRequestPath));
+    const std::string statuses = http.Get(base + kEvatrStatusPath);
+    for (const char* category : {R"("kategorie":"Ergebnis")", R"("kategorie":"Hinweis")", R"("kategorie":"Fehler")"})
+        EXPECT_NE(statuses.find(category), std::string::npos) << category;
+    EXPECT_EQ(statuses.find(R"("kategorie":"Error")"), std::string::npos);
+    const std::string states = http.Get(base + kEvatrMemberStatesPath);
+    EXPECT_NE(states.find(R"({"alpha2":"EL","name":"Griechenland","verfuegbar":true})"), std::string::npos) << states;
+    EXPECT_EQ(std::count(states.begin(), states.end(), '{'), 28);
+}
+
+// The stand-ins answer as the services do, so that the clients' reading of each answer can be tried against them.
+TEST_F(ConfirmService, TestIdsReachEveryKindOfAnswer)
+{
+    const auto running = Start(0);
+    struct Row
+    {
+        const char* Label;
+        confirm::Request Asked;
+        Status Verdict;
+        bool Qualified;
+        int Tries;
+        const char* Says; // in the message or the last fault
+    };
+    const Row rows[] = {
+        {"VIES 100", {"AT100", "DE136695976", "Muster", "", "", "", "Wien"}, Status::Valid, true, 1, "gültig"},
+        {"VIES 200", {"AT200", "DE136695976", "Muster", "", "", "", "Wien"}, Status::Invalid, false, 1, "nicht gültig"},
+        {"VIES 202",
+         {"AT202", "DE136695976", "", "", "", "", ""},
+         Status::NotChecked,
+         false,
+         1,
+         "(INVALID_REQUESTER_INFO)"},
+        {"VIES 400", {"AT400", "DE136695976", "", "", "", "", ""}, Status::NotChecked, false, 1, "(VAT_BLOCKED)"},
+        {"VIES 501",
+         {"AT501", "DE136695976", "", "", "", "", ""},
+         Status::NotChecked,
+         false,
+         3,
+         "(GLOBAL_MAX_CONCURRENT_REQ_TIME)"},
+        {"VIES 603", {"AT603", "DE136695976", "", "", "", "", ""}, Status::NotChecked, false, 3, "(SERVER_BUSY)"},
+        {"VIES bad requester",
+         {"ATU13585627", "DE136695977", "", "", "", "", ""},
+         Status::NotChecked,
+         false,
+         1,
+         "INVALID_REQUESTER_INFO"},
+        {"BZSt 0000",
+         {"ATTEST0000", "DE136695976", "Muster", "", "", "", "Wien", Service::Bzst},
+         Status::Valid,
+         true,
+         1,
+         "gültig"},
+        {"BZSt 0003",
+         {"ATTEST0003", "DE136695976", "Muster", "", "", "", "Wien", Service::Bzst},
+         Status::Valid,
+         false,
+         1,
+         "Pflichtfelder für eine qualifizierte"},
+        {"BZSt 2008",
+         {"ATTEST2008", "DE136695976", "Muster", "", "", "", "Wien", Service::Bzst},
+         Status::Valid,
+         false,
+         1,
+         "Besonderheit"},
+        {"BZSt 2006",
+         {"ATTEST2006", "DE136695976", "", "", "", "", "", Service::Bzst},
+         Status::Invalid,
+         false,
+         1,
+         "gueltigBis"},
+        {"BZSt 0008",
+         {"ATTEST0008", "DE136695976", "", "", "", "", "", Service::Bzst},
+         Status::NotChecked,
+         false,
+         1,
+         "maximale Anzahl"},
+        {"BZSt 1001",
+         {"ATTEST1001", "DE136695976", "", "", "", "", "", Service::Bzst},
+         Status::NotChecked,
+         false,
+         3,
+         ""},
+    };
+    for (const Row& row : rows) {
+        SCOPED_TRACE(row.Label);
+        const confirm::Answer answer = confirm::Confirm(row.Asked, For(*running), *Log);
+        EXPECT_EQ(confirm::StatusName(answer.Verdict), confirm::StatusName(row.Verdict)) << answer.Message;
+        EXPECT_EQ(answer.Qualified, row.Qualified);
+        EXPECT_EQ(answer.Tries, row.Tries);
+        EXPECT_NE((answer.Message + answer.Fault).find(row.Says), std::string::npos)
+            << answer.Message << " / " << answer.Fault;
+    }
+
+    // A company type out of form, as another client might send it.
+    HttpClient http;
+    const HttpReply reply = http.Post(
+        For(*running).ViesUrl,
+        R"(<soap:Envelope xmlns:soap="http://schemas.xmlsoap.org/soap/envelope/"><soap:Body>)"
+        R"(<checkVatApprox xmlns="urn:ec.europa.eu:taxud:vies:services:checkVat:types"><countryCode>AT</countryCode>)"
+        R"(<vatNumber>U13585627</vatNumber><traderCompanyType>GmbH</traderCompanyType></checkVatApprox>)"
+        R"(</soap:Body></soap:Envelope>)",
+        {"Content-Type: text/xml"});
+    EXPECT_NE(reply.Body.find("<faultstring>INVALID_INPUT</faultstring>"), std::string::npos) << reply.Body;
 }
 
 } // namespace

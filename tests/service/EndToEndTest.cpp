@@ -398,9 +398,9 @@ TEST_F(ServiceEndToEnd, VatObjectAnswersOfflineWithTheViesUrlPointedHere)
     } cases[] = {
         {u"DE136695978", 1, "DE~136695978~"}, // one digit changed
         {u"ATU13585627", 0, "AT~U13585627~"},
-        {u"DE12345", 1, "DE~12345~"},               // not the German form: not valid, as VIES answers
-        {u"DE-136.695.976", 0, "DE~-136.695.976~"}, // the fields come back as sent
-        {u"GB123456789", 2, "INVALID_INPUT"},
+        {u"DE12345", 1, "DE~12345~"},                 // not the German form: not valid, as VIES answers
+        {u"DE-136.695.976", 0, "DE~136695976~"},      // separators dropped before sending
+        {u"GB123456789", 1, "kein EU-Mitgliedstaat"}, // not asked at all
         {u"XI980780684", 0, "XI~980780684~"},
         {u"DE DE 246595415", 1, "DE~DE246595415~"}, // the country code twice: VIES says not valid
         {u"DE246595415", 0, "DE~246595415~"},

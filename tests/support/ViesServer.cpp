@@ -112,8 +112,12 @@ Reply ViesServer::Answer(const Request& request)
     }
 
     const std::string& number = call.VatNumber;
-    if (std::find(kViesFaults.begin(), kViesFaults.end(), number) != kViesFaults.end())
-        return Fault("env:Server", number);
+    for (const std::string& fault : kViesFaults) {
+        std::string compact = fault; // as a client that drops separators sends it
+        std::erase(compact, '_');
+        if (number == fault || number == compact)
+            return Fault("env:Server", fault);
+    }
     if (number == kNotXml)
         return Reply::Ok("Service temporarily unavailable, please retry later.");
     if (number == kHttp500) {

@@ -1,7 +1,8 @@
 #pragma once
 // A stand-in for the VIES checkVat service on 127.0.0.1, answering in VIES's own form. The answer depends on the
 // vatNumber asked for:
-//   a fault string of VIES (kViesFaults)       -> that SOAP fault, with status 500
+//   a fault string of VIES (kViesFaults), or
+//   the same without its underscores           -> that SOAP fault, with status 500
 //   kNotXml, kHttp500, kStall, kNoDate,
 //   kWrongBody, kOversize, kExternalEntity     -> the failure the name says
 //   one of the traders of kViesTraders         -> valid, with the trader's name and address

@@ -886,10 +886,11 @@ private slots:
         const QtMessageHandler previous = qInstallMessageHandler(
             [](QtMsgType, const QMessageLogContext&, const QString& Message) { warnings << Message; });
         const auto restore = qScopeGuard([previous] { qInstallMessageHandler(previous); });
-        QVERIFY_THROWS_EXCEPTION(std::runtime_error, WriteProofPdf(confirm::Record{}, Home->filePath(u"no/x.pdf"_s)));
+        QVERIFY_THROWS_EXCEPTION(std::runtime_error,
+                                 WriteProofPdf(confirm::Record{}, Home->filePath(u"no/x.pdf"_s), "journal.sqlite"));
         QCOMPARE(warnings, QStringList());
         // A file that can be written gets its page as before.
-        WriteProofPdf(confirm::Record{}, Home->filePath(u"x.pdf"_s));
+        WriteProofPdf(confirm::Record{}, Home->filePath(u"x.pdf"_s), "journal.sqlite");
         QFile proof(Home->filePath(u"x.pdf"_s));
         QVERIFY(proof.open(QIODevice::ReadOnly));
         QVERIFY(proof.readAll().startsWith("%PDF-"));

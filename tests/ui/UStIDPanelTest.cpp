@@ -191,7 +191,7 @@ private slots:
         // A service error: the message replaces the id, selected, and the info button goes.
         Check(window, u"AT U12345678"_s);
         QVERIFY(InfoButton(window)->isVisible());
-        Check(window, u"XX123"_s);
+        Check(window, u"1X123"_s); // no country code: VIES refuses it
         QCOMPARE(Verdict(window)->text(), u"Fehler"_s);
         QCOMPARE(Verdict(window)->palette().color(QPalette::WindowText), QColor(128, 0, 0));
         QVERIFY(Verdict(window)->isVisible());

@@ -64,6 +64,9 @@ private slots:
         QCOMPARE(ConfirmVerdictOf(confirm::Status::Invalid), (TConfirmVerdict{u"Ungültig"_s, QColor(255, 0, 0)}));
         QCOMPARE(ConfirmVerdictOf(confirm::Status::NotChecked),
                  (TConfirmVerdict{u"Nicht geprüft"_s, QColor(160, 90, 0)}));
+        QCOMPARE(ConfirmVerdictOf(confirm::Status::Valid, false),
+                 (TConfirmVerdict{u"Gültig, nicht qualifiziert"_s, QColor(160, 90, 0)}));
+        QCOMPARE(RefusedVerdict(), (TConfirmVerdict{u"Nicht gesendet"_s, QColor(160, 0, 0)}));
     }
 
     void confirmFromTheInformationWindow()
@@ -80,7 +83,7 @@ private slots:
 
             TFormVatConfirm& dialog = window.PanelUStID().FormVatConfirm();
             dialog.ChooseProofFile = [&proof](const QString& Suggested) {
-                [&] { QCOMPARE(Suggested, u"nachweis-1.pdf"_s); }();
+                [&] { QCOMPARE(Suggested, u"nachweis-2.pdf"_s); }(); // the refusals left no record
                 return proof;
             };
             const auto label = [&dialog](const char* name) { return Child<QLabel>(dialog, name)->text(); };
@@ -96,7 +99,20 @@ private slots:
                             QCOMPARE(Edit(dialog, "EditForeignId")->text(), u"ATU13585627"_s);
                             QCOMPARE(dialog.focusWidget(), Edit(dialog, "EditOwnId"));
                             QVERIFY(!Child<QPushButton>(dialog, "ButtonProof")->isEnabled());
+                            // Without an own id, or with a wrong one, nothing is asked and nothing journaled.
+                            for (const QString& own : {QString(), u"DE136695977"_s}) {
+                                Edit(dialog, "EditOwnId")->setText(own);
+                                Child<QPushButton>(dialog, "ButtonConfirm")->click();
+                                QCOMPARE(label("LabelStatus"), u"Nicht gesendet"_s);
+                                QVERIFY2(label("LabelMessage").startsWith(u"Die eigene USt-IdNr. "_s),
+                                         qPrintable(label("LabelMessage")));
+                                QVERIFY(!Child<QPushButton>(dialog, "ButtonProof")->isEnabled());
+                            }
                             Edit(dialog, "EditOwnId")->setText(u"DE136695976"_s);
+                            Child<QPushButton>(dialog, "ButtonConfirm")->click();
+                            QCOMPARE(label("LabelStatus"), u"Gültig, nicht qualifiziert"_s);
+                            QVERIFY2(label("LabelMessage").endsWith(u"keine qualifizierte Bestätigung."_s),
+                                     qPrintable(label("LabelMessage")));
                             Edit(dialog, "EditName")->setText(u"Muster Handels GmbH"_s);
                             Edit(dialog, "EditCity")->setText(u"Wien"_s);
                             Child<QPushButton>(dialog, "ButtonConfirm")->click();
