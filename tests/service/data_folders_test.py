@@ -92,7 +92,7 @@ class DataFoldersTest(unittest.TestCase):
         return json.loads(self.get("/status"))
 
     def wait_for(self, condition, what):
-        for _ in range(100):
+        for _ in range(300):
             if condition():
                 return
             time.sleep(0.05)
@@ -208,7 +208,10 @@ class DataFoldersTest(unittest.TestCase):
         self.put("editions.json", json.dumps({"bundesbank": {
             "file": name, "valid_from": self.day(-3).isoformat(), "valid_until": self.day(80).isoformat(),
             "fetched_at": "2026-12-11T06:00:00+01:00", "result": "installed"}}).encode())
-        self.wait_for(lambda: self.status()["bankDirectory"]["path"].endswith(name), "the new edition was not read")
+        # The file and the state file land one after the other: each may be read on its own first.
+        self.wait_for(lambda: self.status()["bankDirectory"]["path"].endswith(name) and
+                      self.status()["bankDirectory"]["validUntil"] == self.day(80).isoformat(),
+                      "the new edition and its state were not read")
         status = self.status()["bankDirectory"]
         self.assertFalse(status["superseded"])
         self.assertEqual(status["validUntil"], self.day(80).isoformat())

@@ -20,10 +20,13 @@ SYNOPSIS
     orvelwddx-check [OPTIONS] plz-type PLZ
     orvelwddx-check [OPTIONS] vat VATID
     orvelwddx-check [OPTIONS] vat-confirm VATID --own OWNID [--name N] [--street S] [--zip Z]
-                    [--city C] [--company-type T] [--bzst] [--tries N] [--retry-within MS]
+                    [--city C] [--company-type T] [--reference R] [--bzst] [--tries N]
+                    [--retry-within MS]
     orvelwddx-check journal [--from DATE] [--to DATE] [--vat VATID]
                     [--json | --csv [--excel] | --xlsx FILE]
     orvelwddx-check journal --proof ID --pdf FILE
+    orvelwddx-check journal --verify
+    orvelwddx-check [OPTIONS] journal --retry-pending [--all]
     orvelwddx-check [OPTIONS] batch FILE.csv|FILE.xlsx|- [--jobs N] [--xlsx OUT.xlsx]
 
 DESCRIPTION
@@ -72,9 +75,20 @@ DESCRIPTION
     recorded in the journal $XDG_DATA_HOME/OrvelWddx/journal.sqlite, the proof of the check;
     ORVELWDDX_VIES_URL and ORVELWDDX_BZST_URL name other endpoints.
 
+    A valid id is confirmed qualified only when name and place were asked about (--name,
+    --city); without them the simple question is asked, and the line Qualified says false, as
+    it does for the BZSt&apos;s evatr-0003 and evatr-2008. Ids may be typed with any separators; GR
+    is sent as EL. Your own id is required and its check digits checked; an id of a country
+    outside VIES is answered at once, exit 1.
+
     journal lists the recorded confirmations (DATE as 2026-12-31 or 31.12.2026, UTC); --csv
     as CSV (with --excel for a German Excel), --xlsx FILE as a workbook; --proof writes the
-    one-page PDF proof of one record.
+    one-page PDF proof of one record; --verify recomputes the journal&apos;s chain and names the
+    first record that does not fit (exit 1). A record whose status or matches contradict its
+    stored answer is named on standard error (exit 1). --retry-pending asks again for the
+    confirmations left &quot;nicht geprüft&quot; whose next try has come (an hour after, doubling up
+    to a day; --all: every one now), never for the BZSt between 23:00 and 05:00 German time;
+    each answer is a new record linked to the pending one (exit 3 while one stays pending).
 
 OPTIONS
     --user NAME, --pass PASSWORD
@@ -114,7 +128,11 @@ OPTIONS
                    byte order mark, CR LF (without it the output keeps the input&apos;s separator)
     -h, --help     this text
     --version      the version and the data --offline would use: bank directory (file,
-                   sources, validity, counts) and postal codes
+                   sources, validity, counts), each official directory&apos;s edition (valid from,
+                   until, fetched at, whether a newer one is available) and postal codes
+    --data-dir DIR the one folder of the official directories for --offline and --version
+                   (default $ORVELWDDX_DATA_DIR, else $XDG_DATA_HOME/OrvelWddx, then
+                   /var/lib/orvelwddx)
 
     Every setting not given as an option is taken from the environment variables
     ORVELWDDX_USER, ORVELWDDX_PASS, ORVELWDDX_HOST, ORVELWDDX_TLS, ORVELWDDX_TIMEOUT,
@@ -127,7 +145,7 @@ EXIT STATUS
         a search that found banks; address results 0, 9 and 12; postal code types 101 to 109;
         VAT id result 0. For batch: every row passed.
     1   the check did not pass (batch: a row did not pass or could not be read)
-    2   usage error
+    2   usage error; vat-confirm: refused without asking (own id missing or wrong)
     3   the service could not be reached (results -200 and -250, VAT id result 2), or the bus
         or the server could not; vat-confirm: not checked
     4   vat-confirm: the journal could not be written, so the confirmation is void
@@ -157,10 +175,13 @@ NAME
     orvelwddx-check [OPTIONEN] plz-type PLZ
     orvelwddx-check [OPTIONEN] vat USTID
     orvelwddx-check [OPTIONEN] vat-confirm USTID --own EIGENE-ID [--name N] [--street S] [--zip Z]
-                    [--city C] [--company-type T] [--bzst] [--tries N] [--retry-within MS]
+                    [--city C] [--company-type T] [--reference R] [--bzst] [--tries N]
+                    [--retry-within MS]
     orvelwddx-check journal [--from DATUM] [--to DATUM] [--vat USTID]
                     [--json | --csv [--excel] | --xlsx DATEI]
     orvelwddx-check journal --proof ID --pdf DATEI
+    orvelwddx-check journal --verify
+    orvelwddx-check [OPTIONEN] journal --retry-pending [--all]
     orvelwddx-check [OPTIONEN] batch DATEI.csv|DATEI.xlsx|- [--jobs N] [--xlsx AUS.xlsx]
 
 BESCHREIBUNG
@@ -212,9 +233,22 @@ BESCHREIBUNG
     Bestätigung wird im Journal $XDG_DATA_HOME/OrvelWddx/journal.sqlite festgehalten, dem
     Nachweis der Prüfung; ORVELWDDX_VIES_URL und ORVELWDDX_BZST_URL nennen andere Adressen.
 
+    Qualifiziert bestätigt wird eine gültige ID nur, wenn nach Name und Ort gefragt wurde
+    (--name, --city); ohne sie wird die einfache Frage gestellt, und die Zeile Qualified sagt
+    false, wie beim evatr-0003 und evatr-2008 des BZSt. IDs dürfen mit beliebigen Trennzeichen
+    getippt werden; GR wird als EL gesendet. Die eigene ID ist Pflicht, ihre Prüfziffer wird
+    geprüft; eine ID eines Landes außerhalb von VIES wird sofort beantwortet, Exit-Status 1.
+
     journal listet die festgehaltenen Bestätigungen (DATUM wie 31.12.2026 oder 2026-12-31,
     UTC); --csv als CSV (mit --excel für ein deutsches Excel), --xlsx DATEI als
-    Arbeitsmappe; --proof schreibt den einseitigen PDF-Nachweis eines Eintrags.
+    Arbeitsmappe; --proof schreibt den einseitigen PDF-Nachweis eines Eintrags; --verify
+    rechnet die Kette des Journals nach und nennt den ersten Eintrag, der nicht passt
+    (Exit-Status 1). Ein Eintrag, dessen Status oder Abgleich seiner gespeicherten Antwort
+    widerspricht, wird auf der Standardfehlerausgabe genannt (Exit-Status 1). --retry-pending
+    fragt die als „nicht geprüft“ offenen Bestätigungen erneut an, deren nächster Versuch
+    gekommen ist (eine Stunde danach, verdoppelt bis zu einem Tag; --all: alle sofort), beim
+    BZSt nie zwischen 23:00 und 05:00 Uhr deutscher Zeit; jede Antwort ist ein neuer Eintrag,
+    der auf den offenen verweist (Exit-Status 3, solange einer offen bleibt).
 
 OPTIONEN
     --user NAME, --pass PASSWORT
@@ -258,7 +292,12 @@ OPTIONEN
                    Trennzeichen der Eingabe)
     -h, --help     dieser Text
     --version      die Version und die Daten, die --offline nutzen würde: Bankverzeichnis
-                   (Datei, Quellen, Gültigkeit, Anzahlen) und Postleitzahlen
+                   (Datei, Quellen, Gültigkeit, Anzahlen), die Ausgabe jedes amtlichen
+                   Verzeichnisses (gültig ab, bis, geladen am, ob eine neuere verfügbar ist) und
+                   Postleitzahlen
+    --data-dir ORDNER  der eine Ordner der amtlichen Verzeichnisse für --offline und --version
+                   (Standard $ORVELWDDX_DATA_DIR, sonst $XDG_DATA_HOME/OrvelWddx, dann
+                   /var/lib/orvelwddx)
 
     Jede Einstellung, die nicht als Option angegeben ist, kommt aus den Umgebungsvariablen
     ORVELWDDX_USER, ORVELWDDX_PASS, ORVELWDDX_HOST, ORVELWDDX_TLS, ORVELWDDX_TIMEOUT,
@@ -271,7 +310,7 @@ EXIT-STATUS
         Banknamen gefunden; eine Suche, die Banken fand; Anschriftenergebnisse 0, 9 und 12;
         Postleitzahlarten 101 bis 109; USt-IdNr.-Ergebnis 0. Bei batch: jede Zeile bestand.
     1   die Prüfung hat nicht bestanden (batch: eine Zeile bestand nicht oder war nicht lesbar)
-    2   Aufruffehler
+    2   Aufruffehler; vat-confirm: ohne Anfrage abgewiesen (eigene ID fehlt oder ist falsch)
     3   der Dienst war nicht erreichbar (Ergebnisse -200 und -250, USt-IdNr.-Ergebnis 2),
         oder der Bus oder der Server nicht; vat-confirm: nicht geprüft
     4   vat-confirm: das Journal ließ sich nicht schreiben, die Bestätigung ist daher nichtig
@@ -339,12 +378,8 @@ BEISPIELE
         <translation>%1 lässt sich nicht lesen</translation>
     </message>
     <message>
-        <source>vat-confirm needs --own OWNID, your own VAT id</source>
-        <translation>vat-confirm braucht --own EIGENE-ID, Ihre eigene USt-IdNr.</translation>
-    </message>
-    <message>
-        <source>vat-confirm takes --own, --name, --street, --zip, --city, --company-type, --bzst, --tries, --retry-within and the connection options</source>
-        <translation>vat-confirm nimmt --own, --name, --street, --zip, --city, --company-type, --bzst, --tries, --retry-within und die Verbindungsoptionen</translation>
+        <source>vat-confirm takes --own, --name, --street, --zip, --city, --company-type, --reference, --bzst, --tries, --retry-within and the connection options</source>
+        <translation>vat-confirm nimmt --own, --name, --street, --zip, --city, --company-type, --reference, --bzst, --tries, --retry-within und die Verbindungsoptionen</translation>
     </message>
     <message>
         <source>journal takes no operands</source>
@@ -379,8 +414,20 @@ BEISPIELE
         <translation>kein Befehl angegeben</translation>
     </message>
     <message>
-        <source>--own, --name, --zip, --city, --company-type, --bzst, --tries and --retry-within belong to vat-confirm (--bzst and --retry-later also to batch), --from, --to, --vat, --csv, --proof and --pdf to journal</source>
-        <translation>--own, --name, --zip, --city, --company-type, --bzst, --tries und --retry-within gehören zu vat-confirm (--bzst und --retry-later auch zu batch), --from, --to, --vat, --csv, --proof und --pdf zu journal</translation>
+        <source>--own, --name, --zip, --city, --company-type, --reference, --bzst, --tries and --retry-within belong to vat-confirm (--bzst and --retry-later also to batch), --from, --to, --vat, --csv, --proof, --pdf, --verify and --retry-pending to journal</source>
+        <translation>--own, --name, --zip, --city, --company-type, --reference, --bzst, --tries und --retry-within gehören zu vat-confirm (--bzst und --retry-later auch zu batch), --from, --to, --vat, --csv, --proof, --pdf, --verify und --retry-pending zu journal</translation>
+    </message>
+    <message>
+        <source>--verify checks the whole journal and takes no other option</source>
+        <translation>--verify prüft das ganze Journal und nimmt keine weitere Option</translation>
+    </message>
+    <message>
+        <source>--all belongs to journal --retry-pending</source>
+        <translation>--all gehört zu journal --retry-pending</translation>
+    </message>
+    <message>
+        <source>journal --retry-pending takes only --all and the connection options</source>
+        <translation>journal --retry-pending nimmt nur --all und die Verbindungsoptionen</translation>
     </message>
     <message>
         <source>--retry-later belongs to batch</source>
