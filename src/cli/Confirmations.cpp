@@ -225,18 +225,6 @@ int ExportJournal(const confirm::JournalFilter& Filter, TJournalFormat Format, F
     return disagreed ? 1 : 0;
 }
 
-QDateTime NextTry(const confirm::Record& Pending, int Generation)
-{
-    const QDateTime left = QDateTime::fromString(Q(Pending.TimeUtc), Qt::ISODate);
-    return left.addSecs(std::min<qint64>(qint64(3600) << std::min(Generation, 5), 86400));
-}
-
-bool InBzstMaintenance(const QDateTime& At)
-{
-    const int hour = At.toTimeZone(QTimeZone(QByteArrayLiteral("Europe/Berlin"))).time().hour();
-    return hour >= 23 || hour < 5;
-}
-
 int RetryPending(bool All, const TCheckSettings& Connection, const QDateTime& Now, FILE* Out)
 {
     std::vector<confirm::Record> pending;
@@ -268,19 +256,8 @@ int RetryPending(bool All, const TCheckSettings& Connection, const QDateTime& No
             status = 3;
             continue;
         }
-        TCheckSettings options = Connection;
-        for (const auto& [name, value] : {std::pair{"OwnVatId", &record.OwnId},
-                                          {"Service", &record.Service},
-                                          {"Name", &record.Name},
-                                          {"CompanyType", &record.CompanyType},
-                                          {"Street", &record.Street},
-                                          {"Zip", &record.Zip},
-                                          {"City", &record.City},
-                                          {"Reference", &record.Reference}})
-            if (!value->empty())
-                options.emplace_back(name, FromUtf8(*value));
         try {
-            const confirm::Answer answer = RunConfirm(record.ForeignId, options, record.Id);
+            const confirm::Answer answer = RunConfirm(record.ForeignId, RetryOptions(record, Connection), record.Id);
             std::fprintf(Out, "%s: erneut angefragt, Eintrag %lld: %s\n", said.c_str(),
                          static_cast<long long>(answer.JournalId), std::string(StatusName(answer.Verdict)).c_str());
             if (answer.Verdict == confirm::Status::NotChecked)
@@ -304,17 +281,11 @@ int VerifyJournal(FILE* Out)
     const confirm::Journal journal(confirm::Journal::DefaultPath());
     if (!journal.Notice().empty())
         std::fprintf(Out, "%s\n", journal.Notice().c_str());
-    const confirm::ChainCheck check = journal.VerifyChain();
+    const confirm::ChainCheck check = CheckJournal(journal);
     if (!check.Ok) {
-        std::fprintf(Out, "Journal %s verändert: %s\n", journal.Path().c_str(), check.Reason.c_str());
+        std::fprintf(Out, "Journal %s verändert: %s\n", journal.Path().c_str(), PrintableLine(check.Reason).c_str());
         return 1;
     }
-    for (const confirm::Record& record : journal.Read({}))
-        if (const std::string fault = confirm::RawDisagreement(record); !fault.empty()) {
-            std::fprintf(Out, "Journal %s verändert: Eintrag %lld: %s\n", journal.Path().c_str(),
-                         static_cast<long long>(record.Id), PrintableLine(fault).c_str());
-            return 1;
-        }
     std::fprintf(Out, "Journal unverändert: %zu Einträge, Kette vollständig.\n", journal.Read({}).size());
     return 0;
 }

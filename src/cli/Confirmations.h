@@ -32,11 +32,6 @@ std::vector<std::string> JournalCsvFields(const confirm::Record& Record);
 int ExportJournal(const confirm::JournalFilter& Filter, TJournalFormat Format, FILE* Out, FILE* Err);
 // The same records as a workbook, the columns of the CSV; kCannotWrite when File cannot be written.
 int WriteJournalWorkbook(const confirm::JournalFilter& Filter, const std::string& File, FILE* Err);
-// When a confirmation left unchecked is asked again: an hour after the record, doubling with each record in a row
-// that stayed unchecked (Generation), at most a day later.
-QDateTime NextTry(const confirm::Record& Pending, int Generation);
-// The BZSt's maintenance hours, 23:00 to 05:00 German time, when its answers may be delayed.
-bool InBzstMaintenance(const QDateTime& At);
 // Asks again for every pending confirmation whose next try has come by Now (every one with All), BZSt ones never in
 // its maintenance hours; each answer is a new record linked to the pending one. One line per pending record. 0 when
 // none stays pending, 3 otherwise, kJournalFailed when an answer could not be recorded.

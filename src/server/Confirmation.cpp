@@ -12,6 +12,7 @@
 #include <QPdfWriter>
 #include <QTextDocument>
 #include <QTextOption>
+#include <QTimeZone>
 
 #include <array>
 #include <cstdlib>
@@ -367,6 +368,45 @@ void WriteProofPdf(const confirm::Record& Record, const QString& File, const std
     file.close();
     if (file.error() != QFileDevice::NoError || file.size() == 0)
         throw std::runtime_error("Die Datei " + File.toStdString() + " lässt sich nicht schreiben");
+}
+
+QDateTime NextTry(const confirm::Record& Pending, int Generation)
+{
+    const QDateTime left = QDateTime::fromString(QString::fromStdString(Pending.TimeUtc), Qt::ISODate);
+    return left.addSecs(std::min<qint64>(qint64(3600) << std::min(Generation, 5), 86400));
+}
+
+bool InBzstMaintenance(const QDateTime& At)
+{
+    const int hour = At.toTimeZone(QTimeZone(QByteArrayLiteral("Europe/Berlin"))).time().hour();
+    return hour >= 23 || hour < 5;
+}
+
+confirm::ChainCheck CheckJournal(const confirm::Journal& Journal)
+{
+    confirm::ChainCheck check = Journal.VerifyChain();
+    if (!check.Ok)
+        return check;
+    for (const confirm::Record& record : Journal.Read({}))
+        if (std::string fault = confirm::RawDisagreement(record); !fault.empty())
+            return {false, record.Id, "Eintrag " + std::to_string(record.Id) + ": " + fault};
+    return check;
+}
+
+TCheckSettings RetryOptions(const confirm::Record& Pending, const TCheckSettings& Connection)
+{
+    TCheckSettings options = Connection;
+    for (const auto& [name, value] : {std::pair{"OwnVatId", &Pending.OwnId},
+                                      {"Service", &Pending.Service},
+                                      {"Name", &Pending.Name},
+                                      {"CompanyType", &Pending.CompanyType},
+                                      {"Street", &Pending.Street},
+                                      {"Zip", &Pending.Zip},
+                                      {"City", &Pending.City},
+                                      {"Reference", &Pending.Reference}})
+        if (!value->empty())
+            options.emplace_back(name, FromUtf8(*value));
+    return options;
 }
 
 } // namespace orvel

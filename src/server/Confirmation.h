@@ -6,6 +6,7 @@
 #include "confirm/Journal.h"
 #include "server/Checks.h"
 
+#include <QDateTime>
 #include <QString>
 
 #include <span>
@@ -44,5 +45,15 @@ QString GermanTime(const std::string& Iso);
 // full; a banner when the endpoint is not the service's own. Pages follow as the raw answer needs them. Throws
 // std::runtime_error when the file cannot be written.
 void WriteProofPdf(const confirm::Record& Record, const QString& File, const std::string& JournalPath);
+// When a confirmation left unchecked is asked again: an hour after the record, doubling with each record in a row
+// that stayed unchecked (Generation), at most a day later.
+QDateTime NextTry(const confirm::Record& Pending, int Generation);
+// The BZSt's maintenance hours, 23:00 to 05:00 German time, when its answers may be delayed.
+bool InBzstMaintenance(const QDateTime& At);
+// The journal's chain, and each record against its raw answer: Ok, or the first record that does not fit and why.
+confirm::ChainCheck CheckJournal(const confirm::Journal& Journal);
+// The options that ask again for a pending confirmation: its own id, service, details and reference on top of
+// Connection.
+TCheckSettings RetryOptions(const confirm::Record& Pending, const TCheckSettings& Connection);
 
 } // namespace orvel

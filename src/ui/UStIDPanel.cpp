@@ -1,6 +1,7 @@
 #include "ui/UStIDPanel.h"
 
 #include "platform/Error.h"
+#include "ui/JournalDialog.h"
 #include "ui/OrvelUtils.h"
 #include "ui/OrvelWddxFormMain.h"
 #include "ui/OrvelWddxUStIDInfo.h"
@@ -64,7 +65,7 @@ QStringList InfoLines(const QString& Resulttext)
 
 TPanelUStID::TPanelUStID(TFormMain& Host, QGroupBox& Group)
     : QWidget(&Group), FUi(std::make_unique<Ui::TPanelUStID>()), FHost(Host), FFormUStIDInfo(new TFormUStIDInfo(&Host)),
-      FFormVatConfirm(new TFormVatConfirm(&Host))
+      FFormVatConfirm(new TFormVatConfirm(&Host)), FFormJournal(new TFormJournal(&Host))
 {
     FUi->setupUi(this);
     Group.layout()->setContentsMargins(0, 0, 0, 0);
@@ -83,6 +84,8 @@ TPanelUStID::TPanelUStID(TFormMain& Host, QGroupBox& Group)
     connect(FUi->ButtonUStID, &QPushButton::clicked, this, [this] { Guarded(&FHost, [this] { ButtonUStIDClick(); }); });
     connect(FUi->ButtonUStIDInfo, &QPushButton::clicked, this,
             [this] { Guarded(&FHost, [this] { ButtonUStIDInfoClick(); }); });
+    connect(FUi->ButtonJournal, &QPushButton::clicked, this,
+            [this] { Guarded(&FHost, [this] { FFormJournal->ShowModal(); }); });
     connect(FFormUStIDInfo, &TFormUStIDInfo::ConfirmRequested, this,
             [this] { Guarded(FFormUStIDInfo, [this] { ConfirmClick(); }); });
     connect(FUi->LabeledEditUStID, &QLineEdit::textChanged, this,

@@ -20,6 +20,7 @@ namespace orvel {
 
 class TFormMain;
 class TFormUStIDInfo;
+class TFormJournal;
 class TFormVatConfirm;
 
 // The pieces of a result text: split at "~", CR and LF outside quoted runs (' or "), line breaks at the start of a
@@ -53,6 +54,7 @@ public:
     // Opens the qualified confirmation for the id of the information window, with the own id of the settings.
     void ConfirmClick();
     TFormVatConfirm& FormVatConfirm() const { return *FFormVatConfirm; }
+    TFormJournal& FormJournal() const { return *FFormJournal; }
 
 private:
     void UpperCase();
@@ -61,6 +63,7 @@ private:
     TFormMain& FHost;
     TFormUStIDInfo* FFormUStIDInfo;   // a window of its own over the main window, which owns it
     TFormVatConfirm* FFormVatConfirm; // likewise
+    TFormJournal* FFormJournal;       // likewise
 };
 
 } // namespace orvel

@@ -4,6 +4,7 @@
 #include "cli/Csv.h"
 #include "cli/Output.h"
 #include "confirm/Journal.h"
+#include "server/Confirmation.h"
 #include "support/FixtureServer.h"
 #include "support/ViesServer.h"
 #include "support/Wddx.h"
@@ -1185,13 +1186,13 @@ TEST(RetryPending, BacksOffAcrossRunsAndSparesTheBzstsMaintenanceHours)
                                                    {3, "2026-12-10T20:00:00Z"},
                                                    {9, "2026-12-11T12:00:00Z"}};
     for (const auto& [generation, next] : backOff)
-        EXPECT_EQ(cli::NextTry(pending, generation).toUTC().toString(Qt::ISODate).toStdString(), next) << generation;
+        EXPECT_EQ(NextTry(pending, generation).toUTC().toString(Qt::ISODate).toStdString(), next) << generation;
     // German time: UTC+1 in December, UTC+2 in July.
     const std::pair<const char*, bool> hours[] = {{"2026-12-10T21:59:00Z", false}, {"2026-12-10T22:00:00Z", true},
                                                   {"2026-12-11T03:59:00Z", true},  {"2026-12-11T04:00:00Z", false},
                                                   {"2026-07-10T21:00:00Z", true},  {"2026-07-10T03:00:00Z", false}};
     for (const auto& [at, maintenance] : hours)
-        EXPECT_EQ(cli::InBzstMaintenance(QDateTime::fromString(QLatin1String(at), Qt::ISODate)), maintenance) << at;
+        EXPECT_EQ(InBzstMaintenance(QDateTime::fromString(QLatin1String(at), Qt::ISODate)), maintenance) << at;
 }
 
 } // namespace
