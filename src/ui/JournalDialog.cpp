@@ -34,6 +34,8 @@ public:
     {
         if (Index.column() == ColTime && Role == Qt::DisplayRole)
             return GermanTime(QSqlQueryModel::data(Index, Role).toString().toStdString());
+        if (Index.column() == ColService && Role == Qt::DisplayRole)
+            return QSqlQueryModel::data(Index, Role).toString() == u"bzst"_s ? u"BZSt"_s : u"VIES"_s;
         if (Index.column() != ColResult || (Role != Qt::DisplayRole && Role != Qt::ForegroundRole))
             return QSqlQueryModel::data(Index, Role);
         const TConfirmVerdict verdict = ConfirmVerdictOf(StatusOf(QSqlQueryModel::data(Index).toString()),

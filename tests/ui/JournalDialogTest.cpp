@@ -142,6 +142,13 @@ private slots:
             Child<QPushButton>(dialog, "ButtonProof")->click();
             QCOMPARE(suggested, u"nachweis-3.pdf"_s);
             QVERIFY(QFile(proof).size() > 1000);
+            // Enter on a record does the same.
+            QTableView* table = Child<QTableView>(dialog, "TableRecords");
+            table->setFocus();
+            table->setCurrentIndex(table->model()->index(0, 0));
+            QTest::keyClick(table, Qt::Key_Return);
+            QCOMPARE(suggested, u"nachweis-1.pdf"_s);
+            QCOMPARE(table->model()->index(0, 4).data().toString(), u"VIES"_s);
 
             Child<QPushButton>(dialog, "ButtonVerify")->click();
             QCOMPARE(Child<QLabel>(dialog, "LabelCheck")->text(),
