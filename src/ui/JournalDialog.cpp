@@ -38,8 +38,9 @@ public:
             return QSqlQueryModel::data(Index, Role).toString() == u"bzst"_s ? u"BZSt"_s : u"VIES"_s;
         if (Index.column() != ColResult || (Role != Qt::DisplayRole && Role != Qt::ForegroundRole))
             return QSqlQueryModel::data(Index, Role);
-        const TConfirmVerdict verdict = ConfirmVerdictOf(StatusOf(QSqlQueryModel::data(Index).toString()),
-                                                         QSqlQueryModel::data(Index.siblingAtColumn(ColQualified)).toBool());
+        const TConfirmVerdict verdict =
+            ConfirmVerdictOf(StatusOf(QSqlQueryModel::data(Index).toString()),
+                             QSqlQueryModel::data(Index.siblingAtColumn(ColQualified)).toBool());
         return Role == Qt::DisplayRole ? QVariant(verdict.Text) : QVariant(verdict.Colour);
     }
 
@@ -81,8 +82,7 @@ TFormJournal::TFormJournal(QWidget* Parent)
     }
     FUi->ComboResult->addItem(u"Alle"_s, -1);
     for (size_t i = 0; i < std::size(kResultChoices); ++i)
-        FUi->ComboResult->addItem(ConfirmVerdictOf(kResultChoices[i].Status, kResultChoices[i].Qualified).Text,
-                                  int(i));
+        FUi->ComboResult->addItem(ConfirmVerdictOf(kResultChoices[i].Status, kResultChoices[i].Qualified).Text, int(i));
     for (QLabel* label : findChildren<QLabel*>())
         if (label->buddy())
             label->buddy()->setAccessibleName(label->text().remove(u'&'));
@@ -98,8 +98,7 @@ TFormJournal::TFormJournal(QWidget* Parent)
     for (QDateEdit* date : {FUi->DateFrom, FUi->DateTo})
         connect(date, &QDateEdit::dateChanged, this, [this] { Guarded(this, [this] { Reload(); }); });
     connect(FUi->ComboResult, &QComboBox::currentIndexChanged, this, [this] { Guarded(this, [this] { Reload(); }); });
-    connect(FUi->TableRecords, &QTableView::activated, this,
-            [this] { Guarded(this, [this] { ButtonProofClick(); }); });
+    connect(FUi->TableRecords, &QTableView::activated, this, [this] { Guarded(this, [this] { ButtonProofClick(); }); });
     connect(FUi->ButtonProof, &QPushButton::clicked, this, [this] { Guarded(this, [this] { ButtonProofClick(); }); });
     connect(FUi->ButtonVerify, &QPushButton::clicked, this, [this] { Guarded(this, [this] { ButtonVerifyClick(); }); });
     connect(FUi->ButtonRetry, &QPushButton::clicked, this, [this] { Guarded(this, [this] { ButtonRetryClick(); }); });
@@ -141,8 +140,8 @@ void TFormJournal::Reload()
         db.setDatabaseName(path);
         db.setConnectOptions(u"QSQLITE_OPEN_READONLY"_s);
         if (!db.open())
-            throw Error(Ansi("Das Journal " + path.toStdString() + " lässt sich nicht lesen: " +
-                             db.lastError().text().toStdString()));
+            throw Error(Ansi("Das Journal " + path.toStdString() +
+                             " lässt sich nicht lesen: " + db.lastError().text().toStdString()));
     }
     QStringList conditions;
     const QString id = FUi->EditFilterId->text().remove(u' ').toUpper();
@@ -157,15 +156,14 @@ void TFormJournal::Reload()
     QSqlQuery query(db);
     query.prepare(u"SELECT id, time_local, foreign_id, status, service, name, city, reference, qualified "
                   "FROM records"_s +
-                  (conditions.isEmpty() ? QString() : u" WHERE "_s + conditions.join(u" AND "_s)) +
-                  u" ORDER BY id"_s);
+                  (conditions.isEmpty() ? QString() : u" WHERE "_s + conditions.join(u" AND "_s)) + u" ORDER BY id"_s);
     if (!id.isEmpty())
         query.bindValue(u":id"_s, id);
     query.bindValue(u":from"_s, FUi->DateFrom->date().toString(Qt::ISODate));
     query.bindValue(u":to"_s, FUi->DateTo->date().addDays(1).toString(Qt::ISODate));
     if (!query.exec())
-        throw Error(Ansi("Das Journal " + path.toStdString() + " lässt sich nicht lesen: " +
-                         query.lastError().text().toStdString()));
+        throw Error(Ansi("Das Journal " + path.toStdString() +
+                         " lässt sich nicht lesen: " + query.lastError().text().toStdString()));
     FModel->setQuery(std::move(query));
     const char* headers[] = {"Nr.", "Zeit", "USt-IdNr.", "Ergebnis", "Dienst", "Firmenname", "Ort", "Referenz"};
     for (int column = 0; column < int(std::size(headers)); ++column)
@@ -199,16 +197,7 @@ void TFormJournal::ButtonProofClick()
     const QString file = ChooseProofFile(u"nachweis-"_s + QString::number(id) + u".pdf"_s);
     if (file.isEmpty())
         return;
-    // The journal and the PDF writer speak UTF-8; the error display reads Windows-1252.
-    try {
-        const confirm::Journal journal(confirm::Journal::DefaultPath());
-        const std::optional<confirm::Record> record = journal.Find(id);
-        if (!record)
-            throw std::runtime_error("Der Eintrag fehlt im Journal " + journal.Path());
-        WriteProofPdf(*record, file, journal.Path());
-    } catch (const std::runtime_error& error) {
-        throw Error(Ansi(error.what()));
-    }
+    SaveProof(id, file);
 }
 
 void TFormJournal::ButtonVerifyClick()
@@ -221,7 +210,7 @@ void TFormJournal::ButtonVerifyClick()
             ShowCheck(u"Journal unverändert: %1 Einträge, Kette vollständig."_s.arg(journal.Read({}).size()), true);
         else
             ShowCheck(u"Journal %1 verändert: %2"_s.arg(QString::fromStdString(journal.Path()),
-                                                          QString::fromStdString(check.Reason)),
+                                                        QString::fromStdString(check.Reason)),
                       false);
     } catch (const std::runtime_error& error) {
         throw Error(Ansi(error.what()));

@@ -31,6 +31,20 @@ TConfirmVerdict RefusedVerdict()
     return {u"Nicht gesendet"_s, QColor(160, 0, 0)};
 }
 
+void SaveProof(int64_t Id, const QString& File)
+{
+    // The journal and the PDF writer speak UTF-8; the error display reads Windows-1252.
+    try {
+        const confirm::Journal journal(confirm::Journal::DefaultPath());
+        const std::optional<confirm::Record> record = journal.Find(Id);
+        if (!record)
+            throw std::runtime_error("Der Eintrag fehlt im Journal " + journal.Path());
+        WriteProofPdf(*record, File, journal.Path());
+    } catch (const std::runtime_error& error) {
+        throw Error(Ansi(error.what()));
+    }
+}
+
 TFormVatConfirm::TFormVatConfirm(QWidget* Parent) : QDialog(Parent), FUi(std::make_unique<Ui::TFormVatConfirm>())
 {
     FUi->setupUi(this);
@@ -139,16 +153,7 @@ void TFormVatConfirm::ButtonProofClick()
     const QString file = ChooseProofFile(u"nachweis-"_s + QString::number(FJournalId) + u".pdf"_s);
     if (file.isEmpty())
         return;
-    // The journal and the PDF writer speak UTF-8; the error display reads Windows-1252.
-    try {
-        const confirm::Journal journal(confirm::Journal::DefaultPath());
-        const std::optional<confirm::Record> record = journal.Find(FJournalId);
-        if (!record)
-            throw std::runtime_error("Der Eintrag fehlt im Journal " + journal.Path());
-        WriteProofPdf(*record, file, journal.Path());
-    } catch (const std::runtime_error& error) {
-        throw Error(Ansi(error.what()));
-    }
+    SaveProof(FJournalId, file);
 }
 
 } // namespace orvel

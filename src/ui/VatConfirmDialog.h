@@ -18,7 +18,6 @@ class TFormVatConfirm;
 
 namespace orvel {
 
-
 struct TConfirmVerdict
 {
     QString Text;
@@ -29,6 +28,8 @@ struct TConfirmVerdict
 TConfirmVerdict ConfirmVerdictOf(confirm::Status Status, bool Qualified = true);
 // A request refused before it was sent: nothing was asked, nothing journaled.
 TConfirmVerdict RefusedVerdict();
+// Writes the PDF proof of journal record Id to File; throws Error when there is no such record or no file.
+void SaveProof(int64_t Id, const QString& File);
 
 class TFormVatConfirm : public QDialog
 {

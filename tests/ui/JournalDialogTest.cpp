@@ -95,80 +95,83 @@ private slots:
             suggested = Suggested;
             return proof;
         };
-        QVERIFY(test::WhileModal<TFormJournal>([&] { open->click(); }, [&](TFormJournal&) {
-            QCOMPARE(Results(dialog), (QStringList{u"ATU13585627 Gültig"_s, u"ATU13585627 Gültig, nicht qualifiziert"_s,
-                                                   u"DE200 Ungültig"_s, u"ATU13585627 Nicht geprüft"_s}));
-            QCOMPARE(dialog.focusWidget(), Edit(dialog, "EditFilterId"));
-            for (const char* field : {"EditFilterId", "DateFrom", "DateTo", "ComboResult"})
-                QVERIFY2(!Child<QWidget>(dialog, field)->accessibleName().isEmpty(), field);
-            QCOMPARE(Edit(dialog, "EditFilterId")->accessibleName(), u"USt-IdNr.:"_s);
-            test::SaveScreenshot(dialog, u"journal.png"_s);
+        QVERIFY(test::WhileModal<TFormJournal>(
+            [&] { open->click(); },
+            [&](TFormJournal&) {
+                QCOMPARE(Results(dialog),
+                         (QStringList{u"ATU13585627 Gültig"_s, u"ATU13585627 Gültig, nicht qualifiziert"_s,
+                                      u"DE200 Ungültig"_s, u"ATU13585627 Nicht geprüft"_s}));
+                QCOMPARE(dialog.focusWidget(), Edit(dialog, "EditFilterId"));
+                for (const char* field : {"EditFilterId", "DateFrom", "DateTo", "ComboResult"})
+                    QVERIFY2(!Child<QWidget>(dialog, field)->accessibleName().isEmpty(), field);
+                QCOMPARE(Edit(dialog, "EditFilterId")->accessibleName(), u"USt-IdNr.:"_s);
+                test::SaveScreenshot(dialog, u"journal.png"_s);
 
-            // Each filter alone, then none again.
-            QComboBox* result = Child<QComboBox>(dialog, "ComboResult");
-            const struct
-            {
-                QString Result;
-                QStringList Shown;
-            } byResult[] = {
-                {u"Gültig"_s, {u"ATU13585627 Gültig"_s}},
-                {u"Gültig, nicht qualifiziert"_s, {u"ATU13585627 Gültig, nicht qualifiziert"_s}},
-                {u"Ungültig"_s, {u"DE200 Ungültig"_s}},
-                {u"Nicht geprüft"_s, {u"ATU13585627 Nicht geprüft"_s}},
-            };
-            for (const auto& [choice, shown] : byResult) {
-                result->setCurrentText(choice);
-                QCOMPARE(Results(dialog), shown);
-            }
-            result->setCurrentIndex(0);
-            Edit(dialog, "EditFilterId")->setText(u"de 200"_s);
-            QCOMPARE(Results(dialog), QStringList{u"DE200 Ungültig"_s});
-            Edit(dialog, "EditFilterId")->clear();
-            QDateEdit* from = Child<QDateEdit>(dialog, "DateFrom");
-            QDateEdit* to = Child<QDateEdit>(dialog, "DateTo");
-            const QDate today = QDateTime::currentDateTimeUtc().date();
-            from->setDate(today.addDays(1));
-            QCOMPARE(Results(dialog).size(), 0);
-            from->setDate(today);
-            to->setDate(today);
-            QCOMPARE(Results(dialog).size(), 4);
-            to->setDate(today.addDays(-1));
-            QCOMPARE(Results(dialog).size(), 0);
-            from->setDate(from->minimumDate());
-            to->setDate(to->minimumDate());
+                // Each filter alone, then none again.
+                QComboBox* result = Child<QComboBox>(dialog, "ComboResult");
+                const struct
+                {
+                    QString Result;
+                    QStringList Shown;
+                } byResult[] = {
+                    {u"Gültig"_s, {u"ATU13585627 Gültig"_s}},
+                    {u"Gültig, nicht qualifiziert"_s, {u"ATU13585627 Gültig, nicht qualifiziert"_s}},
+                    {u"Ungültig"_s, {u"DE200 Ungültig"_s}},
+                    {u"Nicht geprüft"_s, {u"ATU13585627 Nicht geprüft"_s}},
+                };
+                for (const auto& [choice, shown] : byResult) {
+                    result->setCurrentText(choice);
+                    QCOMPARE(Results(dialog), shown);
+                }
+                result->setCurrentIndex(0);
+                Edit(dialog, "EditFilterId")->setText(u"de 200"_s);
+                QCOMPARE(Results(dialog), QStringList{u"DE200 Ungültig"_s});
+                Edit(dialog, "EditFilterId")->clear();
+                QDateEdit* from = Child<QDateEdit>(dialog, "DateFrom");
+                QDateEdit* to = Child<QDateEdit>(dialog, "DateTo");
+                const QDate today = QDateTime::currentDateTimeUtc().date();
+                from->setDate(today.addDays(1));
+                QCOMPARE(Results(dialog).size(), 0);
+                from->setDate(today);
+                to->setDate(today);
+                QCOMPARE(Results(dialog).size(), 4);
+                to->setDate(today.addDays(-1));
+                QCOMPARE(Results(dialog).size(), 0);
+                from->setDate(from->minimumDate());
+                to->setDate(to->minimumDate());
 
-            // The proof of the selected record.
-            Child<QTableView>(dialog, "TableRecords")->selectRow(2);
-            Child<QPushButton>(dialog, "ButtonProof")->click();
-            QCOMPARE(suggested, u"nachweis-3.pdf"_s);
-            QVERIFY(QFile(proof).size() > 1000);
-            // Enter on a record does the same.
-            QTableView* table = Child<QTableView>(dialog, "TableRecords");
-            table->setFocus();
-            table->setCurrentIndex(table->model()->index(0, 0));
-            QTest::keyClick(table, Qt::Key_Return);
-            QCOMPARE(suggested, u"nachweis-1.pdf"_s);
-            QCOMPARE(table->model()->index(0, 4).data().toString(), u"VIES"_s);
+                // The proof of the selected record.
+                Child<QTableView>(dialog, "TableRecords")->selectRow(2);
+                Child<QPushButton>(dialog, "ButtonProof")->click();
+                QCOMPARE(suggested, u"nachweis-3.pdf"_s);
+                QVERIFY(QFile(proof).size() > 1000);
+                // Enter on a record does the same.
+                QTableView* table = Child<QTableView>(dialog, "TableRecords");
+                table->setFocus();
+                table->setCurrentIndex(table->model()->index(0, 0));
+                QTest::keyClick(table, Qt::Key_Return);
+                QCOMPARE(suggested, u"nachweis-1.pdf"_s);
+                QCOMPARE(table->model()->index(0, 4).data().toString(), u"VIES"_s);
 
-            Child<QPushButton>(dialog, "ButtonVerify")->click();
-            QCOMPARE(Child<QLabel>(dialog, "LabelCheck")->text(),
-                     u"Journal unverändert: 4 Einträge, Kette vollständig."_s);
+                Child<QPushButton>(dialog, "ButtonVerify")->click();
+                QCOMPARE(Child<QLabel>(dialog, "LabelCheck")->text(),
+                         u"Journal unverändert: 4 Einträge, Kette vollständig."_s);
 
-            // The pending one is asked again, now that the service answers: a new record, nothing pending.
-            Child<QPushButton>(dialog, "ButtonRetry")->click();
-            QCOMPARE(Child<QLabel>(dialog, "LabelCheck")->text(), u"1 erneut angefragt, 0 weiterhin ausstehend."_s);
-            QCOMPARE(Results(dialog).size(), 5);
-            QCOMPARE(Results(dialog).last(), u"ATU13585627 Gültig, nicht qualifiziert"_s);
-            const std::optional<confirm::Record> again = confirm::Journal(confirm::Journal::DefaultPath()).Find(5);
-            QVERIFY(again);
-            QCOMPARE(again->RetryOf, 4);
-            QCOMPARE(again->Name, "Müller & Söhne");
-            test::SaveScreenshot(dialog, u"journal-retried.png"_s);
+                // The pending one is asked again, now that the service answers: a new record, nothing pending.
+                Child<QPushButton>(dialog, "ButtonRetry")->click();
+                QCOMPARE(Child<QLabel>(dialog, "LabelCheck")->text(), u"1 erneut angefragt, 0 weiterhin ausstehend."_s);
+                QCOMPARE(Results(dialog).size(), 5);
+                QCOMPARE(Results(dialog).last(), u"ATU13585627 Gültig, nicht qualifiziert"_s);
+                const std::optional<confirm::Record> again = confirm::Journal(confirm::Journal::DefaultPath()).Find(5);
+                QVERIFY(again);
+                QCOMPARE(again->RetryOf, 4);
+                QCOMPARE(again->Name, "Müller & Söhne");
+                test::SaveScreenshot(dialog, u"journal-retried.png"_s);
 
-            // Escape closes.
-            QTest::keyClick(&dialog, Qt::Key_Escape);
-            QVERIFY(!dialog.isVisible());
-        }));
+                // Escape closes.
+                QTest::keyClick(&dialog, Qt::Key_Escape);
+                QVERIFY(!dialog.isVisible());
+            }));
     }
 
     void tamperedRecordIsNamed()
@@ -185,14 +188,16 @@ private slots:
         }
         QSqlDatabase::removeDatabase(u"tamper"_s);
         TFormJournal dialog;
-        QVERIFY(test::WhileModal<TFormJournal>([&] { dialog.ShowModal(); }, [&](TFormJournal&) {
-            QCOMPARE(Results(dialog).at(2), u"DE200 Gültig, nicht qualifiziert"_s);
-            Child<QPushButton>(dialog, "ButtonVerify")->click();
-            const QString said = Child<QLabel>(dialog, "LabelCheck")->text();
-            QVERIFY2(said.startsWith(u"Journal "_s) && said.contains(u" verändert: "_s) && said.contains(u'3'),
-                     qPrintable(said));
-            test::SaveScreenshot(dialog, u"journal-tampered.png"_s);
-        }));
+        QVERIFY(test::WhileModal<TFormJournal>(
+            [&] { dialog.ShowModal(); },
+            [&](TFormJournal&) {
+                QCOMPARE(Results(dialog).at(2), u"DE200 Gültig, nicht qualifiziert"_s);
+                Child<QPushButton>(dialog, "ButtonVerify")->click();
+                const QString said = Child<QLabel>(dialog, "LabelCheck")->text();
+                QVERIFY2(said.startsWith(u"Journal "_s) && said.contains(u" verändert: "_s) && said.contains(u'3'),
+                         qPrintable(said));
+                test::SaveScreenshot(dialog, u"journal-tampered.png"_s);
+            }));
     }
 };
 
