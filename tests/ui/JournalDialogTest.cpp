@@ -196,6 +196,7 @@ private slots:
                 const QString said = Child<QLabel>(dialog, "LabelCheck")->text();
                 QVERIFY2(said.startsWith(u"Journal "_s) && said.contains(u" verändert: "_s) && said.contains(u'3'),
                          qPrintable(said));
+                QCoreApplication::processEvents(); // the message takes its lines
                 test::SaveScreenshot(dialog, u"journal-tampered.png"_s);
             }));
     }
