@@ -2,6 +2,7 @@
 // local checking service.
 
 #include "ui/AddressPanel.h"
+#include "ui/ElidingComboBox.h"
 #include "platform/Codepage.h"
 #include "server/OrvelWddx_TLB.h"
 #include "support/FixtureServer.h"
@@ -25,6 +26,7 @@
 #include <QScopeGuard>
 #include <QTemporaryDir>
 #include <QTest>
+#include <QToolTip>
 
 #include <memory>
 
@@ -253,6 +255,34 @@ private slots:
         QVERIFY(!group->isEnabled());
         Edit(*window, "EditStrPof")->setText(u"Hauptstr."_s);
         QVERIFY(group->isEnabled());
+    }
+
+    // The rewrite mode box keeps its size; a selected item too long for it ends in "…" and shows whole as the
+    // tooltip, a short one keeps the box's own tooltip.
+    void rewriteBoxElides()
+    {
+        auto window = Window();
+        window->show();
+        QVERIFY(QTest::qWaitForWindowExposed(window.get()));
+        auto* rewrite = Child<TElidingComboBox>(*window, "ComboBoxRewrite");
+        const QSize size = rewrite->size();
+        const QString purpose = rewrite->toolTip();
+        const auto toolTip = [&] {
+            QHelpEvent help(QEvent::ToolTip, QPoint(5, 5), rewrite->mapToGlobal(QPoint(5, 5)));
+            QApplication::sendEvent(rewrite, &help);
+            const QString text = QToolTip::text();
+            QToolTip::hideText();
+            return text;
+        };
+        QVERIFY(rewrite->IsElided());
+        QCOMPARE(toolTip(), u"2: Erkennung von \"unschönen\" \"kurzen\" und \"langen\" Ortsnamen, Rückgabe \"kurz\""_s);
+        QDir().mkpath(QString::fromLatin1(ORVEL_SCREENSHOT_DIR));
+        QVERIFY(rewrite->grab().save(QString::fromLatin1(ORVEL_SCREENSHOT_DIR) + u"/address-rewrite.png"_s));
+        rewrite->addItem(u"4"_s);
+        rewrite->setCurrentIndex(4);
+        QVERIFY(!rewrite->IsElided());
+        QCOMPARE(toolTip(), purpose);
+        QCOMPARE(rewrite->size(), size);
     }
 
     void addressChoices_data()
