@@ -114,7 +114,42 @@ private slots:
         QFETCH(QString, url);
         QFETCH(QString, text);
         QFETCH(QColor, colour);
-        QCOMPARE(VerdictOf(result, url), (TVerdict{text, colour}));
+        QCOMPARE(VerdictOf(result, url, QString()), (TVerdict{text, colour, QString()}));
+    }
+
+    // What the check's text adds to the verdict: only a reason for an invalid id, never VIES's answer.
+    void verdictReasons_data()
+    {
+        QTest::addColumn<int>("result");
+        QTest::addColumn<QString>("url");
+        QTest::addColumn<QString>("resulttext");
+        QTest::addColumn<QString>("text");
+        QTest::addColumn<QString>("toolTip");
+        const QString commission = u"https://ec.europa.eu/taxation_customs/vies/services/checkVatService"_s;
+        const QString local = u"http://127.0.0.1:8590/taxation_customs/vies/services/checkVatService"_s;
+        const QString notMember =
+            u"kein EU-Mitgliedstaat: VIES prüft nur USt-IdNrn. der EU-Mitgliedstaaten und Nordirlands (XI)"_s;
+        QTest::newRow("outside VIES, Commission")
+            << 1 << commission << notMember << u"Ungültig – kein EU-Mitgliedstaat"_s << notMember;
+        QTest::newRow("outside VIES, local service")
+            << 1 << local << notMember << u"Ungültig – kein EU-Mitgliedstaat"_s << notMember;
+        QTest::newRow("VIES says invalid")
+            << 1 << commission << u"AT~U00000000~2026-12-11+01:00~False~---~---"_s << u"Ungültig"_s << QString();
+        QTest::newRow("VIES says valid")
+            << 0 << commission << u"AT~U12345678~2026-12-11+01:00~True~Muster GmbH~Wien"_s << u"Gültig"_s
+            << QString();
+        QTest::newRow("service error") << 2 << commission << u"INVALID_INPUT"_s << u"Fehler"_s << QString();
+    }
+    void verdictReasons()
+    {
+        QFETCH(int, result);
+        QFETCH(QString, url);
+        QFETCH(QString, resulttext);
+        QFETCH(QString, text);
+        QFETCH(QString, toolTip);
+        const TVerdict verdict = VerdictOf(result, url, resulttext);
+        QCOMPARE(verdict.Text, text);
+        QCOMPARE(verdict.ToolTip, toolTip);
     }
 
     void infoLines()
@@ -187,6 +222,16 @@ private slots:
         QCOMPARE(Verdict(window)->palette().color(QPalette::WindowText), QColor(255, 0, 0));
         QCOMPARE(Edit(window, "LabeledEditUStID")->text(), u"ATU00000000"_s);
         QCOMPARE(Edit(window, "LabeledEditUStID")->selectedText(), u"ATU00000000"_s);
+
+        // Outside VIES: the reason in the verdict row and whole in its tooltip, the id stays.
+        Check(window, u"GB123456789"_s);
+        QCOMPARE(Verdict(window)->text(), u"Ungültig – kein EU-Mitgliedstaat"_s);
+        QCOMPARE(Verdict(window)->toolTip(),
+                 u"kein EU-Mitgliedstaat: VIES prüft nur USt-IdNrn. der EU-Mitgliedstaaten und Nordirlands (XI)"_s);
+        QVERIFY(Verdict(window)->contentsRect().width() >=
+                Verdict(window)->fontMetrics().horizontalAdvance(Verdict(window)->text()));
+        QCOMPARE(Edit(window, "LabeledEditUStID")->text(), u"GB123456789"_s);
+        test::SaveScreenshot(window, u"ustid-outside-vies.png"_s);
 
         // A service error: the message replaces the id, selected, and the info button goes.
         Check(window, u"AT U12345678"_s);
