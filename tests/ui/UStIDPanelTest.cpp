@@ -21,6 +21,10 @@ namespace orvel {
 using test::Child;
 using test::Edit;
 
+// The Commission's VIES address, and the local service's in its place.
+const QString kCommission = u"https://ec.europa.eu/taxation_customs/vies/services/checkVatService"_s;
+const QString kLocal = u"http://127.0.0.1:8590/taxation_customs/vies/services/checkVatService"_s;
+
 class UStIDPanelTest : public QObject
 {
     Q_OBJECT
@@ -86,19 +90,17 @@ private slots:
         QTest::addColumn<QString>("url");
         QTest::addColumn<QString>("text");
         QTest::addColumn<QColor>("colour");
-        const QString commission = u"https://ec.europa.eu/taxation_customs/vies/services/checkVatService"_s;
-        const QString local = u"http://127.0.0.1:8590/taxation_customs/vies/services/checkVatService"_s;
         const QColor green(0, 128, 0), red(255, 0, 0), darkRed(128, 0, 0);
-        QTest::newRow("valid, Commission") << 0 << commission << u"Gültig"_s << green;
-        QTest::newRow("invalid, Commission") << 1 << commission << u"Ungültig"_s << red;
-        QTest::newRow("error, Commission") << 2 << commission << u"Fehler"_s << darkRed;
-        QTest::newRow("other result") << 3 << commission << u"Interner Fehler"_s << darkRed;
-        QTest::newRow("negative result") << -1 << local << u"Interner Fehler"_s << darkRed;
+        QTest::newRow("valid, Commission") << 0 << kCommission << u"Gültig"_s << green;
+        QTest::newRow("invalid, Commission") << 1 << kCommission << u"Ungültig"_s << red;
+        QTest::newRow("error, Commission") << 2 << kCommission << u"Fehler"_s << darkRed;
+        QTest::newRow("other result") << 3 << kCommission << u"Interner Fehler"_s << darkRed;
+        QTest::newRow("negative result") << -1 << kLocal << u"Interner Fehler"_s << darkRed;
         QTest::newRow("valid, local service")
-            << 0 << local << u"Gültig – nur Aufbau und Prüfziffer (lokaler Dienst)"_s << green;
+            << 0 << kLocal << u"Gültig – nur Aufbau und Prüfziffer (lokaler Dienst)"_s << green;
         QTest::newRow("invalid, local service")
-            << 1 << local << u"Ungültig – nur Aufbau und Prüfziffer (lokaler Dienst)"_s << red;
-        QTest::newRow("error, local service") << 2 << local << u"Fehler"_s << darkRed;
+            << 1 << kLocal << u"Ungültig – nur Aufbau und Prüfziffer (lokaler Dienst)"_s << red;
+        QTest::newRow("error, local service") << 2 << kLocal << u"Fehler"_s << darkRed;
         QTest::newRow("Commission's host in capitals")
             << 0 << u"HTTPS://EC.EUROPA.EU/taxation_customs/vies/services/checkVatService"_s << u"Gültig"_s << green;
         QTest::newRow("a host that only begins like the Commission's")
@@ -125,20 +127,18 @@ private slots:
         QTest::addColumn<QString>("resulttext");
         QTest::addColumn<QString>("text");
         QTest::addColumn<QString>("toolTip");
-        const QString commission = u"https://ec.europa.eu/taxation_customs/vies/services/checkVatService"_s;
-        const QString local = u"http://127.0.0.1:8590/taxation_customs/vies/services/checkVatService"_s;
         const QString notMember =
             u"kein EU-Mitgliedstaat: VIES prüft nur USt-IdNrn. der EU-Mitgliedstaaten und Nordirlands (XI)"_s;
         QTest::newRow("outside VIES, Commission")
-            << 1 << commission << notMember << u"Ungültig – kein EU-Mitgliedstaat"_s << notMember;
+            << 1 << kCommission << notMember << u"Ungültig – kein EU-Mitgliedstaat"_s << notMember;
         QTest::newRow("outside VIES, local service")
-            << 1 << local << notMember << u"Ungültig – kein EU-Mitgliedstaat"_s << notMember;
+            << 1 << kLocal << notMember << u"Ungültig – kein EU-Mitgliedstaat"_s << notMember;
         QTest::newRow("VIES says invalid")
-            << 1 << commission << u"AT~U00000000~2026-12-11+01:00~False~---~---"_s << u"Ungültig"_s << QString();
+            << 1 << kCommission << u"AT~U00000000~2026-12-11+01:00~False~---~---"_s << u"Ungültig"_s << QString();
         QTest::newRow("VIES says valid")
-            << 0 << commission << u"AT~U12345678~2026-12-11+01:00~True~Muster GmbH~Wien"_s << u"Gültig"_s
+            << 0 << kCommission << u"AT~U12345678~2026-12-11+01:00~True~Muster GmbH~Wien"_s << u"Gültig"_s
             << QString();
-        QTest::newRow("service error") << 2 << commission << u"INVALID_INPUT"_s << u"Fehler"_s << QString();
+        QTest::newRow("service error") << 2 << kCommission << u"INVALID_INPUT"_s << u"Fehler"_s << QString();
     }
     void verdictReasons()
     {
