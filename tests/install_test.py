@@ -17,9 +17,10 @@ SOURCE = os.path.dirname(os.path.dirname(os.path.abspath(__file__)))
 PREFIX = "/usr/local"
 SOCKET_UNIT = "orvelwddx-service.socket"
 TIMER = "orvelwddx-update-data.timer"
+RETRY_TIMER = "orvelwddx-retry.timer"
 UNITS = ("lib/systemd/user/" + SOCKET_UNIT, "lib/systemd/user/orvelwddx-service.service",
          "lib/systemd/user-preset/80-orvelwddx.preset", "lib/systemd/system/orvelwddx-update-data.service",
-         "lib/systemd/system/" + TIMER)
+         "lib/systemd/system/" + TIMER, "lib/systemd/user/orvelwddx-retry.service", "lib/systemd/user/" + RETRY_TIMER)
 FILES = UNITS + ("bin/orvelwddx", "bin/orvelwddx-service", "bin/orvelwddx-check", "share/doc/orvelwddx/README.md", "share/doc/orvelwddx/LICENSE",
          "share/applications/orvelwddx.desktop", "share/icons/hicolor/scalable/apps/orvelwddx.svg",
          "share/orvelwddx/postleitzahlen.tsv", "share/orvelwddx/postleitzahlen.LICENCE.md",
@@ -34,7 +35,7 @@ README = os.path.join(SOURCE, "src/rules/README.md")
 
 def check_units(test, root, prefix):
     """The service's user units under root: the socket on the service's address, the service naming the program
-    under prefix, and the preset enabling the socket."""
+    under prefix, the hourly retry of pending confirmations, and the preset enabling the socket and that timer."""
     with open(os.path.join(root, UNITS[0]), encoding="utf-8") as unit:
         socket_unit = unit.read().splitlines()
     test.assertIn("ListenStream=127.0.0.1:8590", socket_unit)
@@ -42,7 +43,15 @@ def check_units(test, root, prefix):
     with open(os.path.join(root, UNITS[1]), encoding="utf-8") as unit:
         test.assertIn("ExecStart=%s/bin/orvelwddx-service" % prefix, unit.read().splitlines())
     with open(os.path.join(root, UNITS[2]), encoding="utf-8") as preset:
-        test.assertIn("enable " + SOCKET_UNIT, preset.read().splitlines())
+        enabled = preset.read().splitlines()
+    test.assertIn("enable " + SOCKET_UNIT, enabled)
+    test.assertIn("enable " + RETRY_TIMER, enabled)
+    with open(os.path.join(root, UNITS[5]), encoding="utf-8") as unit:
+        test.assertIn("ExecStart=%s/bin/orvelwddx-check journal --retry-pending" % prefix, unit.read().splitlines())
+    with open(os.path.join(root, UNITS[6]), encoding="utf-8") as unit:
+        retry = unit.read().splitlines()
+    for setting in ("OnCalendar=hourly", "Persistent=true", "WantedBy=timers.target"):
+        test.assertIn(setting, retry)
     # The system timer writes the system's data folder, and nothing else.
     with open(os.path.join(root, UNITS[3]), encoding="utf-8") as unit:
         update = unit.read().splitlines()
@@ -280,6 +289,9 @@ class PackageTest(unittest.TestCase):
                     self.assertEqual(os.readlink(os.path.join(root, link)), "/usr/lib/systemd/user/" + SOCKET_UNIT)
                 timer_link = os.path.join(root, "etc/systemd/system/timers.target.wants/" + TIMER)
                 self.assertEqual(os.path.islink(timer_link), steps[-1] != remove)
+                # The administrator's choice for the socket leaves the retry timer alone.
+                retry_link = os.path.join(root, "etc/systemd/user/timers.target.wants/" + RETRY_TIMER)
+                self.assertEqual(os.path.islink(retry_link), steps[-1] != remove)
                 if steps[-1] == remove:
                     # Nothing of the package's is left behind: installing again is a first installation.
                     self.assertEqual([found for folder, _, names in os.walk(root) for found in names
@@ -303,15 +315,20 @@ class PackageTest(unittest.TestCase):
             (("postinst", "configure", ""), [
                 "deb-systemd-helper --quiet --user was-enabled " + SOCKET_UNIT,
                 "deb-systemd-helper --user enable " + SOCKET_UNIT,
-                "deb-systemd-helper --quiet --user is-enabled " + SOCKET_UNIT,
+                "deb-systemd-helper --quiet --user was-enabled " + RETRY_TIMER,
+                "deb-systemd-helper --user enable " + RETRY_TIMER,
                 "loginctl list-users --no-legend", alice + "daemon-reload", bob + "daemon-reload",
+                "deb-systemd-helper --quiet --user is-enabled " + SOCKET_UNIT,
                 "loginctl list-users --no-legend", alice + "start " + SOCKET_UNIT, bob + "start " + SOCKET_UNIT,
+                "deb-systemd-helper --quiet --user is-enabled " + RETRY_TIMER,
+                "loginctl list-users --no-legend", alice + "start " + RETRY_TIMER, bob + "start " + RETRY_TIMER,
                 "deb-systemd-helper --quiet was-enabled " + TIMER, "deb-systemd-helper enable " + TIMER] + (
                 ["systemctl --system daemon-reload", "deb-systemd-invoke start " + TIMER] if systemd_runs else [])),
             (("prerm", "remove"), [
-                "loginctl list-users --no-legend", alice + "stop %s orvelwddx-service.service" % SOCKET_UNIT,
-                bob + "stop %s orvelwddx-service.service" % SOCKET_UNIT,
-                "deb-systemd-helper --user purge " + SOCKET_UNIT] + (
+                "loginctl list-users --no-legend"] + [
+                user + "stop %s orvelwddx-service.service %s orvelwddx-retry.service" % (SOCKET_UNIT, RETRY_TIMER)
+                for user in (alice, bob)] + [
+                "deb-systemd-helper --user purge " + SOCKET_UNIT, "deb-systemd-helper --user purge " + RETRY_TIMER] + (
                 ["deb-systemd-invoke stop %s orvelwddx-update-data.service" % TIMER] if systemd_runs else []) + [
                 "deb-systemd-helper purge " + TIMER]),
             (("prerm", "upgrade", "0.1.0"), []),

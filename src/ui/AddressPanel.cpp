@@ -11,6 +11,7 @@
 #include <QComboBox>
 #include <QGroupBox>
 #include <QLayout>
+#include <QPlainTextEdit>
 #include <QStyle>
 
 namespace orvel {
@@ -322,10 +323,12 @@ void TPanelAddress::ShowResult(int32_t Result, const QString& Text, const QColor
 {
     FUi->EditAddressResult->setText(QString::number(Result));
     const QString hint = ServiceDownHint(Result, Text, QString::fromStdString(FHost.HostWddx()));
-    const QString shown = hint.isEmpty() ? Text : Text + u"\n"_s + hint;
-    FUi->MemoAddressResulttext->setPlainText(shown);
-    // The field holds about a line; the whole answer is there when the mouse rests on it.
-    FUi->MemoAddressResulttext->setToolTip(shown);
+    FUi->MemoAddressResulttext->setPlainText(hint.isEmpty() ? Text : Text + u"\n"_s + ServiceDownLine());
+    // The field holds two lines: the hint's line under the end of the error is what the user must read.
+    FUi->MemoAddressResulttext->moveCursor(QTextCursor::End);
+    FUi->MemoAddressResulttext->ensureCursorVisible();
+    // The whole answer is there when the mouse rests on it.
+    FUi->MemoAddressResulttext->setToolTip(hint.isEmpty() ? Text : Text + u"\n"_s + hint);
     SetTextColour(*FUi->EditAddressResult, Colour);
     SetTextColour(*FUi->MemoAddressResulttext, Colour);
 }

@@ -56,6 +56,11 @@ QString ServiceDownHint(int32_t Result, const QString& Resulttext, const QString
         .arg(Host);
 }
 
+QString ServiceDownLine()
+{
+    return QStringLiteral("Kein Prüfdienst – starten: ./scripts/run");
+}
+
 void CentreOnScreen(QWidget& Window)
 {
     if (const QScreen* screen = Window.screen())

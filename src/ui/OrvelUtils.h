@@ -68,6 +68,8 @@ void ProcessPendingEvents();
 // What the result area adds under a check's transport error when nothing answered on Host (the connection was
 // refused): how to start the local checking service. Empty for every other answer.
 QString ServiceDownHint(int32_t Result, const QString& Resulttext, const QString& Host);
+// The hint's first line, short enough for a result field, for where the whole hint goes to the tooltip.
+QString ServiceDownLine();
 // Runs a web-services call to Host; a refused connection fails with the same hint under the transport error.
 template <class F> auto WithServiceDownHint(const QString& Host, F&& Call) -> decltype(Call())
 {

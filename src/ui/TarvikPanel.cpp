@@ -220,8 +220,10 @@ template <class Call> void TPanelTarvik::CheckAccount(Call&& Values)
     TAccountDisplay display = AccountDisplay(FInputMode, values);
     const QString hint = ServiceDownHint(values.Result, values.ResultText, QString::fromStdString(FHost.HostWddx()));
     if (!hint.isEmpty())
-        display.Hinweis = hint;
+        display.Hinweis = ServiceDownLine();
     Show(display);
+    if (!hint.isEmpty())
+        FUi->EditTarvikHinweis->setToolTip(hint);
 }
 
 void TPanelTarvik::CheckAccountWddx()

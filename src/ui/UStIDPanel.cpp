@@ -41,19 +41,22 @@ QStringList SplitPieces(const QString& Text)
     return pieces;
 }
 
-TVerdict VerdictOf(int32_t Result, const QString& ViesUrl)
+TVerdict VerdictOf(int32_t Result, const QString& ViesUrl, const QString& Resulttext)
 {
+    // VIES's answer has its country, number, date and verdict as pieces; anything else is the reason of a refusal.
+    if (Result == 1 && !Resulttext.isEmpty() && SplitPieces(Resulttext).size() < 4)
+        return {u"Ungültig – "_s + Resulttext.section(u':', 0, 0), QColor(255, 0, 0), Resulttext};
     const bool commission = QUrl(ViesUrl).host().compare(u"ec.europa.eu"_s, Qt::CaseInsensitive) == 0;
     const QString source = commission ? QString() : u" – nur Aufbau und Prüfziffer (lokaler Dienst)"_s;
     switch (Result) {
     case 0:
-        return {u"Gültig"_s + source, QColor(0, 128, 0)};
+        return {u"Gültig"_s + source, QColor(0, 128, 0), QString()};
     case 1:
-        return {u"Ungültig"_s + source, QColor(255, 0, 0)};
+        return {u"Ungültig"_s + source, QColor(255, 0, 0), QString()};
     case 2:
-        return {u"Fehler"_s, QColor(128, 0, 0)};
+        return {u"Fehler"_s, QColor(128, 0, 0), QString()};
     default:
-        return {u"Interner Fehler"_s, QColor(128, 0, 0)};
+        return {u"Interner Fehler"_s, QColor(128, 0, 0), QString()};
     }
 }
 
@@ -109,14 +112,15 @@ void TPanelUStID::ButtonUStIDClick()
     const IUStID& ustid = FHost.UStIDObject;
     ustid->Check(FUi->LabeledEditUStID->text().toStdU16String());
     const int32_t result = ustid->Result();
-    const TVerdict verdict = VerdictOf(result, QString::fromStdString(ustid->Url()));
+    const QString text = QString::fromStdU16String(ustid->Resulttext());
+    const TVerdict verdict = VerdictOf(result, QString::fromStdString(ustid->Url()), text);
     FUi->LabelUStID->setText(verdict.Text);
+    FUi->LabelUStID->setToolTip(verdict.ToolTip);
     QPalette palette = FUi->LabelUStID->palette();
     palette.setColor(QPalette::WindowText, verdict.Colour);
     FUi->LabelUStID->setPalette(palette);
     if (result == 1)
         return;
-    const QString text = QString::fromStdU16String(ustid->Resulttext());
     if (result != 0) {
         FUi->LabeledEditUStID->setText(text);
         return;

@@ -31,11 +31,14 @@ struct TVerdict
 {
     QString Text;
     QColor Colour;
+    QString ToolTip;
     bool operator==(const TVerdict&) const = default;
 };
 // The verdict for a check's Result. Where the VIES address ViesUrl is not the European Commission's, the local
-// service answered from the number's form and check digits alone, and a verdict says so.
-TVerdict VerdictOf(int32_t Result, const QString& ViesUrl);
+// service answered from the number's form and check digits alone, and a verdict says so. An invalid id whose
+// Resulttext is a reason rather than VIES's answer was refused without asking: the verdict names the reason's
+// head and the tooltip holds the whole reason.
+TVerdict VerdictOf(int32_t Result, const QString& ViesUrl, const QString& Resulttext);
 // The lines for the information window: the pieces after the first four; empty when there are fewer than five.
 QStringList InfoLines(const QString& Resulttext);
 

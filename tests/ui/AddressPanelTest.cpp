@@ -2,6 +2,8 @@
 // local checking service.
 
 #include "ui/AddressPanel.h"
+#include "ui/ElidingComboBox.h"
+#include "ui/ElidingLineEdit.h"
 #include "platform/Codepage.h"
 #include "server/OrvelWddx_TLB.h"
 #include "support/FixtureServer.h"
@@ -25,6 +27,9 @@
 #include <QScopeGuard>
 #include <QTemporaryDir>
 #include <QTest>
+#include <QTextBlock>
+#include <QTextLayout>
+#include <QToolTip>
 
 #include <memory>
 
@@ -255,6 +260,34 @@ private slots:
         QVERIFY(group->isEnabled());
     }
 
+    // The rewrite mode box keeps its size; a selected item too long for it ends in "…" and shows whole as the
+    // tooltip, a short one keeps the box's own tooltip.
+    void rewriteBoxElides()
+    {
+        auto window = Window();
+        window->show();
+        QVERIFY(QTest::qWaitForWindowExposed(window.get()));
+        auto* rewrite = Child<TElidingComboBox>(*window, "ComboBoxRewrite");
+        const QSize size = rewrite->size();
+        const QString purpose = rewrite->toolTip();
+        const auto toolTip = [&] {
+            QHelpEvent help(QEvent::ToolTip, QPoint(5, 5), rewrite->mapToGlobal(QPoint(5, 5)));
+            QApplication::sendEvent(rewrite, &help);
+            const QString text = QToolTip::text();
+            QToolTip::hideText();
+            return text;
+        };
+        QVERIFY(rewrite->IsElided());
+        QCOMPARE(toolTip(), u"2: Erkennung von \"unschönen\" \"kurzen\" und \"langen\" Ortsnamen, Rückgabe \"kurz\""_s);
+        QDir().mkpath(QString::fromLatin1(ORVEL_SCREENSHOT_DIR));
+        QVERIFY(rewrite->grab().save(QString::fromLatin1(ORVEL_SCREENSHOT_DIR) + u"/address-rewrite.png"_s));
+        rewrite->addItem(u"4"_s);
+        rewrite->setCurrentIndex(4);
+        QVERIFY(!rewrite->IsElided());
+        QCOMPARE(toolTip(), purpose);
+        QCOMPARE(rewrite->size(), size);
+    }
+
     void addressChoices_data()
     {
         QTest::addColumn<QString>("strPof");
@@ -475,12 +508,23 @@ private slots:
         QCOMPARE(Edit(*window, "EditTarvikResult")->text(), u"-200"_s);
         QVERIFY2(Edit(*window, "EditTarvikResulttext")->text().startsWith(u"Socket-Fehler # 10061"_s),
                  qPrintable(Edit(*window, "EditTarvikResulttext")->text()));
-        QCOMPARE(Edit(*window, "EditTarvikHinweis")->text(), hint);
-        QCOMPARE(Edit(*window, "EditTarvikHinweis")->toolTip(), hint);
+        // Where a field holds a line, a short one that fits, with the whole hint in the tooltip.
+        auto* hinweis = Child<TElidingLineEdit>(*window, "EditTarvikHinweis");
+        QCOMPARE(hinweis->text(), u"Kein Prüfdienst – starten: ./scripts/run"_s);
+        QVERIFY(!hinweis->IsElided());
+        QCOMPARE(hinweis->toolTip(), hint);
 
         Click(*window, "ButtonAddress");
-        const QString memo = Child<QPlainTextEdit>(*window, "MemoAddressResulttext")->toPlainText();
-        QVERIFY2(memo.startsWith(u"Socket-Fehler # 10061"_s) && memo.endsWith(u"\n"_s + hint), qPrintable(memo));
+        auto* memo = Child<QPlainTextEdit>(*window, "MemoAddressResulttext");
+        QVERIFY2(memo->toPlainText().startsWith(u"Socket-Fehler # 10061"_s) &&
+                     memo->toPlainText().endsWith(u"\nKein Prüfdienst – starten: ./scripts/run"_s),
+                 qPrintable(memo->toPlainText()));
+        QVERIFY2(memo->toolTip().startsWith(u"Socket-Fehler # 10061"_s) && memo->toolTip().endsWith(u"\n"_s + hint),
+                 qPrintable(memo->toolTip()));
+        // The hint's line is the one in sight, in one line.
+        const QTextBlock last = memo->document()->lastBlock();
+        QCOMPARE(last.layout()->lineCount(), 1);
+        QVERIFY(memo->viewport()->rect().contains(memo->cursorRect(QTextCursor(last)).bottomLeft()));
         test::SaveScreenshot(*window, u"service-down.png"_s);
 
         // Through the web services the transport error comes as a message, with the hint under it.

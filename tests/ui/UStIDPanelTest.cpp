@@ -21,6 +21,10 @@ namespace orvel {
 using test::Child;
 using test::Edit;
 
+// The Commission's VIES address, and the local service's in its place.
+const QString kCommission = u"https://ec.europa.eu/taxation_customs/vies/services/checkVatService"_s;
+const QString kLocal = u"http://127.0.0.1:8590/taxation_customs/vies/services/checkVatService"_s;
+
 class UStIDPanelTest : public QObject
 {
     Q_OBJECT
@@ -86,19 +90,17 @@ private slots:
         QTest::addColumn<QString>("url");
         QTest::addColumn<QString>("text");
         QTest::addColumn<QColor>("colour");
-        const QString commission = u"https://ec.europa.eu/taxation_customs/vies/services/checkVatService"_s;
-        const QString local = u"http://127.0.0.1:8590/taxation_customs/vies/services/checkVatService"_s;
         const QColor green(0, 128, 0), red(255, 0, 0), darkRed(128, 0, 0);
-        QTest::newRow("valid, Commission") << 0 << commission << u"Gültig"_s << green;
-        QTest::newRow("invalid, Commission") << 1 << commission << u"Ungültig"_s << red;
-        QTest::newRow("error, Commission") << 2 << commission << u"Fehler"_s << darkRed;
-        QTest::newRow("other result") << 3 << commission << u"Interner Fehler"_s << darkRed;
-        QTest::newRow("negative result") << -1 << local << u"Interner Fehler"_s << darkRed;
+        QTest::newRow("valid, Commission") << 0 << kCommission << u"Gültig"_s << green;
+        QTest::newRow("invalid, Commission") << 1 << kCommission << u"Ungültig"_s << red;
+        QTest::newRow("error, Commission") << 2 << kCommission << u"Fehler"_s << darkRed;
+        QTest::newRow("other result") << 3 << kCommission << u"Interner Fehler"_s << darkRed;
+        QTest::newRow("negative result") << -1 << kLocal << u"Interner Fehler"_s << darkRed;
         QTest::newRow("valid, local service")
-            << 0 << local << u"Gültig – nur Aufbau und Prüfziffer (lokaler Dienst)"_s << green;
+            << 0 << kLocal << u"Gültig – nur Aufbau und Prüfziffer (lokaler Dienst)"_s << green;
         QTest::newRow("invalid, local service")
-            << 1 << local << u"Ungültig – nur Aufbau und Prüfziffer (lokaler Dienst)"_s << red;
-        QTest::newRow("error, local service") << 2 << local << u"Fehler"_s << darkRed;
+            << 1 << kLocal << u"Ungültig – nur Aufbau und Prüfziffer (lokaler Dienst)"_s << red;
+        QTest::newRow("error, local service") << 2 << kLocal << u"Fehler"_s << darkRed;
         QTest::newRow("Commission's host in capitals")
             << 0 << u"HTTPS://EC.EUROPA.EU/taxation_customs/vies/services/checkVatService"_s << u"Gültig"_s << green;
         QTest::newRow("a host that only begins like the Commission's")
@@ -114,7 +116,40 @@ private slots:
         QFETCH(QString, url);
         QFETCH(QString, text);
         QFETCH(QColor, colour);
-        QCOMPARE(VerdictOf(result, url), (TVerdict{text, colour}));
+        QCOMPARE(VerdictOf(result, url, QString()), (TVerdict{text, colour, QString()}));
+    }
+
+    // What the check's text adds to the verdict: only a reason for an invalid id, never VIES's answer.
+    void verdictReasons_data()
+    {
+        QTest::addColumn<int>("result");
+        QTest::addColumn<QString>("url");
+        QTest::addColumn<QString>("resulttext");
+        QTest::addColumn<QString>("text");
+        QTest::addColumn<QString>("toolTip");
+        const QString notMember =
+            u"kein EU-Mitgliedstaat: VIES prüft nur USt-IdNrn. der EU-Mitgliedstaaten und Nordirlands (XI)"_s;
+        QTest::newRow("outside VIES, Commission")
+            << 1 << kCommission << notMember << u"Ungültig – kein EU-Mitgliedstaat"_s << notMember;
+        QTest::newRow("outside VIES, local service")
+            << 1 << kLocal << notMember << u"Ungültig – kein EU-Mitgliedstaat"_s << notMember;
+        QTest::newRow("VIES says invalid")
+            << 1 << kCommission << u"AT~U00000000~2026-12-11+01:00~False~---~---"_s << u"Ungültig"_s << QString();
+        QTest::newRow("VIES says valid")
+            << 0 << kCommission << u"AT~U12345678~2026-12-11+01:00~True~Muster GmbH~Wien"_s << u"Gültig"_s
+            << QString();
+        QTest::newRow("service error") << 2 << kCommission << u"INVALID_INPUT"_s << u"Fehler"_s << QString();
+    }
+    void verdictReasons()
+    {
+        QFETCH(int, result);
+        QFETCH(QString, url);
+        QFETCH(QString, resulttext);
+        QFETCH(QString, text);
+        QFETCH(QString, toolTip);
+        const TVerdict verdict = VerdictOf(result, url, resulttext);
+        QCOMPARE(verdict.Text, text);
+        QCOMPARE(verdict.ToolTip, toolTip);
     }
 
     void infoLines()
@@ -187,6 +222,16 @@ private slots:
         QCOMPARE(Verdict(window)->palette().color(QPalette::WindowText), QColor(255, 0, 0));
         QCOMPARE(Edit(window, "LabeledEditUStID")->text(), u"ATU00000000"_s);
         QCOMPARE(Edit(window, "LabeledEditUStID")->selectedText(), u"ATU00000000"_s);
+
+        // Outside VIES: the reason in the verdict row and whole in its tooltip, the id stays.
+        Check(window, u"GB123456789"_s);
+        QCOMPARE(Verdict(window)->text(), u"Ungültig – kein EU-Mitgliedstaat"_s);
+        QCOMPARE(Verdict(window)->toolTip(),
+                 u"kein EU-Mitgliedstaat: VIES prüft nur USt-IdNrn. der EU-Mitgliedstaaten und Nordirlands (XI)"_s);
+        QVERIFY(Verdict(window)->contentsRect().width() >=
+                Verdict(window)->fontMetrics().horizontalAdvance(Verdict(window)->text()));
+        QCOMPARE(Edit(window, "LabeledEditUStID")->text(), u"GB123456789"_s);
+        test::SaveScreenshot(window, u"ustid-outside-vies.png"_s);
 
         // A service error: the message replaces the id, selected, and the info button goes.
         Check(window, u"AT U12345678"_s);
