@@ -403,7 +403,7 @@ SearchAnswer TarvikChecks::Search(std::string_view words, std::string_view count
     SearchAnswer answer;
     if (SameText(country, "AT")) {
         if (!Austria) {
-            answer.ResultText = Ansi("Kein österreichisches Bankverzeichnis installiert");
+            answer.ResultText = Ansi("Kein österreichisches Bankverzeichnis (OeNB) installiert");
             return answer;
         }
         for (const AustrianBank* bank : Austria->Search(words, fragments, kMaxSearchHits))

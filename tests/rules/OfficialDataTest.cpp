@@ -168,7 +168,7 @@ TEST_F(OfficialDataTest, WithoutTheOenbDirectoryTheBuiltInTableGivesTheBic)
         Ansi("IBAN gültig; Österreichische Bankleitzahl: nur das Format geprüft (kein OeNB-Verzeichnis installiert)"));
     EXPECT_EQ(checks.BlzKto("12000", "123456", "AT").Bic, "BKAUATWWXXX");
     EXPECT_EQ(checks.BlzKto("99999", "123456", "AT").Result, 4);
-    EXPECT_EQ(checks.Search("Bank", "AT", false).ResultText, Ansi("Kein österreichisches Bankverzeichnis installiert"));
+    EXPECT_EQ(checks.Search("Bank", "AT", false).ResultText, Ansi("Kein österreichisches Bankverzeichnis (OeNB) installiert"));
 }
 
 TEST_F(OfficialDataTest, TheNewestWholeEditionWhoseDayHasComeIsRead)

@@ -362,7 +362,7 @@ TEST_F(TarvikChecksTest, Search)
     }
     const SearchAnswer austria = Checks.Search("bank", "AT", false);
     EXPECT_TRUE(austria.Banken.empty());
-    EXPECT_EQ(austria.ResultText, Ansi("Kein österreichisches Bankverzeichnis installiert"));
+    EXPECT_EQ(austria.ResultText, Ansi("Kein österreichisches Bankverzeichnis (OeNB) installiert"));
 }
 
 TEST(BankDirectory, RefusesWhatIsNoDirectory)
