@@ -466,6 +466,10 @@ BEISPIELE
         <translation>die Kopfzeile nennt keine der Spalten iban, blz, kto, bic, card, vat, plz, ort, str, hnr, pof</translation>
     </message>
     <message>
+        <source>refused: %1</source>
+        <translation>abgewiesen: %1</translation>
+    </message>
+    <message>
         <source>not checked, to be tried again later:</source>
         <translation>nicht geprüft, später erneut zu versuchen:</translation>
     </message>
