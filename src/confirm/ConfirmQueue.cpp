@@ -200,15 +200,19 @@ void ConfirmQueue::Write()
         auto [record, job] = std::move(FToWrite.front());
         FToWrite.pop_front();
         lock.unlock();
+        std::exception_ptr fault;
         try {
             job->Result.JournalId = FJournal->Append(std::move(record));
             job->Result.JournalNotice = FJournal->Notice();
-            job->Promise.set_value(job->Result);
         } catch (const JournalError&) {
-            job->Promise.set_exception(std::current_exception());
+            fault = std::current_exception();
         }
         lock.lock();
         ++FDone;
+        if (fault)
+            job->Promise.set_exception(fault);
+        else
+            job->Promise.set_value(job->Result);
     }
 }
 
