@@ -89,6 +89,7 @@ struct TDone
 {
     TCheckOutcome Outcome;
     TExitStatus Status = kPassed;
+    int64_t JournalId = 0; // a confirmation's record
 };
 
 // A piece of the input, checked by one worker: its records, and what is to be written for them.
@@ -104,6 +105,7 @@ struct TChunk
     size_t Passed = 0, NotPassed = 0, Broken = 0, Unreachable = 0, Empty = 0;
     std::vector<std::vector<std::string>> RetryLater; // rows whose confirmation could not be made: their input cells
     std::vector<std::shared_future<confirm::Answer>> Confirmations; // per record, asked when the chunk was read
+    size_t Journaled = 0; // rows whose confirmation was recorded
 };
 
 // Reads the input in blocks as UTF-8: a BOM dropped, Windows-1252 converted when told so, or when a file to be judged
@@ -361,6 +363,7 @@ TDone Confirmed(const std::shared_future<confirm::Answer>& Confirmation)
     TDone done;
     try {
         const confirm::Answer& answer = Confirmation.get();
+        done.JournalId = answer.JournalId;
         const auto fields = AnswerFields(answer);
         for (std::string_view name : kConfirmWrites) {
             TCheckValue value{name};
@@ -439,6 +442,7 @@ void CheckChunk(TChunk& Chunk, const TColumns& Columns, TRunner& Runner, bool Ra
                 } catch (const confirm::Cancelled&) {
                     return; // stopped: the row stays unwritten
                 }
+                Chunk.Journaled += result.JournalId > 0 ? 1 : 0;
                 if (result.Status == kUnreachable)
                     Chunk.RetryLater.push_back(record.Fields);
                 continue;
@@ -744,7 +748,7 @@ int RunBatch(const TBatch& Batch, TRunner& Runner, const TComServer& Server, con
         workers.emplace_back(worker);
 
     const Clock::time_point start = Clock::now();
-    size_t total = 0, written = 0, passed = 0, notPassed = 0, broken = 0, unreachable = 0, empty = 0;
+    size_t total = 0, written = 0, journaledRows = 0, passed = 0, notPassed = 0, broken = 0, unreachable = 0, empty = 0;
     bool interrupted = false;
     auto seconds = [&] { return std::chrono::duration<double>(Clock::now() - start).count(); };
     std::vector<TCsvRecord> pending; // read, not yet in a chunk
@@ -765,6 +769,7 @@ int RunBatch(const TBatch& Batch, TRunner& Runner, const TComServer& Server, con
             for (const std::vector<TSheetCell>& row : chunk->Rows)
                 sheet->Row(row);
             written += chunk->Checked;
+            journaledRows += chunk->Journaled;
             passed += chunk->Passed;
             notPassed += chunk->NotPassed;
             broken += chunk->Broken;
@@ -823,10 +828,13 @@ int RunBatch(const TBatch& Batch, TRunner& Runner, const TComServer& Server, con
             std::fflush(Out);
             if (Batch.Progress && Clock::now() - shown > std::chrono::milliseconds(100)) {
                 shown = Clock::now();
-                if (confirmations)
-                    ShowConfirmProgress(Err, written, std::max(rowsToCount, total), confirmations->Snapshot());
-                else
+                if (confirmations) {
+                    // Answers come before their rows can be written in order: the count follows the answers.
+                    const confirm::ConfirmQueue::Progress progress = confirmations->Snapshot();
+                    ShowConfirmProgress(Err, std::max(written, progress.Done), std::max(rowsToCount, total), progress);
+                } else {
                     ShowStreamProgress(Err, written, input, seconds());
+                }
             }
         }
         finished = true;
@@ -856,6 +864,12 @@ int RunBatch(const TBatch& Batch, TRunner& Runner, const TComServer& Server, con
             unwritten = true;
         }
     }
+    // Stopped, the answers to rows after the last one written are kept in the journal alone.
+    if (const size_t journaled = confirmations ? confirmations->Close() : 0; journaled > journaledRows)
+        std::fprintf(Err, "orvelwddx-check: %s\n",
+                     Tr("%1 confirmations answered for rows after the last one written are in the journal only",
+                        {std::to_string(journaled - journaledRows)})
+                         .c_str());
     if (!retryLater.empty()) {
         const long vat = columns.ColumnOf("aUStID");
         std::fprintf(Err, "orvelwddx-check: %s", Tr("not checked, to be tried again later:").c_str());

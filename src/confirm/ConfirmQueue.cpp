@@ -31,6 +31,14 @@ ConfirmQueue::ConfirmQueue(const std::string& journalPath, int threads, PacingPo
 
 ConfirmQueue::~ConfirmQueue()
 {
+    Close();
+}
+
+size_t ConfirmQueue::Close()
+{
+    if (FClosed)
+        return FDone;
+    FClosed = true;
     {
         const std::lock_guard lock(FLock);
         FStopping = true;
@@ -45,6 +53,7 @@ ConfirmQueue::~ConfirmQueue()
     }
     FWritten.notify_all();
     FWriter.join();
+    return FDone;
 }
 
 std::shared_future<Answer> ConfirmQueue::Submit(Request request, Settings settings)
@@ -62,6 +71,10 @@ std::shared_future<Answer> ConfirmQueue::Submit(Request request, Settings settin
     job->Asked = std::move(request);
     job->With = std::move(settings);
     const std::lock_guard lock(FLock);
+    if (FStopping) {
+        job->Promise.set_exception(std::make_exception_ptr(Cancelled("abgebrochen, nicht gesendet")));
+        return future;
+    }
     if (given) {
         job->Result = std::move(*given);
         FToWrite.emplace_back(RecordOf(job->Asked, job->Result), job);

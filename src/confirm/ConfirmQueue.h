@@ -48,7 +48,7 @@ public:
     // Threads: how many requests may be on their way at once in all. A journal that cannot be opened fails every
     // confirmation with its JournalError, nothing sent.
     ConfirmQueue(const std::string& journalPath, int threads, PacingPolicy policy = {});
-    // Drops what was not sent yet; waits for the requests on their way and their records.
+    // Close() unless closed.
     ~ConfirmQueue();
     ConfirmQueue(const ConfirmQueue&) = delete;
     ConfirmQueue& operator=(const ConfirmQueue&) = delete;
@@ -59,6 +59,9 @@ public:
     // Drops every confirmation not on its way; those on their way are answered and journaled.
     void Cancel();
     Progress Snapshot() const;
+    // Drops what was not sent yet, waits for the requests on their way and their records; returns how many records
+    // were written in all. Nothing can be submitted after.
+    size_t Close();
 
 private:
     struct Job;
@@ -79,7 +82,7 @@ private:
     Pacer FPacer;
     size_t FDone = 0, FRefused = 0;
     uint64_t FSubmitted = 0;
-    bool FStopping = false, FAskersGone = false;
+    bool FStopping = false, FAskersGone = false, FClosed = false;
     std::vector<std::thread> FAskers;
     std::thread FWriter;
 };

@@ -466,6 +466,10 @@ BEISPIELE
         <translation>die Kopfzeile nennt keine der Spalten iban, blz, kto, bic, card, vat, plz, ort, str, hnr, pof</translation>
     </message>
     <message>
+        <source>%1 confirmations answered for rows after the last one written are in the journal only</source>
+        <translation>%1 Bestätigungen zu Zeilen nach der letzten geschriebenen stehen nur im Journal</translation>
+    </message>
+    <message>
         <source>refused: %1</source>
         <translation>abgewiesen: %1</translation>
     </message>
