@@ -1019,6 +1019,42 @@ TEST_F(CheckCommandTest, BatchConfirmationsArePacedPerMemberStateAndNothingIsLos
         EXPECT_EQ(journaled[id], 1) << id;
 }
 
+TEST_F(CheckCommandTest, CtrlCDuringConfirmationsSendsNothingMoreAndLosesNoAnswer)
+{
+    const test::CrowdedVies vies(2, 50ms);
+    std::string input = "vat,own_vat,name,city\n";
+    for (int n = 0; n < 200; ++n)
+        input += std::string(n % 2 ? "FR" : "NL") + std::to_string(10000000 + n) + ",DE136695976,Kunde,Ort\n";
+    Child child({"batch", "-"}, Env({{"XDG_DATA_HOME", (Home / "data").string()}, {"ORVELWDDX_VIES_URL", vies.Url()}}),
+                input);
+    child.ReadUntil([](const Ran& r) { return std::count(r.Out.begin(), r.Out.end(), '\n') > 2; });
+    child.Signal(SIGINT);
+    const Ran ran = child.Wait();
+    EXPECT_EQ(ran.Status, 130) << ran.Err;
+    const std::vector<cli::TCsvRecord> records = cli::ParseCsv(ran.Out);
+    ASSERT_GT(records.size(), 2u);
+    ASSERT_LT(records.size(), 201u);
+    std::set<std::string> written;
+    for (size_t i = 1; i < records.size(); ++i) {
+        EXPECT_EQ(Cell(records, i, "Status"), "valid");
+        written.insert(Cell(records, i, "vat"));
+    }
+    // Every row written is in the journal; the answers beyond them are counted on standard error.
+    const std::vector<confirm::Record> journal =
+        confirm::Journal((Home / "data" / "OrvelWddx" / "journal.sqlite").string()).Read({});
+    size_t found = 0;
+    for (const confirm::Record& record : journal)
+        found += written.count(record.ForeignId);
+    EXPECT_EQ(found, written.size());
+    const std::smatch beyond = [&] {
+        std::smatch match;
+        std::regex_search(ran.Err, match, std::regex("(\\d+) confirmations answered for rows after the last one"));
+        return match;
+    }();
+    EXPECT_EQ(journal.size(), written.size() + (beyond.empty() ? 0 : std::stoul(beyond[1].str()))) << ran.Err;
+    EXPECT_LT(journal.size(), 200u);
+}
+
 TEST_F(CheckCommandTest, VatConfirmWithoutAWritableJournalFailsLoudly)
 {
     const FixtureServer services(ConfirmService);
