@@ -4,9 +4,9 @@
 #include "cli/Messages.h"
 #include "cli/Output.h"
 #include "cli/Xlsx.h"
+#include "confirm/ConfirmQueue.h"
 #include "platform/Codepage.h"
 #include "platform/StrToInt.h"
-#include "confirm/ConfirmQueue.h"
 #include "server/Confirmation.h"
 
 #include <sys/ioctl.h>
@@ -105,7 +105,7 @@ struct TChunk
     size_t Passed = 0, NotPassed = 0, Broken = 0, Unreachable = 0, Empty = 0;
     std::vector<std::vector<std::string>> RetryLater; // rows whose confirmation could not be made: their input cells
     std::vector<std::shared_future<confirm::Answer>> Confirmations; // per record, asked when the chunk was read
-    size_t Journaled = 0; // rows whose confirmation was recorded
+    size_t Journaled = 0;                                           // rows whose confirmation was recorded
 };
 
 // Reads the input in blocks as UTF-8: a BOM dropped, Windows-1252 converted when told so, or when a file to be judged
@@ -706,12 +706,13 @@ int RunBatch(const TBatch& Batch, TRunner& Runner, const TComServer& Server, con
     // keep every country's queue filled while the output waits for its oldest row.
     std::optional<confirm::ConfirmQueue> confirmations;
     if (std::any_of(columns.Groups.begin(), columns.Groups.end(), [](const TGroup& group) {
-            return std::any_of(group.Checks.begin(), group.Checks.end(), [](const TPrepared& c) { return !c.Operation; });
+            return std::any_of(group.Checks.begin(), group.Checks.end(),
+                               [](const TPrepared& c) { return !c.Operation; });
         }))
         confirmations.emplace(confirm::Journal::DefaultPath(), kConfirmThreads);
     const size_t window = confirmations ? std::max(4 * jobs, kConfirmAhead / kConfirmChunk) : 4 * jobs; // chunks
-    const size_t rowsToCount = confirmations && Batch.Progress ? CountRows(Batch.Input, Batch.Encoding, inputSeparator)
-                                                               : 0;
+    const size_t rowsToCount =
+        confirmations && Batch.Progress ? CountRows(Batch.Input, Batch.Encoding, inputSeparator) : 0;
     std::mutex mutex;
     std::condition_variable work, done;
     std::deque<std::shared_ptr<TChunk>> chunks; // in input order, written from the front
@@ -786,9 +787,9 @@ int RunBatch(const TBatch& Batch, TRunner& Runner, const TComServer& Server, con
         while (!stopped() && !interrupted) {
             // Fill the window with chunks.
             while (chunks.size() < window && (more || !text.empty() || !pending.empty()) && !stopped()) {
-                const size_t rows =
-                    confirmations ? kConfirmChunk
-                                  : std::clamp<size_t>(size_t(0.05 / std::max(rowSeconds.load(), 1e-7)), 1, 2048);
+                const size_t rows = confirmations
+                                        ? kConfirmChunk
+                                        : std::clamp<size_t>(size_t(0.05 / std::max(rowSeconds.load(), 1e-7)), 1, 2048);
                 lock.unlock();
                 while (pending.size() < rows && (more || !text.empty())) {
                     if (more && text.size() <= kMaxRecord)

@@ -187,8 +187,7 @@ void ConfirmQueue::Ask()
         if (attempt.Transient) {
             const auto left = job->With.Retry.Within -
                               std::chrono::duration_cast<std::chrono::milliseconds>(Clock::now() - job->Start);
-            if (job->Tries < std::max(1, job->With.Retry.Tries) && left > std::chrono::milliseconds(0) &&
-                !FStopping) {
+            if (job->Tries < std::max(1, job->With.Retry.Tries) && left > std::chrono::milliseconds(0) && !FStopping) {
                 job->NotBefore = Clock::now() + RetryPause(job->With.Retry, job->Tries, left);
                 inOrder(job);
                 continue;

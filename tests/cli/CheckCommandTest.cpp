@@ -989,8 +989,8 @@ TEST_F(CheckCommandTest, BatchConfirmationsArePacedPerMemberStateAndNothingIsLos
         ids.push_back(std::string(n % 3 == 0 ? "FR" : n % 3 == 1 ? "ATU" : "NL") + std::to_string(10000000 + n));
         input += ids.back() + ",DE136695976,Kunde " + std::to_string(n) + ",Ort\n";
     }
-    const Ran ran = Run({"batch", "-"}, {{"XDG_DATA_HOME", (Home / "data").string()}, {"ORVELWDDX_VIES_URL", vies.Url()}},
-                        input);
+    const Ran ran =
+        Run({"batch", "-"}, {{"XDG_DATA_HOME", (Home / "data").string()}, {"ORVELWDDX_VIES_URL", vies.Url()}}, input);
     EXPECT_EQ(ran.Status, 0) << ran.Err;
     // Standard error is no terminal: the summary only, no progress line.
     EXPECT_EQ(ran.Err.find('\r'), std::string::npos) << ran.Err;

@@ -34,7 +34,9 @@ std::string Times(int n, const std::string& steps)
 TEST(Pacer, StartsSmallGrowsWithAnswersAndFallsBackOnRefusal)
 {
     // To a limit of three, then three in flight and one of them refused.
-    const std::string refusedAtThree = "EA" "EEAEA" "EAEER";
+    const std::string refusedAtThree = "EA"
+                                       "EEAEA"
+                                       "EAEER";
     const PaceCase cases[] = {
         {"starts with one", "", 1},
         {"one more after a round of answers", "EA", 2},
