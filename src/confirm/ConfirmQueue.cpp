@@ -177,6 +177,9 @@ void ConfirmQueue::Ask()
                 inOrder(job);
                 continue;
             }
+        } else if (attempt.Transient && job->Asked.Via == Service::Bzst) {
+            // The BZSt names no member state's limit and asks not to be pressed when it is busy: fewer at once.
+            FPacer.Refused(job->Country);
         } else if (attempt.Transient) {
             FPacer.Failed(job->Country);
         } else {

@@ -1,7 +1,8 @@
 #pragma once
-// Many confirmations at once, as a batch asks for them: paced per member state (Pacer), transient faults tried again
-// by each request's RetryPolicy without holding a place, and every record appended by one writer thread, which owns
-// the journal, in the order the answers came.
+// Many confirmations at once, as a batch asks for them: paced per member state (Pacer; with the BZSt, which gives no
+// such refusal, each of its transient faults counts as one), transient faults tried again by each request's
+// RetryPolicy without holding a place, and every record appended by one writer thread, which owns the journal, in
+// the order the answers came.
 
 #include "confirm/Confirm.h"
 #include "confirm/Journal.h"

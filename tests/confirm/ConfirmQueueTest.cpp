@@ -2,6 +2,7 @@
 #include "confirm/Pacer.h"
 #include "support/CrowdedVies.h"
 #include "support/Environment.h"
+#include "support/FixtureServer.h"
 
 #include <gtest/gtest.h>
 
@@ -132,6 +133,39 @@ TEST_F(ConfirmQueueTest, EveryIdIsAnsweredOnceAndJournaledOnceWithinTheMemberSta
         EXPECT_EQ(vies.Answered(id.substr(2)), 1) << id;
     }
     EXPECT_TRUE(journal.VerifyChain().Ok);
+}
+
+TEST_F(ConfirmQueueTest, ABusyBzstIsAskedWithFewerAtOnce)
+{
+    // One at a time; a second at once is told the service is busy (evatr-0011, HTTP 503).
+    std::atomic<int> busy{0}, atOnce{0};
+    test::FixtureServer bzst([&](const test::Request&) {
+        test::Reply reply = test::Reply::Status("HTTP/1.1 503 Service Unavailable", R"({"status":"evatr-0011"})");
+        if (++atOnce == 1) {
+            std::this_thread::sleep_for(30ms);
+            reply = test::Reply::Ok(R"({"id":"bz","status":"evatr-0000","ergFirmenname":"A","ergOrt":"A"})");
+        } else {
+            ++busy;
+        }
+        --atOnce;
+        reply.Headers.push_back("Content-Type: application/json");
+        return reply;
+    });
+    Settings settings;
+    settings.BzstUrl = "http://" + bzst.HostPort() + "/bzst";
+    settings.Retry = {3, 10s, 50ms};
+    std::vector<std::shared_future<Answer>> answers;
+    ConfirmQueue queue((Folder / "journal.sqlite").string(), 8);
+    for (int n = 0; n < 12; ++n) {
+        Request request = Asking("ATU" + std::to_string(10000000 + n));
+        request.Via = Service::Bzst;
+        answers.push_back(queue.Submit(request, settings));
+    }
+    for (const std::shared_future<Answer>& answer : answers)
+        EXPECT_EQ(answer.get().Verdict, Status::Valid) << answer.get().Message;
+    // Once to find the limit, once more when it tries one more after eight rounds.
+    EXPECT_GE(busy.load(), 1);
+    EXPECT_LE(busy.load(), 2);
 }
 
 TEST_F(ConfirmQueueTest, CancelDropsWhatWasNotSentAndKeepsWhatWas)
