@@ -160,7 +160,15 @@ void ConfirmQueue::Ask()
         lock.unlock();
         if (job->Tries == 0)
             job->Start = Clock::now();
-        Attempt attempt = AskOnce(job->Asked, job->With, job->Start);
+        Attempt attempt;
+        try {
+            attempt = AskOnce(job->Asked, job->With, job->Start);
+        } catch (const std::exception& error) {
+            // Whatever went wrong on the way, this thread goes on serving the others.
+            attempt.Result.Via = job->Asked.Via;
+            attempt.Result.Message = error.what();
+            attempt.Transient = true;
+        }
         lock.lock();
         std::deque<std::shared_ptr<Job>>& waiting = FWaiting[job->Country];
         const auto inOrder = [&waiting](const std::shared_ptr<Job>& again) {
