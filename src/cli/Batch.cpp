@@ -4,10 +4,12 @@
 #include "cli/Messages.h"
 #include "cli/Output.h"
 #include "cli/Xlsx.h"
+#include "confirm/ConfirmQueue.h"
 #include "platform/Codepage.h"
 #include "platform/StrToInt.h"
 #include "server/Confirmation.h"
 
+#include <sys/ioctl.h>
 #include <sys/stat.h>
 
 #include <algorithm>
@@ -15,6 +17,7 @@
 #include <condition_variable>
 #include <deque>
 #include <functional>
+#include <future>
 #include <iterator>
 #include <memory>
 #include <mutex>
@@ -27,6 +30,12 @@ namespace {
 using Clock = std::chrono::steady_clock;
 
 constexpr std::string_view kNothingToCheck = "nichts zu prüfen";
+
+// Confirmations: requests on their way at most, in all member states together (the pacing keeps each one's share
+// lower), and rows read ahead of the output, in chunks of kConfirmChunk.
+constexpr int kConfirmThreads = 64;
+constexpr size_t kConfirmAhead = 2048;
+constexpr size_t kConfirmChunk = 16;
 
 // The columns that name a check parameter; the others pass through.
 constexpr std::pair<std::string_view, std::string_view> kColumns[] = {
@@ -80,6 +89,7 @@ struct TDone
 {
     TCheckOutcome Outcome;
     TExitStatus Status = kPassed;
+    int64_t JournalId = 0; // a confirmation's record
 };
 
 // A piece of the input, checked by one worker: its records, and what is to be written for them.
@@ -94,6 +104,8 @@ struct TChunk
     std::string Reports;                       // broken rows, for standard error
     size_t Passed = 0, NotPassed = 0, Broken = 0, Unreachable = 0, Empty = 0;
     std::vector<std::vector<std::string>> RetryLater; // rows whose confirmation could not be made: their input cells
+    std::vector<std::shared_future<confirm::Answer>> Confirmations; // per record, asked when the chunk was read
+    size_t Journaled = 0;                                           // rows whose confirmation was recorded
 };
 
 // Reads the input in blocks as UTF-8: a BOM dropped, Windows-1252 converted when told so, or when a file to be judged
@@ -290,20 +302,68 @@ const TCheckValue* FindValue(const TCheckOutcome& Outcome, const TPrepared& Chec
     return nullptr;
 }
 
-// One row's qualified confirmation, recorded in the journal: its answer as the values of kConfirmWrites; not
-// checked is status 3, like a service that cannot be reached.
-TDone Confirmed(const TPrepared& Check, const TCsvRecord& Record)
+// Why a row cannot be checked at all; empty when it can.
+std::string RowFault(const TCsvRecord& Record)
 {
-    TCheckSettings options = Check.Settings;
-    for (const auto& [option, column] : Check.ConfirmColumns)
-        if (!Record.Fields[size_t(column)].empty())
-            options.emplace_back(option, FromUtf8(Record.Fields[size_t(column)]));
+    std::string fault = Record.Fault;
+    for (const std::string& field : Record.Fields)
+        if (fault.empty() && !ValidUtf8(field))
+            fault = "kein gültiges UTF-8";
+    for (const std::string& field : Record.Fields)
+        if (fault.empty() && field.find('\0') != std::string::npos)
+            fault = "ein NUL-Byte";
+    return fault;
+}
+
+// Asks for the qualified confirmation of every record of the chunk that gets one, before a worker comes to the
+// chunk: the queue paces them per member state, and the worker waits for the answers in the rows' order.
+void SubmitConfirmations(TChunk& Chunk, const TColumns& Columns, confirm::ConfirmQueue& Queue)
+{
+    const TPrepared* check = nullptr;
+    for (const TGroup& group : Columns.Groups)
+        for (const TPrepared& prepared : group.Checks)
+            if (!prepared.Operation)
+                check = &prepared;
+    Chunk.Confirmations.resize(Chunk.Records.size());
+    if (!check)
+        return;
+    for (size_t r = 0; r < Chunk.Records.size(); ++r) {
+        const TCsvRecord& record = Chunk.Records[r];
+        const auto cell = [&record](size_t column) {
+            return column < record.Fields.size() ? record.Fields[column] : std::string();
+        };
+        if (!RowFault(record).empty() ||
+            !std::all_of(check->Needs.begin(), check->Needs.end(), [&](size_t c) { return !cell(c).empty(); }))
+            continue;
+        TCheckSettings options = check->Settings;
+        for (const auto& [option, column] : check->ConfirmColumns)
+            if (!cell(size_t(column)).empty())
+                options.emplace_back(option, FromUtf8(cell(size_t(column))));
+        try {
+            const TConfirmCall call = PrepareConfirm(cell(size_t(check->ColumnOfArg[0])), options);
+            if (call.Answered) {
+                std::promise<confirm::Answer> given;
+                given.set_value(*call.Answered);
+                Chunk.Confirmations[r] = given.get_future().share();
+            } else {
+                Chunk.Confirmations[r] = Queue.Submit(call.Request, call.Settings);
+            }
+        } catch (const confirm::RequestRefused&) {
+            std::promise<confirm::Answer> refused;
+            refused.set_exception(std::current_exception());
+            Chunk.Confirmations[r] = refused.get_future().share();
+        }
+    }
+}
+
+// One row's qualified confirmation, recorded in the journal: its answer as the values of kConfirmWrites; not
+// checked is status 3, like a service that cannot be reached. Throws confirm::Cancelled when it was dropped unsent.
+TDone Confirmed(const std::shared_future<confirm::Answer>& Confirmation)
+{
     TDone done;
     try {
-        // One writer of the journal at a time; the services want no more either.
-        static std::mutex confirming;
-        const std::lock_guard lock(confirming);
-        const confirm::Answer answer = RunConfirm(Record.Fields[size_t(Check.ColumnOfArg[0])], options);
+        const confirm::Answer& answer = Confirmation.get();
+        done.JournalId = answer.JournalId;
         const auto fields = AnswerFields(answer);
         for (std::string_view name : kConfirmWrites) {
             TCheckValue value{name};
@@ -329,9 +389,6 @@ TDone Confirmed(const TPrepared& Check, const TCsvRecord& Record)
         // Asking again later cannot mend the row: not passed, never queued.
         done.Outcome = {E_FAIL, {{}, {}, FromUtf8(std::string("nicht gesendet: ") + error.what())}};
         done.Status = kNotPassed;
-    } catch (const std::exception& error) {
-        done.Outcome = {E_FAIL, {{}, {}, FromUtf8(error.what())}};
-        done.Status = kUnreachable;
     }
     return done;
 }
@@ -340,16 +397,11 @@ TDone Confirmed(const TPrepared& Check, const TCsvRecord& Record)
 void CheckChunk(TChunk& Chunk, const TColumns& Columns, TRunner& Runner, bool Raw, char Separator, bool Sheet,
                 const std::function<bool()>& Stopped)
 {
-    for (TCsvRecord& record : Chunk.Records) {
+    for (size_t row = 0; row < Chunk.Records.size(); ++row) {
         if (Stopped())
             break;
-        std::string fault = record.Fault;
-        for (const std::string& field : record.Fields)
-            if (fault.empty() && !ValidUtf8(field))
-                fault = "kein gültiges UTF-8";
-        for (const std::string& field : record.Fields)
-            if (fault.empty() && field.find('\0') != std::string::npos)
-                fault = "ein NUL-Byte";
+        TCsvRecord& record = Chunk.Records[row];
+        const std::string fault = RowFault(record);
         // As a spreadsheet writes rows: missing cells at the end are empty; cells beyond the header stay out of the
         // columns and are named in Error, and one holding text means the row is not as the header says.
         std::string note;
@@ -385,7 +437,12 @@ void CheckChunk(TChunk& Chunk, const TColumns& Columns, TRunner& Runner, bool Ra
             if (!check)
                 continue;
             if (!check->Operation) {
-                result = Confirmed(*check, record);
+                try {
+                    result = Confirmed(Chunk.Confirmations[row]);
+                } catch (const confirm::Cancelled&) {
+                    return; // stopped: the row stays unwritten
+                }
+                Chunk.Journaled += result.JournalId > 0 ? 1 : 0;
                 if (result.Status == kUnreachable)
                     Chunk.RetryLater.push_back(record.Fields);
                 continue;
@@ -514,6 +571,60 @@ void ShowStreamProgress(std::FILE* Err, size_t Done, const TInput& Input, double
     std::fflush(Err);
 }
 
+// The rows after the header of a file, for the progress line; 0 when the input is no file. The file is read again
+// from its start and left where it was.
+size_t CountRows(std::FILE* File, TEncoding Encoding, char Separator)
+{
+    const long at = std::ftell(File);
+    if (at < 0)
+        return 0;
+    std::rewind(File);
+    TInput input(File, Encoding);
+    size_t rows = 0, consumed = 0, line = 1;
+    std::string text;
+    bool more = input.Size() > 0;
+    while (more || !text.empty()) {
+        if (more && text.size() <= kMaxRecord)
+            more = input.Read(text);
+        const std::vector<TCsvRecord> records = ParseCsv(text, Separator, more, consumed, line);
+        text.erase(0, consumed);
+        rows += records.size();
+        if (records.empty() && (!more || consumed == 0))
+            text.clear();
+    }
+    std::fseek(File, at, SEEK_SET);
+    return rows > 0 ? rows - 1 : 0;
+}
+
+// One line, as wide as the terminal: rows done of all, each member state's requests on their way, its limit and
+// the ones waiting (the busiest first), and how many requests were refused as one too many.
+void ShowConfirmProgress(std::FILE* Err, size_t Done, size_t Total, confirm::ConfirmQueue::Progress Progress)
+{
+    winsize size{};
+    const size_t width = ioctl(fileno(Err), TIOCGWINSZ, &size) == 0 && size.ws_col > 1 ? size.ws_col - 1 : 79;
+    std::string line = std::to_string(Done) + "/" + std::to_string(Total);
+    const std::string refused = "  " + Tr("refused: %1", {std::to_string(Progress.Refused)});
+    std::sort(Progress.Countries.begin(), Progress.Countries.end(), [](const auto& a, const auto& b) {
+        return a.InFlight + a.Waiting != b.InFlight + b.Waiting ? a.InFlight + a.Waiting > b.InFlight + b.Waiting
+                                                                : a.Code < b.Code;
+    });
+    std::string countries;
+    for (const auto& country : Progress.Countries) {
+        if (country.InFlight == 0 && country.Waiting == 0)
+            continue;
+        const std::string part = "  " + country.Code + " " + std::to_string(country.InFlight) + "/" +
+                                 std::to_string(country.Limit) + "+" + std::to_string(country.Waiting);
+        if (line.size() + countries.size() + part.size() + refused.size() + 3 > width) {
+            countries += "  …";
+            break;
+        }
+        countries += part;
+    }
+    line += countries + refused;
+    std::fprintf(Err, "\r%s\033[K", line.c_str());
+    std::fflush(Err);
+}
+
 } // namespace
 
 int RunBatch(const TBatch& Batch, TRunner& Runner, const TComServer& Server, const TRunSettings& Settings,
@@ -591,7 +702,17 @@ int RunBatch(const TBatch& Batch, TRunner& Runner, const TComServer& Server, con
     }
 
     const size_t jobs = size_t(std::max(Batch.Jobs, 1));
-    const size_t window = 4 * jobs; // chunks in memory at once
+    // Confirmations go out paced per member state, many at once, as soon as their rows are read: the rows read ahead
+    // keep every country's queue filled while the output waits for its oldest row.
+    std::optional<confirm::ConfirmQueue> confirmations;
+    if (std::any_of(columns.Groups.begin(), columns.Groups.end(), [](const TGroup& group) {
+            return std::any_of(group.Checks.begin(), group.Checks.end(),
+                               [](const TPrepared& c) { return !c.Operation; });
+        }))
+        confirmations.emplace(confirm::Journal::DefaultPath(), kConfirmThreads);
+    const size_t window = confirmations ? std::max(4 * jobs, kConfirmAhead / kConfirmChunk) : 4 * jobs; // chunks
+    const size_t rowsToCount =
+        confirmations && Batch.Progress ? CountRows(Batch.Input, Batch.Encoding, inputSeparator) : 0;
     std::mutex mutex;
     std::condition_variable work, done;
     std::deque<std::shared_ptr<TChunk>> chunks; // in input order, written from the front
@@ -628,7 +749,7 @@ int RunBatch(const TBatch& Batch, TRunner& Runner, const TComServer& Server, con
         workers.emplace_back(worker);
 
     const Clock::time_point start = Clock::now();
-    size_t total = 0, written = 0, passed = 0, notPassed = 0, broken = 0, unreachable = 0, empty = 0;
+    size_t total = 0, written = 0, journaledRows = 0, passed = 0, notPassed = 0, broken = 0, unreachable = 0, empty = 0;
     bool interrupted = false;
     auto seconds = [&] { return std::chrono::duration<double>(Clock::now() - start).count(); };
     std::vector<TCsvRecord> pending; // read, not yet in a chunk
@@ -649,6 +770,7 @@ int RunBatch(const TBatch& Batch, TRunner& Runner, const TComServer& Server, con
             for (const std::vector<TSheetCell>& row : chunk->Rows)
                 sheet->Row(row);
             written += chunk->Checked;
+            journaledRows += chunk->Journaled;
             passed += chunk->Passed;
             notPassed += chunk->NotPassed;
             broken += chunk->Broken;
@@ -665,7 +787,9 @@ int RunBatch(const TBatch& Batch, TRunner& Runner, const TComServer& Server, con
         while (!stopped() && !interrupted) {
             // Fill the window with chunks.
             while (chunks.size() < window && (more || !text.empty() || !pending.empty()) && !stopped()) {
-                const size_t rows = std::clamp<size_t>(size_t(0.05 / std::max(rowSeconds.load(), 1e-7)), 1, 2048);
+                const size_t rows = confirmations
+                                        ? kConfirmChunk
+                                        : std::clamp<size_t>(size_t(0.05 / std::max(rowSeconds.load(), 1e-7)), 1, 2048);
                 lock.unlock();
                 while (pending.size() < rows && (more || !text.empty())) {
                     if (more && text.size() <= kMaxRecord)
@@ -690,6 +814,8 @@ int RunBatch(const TBatch& Batch, TRunner& Runner, const TComServer& Server, con
                                       std::make_move_iterator(pending.begin() + std::ptrdiff_t(take)));
                 pending.erase(pending.begin(), pending.begin() + std::ptrdiff_t(take));
                 total += take;
+                if (confirmations)
+                    SubmitConfirmations(*chunk, columns, *confirmations);
                 lock.lock();
                 if (take > 0) {
                     chunks.push_back(std::move(chunk));
@@ -703,12 +829,21 @@ int RunBatch(const TBatch& Batch, TRunner& Runner, const TComServer& Server, con
             std::fflush(Out);
             if (Batch.Progress && Clock::now() - shown > std::chrono::milliseconds(100)) {
                 shown = Clock::now();
-                ShowStreamProgress(Err, written, input, seconds());
+                if (confirmations) {
+                    // Answers come before their rows can be written in order: the count follows the answers.
+                    const confirm::ConfirmQueue::Progress progress = confirmations->Snapshot();
+                    ShowConfirmProgress(Err, std::max(written, progress.Done), std::max(rowsToCount, total), progress);
+                } else {
+                    ShowStreamProgress(Err, written, input, seconds());
+                }
             }
         }
         finished = true;
         work.notify_all();
     }
+    // Stopped: what was not sent stays unsent; the workers waiting for it end their chunks there.
+    if (confirmations && stopped())
+        confirmations->Cancel();
     for (std::thread& thread : workers)
         thread.join();
     {
@@ -730,6 +865,12 @@ int RunBatch(const TBatch& Batch, TRunner& Runner, const TComServer& Server, con
             unwritten = true;
         }
     }
+    // Stopped, the answers to rows after the last one written are kept in the journal alone.
+    if (const size_t journaled = confirmations ? confirmations->Close() : 0; journaled > journaledRows)
+        std::fprintf(Err, "orvelwddx-check: %s\n",
+                     Tr("%1 confirmations answered for rows after the last one written are in the journal only",
+                        {std::to_string(journaled - journaledRows)})
+                         .c_str());
     if (!retryLater.empty()) {
         const long vat = columns.ColumnOf("aUStID");
         std::fprintf(Err, "orvelwddx-check: %s", Tr("not checked, to be tried again later:").c_str());

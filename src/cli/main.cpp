@@ -89,7 +89,9 @@ DESCRIPTION
     front: iban_Result, address_Result, vat_Result, card_Result. With an own_vat column a
     row's VAT id is confirmed as by vat-confirm (with the columns name, street, zip, city and
     --bzst), recorded in the journal; rows not checked are listed at the end (and written to
-    --retry-later FILE) and make the status 3. The rows are written to
+    --retry-later FILE) and make the status 3. Confirmations go out paced per member state,
+    as VIES asks: fewer at once after MS_MAX_CONCURRENT_REQ, more while answers come; on a
+    terminal one line shows the progress. The rows are written to
     standard output in input order as CSV (UTF-8, RFC 4180, the input's separator), followed
     by the result columns and "Error"; the file is read,
     checked and written piece by piece, so its size does not matter. A file without any UTF-8

@@ -118,7 +118,9 @@ std::string MatchesText(const std::vector<std::pair<std::string, std::string>>& 
     return text;
 }
 
-std::chrono::milliseconds Pause(const RetryPolicy& policy, int pauseNumber, std::chrono::milliseconds left)
+} // namespace
+
+std::chrono::milliseconds RetryPause(const RetryPolicy& policy, int pauseNumber, std::chrono::milliseconds left)
 {
     static thread_local std::mt19937 random{std::random_device{}()};
     std::uniform_real_distribution<double> jitter(0.5, 1.5);
@@ -126,8 +128,6 @@ std::chrono::milliseconds Pause(const RetryPolicy& policy, int pauseNumber, std:
     const auto pause = std::chrono::milliseconds(int64_t(base * jitter(random)));
     return std::min(pause, left / 2);
 }
-
-} // namespace
 
 std::string_view ServiceName(Service service)
 {
@@ -279,8 +279,11 @@ Attempt AskVies(const Request& request, const Settings& settings)
     } catch (const SoapFault& fault) {
         answer.Raw = client.LastAnswer();
         const ViesFault read = ReadViesFault(ToUtf8(fault.FaultString()));
-        if (read.Transient)
-            return Transient(std::move(answer), "VIES: " + read.Verdict);
+        if (read.Transient) {
+            Attempt attempt = Transient(std::move(answer), "VIES: " + read.Verdict);
+            attempt.Crowded = read.Code == "MS_MAX_CONCURRENT_REQ";
+            return attempt;
+        }
         answer.Message = "nicht geprüft – " + read.Verdict;
         return {std::move(answer), false};
     } catch (const Error& error) {
@@ -368,31 +371,56 @@ Attempt AskBzst(const Request& request, const Settings& settings)
     return attempt;
 }
 
-Answer Confirm(const Request& request, const Settings& settings, Journal& journal)
+std::optional<Answer> AnsweredWithoutAsking(const Request& request, const Settings& settings)
+{
+    if (request.Via != Service::Bzst || !NormalizeId(request.ForeignId).starts_with("DE"))
+        return std::nullopt;
+    Answer answer;
+    answer.Via = Service::Bzst;
+    answer.Endpoint = settings.BzstUrl.empty() ? config::BzstUrl() : settings.BzstUrl;
+    answer.Message = "nicht geprüft – das BZSt bestätigt keine deutschen USt-IdNrn.; bitte über VIES prüfen";
+    return answer;
+}
+
+Attempt AskOnce(const Request& request, const Settings& settings, std::chrono::steady_clock::time_point start)
+{
+    // Without a time-out of the caller's, no single try waits longer than the time left for all of them.
+    Settings once = settings;
+    if (once.Timeout <= 0) {
+        const auto spent =
+            std::chrono::duration_cast<std::chrono::milliseconds>(std::chrono::steady_clock::now() - start);
+        once.Timeout = int32_t(
+            std::clamp<int64_t>((settings.Retry.Within - spent).count(), 1000, SoapClient::kDefaultReceiveTimeout));
+    }
+    return request.Via == Service::Bzst ? AskBzst(request, once) : AskVies(request, once);
+}
+
+void GiveUp(Answer& answer)
+{
+    answer.Verdict = Status::NotChecked;
+    answer.Fault = std::move(answer.Message);
+    answer.Message = kNotCheckedMessage;
+}
+
+void CheckCompanyType(const Request& request)
 {
     if (request.Via == Service::Vies && !request.CompanyType.empty() && !IsCompanyType(request.CompanyType))
         throw RequestRefused("Die Rechtsform \"" + request.CompanyType +
                              "\" hat nicht die Form, die VIES annimmt: zwei Großbuchstaben, Bindestrich, 1 bis 99 "
                              "(etwa \"DE-1\")");
+}
+
+Answer Confirm(const Request& request, const Settings& settings, Journal& journal)
+{
+    CheckCompanyType(request);
     Answer answer;
-    const std::string foreign = NormalizeId(request.ForeignId);
-    if (request.Via == Service::Bzst && foreign.starts_with("DE")) {
-        answer.Via = Service::Bzst;
-        answer.Endpoint = settings.BzstUrl.empty() ? config::BzstUrl() : settings.BzstUrl;
-        answer.Message = "nicht geprüft – das BZSt bestätigt keine deutschen USt-IdNrn.; bitte über VIES prüfen";
+    if (std::optional<Answer> given = AnsweredWithoutAsking(request, settings)) {
+        answer = std::move(*given);
     } else {
         const auto start = std::chrono::steady_clock::now();
         const int tries = std::max(1, settings.Retry.Tries);
         for (int n = 1;; ++n) {
-            // Without a time-out of the caller's, no single try waits longer than the time left for all of them.
-            Settings once = settings;
-            if (once.Timeout <= 0) {
-                const auto spent =
-                    std::chrono::duration_cast<std::chrono::milliseconds>(std::chrono::steady_clock::now() - start);
-                once.Timeout = int32_t(std::clamp<int64_t>((settings.Retry.Within - spent).count(), 1000,
-                                                           SoapClient::kDefaultReceiveTimeout));
-            }
-            Attempt attempt = request.Via == Service::Bzst ? AskBzst(request, once) : AskVies(request, once);
+            Attempt attempt = AskOnce(request, settings, start);
             answer = std::move(attempt.Result);
             answer.Tries = n;
             if (!attempt.Transient)
@@ -400,21 +428,25 @@ Answer Confirm(const Request& request, const Settings& settings, Journal& journa
             const auto left = settings.Retry.Within - std::chrono::duration_cast<std::chrono::milliseconds>(
                                                           std::chrono::steady_clock::now() - start);
             if (n >= tries || left <= std::chrono::milliseconds(0)) {
-                answer.Verdict = Status::NotChecked;
-                answer.Fault = std::move(answer.Message);
-                answer.Message = kNotCheckedMessage;
+                GiveUp(answer);
                 break;
             }
-            std::this_thread::sleep_for(Pause(settings.Retry, n, left));
+            std::this_thread::sleep_for(RetryPause(settings.Retry, n, left));
         }
     }
+    answer.JournalId = journal.Append(RecordOf(request, answer));
+    answer.JournalNotice = journal.Notice();
+    return answer;
+}
 
+Record RecordOf(const Request& request, const Answer& answer)
+{
     Record record;
     record.Kind = "confirm";
     record.Service = ServiceName(answer.Via);
     record.Endpoint = answer.Endpoint;
     record.OwnId = NormalizeId(request.OwnId);
-    record.ForeignId = foreign;
+    record.ForeignId = NormalizeId(request.ForeignId);
     record.Name = request.Name;
     record.CompanyType = request.CompanyType;
     record.Street = request.Street;
@@ -433,9 +465,7 @@ Answer Confirm(const Request& request, const Settings& settings, Journal& journa
     record.RequestTime = answer.RequestTime;
     record.Tries = answer.Tries;
     record.Raw = answer.Raw;
-    answer.JournalId = journal.Append(std::move(record));
-    answer.JournalNotice = journal.Notice();
-    return answer;
+    return record;
 }
 
 Answer ReadStoredAnswer(const Record& record)

@@ -4,6 +4,7 @@
 
 #include <chrono>
 #include <cstdint>
+#include <optional>
 #include <stdexcept>
 #include <string>
 #include <string_view>
@@ -124,6 +125,7 @@ struct Attempt
 {
     Answer Result;
     bool Transient = false;
+    bool Crowded = false; // VIES refused it as one request too many for the member state (MS_MAX_CONCURRENT_REQ)
 };
 Attempt AskVies(const Request& request, const Settings& settings);
 Attempt AskBzst(const Request& request, const Settings& settings);
@@ -139,6 +141,22 @@ Attempt ReadEvatrAnswer(const HttpReply& Reply, Answer Base);
 Answer Confirm(const Request& request, const Settings& settings, Journal& journal);
 
 struct Record;
+
+// The pieces of Confirm, for callers that pace the tries themselves (ConfirmQueue).
+// Throws RequestRefused for a company type out of form.
+void CheckCompanyType(const Request& request);
+// The answer given without asking (a German id to the BZSt), if there is one.
+std::optional<Answer> AnsweredWithoutAsking(const Request& request, const Settings& settings);
+// One try, Start being when the first try began: without a Timeout of the caller's it waits no longer than the time
+// left of RetryPolicy::Within.
+Attempt AskOnce(const Request& request, const Settings& settings, std::chrono::steady_clock::time_point start);
+// The pause before try PauseNumber + 1, Left being the time left of RetryPolicy::Within.
+std::chrono::milliseconds RetryPause(const RetryPolicy& policy, int pauseNumber, std::chrono::milliseconds left);
+// The answer of the last transient fault made the answer of a confirmation that stayed unchecked.
+void GiveUp(Answer& answer);
+// The journal record of the request and its answer.
+Record RecordOf(const Request& request, const Answer& answer);
+
 // A confirmation record's stored raw answer read again, as the service's answer was read when it came.
 Answer ReadStoredAnswer(const Record& record);
 // Empty when a confirmation record's status and matches are what its stored raw answer says; otherwise, in German,

@@ -103,12 +103,13 @@ std::string ConfirmOptionsFault(const TCheckSettings& Options)
     return {};
 }
 
-confirm::Answer RunConfirm(const std::string& VatId, const TCheckSettings& Options, int64_t RetryOf)
+TConfirmCall PrepareConfirm(const std::string& VatId, const TCheckSettings& Options, int64_t RetryOf)
 {
-    confirm::Request request;
+    TConfirmCall call;
+    confirm::Request& request = call.Request;
     request.ForeignId = VatId;
     request.RetryOf = RetryOf;
-    confirm::Settings settings;
+    confirm::Settings& settings = call.Settings;
     for (const auto& [name, value] : Options) {
         if (name == "Timeout")
             settings.Timeout = std::get<int32_t>(value);
@@ -137,11 +138,20 @@ confirm::Answer RunConfirm(const std::string& VatId, const TCheckSettings& Optio
         answer.Via = request.Via;
         answer.Verdict = confirm::Status::Invalid;
         answer.Message = confirm::kNotMemberState;
-        return answer;
+        call.Answered = std::move(answer);
+        return call;
     }
     CheckOwnId(request);
+    return call;
+}
+
+confirm::Answer RunConfirm(const std::string& VatId, const TCheckSettings& Options, int64_t RetryOf)
+{
+    const TConfirmCall call = PrepareConfirm(VatId, Options, RetryOf);
+    if (call.Answered)
+        return *call.Answered;
     confirm::Journal journal(confirm::Journal::DefaultPath());
-    return confirm::Confirm(request, settings, journal);
+    return confirm::Confirm(call.Request, call.Settings, journal);
 }
 
 std::vector<std::pair<std::string, std::string>> AnswerFields(const confirm::Answer& Answer)

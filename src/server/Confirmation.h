@@ -9,6 +9,7 @@
 #include <QDateTime>
 #include <QString>
 
+#include <optional>
 #include <span>
 #include <string>
 #include <string_view>
@@ -21,6 +22,17 @@ std::span<const TCheckOption> ConfirmOptions();
 // Empty when every option is known, has its type and a sound value; otherwise the message naming the first that
 // does not.
 std::string ConfirmOptionsFault(const TCheckSettings& Options);
+
+// What RunConfirm asks, read from Options (which must have passed ConfirmOptionsFault) and checked as RunConfirm checks
+// it: the request and its settings, or the answer given without asking (an id of a country outside VIES). Throws
+// confirm::RequestRefused as RunConfirm does.
+struct TConfirmCall
+{
+    confirm::Request Request;
+    confirm::Settings Settings;
+    std::optional<confirm::Answer> Answered;
+};
+TConfirmCall PrepareConfirm(const std::string& VatId, const TCheckSettings& Options, int64_t RetryOf = 0);
 
 // Options must have passed ConfirmOptionsFault. The journal is the user's ($XDG_DATA_HOME). An id of a country
 // outside VIES is answered invalid at once, without a record. Throws confirm::RequestRefused for a missing or wrong

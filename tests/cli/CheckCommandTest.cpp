@@ -5,6 +5,7 @@
 #include "cli/Output.h"
 #include "confirm/Journal.h"
 #include "server/Confirmation.h"
+#include "support/CrowdedVies.h"
 #include "support/FixtureServer.h"
 #include "support/ViesServer.h"
 #include "support/Wddx.h"
@@ -36,6 +37,7 @@
 #include <functional>
 #include <map>
 #include <regex>
+#include <set>
 #include <thread>
 
 namespace orvel::test {
@@ -975,6 +977,82 @@ TEST_F(CheckCommandTest, BatchConfirmsWithAnOwnIdAndKeepsWhatWasNotCheckedForLat
                                 {"ORVELWDDX_VIES_URL", "http://" + services.HostPort() + "/vies"}},
                                "vat,own_vat\nATU33333333,DE136695976\n");
     EXPECT_EQ(unwritable.Status, 5) << unwritable.Err;
+}
+
+TEST_F(CheckCommandTest, BatchConfirmationsArePacedPerMemberStateAndNothingIsLost)
+{
+    // Two at once per member state; the ids ending in 7 get a transient fault the first time they are asked for.
+    const test::CrowdedVies vies(2, 20ms, "7");
+    std::vector<std::string> ids;
+    std::string input = "vat,own_vat,name,city\n";
+    for (int n = 0; n < 45; ++n) {
+        ids.push_back(std::string(n % 3 == 0 ? "FR" : n % 3 == 1 ? "ATU" : "NL") + std::to_string(10000000 + n));
+        input += ids.back() + ",DE136695976,Kunde " + std::to_string(n) + ",Ort\n";
+    }
+    const Ran ran =
+        Run({"batch", "-"}, {{"XDG_DATA_HOME", (Home / "data").string()}, {"ORVELWDDX_VIES_URL", vies.Url()}}, input);
+    EXPECT_EQ(ran.Status, 0) << ran.Err;
+    // Standard error is no terminal: the summary only, no progress line.
+    EXPECT_EQ(ran.Err.find('\r'), std::string::npos) << ran.Err;
+    const std::vector<cli::TCsvRecord> records = cli::ParseCsv(ran.Out);
+    ASSERT_EQ(records.size(), ids.size() + 1) << ran.Out;
+    std::set<std::string> journalIds;
+    for (size_t i = 0; i < ids.size(); ++i) {
+        EXPECT_EQ(Cell(records, i + 1, "vat"), ids[i]);
+        EXPECT_EQ(Cell(records, i + 1, "Status"), "valid") << ids[i];
+        EXPECT_EQ(Cell(records, i + 1, "RequestId"), "WAPI" + ids[i].substr(2));
+        // Refused as one too many is no try of the id's; a transient fault is.
+        EXPECT_EQ(Cell(records, i + 1, "Tries"), ids[i].back() == '7' ? "2" : "1") << ids[i];
+        journalIds.insert(Cell(records, i + 1, "JournalId"));
+    }
+    EXPECT_EQ(journalIds.size(), ids.size());
+    EXPECT_EQ(vies.Faulted(), 4);
+    // Each member state was found at its limit and then left below it, but for a probe now and then.
+    EXPECT_GE(vies.Refused(), 1);
+    EXPECT_LE(vies.Refused(), 9);
+    std::map<std::string, int> journaled;
+    for (const confirm::Record& record :
+         confirm::Journal((Home / "data" / "OrvelWddx" / "journal.sqlite").string()).Read({}))
+        ++journaled[record.ForeignId];
+    EXPECT_EQ(journaled.size(), ids.size());
+    for (const std::string& id : ids)
+        EXPECT_EQ(journaled[id], 1) << id;
+}
+
+TEST_F(CheckCommandTest, CtrlCDuringConfirmationsSendsNothingMoreAndLosesNoAnswer)
+{
+    const test::CrowdedVies vies(2, 50ms);
+    std::string input = "vat,own_vat,name,city\n";
+    for (int n = 0; n < 200; ++n)
+        input += std::string(n % 2 ? "FR" : "NL") + std::to_string(10000000 + n) + ",DE136695976,Kunde,Ort\n";
+    Child child({"batch", "-"}, Env({{"XDG_DATA_HOME", (Home / "data").string()}, {"ORVELWDDX_VIES_URL", vies.Url()}}),
+                input);
+    child.ReadUntil([](const Ran& r) { return std::count(r.Out.begin(), r.Out.end(), '\n') > 2; });
+    child.Signal(SIGINT);
+    const Ran ran = child.Wait();
+    EXPECT_EQ(ran.Status, 130) << ran.Err;
+    const std::vector<cli::TCsvRecord> records = cli::ParseCsv(ran.Out);
+    ASSERT_GT(records.size(), 2u);
+    ASSERT_LT(records.size(), 201u);
+    std::set<std::string> written;
+    for (size_t i = 1; i < records.size(); ++i) {
+        EXPECT_EQ(Cell(records, i, "Status"), "valid");
+        written.insert(Cell(records, i, "vat"));
+    }
+    // Every row written is in the journal; the answers beyond them are counted on standard error.
+    const std::vector<confirm::Record> journal =
+        confirm::Journal((Home / "data" / "OrvelWddx" / "journal.sqlite").string()).Read({});
+    size_t found = 0;
+    for (const confirm::Record& record : journal)
+        found += written.count(record.ForeignId);
+    EXPECT_EQ(found, written.size());
+    const std::smatch beyond = [&] {
+        std::smatch match;
+        std::regex_search(ran.Err, match, std::regex("(\\d+) confirmations answered for rows after the last one"));
+        return match;
+    }();
+    EXPECT_EQ(journal.size(), written.size() + (beyond.empty() ? 0 : std::stoul(beyond[1].str()))) << ran.Err;
+    EXPECT_LT(journal.size(), 200u);
 }
 
 TEST_F(CheckCommandTest, VatConfirmWithoutAWritableJournalFailsLoudly)

@@ -51,7 +51,9 @@ DESCRIPTION
     front: iban_Result, address_Result, vat_Result, card_Result. With an own_vat column a
     row&apos;s VAT id is confirmed as by vat-confirm (with the columns name, street, zip, city and
     --bzst), recorded in the journal; rows not checked are listed at the end (and written to
-    --retry-later FILE) and make the status 3. The rows are written to
+    --retry-later FILE) and make the status 3. Confirmations go out paced per member state,
+    as VIES asks: fewer at once after MS_MAX_CONCURRENT_REQ, more while answers come; on a
+    terminal one line shows the progress. The rows are written to
     standard output in input order as CSV (UTF-8, RFC 4180, the input&apos;s separator), followed
     by the result columns and &quot;Error&quot;; the file is read,
     checked and written piece by piece, so its size does not matter. A file without any UTF-8
@@ -208,7 +210,10 @@ BESCHREIBUNG
     Mit einer Spalte own_vat wird die USt-IdNr. einer Zeile wie bei vat-confirm bestätigt
     (mit den Spalten name, street, zip, city und --bzst) und im Journal festgehalten; nicht
     geprüfte Zeilen werden am Ende aufgezählt (und in --retry-later DATEI geschrieben) und
-    ergeben den Status 3. Die Zeilen gehen in Eingabereihenfolge als CSV (UTF-8, RFC 4180,
+    ergeben den Status 3. Bestätigungen gehen je Mitgliedstaat dosiert hinaus, wie VIES es
+    verlangt: weniger zugleich nach MS_MAX_CONCURRENT_REQ, mehr, solange Antworten kommen;
+    auf einem Terminal zeigt eine Zeile den Fortschritt. Die Zeilen gehen in
+    Eingabereihenfolge als CSV (UTF-8, RFC 4180,
     das Trennzeichen der Eingabe) auf die Standardausgabe, gefolgt von den Ergebnisspalten und
     „Error“; die Datei wird Stück für Stück gelesen, geprüft und geschrieben, ihre Größe spielt
     keine Rolle. Eine Datei ohne jede UTF-8-Folge wird als Windows-1252 gelesen, die
@@ -464,6 +469,14 @@ BEISPIELE
     <message>
         <source>the header line names none of the columns iban, blz, kto, bic, card, vat, plz, ort, str, hnr, pof</source>
         <translation>die Kopfzeile nennt keine der Spalten iban, blz, kto, bic, card, vat, plz, ort, str, hnr, pof</translation>
+    </message>
+    <message>
+        <source>%1 confirmations answered for rows after the last one written are in the journal only</source>
+        <translation>%1 Bestätigungen zu Zeilen nach der letzten geschriebenen stehen nur im Journal</translation>
+    </message>
+    <message>
+        <source>refused: %1</source>
+        <translation>abgewiesen: %1</translation>
     </message>
     <message>
         <source>not checked, to be tried again later:</source>
