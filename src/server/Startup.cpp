@@ -60,6 +60,10 @@ int RunComServer(int argc, char** argv, const TServerProgram& Program)
             return Fail("Für das Fenster fehlt eine Anzeige (DISPLAY oder WAYLAND_DISPLAY)", mode);
         qputenv("QT_QPA_PLATFORM", "offscreen");
     }
+    // Every call wakes the main thread from the bus's own thread; Qt's plain event loop does so in fewer steps than
+    // GLib's, which only the dialogs of a shown window (the desktop's file dialog) need.
+    if (mode == TStartMode::Automation && !qEnvironmentVariableIsSet("QT_NO_GLIB"))
+        qputenv("QT_NO_GLIB", "1");
 
     // 1. One class object per class.
     TComServer server(Program.Library);
