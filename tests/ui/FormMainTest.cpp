@@ -637,6 +637,7 @@ private slots:
             QVERIFY(QTest::qWaitForWindowExposed(&window));
             QCOMPARE(window.size(), QSize(615, 642));
             QCOMPARE(Child<QGroupBox>(window, "GroupBoxTarvik")->title(), u"Tarvik"_s);
+            test::SaveScreenshot(window, u"automation-first-show.png"_s);
             QCOMPARE(Edit(window, "EditUser")->text(), u"anna"_s);
             QCOMPARE(Edit(window, "EditProxyPort")->text(), u"80"_s);
             QVERIFY(!window.TarvikObject && !window.AddressObject && !window.UStIDObject);
