@@ -39,6 +39,8 @@ set(CPACK_DEBIAN_PACKAGE_SECTION misc)
 # Depends from the shared libraries the program links (dpkg-shlibdeps); the bus and the root bundle are the
 # desktop's and usually there.
 set(CPACK_DEBIAN_PACKAGE_SHLIBDEPS ON)
+# libcurl is loaded at its first use, so no program links it.
+set(CPACK_DEBIAN_PACKAGE_DEPENDS "libcurl4")
 set(CPACK_DEBIAN_PACKAGE_RECOMMENDS "ca-certificates, default-dbus-session-bus | dbus-session-bus, qt6-translations-l10n")
 # The scripts enable the socket unit for every user on installation and take it away on removal.
 set(CPACK_DEBIAN_PACKAGE_CONTROL_EXTRA ${PROJECT_SOURCE_DIR}/packaging/postinst ${PROJECT_SOURCE_DIR}/packaging/prerm)

@@ -755,8 +755,10 @@ int Run(int argc, char** argv)
 
 int main(int argc, char** argv)
 {
-    // Before any thread: the libraries' one-time set-up is not safe to race.
-    curl_global_init(CURL_GLOBAL_DEFAULT);
+    // Before any thread: the libraries' one-time set-up is not safe to race. An offline run sends nothing and spares
+    // itself loading libcurl.
+    if (std::none_of(argv + 1, argv + argc, [](const char* arg) { return std::string_view(arg) == "--offline"; }))
+        curl_global_init(CURL_GLOBAL_DEFAULT);
     xmlInitParser();
     try {
         return Run(argc, argv);

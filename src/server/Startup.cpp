@@ -54,12 +54,16 @@ int RunComServer(int argc, char** argv, const TServerProgram& Program)
 {
     const std::vector<std::string> args(argv + 1, argv + argc);
     const TStartMode mode = StartModeFromCommandLine(args);
-    // Only a standalone start needs a screen; the others run headless where there is none.
-    if (!HasDisplay()) {
-        if (mode == TStartMode::Standalone)
-            return Fail("Für das Fenster fehlt eine Anzeige (DISPLAY oder WAYLAND_DISPLAY)", mode);
+    // Only a standalone start shows anything. The others never connect to the desktop's display, whose platform
+    // plugin, input method and accessibility bridge would cost a client's first answer more than the rest of the start.
+    if (mode != TStartMode::Standalone)
         qputenv("QT_QPA_PLATFORM", "offscreen");
-    }
+    else if (!HasDisplay())
+        return Fail("Für das Fenster fehlt eine Anzeige (DISPLAY oder WAYLAND_DISPLAY)", mode);
+    // Every call wakes the main thread from the bus's own thread; Qt's plain event loop does so in fewer steps than
+    // GLib's, which only the dialogs of a shown window (the desktop's file dialog) need.
+    if (mode == TStartMode::Automation && !qEnvironmentVariableIsSet("QT_NO_GLIB"))
+        qputenv("QT_NO_GLIB", "1");
 
     // 1. One class object per class.
     TComServer server(Program.Library);

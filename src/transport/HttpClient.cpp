@@ -56,13 +56,7 @@ curl_slist* Append(curl_slist* list, const char* header)
 
 } // namespace
 
-HttpClient::HttpClient() : FEasy(curl_easy_init())
-{
-    if (!FEasy)
-        throw std::bad_alloc();
-    FHeaders.reset(Append(nullptr, "Accept: text/html, */*"));
-    Append(FHeaders.get(), "User-Agent: Mozilla/3.0 (compatible; Indy Library)"); // appends in place
-}
+HttpClient::HttpClient() = default;
 
 HttpClient::~HttpClient()
 {
@@ -187,6 +181,14 @@ HttpReply HttpClient::Post(const std::string& url, const std::string& body, cons
 HttpReply HttpClient::Perform(const std::string& url, const std::string* postBody,
                               const std::vector<std::string>& headers)
 {
+    // At the first transfer: an object that never sends anything never loads libcurl.
+    if (!FEasy) {
+        FEasy.reset(curl_easy_init());
+        if (!FEasy)
+            throw std::bad_alloc();
+        FHeaders.reset(Append(nullptr, "Accept: text/html, */*"));
+        Append(FHeaders.get(), "User-Agent: Mozilla/3.0 (compatible; Indy Library)"); // appends in place
+    }
     CurlList extended;
     if (!headers.empty()) {
         for (curl_slist* item = FHeaders.get(); item; item = item->next)

@@ -126,6 +126,27 @@ TFormMain::TFormMain(std::unique_ptr<TRegistry> Registry, QWidget* Parent)
     : QWidget(Parent), Timer1(new QTimer(this)), FUi(std::make_unique<Ui::TFormMain>()),
       SettingsKey(std::move(Registry))
 {
+    Timer1->setObjectName(u"Timer1"_s);
+    Timer1->setInterval(0);
+    connect(Timer1, &QTimer::timeout, this, &TFormMain::Timer1Timer);
+    // A server started by a client keeps its window hidden: the form, the panels, the dialogs and the fonts and German
+    // texts they need wait for a first show, which a client's answer never waits for.
+    if (ComServer().StartMode() == TStartMode::Standalone)
+        Build();
+}
+
+void TFormMain::setVisible(bool Visible)
+{
+    if (Visible)
+        Build();
+    QWidget::setVisible(Visible);
+}
+
+void TFormMain::Build()
+{
+    if (FBuilt)
+        return;
+    FBuilt = true;
     LoadQtGermanTranslations();
     FUi->setupUi(this);
     FPanelTarvik = new TPanelTarvik(*this, *FUi->PageControlTarvik, *FUi->RadioGroupLand);
@@ -135,8 +156,6 @@ TFormMain::TFormMain(std::unique_ptr<TRegistry> Registry, QWidget* Parent)
     FFormIntern = new TFormIntern(this);
     LabeledEditId = FFormIntern->LabeledEditId;
     LabeledEditName = FFormIntern->LabeledEditName;
-    Timer1->setObjectName(u"Timer1"_s);
-    Timer1->setInterval(0);
     // From the tabs into the fields of the tab shown, then to the country.
     QWidget* previous = FUi->PageControlTarvik;
     for (const char* name : {"EditBlz",
@@ -187,7 +206,6 @@ TFormMain::TFormMain(std::unique_ptr<TRegistry> Registry, QWidget* Parent)
         if (IsInternKey(key, modifiers))
             Guarded(this, [this] { ShowFormIntern(); });
     });
-    connect(Timer1, &QTimer::timeout, this, &TFormMain::Timer1Timer);
     // Key preview: the window sees the keys of all its controls first.
     PreviewKeys(this);
 
@@ -242,7 +260,8 @@ void TFormMain::FormCreate()
     if (auto* blz = findChild<QWidget*>(u"EditBlz"_s))
         blz->setFocus();
 
-    AskBankData();
+    // Once the start is over: a call already waiting is answered first.
+    QTimer::singleShot(0, this, [this] { AskBankData(); });
 }
 
 void TFormMain::CreateObjects()
@@ -394,7 +413,9 @@ void TFormMain::WriteSettings()
 
 bool TFormMain::FormCloseQuery()
 {
-    WriteSettings();
+    // A window never shown holds nothing of its own to keep.
+    if (FBuilt)
+        WriteSettings();
     SettingsKey->CloseKey();
     TarvikObject = {};
     TarvikService.reset();

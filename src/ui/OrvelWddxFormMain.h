@@ -65,7 +65,9 @@ class TFormMain : public QWidget
     Q_OBJECT
 
 public:
-    // Runs FormCreate. Registry is the settings store (the user's own file unless a caller passes another).
+    // In a standalone start it builds the window and runs FormCreate at once; otherwise at its first show, before
+    // which it has no controls, panels or dialogs. Registry is the settings store (the user's own file unless a caller
+    // passes another).
     explicit TFormMain(std::unique_ptr<TRegistry> Registry = std::make_unique<TRegistry>(), QWidget* Parent = nullptr);
     ~TFormMain() override;
 
@@ -134,6 +136,8 @@ public:
     // Saves the settings and releases the objects and proxies; closing is never refused.
     bool FormCloseQuery();
 
+    void setVisible(bool Visible) override;
+
 signals:
     // Key preview: a key released anywhere in the window, before the control that has the focus sees it.
     void FormKeyUp(int Key, Qt::KeyboardModifiers Modifiers);
@@ -144,6 +148,8 @@ protected:
     bool eventFilter(QObject* Watched, QEvent* Event) override;
 
 private:
+    // The form, its panels and dialogs, then FormCreate; once.
+    void Build();
     void FormCreate();
     void CreateObjects();
     void ReadSettings();
@@ -177,6 +183,7 @@ private:
     QCursor SavedCursor;
     TDefaultButton FDefaultButton = TDefaultButton::Tarvik;
     bool FClosed = false;
+    bool FBuilt = false;
     QString FOwnVatIdRead;                                   // OwnVatId as the settings held it
     QFutureWatcher<std::string>* FBankDataWatcher = nullptr; // the latest question; earlier answers are dropped
     TBankDataInfo FBankData;

@@ -76,6 +76,14 @@ class ActivationTest(unittest.TestCase):
         server = self.bus.start("-Embedding")
         self.assertEqual(server.wait(30), 0)
 
+    def test_a_start_by_a_client_never_opens_the_desktop_s_display(self):
+        # A display that nothing serves: a start that opened it would end before answering.
+        bus = PrivateBus(DISPLAY=":97", QT_QPA_PLATFORM="")
+        self.addCleanup(bus.close)
+        self.assertEqual(bus.run("-RegServer").returncode, 0)
+        tarvik = create(bus.connect(), "Tarvik")
+        self.assertEqual(tarvik.Get("OrvelWddx.ITarvik", "Result", dbus_interface="org.freedesktop.DBus.Properties"), 0)
+
     def test_a_standalone_start_outlives_its_last_object(self):
         server = self.bus.start()
         connection = self.bus.connect()

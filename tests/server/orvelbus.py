@@ -57,7 +57,8 @@ class PrivateBus:
         self.address = "unix:path=" + os.path.join(self.dir, "bus")
         env = {k: v for k, v in os.environ.items() if not k.startswith("DBUS_")}
         env.update(XDG_DATA_HOME=self.data, XDG_CONFIG_HOME=self.config, HOME=os.path.join(self.dir, "home"), QT_QPA_PLATFORM="offscreen",
-                   XDG_RUNTIME_DIR=self.dir, DBUS_SESSION_BUS_ADDRESS=self.address, **settings)
+                   XDG_RUNTIME_DIR=self.dir, DBUS_SESSION_BUS_ADDRESS=self.address)
+        env.update(settings)
         self.env = env
         self.daemon = subprocess.Popen(
             ["dbus-daemon", "--session", "--nofork", "--address=" + self.address, "--print-address=1"],

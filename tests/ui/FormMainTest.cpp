@@ -623,7 +623,7 @@ private slots:
         QVERIFY(!window.TarvikObject);
     }
 
-    void automationStartReadsButNeverWrites()
+    void automationStartBuildsTheWindowAtItsFirstShowAndNeverWrites()
     {
         Server->SetStartMode(TStartMode::Automation);
         Store(kHeader + "\"User\"=\"anna\"\r\n\"ProxyHost\"=\"127.0.0.1\"\r\n\"ProxyPort\"=dword:00000050\r\n");
@@ -631,6 +631,13 @@ private slots:
         {
             TFormMain window;
             QVERIFY(!window.isVisible());
+            // Nothing that only a shown window needs: no controls, panels or dialogs yet.
+            QVERIFY(window.findChildren<QWidget*>().isEmpty());
+            window.show();
+            QVERIFY(QTest::qWaitForWindowExposed(&window));
+            QCOMPARE(window.size(), QSize(615, 642));
+            QCOMPARE(Child<QGroupBox>(window, "GroupBoxTarvik")->title(), u"Tarvik"_s);
+            test::SaveScreenshot(window, u"automation-first-show.png"_s);
             QCOMPARE(Edit(window, "EditUser")->text(), u"anna"_s);
             QCOMPARE(Edit(window, "EditProxyPort")->text(), u"80"_s);
             QVERIFY(!window.TarvikObject && !window.AddressObject && !window.UStIDObject);
@@ -642,6 +649,7 @@ private slots:
         QFile::remove(QString::fromStdString(File()));
         {
             TFormMain window;
+            window.show();
             QCOMPARE(Edit(window, "EditUser")->text(), u"demo"_s);
         }
         QVERIFY(!QFile::exists(QString::fromStdString(File())));
