@@ -1,5 +1,7 @@
 #include "service/Users.h"
 
+#include "service/SlowWork.h"
+
 #include <openssl/crypto.h>
 #include <openssl/evp.h>
 #include <openssl/rand.h>
@@ -189,6 +191,8 @@ int32_t Users::Admit(std::string_view user, std::string_view password, bool loop
     if (lock == LoginThrottle::Lock::User)
         return kDenied;
 
+    // Milliseconds of PBKDF2 follow: not on a thread that answers other clients.
+    LeaveNetworkThread();
     const uint64_t generation = guard.Cache.Generation();
     std::optional<std::string> hash;
     {

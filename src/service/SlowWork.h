@@ -1,0 +1,64 @@
+#pragma once
+// Work that takes milliseconds of CPU, a password's PBKDF2 above all, is kept off the server's network threads: there
+// a few clients sending wrong passwords would hold up every other client. Such work calls LeaveNetworkThread first.
+// On a network thread that throws Deferred; the server then parks the connection, runs the whole request again on
+// its SlowWork thread, at the lowest priority, and answers from there.
+
+#include <condition_variable>
+#include <cstddef>
+#include <deque>
+#include <functional>
+#include <mutex>
+#include <thread>
+
+namespace orvel::service {
+
+// Not a std::exception, so that a handler's own error handling lets it pass.
+struct Deferred
+{
+};
+
+// Throws Deferred on a network thread; elsewhere returns at once.
+void LeaveNetworkThread();
+
+// Marks the calling thread a network thread while it lives.
+class NetworkThread
+{
+public:
+    NetworkThread();
+    ~NetworkThread();
+    NetworkThread(const NetworkThread&) = delete;
+    NetworkThread& operator=(const NetworkThread&) = delete;
+};
+
+// One thread of the lowest priority (SCHED_IDLE) that runs jobs in order, started by the first. A bounded queue: a
+// flood of slow work waits in the queue's memory only up to its size, and is refused beyond.
+class SlowWork
+{
+public:
+    // job(true) does the work; job(false) says it will not be done, as the server is stopping.
+    using Job = std::function<void(bool)>;
+
+    explicit SlowWork(size_t maxWaiting) : MaxWaiting(maxWaiting) {}
+    ~SlowWork() { Stop(); }
+    SlowWork(const SlowWork&) = delete;
+    SlowWork& operator=(const SlowWork&) = delete;
+
+    // Queues the job unless maxWaiting jobs wait already or the work has stopped; accepted() runs first, under the
+    // queue's lock, so that nothing of the job can run before it. Whether the job was queued.
+    bool Post(Job job, const std::function<void()>& accepted);
+    // Those waiting are called with false, the job running ends. Later posts are refused.
+    void Stop();
+
+private:
+    void Run();
+
+    const size_t MaxWaiting;
+    std::mutex Lock;
+    std::condition_variable Wake;
+    std::deque<Job> Waiting;
+    bool Stopped = false;
+    std::thread Worker;
+};
+
+} // namespace orvel::service
