@@ -1,6 +1,7 @@
 #include "service/Http.h"
 
 #include "platform/Codepage.h"
+#include "service/Messages.h"
 #include "service/SlowWork.h"
 
 #include <arpa/inet.h>
@@ -154,7 +155,7 @@ int OpenListener(const std::string& address)
 {
     const size_t colon = address.rfind(':');
     if (colon == std::string::npos || colon + 1 == address.size())
-        throw std::runtime_error("listen address without a port: " + address);
+        throw std::runtime_error(Say("listen address without a port: {}", {address}));
     std::string host = address.substr(0, colon);
     const std::string port = address.substr(colon + 1);
     if (host.size() >= 2 && host.front() == '[' && host.back() == ']')
@@ -166,7 +167,7 @@ int OpenListener(const std::string& address)
     hints.ai_flags = AI_PASSIVE | AI_NUMERICSERV;
     addrinfo* found = nullptr;
     if (const int error = getaddrinfo(host.empty() ? nullptr : host.c_str(), port.c_str(), &hints, &found))
-        throw std::runtime_error("listen address " + address + ": " + gai_strerror(error));
+        throw std::runtime_error(Say("listen address {}: {}", {address, gai_strerror(error)}));
     std::string failure = "no address";
     for (const addrinfo* candidate = found; candidate; candidate = candidate->ai_next) {
         const int fd = socket(candidate->ai_family, candidate->ai_socktype | SOCK_CLOEXEC, 0);
@@ -184,7 +185,7 @@ int OpenListener(const std::string& address)
         close(fd);
     }
     freeaddrinfo(found);
-    throw std::runtime_error("cannot listen on " + address + ": " + failure);
+    throw std::runtime_error(Say("cannot listen on {}: {}", {address, failure}));
 }
 
 uint16_t ListenerPort(int socket)
@@ -969,7 +970,7 @@ HttpServer::HttpServer(const Router& router, int socket, const ServerLimits& lim
                                        options.data(), MHD_OPTION_END);
     if (!Running->Handle) {
         close(socket);
-        throw std::runtime_error("cannot start the HTTP server on port " + std::to_string(ListenPort));
+        throw std::runtime_error(Say("cannot start the HTTP server on port {}", {std::to_string(ListenPort)}));
     }
     Running->Sweeper = std::thread([daemon = Running.get()] { daemon->Sweep(); });
 }

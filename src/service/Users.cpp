@@ -1,5 +1,6 @@
 #include "service/Users.h"
 
+#include "service/Messages.h"
 #include "service/SlowWork.h"
 
 #include <openssl/crypto.h>
@@ -69,7 +70,7 @@ Entries ReadEntries(const std::string& path)
 {
     std::ifstream in(path);
     if (!in)
-        throw std::runtime_error("cannot open the users file " + path);
+        throw std::runtime_error(Say("cannot open the users file {}", {path}));
     Entries entries;
     std::string line;
     for (size_t number = 1; std::getline(in, line); ++number) {
@@ -79,8 +80,7 @@ Entries ReadEntries(const std::string& path)
             continue;
         const size_t colon = line.find(':');
         if (colon == 0 || colon == std::string::npos || line.compare(colon + 1, kScheme.size(), kScheme) != 0)
-            throw std::runtime_error(path + ":" + std::to_string(number) + ": not \"user:" + std::string(kScheme) +
-                                     "$...\"");
+            throw std::runtime_error(Say("{}:{}: not \"user:{}$...\"", {path, std::to_string(number), kScheme}));
         entries.emplace_back(line.substr(0, colon), line.substr(colon + 1));
     }
     return entries;
