@@ -9,6 +9,8 @@ namespace orvel::service {
 namespace {
 
 thread_local bool OnNetworkThread = false;
+// The slow work whose thread this is.
+thread_local SlowWork* OnSlowWork = nullptr;
 
 } // namespace
 
@@ -16,6 +18,14 @@ void LeaveNetworkThread()
 {
     if (OnNetworkThread)
         throw Deferred{};
+}
+
+void AtLowestPriority(const std::function<void()>& computation)
+{
+    if (OnSlowWork)
+        OnSlowWork->Compute(computation);
+    else
+        computation();
 }
 
 NetworkThread::NetworkThread()
@@ -35,8 +45,10 @@ bool SlowWork::Post(Job job, const std::function<void()>& accepted)
         return false;
     accepted();
     Waiting.push_back(std::move(job));
-    if (!Worker.joinable())
+    if (!Worker.joinable()) {
+        Idle = std::thread([this] { RunIdle(); });
         Worker = std::thread([this] { Run(); });
+    }
     Wake.notify_one();
     return true;
 }
@@ -55,14 +67,18 @@ void SlowWork::Stop()
     Wake.notify_one();
     if (Worker.joinable())
         Worker.join();
+    {
+        const std::lock_guard guard(IdleLock);
+        IdleStopped = true;
+    }
+    IdleWake.notify_all();
+    if (Idle.joinable())
+        Idle.join();
 }
 
 void SlowWork::Run()
 {
-    // Only what no other thread of the machine wants: the network threads answer first, whatever waits here.
-    const sched_param none{};
-    if (pthread_setschedparam(pthread_self(), SCHED_IDLE, &none) != 0)
-        setpriority(PRIO_PROCESS, static_cast<id_t>(gettid()), 19);
+    OnSlowWork = this;
     std::unique_lock guard(Lock);
     for (;;) {
         Wake.wait(guard, [this] { return Stopped || !Waiting.empty(); });
@@ -73,6 +89,43 @@ void SlowWork::Run()
         guard.unlock();
         job(true);
         guard.lock();
+    }
+}
+
+void SlowWork::Compute(const std::function<void()>& computation)
+{
+    std::unique_lock guard(IdleLock);
+    Computation = &computation;
+    Failure = nullptr;
+    IdleWake.notify_all();
+    IdleWake.wait(guard, [this] { return Computation == nullptr; });
+    if (Failure)
+        std::rethrow_exception(Failure);
+}
+
+void SlowWork::RunIdle()
+{
+    // Only what no other thread of the machine wants: the network threads answer first, whatever waits here.
+    const sched_param none{};
+    if (pthread_setschedparam(pthread_self(), SCHED_IDLE, &none) != 0)
+        setpriority(PRIO_PROCESS, static_cast<id_t>(gettid()), 19);
+    std::unique_lock guard(IdleLock);
+    for (;;) {
+        IdleWake.wait(guard, [this] { return IdleStopped || Computation; });
+        if (!Computation)
+            return;
+        // Without the lock: the waiting thread only sleeps meanwhile.
+        guard.unlock();
+        std::exception_ptr failure;
+        try {
+            (*Computation)();
+        } catch (...) {
+            failure = std::current_exception();
+        }
+        guard.lock();
+        Failure = failure;
+        Computation = nullptr;
+        IdleWake.notify_all();
     }
 }
 

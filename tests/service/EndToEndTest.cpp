@@ -979,7 +979,7 @@ public:
     bool WaitDeferred(int count) { return Await([this, count] { return Deferrals == count; }); }
 
     Router Routes;
-    int Policy = -1; // the scheduling policy of the thread that did the work
+    int Policy = -1; // the scheduling policy of the thread that did the computation
 
 private:
     HttpResponse Slow(const HttpRequest& request)
@@ -992,8 +992,10 @@ private:
             Changed.notify_all();
             throw;
         }
+        int policy = -1;
+        AtLowestPriority([&policy] { policy = sched_getscheduler(0); });
         std::unique_lock guard(Lock);
-        Policy = sched_getscheduler(0);
+        Policy = policy;
         Running = true;
         Changed.notify_all();
         Changed.wait_for(guard, std::chrono::seconds(10), [this] { return Open; });
