@@ -87,21 +87,23 @@ class StartServiceTest(unittest.TestCase):
             activator.wait(10)
 
     def test_start_up_prints_only_the_services_own_lines(self):
-        service = subprocess.Popen([SERVICE, "--listen", "127.0.0.1:%d" % self.port], env=self.env,
-                                   stderr=subprocess.PIPE, text=True)
-        try:
-            lines = []
-            for line in service.stderr:
-                lines.append(line)
-                if "serving http" in line:
-                    break
-        finally:
-            service.terminate()
-            service.wait(10)
-            service.stderr.close()
-        self.assertTrue(lines and "serving http" in lines[-1], lines)
-        for line in lines:
-            self.assertTrue(line.startswith("orvelwddx-service: "), line)
+        for threads in ("2", "1"):
+            with self.subTest(threads=threads):
+                service = subprocess.Popen([SERVICE, "--listen", "127.0.0.1:%d" % self.port, "--threads", threads],
+                                           env=self.env, stderr=subprocess.PIPE, text=True)
+                try:
+                    lines = []
+                    for line in service.stderr:
+                        lines.append(line)
+                        if "serving http" in line:
+                            break
+                finally:
+                    service.terminate()
+                    service.wait(10)
+                    service.stderr.close()
+                self.assertTrue(lines and "serving http" in lines[-1], lines)
+                for line in lines:
+                    self.assertTrue(line.startswith("orvelwddx-service: "), line)
 
     def test_help_and_mistakes_follow_the_locale(self):
         german = ("Aufruf: orvelwddx-service [Optionen]", "orvelwddx-service: threads: 1 bis 256 erwartet")
