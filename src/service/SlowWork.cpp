@@ -5,6 +5,8 @@
 #include <sys/resource.h>
 #include <unistd.h>
 
+#include <system_error>
+
 namespace orvel::service {
 namespace {
 
@@ -43,12 +45,17 @@ bool SlowWork::Post(Job job, const std::function<void()>& accepted)
     const std::lock_guard guard(Lock);
     if (Stopped || Waiting.size() >= MaxWaiting)
         return false;
+    // Before anything is accepted: a thread the system refuses is a refusal, not an exception in the library's call.
+    try {
+        if (!Idle.joinable())
+            Idle = std::thread([this] { RunIdle(); });
+        if (!Worker.joinable())
+            Worker = std::thread([this] { Run(); });
+    } catch (const std::system_error&) {
+        return false;
+    }
     accepted();
     Waiting.push_back(std::move(job));
-    if (!Worker.joinable()) {
-        Idle = std::thread([this] { RunIdle(); });
-        Worker = std::thread([this] { Run(); });
-    }
     Wake.notify_one();
     return true;
 }
