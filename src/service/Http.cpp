@@ -548,8 +548,7 @@ struct HttpServer::Daemon
     // Where the requests go whose logins need a password verified.
     mutable SlowWork Slow;
 
-    Daemon(const Router& router, const ServerLimits& limits)
-        : Routes(router), Limits(limits), Slow(limits.MaxDeferred)
+    Daemon(const Router& router, const ServerLimits& limits) : Routes(router), Limits(limits), Slow(limits.MaxDeferred)
     {
     }
 
@@ -895,8 +894,8 @@ HttpServer::HttpServer(const Router& router, int socket, const ServerLimits& lim
     : Running(std::make_unique<Daemon>(router, limits)), ListenPort(ListenerPort(socket))
 {
     Running->Log = log;
-    unsigned flags = MHD_USE_INTERNAL_POLLING_THREAD | MHD_USE_EPOLL | MHD_USE_ERROR_LOG | MHD_USE_TURBO |
-                     MHD_ALLOW_SUSPEND_RESUME;
+    unsigned flags =
+        MHD_USE_INTERNAL_POLLING_THREAD | MHD_USE_EPOLL | MHD_USE_ERROR_LOG | MHD_USE_TURBO | MHD_ALLOW_SUSPEND_RESUME;
     if (tls) {
         Running->Tls = *tls;
         flags |= MHD_USE_TLS;

@@ -47,7 +47,8 @@ void ServeUntilStopped(Service& service, const sigset_t& signals, bool pinned)
             for (const std::string& line : service.ReloadBanks())
                 std::fprintf(stderr, "orvelwddx-service: %s\n", line.c_str());
         } catch (const std::exception& error) {
-            std::fprintf(stderr, "orvelwddx-service: %s\n", Say("bank directory not switched: {}", {error.what()}).c_str());
+            std::fprintf(stderr, "orvelwddx-service: %s\n",
+                         Say("bank directory not switched: {}", {error.what()}).c_str());
         }
     };
     const auto reloadUsers = [&service] {

@@ -975,8 +975,14 @@ public:
         Changed.notify_all();
     }
     // Waits (5 s at most) until the slow work holds a request, or until this many were sent off a network thread.
-    bool WaitRunning() { return Await([this] { return Running; }); }
-    bool WaitDeferred(int count) { return Await([this, count] { return Deferrals == count; }); }
+    bool WaitRunning()
+    {
+        return Await([this] { return Running; });
+    }
+    bool WaitDeferred(int count)
+    {
+        return Await([this, count] { return Deferrals == count; });
+    }
 
     Router Routes;
     int Policy = -1; // the scheduling policy of the thread that did the computation

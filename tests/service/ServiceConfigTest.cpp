@@ -1,10 +1,13 @@
 #include "service/ServiceConfig.h"
 #include "rules/PostalData.h"
+#include "service/Http.h"
 #include "service/Service.h"
 #include "service/Users.h"
 #include "support/Environment.h"
 
 #include <gtest/gtest.h>
+
+#include <unistd.h>
 
 #include <filesystem>
 #include <fstream>
@@ -85,9 +88,14 @@ TEST_F(ServiceConfigTest, MistakesAreToldInTheLocalesLanguage)
     std::ofstream(settings) << "# settings\nlisten 127.0.0.1:9000\n";
     std::ofstream(users) << "# users\ndemo wexo\n";
     const std::string directory = "/usr/share/ktoblzcheck/blz_20200420.txt";
-    const auto start = [&](std::vector<std::string> arguments) {
+    const int listening = OpenListener("127.0.0.1:0");
+    const std::string taken = "127.0.0.1:" + std::to_string(ListenerPort(listening));
+    // Each mistake made when it is called.
+    const auto parse = [](std::vector<std::string> arguments) { return [arguments] { Parse(arguments); }; };
+    const auto load = [](std::string path) { return [path] { Users::Load(path); }; };
+    const auto start = [&directory](std::vector<std::string> arguments) {
         arguments.insert(arguments.end(), {"--bank-file", directory});
-        const Service running(Parse(arguments));
+        return [arguments] { const Service running(Parse(arguments)); };
     };
     struct Mistake
     {
@@ -95,32 +103,37 @@ TEST_F(ServiceConfigTest, MistakesAreToldInTheLocalesLanguage)
         std::string English, German;
     };
     const Mistake mistakes[] = {
-        {[] { Parse({"--colour", "red"}); }, "unknown setting colour", "unbekannte Einstellung colour"},
-        {[] { Parse({"--threads", "0"}); }, "threads: 1 to 256 expected", "threads: 1 bis 256 erwartet"},
-        {[] { Parse({"--log=maybe"}); }, "log: true or false expected", "log: true oder false erwartet"},
-        {[] { Parse({"--listen"}); }, "--listen needs a value", "--listen braucht einen Wert"},
-        {[] { Parse({"listen"}); }, "unexpected argument listen", "unerwartetes Argument listen"},
-        {[] { Parse({"--update-data", "bundesbahn"}); }, "unknown data source bundesbahn (bundesbank, scl or oenb)",
+        {parse({"--colour", "red"}), "unknown setting colour", "unbekannte Einstellung colour"},
+        {parse({"--threads", "0"}), "threads: 1 to 256 expected", "threads: 1 bis 256 erwartet"},
+        {parse({"--log=maybe"}), "log: true or false expected", "log: true oder false erwartet"},
+        {parse({"--listen"}), "--listen needs a value", "--listen braucht einen Wert"},
+        {parse({"listen"}), "unexpected argument listen", "unerwartetes Argument listen"},
+        {parse({"--update-data", "bundesbahn"}), "unknown data source bundesbahn (bundesbank, scl or oenb)",
          "unbekannte Datenquelle bundesbahn (bundesbank, scl oder oenb)"},
-        {[] { Parse({"--tls-key", "/k.pem"}); }, "HTTPS needs both --tls-cert and --tls-key",
+        {parse({"--tls-key", "/k.pem"}), "HTTPS needs both --tls-cert and --tls-key",
          "HTTPS braucht --tls-cert und --tls-key"},
-        {[&] { Parse({"--config", settings}); }, settings + ":2: key = value expected",
+        {parse({"--config", settings}), settings + ":2: key = value expected",
          settings + ":2: Schlüssel = Wert erwartet"},
-        {[&] { Parse({"--config", settings + ".missing"}); }, "cannot read the settings file " + settings + ".missing",
+        {parse({"--config", settings + ".missing"}), "cannot read the settings file " + settings + ".missing",
          "Einstellungsdatei " + settings + ".missing nicht lesbar"},
-        {[&] { Users::Load(users); }, users + ":2: not \"user:pbkdf2-sha256$...\"",
-         users + ":2: nicht \"benutzer:pbkdf2-sha256$...\""},
-        {[&] { start({"--listen", "127.0.0.1"}); }, "listen address without a port: 127.0.0.1",
-         "Adresse ohne Port: 127.0.0.1"},
-        {[&] { start({"--listen", "0.0.0.0:0"}); },
+        {load(users), users + ":2: not \"user:pbkdf2-sha256$...\"", users + ":2: nicht \"benutzer:pbkdf2-sha256$...\""},
+        {load(users + ".missing"), "cannot open the users file " + users + ".missing",
+         "Benutzerdatei " + users + ".missing nicht lesbar"},
+        {start({"--listen", "127.0.0.1"}), "listen address without a port: 127.0.0.1", "Adresse ohne Port: 127.0.0.1"},
+        {start({"--listen", taken}), "cannot listen on " + taken + ": Address already in use",
+         "auf " + taken + " kann nicht gelauscht werden: Address already in use"},
+        {start({"--listen", "0.0.0.0:0"}),
          "0.0.0.0:0: other machines reach this address; give --users-file (or --allow-anyone)",
          "0.0.0.0:0: andere Rechner erreichen diese Adresse; --users-file (oder --allow-anyone) angeben"},
     };
     // Which language each setting of the variables chooses: the first set of LC_ALL, LC_MESSAGES and LANG.
     const std::tuple<const char*, const char*, const char*, bool> locales[] = {
-        {"de_DE.UTF-8", nullptr, nullptr, true},   {nullptr, "de_AT.UTF-8", "en_GB.UTF-8", true},
-        {nullptr, nullptr, "de", true},            {"C", nullptr, "de_DE.UTF-8", false},
-        {nullptr, nullptr, "den_XX.UTF-8", false}, {nullptr, nullptr, nullptr, false},
+        {"de_DE.UTF-8", nullptr, nullptr, true},
+        {nullptr, "de_AT.UTF-8", "en_GB.UTF-8", true},
+        {nullptr, nullptr, "de", true},
+        {"C", nullptr, "de_DE.UTF-8", false},
+        {nullptr, nullptr, "den_XX.UTF-8", false},
+        {nullptr, nullptr, nullptr, false},
     };
     for (const auto& [all, messages, lang, german] : locales) {
         const test::ScopedEnvironment a("LC_ALL", all), m("LC_MESSAGES", messages), l("LANG", lang);
@@ -129,10 +142,11 @@ TEST_F(ServiceConfigTest, MistakesAreToldInTheLocalesLanguage)
                 mistake.Make();
                 ADD_FAILURE() << mistake.English << ": no error";
             } catch (const std::runtime_error& error) {
-                EXPECT_EQ(error.what(), german ? mistake.German : mistake.English) << (all ? all : "") << " "
-                                                                                  << (lang ? lang : "");
+                EXPECT_EQ(error.what(), german ? mistake.German : mistake.English)
+                    << (all ? all : "") << " " << (lang ? lang : "");
             }
     }
+    close(listening);
 }
 
 TEST(ShippedExamples, ConfigurationAndUsersFileWork)
