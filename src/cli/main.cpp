@@ -17,7 +17,10 @@
 #include "server/OrvelWddx_TLB.h"
 
 #include <QCoreApplication>
+#include <QDir>
+#include <QFile>
 #include <QGuiApplication>
+#include <QTemporaryDir>
 
 #include <curl/curl.h>
 #include <libxml/parser.h>
@@ -530,6 +533,14 @@ int RunJournal(const TCommandLine& Line, int argc, char** argv)
         // The PDF writer lays out text with the fonts of a GUI application; it needs no screen.
         if (qEnvironmentVariableIsEmpty("QT_QPA_PLATFORM"))
             qputenv("QT_QPA_PLATFORM", "offscreen");
+        // Nor a runtime directory, which a GUI application asks for: outside a login session (ssh, cron, a
+        // container) there is none, and Qt would say so on standard error. A private one (0700) while it runs.
+        std::optional<QTemporaryDir> runtime;
+        if (qEnvironmentVariableIsEmpty("XDG_RUNTIME_DIR")) {
+            runtime.emplace(QDir::tempPath() + QStringLiteral("/orvelwddx-runtime-XXXXXX"));
+            if (runtime->isValid())
+                qputenv("XDG_RUNTIME_DIR", QFile::encodeName(runtime->path()));
+        }
         QGuiApplication application(argc, argv);
         return WriteProof(*Line.Proof, *Line.Pdf, stderr);
     }

@@ -1,6 +1,8 @@
 #include "service/Http.h"
 
 #include "platform/Codepage.h"
+#include "service/Messages.h"
+#include "service/SlowWork.h"
 
 #include <arpa/inet.h>
 #include <malloc.h>
@@ -153,7 +155,7 @@ int OpenListener(const std::string& address)
 {
     const size_t colon = address.rfind(':');
     if (colon == std::string::npos || colon + 1 == address.size())
-        throw std::runtime_error("listen address without a port: " + address);
+        throw std::runtime_error(Say("listen address without a port: {}", {address}));
     std::string host = address.substr(0, colon);
     const std::string port = address.substr(colon + 1);
     if (host.size() >= 2 && host.front() == '[' && host.back() == ']')
@@ -165,7 +167,7 @@ int OpenListener(const std::string& address)
     hints.ai_flags = AI_PASSIVE | AI_NUMERICSERV;
     addrinfo* found = nullptr;
     if (const int error = getaddrinfo(host.empty() ? nullptr : host.c_str(), port.c_str(), &hints, &found))
-        throw std::runtime_error("listen address " + address + ": " + gai_strerror(error));
+        throw std::runtime_error(Say("listen address {}: {}", {address, gai_strerror(error)}));
     std::string failure = "no address";
     for (const addrinfo* candidate = found; candidate; candidate = candidate->ai_next) {
         const int fd = socket(candidate->ai_family, candidate->ai_socktype | SOCK_CLOEXEC, 0);
@@ -183,7 +185,7 @@ int OpenListener(const std::string& address)
         close(fd);
     }
     freeaddrinfo(found);
-    throw std::runtime_error("cannot listen on " + address + ": " + failure);
+    throw std::runtime_error(Say("cannot listen on {}: {}", {address, failure}));
 }
 
 uint16_t ListenerPort(int socket)
@@ -208,6 +210,9 @@ struct Pending
     size_t Expected = 0; // the announced length, or the body limit
     size_t Received = 0;
     Clock::time_point Start = Clock::now();
+    // A request run again on the slow work's thread: what its request names, and its answer once there is one.
+    std::string Client;
+    std::optional<HttpResponse> Answer;
 };
 
 // One open connection, for the deadline of its requests and the limits on connections.
@@ -540,8 +545,12 @@ struct HttpServer::Daemon
     std::condition_variable Wake; // a first connection or the end
     bool Stopped = false;
     std::thread Sweeper;
+    // Where the requests go whose logins need a password verified.
+    mutable SlowWork Slow;
 
-    Daemon(const Router& router, const ServerLimits& limits) : Routes(router), Limits(limits) {}
+    Daemon(const Router& router, const ServerLimits& limits) : Routes(router), Limits(limits), Slow(limits.MaxDeferred)
+    {
+    }
 
     MHD_Result Send(MHD_Connection* connection, HttpResponse answer, const char* method, const char* url,
                     Clock::time_point start) const
@@ -556,9 +565,11 @@ struct HttpServer::Daemon
             problem.Headers = std::move(answer.Headers);
             answer = std::move(problem);
         }
-        // A request the sweeper has shut gets no answer of ours: it may have had its 408 already.
+        // A request the sweeper has shut gets no answer of ours: it may have had its 408 already. One deferred to the
+        // slow work is being served since.
         int reading = Link::kReading;
-        if (Link* link = LinkOf(connection); link && !link->State.compare_exchange_strong(reading, Link::kServing))
+        if (Link* link = LinkOf(connection);
+            link && !link->State.compare_exchange_strong(reading, Link::kServing) && reading != Link::kServing)
             return MHD_NO;
         MHD_Response* response = MHD_create_response_from_buffer(
             answer.Body.size(), const_cast<char*>(answer.Body.data()), MHD_RESPMEM_MUST_COPY);
@@ -645,6 +656,9 @@ struct HttpServer::Daemon
         }
         Pending* pending = *context == &kHeadOnly ? nullptr : static_cast<Pending*>(*context);
         const Clock::time_point start = pending ? pending->Start : Clock::now();
+        // Resumed after the slow work ran the request.
+        if (pending && pending->Answer)
+            return Send(connection, std::move(*pending->Answer), method, url, start);
         if (*uploadSize) {
             const size_t size = *uploadSize;
             *uploadSize = 0;
@@ -684,13 +698,63 @@ struct HttpServer::Daemon
         request.Secure = !Tls.KeyPem.empty();
         const std::string client = ClientAddress(connection);
         request.Client = client;
+        HttpResponse answer;
         try {
-            return Send(connection, (*handler)(request), method, url, start);
-        } catch (const std::exception& error) {
-            std::fprintf(stderr, "%s %s: %s\n", LogEscaped(method).c_str(), LogEscaped(url).c_str(),
-                         LogEscaped(error.what()).c_str());
-            return Send(connection, Plain(500, "Interner Fehler\n"), method, url, start);
+            const NetworkThread marked;
+            answer = Answer(*handler, request);
+        } catch (const Deferred&) {
+            if (!pending)
+                *context = pending = new Pending();
+            pending->Start = start;
+            return Defer(connection, *handler, request, *pending);
         }
+        return Send(connection, std::move(answer), method, url, start);
+    }
+
+    // The handler's answer; 500 for an error it did not expect.
+    static HttpResponse Answer(const Handler& handler, const HttpRequest& request)
+    {
+        try {
+            return handler(request);
+        } catch (const std::exception& error) {
+            std::fprintf(stderr, "%s %s: %s\n", LogEscaped(request.Method).c_str(), LogEscaped(request.Path).c_str(),
+                         LogEscaped(error.what()).c_str());
+            return Plain(500, "Interner Fehler\n");
+        }
+    }
+
+    // Runs the request again on the slow work's thread while its connection is suspended, which keeps its head, its
+    // body (in pending) and the request's texts where they are, untouched by the network thread; the connection is
+    // resumed with the answer, for the call that sends it. No room in the queue: 503.
+    MHD_Result Defer(MHD_Connection* connection, const Handler& handler, const MhdRequest& request,
+                     Pending& pending) const
+    {
+        // Complete now: neither a request too slow nor the slowest when connections run short.
+        if (Link* link = LinkOf(connection)) {
+            int reading = Link::kReading;
+            if (!link->State.compare_exchange_strong(reading, Link::kServing))
+                return MHD_NO;
+        }
+        pending.Client = request.Client;
+        MhdRequest held = request;
+        held.Client = pending.Client;
+        held.Body = pending.Body;
+        const bool queued = Slow.Post(
+            [connection, &handler, held, &pending](bool run) {
+                pending.Answer = run ? Answer(handler, held) : Busy();
+                MHD_resume_connection(connection);
+            },
+            [connection] { MHD_suspend_connection(connection); });
+        if (!queued)
+            return Send(connection, Busy(), held.Method.data(), held.Path.data(), pending.Start);
+        return MHD_YES;
+    }
+
+    static HttpResponse Busy()
+    {
+        HttpResponse busy = Plain(503, "Dienst ausgelastet, bitte gleich noch einmal versuchen\n");
+        busy.Headers.emplace_back(MHD_HTTP_HEADER_RETRY_AFTER, "1");
+        return busy;
     }
 
     // The incomplete request that brought the least body per second (the oldest of equals), among those of one
@@ -830,7 +894,8 @@ HttpServer::HttpServer(const Router& router, int socket, const ServerLimits& lim
     : Running(std::make_unique<Daemon>(router, limits)), ListenPort(ListenerPort(socket))
 {
     Running->Log = log;
-    unsigned flags = MHD_USE_INTERNAL_POLLING_THREAD | MHD_USE_EPOLL | MHD_USE_ERROR_LOG | MHD_USE_TURBO;
+    unsigned flags =
+        MHD_USE_INTERNAL_POLLING_THREAD | MHD_USE_EPOLL | MHD_USE_ERROR_LOG | MHD_USE_TURBO | MHD_ALLOW_SUSPEND_RESUME;
     if (tls) {
         Running->Tls = *tls;
         flags |= MHD_USE_TLS;
@@ -880,7 +945,6 @@ HttpServer::HttpServer(const Router& router, int socket, const ServerLimits& lim
         // First, so that the library's messages on the options that follow come here too.
         {MHD_OPTION_EXTERNAL_LOGGER, reinterpret_cast<intptr_t>(libraryLog), Running.get()},
         {MHD_OPTION_LISTEN_SOCKET, socket, nullptr},
-        {MHD_OPTION_THREAD_POOL_SIZE, limits.Threads, nullptr},
         {MHD_OPTION_CONNECTION_TIMEOUT, limits.TimeoutSeconds, nullptr},
         {MHD_OPTION_CONNECTION_LIMIT, limits.MaxConnections, nullptr},
         // The request head must fit here; a longer one is refused by the library itself.
@@ -892,6 +956,9 @@ HttpServer::HttpServer(const Router& router, int socket, const ServerLimits& lim
         {MHD_OPTION_NOTIFY_CONNECTION, reinterpret_cast<intptr_t>(notifyCallback), Running.get()},
         {MHD_OPTION_URI_LOG_CALLBACK, reinterpret_cast<intptr_t>(targetCallback), nullptr},
     };
+    // One thread is the library's polling thread alone: a pool of one only makes it warn.
+    if (limits.Threads > 1)
+        options.push_back({MHD_OPTION_THREAD_POOL_SIZE, limits.Threads, nullptr});
     if (tls) {
         options.push_back({MHD_OPTION_HTTPS_MEM_CERT, 0, const_cast<char*>(Running->Tls.CertificatePem.c_str())});
         options.push_back({MHD_OPTION_HTTPS_MEM_KEY, 0, const_cast<char*>(Running->Tls.KeyPem.c_str())});
@@ -902,7 +969,7 @@ HttpServer::HttpServer(const Router& router, int socket, const ServerLimits& lim
                                        options.data(), MHD_OPTION_END);
     if (!Running->Handle) {
         close(socket);
-        throw std::runtime_error("cannot start the HTTP server on port " + std::to_string(ListenPort));
+        throw std::runtime_error(Say("cannot start the HTTP server on port {}", {std::to_string(ListenPort)}));
     }
     Running->Sweeper = std::thread([daemon = Running.get()] { daemon->Sweep(); });
 }
@@ -917,6 +984,8 @@ HttpServer::~HttpServer()
     }
     Running->Wake.notify_all();
     Running->Sweeper.join();
+    // The library must not stop while a connection is suspended: every deferred request is answered first.
+    Running->Slow.Stop();
     // Stopping also closes the listening socket.
     MHD_stop_daemon(Running->Handle);
 }

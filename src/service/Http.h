@@ -120,6 +120,8 @@ struct ServerLimits
     // One client (ClientBlock) cannot take every connection and lock others out. Near either limit the slowest
     // requests incomplete for over a second make room for new connections.
     unsigned MaxConnectionsPerAddress = 64;
+    // Requests waiting for slow work (SlowWork: a password to verify); more get 503 with Retry-After.
+    size_t MaxDeferred = 64;
 };
 
 struct TlsFiles

@@ -3,6 +3,7 @@
 #include "rules/Iban.h"
 #include "service/AddressFront.h"
 #include "service/EvatrFront.h"
+#include "service/Messages.h"
 #include "service/SoapRpc.h"
 #include "service/StartPage.h"
 #include "service/Status.h"
@@ -24,7 +25,7 @@ std::string ReadWhole(const std::string& path)
 {
     std::ifstream in(path, std::ios::binary);
     if (!in)
-        throw std::runtime_error("cannot read " + path);
+        throw std::runtime_error(Say("cannot read {}", {path}));
     std::ostringstream text;
     text << in.rdbuf();
     return text.str();
@@ -43,9 +44,9 @@ Service::Service(const ServiceConfig& config)
         {
         };
         if (stat(config.TlsKey.c_str(), &key) == 0 && (key.st_mode & S_IROTH) && !config.AllowReadableKey)
-            throw std::runtime_error("the TLS key " + config.TlsKey +
-                                     " is readable by every user of this machine; chmod 600 it, or give "
-                                     "--allow-readable-key");
+            throw std::runtime_error(Say("the TLS key {} is readable by every user of this machine; chmod 600 it, or "
+                                         "give --allow-readable-key",
+                                         {config.TlsKey}));
         Tls = {ReadWhole(config.TlsCert), ReadWhole(config.TlsKey)};
     }
     Accounts.RefusePlainRemote(config.RequireTlsForRemote);
@@ -112,11 +113,12 @@ void Service::Serve(int socket, bool tls, const std::string& name)
 {
     if (tls && Tls.CertificatePem.empty()) {
         close(socket);
-        throw std::runtime_error(name + ": HTTPS needs --tls-cert and --tls-key");
+        throw std::runtime_error(Say("{}: HTTPS needs --tls-cert and --tls-key", {name}));
     }
     if (Config.UsersFile.empty() && !Config.AllowAnyone && ListensBeyondThisMachine(socket)) {
         close(socket);
-        throw std::runtime_error(name + ": other machines reach this address; give --users-file (or --allow-anyone)");
+        throw std::runtime_error(
+            Say("{}: other machines reach this address; give --users-file (or --allow-anyone)", {name}));
     }
     ServerLimits limits;
     limits.Threads = Config.Threads;

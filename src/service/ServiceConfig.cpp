@@ -4,6 +4,7 @@
 #include "rules/BankDirectory.h"
 #include "rules/DataFolders.h"
 #include "rules/PostalData.h"
+#include "service/Messages.h"
 
 #include <algorithm>
 #include <cstdlib>
@@ -99,18 +100,6 @@ const char* const kUsageGerman =
     "  --version              die Version und die Daten in Gebrauch: die Ausgabe jeder Quelle (gültig ab, bis,\n"
     "                         geladen am, ob eine neuere verfügbar ist)\n";
 
-// As Qt and the C library choose the language of messages: the first of these that is set.
-bool GermanLocale()
-{
-    for (const char* variable : {"LC_ALL", "LC_MESSAGES", "LANG"})
-        if (const char* value = std::getenv(variable); value && *value) {
-            const std::string_view locale(value);
-            return locale.starts_with("de") &&
-                   (locale.size() == 2 || std::string_view("_.@").find(locale[2]) != std::string_view::npos);
-        }
-    return false;
-}
-
 std::string Home(const char* variable, const char* fallback)
 {
     if (const char* value = std::getenv(variable); value && *value)
@@ -132,7 +121,7 @@ unsigned Number(const std::string& key, const std::string& value, unsigned min, 
     char* end = nullptr;
     const unsigned long number = std::strtoul(value.c_str(), &end, 10);
     if (value.empty() || *end || number < min || number > max)
-        throw std::runtime_error(key + ": " + std::to_string(min) + " to " + std::to_string(max) + " expected");
+        throw std::runtime_error(Say("{}: {} to {} expected", {key, std::to_string(min), std::to_string(max)}));
     return unsigned(number);
 }
 
@@ -142,13 +131,13 @@ bool Flag(const std::string& key, const std::string& value)
         return true;
     if (value == "0" || value == "false" || value == "no" || value == "off")
         return false;
-    throw std::runtime_error(key + ": true or false expected");
+    throw std::runtime_error(Say("{}: true or false expected", {key}));
 }
 
 std::string Source(const std::string& name)
 {
     if (!feeds::SourceNamed(name))
-        throw std::runtime_error("unknown data source " + name + " (bundesbank, scl or oenb)");
+        throw std::runtime_error(Say("unknown data source {} (bundesbank, scl or oenb)", {name}));
     return name;
 }
 
@@ -215,14 +204,14 @@ void Set(ServiceConfig& config, const std::string& key, const std::string& value
     else if (key == "busy-answers")
         config.BusyAnswers = Number(key, value, 0, 1000000);
     else
-        throw std::runtime_error("unknown setting " + key);
+        throw std::runtime_error(Say("unknown setting {}", {key}));
 }
 
 void ReadFile(ServiceConfig& config, const std::string& path)
 {
     std::ifstream in(path);
     if (!in)
-        throw std::runtime_error("cannot read the settings file " + path);
+        throw std::runtime_error(Say("cannot read the settings file {}", {path}));
     config.ConfigFile = path;
     std::vector<std::string> replaced;
     std::string line;
@@ -232,7 +221,7 @@ void ReadFile(ServiceConfig& config, const std::string& path)
             continue;
         const size_t equals = line.find('=');
         if (equals == std::string::npos)
-            throw std::runtime_error(path + ":" + std::to_string(number) + ": key = value expected");
+            throw std::runtime_error(Say("{}:{}: key = value expected", {path, std::to_string(number)}));
         Set(config, Trim(line.substr(0, equals)), Trim(line.substr(equals + 1)), replaced);
     }
 }
@@ -254,7 +243,7 @@ ServiceConfig ServiceConfig::FromArguments(int argc, char** argv)
     for (int i = 1; i < argc; ++i) {
         std::string argument = argv[i];
         if (argument.rfind("--", 0) != 0)
-            throw std::runtime_error("unexpected argument " + argument);
+            throw std::runtime_error(Say("unexpected argument {}", {argument}));
         argument = argument.substr(2);
         std::string value;
         if (const size_t equals = argument.find('='); equals != std::string::npos) {
@@ -270,7 +259,7 @@ ServiceConfig ServiceConfig::FromArguments(int argc, char** argv)
             continue;
         } else if (argument != "hash-password" && argument != "help" && argument != "version") {
             if (i + 1 >= argc)
-                throw std::runtime_error("--" + argument + " needs a value");
+                throw std::runtime_error(Say("--{} needs a value", {argument}));
             value = argv[++i];
         }
         if (argument == "config") {
@@ -310,7 +299,7 @@ ServiceConfig ServiceConfig::FromArguments(int argc, char** argv)
             Set(config, key, value, replaced);
     }
     if (config.TlsCert.empty() != config.TlsKey.empty())
-        throw std::runtime_error("HTTPS needs both --tls-cert and --tls-key");
+        throw std::runtime_error(Say("HTTPS needs both --tls-cert and --tls-key"));
     if (!config.TlsCert.empty() && config.TlsListen.empty())
         config.TlsListen = {"127.0.0.1:8591"};
     // Every reader and the installer look where --data-dir says, so it is set before anything is found.

@@ -55,9 +55,8 @@ struct ServiceConfig
     std::string Access() const;
 };
 
-// The options, in German under a German locale (LC_ALL, LC_MESSAGES or LANG de_*), in English otherwise. The
-// service links no Qt, so a table of its own stands in for a translation; its log lines stay English, as scripts
-// read them.
+// The options, in German under a German locale (LC_ALL, LC_MESSAGES or LANG de_*), in English otherwise, as the
+// service's other messages for a person (Messages); its log lines stay English, as scripts read them.
 const char* ServiceUsage();
 
 } // namespace orvel::service

@@ -1,5 +1,8 @@
 #include "service/Users.h"
 
+#include "service/Messages.h"
+#include "service/SlowWork.h"
+
 #include <openssl/crypto.h>
 #include <openssl/evp.h>
 #include <openssl/rand.h>
@@ -67,7 +70,7 @@ Entries ReadEntries(const std::string& path)
 {
     std::ifstream in(path);
     if (!in)
-        throw std::runtime_error("cannot open the users file " + path);
+        throw std::runtime_error(Say("cannot open the users file {}", {path}));
     Entries entries;
     std::string line;
     for (size_t number = 1; std::getline(in, line); ++number) {
@@ -77,8 +80,7 @@ Entries ReadEntries(const std::string& path)
             continue;
         const size_t colon = line.find(':');
         if (colon == 0 || colon == std::string::npos || line.compare(colon + 1, kScheme.size(), kScheme) != 0)
-            throw std::runtime_error(path + ":" + std::to_string(number) + ": not \"user:" + std::string(kScheme) +
-                                     "$...\"");
+            throw std::runtime_error(Say("{}:{}: not \"user:{}$...\"", {path, std::to_string(number), kScheme}));
         entries.emplace_back(line.substr(0, colon), line.substr(colon + 1));
     }
     return entries;
@@ -189,6 +191,8 @@ int32_t Users::Admit(std::string_view user, std::string_view password, bool loop
     if (lock == LoginThrottle::Lock::User)
         return kDenied;
 
+    // Milliseconds of PBKDF2 follow: not on a thread that answers other clients.
+    LeaveNetworkThread();
     const uint64_t generation = guard.Cache.Generation();
     std::optional<std::string> hash;
     {
@@ -198,7 +202,10 @@ int32_t Users::Admit(std::string_view user, std::string_view password, bool loop
                 hash = stored;
     }
     // An unknown user costs as much time as a known one.
-    const bool matches = VerifyPassword(password, hash ? *hash : DummyHash()) && hash;
+    const std::string& stored = hash ? *hash : DummyHash();
+    bool verified = false;
+    AtLowestPriority([&] { verified = VerifyPassword(password, stored); });
+    const bool matches = verified && hash;
     if (!matches) {
         guard.Throttle.Failed(user, client);
         return kDenied;

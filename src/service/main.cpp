@@ -1,5 +1,6 @@
 // orvelwddx-service: the local checking service.
 
+#include "service/Messages.h"
 #include "service/Service.h"
 #include "service/Users.h"
 
@@ -46,7 +47,8 @@ void ServeUntilStopped(Service& service, const sigset_t& signals, bool pinned)
             for (const std::string& line : service.ReloadBanks())
                 std::fprintf(stderr, "orvelwddx-service: %s\n", line.c_str());
         } catch (const std::exception& error) {
-            std::fprintf(stderr, "orvelwddx-service: bank directory not switched: %s\n", error.what());
+            std::fprintf(stderr, "orvelwddx-service: %s\n",
+                         Say("bank directory not switched: {}", {error.what()}).c_str());
         }
     };
     const auto reloadUsers = [&service] {
@@ -54,8 +56,8 @@ void ServeUntilStopped(Service& service, const sigset_t& signals, bool pinned)
             if (service.ReloadUsers())
                 std::fputs("orvelwddx-service: users file read again\n", stderr);
         } catch (const std::exception& error) {
-            std::fprintf(stderr, "orvelwddx-service: users file not read again, the users before stay: %s\n",
-                         error.what());
+            std::fprintf(stderr, "orvelwddx-service: %s\n",
+                         Say("users file not read again, the users before stay: {}", {error.what()}).c_str());
         }
     };
     // What changed between loading and watching has no event of its own.
@@ -149,7 +151,7 @@ int main(int argc, char** argv)
         termios terminal{};
         const bool typed = isatty(STDIN_FILENO) && tcgetattr(STDIN_FILENO, &terminal) == 0;
         if (typed) {
-            std::fputs("Passwort: ", stderr);
+            std::fputs(Say("Password: ").c_str(), stderr);
             termios silent = terminal;
             silent.c_lflag &= ~tcflag_t(ECHO);
             tcsetattr(STDIN_FILENO, TCSANOW, &silent);

@@ -6,6 +6,7 @@
 #include "platform/Text.h"
 #include "rules/DataFolders.h"
 #include "service/Service.h"
+#include "service/SlowWork.h"
 #include "service/SoapRpc.h"
 #include "service/ViesFront.h"
 #include "soap/IAddress3Unit.h"
@@ -17,13 +18,16 @@
 
 #include <arpa/inet.h>
 #include <netinet/in.h>
+#include <sched.h>
 #include <sys/socket.h>
 #include <unistd.h>
 
 #include <cerrno>
+#include <condition_variable>
 #include <cstdlib>
 #include <filesystem>
 #include <fstream>
+#include <mutex>
 #include <regex>
 #include <thread>
 
@@ -951,6 +955,125 @@ TEST_F(ServiceWithUsers, GuessingOnThisMachineLocksOutTheNameAndNoOtherProgram)
     const std::string status =
         ExchangeFrom(port, "GET /status HTTP/1.1\r\nHost: x\r\nConnection: close\r\n\r\n", "127.0.0.2");
     EXPECT_EQ(status.rfind("HTTP/1.1 200", 0), 0u) << status;
+}
+
+// A route whose work is too slow for a network thread, held there until the test lets it go.
+class HeldSlowWork
+{
+public:
+    HeldSlowWork()
+    {
+        Routes.Add("/slow", [this](const HttpRequest& request) { return Slow(request); });
+        Routes.Add("/fast", [](const HttpRequest&) { return HttpResponse{200, "text/plain", "fast"}; });
+    }
+    ~HeldSlowWork() { Release(); }
+
+    void Release()
+    {
+        const std::lock_guard guard(Lock);
+        Open = true;
+        Changed.notify_all();
+    }
+    // Waits (5 s at most) until the slow work holds a request, or until this many were sent off a network thread.
+    bool WaitRunning()
+    {
+        return Await([this] { return Running; });
+    }
+    bool WaitDeferred(int count)
+    {
+        return Await([this, count] { return Deferrals == count; });
+    }
+
+    Router Routes;
+    int Policy = -1; // the scheduling policy of the thread that did the computation
+
+private:
+    HttpResponse Slow(const HttpRequest& request)
+    {
+        try {
+            LeaveNetworkThread();
+        } catch (const Deferred&) {
+            const std::lock_guard guard(Lock);
+            ++Deferrals;
+            Changed.notify_all();
+            throw;
+        }
+        int policy = -1;
+        AtLowestPriority([&policy] { policy = sched_getscheduler(0); });
+        std::unique_lock guard(Lock);
+        Policy = policy;
+        Running = true;
+        Changed.notify_all();
+        Changed.wait_for(guard, std::chrono::seconds(10), [this] { return Open; });
+        return {200, "text/plain",
+                std::string(request.Body) + " " + std::string(request.Query("x").value_or("-")) + " " +
+                    std::string(request.Header("x-test").value_or("-"))};
+    }
+    template <class Condition> bool Await(Condition condition)
+    {
+        std::unique_lock guard(Lock);
+        return Changed.wait_for(guard, std::chrono::seconds(5), condition);
+    }
+
+    std::mutex Lock;
+    std::condition_variable Changed;
+    bool Open = false, Running = false;
+    int Deferrals = 0;
+};
+
+TEST(SlowWork, ALoginToVerifyRunsAtIdlePriorityWhileOtherClientsAreAnswered)
+{
+    HeldSlowWork work;
+    ServerLimits limits;
+    limits.Threads = 1; // the one network thread answers while the slow work holds a request
+    HttpServer server(work.Routes, OpenListener("127.0.0.1:0"), limits, nullptr, false);
+    // The slow request and, behind it on the same connection, a fast one.
+    std::string held;
+    std::thread client([&] {
+        held = Exchange(server.Port(), "POST /slow?x=1 HTTP/1.1\r\nHost: x\r\nX-Test: t\r\nContent-Length: 3\r\n\r\n"
+                                       "abcGET /fast HTTP/1.1\r\nHost: x\r\nConnection: close\r\n\r\n");
+    });
+    ASSERT_TRUE(work.WaitRunning());
+    const std::string other = Exchange(server.Port(), "GET /fast HTTP/1.1\r\nHost: x\r\nConnection: close\r\n\r\n");
+    EXPECT_EQ(other.rfind("HTTP/1.1 200", 0), 0u) << other;
+    work.Release();
+    client.join();
+    EXPECT_EQ(work.Policy, SCHED_IDLE);
+    EXPECT_EQ(held.rfind("HTTP/1.1 200", 0), 0u) << held;
+    const size_t first = held.find("abc 1 t");
+    EXPECT_NE(first, std::string::npos) << held;
+    EXPECT_NE(held.find("\r\n\r\nfast", first), std::string::npos) << held;
+}
+
+TEST(SlowWork, PastItsQueueAndWhenTheServerStopsTheWaitingGet503)
+{
+    HeldSlowWork work;
+    ServerLimits limits;
+    limits.Threads = 1; // so that each request is queued before the next is read
+    limits.MaxDeferred = 1;
+    auto server = std::make_unique<HttpServer>(work.Routes, OpenListener("127.0.0.1:0"), limits, nullptr, false);
+    const std::string slow = "GET /slow HTTP/1.1\r\nHost: x\r\nConnection: close\r\n\r\n";
+    const int running = ConnectFrom(server->Port(), "127.0.0.1");
+    send(running, slow.data(), slow.size(), MSG_NOSIGNAL);
+    ASSERT_TRUE(work.WaitRunning());
+    const int waiting = ConnectFrom(server->Port(), "127.0.0.1");
+    send(waiting, slow.data(), slow.size(), MSG_NOSIGNAL);
+    ASSERT_TRUE(work.WaitDeferred(2));
+
+    const std::string refused = Exchange(server->Port(), slow);
+    EXPECT_EQ(refused.rfind("HTTP/1.1 503", 0), 0u) << refused;
+    EXPECT_NE(refused.find("Retry-After: 1\r\n"), std::string::npos) << refused;
+    // Stopping answers the waiting request at once and then lets the running one end.
+    std::thread stopping([&server] { server.reset(); });
+    std::string answer;
+    char buffer[4096];
+    for (ssize_t n; (n = recv(waiting, buffer, sizeof buffer, 0)) > 0;)
+        answer.append(buffer, size_t(n));
+    EXPECT_EQ(answer.rfind("HTTP/1.1 503", 0), 0u) << answer;
+    work.Release();
+    stopping.join();
+    close(waiting);
+    close(running);
 }
 
 TEST(PostalFile, AnotherFileIsServedAndAMissingOneNamed)

@@ -87,33 +87,41 @@ class StartServiceTest(unittest.TestCase):
             activator.wait(10)
 
     def test_start_up_prints_only_the_services_own_lines(self):
-        service = subprocess.Popen([SERVICE, "--listen", "127.0.0.1:%d" % self.port], env=self.env,
-                                   stderr=subprocess.PIPE, text=True)
-        try:
-            lines = []
-            for line in service.stderr:
-                lines.append(line)
-                if "serving http" in line:
-                    break
-        finally:
-            service.terminate()
-            service.wait(10)
-            service.stderr.close()
-        self.assertTrue(lines and "serving http" in lines[-1], lines)
-        for line in lines:
-            self.assertTrue(line.startswith("orvelwddx-service: "), line)
+        for threads in ("2", "1"):
+            with self.subTest(threads=threads):
+                service = subprocess.Popen([SERVICE, "--listen", "127.0.0.1:%d" % self.port, "--threads", threads],
+                                           env=self.env, stderr=subprocess.PIPE, text=True)
+                try:
+                    lines = []
+                    for line in service.stderr:
+                        lines.append(line)
+                        if "serving http" in line:
+                            break
+                finally:
+                    service.terminate()
+                    service.wait(10)
+                    service.stderr.close()
+                self.assertTrue(lines and "serving http" in lines[-1], lines)
+                for line in lines:
+                    self.assertTrue(line.startswith("orvelwddx-service: "), line)
 
-    def test_help_follows_the_locale(self):
-        for variables, first in [({"LC_ALL": "de_DE.UTF-8"}, "Aufruf: orvelwddx-service [Optionen]"),
-                                 ({"LC_ALL": "", "LANG": "de_AT.UTF-8"}, "Aufruf: orvelwddx-service [Optionen]"),
-                                 ({"LC_ALL": "C", "LANG": "de_DE.UTF-8"}, "Usage: orvelwddx-service [options]"),
-                                 ({"LC_ALL": "en_US.UTF-8"}, "Usage: orvelwddx-service [options]")]:
+    def test_help_and_mistakes_follow_the_locale(self):
+        german = ("Aufruf: orvelwddx-service [Optionen]", "orvelwddx-service: threads: 1 bis 256 erwartet")
+        english = ("Usage: orvelwddx-service [options]", "orvelwddx-service: threads: 1 to 256 expected")
+        for variables, (first, mistake) in [({"LC_ALL": "de_DE.UTF-8"}, german),
+                                            ({"LC_ALL": "", "LANG": "de_AT.UTF-8"}, german),
+                                            ({"LC_ALL": "C", "LANG": "de_DE.UTF-8"}, english),
+                                            ({"LC_ALL": "en_US.UTF-8"}, english)]:
             with self.subTest(**variables):
-                ran = subprocess.run([SERVICE, "--help"], env=dict(self.env, LC_MESSAGES="", **variables),
-                                     capture_output=True, text=True, timeout=30)
+                env = dict(self.env, LC_MESSAGES="", **variables)
+                ran = subprocess.run([SERVICE, "--help"], env=env, capture_output=True, text=True, timeout=30)
                 self.assertEqual(ran.returncode, 0, ran.stderr)
                 self.assertEqual(ran.stdout.splitlines()[0], first)
                 self.assertIn("--connections-per-client N", ran.stdout)
+                # A mistake is named, then the options follow, in the same language.
+                ran = subprocess.run([SERVICE, "--threads", "0"], env=env, capture_output=True, text=True, timeout=30)
+                self.assertEqual(ran.returncode, 2, ran.stderr)
+                self.assertEqual(ran.stderr.splitlines()[:2], [mistake, first])
 
     def test_request_log_leaves_the_password_out(self):
         log = os.path.join(self.dir, "log")
