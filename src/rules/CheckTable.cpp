@@ -409,8 +409,10 @@ const CheckRow* ChooseWddx(std::string_view family, const std::function<bool(std
             continue;
         const auto absent = std::find_if(row.Params.begin(), row.Params.end(),
                                          [&](const CheckParam& param) { return param.Required && !has(param.Wddx); });
-        if (absent == row.Params.end())
+        if (absent == row.Params.end()) {
+            *missing = {};
             return &row;
+        }
         if (!partly && has(row.Params[0].Wddx)) {
             partly = &row;
             *missing = absent->Wddx;
