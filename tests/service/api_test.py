@@ -99,6 +99,7 @@ class Service:
         headers = dict(headers or {})
         if isinstance(body, (dict, list)):
             body = json.dumps(body).encode()
+        if body is not None:
             headers.setdefault("Content-Type", "application/json")
         status, answer_headers, raw = self.raw(method, path, body, headers)
         content_type = answer_headers.get("content-type", "")
@@ -147,6 +148,8 @@ class SingleChecksTest(unittest.TestCase):
             ("card without number", "POST", "/api/v1/card", {}, 400, None, None),
             ("card number as a number", "POST", "/api/v1/card", {"number": 4111111111111111}, 400, None, None),
             ("card body not an object", "POST", "/api/v1/card", ["4111111111111111"], 400, None, None),
+            ("card number named twice", "POST", "/api/v1/card", b'{"number": "1", "number": "4111111111111111"}', 400,
+             None, None),
             ("bank search", "GET", "/api/v1/banks?q=Commerzbank&fragments=true", None, 200, "banks", True),
             ("bank search, fragments not a flag", "GET", "/api/v1/banks?q=x&fragments=maybe", None, 400, None, None),
             ("bank search without words", "GET", "/api/v1/banks?country=DE", None, 400, None, None),
