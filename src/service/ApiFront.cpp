@@ -251,27 +251,28 @@ void AddApi(Router& router, const BankData& banks, const rules::PostalData& post
     for (const rules::CheckRow& row : rules::CheckTable())
         if (!row.JsonPath.empty())
             paths[row.JsonPath].push_back(&row);
-    for (const auto& [path, rows] : paths)
-        router.Add(std::string(path), [&banks, &postal, &users, rows](const HttpRequest& request) {
-            if (auto refusal = ApiLogin(users, request))
-                return std::move(*refusal);
-            if (auto wrong = ApiMethod(request, {rows.front()->JsonPost ? "POST" : "GET"}))
-                return std::move(*wrong);
-            if (rows.front()->Name == "vat")
-                if (const auto vies = request.Query("vies"); vies && *vies != "false") {
-                    if (*vies != "true")
-                        return ApiProblem(400, "Parameter vies: true oder false");
-                    return AskVies(request.Segment("id").value_or(""));
-                }
-            auto chosen = Choose(rows, request);
-            if (auto* refusal = std::get_if<HttpResponse>(&chosen))
-                return std::move(*refusal);
-            const Chosen& check = std::get<Chosen>(chosen);
-            // Each answer holds the snapshot of its moment to its end, whatever a reload swaps in meanwhile.
-            const auto snapshot = banks.Current();
-            const rules::CheckAnswer answer = check.Row->Run({&snapshot->Checks, &postal, true}, check.Inputs);
-            return ApiJson(200, Answer(*check.Row, answer, *snapshot, postal));
-        });
+    for (const auto& entry : paths)
+        router.Add(
+            std::string(entry.first), [&banks, &postal, &users, rows = entry.second](const HttpRequest& request) {
+                if (auto refusal = ApiLogin(users, request))
+                    return std::move(*refusal);
+                if (auto wrong = ApiMethod(request, {rows.front()->JsonPost ? "POST" : "GET"}))
+                    return std::move(*wrong);
+                if (rows.front()->Name == "vat")
+                    if (const auto vies = request.Query("vies"); vies && *vies != "false") {
+                        if (*vies != "true")
+                            return ApiProblem(400, "Parameter vies: true oder false");
+                        return AskVies(request.Segment("id").value_or(""));
+                    }
+                auto chosen = Choose(rows, request);
+                if (auto* refusal = std::get_if<HttpResponse>(&chosen))
+                    return std::move(*refusal);
+                const Chosen& check = std::get<Chosen>(chosen);
+                // Each answer holds the snapshot of its moment to its end, whatever a reload swaps in meanwhile.
+                const auto snapshot = banks.Current();
+                const rules::CheckAnswer answer = check.Row->Run({&snapshot->Checks, &postal, true}, check.Inputs);
+                return ApiJson(200, Answer(*check.Row, answer, *snapshot, postal));
+            });
 
     router.Add(std::string(kApiRoot) + "status", [&banks, &postal, &postalFile, &users](const HttpRequest& request) {
         if (users.Open() && !request.Loopback)
