@@ -2,6 +2,7 @@
 
 #include "rules/Iban.h"
 #include "service/AddressFront.h"
+#include "service/ApiFront.h"
 #include "service/EvatrFront.h"
 #include "service/Messages.h"
 #include "service/SoapRpc.h"
@@ -57,6 +58,7 @@ Service::Service(const ServiceConfig& config)
     AddAddress(Routes, Postal, Accounts);
     AddVies(Routes, Accounts, Busy);
     AddEvatr(Routes, Accounts, Busy);
+    AddApi(Routes, Banks, Postal, PostalFile, Accounts);
     Routes.ExpectXml("/soap/",
                      [] { return SoapEndpoint::Fault("SOAP-ENV:Client", "Zu viele Attribute in einem Element"); });
     Routes.ExpectXml(kViesPath, ViesInvalidInput);
