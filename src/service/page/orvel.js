@@ -166,7 +166,7 @@ async function check(form) {
         const type = answer.headers.get("Content-Type") || "";
         present(result, answer.status, type.includes("json") ? await answer.json() : {
             status: answer.status,
-            title: answer.statusText,
+            title: "keine Antwort der Prüfschnittstelle",
         });
     } catch (error) {
         show(result, "Der Dienst antwortet nicht: " + error.message, "fault");
