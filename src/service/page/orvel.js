@@ -104,7 +104,7 @@ async function downloadWithLogin(event) {
         return;
     event.preventDefault();
     const link = event.currentTarget;
-    const answer = await fetch(link.href, {headers: headers({Accept: "application/pdf"})});
+    const answer = await fetch(link.href, {headers: headers({Accept: "application/pdf"}), credentials: "omit"});
     if (!answer.ok)
         return;
     const saved = element("a");
