@@ -397,8 +397,9 @@ TEST_F(Reachability, OtherMachinesLogInForEveryPathButAMinimalStartPage)
                                                 [](const auto& header) { return header.first == "WWW-Authenticate"; });
             const bool challenged = challenge != answer.Headers.end();
             EXPECT_EQ(challenged, answer.Status == 401) << client.Name << " " << path.Path;
-            if (challenged)
+            if (challenged) {
                 EXPECT_EQ(challenge->second, "Basic realm=\"OrvelWddx\"");
+            }
             if (!client.Answered) {
                 EXPECT_EQ(answer.Body.find("plz.tsv"), std::string::npos) << client.Name << " " << path.Path;
             }
