@@ -3,8 +3,6 @@ a login through HTTP Basic and keyboard use, with no Content-Security-Policy vio
 to the build tree for a person to look at."""
 import os
 import re
-import signal
-import subprocess
 import tempfile
 import unittest
 import urllib.request
@@ -16,6 +14,8 @@ from selenium.webdriver.common.by import By
 from selenium.webdriver.common.keys import Keys
 from selenium.webdriver.support.ui import WebDriverWait
 
+from bankfiles import start_service
+
 SERVICE = os.environ["ORVELWDDX_SERVICE"]
 SCREENSHOTS = os.environ["ORVEL_SCREENSHOT_DIR"]
 USERS = os.path.join(os.path.dirname(os.path.abspath(__file__)), "..", "..", "src", "service", "data",
@@ -25,29 +25,14 @@ WAIT = 10  # seconds, for every wait on the page
 GREEN, RED = "rgb(0, 128, 0)", "rgb(255, 0, 0)"
 
 
-class Service:
-    """orvelwddx-service on a free loopback port, with its data in a folder of its own."""
-
-    def __init__(self, *options):
-        self.dir = tempfile.TemporaryDirectory(prefix="orvel-page-")
-        env = {k: v for k, v in os.environ.items() if not k.startswith("ORVELWDDX_")}
-        env.update(XDG_DATA_HOME=self.dir.name, XDG_CONFIG_HOME=self.dir.name)
-        self.proc = subprocess.Popen([SERVICE, "--listen", "127.0.0.1:0"] + list(options), env=env,
-                                     stderr=subprocess.PIPE, text=True)
-        log = ""
-        for line in self.proc.stderr:
-            log += line
-            served = re.search(r"serving http 127\.0\.0\.1:0 \(port (\d+)\)", line)
-            if served:
-                self.url = "http://127.0.0.1:%s" % served.group(1)
-                break
-        else:
-            raise AssertionError(log)
-
-    def close(self):
-        self.proc.send_signal(signal.SIGTERM)
-        self.proc.communicate(timeout=30)
-        self.dir.cleanup()
+def start(test, *options):
+    """orvelwddx-service on a free loopback port with data folders of its own; its address."""
+    folder = tempfile.TemporaryDirectory(prefix="orvel-page-")
+    test.addCleanup(folder.cleanup)
+    env = {k: v for k, v in os.environ.items() if not k.startswith("ORVELWDDX_")}
+    env.update(XDG_DATA_HOME=folder.name, XDG_CONFIG_HOME=folder.name)
+    port, _ = start_service(test, SERVICE, env, *options)
+    return "http://127.0.0.1:%d" % port
 
 
 class CheckPageTest(unittest.TestCase):
@@ -71,8 +56,7 @@ class CheckPageTest(unittest.TestCase):
         cls.browser.quit()
 
     def setUp(self):
-        self.service = Service()
-        self.addCleanup(self.service.close)
+        self.url = start(self)
         self.browser.get_log("browser")  # what earlier tests left
 
     def tearDown(self):
@@ -81,8 +65,8 @@ class CheckPageTest(unittest.TestCase):
                    if "Content Security Policy" in entry["message"] or "Refused to" in entry["message"]]
         self.assertEqual(refused, [])
 
-    def open(self, service=None):
-        self.browser.get((service or self.service).url + "/")
+    def open(self, url=None):
+        self.browser.get((url or self.url) + "/")
         WebDriverWait(self.browser, WAIT).until(lambda b: b.execute_script("return document.readyState") == "complete")
 
     def wait(self, condition, what):
@@ -158,9 +142,7 @@ class CheckPageTest(unittest.TestCase):
         self.assertEqual(unnamed, [])
 
     def test_with_a_users_file_the_page_logs_in_through_basic_once(self):
-        guarded = Service("--users-file", USERS)
-        self.addCleanup(guarded.close)
-        self.open(guarded)
+        self.open(start(self, "--users-file", USERS))
         user = self.browser.find_element(By.ID, "login-user")
         self.wait(lambda b: b.switch_to.active_element == user, "focus on the login")
         self.screenshot("login")
@@ -176,7 +158,7 @@ class CheckPageTest(unittest.TestCase):
         self.screenshot("logged-in")
 
     def test_the_page_forbids_what_it_does_not_need_and_keeps_its_files(self):
-        with urllib.request.urlopen(self.service.url + "/", timeout=WAIT) as page:
+        with urllib.request.urlopen(self.url + "/", timeout=WAIT) as page:
             html = page.read().decode()
             self.assertIn("default-src 'self'", page.headers["Content-Security-Policy"])
             self.assertEqual(page.headers["X-Content-Type-Options"], "nosniff")
@@ -184,7 +166,7 @@ class CheckPageTest(unittest.TestCase):
         files = re.findall(r'(?:href|src)="(/page/[^"]+)"', html)
         self.assertEqual(len(files), 2, html)
         for path in files:
-            with urllib.request.urlopen(self.service.url + path, timeout=WAIT) as file:
+            with urllib.request.urlopen(self.url + path, timeout=WAIT) as file:
                 self.assertIn("immutable", file.headers["Cache-Control"])
                 self.assertEqual(file.headers["X-Content-Type-Options"], "nosniff")
         self.assertNotRegex(html, r"<script>|<style|style=|\son[a-z]+=", "inline script or style")
