@@ -24,7 +24,7 @@ const requests = {
     }),
     vat: f => ({path: "vat/" + enc(f.id) + query({vies: f.vies})}),
     confirm: f => ({path: "vat/confirmations", method: "POST", body: JSON.stringify(dropEmpty(f))}),
-    journal: f => ({path: "journal" + query({vat_id: f.vat_id, from: f.from, to: f.to})}),
+    journal: f => ({path: "journal" + query({id: f.id, from: f.from, to: f.to})}),
 };
 
 function enc(text) {
@@ -56,7 +56,7 @@ const names = {
     superseded: "Neuere Ausgabe", places: "Orte", former_places: "Frühere Orte", new_bank_code: "Neue Bankleitzahl",
     vat_id: "USt-IdNr.", country: "Land", number: "Nummer", address: "Anschrift", service: "Dienst",
     request_id: "Kennung", qualified: "Qualifiziert", status: "Status", message: "Meldung", matches: "Abgleich",
-    journal_id: "Journal", tries: "Versuche", type: "Typ", banks: "Banken", count: "Anzahl", time: "Zeit",
+    id: "Journal-Nr.", request_time: "Anfragezeit", time_local: "Zeit", tries: "Versuche", type: "Typ", banks: "Banken", count: "Anzahl", time: "Zeit",
 };
 
 function text(value) {
@@ -80,20 +80,34 @@ function element(tag, content, className) {
     return made;
 }
 
+// A confirmation's verdict in the words and colours of the window's confirmation dialog.
+function confirmation(record) {
+    if (record.status === "valid")
+        return record.qualified ? ["Gültig", "pass"] : ["Gültig, nicht qualifiziert", "open"];
+    return record.status === "invalid" ? ["Ungültig", "fail"] : ["Nicht geprüft", "open"];
+}
+
+function proofLink(id) {
+    const link = element("a", "Nachweis (PDF)");
+    link.href = "/api/v1/journal/" + encodeURIComponent(id) + "/proof.pdf";
+    link.addEventListener("click", downloadWithLogin);
+    return link;
+}
+
 // The journal's records as a table, each with a link to its PDF proof.
 function journalTable(records) {
     const table = element("table");
     const head = table.insertRow();
-    for (const caption of ["Nr.", "Zeit", "USt-IdNr.", "Ergebnis", "Dienst", "Nachweis"])
+    for (const caption of ["Nr.", "Zeit", "USt-IdNr.", "Ergebnis", "Dienst", "Name", "Ort", "Nachweis"])
         head.appendChild(element("th", caption));
     for (const record of records) {
         const row = table.insertRow();
-        for (const value of [record.id, record.time, record.vat_id, record.status, record.service])
+        const [verdict, tone] = confirmation(record);
+        for (const value of [record.id, record.time_local, record.vat_id, verdict, record.service, record.name,
+                             record.city])
             row.insertCell().textContent = text(value);
-        const link = element("a", "PDF");
-        link.href = "/api/v1/journal/" + encodeURIComponent(record.id) + "/proof.pdf";
-        link.addEventListener("click", downloadWithLogin);
-        row.insertCell().appendChild(link);
+        row.cells[3].className = tone;
+        row.insertCell().appendChild(proofLink(record.id));
     }
     return table;
 }
@@ -122,11 +136,14 @@ function show(result, verdict, tone, details) {
     result.focus();
 }
 
-function detailList(answer) {
+// What a confirmation shows of its journal record; the rest is in the proof.
+const confirmationFields = ["id", "vat_id", "service", "request_id", "request_time", "matches", "valid_from"];
+
+function detailList(answer, only) {
     const list = element("dl");
     for (const [key, value] of Object.entries(answer)) {
-        if (["result", "text", "valid", "type"].includes(key) || value === null || value === "" ||
-            (Array.isArray(value) && !value.length))
+        if (["result", "text", "valid", "type"].includes(key) || (only && !only.includes(key)) || value === null ||
+            value === "" || (Array.isArray(value) && !value.length))
             continue;
         list.append(element("dt", names[key] || key), element("dd", text(value)));
     }
@@ -140,10 +157,19 @@ function present(result, status, answer) {
         document.body.dataset.login = "1";
         showLogin("Anmeldung erforderlich: " + (answer.detail || answer.title || ""));
     }
+    // A confirmation that no service answered is kept and asked again later: not checked yet, not a fault.
     if (answer.title && answer.status)
-        return show(result, "Fehler " + answer.status + ": " + (answer.detail || answer.title), "fault");
+        return show(result, (answer.journal_id ? "Nicht geprüft: " : "Fehler " + answer.status + ": ") +
+                                (answer.detail || answer.title), answer.journal_id ? "open" : "fault");
     if (Array.isArray(answer.records))
         return show(result, answer.records.length + " Einträge im Journal", "pass", journalTable(answer.records));
+    if (answer.qualified !== undefined) {
+        const [verdict, tone] = confirmation(answer);
+        show(result, verdict + ": " + answer.message, tone, detailList(answer, confirmationFields));
+        if (answer.id)
+            result.appendChild(proofLink(answer.id));
+        return;
+    }
     const code = answer.result !== undefined ? answer.result + " – " : "";
     show(result, code + (answer.text || answer.message || (answer.valid ? "gültig" : "ungültig")),
          answer.valid ? "pass" : "fail", detailList(answer));
