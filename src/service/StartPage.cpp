@@ -23,10 +23,6 @@ std::string GermanIsoDate(const std::string& iso)
     return iso.substr(8, 2) + "." + iso.substr(5, 2) + "." + iso.substr(0, 4);
 }
 
-} // namespace
-
-namespace {
-
 // A name that changes with the file's content (FNV-1a), so that a browser may keep the file for good.
 std::string Versioned(std::string_view stem, std::string_view extension, std::string_view content)
 {
