@@ -556,6 +556,11 @@ struct HttpServer::Daemon
             problem.Headers = std::move(answer.Headers);
             answer = std::move(problem);
         }
+        // A JSON answer is the state of one moment and may carry what a login opened: no cache keeps it.
+        if (Routes.ExpectsJson(url) &&
+            std::none_of(answer.Headers.begin(), answer.Headers.end(),
+                         [](const auto& header) { return SameLetters(header.first, "Cache-Control"); }))
+            answer.Headers.emplace_back("Cache-Control", "no-store");
         // A request the sweeper has shut gets no answer of ours: it may have had its 408 already.
         int reading = Link::kReading;
         if (Link* link = LinkOf(connection); link && !link->State.compare_exchange_strong(reading, Link::kServing))

@@ -169,6 +169,9 @@ class CheckPageTest(unittest.TestCase):
             with urllib.request.urlopen(self.url + path, timeout=WAIT) as file:
                 self.assertIn("immutable", file.headers["Cache-Control"])
                 self.assertEqual(file.headers["X-Content-Type-Options"], "nosniff")
+        # What the page asks for is never kept by a cache.
+        with urllib.request.urlopen(self.url + "/status", timeout=WAIT) as answer:
+            self.assertEqual(answer.headers["Cache-Control"], "no-store")
         self.assertNotRegex(html, r"<script>|<style|style=|\son[a-z]+=", "inline script or style")
         self.assertNotRegex(html, r"(?:href|src)=\"(?:https?:)?//", "a resource from elsewhere")
 
