@@ -6,6 +6,7 @@
 #include "cli/Xlsx.h"
 #include "platform/Codepage.h"
 #include "platform/StrToInt.h"
+#include "rules/CheckTable.h"
 #include "server/Confirmation.h"
 
 #include <sys/stat.h>
@@ -28,16 +29,10 @@ using Clock = std::chrono::steady_clock;
 
 constexpr std::string_view kNothingToCheck = "nichts zu prüfen";
 
-// The columns that name a check parameter; the others pass through.
-constexpr std::pair<std::string_view, std::string_view> kColumns[] = {
-    {"iban", "aIban"}, {"blz", "aBlz"}, {"kto", "aKto"}, {"bic", "aBic"}, {"card", "aCc"}, {"vat", "aUStID"},
-    {"plz", "aPlz"},   {"ort", "aOrt"}, {"str", "aStr"}, {"hnr", "aHnr"}, {"pof", "aPof"},
-};
-
 // With an own_vat column a VAT id is confirmed (qualified) instead of checked; these columns then go along with it.
 constexpr std::pair<std::string_view, std::string_view> kConfirmColumns[] = {
-    {"own_vat", "OwnVatId"}, {"name", "Name"}, {"street", "Street"}, {"zip", "Zip"}, {"city", "City"},
-    {"reference", "Reference"},
+    {"own_vat", "OwnVatId"}, {"name", "Name"}, {"street", "Street"},
+    {"zip", "Zip"},          {"city", "City"}, {"reference", "Reference"},
 };
 
 // What a confirmation writes into a batch row.
@@ -541,10 +536,9 @@ int RunBatch(const TBatch& Batch, TRunner& Runner, const TComServer& Server, con
     TColumns columns;
     columns.Header = first[0].Fields;
     columns.ParamOf.resize(columns.Header.size());
+    // The columns that name a check parameter; the others pass through.
     for (size_t i = 0; i < columns.Header.size(); ++i)
-        for (const auto& [column, param] : kColumns)
-            if (Lower(columns.Header[i]) == column)
-                columns.ParamOf[i] = param;
+        columns.ParamOf[i] = rules::ObjectParamOfColumn(Lower(columns.Header[i]));
     const auto confirms = [&] {
         return std::any_of(columns.Header.begin(), columns.Header.end(),
                            [](const std::string& h) { return Lower(h) == "own_vat"; });

@@ -32,18 +32,58 @@ void Router::Add(std::string path, Handler handler, TooLargeAnswer tooLarge)
     Routes.push_back({std::move(path), std::move(handler), tooLarge});
 }
 
+namespace {
+
+// Whether path has the pattern's segments, "{…}" standing for any one that is not empty.
+bool Matches(std::string_view pattern, std::string_view path)
+{
+    while (!pattern.empty() && !path.empty()) {
+        const size_t patternEnd = std::min(pattern.find('/', 1), pattern.size());
+        const size_t pathEnd = std::min(path.find('/', 1), path.size());
+        const std::string_view wanted = pattern.substr(0, patternEnd), given = path.substr(0, pathEnd);
+        const bool any = wanted.size() > 3 && wanted.substr(0, 2) == "/{" && wanted.back() == '}';
+        if (any ? given.size() < 2 : wanted != given)
+            return false;
+        pattern.remove_prefix(patternEnd);
+        path.remove_prefix(pathEnd);
+    }
+    return pattern.empty() && path.empty();
+}
+
+} // namespace
+
+std::optional<std::string_view> HttpRequest::Segment(std::string_view name) const
+{
+    std::string_view pattern = Route, path = Path;
+    while (!pattern.empty() && !path.empty()) {
+        const size_t patternEnd = std::min(pattern.find('/', 1), pattern.size());
+        const size_t pathEnd = std::min(path.find('/', 1), path.size());
+        const std::string_view wanted = pattern.substr(0, patternEnd);
+        if (wanted.size() == name.size() + 3 && wanted.substr(2, name.size()) == name && wanted.substr(0, 2) == "/{")
+            return path.substr(1, pathEnd - 1);
+        pattern.remove_prefix(patternEnd);
+        path.remove_prefix(pathEnd);
+    }
+    return std::nullopt;
+}
+
 const Router::Route* Router::Lookup(std::string_view path) const
 {
     for (const Route& route : Routes)
         if (route.Path == path)
             return &route;
+    for (const Route& route : Routes)
+        if (route.Path.find('{') != std::string::npos && Matches(route.Path, path))
+            return &route;
     return nullptr;
 }
 
-const Handler* Router::Find(std::string_view path) const
+const Handler* Router::Find(std::string_view path, std::string_view* route) const
 {
-    const Route* route = Lookup(path);
-    return route ? &route->Serve : nullptr;
+    const Route* found = Lookup(path);
+    if (found && route)
+        *route = found->Path;
+    return found ? &found->Serve : nullptr;
 }
 
 HttpResponse Router::TooLarge(std::string_view path) const
@@ -82,17 +122,36 @@ std::optional<HttpResponse> Router::RefuseXml(std::string_view path, std::string
     return xml->Crowded();
 }
 
-void Router::ExpectJson(std::string path)
+void Router::ExpectJson(std::string path, ProblemAnswer problem)
 {
-    JsonPaths.push_back(std::move(path));
+    JsonPaths.push_back({std::move(path), problem});
+}
+
+const Router::JsonPath* Router::LookupJson(std::string_view path) const
+{
+    for (const JsonPath& json : JsonPaths)
+        if (json.Path.back() == '/' ? path.substr(0, json.Path.size()) == json.Path : path == json.Path)
+            return &json;
+    return nullptr;
 }
 
 bool Router::ExpectsJson(std::string_view path) const
 {
-    for (const std::string& json : JsonPaths)
-        if (json.back() == '/' ? path.substr(0, json.size()) == json : path == json)
-            return true;
-    return false;
+    return LookupJson(path) != nullptr;
+}
+
+HttpResponse Router::AsJson(std::string_view path, HttpResponse answer) const
+{
+    const JsonPath* json = LookupJson(path);
+    if (!json || answer.Status < 400 || std::string_view(answer.ContentType).rfind("text/plain", 0) != 0)
+        return answer;
+    std::string_view text = answer.Body;
+    while (!text.empty() && text.back() == '\n')
+        text.remove_suffix(1);
+    HttpResponse problem = json->Problem(answer.Status, text);
+    for (auto& header : answer.Headers)
+        problem.Headers.push_back(std::move(header));
+    return problem;
 }
 
 HttpResponse Problem(unsigned status, std::string_view title)
@@ -499,7 +558,8 @@ std::string LoggedTarget(MHD_Connection* connection, const char* url)
             const std::string_view name(key, keySize);
             parts->first->append(1, *parts->second).append(LogEscaped(name));
             *parts->second = '&';
-            if (name == "pw" || name == "PW")
+            // Passwords and card numbers never reach the log.
+            if (name == "pw" || name == "PW" || name == "cc" || name == "number")
                 parts->first->append("=*");
             else if (value)
                 parts->first->append("=").append(LogEscaped(std::string_view(value, valueSize)));
@@ -547,20 +607,7 @@ struct HttpServer::Daemon
                     Clock::time_point start) const
     {
         // The server's own text errors, on a JSON interface in its form.
-        if (answer.Status >= 400 && std::string_view(answer.ContentType).rfind("text/plain", 0) == 0 &&
-            Routes.ExpectsJson(url)) {
-            std::string_view title = answer.Body;
-            while (!title.empty() && title.back() == '\n')
-                title.remove_suffix(1);
-            HttpResponse problem = Problem(answer.Status, title);
-            problem.Headers = std::move(answer.Headers);
-            answer = std::move(problem);
-        }
-        // A JSON answer is the state of one moment and may carry what a login opened: no cache keeps it.
-        if (Routes.ExpectsJson(url) &&
-            std::none_of(answer.Headers.begin(), answer.Headers.end(),
-                         [](const auto& header) { return SameLetters(header.first, "Cache-Control"); }))
-            answer.Headers.emplace_back("Cache-Control", "no-store");
+        answer = Routes.AsJson(url, std::move(answer));
         // A request the sweeper has shut gets no answer of ours: it may have had its 408 already.
         int reading = Link::kReading;
         if (Link* link = LinkOf(connection); link && !link->State.compare_exchange_strong(reading, Link::kServing))
@@ -675,12 +722,14 @@ struct HttpServer::Daemon
         if (QueryLength(connection) > ServerLimits::kMaxQuery)
             return Send(connection, Plain(414, "Anfrage zu lang\n"), method, url, start);
 
-        const Handler* handler = Routes.Find(url);
+        std::string_view route;
+        const Handler* handler = Routes.Find(url, &route);
         if (!handler)
             return Send(connection, Plain(404, "Nicht gefunden\n"), method, url, start);
         MhdRequest request(connection);
         request.Method = method;
         request.Path = url;
+        request.Route = route;
         if (pending)
             request.Body = pending->Body;
         if (const auto crowded = Routes.RefuseXml(url, request.Body); pending && crowded)

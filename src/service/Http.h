@@ -23,6 +23,10 @@ public:
     bool Loopback = false;   // the client connected from this machine
     bool Secure = false;     // over TLS
     std::string_view Client; // its address: "192.0.2.7", "2001:db8::7", "local" for a Unix socket
+    std::string_view Route;  // the router's path that matched, "/api/v1/iban/{iban}" for one with a segment
+
+    // The path's segment that stands where Route has "{name}"; nullopt when Route has none of that name.
+    std::optional<std::string_view> Segment(std::string_view name) const;
 
     // A query argument, decoded as sent (bytes, not text); nullopt when the key is missing.
     virtual std::optional<std::string_view> Query(const char* key) const = 0;
@@ -47,6 +51,8 @@ using Handler = std::function<HttpResponse(const HttpRequest&)>;
 
 // An error of a JSON interface as a problem answer (application/problem+json, RFC 9457).
 HttpResponse Problem(unsigned status, std::string_view title);
+// The problem answer of a JSON interface for a status, with the server's own text for it.
+using ProblemAnswer = HttpResponse (*)(unsigned status, std::string_view text);
 
 // The answer to a body over the limit in the path's own form (a SOAP fault, say); its status becomes 413.
 using TooLargeAnswer = HttpResponse (*)();
@@ -54,9 +60,11 @@ using TooLargeAnswer = HttpResponse (*)();
 class Router
 {
 public:
+    // A segment of the path written "{name}" stands for any one segment that is not empty; a path without one wins
+    // over those with.
     void Add(std::string path, Handler handler, TooLargeAnswer tooLarge = nullptr);
-    // The handler of the path, or nullptr.
-    const Handler* Find(std::string_view path) const;
+    // The handler of the path, or nullptr; route: the path it was added under.
+    const Handler* Find(std::string_view path, std::string_view* route = nullptr) const;
     // What a body too large for the path gets.
     HttpResponse TooLarge(std::string_view path) const;
     // POST bodies to this path (every path under it, when it ends in "/") must be XML; others get 415. A body with
@@ -66,9 +74,11 @@ public:
     // crowded() of the path, when the body is XML for it and too crowded to parse.
     std::optional<HttpResponse> RefuseXml(std::string_view path, std::string_view body) const;
     // This path (every path under it, when it ends in "/") speaks JSON: the server's own errors there, which are
-    // text elsewhere, become problem answers.
-    void ExpectJson(std::string path);
+    // text elsewhere, become problem answers, made by problem.
+    void ExpectJson(std::string path, ProblemAnswer problem = Problem);
     bool ExpectsJson(std::string_view path) const;
+    // The server's text error in the path's JSON form; the answer as it is for other paths.
+    HttpResponse AsJson(std::string_view path, HttpResponse answer) const;
 
 private:
     struct Route
@@ -86,7 +96,13 @@ private:
     const XmlPath* LookupXml(std::string_view path) const;
     std::vector<Route> Routes;
     std::vector<XmlPath> XmlPaths;
-    std::vector<std::string> JsonPaths;
+    struct JsonPath
+    {
+        std::string Path;
+        ProblemAnswer Problem;
+    };
+    const JsonPath* LookupJson(std::string_view path) const;
+    std::vector<JsonPath> JsonPaths;
 };
 
 // libxml2 takes time quadratic in the attributes of one element: bodies where one element carries more than this
