@@ -22,7 +22,7 @@ USERS = os.path.join(os.path.dirname(os.path.abspath(__file__)), "..", "..", "sr
                      "users.example")
 WAIT = 10  # seconds, for every wait on the page
 # The window's colours as the browser reports them.
-GREEN, RED = "rgb(0, 128, 0)", "rgb(255, 0, 0)"
+GREEN, RED = "rgba(0, 128, 0, 1)", "rgba(255, 0, 0, 1)"
 
 
 def start(test, *options):
@@ -101,16 +101,17 @@ class CheckPageTest(unittest.TestCase):
             ("account", {"account-bank": "37040044", "account-account": "532013000"}, GREEN, "gültig"),
             ("bic", {"bic-bic": "COBADEFFXXX"}, GREEN, "BIC"),
             ("banks", {"banks-q": "Commerzbank"}, GREEN, "Banken"),
-            ("address", {"address-zip": "80331", "address-city": "Muenchen"}, RED, "München"),
+            ("address", {"address-zip": "80331", "address-city": "Muenchen"}, GREEN, "berichtigt"),
+            ("address", {"address-zip": "80331", "address-city": "Berlin"}, RED, "nicht im Gebiet"),
             ("vat", {"vat-id": "DE136695976"}, GREEN, ""),
         ]
         for form, fields, colour, words in cases:
             with self.subTest(form=form, fields=fields):
                 self.fill(fields).send_keys(Keys.ENTER)
                 result, verdict, shown = self.result_of(form)
+                self.screenshot(form + ("-passed" if colour == GREEN else "-failed"))
                 self.assertIn(words, verdict)
                 self.assertEqual(shown, colour, verdict)
-                self.screenshot(form + ("-passed" if colour == GREEN else "-failed"))
 
     def test_bad_input_is_answered_in_words_not_a_crash(self):
         self.open()
@@ -170,7 +171,7 @@ class CheckPageTest(unittest.TestCase):
                 self.assertIn("immutable", file.headers["Cache-Control"])
                 self.assertEqual(file.headers["X-Content-Type-Options"], "nosniff")
         # What the page asks for is never kept by a cache.
-        with urllib.request.urlopen(self.url + "/status", timeout=WAIT) as answer:
+        with urllib.request.urlopen(self.url + "/api/v1/status", timeout=WAIT) as answer:
             self.assertEqual(answer.headers["Cache-Control"], "no-store")
         self.assertNotRegex(html, r"<script>|<style|style=|\son[a-z]+=", "inline script or style")
         self.assertNotRegex(html, r"(?:href|src)=\"(?:https?:)?//", "a resource from elsewhere")

@@ -32,7 +32,7 @@ function enc(text) {
 }
 
 function dropEmpty(fields) {
-    return Object.fromEntries(Object.entries(fields).filter(([, value]) => value !== ""));
+    return Object.fromEntries(Object.entries(fields).filter(([, value]) => value !== undefined && value !== ""));
 }
 
 function query(fields) {
@@ -53,6 +53,8 @@ const names = {
     result: "Ergebnis", valid: "Gültig", iban: "IBAN", bic: "BIC", bank: "Bank", code: "Bankleitzahl", name: "Name",
     zip: "Postleitzahl", city: "Ort", street: "Straße", district: "Ortsteil", sepa: "SEPA", sct: "SCT", sdd: "SDD",
     b2b: "B2B", scc: "SCC", source: "Quelle", date: "Stand", data: "Daten", valid_from: "Gültig ab",
+    bic_name: "Bank des BIC", rewritten: "Berichtigt", street_46: "Straße (46)", street_22: "Straße (22)",
+    country_code: "Land", verdict: "Urteil", vies: "VIES", trader: "Unternehmen",
     superseded: "Neuere Ausgabe", places: "Orte", former_places: "Frühere Orte", new_bank_code: "Neue Bankleitzahl",
     vat_id: "USt-IdNr.", country: "Land", number: "Nummer", address: "Anschrift", service: "Dienst",
     request_id: "Kennung", qualified: "Qualifiziert", status: "Status", message: "Meldung", matches: "Abgleich",
@@ -139,10 +141,31 @@ function show(result, verdict, tone, details) {
 // What a confirmation shows of its journal record; the rest is in the proof.
 const confirmationFields = ["id", "vat_id", "service", "request_id", "request_time", "matches", "valid_from"];
 
+// The banks a search found, as a table of at most kShownBanks rows.
+const kShownBanks = 100;
+
+function bankTable(banks) {
+    const table = element("table");
+    const head = table.insertRow();
+    for (const caption of ["Bankleitzahl", "BIC", "Name", "Postleitzahl", "Ort"])
+        head.appendChild(element("th", caption));
+    for (const bank of banks.slice(0, kShownBanks)) {
+        const row = table.insertRow();
+        for (const value of [bank.code, bank.bic, bank.name, bank.zip, bank.city])
+            row.insertCell().textContent = text(value);
+    }
+    const list = element("div");
+    list.appendChild(table);
+    if (banks.length > kShownBanks)
+        list.appendChild(element("p", "… und " + (banks.length - kShownBanks) + " weitere"));
+    return list;
+}
+
 function detailList(answer, only) {
     const list = element("dl");
     for (const [key, value] of Object.entries(answer)) {
-        if (["result", "text", "valid", "type"].includes(key) || (only && !only.includes(key)) || value === null ||
+        if (["check", "result", "result_text", "valid", "banks"].includes(key) || (only && !only.includes(key)) ||
+            value === null ||
             value === "" || (Array.isArray(value) && !value.length))
             continue;
         list.append(element("dt", names[key] || key), element("dd", text(value)));
@@ -170,9 +193,11 @@ function present(result, status, answer) {
             result.appendChild(proofLink(answer.id));
         return;
     }
-    const code = answer.result !== undefined ? answer.result + " – " : "";
-    show(result, code + (answer.text || answer.message || (answer.valid ? "gültig" : "ungültig")),
-         answer.valid ? "pass" : "fail", detailList(answer));
+    // A search passes when it found banks, as in the window.
+    const passed = Array.isArray(answer.banks) ? answer.banks.length > 0 : answer.valid;
+    show(result, answer.result + " – " + answer.result_text, passed ? "pass" : "fail", detailList(answer));
+    if (Array.isArray(answer.banks) && answer.banks.length)
+        result.appendChild(bankTable(answer.banks));
 }
 
 async function check(form) {
