@@ -37,7 +37,11 @@ def normalised(lines):
 def shell_blocks(text):
     """Each block of shell examples: a list of (command, lines it prints)."""
     blocks = []
-    for block in re.findall(r"^```\n(.*?)^```", text, re.S | re.M):
+    # Every fence is paired in turn, so that a closing one is never taken for an opening one; only those without a
+    # language hold shell examples.
+    for language, block in re.findall(r"^```(\w*)\n(.*?)^```", text, re.S | re.M):
+        if language:
+            continue
         examples = []
         for line in block.splitlines():
             if line.startswith("$ "):
@@ -124,7 +128,7 @@ class ReadmeExamplesTest(unittest.TestCase):
         for block in self.blocks("/api/v1/"):
             with self.subTest(block[0][0]):
                 self.run_block(block, self.env)
-        self.run_python("import urllib", self.env)
+        self.run_python("import base64, json, urllib", self.env)
 
     def run_python(self, marker, env):
         """The README's Python example that begins with marker prints what the sentence after it says."""

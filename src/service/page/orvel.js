@@ -54,7 +54,7 @@ const names = {
     zip: "Postleitzahl", city: "Ort", street: "Straße", district: "Ortsteil", sepa: "SEPA", sct: "SCT", sdd: "SDD",
     b2b: "B2B", scc: "SCC", source: "Quelle", date: "Stand", data: "Daten", valid_from: "Gültig ab",
     bic_name: "Bank des BIC", rewritten: "Berichtigt", street_46: "Straße (46)", street_22: "Straße (22)",
-    country_code: "Land", verdict: "Urteil", vies: "VIES", trader: "Unternehmen",
+    country_code: "Land", vies: "VIES", trader: "Unternehmen",
     superseded: "Neuere Ausgabe", places: "Orte", former_places: "Frühere Orte", new_bank_code: "Neue Bankleitzahl",
     vat_id: "USt-IdNr.", country: "Land", number: "Nummer", address: "Anschrift", service: "Dienst",
     request_id: "Kennung", qualified: "Qualifiziert", status: "Status", message: "Meldung", matches: "Abgleich",
@@ -154,7 +154,10 @@ function bankTable(banks) {
         for (const value of [bank.code, bank.bic, bank.name, bank.zip, bank.city])
             row.insertCell().textContent = text(value);
     }
-    const list = element("div");
+    // A long list scrolls in its own box, which the keyboard reaches too.
+    const list = element("div", undefined, "banks");
+    list.tabIndex = 0;
+    list.setAttribute("aria-label", "Gefundene Banken");
     list.appendChild(table);
     if (banks.length > kShownBanks)
         list.appendChild(element("p", "… und " + (banks.length - kShownBanks) + " weitere"));
@@ -164,7 +167,7 @@ function bankTable(banks) {
 function detailList(answer, only) {
     const list = element("dl");
     for (const [key, value] of Object.entries(answer)) {
-        if (["check", "result", "result_text", "valid", "banks"].includes(key) || (only && !only.includes(key)) ||
+        if (["check", "result", "result_text", "valid", "verdict", "banks"].includes(key) || (only && !only.includes(key)) ||
             value === null ||
             value === "" || (Array.isArray(value) && !value.length))
             continue;
