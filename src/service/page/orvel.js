@@ -69,7 +69,10 @@ function text(value) {
     if (Array.isArray(value))
         return value.map(text).join("; ");
     if (value !== null && typeof value === "object")
-        return Object.entries(value).map(([key, inner]) => (names[key] || key) + ": " + text(inner)).join(", ");
+        return Object.entries(value)
+            .filter(([, inner]) => inner !== null && inner !== "")
+            .map(([key, inner]) => (names[key] || key) + ": " + text(inner))
+            .join(", ");
     return String(value ?? "");
 }
 
@@ -147,7 +150,7 @@ const kShownBanks = 100;
 function bankTable(banks) {
     const table = element("table");
     const head = table.insertRow();
-    for (const caption of ["Bankleitzahl", "BIC", "Name", "Postleitzahl", "Ort"])
+    for (const caption of ["BLZ", "BIC", "Name", "PLZ", "Ort"])
         head.appendChild(element("th", caption));
     for (const bank of banks.slice(0, kShownBanks)) {
         const row = table.insertRow();
