@@ -170,9 +170,9 @@ function bankTable(banks) {
 function detailList(answer, only) {
     const list = element("dl");
     for (const [key, value] of Object.entries(answer)) {
-        if (["check", "result", "result_text", "valid", "verdict", "banks"].includes(key) || (only && !only.includes(key)) ||
-            value === null ||
-            value === "" || (Array.isArray(value) && !value.length))
+        const shownElsewhere = ["check", "result", "result_text", "valid", "verdict", "banks"].includes(key);
+        const empty = value === null || value === "" || (Array.isArray(value) && !value.length);
+        if (shownElsewhere || empty || (only && !only.includes(key)))
             continue;
         list.append(element("dt", names[key] || key), element("dd", text(value)));
     }
