@@ -4,7 +4,9 @@
 
 #include <strings.h>
 
+#include <set>
 #include <string>
+#include <vector>
 
 namespace orvel::service {
 namespace {
@@ -91,14 +93,33 @@ std::optional<HttpResponse> ApiMethod(const HttpRequest& request, std::initializ
     return refusal;
 }
 
+nlohmann::json ParseJson(std::string_view body, bool& duplicateKeys)
+{
+    using json = nlohmann::json;
+    std::vector<std::set<std::string>> objects;
+    const auto seen = [&objects, &duplicateKeys](int, json::parse_event_t event, json& parsed) {
+        if (event == json::parse_event_t::object_start)
+            objects.emplace_back();
+        else if (event == json::parse_event_t::object_end && !objects.empty())
+            objects.pop_back();
+        else if (event == json::parse_event_t::key && !objects.empty())
+            duplicateKeys = !objects.back().insert(parsed.get<std::string>()).second || duplicateKeys;
+        return true;
+    };
+    return json::parse(body, seen, false);
+}
+
 std::variant<nlohmann::json, HttpResponse> ApiBody(const HttpRequest& request)
 {
     const auto type = request.Header("Content-Type");
     if (!type || !IsJsonType(*type))
         return ApiProblem(415, "Der Körper muss JSON sein (Content-Type: application/json)");
-    nlohmann::json body = nlohmann::json::parse(request.Body, nullptr, false);
+    bool duplicateKeys = false;
+    nlohmann::json body = ParseJson(request.Body, duplicateKeys);
     if (body.is_discarded())
         return ApiProblem(400, "Der Körper ist kein gültiges JSON");
+    if (duplicateKeys)
+        return ApiProblem(400, "Schlüssel doppelt im JSON-Körper");
     return body;
 }
 

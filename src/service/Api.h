@@ -29,7 +29,11 @@ HttpResponse ApiJson(unsigned status, const nlohmann::ordered_json& body);
 // nullopt when the request's method is one of allowed (GET allows HEAD); else 405 with Allow.
 std::optional<HttpResponse> ApiMethod(const HttpRequest& request, std::initializer_list<std::string_view> allowed);
 
-// The request's body as JSON: 415 when its Content-Type is not JSON, 400 when it does not parse.
+// The body as JSON (discarded when it is none), and whether an object in it names a key twice: the parser keeps
+// the last, but which one the client meant cannot be told.
+nlohmann::json ParseJson(std::string_view body, bool& duplicateKeys);
+
+// The request's body as JSON: 415 when its Content-Type is not JSON, 400 when it does not parse or names a key twice.
 std::variant<nlohmann::json, HttpResponse> ApiBody(const HttpRequest& request);
 
 // nullopt when the request may be answered. With a users file every request logs in by HTTP Basic, from this

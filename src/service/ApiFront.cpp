@@ -100,7 +100,7 @@ Json Answer(const rules::CheckRow& row, const rules::CheckAnswer& answer, const 
         else
             out[std::string(field.Json.substr(0, dot))][std::string(field.Json.substr(dot + 1))] = std::move(value);
         if (i == 1)
-            out["valid"] = row.Passed(answer.Result());
+            out["valid"] = row.Passed(answer);
     }
     NullEmptyObjects(out);
     out["data"] = DataOf(row.Source, banks, postal);

@@ -101,12 +101,22 @@ void Router::ExpectXml(std::string path, TooLargeAnswer crowded)
     XmlPaths.push_back({std::move(path), crowded});
 }
 
+namespace {
+
+// The entry of the path: its own, or one ending in "/" that the path lies under.
+template <class Entry> const Entry* Covering(const std::vector<Entry>& entries, std::string_view path)
+{
+    for (const Entry& entry : entries)
+        if (entry.Path.back() == '/' ? path.substr(0, entry.Path.size()) == entry.Path : path == entry.Path)
+            return &entry;
+    return nullptr;
+}
+
+} // namespace
+
 const Router::XmlPath* Router::LookupXml(std::string_view path) const
 {
-    for (const XmlPath& xml : XmlPaths)
-        if (xml.Path.back() == '/' ? path.substr(0, xml.Path.size()) == xml.Path : path == xml.Path)
-            return &xml;
-    return nullptr;
+    return Covering(XmlPaths, path);
 }
 
 bool Router::ExpectsXml(std::string_view path) const
@@ -129,10 +139,7 @@ void Router::ExpectJson(std::string path, ProblemAnswer problem)
 
 const Router::JsonPath* Router::LookupJson(std::string_view path) const
 {
-    for (const JsonPath& json : JsonPaths)
-        if (json.Path.back() == '/' ? path.substr(0, json.Path.size()) == json.Path : path == json.Path)
-            return &json;
-    return nullptr;
+    return Covering(JsonPaths, path);
 }
 
 bool Router::ExpectsJson(std::string_view path) const
