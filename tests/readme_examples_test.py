@@ -37,7 +37,11 @@ def normalised(lines):
 def shell_blocks(text):
     """Each block of shell examples: a list of (command, lines it prints)."""
     blocks = []
-    for block in re.findall(r"^```\n(.*?)^```", text, re.S | re.M):
+    # Every fence is paired in turn, so that a closing one is never taken for an opening one; only those without a
+    # language hold shell examples.
+    for language, block in re.findall(r"^```(\w*)\n(.*?)^```", text, re.S | re.M):
+        if language:
+            continue
         examples = []
         for line in block.splitlines():
             if line.startswith("$ "):
@@ -118,11 +122,24 @@ class ReadmeExamplesTest(unittest.TestCase):
         env = dict(bus.env, PATH=self.env["PATH"])
         for block in self.blocks("gdbus call"):
             self.run_block(block, env)
-        python = re.search(r"^```python\n(.*?)^```\n\nIt prints `(.*?)`", self.readme, re.S | re.M)
-        ran = subprocess.run(["/usr/bin/python3", "-c", python.group(1)], env=env, capture_output=True, text=True,
-                             timeout=60)
+        self.run_python("import dbus", env)
+
+    def test_the_json_interface_examples_answer_what_the_readme_shows(self):
+        for block in self.blocks("/api/v1/"):
+            with self.subTest(block[0][0]):
+                self.run_block(block, self.env)
+        self.run_python("import base64, json, urllib", self.env)
+
+    def run_python(self, marker, env):
+        """The README's Python example that begins with marker prints what the sentence after it says."""
+        examples = re.findall(r"^```python\n(%s.*?)^```\n\nIt prints `(.*?)`" % re.escape(marker), self.readme,
+                              re.S | re.M)
+        self.assertEqual(len(examples), 1, marker)
+        code, printed = examples[0]
+        ran = subprocess.run(["/usr/bin/python3", "-c", code.replace(DEFAULT_ADDRESS, self.address)], env=env,
+                             capture_output=True, text=True, timeout=60)
         self.assertEqual(ran.returncode, 0, ran.stderr)
-        self.assertEqual(ran.stdout, python.group(2) + "\n")
+        self.assertEqual(normalised(ran.stdout.splitlines()), normalised([printed]))
 
 
 if __name__ == "__main__":

@@ -6,8 +6,11 @@
 #include "rules/Iban.h"
 #include "service/Access.h"
 #include "service/EvatrFront.h"
+#include "service/PageFiles.h"
 #include "service/ViesFront.h"
 #include "transport/Xml.h"
+
+#include <cstdio>
 
 namespace orvel::service {
 namespace {
@@ -20,24 +23,56 @@ std::string GermanIsoDate(const std::string& iso)
     return iso.substr(8, 2) + "." + iso.substr(5, 2) + "." + iso.substr(0, 4);
 }
 
-} // namespace
-
-namespace {
-
-constexpr const char* kHead =
-    "<!DOCTYPE html>\n<html lang=\"de\"><head><meta charset=\"utf-8\"><title>OrvelWddx Prüfdienst</title>"
-    "<style>body{font-family:sans-serif;max-width:50em;margin:2em auto;line-height:1.4}"
-    "table{border-collapse:collapse}td,th{border:1px solid #aaa;padding:.2em .5em;text-align:left}"
-    "code{background:#eee}</style></head><body>\n"
-    "<h1>OrvelWddx Prüfdienst</h1>\n";
-
-} // namespace
-
-std::string LoginStartPage()
+// A name that changes with the file's content (FNV-1a), so that a browser may keep the file for good.
+std::string Versioned(std::string_view stem, std::string_view extension, std::string_view content)
 {
-    return std::string(kHead) +
-           "<p>Anfragen von anderen Rechnern beantwortet dieser Dienst nur mit Benutzername und Passwort.</p>\n"
-           "</body></html>\n";
+    uint64_t hash = 14695981039346656037ull;
+    for (const unsigned char byte : content)
+        hash = (hash ^ byte) * 1099511628211ull;
+    char digits[17];
+    std::snprintf(digits, sizeof digits, "%016llx", static_cast<unsigned long long>(hash));
+    return std::string(stem) + "-" + std::string(digits, 12) + std::string(extension);
+}
+
+const std::string kCssPath = Versioned("/page/orvel", ".css", kPageCss);
+const std::string kJsPath = Versioned("/page/orvel", ".js", kPageJs);
+
+void ReplaceOnce(std::string& text, std::string_view mark, std::string_view by)
+{
+    const size_t at = text.find(mark);
+    if (at != std::string::npos)
+        text.replace(at, mark.size(), by);
+}
+
+// The page around its information; login: the JSON interface wants one, so the page asks for it first.
+std::string Page(bool login, std::string_view info)
+{
+    std::string page(kPageHtml);
+    ReplaceOnce(page, "/page/orvel.css", kCssPath);
+    ReplaceOnce(page, "/page/orvel.js", kJsPath);
+    ReplaceOnce(page, "<!--login-->", login ? "1" : "0");
+    ReplaceOnce(page, "<!--info-->", info);
+    return page;
+}
+
+// Every file of the page: nothing from elsewhere and nothing inline may run, and no type is guessed.
+HttpResponse PageFile(const char* contentType, std::string body, const char* caching)
+{
+    HttpResponse response{200, contentType, std::move(body)};
+    response.Headers = {{"Content-Security-Policy",
+                         "default-src 'self'; base-uri 'none'; form-action 'self'; frame-ancestors 'none'"},
+                        {"X-Content-Type-Options", "nosniff"},
+                        {"Referrer-Policy", "no-referrer"},
+                        {"Cache-Control", caching}};
+    return response;
+}
+
+} // namespace
+
+std::string LoginStartPage(const Users& users)
+{
+    return Page(!users.Open(),
+                "<p>Anfragen von anderen Rechnern beantwortet dieser Dienst nur mit Benutzername und Passwort.</p>\n");
 }
 
 std::string StartPage(const BankSnapshot& snapshot, const rules::PostalData& postal, const std::string& postalFile,
@@ -53,7 +88,6 @@ std::string StartPage(const BankSnapshot& snapshot, const rules::PostalData& pos
                          : std::string("nicht installiert");
     };
     std::string page =
-        std::string(kHead) +
         "<p>Dieser Dienst läuft auf diesem Rechner und prüft Bankleitzahlen mit Kontonummern, IBAN, BIC, "
         "Kreditkartennummern, deutsche Postleitzahlen mit Orten und USt-IdNr. und sucht Banken – ohne Internet, "
         "mit den unten genannten Daten. OrvelWddx fragt ihn über WDDX (<code>/tarvik</code>, <code>/address</code>) "
@@ -70,7 +104,7 @@ std::string StartPage(const BankSnapshot& snapshot, const rules::PostalData& pos
                 "Ihre Passwörter (HTTP-Basic-Anmeldung, WDDX und Web-Services) gehen dabei im Klartext über das "
                 "Netz. Abhilfe: HTTPS mit <code>--tls-listen</code> und <code>--require-tls-for-remote</code>.</p>\n";
 
-    page += "<h2>Daten</h2>\n<table><tr><th>Daten</th><th>Stand</th><th>Quelle</th></tr>\n";
+    page += "<h3>Daten</h3>\n<table><tr><th>Daten</th><th>Stand</th><th>Quelle</th></tr>\n";
     page += "<tr><td>Bankleitzahlendatei (" + std::to_string(banks.size()) + " Einträge)<br><code>" +
             XmlEscape(banks.Path()) + "</code></td><td>gültig ab " + rules::GermanDate(banks.Date()) +
             (banks.Source().Until ? " bis " + rules::GermanDate(banks.Source().Until) : std::string()) +
@@ -106,25 +140,25 @@ std::string StartPage(const BankSnapshot& snapshot, const rules::PostalData& pos
             "mit <code>orvelwddx-service --install-bank-file blz_JJJJMMTT.txt</code> einspielen: der laufende Dienst "
             "wechselt ohne Neustart zu ihr, sobald ihr Tag gekommen ist. Stand als JSON: <code>/status</code>.</p>\n";
 
-    page += "<h2>Ergebniscodes der Kontoprüfung</h2>\n<p>0 bis 10 bedeuten bestanden.</p>\n"
+    page += "<h3>Ergebniscodes der Kontoprüfung</h3>\n<p>0 bis 10 bedeuten bestanden.</p>\n"
             "<table><tr><th>Code</th><th>Bedeutung</th></tr>\n";
     for (const rules::ResultCode& code : rules::kTarvikResultCodes)
         page += "<tr><td>" + std::to_string(code.Code) + "</td><td>" + XmlEscape(code.Text) + "</td></tr>\n";
     page += "</table>\n<p>Die Bankensuche antwortet mit der Zahl der Treffer.</p>\n";
 
-    page += "<h2>Ergebniscodes der Adressprüfung</h2>\n<p>0, 9 und 12 bedeuten bestanden, beim Postleitzahltyp 101 "
+    page += "<h3>Ergebniscodes der Adressprüfung</h3>\n<p>0, 9 und 12 bedeuten bestanden, beim Postleitzahltyp 101 "
             "bis 109. Straßen und Postfächer kennt der Dienst nicht; er prüft dann Postleitzahl und Ort.</p>\n"
             "<table><tr><th>Code</th><th>Bedeutung</th></tr>\n";
     for (const rules::AddressCode& code : rules::AddressCodes())
         page += "<tr><td>" + std::to_string(code.Result) + "</td><td>" + XmlEscape(code.Text) + "</td></tr>\n";
     page += "</table>\n";
 
-    page += "<h2>USt-IdNr.</h2>\n<p>Die Antwort prüft nur Aufbau und Prüfziffern der Nummer. Sie ist <strong>keine "
+    page += "<h3>USt-IdNr.</h3>\n<p>Die Antwort prüft nur Aufbau und Prüfziffern der Nummer. Sie ist <strong>keine "
             "Bestätigung durch die Steuerbehörden</strong>: ob die Nummer vergeben und gültig ist, sagt nur VIES der "
             "Europäischen Kommission. Der Name lautet „---“, die Anschrift sagt, dass nur offline geprüft wurde; ein "
             "Ländercode, der keinen Mitgliedstaat "
             "nennt, ergibt den Fehler INVALID_INPUT.</p>\n"
-            "<h2>Qualifizierte Bestätigung</h2>\n<p>Für Versuche ohne Netz beantwortet der Dienst auch "
+            "<h3>Qualifizierte Bestätigung</h3>\n<p>Für Versuche ohne Netz beantwortet der Dienst auch "
             "<code>checkVatApprox</code> unter derselben Adresse und die Bestätigungsanfrage des BZSt unter <code>";
     page += kEvatrRequestPath;
     page += "</code> (Statusliste unter <code>";
@@ -132,18 +166,29 @@ std::string StartPage(const BankSnapshot& snapshot, const rules::PostalData& pos
     page += "</code>). Diese Antworten sind <strong>keine Bestätigung durch eine Behörde</strong> – weder durch das "
             "BZSt noch durch VIES – und taugen nicht als Nachweis. Ohne Registerdaten meldet der Dienst bei jedem "
             "angefragten Feld „nicht verarbeitet“ (3) bzw. „vom Mitgliedstaat nicht mitgeteilt“ (D), nie eine "
-            "Übereinstimmung; jede Antwort trägt eine neue Kennung, die mit LOKAL bzw. lokal- beginnt.</p>\n"
-            "</body></html>\n";
-    return page;
+            "Übereinstimmung; jede Antwort trägt eine neue Kennung, die mit LOKAL bzw. lokal- beginnt.</p>\n";
+    return Page(!users.Open(), page);
 }
 
 void AddStartPage(Router& router, const BankData& banks, const rules::PostalData& postal, const std::string& postalFile,
                   const Users& users)
 {
     router.Add("/", [&banks, &postal, &postalFile, &users](const HttpRequest& request) {
-        if (BasicAdmission(users, request) != Users::kAdmitted)
-            return HttpResponse{200, "text/html; charset=utf-8", LoginStartPage()};
-        return HttpResponse{200, "text/html; charset=utf-8", StartPage(*banks.Current(), postal, postalFile, users)};
+        // What the page shows depends on the login and on the bank directory of the moment.
+        HttpResponse page = PageFile("text/html; charset=utf-8",
+                                     BasicAdmission(users, request) == Users::kAdmitted
+                                         ? StartPage(*banks.Current(), postal, postalFile, users)
+                                         : LoginStartPage(users),
+                                     "no-cache");
+        page.Headers.emplace_back("Vary", "Authorization");
+        return page;
+    });
+    constexpr const char* kForever = "public, max-age=31536000, immutable";
+    router.Add(kCssPath, [](const HttpRequest&) {
+        return PageFile("text/css; charset=utf-8", std::string(kPageCss), kForever);
+    });
+    router.Add(kJsPath, [](const HttpRequest&) {
+        return PageFile("text/javascript; charset=utf-8", std::string(kPageJs), kForever);
     });
 }
 

@@ -393,11 +393,12 @@ TEST_F(Reachability, OtherMachinesLogInForEveryPathButAMinimalStartPage)
             const char* expected = client.Answered ? path.Answered : refused[i].second;
             EXPECT_EQ(answer.Status, status) << client.Name << " " << path.Path;
             EXPECT_NE(answer.Body.find(expected), std::string::npos) << client.Name << " " << path.Path << answer.Body;
-            const bool challenged = !answer.Headers.empty();
+            const auto challenge = std::find_if(answer.Headers.begin(), answer.Headers.end(),
+                                                [](const auto& header) { return header.first == "WWW-Authenticate"; });
+            const bool challenged = challenge != answer.Headers.end();
             EXPECT_EQ(challenged, answer.Status == 401) << client.Name << " " << path.Path;
             if (challenged) {
-                EXPECT_EQ(answer.Headers.front().first, "WWW-Authenticate");
-                EXPECT_EQ(answer.Headers.front().second, "Basic realm=\"OrvelWddx\"");
+                EXPECT_EQ(challenge->second, "Basic realm=\"OrvelWddx\"");
             }
             if (!client.Answered) {
                 EXPECT_EQ(answer.Body.find("plz.tsv"), std::string::npos) << client.Name << " " << path.Path;

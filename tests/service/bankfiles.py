@@ -146,9 +146,10 @@ def oenb_bytes(day, rows, encoding="latin-1"):
     return "".join(line + "\r\n" for line in head + rows).encode(encoding)
 
 
-def start_service(test, program, env):
+def start_service(test, program, env, *options):
     """The service on a free loopback port, stopped when the test ends; returns the port and the process."""
-    service = subprocess.Popen([program, "--listen", "127.0.0.1:0"], env=env, stderr=subprocess.PIPE, text=True)
+    service = subprocess.Popen([program, "--listen", "127.0.0.1:0", *options], env=env, stderr=subprocess.PIPE,
+                               text=True)
     test.addCleanup(service.wait, 10)
     test.addCleanup(service.terminate)
     for line in service.stderr:
