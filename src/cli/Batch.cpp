@@ -1,11 +1,12 @@
 #include "cli/Batch.h"
 
-#include "cli/Csv.h"
 #include "cli/Messages.h"
 #include "cli/Output.h"
 #include "cli/Xlsx.h"
 #include "platform/Codepage.h"
+#include "platform/Csv.h"
 #include "platform/StrToInt.h"
+#include "rules/BatchColumns.h"
 #include "server/Confirmation.h"
 
 #include <sys/stat.h>
@@ -28,46 +29,16 @@ using Clock = std::chrono::steady_clock;
 
 constexpr std::string_view kNothingToCheck = "nichts zu prüfen";
 
-// The columns that name a check parameter; the others pass through.
-constexpr std::pair<std::string_view, std::string_view> kColumns[] = {
-    {"iban", "aIban"}, {"blz", "aBlz"}, {"kto", "aKto"}, {"bic", "aBic"}, {"card", "aCc"}, {"vat", "aUStID"},
-    {"plz", "aPlz"},   {"ort", "aOrt"}, {"str", "aStr"}, {"hnr", "aHnr"}, {"pof", "aPof"},
-};
-
 // With an own_vat column a VAT id is confirmed (qualified) instead of checked; these columns then go along with it.
 constexpr std::pair<std::string_view, std::string_view> kConfirmColumns[] = {
-    {"own_vat", "OwnVatId"}, {"name", "Name"}, {"street", "Street"}, {"zip", "Zip"}, {"city", "City"},
-    {"reference", "Reference"},
+    {"own_vat", "OwnVatId"}, {"name", "Name"}, {"street", "Street"},
+    {"zip", "Zip"},          {"city", "City"}, {"reference", "Reference"},
 };
 
 // What a confirmation writes into a batch row.
 constexpr std::string_view kConfirmWrites[] = {"Status",    "Qualified",   "Message",   "Service",
                                                "RequestId", "RequestTime", "ValidFrom", "ValidTo",
                                                "Matches",   "Tries",       "JournalId", "Fault"};
-
-struct TOperationChoice
-{
-    std::vector<std::string_view> Needs; // parameters that must not be empty
-    std::string_view CoClass;
-    std::string_view Method;
-    std::string_view Group; // the prefix of its result columns when a file asks for checks of several groups
-};
-
-// Within a group the first whose parameters the row fills decides; a row gets the check of every group it fills.
-const TOperationChoice kChoices[] = {
-    {{"aUStID", "OwnVatId"}, "UStID", "Confirm", "vat"},
-    {{"aUStID"}, "UStID", "Check", "vat"},
-    {{"aCc"}, "Tarvik", "TestCc", "card"},
-    {{"aIban", "aBic"}, "Tarvik", "TestIbanBic", "iban"},
-    {{"aIban"}, "Tarvik", "TestIban", "iban"},
-    {{"aBlz", "aKto"}, "Tarvik", "TestBlzKto", "iban"},
-    {{"aBic"}, "Tarvik", "TestBic", "iban"},
-    {{"aPlz", "aOrt", "aPof"}, "Address", "CheckPof", "address"},
-    {{"aPlz", "aOrt", "aStr", "aHnr"}, "Address", "CheckStrHnr", "address"},
-    {{"aPlz", "aOrt", "aStr"}, "Address", "CheckStr", "address"},
-    {{"aPlz", "aOrt"}, "Address", "Check", "address"},
-    {{"aPlz"}, "Address", "GetPlzType", "address"},
-};
 
 std::string Lower(std::string Text)
 {
@@ -163,7 +134,7 @@ private:
 // results go.
 struct TPrepared
 {
-    const TOperationChoice* Choice = nullptr;
+    const rules::BatchChoice* Choice = nullptr;
     std::vector<size_t> Needs; // columns that must not be empty
     const TAutoObjectFactory* Factory = nullptr;
     const TOperationInfo* Operation = nullptr;
@@ -209,7 +180,7 @@ struct TColumns
     // SplitVat: a VAT id check's Resulttext also in named columns (Land, Nummer, …), as a workbook shows it.
     void Prepare(const TComServer& Server, const TRunSettings& Run, bool Bzst, bool SplitVat)
     {
-        for (const TOperationChoice& choice : kChoices) {
+        for (const rules::BatchChoice& choice : rules::BatchChoices()) {
             TPrepared check;
             check.Choice = &choice;
             bool possible = true;
@@ -542,9 +513,7 @@ int RunBatch(const TBatch& Batch, TRunner& Runner, const TComServer& Server, con
     columns.Header = first[0].Fields;
     columns.ParamOf.resize(columns.Header.size());
     for (size_t i = 0; i < columns.Header.size(); ++i)
-        for (const auto& [column, param] : kColumns)
-            if (Lower(columns.Header[i]) == column)
-                columns.ParamOf[i] = param;
+        columns.ParamOf[i] = rules::BatchParameter(columns.Header[i]);
     const auto confirms = [&] {
         return std::any_of(columns.Header.begin(), columns.Header.end(),
                            [](const std::string& h) { return Lower(h) == "own_vat"; });

@@ -137,6 +137,10 @@ Attempt ReadEvatrAnswer(const HttpReply& Reply, Answer Base);
 // none. Throws RequestRefused for a company type out of form, before anything is sent or written; JournalError when
 // the record cannot be written: a confirmation without its proof is worthless.
 Answer Confirm(const Request& request, const Settings& settings, Journal& journal);
+// The confirmation as every front asks for it: an id of a country outside VIES answered at once as invalid (nothing
+// sent, nothing journaled); a missing or wrong own id refused (RequestRefused, nothing sent or written); else
+// Confirm into the journal at journalPath (JournalError when it cannot be opened).
+Answer ConfirmChecked(const Request& request, const Settings& settings, const std::string& journalPath);
 
 struct Record;
 // A confirmation record's stored raw answer read again, as the service's answer was read when it came.

@@ -54,8 +54,13 @@ int32_t BasicAdmission(const Users& users, const HttpRequest& request)
 {
     if (request.Loopback)
         return Users::kAdmitted;
+    return ApiAdmission(users, request);
+}
+
+int32_t ApiAdmission(const Users& users, const HttpRequest& request)
+{
     if (users.Open())
-        return Users::kLoopbackOnly;
+        return request.Loopback ? Users::kAdmitted : Users::kLoopbackOnly;
     const auto header = request.Header("Authorization");
     if (!header || !StartsWithCaseless(*header, "basic "))
         return Users::kDenied;

@@ -32,10 +32,18 @@ void Router::Add(std::string path, Handler handler, TooLargeAnswer tooLarge)
     Routes.push_back({std::move(path), std::move(handler), tooLarge});
 }
 
+void Router::AddUnder(std::string prefix, Handler handler)
+{
+    Prefixes.push_back({std::move(prefix), std::move(handler), nullptr});
+}
+
 const Router::Route* Router::Lookup(std::string_view path) const
 {
     for (const Route& route : Routes)
         if (route.Path == path)
+            return &route;
+    for (const Route& route : Prefixes)
+        if (path.size() > route.Path.size() && path.starts_with(route.Path))
             return &route;
     return nullptr;
 }
@@ -44,6 +52,19 @@ const Handler* Router::Find(std::string_view path) const
 {
     const Route* route = Lookup(path);
     return route ? &route->Serve : nullptr;
+}
+
+void Router::AddStream(std::string path, StreamHandler open)
+{
+    Streams.emplace_back(std::move(path), std::move(open));
+}
+
+const StreamHandler* Router::FindStream(std::string_view path) const
+{
+    for (const auto& [streamed, open] : Streams)
+        if (streamed == path)
+            return &open;
+    return nullptr;
 }
 
 HttpResponse Router::TooLarge(std::string_view path) const
@@ -95,9 +116,9 @@ bool Router::ExpectsJson(std::string_view path) const
     return false;
 }
 
-HttpResponse Problem(unsigned status, std::string_view title)
+HttpResponse Problem(unsigned status, std::string_view title, std::string_view type)
 {
-    const nlohmann::json problem = {{"type", "about:blank"}, {"title", title}, {"status", status}};
+    const nlohmann::json problem = {{"type", type}, {"title", title}, {"status", status}};
     return {status, "application/problem+json; charset=utf-8",
             problem.dump(-1, ' ', false, nlohmann::json::error_handler_t::replace)};
 }
@@ -208,6 +229,8 @@ struct Pending
     size_t Expected = 0; // the announced length, or the body limit
     size_t Received = 0;
     Clock::time_point Start = Clock::now();
+    std::unique_ptr<BodyStream> Stream; // a streamed path's body goes here instead of into Body
+    bool StreamFailed = false;          // it threw: the rest of the body is read and dropped, the answer is 500
 };
 
 // One open connection, for the deadline of its requests and the limits on connections.
@@ -544,7 +567,7 @@ struct HttpServer::Daemon
     Daemon(const Router& router, const ServerLimits& limits) : Routes(router), Limits(limits) {}
 
     MHD_Result Send(MHD_Connection* connection, HttpResponse answer, const char* method, const char* url,
-                    Clock::time_point start) const
+                    Clock::time_point start, std::unique_ptr<BodyStream> stream = nullptr) const
     {
         // The server's own text errors, on a JSON interface in its form.
         if (answer.Status >= 400 && std::string_view(answer.ContentType).rfind("text/plain", 0) == 0 &&
@@ -560,8 +583,10 @@ struct HttpServer::Daemon
         int reading = Link::kReading;
         if (Link* link = LinkOf(connection); link && !link->State.compare_exchange_strong(reading, Link::kServing))
             return MHD_NO;
-        MHD_Response* response = MHD_create_response_from_buffer(
-            answer.Body.size(), const_cast<char*>(answer.Body.data()), MHD_RESPMEM_MUST_COPY);
+        MHD_Response* response =
+            stream ? StreamResponse(std::move(stream))
+                   : MHD_create_response_from_buffer(answer.Body.size(), const_cast<char*>(answer.Body.data()),
+                                                     MHD_RESPMEM_MUST_COPY);
         if (!response)
             return MHD_NO;
         MHD_add_response_header(response, MHD_HTTP_HEADER_CONTENT_TYPE, answer.ContentType);
@@ -575,6 +600,28 @@ struct HttpServer::Daemon
                          answer.Status, static_cast<long long>(micros));
         }
         return queued;
+    }
+
+    // An answer of unknown length, sent chunked as the stream gives it; the response owns the stream.
+    static MHD_Response* StreamResponse(std::unique_ptr<BodyStream> stream)
+    {
+        const auto read = [](void* cls, uint64_t, char* buffer, size_t size) -> ssize_t {
+            try {
+                const size_t given = static_cast<BodyStream*>(cls)->Read(buffer, size);
+                return given ? ssize_t(given) : MHD_CONTENT_READER_END_OF_STREAM;
+            } catch (const std::exception& error) {
+                std::fprintf(stderr, "streamed answer: %s\n", LogEscaped(error.what()).c_str());
+                return MHD_CONTENT_READER_END_WITH_ERROR;
+            }
+        };
+        const auto free = [](void* cls) { delete static_cast<BodyStream*>(cls); };
+        MHD_ContentReaderCallback reader = read;
+        MHD_ContentReaderFreeCallback freer = free;
+        MHD_Response* response =
+            MHD_create_response_from_callback(MHD_SIZE_UNKNOWN, 64u << 10, reader, stream.get(), freer);
+        if (response)
+            stream.release();
+        return response;
     }
 
     static HttpResponse Plain(unsigned status, const char* text) { return {status, "text/plain; charset=utf-8", text}; }
@@ -617,9 +664,21 @@ struct HttpServer::Daemon
             if (!type || !IsXmlType(type))
                 return Closing(415, "Nur XML (Content-Type: text/xml)\n");
         }
-        if (framing.Lengths && std::strtoull(std::string(framing.Length).c_str(), nullptr, 10) > Limits.MaxBody)
+        if (framing.Lengths && std::strtoull(std::string(framing.Length).c_str(), nullptr, 10) > Limits.MaxBody &&
+            !(post && Routes.FindStream(url)))
             return Ending(Routes.TooLarge(url));
         return std::nullopt;
+    }
+
+    // The request's head as a handler sees it, request.Client viewing client.
+    void Describe(MhdRequest& request, MHD_Connection* connection, const char* method, const char* url,
+                  const std::string& client) const
+    {
+        request.Method = method;
+        request.Path = url;
+        request.Loopback = IsLoopback(connection);
+        request.Secure = !Tls.KeyPem.empty();
+        request.Client = client;
     }
 
     MHD_Result Serve(MHD_Connection* connection, const char* url, const char* method, const char* version,
@@ -634,7 +693,25 @@ struct HttpServer::Daemon
                 *context = &kHeadOnly;
                 return MHD_YES;
             }
+            std::unique_ptr<BodyStream> stream;
+            if (const StreamHandler* open = Routes.FindStream(url)) {
+                // The head alone decides whether the body is read at all: a login, say, is checked first.
+                MhdRequest request(connection);
+                const std::string client = ClientAddress(connection);
+                Describe(request, connection, method, url, client);
+                try {
+                    auto opened = (*open)(request);
+                    if (auto* refusal = std::get_if<HttpResponse>(&opened))
+                        return Send(connection, Ending(std::move(*refusal)), method, url, Clock::now());
+                    stream = std::move(std::get<std::unique_ptr<BodyStream>>(opened));
+                } catch (const std::exception& error) {
+                    std::fprintf(stderr, "%s %s: %s\n", LogEscaped(method).c_str(), LogEscaped(url).c_str(),
+                                 LogEscaped(error.what()).c_str());
+                    return Send(connection, Closing(500, "Interner Fehler\n"), method, url, Clock::now());
+                }
+            }
             auto* pending = new Pending();
+            pending->Stream = std::move(stream);
             if (Link* link = LinkOf(connection))
                 link->BodySince = Clock::now().time_since_epoch().count();
             const char* length =
@@ -650,6 +727,19 @@ struct HttpServer::Daemon
             *uploadSize = 0;
             if (!pending) // a body on a GET: not read
                 return MHD_YES;
+            if (pending->Stream) {
+                if (Link* link = LinkOf(connection))
+                    link->BodyBytes += size;
+                if (!pending->StreamFailed)
+                    try {
+                        pending->Stream->Take(std::string_view(upload, size));
+                    } catch (const std::exception& error) {
+                        std::fprintf(stderr, "%s %s: %s\n", LogEscaped(method).c_str(), LogEscaped(url).c_str(),
+                                     LogEscaped(error.what()).c_str());
+                        pending->StreamFailed = true;
+                    }
+                return MHD_YES;
+            }
             // A body grown too large is read to its end and dropped, so that the client gets to read the 413 (an
             // answer now would meet a reset connection); past kMaxDiscarded it is answered at once.
             pending->Received += size;
@@ -665,6 +755,18 @@ struct HttpServer::Daemon
                 return Send(connection, Ending(Routes.TooLarge(url)), method, url, start);
             return MHD_YES;
         }
+        if (pending && pending->Stream) {
+            if (pending->StreamFailed)
+                return Send(connection, Plain(500, "Interner Fehler\n"), method, url, start);
+            try {
+                HttpResponse head = pending->Stream->Finish();
+                return Send(connection, std::move(head), method, url, start, std::move(pending->Stream));
+            } catch (const std::exception& error) {
+                std::fprintf(stderr, "%s %s: %s\n", LogEscaped(method).c_str(), LogEscaped(url).c_str(),
+                             LogEscaped(error.what()).c_str());
+                return Send(connection, Plain(500, "Interner Fehler\n"), method, url, start);
+            }
+        }
         if (pending && pending->Received > Limits.MaxBody)
             return Send(connection, Routes.TooLarge(url), method, url, start);
         if (QueryLength(connection) > ServerLimits::kMaxQuery)
@@ -674,16 +776,12 @@ struct HttpServer::Daemon
         if (!handler)
             return Send(connection, Plain(404, "Nicht gefunden\n"), method, url, start);
         MhdRequest request(connection);
-        request.Method = method;
-        request.Path = url;
+        const std::string client = ClientAddress(connection);
+        Describe(request, connection, method, url, client);
         if (pending)
             request.Body = pending->Body;
         if (const auto crowded = Routes.RefuseXml(url, request.Body); pending && crowded)
             return Send(connection, *crowded, method, url, start);
-        request.Loopback = IsLoopback(connection);
-        request.Secure = !Tls.KeyPem.empty();
-        const std::string client = ClientAddress(connection);
-        request.Client = client;
         try {
             return Send(connection, (*handler)(request), method, url, start);
         } catch (const std::exception& error) {

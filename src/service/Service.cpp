@@ -3,6 +3,7 @@
 #include "rules/Iban.h"
 #include "service/AddressFront.h"
 #include "service/EvatrFront.h"
+#include "service/JournalFront.h"
 #include "service/SoapRpc.h"
 #include "service/StartPage.h"
 #include "service/Status.h"
@@ -56,6 +57,7 @@ Service::Service(const ServiceConfig& config)
     AddAddress(Routes, Postal, Accounts);
     AddVies(Routes, Accounts, Busy);
     AddEvatr(Routes, Accounts, Busy);
+    AddJournal(Routes, Accounts, config.OwnVatId, config.Journal);
     Routes.ExpectXml("/soap/",
                      [] { return SoapEndpoint::Fault("SOAP-ENV:Client", "Zu viele Attribute in einem Element"); });
     Routes.ExpectXml(kViesPath, ViesInvalidInput);
