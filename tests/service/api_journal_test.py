@@ -5,63 +5,21 @@ import base64
 import json
 import os
 import shutil
-import socket
 import subprocess
 import tempfile
 import time
 import unittest
-import urllib.error
-import urllib.request
 
-SERVICE = os.environ["ORVELWDDX_SERVICE"]
+from apiservice import USERS, Service, call as request
+
 CHECK = os.environ["ORVELWDDX_CHECK"]
-DEBIAN_BANKS = "/usr/share/ktoblzcheck/blz_20200420.txt"
-USERS = os.path.join(os.path.dirname(os.path.abspath(__file__)), "..", "..", "src", "service", "data",
-                     "users.example")
 OWN = "DE136695976"
 
 
-def free_port():
-    with socket.socket() as probe:
-        probe.bind(("127.0.0.1", 0))
-        return probe.getsockname()[1]
-
-
-class Service:
-    """An orvelwddx-service on a free loopback port, stopped on exit."""
-
-    def __init__(self, *options, env=None):
-        self.port = free_port()
-        self.log = tempfile.TemporaryFile()
-        self.proc = subprocess.Popen([SERVICE, "--bank-file", DEBIAN_BANKS, "--listen", "127.0.0.1:%d" % self.port,
-                                      *options], stderr=self.log, env=env)
-        for _ in range(200):
-            try:
-                socket.create_connection(("127.0.0.1", self.port), timeout=1).close()
-                return
-            except OSError:
-                time.sleep(0.05)
-        raise RuntimeError("the service did not start")
-
-    def url(self, path):
-        return "http://127.0.0.1:%d%s" % (self.port, path)
-
-    def stop(self):
-        self.proc.terminate()
-        self.proc.wait(timeout=10)
-        self.log.close()
-
-
 def call(url, body=None, method=None, headers=None):
-    """Status, headers and body; errors are answers too."""
     data = json.dumps(body).encode() if isinstance(body, dict) else body
-    request = urllib.request.Request(url, data=data, method=method, headers=dict(
-        {"Content-Type": "application/json"} if data is not None else {}, **(headers or {})))
-    try:
-        with urllib.request.urlopen(request, timeout=60) as answer:
-            return answer.status, answer.headers, answer.read()
-    except urllib.error.HTTPError as error:
-        return error.code, error.headers, error.read()
+    return request(url, data, method, dict({"Content-Type": "application/json"} if data is not None else {},
+                                           **(headers or {})))
 
 
 class ApiJournalTest(unittest.TestCase):
