@@ -760,6 +760,8 @@ struct HttpServer::Daemon
                 return Send(connection, Plain(500, "Interner Fehler\n"), method, url, start);
             try {
                 HttpResponse head = pending->Stream->Finish();
+                if (!head.Body.empty()) // a refusal after all
+                    return Send(connection, std::move(head), method, url, start);
                 return Send(connection, std::move(head), method, url, start, std::move(pending->Stream));
             } catch (const std::exception& error) {
                 std::fprintf(stderr, "%s %s: %s\n", LogEscaped(method).c_str(), LogEscaped(url).c_str(),

@@ -56,7 +56,8 @@ public:
     virtual ~BodyStream() = default;
     // The next piece of the body, as it came.
     virtual void Take(std::string_view piece) = 0;
-    // The body has ended: the answer's status, type and headers; its Body is not sent, Read gives the body.
+    // The body has ended: the answer's status, type and headers, its body then given by Read; or, with a Body, the
+    // whole answer (a refusal after all).
     virtual HttpResponse Finish() = 0;
     // Up to size bytes of the answer's body; 0 at its end.
     virtual size_t Read(char* buffer, size_t size) = 0;
