@@ -129,6 +129,8 @@ std::string Text(const json& body, const char* key)
 
 HttpResponse Confirm(const HttpRequest& request, const std::string& ownVatId, const std::string& journal)
 {
+    if (request.Header("Content-Type").value_or("").find("json") == std::string_view::npos)
+        return Problem(415, "Erwartet wird application/json", ProblemType("media-type"));
     json body;
     try {
         body = json::parse(request.Body);

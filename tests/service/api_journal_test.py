@@ -104,10 +104,12 @@ class ApiJournalTest(unittest.TestCase):
             ("other service", {"vat_id": "ATU13585627", "service": "soap"}, "POST", 400, "bad-input"),
             ("company type", {"vat_id": "ATU13585627", "company_type": "GmbH"}, "POST", 400, "bad-input"),
             ("GET", None, "GET", 405, "method"),
+            ("form data", b"vat_id=ATU13585627", "POST", 415, "media-type"),
         ]
         for label, body, method, status, cause in cases:
             with self.subTest(label):
-                got, headers, answer = call(self.service.url("/api/v1/vat/confirmations"), body, method)
+                form = {"Content-Type": "application/x-www-form-urlencoded"} if label == "form data" else None
+                got, headers, answer = call(self.service.url("/api/v1/vat/confirmations"), body, method, form)
                 self.assertEqual(got, status, answer)
                 self.assertEqual(headers["Content-Type"], "application/problem+json; charset=utf-8")
                 self.assertEqual(json.loads(answer)["type"], "/api/v1/problems/" + cause)
