@@ -54,6 +54,18 @@ const Handler* Router::Find(std::string_view path) const
     return route ? &route->Serve : nullptr;
 }
 
+void Router::MarkSlow(std::string path)
+{
+    SlowPaths.push_back(std::move(path));
+}
+
+bool Router::IsSlow(std::string_view path) const
+{
+    return std::any_of(SlowPaths.begin(), SlowPaths.end(), [path](const std::string& slow) {
+        return slow.back() == '/' ? path.starts_with(slow) : path == slow;
+    });
+}
+
 void Router::AddStream(std::string path, StreamHandler open)
 {
     Streams.emplace_back(std::move(path), std::move(open));
@@ -231,12 +243,13 @@ struct Pending
     Clock::time_point Start = Clock::now();
     std::unique_ptr<BodyStream> Stream; // a streamed path's body goes here instead of into Body
     bool StreamFailed = false;          // it threw: the rest of the body is read and dropped, the answer is 500
+    std::optional<HttpResponse> Answer; // a slow path's, made on a thread of its own while the connection waited
 };
 
 // One open connection, for the deadline of its requests and the limits on connections.
 struct Link
 {
-    enum Phase { kReading, kServing, kShut };
+    enum Phase { kReading, kWaiting, kServing, kShut }; // kWaiting: a slow path's handler runs
     int Fd = -1;
     std::string Client; // ClientBlock of its address
     // kReading until the request is complete; the sweeper shuts only a reading link, the last call serves only one
@@ -559,7 +572,12 @@ struct HttpServer::Daemon
     // request incomplete (closed by the client or by the sweeper).
     std::atomic<size_t> Refused{0};
     std::atomic<size_t> CutShort{0};
-    size_t MostLinks = 0;         // since memory was last given back
+    size_t MostLinks = 0; // since memory was last given back
+    // Slow paths' handlers running; the server stops only after the last has resumed its connection.
+    static constexpr size_t kMaxWaiting = 64;
+    mutable std::mutex WaitingLock;
+    mutable std::condition_variable WaitingDone;
+    mutable size_t Waiting = 0;
     std::condition_variable Wake; // a first connection or the end
     bool Stopped = false;
     std::thread Sweeper;
@@ -580,8 +598,9 @@ struct HttpServer::Daemon
             answer = std::move(problem);
         }
         // A request the sweeper has shut gets no answer of ours: it may have had its 408 already.
-        int reading = Link::kReading;
-        if (Link* link = LinkOf(connection); link && !link->State.compare_exchange_strong(reading, Link::kServing))
+        int reading = Link::kReading, waiting = Link::kWaiting;
+        if (Link* link = LinkOf(connection); link && !link->State.compare_exchange_strong(reading, Link::kServing) &&
+                                             !link->State.compare_exchange_strong(waiting, Link::kServing))
             return MHD_NO;
         MHD_Response* response =
             stream ? StreamResponse(std::move(stream))
@@ -774,9 +793,14 @@ struct HttpServer::Daemon
         if (QueryLength(connection) > ServerLimits::kMaxQuery)
             return Send(connection, Plain(414, "Anfrage zu lang\n"), method, url, start);
 
+        if (pending && pending->Answer) // a slow path's, the connection resumed
+            return Send(connection, std::move(*pending->Answer), method, url, start);
         const Handler* handler = Routes.Find(url);
         if (!handler)
             return Send(connection, Plain(404, "Nicht gefunden\n"), method, url, start);
+        if (Routes.IsSlow(url))
+            return Wait(connection, *handler, method, url,
+                        pending ? pending : static_cast<Pending*>(*context = new Pending()));
         MhdRequest request(connection);
         const std::string client = ClientAddress(connection);
         Describe(request, connection, method, url, client);
@@ -791,6 +815,46 @@ struct HttpServer::Daemon
                          LogEscaped(error.what()).c_str());
             return Send(connection, Plain(500, "Interner Fehler\n"), method, url, start);
         }
+    }
+
+    // Runs a slow path's handler on a thread of its own while the connection is suspended; the library calls again
+    // once it is resumed, and the answer is sent then. Beyond kMaxWaiting at once: 503.
+    MHD_Result Wait(MHD_Connection* connection, const Handler& handler, const char* method, const char* url,
+                    Pending* pending) const
+    {
+        Link* link = LinkOf(connection);
+        int reading = Link::kReading;
+        {
+            const std::lock_guard lock(WaitingLock);
+            if (Waiting >= kMaxWaiting) {
+                HttpResponse busy = Plain(503, "Zu viele Anfragen in Arbeit\n");
+                busy.Headers.emplace_back(MHD_HTTP_HEADER_RETRY_AFTER, "5");
+                return Send(connection, std::move(busy), method, url, pending->Start);
+            }
+            // The sweeper leaves a waiting request alone: its time is the handler's.
+            if (link && !link->State.compare_exchange_strong(reading, Link::kWaiting))
+                return MHD_NO;
+            ++Waiting;
+        }
+        MHD_suspend_connection(connection);
+        std::thread([this, connection, &handler, pending, method = std::string(method), url = std::string(url)] {
+            MhdRequest request(connection);
+            const std::string client = ClientAddress(connection);
+            Describe(request, connection, method.c_str(), url.c_str(), client);
+            request.Body = pending->Body;
+            try {
+                pending->Answer = handler(request);
+            } catch (const std::exception& error) {
+                std::fprintf(stderr, "%s %s: %s\n", LogEscaped(method).c_str(), LogEscaped(url).c_str(),
+                             LogEscaped(error.what()).c_str());
+                pending->Answer = Plain(500, "Interner Fehler\n");
+            }
+            const std::lock_guard lock(WaitingLock);
+            MHD_resume_connection(connection);
+            --Waiting;
+            WaitingDone.notify_all();
+        }).detach();
+        return MHD_YES;
     }
 
     // The incomplete request that brought the least body per second (the oldest of equals), among those of one
@@ -930,7 +994,8 @@ HttpServer::HttpServer(const Router& router, int socket, const ServerLimits& lim
     : Running(std::make_unique<Daemon>(router, limits)), ListenPort(ListenerPort(socket))
 {
     Running->Log = log;
-    unsigned flags = MHD_USE_INTERNAL_POLLING_THREAD | MHD_USE_EPOLL | MHD_USE_ERROR_LOG | MHD_USE_TURBO;
+    unsigned flags =
+        MHD_USE_INTERNAL_POLLING_THREAD | MHD_USE_EPOLL | MHD_USE_ERROR_LOG | MHD_USE_TURBO | MHD_ALLOW_SUSPEND_RESUME;
     if (tls) {
         Running->Tls = *tls;
         flags |= MHD_USE_TLS;
@@ -1017,6 +1082,10 @@ HttpServer::~HttpServer()
     }
     Running->Wake.notify_all();
     Running->Sweeper.join();
+    {
+        std::unique_lock lock(Running->WaitingLock);
+        Running->WaitingDone.wait(lock, [this] { return Running->Waiting == 0; });
+    }
     // Stopping also closes the listening socket.
     MHD_stop_daemon(Running->Handle);
 }

@@ -79,6 +79,10 @@ public:
     void AddUnder(std::string prefix, Handler handler);
     // The handler of the path, or nullptr.
     const Handler* Find(std::string_view path) const;
+    // The path's handler may wait long (on another service, another program): it runs on a thread of its own while
+    // its connection waits, so that the server's threads go on serving the other connections.
+    void MarkSlow(std::string path);
+    bool IsSlow(std::string_view path) const;
     // POST bodies to this path are streamed (no body limit); other methods go to the handlers added with Add.
     void AddStream(std::string path, StreamHandler open);
     const StreamHandler* FindStream(std::string_view path) const;
@@ -111,6 +115,7 @@ private:
     const XmlPath* LookupXml(std::string_view path) const;
     std::vector<Route> Routes;
     std::vector<Route> Prefixes;
+    std::vector<std::string> SlowPaths; // every path under one that ends in "/"
     std::vector<std::pair<std::string, StreamHandler>> Streams;
     std::vector<XmlPath> XmlPaths;
     std::vector<std::string> JsonPaths;

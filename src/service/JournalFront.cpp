@@ -359,6 +359,9 @@ void AddJournal(Router& router, const Users& users, std::string ownVatId, std::s
     router.AddUnder(std::string(kJournalPath) + "/", [gated, journal](const HttpRequest& request) {
         return gated("GET", request, [&] { return Record(request, journal); });
     });
+    // Asking VIES or the BZSt, and writing a proof, take seconds: the service's threads serve others meanwhile.
+    router.MarkSlow(std::string(kConfirmationsPath));
+    router.MarkSlow(std::string(kJournalPath) + "/");
     router.ExpectJson("/api/v1/");
 }
 

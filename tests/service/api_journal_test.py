@@ -6,7 +6,9 @@ import json
 import os
 import shutil
 import subprocess
+import socket
 import tempfile
+import threading
 import time
 import unittest
 
@@ -193,6 +195,31 @@ class ApiJournalSettingsTest(unittest.TestCase):
                 self.assertEqual(problem["type"], "/api/v1/problems/" + cause)
                 self.assertIn("eigene USt-IdNr.", problem["title"])
                 self.assertEqual(json.loads(call(service.url("/api/v1/journal"))[2])["records"], [])
+
+    def test_a_confirmation_waiting_on_vies_holds_no_other_request(self):
+        # VIES accepts the connection and never answers; the service has one thread.
+        silent = socket.socket()
+        silent.bind(("127.0.0.1", 0))
+        silent.listen(8)
+        self.addCleanup(silent.close)
+        env = dict(os.environ, XDG_CONFIG_HOME=self.dir,
+                   ORVELWDDX_VIES_URL="http://127.0.0.1:%d/taxation_customs/vies/services/checkVatService"
+                                      % silent.getsockname()[1])
+        service = Service("--journal", os.path.join(self.dir, "journal.sqlite"), "--OwnVatId", OWN, "--threads",
+                          "1", env=env)
+        self.addCleanup(service.stop)
+        answer = {}
+        waiting = threading.Thread(target=lambda: answer.update(confirmation=call(
+            service.url("/api/v1/vat/confirmations"), {"vat_id": "ATU13585627"})))
+        waiting.start()
+        time.sleep(0.5)
+        for _ in range(20):
+            self.assertEqual(call(service.url("/api/v1/journal"))[0], 200)
+            self.assertTrue(waiting.is_alive(), "the confirmation is still waiting on VIES")
+        waiting.join(60)
+        status, headers, body = answer["confirmation"]
+        self.assertEqual(status, 503, body)
+        self.assertEqual(headers["Retry-After"], "60")
 
     def test_with_a_users_file_this_machine_logs_in_too(self):
         service = self.start("--users-file", USERS)
