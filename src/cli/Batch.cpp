@@ -7,6 +7,7 @@
 #include "platform/Csv.h"
 #include "platform/StrToInt.h"
 #include "rules/BatchColumns.h"
+#include "rules/CheckTable.h"
 #include "server/Confirmation.h"
 
 #include <sys/stat.h>
@@ -512,8 +513,9 @@ int RunBatch(const TBatch& Batch, TRunner& Runner, const TComServer& Server, con
     TColumns columns;
     columns.Header = first[0].Fields;
     columns.ParamOf.resize(columns.Header.size());
+    // The columns that name a check parameter; the others pass through.
     for (size_t i = 0; i < columns.Header.size(); ++i)
-        columns.ParamOf[i] = rules::BatchParameter(columns.Header[i]);
+        columns.ParamOf[i] = rules::ObjectParamOfColumn(Lower(columns.Header[i]));
     const auto confirms = [&] {
         return std::any_of(columns.Header.begin(), columns.Header.end(),
                            [](const std::string& h) { return Lower(h) == "own_vat"; });

@@ -4,9 +4,11 @@
 #include "platform/Codepage.h"
 #include "platform/Text.h"
 #include "rules/AddressRules.h"
+#include "rules/CheckTable.h"
 #include "rules/VatRules.h"
 #include "server/ComServer.h"
 
+#include <algorithm>
 #include <ctime>
 #include <stdexcept>
 
@@ -20,6 +22,11 @@ class TProperties
 public:
     TProperties& Number(std::string_view Name, int32_t Value)
     {
+        for (auto& [name, value] : FValues)
+            if (name == Name) {
+                value = Value;
+                return *this;
+            }
         FValues.emplace_back(Name, Value);
         return *this;
     }
@@ -31,12 +38,23 @@ public:
         return *this;
     }
 
-    TProperties& List(std::string_view Name, const std::vector<std::string>& Windows1252)
+    TProperties& Utf8Text(std::string_view Name, std::string_view Value)
+    {
+        if (std::all_of(Value.begin(), Value.end(), [](char c) { return static_cast<unsigned char>(c) < 0x80; }))
+            FValues.emplace_back(Name, WideString(Value.begin(), Value.end()));
+        else
+            FValues.emplace_back(Name, FromUtf8(Value));
+        return *this;
+    }
+
+    // Items in Windows-1252 (Widen) or UTF-8 (FromUtf8).
+    TProperties& List(std::string_view Name, const std::vector<std::string>& Items,
+                      WideString (*Convert)(std::string_view))
     {
         std::vector<WideString> list;
-        list.reserve(Windows1252.size());
-        for (const std::string& item : Windows1252)
-            list.push_back(Widen(item));
+        list.reserve(Items.size());
+        for (const std::string& item : Items)
+            list.push_back(Convert(item));
         FLists.emplace_back(Name, std::move(list));
         return *this;
     }
@@ -53,6 +71,8 @@ public:
                 value.List = std::move(*list);
             } else if (auto found = Find(FValues, name)) {
                 value.Value = std::move(*found);
+            } else if (name == "Result") {
+                value.Value = int32_t(0);
             } else {
                 value.IsList = name == "Banken" || name == "Orte" || name == "AlteOrte";
                 value.Value = WideString();
@@ -79,15 +99,23 @@ private:
 class TArguments
 {
 public:
-    explicit TArguments(const TCheckCall& Call)
-        : FParams(Call.Factory->Interface().FindMember(Call.Operation->Method)->Params), FArgs(Call.Args)
-    {
-    }
+    TArguments(const std::vector<TParamInfo>& Params, const TCheckCall& Call) : FParams(Params), FArgs(Call.Args) {}
 
     std::string Text(std::string_view Name) const
     {
         const Variant* arg = Find(Name);
         return arg && arg->Type() == VarType::Text ? Narrow(std::get<WideString>(*arg)) : std::string();
+    }
+
+    std::string Utf8(std::string_view Name) const
+    {
+        const Variant* arg = Find(Name);
+        if (!arg || arg->Type() != VarType::Text)
+            return {};
+        const WideString& text = std::get<WideString>(*arg);
+        if (std::all_of(text.begin(), text.end(), [](char16_t c) { return c < 0x80; }))
+            return std::string(text.begin(), text.end());
+        return ToUtf8(text);
     }
 
     int32_t Number(std::string_view Name) const
@@ -109,68 +137,6 @@ private:
     const std::vector<Variant>& FArgs;
 };
 
-void Account(TProperties& Out, const rules::AccountAnswer& Answer)
-{
-    Out.Number("Result", Answer.Result)
-        .Text("Resulttext", Answer.ResultText)
-        .Text("BankName", Answer.BankName)
-        .Text("NewBlz", Answer.NewBlz)
-        .Text("Iban", Answer.Iban)
-        .Text("Bic", Answer.Bic);
-}
-
-void Bic(TProperties& Out, const rules::BicAnswer& Answer)
-{
-    Out.Text("BicName", Answer.BicName)
-        .Number("BicSct", Answer.Sct)
-        .Number("BicSdd", Answer.Sdd)
-        .Number("BicB2b", Answer.B2b);
-}
-
-TProperties Tarvik(const rules::TarvikChecks& Checks, std::string_view Method, const TArguments& Args)
-{
-    TProperties out;
-    if (Method == "TestBlzKto") {
-        Account(out, Checks.BlzKto(Args.Text("aBlz"), Args.Text("aKto"), Args.Text("aLand")));
-    } else if (Method == "TestIban") {
-        Account(out, Checks.Iban(Args.Text("aIban")));
-    } else if (Method == "TestIbanBic") {
-        const rules::IbanBicAnswer answer = Checks.IbanBic(Args.Text("aIban"), Args.Text("aBic"));
-        Account(out, answer.Account);
-        Bic(out, answer.Bic);
-    } else if (Method == "TestBic") {
-        // The object takes no result code from a BIC check: the name carries why a BIC failed.
-        out.Number("Result", 0);
-        Bic(out, Checks.Bic(Args.Text("aBic")));
-    } else if (Method == "TestCc") {
-        const rules::Verdict answer = Checks.Card(Args.Text("aCc"));
-        out.Number("Result", answer.Result).Text("Resulttext", answer.ResultText);
-    } else if (Method == "Search") {
-        const rules::SearchAnswer answer =
-            Checks.Search(Args.Text("aSearchString"), Args.Text("aLand"), Args.Number("aFragmentsFlag") != 0);
-        out.Number("Result", int32_t(answer.Banken.size()))
-            .Text("Resulttext", answer.ResultText)
-            .List("Banken", answer.Banken);
-    } else {
-        throw std::invalid_argument("no offline answer for Tarvik." + std::string(Method));
-    }
-    return out;
-}
-
-std::string Windows1252(std::string_view Utf8)
-{
-    return Narrow(FromUtf8(Utf8));
-}
-
-std::vector<std::string> Windows1252(const std::vector<std::string>& Utf8)
-{
-    std::vector<std::string> out;
-    out.reserve(Utf8.size());
-    for (const std::string& item : Utf8)
-        out.push_back(Windows1252(item));
-    return out;
-}
-
 int32_t RewriteOf(const TCheckSettings& Settings)
 {
     for (const auto& [name, value] : Settings)
@@ -179,30 +145,41 @@ int32_t RewriteOf(const TCheckSettings& Settings)
     return kDefaultRewrite;
 }
 
-TProperties Address(const rules::PostalData& Postal, std::string_view Method, const TArguments& Args,
-                    const TCheckSettings& Settings)
+// The row's answer as the object's properties. The address's rewrite mode is a setting of the object, not an argument.
+TProperties Answer(const rules::CheckRow& Row, const rules::CheckData& Data, const TArguments& Args,
+                   const TCheckSettings& Settings)
 {
-    TProperties out;
-    if (Method == "GetPlzType") {
-        const rules::PostalCodeTypeVerdict verdict = rules::GetPlzType(Postal, Args.Text("aPlz"));
-        return out.Number("Result", verdict.Result).Text("Resulttext", Windows1252(verdict.Resulttext));
+    std::vector<std::optional<std::string>> inputs;
+    inputs.reserve(Row.Params.size());
+    for (const rules::CheckParam& param : Row.Params) {
+        if (param.Name == "rewrite")
+            inputs.emplace_back(std::to_string(RewriteOf(Settings)));
+        else if (param.Object.empty())
+            inputs.emplace_back();
+        else
+            inputs.emplace_back(param.Number      ? std::to_string(Args.Number(param.Object))
+                                : Row.Windows1252 ? Args.Text(param.Object)
+                                                  : Args.Utf8(param.Object));
     }
-    // The texts as the rules read them: what Windows-1252 can carry, in UTF-8.
-    const std::string plz = AnsiToUtf8(Args.Text("aPlz")), place = AnsiToUtf8(Args.Text("aOrt")),
-                      street = AnsiToUtf8(Args.Text("aStr")), number = AnsiToUtf8(Args.Text("aHnr")),
-                      box = AnsiToUtf8(Args.Text("aPof"));
-    const rules::AddressVerdict verdict =
-        rules::CheckAddress(Postal, {plz, place, street, number, box, RewriteOf(Settings)});
-    out.Number("Result", verdict.Result)
-        .Text("Resulttext", Windows1252(verdict.Resulttext))
-        .Text("Rewritten", Windows1252(verdict.Rewritten))
-        .Text("Str46", Windows1252(verdict.Str46))
-        .Text("Str22", Windows1252(verdict.Str22))
-        .Text("Ortsteil", Windows1252(verdict.Ortsteil))
-        .Text("PlzOut", Windows1252(verdict.PlzOut));
-    // The place lists come only with a place that does not fit.
-    if (verdict.Result == 4)
-        out.List("Orte", Windows1252(verdict.Orte)).List("AlteOrte", Windows1252(verdict.AlteOrte));
+    const rules::CheckAnswer answer = Row.Run(Data, inputs);
+
+    TProperties out;
+    for (size_t i = 0; i < Row.Fields.size(); ++i) {
+        const rules::CheckField& field = Row.Fields[i];
+        const rules::CheckValue& value = answer.Values[i];
+        if (field.Property.empty())
+            continue;
+        if (field.Kind != rules::FieldKind::Text && field.Kind != rules::FieldKind::List)
+            out.Number(field.Property, value.Number);
+        else if (field.Kind == rules::FieldKind::Text)
+            Row.Windows1252 ? out.Text(field.Property, value.Text) : out.Utf8Text(field.Property, value.Text);
+        // The place lists come only with a place that does not fit.
+        else if (Row.Family != "Address" || answer.Result() == 4)
+            out.List(field.Property, value.List, Row.Windows1252 ? Widen : FromUtf8);
+    }
+    // The object counts the banks a search found.
+    if (Row.Name == "banks")
+        out.Number("Result", int32_t(answer.Values[2].List.size()));
     return out;
 }
 
@@ -217,7 +194,7 @@ TProperties UStID(const TArguments& Args)
     const std::string country = id.substr(0, 2), number = id.size() > 2 ? id.substr(2) : std::string();
     TProperties out;
     if (rules::IsOutsideVies(id))
-        return out.Number("Result", 1).Text("Resulttext", Windows1252(std::string(confirm::kNotMemberState)));
+        return out.Number("Result", 1).Utf8Text("Resulttext", confirm::kNotMemberState);
     const rules::VatCheck check = rules::CheckVatId(country, number);
     if (check.Number.empty())
         return out.Number("Result", 2).Text("Resulttext", "INVALID_INPUT");
@@ -239,11 +216,24 @@ TCheckOutcome TOfflineRunner::Run(const TCheckCall& Call, const TCheckSettings& 
 {
     const std::string_view coClass = Call.Factory->CoClass().Name;
     const std::string_view method = Call.Operation->Method;
-    const TArguments args(Call);
+    // A batch asks the same operation row after row: what it is found by names is kept for the next call.
+    thread_local struct
+    {
+        const TOperationInfo* Operation = nullptr;
+        const std::vector<TParamInfo>* Params = nullptr;
+        const rules::CheckRow* Row = nullptr;
+    } last;
+    if (last.Operation != Call.Operation) {
+        last.Params = &Call.Factory->Interface().FindMember(method)->Params;
+        last.Row = rules::FindCheckByMethod(coClass, method);
+        last.Operation = Call.Operation;
+    }
+    const TArguments args(*last.Params, Call);
     try {
-        TProperties answer = coClass == "Tarvik"    ? Tarvik(FChecks, method, args)
-                             : coClass == "Address" ? Address(FPostal, method, args, Settings)
-                                                    : UStID(args);
+        const rules::CheckRow* row = last.Row;
+        if (!row && coClass != "UStID")
+            throw std::invalid_argument("no offline answer for " + std::string(coClass) + "." + std::string(method));
+        TProperties answer = row ? Answer(*row, {&FChecks, &FPostal}, args, Settings) : UStID(args);
         return {S_OK, {}, answer.Values(*Call.Operation)};
     } catch (const std::exception& error) {
         return {E_UNEXPECTED, {std::string(Call.Factory->Interface().Guid), u"offline", Widen(error.what())}};

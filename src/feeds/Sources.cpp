@@ -48,11 +48,7 @@ std::time_t ParseDay(std::string_view text)
 
 std::string IsoDay(std::time_t date)
 {
-    std::tm parts{};
-    gmtime_r(&date, &parts);
-    char text[16];
-    std::strftime(text, sizeof text, "%Y-%m-%d", &parts);
-    return text;
+    return rules::IsoDate(date);
 }
 
 namespace {

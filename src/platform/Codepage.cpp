@@ -62,32 +62,37 @@ std::string Narrow(std::u16string_view text)
 
 std::string ToUtf8(std::u16string_view text)
 {
-    std::string out;
-    out.reserve(text.size());
+    // Never more than three UTF-8 bytes per UTF-16 unit (a surrogate pair's four bytes stand for two units); written
+    // through a pointer and cut to size at the end, as this runs for every text a batch writes.
+    std::string out(text.size() * 3, '\0');
+    char* to = out.data();
     for (size_t i = 0; i < text.size(); ++i) {
         char32_t cp = text[i];
+        if (cp < 0x80) {
+            *to++ = char(cp);
+            continue;
+        }
         if (cp >= 0xD800 && cp < 0xDC00 && i + 1 < text.size() && text[i + 1] >= 0xDC00 && text[i + 1] < 0xE000) {
             cp = 0x10000 + ((cp - 0xD800) << 10) + (text[i + 1] - 0xDC00);
             ++i;
         } else if (cp >= 0xD800 && cp < 0xE000) {
             cp = 0xFFFD; // lone surrogate
         }
-        if (cp < 0x80) {
-            out.push_back(char(cp));
-        } else if (cp < 0x800) {
-            out.push_back(char(0xC0 | (cp >> 6)));
-            out.push_back(char(0x80 | (cp & 0x3F)));
+        if (cp < 0x800) {
+            *to++ = char(0xC0 | (cp >> 6));
+            *to++ = char(0x80 | (cp & 0x3F));
         } else if (cp < 0x10000) {
-            out.push_back(char(0xE0 | (cp >> 12)));
-            out.push_back(char(0x80 | ((cp >> 6) & 0x3F)));
-            out.push_back(char(0x80 | (cp & 0x3F)));
+            *to++ = char(0xE0 | (cp >> 12));
+            *to++ = char(0x80 | ((cp >> 6) & 0x3F));
+            *to++ = char(0x80 | (cp & 0x3F));
         } else {
-            out.push_back(char(0xF0 | (cp >> 18)));
-            out.push_back(char(0x80 | ((cp >> 12) & 0x3F)));
-            out.push_back(char(0x80 | ((cp >> 6) & 0x3F)));
-            out.push_back(char(0x80 | (cp & 0x3F)));
+            *to++ = char(0xF0 | (cp >> 18));
+            *to++ = char(0x80 | ((cp >> 12) & 0x3F));
+            *to++ = char(0x80 | ((cp >> 6) & 0x3F));
+            *to++ = char(0x80 | (cp & 0x3F));
         }
     }
+    out.resize(size_t(to - out.data()));
     return out;
 }
 

@@ -133,13 +133,27 @@ std::time_t GermanDay(std::time_t now)
     return local - local % kDay;
 }
 
-std::string GermanDate(std::time_t date)
+namespace {
+
+std::string UtcDate(std::time_t date, const char* format)
 {
     std::tm parts{};
     gmtime_r(&date, &parts);
     char text[16];
-    std::strftime(text, sizeof text, "%d.%m.%Y", &parts);
+    std::strftime(text, sizeof text, format, &parts);
     return text;
+}
+
+} // namespace
+
+std::string GermanDate(std::time_t date)
+{
+    return UtcDate(date, "%d.%m.%Y");
+}
+
+std::string IsoDate(std::time_t date)
+{
+    return UtcDate(date, "%Y-%m-%d");
 }
 
 std::string FoldForSearch(std::string_view text)

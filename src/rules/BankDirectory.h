@@ -95,6 +95,8 @@ std::time_t GermanDay(std::time_t now);
 
 // A date as "TT.MM.JJJJ" (UTC), as the texts name the directory's date.
 std::string GermanDate(std::time_t date);
+// The same as "YYYY-MM-DD", as files and JSON name dates.
+std::string IsoDate(std::time_t date);
 
 // Upper case without accents, umlauts written out ("ä" -> "AE", "ß" -> "SS"), anything but letters and digits a
 // blank: the form search texts are compared in.

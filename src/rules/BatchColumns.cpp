@@ -1,15 +1,7 @@
 #include "rules/BatchColumns.h"
 
-#include <algorithm>
-#include <utility>
-
 namespace orvel::rules {
 namespace {
-
-constexpr std::pair<std::string_view, std::string_view> kColumns[] = {
-    {"iban", "aIban"}, {"blz", "aBlz"}, {"kto", "aKto"}, {"bic", "aBic"}, {"card", "aCc"}, {"vat", "aUStID"},
-    {"plz", "aPlz"},   {"ort", "aOrt"}, {"str", "aStr"}, {"hnr", "aHnr"}, {"pof", "aPof"},
-};
 
 const BatchChoice kChoices[] = {
     {{"aUStID", "OwnVatId"}, "UStID", "Confirm", "vat"},
@@ -27,16 +19,6 @@ const BatchChoice kChoices[] = {
 };
 
 } // namespace
-
-std::string_view BatchParameter(std::string_view header)
-{
-    for (const auto& [column, param] : kColumns)
-        if (header.size() == column.size() &&
-            std::equal(header.begin(), header.end(), column.begin(),
-                       [](char a, char b) { return (a >= 'A' && a <= 'Z' ? char(a + 32) : a) == b; }))
-            return param;
-    return {};
-}
 
 std::span<const BatchChoice> BatchChoices()
 {

@@ -1,16 +1,12 @@
 #pragma once
-// The columns of a batch, in the command's CSV files and workbooks and in the service's POST /api/v1/batch: which
-// check parameter a column names, and which check a row gets by the columns it fills.
+// The checks of a batch, in the command's CSV files and workbooks and in the service's POST /api/v1/batch: which
+// check a row gets by the columns it fills (the parameter a column names: ObjectParamOfColumn of the table).
 
 #include <span>
 #include <string_view>
 #include <vector>
 
 namespace orvel::rules {
-
-// The parameter of the automation method ("aIban") that a column header names, in any letter case: iban, blz, kto,
-// bic, card, vat, plz, ort, str, hnr, pof. Empty for a column that passes through.
-std::string_view BatchParameter(std::string_view header);
 
 struct BatchChoice
 {

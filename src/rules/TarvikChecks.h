@@ -91,6 +91,8 @@ public:
     SearchAnswer Search(std::string_view words, std::string_view country, bool fragments) const;
 
     const BankDirectory& Directory() const { return Banks; }
+    // The OeNB directory, when one is installed.
+    const AustrianDirectory* Austrian() const { return Austria; }
     bool Stale() const { return StaleData; }
     bool Superseded() const { return SupersededData; }
 

@@ -18,30 +18,10 @@ std::string Utf8(std::string_view windows1252)
     return ToUtf8(Widen(windows1252));
 }
 
-std::string Windows1252(std::string_view utf8)
+const rules::CheckRow& Row(std::string_view name)
 {
-    return Narrow(FromUtf8(utf8));
+    return *rules::FindCheck(name);
 }
-
-std::vector<std::string> Windows1252(const std::vector<std::string>& utf8)
-{
-    std::vector<std::string> out;
-    out.reserve(utf8.size());
-    for (const std::string& item : utf8)
-        out.push_back(Windows1252(item));
-    return out;
-}
-
-// The query's texts in UTF-8, kept while the verdict points into them.
-struct Texts
-{
-    std::string PostalCode, Place, Street, HouseNumber, PoBox;
-
-    rules::AddressQuery Query(int32_t rewrite) const
-    {
-        return {PostalCode, Place, Street, HouseNumber, PoBox, rewrite};
-    }
-};
 
 std::string AddressWddx(const rules::PostalData& data, const Users& users, const HttpRequest& request)
 {
@@ -49,32 +29,39 @@ std::string AddressWddx(const rules::PostalData& data, const Users& users, const
     if (const int32_t admitted = AdmitRequest(users, value("un"), value("pw"), request); admitted != Users::kAdmitted)
         return WddxPacket::Result(admitted, rules::ResultCodeText(admitted));
 
-    const std::string_view function = value("func");
-    if (function != "check" && function != "type")
+    const rules::CheckRow* row = nullptr;
+    for (const rules::CheckRow& candidate : rules::CheckTable())
+        if (candidate.Family == "Address" && candidate.WddxFunc == value("func"))
+            row = &candidate;
+    if (!row)
         return WddxPacket::Result(92, rules::ResultCodeText(92, "erwartet func=check oder func=type"));
-    if (!request.Query("plz"))
-        return WddxPacket::Result(91, rules::ResultCodeText(91, "plz fehlt"));
-    if (function == "type") {
-        const rules::PostalCodeTypeVerdict verdict = rules::GetPlzType(data, value("plz"));
-        return WddxPacket::Result(verdict.Result, Windows1252(verdict.Resulttext));
+    // The objects send Windows-1252; the rules read UTF-8.
+    std::vector<std::optional<std::string>> inputs;
+    for (const rules::CheckParam& param : row->Params) {
+        const auto given = request.Query(std::string(param.Wddx).c_str());
+        if (!given && param.Required)
+            return WddxPacket::Result(91, rules::ResultCodeText(91, std::string(param.Wddx) + " fehlt"));
+        inputs.push_back(given ? std::optional<std::string>(Utf8(*given)) : std::nullopt);
     }
-    if (!request.Query("ort"))
-        return WddxPacket::Result(91, rules::ResultCodeText(91, "ort fehlt"));
+    return WddxPacket().Answer(*row, row->Run({nullptr, &data}, inputs)).Finish();
+}
 
-    const Texts texts{Utf8(value("plz")), Utf8(value("ort")), Utf8(value("str")), Utf8(value("hnr")),
-                      Utf8(value("pof"))};
-    const rules::AddressVerdict verdict = rules::CheckAddress(data, texts.Query(StrToIntDef(value("rewrite"), 0)));
-    return WddxPacket()
-        .Number("result", verdict.Result)
-        .String("resulttext", Windows1252(verdict.Resulttext))
-        .String("rewritten", Windows1252(verdict.Rewritten))
-        .String("str46", Windows1252(verdict.Str46))
-        .String("str22", Windows1252(verdict.Str22))
-        .String("ortsteil", Windows1252(verdict.Ortsteil))
-        .String("plzout", Windows1252(verdict.PlzOut))
-        .Array("orte", Windows1252(verdict.Orte))
-        .Array("alteorte", Windows1252(verdict.AlteOrte))
-        .Finish();
+// The inputs of a check, read before anything is answered so that a missing one is a fault: the street with its
+// house number, or the PO box, only for the operations that send them.
+std::vector<std::optional<std::string>> CheckInputs(const rules::CheckRow& row, const RpcCall& call, bool street,
+                                                    bool poBox)
+{
+    std::vector<std::optional<std::string>> inputs(row.Params.size());
+    for (size_t i = 0; i < row.Params.size(); ++i) {
+        const rules::CheckParam& param = row.Params[i];
+        const bool asked = param.Required || param.Number ||
+                           (street && (param.Name == "street" || param.Name == "house_number")) ||
+                           (poBox && param.Name == "po_box");
+        if (asked)
+            inputs[i] = param.Number ? std::to_string(call.Int(std::string(param.Soap).c_str()))
+                                     : call.Utf8Text(std::string(param.Soap).c_str());
+    }
+    return inputs;
 }
 
 // Users::kAdmitted, or the result code that refuses the call.
@@ -83,31 +70,10 @@ int32_t Admission(const Users& users, const RpcCall& call)
     return AdmitRequest(users, call.Text("UN"), call.Text("PW"), call.From());
 }
 
-// The inputs of a check, read before anything is answered so that a missing one is a fault.
-Texts CheckInputs(const RpcCall& call, bool street, bool poBox)
+// The fields the address answers without a street leave out.
+bool StreetField(const rules::CheckField& field)
 {
-    Texts texts{call.Utf8Text("Plz"), call.Utf8Text("Ort"), {}, {}, {}};
-    if (street) {
-        texts.Street = call.Utf8Text("Str");
-        texts.HouseNumber = call.Utf8Text("Hnr");
-    }
-    if (poBox)
-        texts.PoBox = call.Utf8Text("Pof");
-    return texts;
-}
-
-// Result code, text and rewritten name, then the street fields when asked, then the two lists.
-void WriteCheck(const rules::AddressVerdict& verdict, bool streetFields, RpcAnswer& out)
-{
-    out.Int("return", verdict.Result)
-        .Utf8Text("ResultText", verdict.Resulttext)
-        .Utf8Text("Rewritten", verdict.Rewritten);
-    if (streetFields)
-        out.Utf8Text("Str46", verdict.Str46)
-            .Utf8Text("Str22", verdict.Str22)
-            .Utf8Text("Ortsteil", verdict.Ortsteil)
-            .Utf8Text("PlzOut", verdict.PlzOut);
-    out.Utf8List("Orte", verdict.Orte).Utf8List("AlteOrte", verdict.AlteOrte);
+    return field.Soap == "Str46" || field.Soap == "Str22" || field.Soap == "Ortsteil" || field.Soap == "PlzOut";
 }
 
 void Refuse(int32_t code, RpcAnswer& out)
@@ -124,25 +90,29 @@ void AddAddress(Router& router, const rules::PostalData& data, const Users& user
     });
 
     auto soap = std::make_shared<SoapEndpoint>("urn:Address3Intf-IAddress3");
+    // One check, three operations: with the street and house number, with the PO box, or with neither.
     const auto check = [&data, &users](bool street, bool poBox) {
         return [&data, &users, street, poBox](const RpcCall& call, RpcAnswer& out) {
-            const Texts texts = CheckInputs(call, street, poBox);
-            const int32_t rewrite = call.Int("Rewrite");
+            const rules::CheckRow& row = Row("address");
+            const auto inputs = CheckInputs(row, call, street, poBox);
             if (const int32_t code = Admission(users, call); code != Users::kAdmitted)
                 return Refuse(code, out);
-            WriteCheck(rules::CheckAddress(data, texts.Query(rewrite)), street, out);
+            out.Answer(row, row.Run({nullptr, &data}, inputs), street ? nullptr : StreetField);
         };
     };
     soap->Add("CheckPlzOrt", check(false, false));
     soap->Add("CheckPlzOrtStr", check(true, false));
     soap->Add("CheckPlzOrtPof", check(false, true));
-    soap->Add("GetPlzType", [&data, &users](const RpcCall& call, RpcAnswer& out) {
-        const std::string postalCode = call.Utf8Text("Plz");
-        if (const int32_t code = Admission(users, call); code != Users::kAdmitted)
-            return Refuse(code, out);
-        const rules::PostalCodeTypeVerdict verdict = rules::GetPlzType(data, postalCode);
-        out.Int("return", verdict.Result).Utf8Text("ResultText", verdict.Resulttext);
-    });
+    for (const rules::CheckRow& row : rules::CheckTable()) {
+        if (row.Family != "Address" || row.SoapMethod.empty())
+            continue;
+        soap->Add(std::string(row.SoapMethod), [&data, &users, &row](const RpcCall& call, RpcAnswer& out) {
+            const auto inputs = call.Inputs(row);
+            if (const int32_t code = Admission(users, call); code != Users::kAdmitted)
+                return Refuse(code, out);
+            out.Answer(row, row.Run({nullptr, &data}, inputs));
+        });
+    }
     router.Add(
         "/soap/IAddress3", [soap](const HttpRequest& request) { return soap->Answer(request); },
         SoapEndpoint::TooLarge);

@@ -41,6 +41,22 @@ std::string RpcCall::Utf8Text(const char* name) const
     return Envelope.EncodedString(Input(name));
 }
 
+std::vector<std::optional<std::string>> RpcCall::Inputs(const rules::CheckRow& row) const
+{
+    std::vector<std::optional<std::string>> inputs;
+    inputs.reserve(row.Params.size());
+    for (const rules::CheckParam& param : row.Params) {
+        const std::string name(param.Soap);
+        if (name.empty())
+            inputs.emplace_back();
+        else
+            inputs.emplace_back(param.Number      ? std::to_string(Int(name.c_str()))
+                                : row.Windows1252 ? Text(name.c_str())
+                                                  : Utf8Text(name.c_str()));
+    }
+    return inputs;
+}
+
 int32_t RpcCall::Int(const char* name) const
 {
     try {
@@ -89,6 +105,24 @@ RpcAnswer& RpcAnswer::List(std::string_view name, const std::vector<std::string>
     for (const std::string& item : windows1252)
         utf8.push_back(Utf8(item));
     return Utf8List(name, utf8);
+}
+
+RpcAnswer& RpcAnswer::Answer(const rules::CheckRow& row, const rules::CheckAnswer& answer,
+                             bool (*skip)(const rules::CheckField&))
+{
+    for (size_t i = 0; i < row.Fields.size(); ++i) {
+        const rules::CheckField& field = row.Fields[i];
+        if (field.Soap.empty() || (skip && skip(field)))
+            continue;
+        const rules::CheckValue& value = answer.Values[i];
+        if (field.Kind != rules::FieldKind::Text && field.Kind != rules::FieldKind::List)
+            Int(field.Soap, value.Number);
+        else if (field.Kind == rules::FieldKind::Text)
+            row.Windows1252 ? Text(field.Soap, value.Text) : Utf8Text(field.Soap, value.Text);
+        else
+            row.Windows1252 ? List(field.Soap, value.List) : Utf8List(field.Soap, value.List);
+    }
+    return *this;
 }
 
 RpcAnswer& RpcAnswer::Utf8List(std::string_view name, const std::vector<std::string>& utf8)

@@ -3,12 +3,14 @@
 // whose operations are looked up by the body element's name in the interface's namespace. Bad envelopes, unknown
 // operations and missing inputs get a Client fault.
 
+#include "rules/CheckTable.h"
 #include "service/Http.h"
 #include "transport/Soap.h"
 
 #include <cstdint>
 #include <functional>
 #include <map>
+#include <optional>
 #include <string>
 #include <string_view>
 #include <vector>
@@ -29,6 +31,8 @@ public:
     // The same as UTF-8, as it came.
     std::string Utf8Text(const char* name) const;
     int32_t Int(const char* name) const;
+    // The row's inputs that SOAP sends, in the row's encoding and order: a missing one throws ClientError.
+    std::vector<std::optional<std::string>> Inputs(const rules::CheckRow& row) const;
     const HttpRequest& From() const { return Request; }
 
 private:
@@ -48,6 +52,9 @@ public:
     RpcAnswer& List(std::string_view name, const std::vector<std::string>& windows1252);
     RpcAnswer& Utf8Text(std::string_view name, std::string_view utf8);
     RpcAnswer& Utf8List(std::string_view name, const std::vector<std::string>& utf8);
+    // The fields of the answer that SOAP carries, under their SOAP names, those skip() leaves.
+    RpcAnswer& Answer(const rules::CheckRow& row, const rules::CheckAnswer& answer,
+                      bool (*skip)(const rules::CheckField&) = nullptr);
     std::string Finish();
 
 private:

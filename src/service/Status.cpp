@@ -28,13 +28,7 @@ std::string Quoted(std::string_view text)
 
 std::string IsoDate(std::time_t date)
 {
-    if (date == 0)
-        return "null";
-    std::tm parts{};
-    gmtime_r(&date, &parts);
-    char text[16];
-    std::strftime(text, sizeof text, "%Y-%m-%d", &parts);
-    return Quoted(text);
+    return date == 0 ? "null" : Quoted(rules::IsoDate(date));
 }
 
 } // namespace

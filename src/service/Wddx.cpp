@@ -1,5 +1,7 @@
 #include "service/Wddx.h"
 
+#include "platform/Text.h"
+
 #include <string>
 
 namespace orvel::service {
@@ -52,6 +54,30 @@ WddxPacket& WddxPacket::Array(std::string_view name, const std::vector<std::stri
         Text.append("</string>");
     }
     Text.append("</array></var>");
+    return *this;
+}
+
+WddxPacket& WddxPacket::Answer(const rules::CheckRow& row, const rules::CheckAnswer& answer)
+{
+    for (size_t i = 0; i < row.Fields.size(); ++i) {
+        const rules::CheckField& field = row.Fields[i];
+        const rules::CheckValue& value = answer.Values[i];
+        if (field.Wddx.empty())
+            continue;
+        if (field.Kind != rules::FieldKind::Text && field.Kind != rules::FieldKind::List) {
+            Number(field.Wddx, value.Number);
+        } else if (field.Kind == rules::FieldKind::Text) {
+            String(field.Wddx, row.Windows1252 ? value.Text : Ansi(value.Text));
+        } else if (row.Windows1252) {
+            Array(field.Wddx, value.List);
+        } else {
+            std::vector<std::string> items;
+            items.reserve(value.List.size());
+            for (const std::string& item : value.List)
+                items.push_back(Ansi(item));
+            Array(field.Wddx, items);
+        }
+    }
     return *this;
 }
 

@@ -2,6 +2,8 @@
 // WDDX packets as the clients read them: a struct of named variables, each a string or an array of strings, with
 // "&", "<" and ">" escaped; text stays Windows-1252.
 
+#include "rules/CheckTable.h"
+
 #include <string>
 #include <string_view>
 #include <vector>
@@ -15,6 +17,8 @@ public:
     WddxPacket& String(std::string_view name, std::string_view value);
     WddxPacket& Number(std::string_view name, long value); // written as a string, as the clients read numbers
     WddxPacket& Array(std::string_view name, const std::vector<std::string>& items);
+    // The fields of the answer that WDDX carries, under their WDDX names.
+    WddxPacket& Answer(const rules::CheckRow& row, const rules::CheckAnswer& answer);
     // The packet's text; the builder is spent afterwards.
     std::string Finish();
     // A packet of "result" and "resulttext" alone: a refusal, or a request that cannot be answered.
