@@ -2,6 +2,7 @@
 
 #include "rules/Iban.h"
 #include "service/AddressFront.h"
+#include "service/BatchFront.h"
 #include "service/EvatrFront.h"
 #include "service/JournalFront.h"
 #include "service/SoapRpc.h"
@@ -58,6 +59,7 @@ Service::Service(const ServiceConfig& config)
     AddVies(Routes, Accounts, Busy);
     AddEvatr(Routes, Accounts, Busy);
     AddJournal(Routes, Accounts, config.OwnVatId, config.Journal);
+    AddBatch(Routes, Banks, Postal, Accounts);
     Routes.ExpectXml("/soap/",
                      [] { return SoapEndpoint::Fault("SOAP-ENV:Client", "Zu viele Attribute in einem Element"); });
     Routes.ExpectXml(kViesPath, ViesInvalidInput);
