@@ -36,25 +36,31 @@ CheckValue List(std::vector<std::string> value)
     return {0, {}, std::move(value)};
 }
 
-bool AccountPassed(int32_t result)
+bool AccountPassed(const CheckAnswer& answer)
 {
-    return result >= 0 && result <= 10;
+    return answer.Result() >= 0 && answer.Result() <= 10;
+}
+
+// A search passes when it found a bank: its result is the number found, or the code of a refusal.
+bool SearchPassed(const CheckAnswer& answer)
+{
+    return !answer.Values[2].List.empty();
 }
 
 // Postal code and place fit, exactly or after rewriting; a street or PO box the data cannot check does not fail.
-bool AddressPassed(int32_t result)
+bool AddressPassed(const CheckAnswer& answer)
 {
-    return result == 0 || result == 9 || result == 12;
+    return answer.Result() == 0 || answer.Result() == 9 || answer.Result() == 12;
 }
 
-bool PostalCodeKnown(int32_t result)
+bool PostalCodeKnown(const CheckAnswer& answer)
 {
-    return result == 101 || result == 109;
+    return answer.Result() == 101 || answer.Result() == 109;
 }
 
-bool VatPassed(int32_t result)
+bool VatPassed(const CheckAnswer& answer)
 {
-    return result == 0;
+    return answer.Result() == 0;
 }
 
 // The bank's code, place and postal code, which the account answers do not carry, from the directory of its
@@ -237,7 +243,7 @@ const std::vector<CheckRow> kRows = {
                 {"result_text", "resulttext", {}, "Resulttext"},
                 {"banks", "banken", "return", "Banken", FieldKind::List, "code|bic|name|zip|city"}},
      .Run = SearchCheck,
-     .Passed = AccountPassed,
+     .Passed = SearchPassed,
      .Source = CheckSource::Banks,
      .Windows1252 = true},
     {.Name = "card",
@@ -403,8 +409,10 @@ const CheckRow* ChooseWddx(std::string_view family, const std::function<bool(std
             continue;
         const auto absent = std::find_if(row.Params.begin(), row.Params.end(),
                                          [&](const CheckParam& param) { return param.Required && !has(param.Wddx); });
-        if (absent == row.Params.end())
+        if (absent == row.Params.end()) {
+            *missing = {};
             return &row;
+        }
         if (!partly && has(row.Params[0].Wddx)) {
             partly = &row;
             *missing = absent->Wddx;

@@ -86,7 +86,7 @@ struct CheckRow
     std::vector<CheckParam> Params{};
     std::vector<CheckField> Fields{};
     CheckAnswer (*Run)(const CheckData& data, CheckInputs inputs) = nullptr;
-    bool (*Passed)(int32_t result) = nullptr;
+    bool (*Passed)(const CheckAnswer& answer) = nullptr; // the JSON API's "valid"
     CheckSource Source = CheckSource::None;
     // Inputs and texts are Windows-1252, as the account rules read and write them; else UTF-8.
     bool Windows1252 = false;

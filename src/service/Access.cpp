@@ -50,29 +50,41 @@ bool StartsWithCaseless(std::string_view text, std::string_view prefix)
 
 } // namespace
 
-int32_t BasicAdmission(const Users& users, const HttpRequest& request)
+std::optional<std::pair<std::string, std::string>> BasicCredentials(const HttpRequest& request)
 {
-    if (request.Loopback)
-        return Users::kAdmitted;
-    return ApiAdmission(users, request);
-}
-
-int32_t ApiAdmission(const Users& users, const HttpRequest& request)
-{
-    if (users.Open())
-        return request.Loopback ? Users::kAdmitted : Users::kLoopbackOnly;
     const auto header = request.Header("Authorization");
     if (!header || !StartsWithCaseless(*header, "basic "))
-        return Users::kDenied;
+        return std::nullopt;
     std::string_view encoded = header->substr(6);
     while (!encoded.empty() && encoded.front() == ' ')
         encoded.remove_prefix(1);
     const auto decoded = FromBase64(encoded);
     const size_t colon = decoded ? decoded->find(':') : std::string::npos;
     if (colon == std::string::npos)
+        return std::nullopt;
+    return std::pair{decoded->substr(0, colon), decoded->substr(colon + 1)};
+}
+
+int32_t BasicAdmission(const Users& users, const HttpRequest& request)
+{
+    if (request.Loopback)
+        return Users::kAdmitted;
+    if (users.Open())
+        return Users::kLoopbackOnly;
+    const auto credentials = BasicCredentials(request);
+    if (!credentials)
         return Users::kDenied;
-    return AdmitRequest(users, std::string_view(*decoded).substr(0, colon),
-                        std::string_view(*decoded).substr(colon + 1), request);
+    return AdmitRequest(users, credentials->first, credentials->second, request);
+}
+
+int32_t ApiAdmission(const Users& users, const HttpRequest& request)
+{
+    if (users.Open())
+        return request.Loopback ? Users::kAdmitted : Users::kLoopbackOnly;
+    const auto credentials = BasicCredentials(request);
+    if (!credentials)
+        return Users::kDenied;
+    return AdmitRequest(users, credentials->first, credentials->second, request);
 }
 
 int32_t AdmitRequest(const Users& users, std::string_view user, std::string_view password, const HttpRequest& request)

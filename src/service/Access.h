@@ -6,6 +6,10 @@
 #include "service/Http.h"
 #include "service/Users.h"
 
+#include <optional>
+#include <string>
+#include <utility>
+
 namespace orvel::service {
 
 // Users::Admit for the request's client; kDenied for another machine over plain HTTP when the users refuse that.
@@ -18,6 +22,8 @@ int32_t BasicAdmission(const Users& users, const HttpRequest& request);
 // The JSON API's logins: with a users file every client, this machine too, sends HTTP Basic credentials; without
 // one this machine is answered (kAdmitted) and other machines are not (kLoopbackOnly).
 int32_t ApiAdmission(const Users& users, const HttpRequest& request);
+// User name and password of the request's HTTP Basic Authorization header; nullopt without a well-formed one.
+std::optional<std::pair<std::string, std::string>> BasicCredentials(const HttpRequest& request);
 
 // 401 with the challenge that makes a client send HTTP Basic credentials.
 HttpResponse LoginRequired(const char* contentType, std::string body);

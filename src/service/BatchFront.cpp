@@ -197,7 +197,7 @@ json RunCheck(const rules::BatchChoice& choice, const rules::CheckRow& row, cons
                 slot.push_back(text(item));
         }
         if (i == 1)
-            out["valid"] = row.Passed(answer.Result());
+            out["valid"] = row.Passed(answer);
     }
     return out;
 }

@@ -1,5 +1,7 @@
 #include "service/EvatrFront.h"
 
+#include "service/Api.h"
+
 #include "confirm/EvatrStatus.h"
 #include "rules/VatRules.h"
 #include "service/Access.h"
@@ -49,23 +51,6 @@ std::string Text(const json& request, const char* key)
     return found != request.end() && found->is_string() ? found->get<std::string>() : std::string();
 }
 
-// The body as JSON (discarded when it is none), and whether an object in it names a key twice: the parser keeps
-// the last, but which one the client meant cannot be told.
-json Parse(std::string_view body, bool& duplicateKeys)
-{
-    std::vector<std::set<std::string>> objects;
-    const auto seen = [&objects, &duplicateKeys](int, json::parse_event_t event, json& parsed) {
-        if (event == json::parse_event_t::object_start)
-            objects.emplace_back();
-        else if (event == json::parse_event_t::object_end && !objects.empty())
-            objects.pop_back();
-        else if (event == json::parse_event_t::key && !objects.empty())
-            duplicateKeys = !objects.back().insert(parsed.get<std::string>()).second || duplicateKeys;
-        return true;
-    };
-    return json::parse(body, seen, false);
-}
-
 // The dates the statuses about validity periods carry.
 constexpr const char* kTestValidFrom = "2020-01-01";
 constexpr const char* kTestValidTo = "2024-12-31";
@@ -102,7 +87,7 @@ HttpResponse Request(const HttpRequest& request, BusySwitch& busy)
     if (request.Method != "POST")
         return {405, kJson, R"({"status":"evatr-0007"})"};
     bool duplicateKeys = false;
-    const json asked = Parse(request.Body, duplicateKeys);
+    const json asked = ParseJson(request.Body, duplicateKeys);
     if (!asked.is_object())
         return Status("evatr-0007");
     if (duplicateKeys)

@@ -32,9 +32,39 @@ void Router::Add(std::string path, Handler handler, TooLargeAnswer tooLarge)
     Routes.push_back({std::move(path), std::move(handler), tooLarge});
 }
 
-void Router::AddUnder(std::string prefix, Handler handler)
+namespace {
+
+// Whether path has the pattern's segments, "{…}" standing for any one that is not empty.
+bool Matches(std::string_view pattern, std::string_view path)
 {
-    Prefixes.push_back({std::move(prefix), std::move(handler), nullptr});
+    while (!pattern.empty() && !path.empty()) {
+        const size_t patternEnd = std::min(pattern.find('/', 1), pattern.size());
+        const size_t pathEnd = std::min(path.find('/', 1), path.size());
+        const std::string_view wanted = pattern.substr(0, patternEnd), given = path.substr(0, pathEnd);
+        const bool any = wanted.size() > 3 && wanted.substr(0, 2) == "/{" && wanted.back() == '}';
+        if (any ? given.size() < 2 : wanted != given)
+            return false;
+        pattern.remove_prefix(patternEnd);
+        path.remove_prefix(pathEnd);
+    }
+    return pattern.empty() && path.empty();
+}
+
+} // namespace
+
+std::optional<std::string_view> HttpRequest::Segment(std::string_view name) const
+{
+    std::string_view pattern = Route, path = Path;
+    while (!pattern.empty() && !path.empty()) {
+        const size_t patternEnd = std::min(pattern.find('/', 1), pattern.size());
+        const size_t pathEnd = std::min(path.find('/', 1), path.size());
+        const std::string_view wanted = pattern.substr(0, patternEnd);
+        if (wanted.size() == name.size() + 3 && wanted.substr(2, name.size()) == name && wanted.substr(0, 2) == "/{")
+            return path.substr(1, pathEnd - 1);
+        pattern.remove_prefix(patternEnd);
+        path.remove_prefix(pathEnd);
+    }
+    return std::nullopt;
 }
 
 const Router::Route* Router::Lookup(std::string_view path) const
@@ -42,16 +72,18 @@ const Router::Route* Router::Lookup(std::string_view path) const
     for (const Route& route : Routes)
         if (route.Path == path)
             return &route;
-    for (const Route& route : Prefixes)
-        if (path.size() > route.Path.size() && path.starts_with(route.Path))
+    for (const Route& route : Routes)
+        if (route.Path.find('{') != std::string::npos && Matches(route.Path, path))
             return &route;
     return nullptr;
 }
 
-const Handler* Router::Find(std::string_view path) const
+const Handler* Router::Find(std::string_view path, std::string_view* route) const
 {
-    const Route* route = Lookup(path);
-    return route ? &route->Serve : nullptr;
+    const Route* found = Lookup(path);
+    if (found && route)
+        *route = found->Path;
+    return found ? &found->Serve : nullptr;
 }
 
 void Router::MarkSlow(std::string path)
@@ -94,12 +126,22 @@ void Router::ExpectXml(std::string path, TooLargeAnswer crowded)
     XmlPaths.push_back({std::move(path), crowded});
 }
 
+namespace {
+
+// The entry of the path: its own, or one ending in "/" that the path lies under.
+template <class Entry> const Entry* Covering(const std::vector<Entry>& entries, std::string_view path)
+{
+    for (const Entry& entry : entries)
+        if (entry.Path.back() == '/' ? path.substr(0, entry.Path.size()) == entry.Path : path == entry.Path)
+            return &entry;
+    return nullptr;
+}
+
+} // namespace
+
 const Router::XmlPath* Router::LookupXml(std::string_view path) const
 {
-    for (const XmlPath& xml : XmlPaths)
-        if (xml.Path.back() == '/' ? path.substr(0, xml.Path.size()) == xml.Path : path == xml.Path)
-            return &xml;
-    return nullptr;
+    return Covering(XmlPaths, path);
 }
 
 bool Router::ExpectsXml(std::string_view path) const
@@ -115,17 +157,38 @@ std::optional<HttpResponse> Router::RefuseXml(std::string_view path, std::string
     return xml->Crowded();
 }
 
-void Router::ExpectJson(std::string path)
+void Router::ExpectJson(std::string path, ProblemAnswer problem)
 {
-    JsonPaths.push_back(std::move(path));
+    JsonPaths.push_back({std::move(path), problem});
+}
+
+const Router::JsonPath* Router::LookupJson(std::string_view path) const
+{
+    return Covering(JsonPaths, path);
 }
 
 bool Router::ExpectsJson(std::string_view path) const
 {
-    for (const std::string& json : JsonPaths)
-        if (json.back() == '/' ? path.substr(0, json.size()) == json : path == json)
-            return true;
-    return false;
+    return LookupJson(path) != nullptr;
+}
+
+HttpResponse Router::AsJson(std::string_view path, HttpResponse answer) const
+{
+    const JsonPath* json = LookupJson(path);
+    if (!json || answer.Status < 400 || std::string_view(answer.ContentType).rfind("text/plain", 0) != 0)
+        return answer;
+    std::string_view text = answer.Body;
+    while (!text.empty() && text.back() == '\n')
+        text.remove_suffix(1);
+    HttpResponse problem = json->Problem(answer.Status, text);
+    for (auto& header : answer.Headers)
+        problem.Headers.push_back(std::move(header));
+    return problem;
+}
+
+HttpResponse Problem(unsigned status, std::string_view title)
+{
+    return Problem(status, title, "about:blank");
 }
 
 HttpResponse Problem(unsigned status, std::string_view title, std::string_view type)
@@ -535,7 +598,8 @@ std::string LoggedTarget(MHD_Connection* connection, const char* url)
             const std::string_view name(key, keySize);
             parts->first->append(1, *parts->second).append(LogEscaped(name));
             *parts->second = '&';
-            if (name == "pw" || name == "PW")
+            // Passwords and card numbers never reach the log.
+            if (name == "pw" || name == "PW" || name == "cc" || name == "number")
                 parts->first->append("=*");
             else if (value)
                 parts->first->append("=").append(LogEscaped(std::string_view(value, valueSize)));
@@ -588,15 +652,7 @@ struct HttpServer::Daemon
                     Clock::time_point start, std::unique_ptr<BodyStream> stream = nullptr) const
     {
         // The server's own text errors, on a JSON interface in its form.
-        if (answer.Status >= 400 && std::string_view(answer.ContentType).rfind("text/plain", 0) == 0 &&
-            Routes.ExpectsJson(url)) {
-            std::string_view title = answer.Body;
-            while (!title.empty() && title.back() == '\n')
-                title.remove_suffix(1);
-            HttpResponse problem = Problem(answer.Status, title);
-            problem.Headers = std::move(answer.Headers);
-            answer = std::move(problem);
-        }
+        answer = Routes.AsJson(url, std::move(answer));
         // A request the sweeper has shut gets no answer of ours: it may have had its 408 already.
         int reading = Link::kReading, waiting = Link::kWaiting;
         if (Link* link = LinkOf(connection); link && !link->State.compare_exchange_strong(reading, Link::kServing) &&
@@ -795,15 +851,17 @@ struct HttpServer::Daemon
 
         if (pending && pending->Answer) // a slow path's, the connection resumed
             return Send(connection, std::move(*pending->Answer), method, url, start);
-        const Handler* handler = Routes.Find(url);
+        std::string_view route;
+        const Handler* handler = Routes.Find(url, &route);
         if (!handler)
             return Send(connection, Plain(404, "Nicht gefunden\n"), method, url, start);
         if (Routes.IsSlow(url))
-            return Wait(connection, *handler, method, url,
+            return Wait(connection, *handler, method, url, route,
                         pending ? pending : static_cast<Pending*>(*context = new Pending()));
         MhdRequest request(connection);
         const std::string client = ClientAddress(connection);
         Describe(request, connection, method, url, client);
+        request.Route = route;
         if (pending)
             request.Body = pending->Body;
         if (const auto crowded = Routes.RefuseXml(url, request.Body); pending && crowded)
@@ -820,7 +878,7 @@ struct HttpServer::Daemon
     // Runs a slow path's handler on a thread of its own while the connection is suspended; the library calls again
     // once it is resumed, and the answer is sent then. Beyond kMaxWaiting at once: 503.
     MHD_Result Wait(MHD_Connection* connection, const Handler& handler, const char* method, const char* url,
-                    Pending* pending) const
+                    std::string_view route, Pending* pending) const
     {
         Link* link = LinkOf(connection);
         int reading = Link::kReading;
@@ -837,10 +895,12 @@ struct HttpServer::Daemon
             ++Waiting;
         }
         MHD_suspend_connection(connection);
-        std::thread([this, connection, &handler, pending, method = std::string(method), url = std::string(url)] {
+        std::thread([this, connection, &handler, pending, method = std::string(method), url = std::string(url),
+                     route = std::string(route)] {
             MhdRequest request(connection);
             const std::string client = ClientAddress(connection);
             Describe(request, connection, method.c_str(), url.c_str(), client);
+            request.Route = route;
             request.Body = pending->Body;
             try {
                 pending->Answer = handler(request);

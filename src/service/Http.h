@@ -24,6 +24,10 @@ public:
     bool Loopback = false;   // the client connected from this machine
     bool Secure = false;     // over TLS
     std::string_view Client; // its address: "192.0.2.7", "2001:db8::7", "local" for a Unix socket
+    std::string_view Route;  // the router's path that matched, "/api/v1/iban/{iban}" for one with a segment
+
+    // The path's segment that stands where Route has "{name}"; nullopt when Route has none of that name.
+    std::optional<std::string_view> Segment(std::string_view name) const;
 
     // A query argument, decoded as sent (bytes, not text); nullopt when the key is missing.
     virtual std::optional<std::string_view> Query(const char* key) const = 0;
@@ -66,7 +70,10 @@ public:
 using StreamHandler = std::function<std::variant<HttpResponse, std::unique_ptr<BodyStream>>(const HttpRequest&)>;
 
 // An error of a JSON interface as a problem answer (application/problem+json, RFC 9457); type names the cause.
-HttpResponse Problem(unsigned status, std::string_view title, std::string_view type = "about:blank");
+HttpResponse Problem(unsigned status, std::string_view title, std::string_view type);
+HttpResponse Problem(unsigned status, std::string_view title); // type "about:blank"
+// The problem answer of a JSON interface for a status, with the server's own text for it.
+using ProblemAnswer = HttpResponse (*)(unsigned status, std::string_view text);
 
 // The answer to a body over the limit in the path's own form (a SOAP fault, say); its status becomes 413.
 using TooLargeAnswer = HttpResponse (*)();
@@ -74,11 +81,11 @@ using TooLargeAnswer = HttpResponse (*)();
 class Router
 {
 public:
+    // A segment of the path written "{name}" stands for any one segment that is not empty; a path without one wins
+    // over those with.
     void Add(std::string path, Handler handler, TooLargeAnswer tooLarge = nullptr);
-    // The handler of every path under prefix (which ends in "/") that has none of its own.
-    void AddUnder(std::string prefix, Handler handler);
-    // The handler of the path, or nullptr.
-    const Handler* Find(std::string_view path) const;
+    // The handler of the path, or nullptr; route: the path it was added under.
+    const Handler* Find(std::string_view path, std::string_view* route = nullptr) const;
     // The path's handler may wait long (on another service, another program): it runs on a thread of its own while
     // its connection waits, so that the server's threads go on serving the other connections.
     void MarkSlow(std::string path);
@@ -95,9 +102,11 @@ public:
     // crowded() of the path, when the body is XML for it and too crowded to parse.
     std::optional<HttpResponse> RefuseXml(std::string_view path, std::string_view body) const;
     // This path (every path under it, when it ends in "/") speaks JSON: the server's own errors there, which are
-    // text elsewhere, become problem answers.
-    void ExpectJson(std::string path);
+    // text elsewhere, become problem answers, made by problem.
+    void ExpectJson(std::string path, ProblemAnswer problem = Problem);
     bool ExpectsJson(std::string_view path) const;
+    // The server's text error in the path's JSON form; the answer as it is for other paths.
+    HttpResponse AsJson(std::string_view path, HttpResponse answer) const;
 
 private:
     struct Route
@@ -114,11 +123,16 @@ private:
     };
     const XmlPath* LookupXml(std::string_view path) const;
     std::vector<Route> Routes;
-    std::vector<Route> Prefixes;
     std::vector<std::string> SlowPaths; // every path under one that ends in "/"
     std::vector<std::pair<std::string, StreamHandler>> Streams;
     std::vector<XmlPath> XmlPaths;
-    std::vector<std::string> JsonPaths;
+    struct JsonPath
+    {
+        std::string Path;
+        ProblemAnswer Problem;
+    };
+    const JsonPath* LookupJson(std::string_view path) const;
+    std::vector<JsonPath> JsonPaths;
 };
 
 // libxml2 takes time quadratic in the attributes of one element: bodies where one element carries more than this

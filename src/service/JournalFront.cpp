@@ -356,13 +356,13 @@ void AddJournal(Router& router, const Users& users, std::string ownVatId, std::s
     router.Add(std::string(kJournalPath), [gated, journal](const HttpRequest& request) {
         return gated("GET", request, [&] { return List(request, journal); });
     });
-    router.AddUnder(std::string(kJournalPath) + "/", [gated, journal](const HttpRequest& request) {
-        return gated("GET", request, [&] { return Record(request, journal); });
-    });
+    for (const char* path : {"/api/v1/journal/{id}", "/api/v1/journal/{id}/proof.pdf"})
+        router.Add(path, [gated, journal](const HttpRequest& request) {
+            return gated("GET", request, [&] { return Record(request, journal); });
+        });
     // Asking VIES or the BZSt, and writing a proof, take seconds: the service's threads serve others meanwhile.
     router.MarkSlow(std::string(kConfirmationsPath));
     router.MarkSlow(std::string(kJournalPath) + "/");
-    router.ExpectJson("/api/v1/");
 }
 
 } // namespace orvel::service

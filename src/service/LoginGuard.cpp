@@ -169,6 +169,28 @@ LoginThrottle::Lock LoginThrottle::Locked(std::string_view user, std::string_vie
     return IsLocked(Users, userKey, now) ? Lock::User : Lock::None;
 }
 
+LoginThrottle::Time LoginThrottle::LockedUntil(const Table& table, const Digest& key)
+{
+    const auto found = table.find(key);
+    return found == table.end() ? Time{} : found->second.LockedUntil;
+}
+
+std::chrono::seconds LoginThrottle::LockedFor(std::string_view user, std::string_view client)
+{
+    if (Held.load(std::memory_order_relaxed) == 0)
+        return std::chrono::seconds(0);
+    const Digest userKey = KeyedHash("user", user);
+    const Time now = Clock();
+    const std::lock_guard locked(Guard);
+    Time until = LockedUntil(Users, userKey);
+    if (!client.empty())
+        until = std::max({until, LockedUntil(Clients, KeyedHash("client", ClientBlock(client))),
+                          LockedUntil(Clients, KeyedHash("client", ClientNeighbourhood(client)))});
+    if (until <= now)
+        return std::chrono::seconds(0);
+    return std::chrono::ceil<std::chrono::seconds>(until - now);
+}
+
 void LoginThrottle::Failed(std::string_view user, std::string_view client)
 {
     const Digest userDigest = KeyedHash("user", user);

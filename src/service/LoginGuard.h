@@ -88,6 +88,9 @@ public:
     };
     Lock Locked(std::string_view user, std::string_view client);
     void Failed(std::string_view user, std::string_view client);
+    // How long the lock-out that holds the user name or the client address lasts yet, in whole seconds rounded up;
+    // 0 when none holds.
+    std::chrono::seconds LockedFor(std::string_view user, std::string_view client);
 
 private:
     using Time = std::chrono::steady_clock::time_point;
@@ -103,6 +106,7 @@ private:
 
     static bool Forgotten(const Record& record, Time now);
     static bool IsLocked(const Table& table, const Digest& key, Time now);
+    static Time LockedUntil(const Table& table, const Digest& key);
     // The record of the key, making room for a new one when the table is full; nullptr when it has no room.
     static Record* Slot(Table& table, const Digest& key, Time now);
     void Count(Table& table, const Digest& key, std::string_view shown, Time now);

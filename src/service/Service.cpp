@@ -2,6 +2,7 @@
 
 #include "rules/Iban.h"
 #include "service/AddressFront.h"
+#include "service/ApiFront.h"
 #include "service/BatchFront.h"
 #include "service/EvatrFront.h"
 #include "service/JournalFront.h"
@@ -60,6 +61,7 @@ Service::Service(const ServiceConfig& config)
     AddEvatr(Routes, Accounts, Busy);
     AddJournal(Routes, Accounts, config.OwnVatId, config.Journal);
     AddBatch(Routes, Banks, Postal, Accounts);
+    AddApi(Routes, Banks, Postal, PostalFile, Accounts);
     Routes.ExpectXml("/soap/",
                      [] { return SoapEndpoint::Fault("SOAP-ENV:Client", "Zu viele Attribute in einem Element"); });
     Routes.ExpectXml(kViesPath, ViesInvalidInput);

@@ -166,6 +166,11 @@ size_t Users::size() const
     return State->Known.size();
 }
 
+std::chrono::seconds Users::LockedFor(std::string_view user, bool loopback, std::string_view client) const
+{
+    return FromFile ? State->Throttle.LockedFor(user, loopback ? std::string_view() : client) : std::chrono::seconds(0);
+}
+
 int32_t Users::Admit(std::string_view user, std::string_view password, bool loopback, std::string_view client) const
 {
     if (!FromFile)

@@ -5,6 +5,7 @@
 
 #include "service/LoginGuard.h"
 
+#include <chrono>
 #include <cstdint>
 #include <memory>
 #include <string>
@@ -34,6 +35,8 @@ public:
 
     // client: the client's address, for the throttle. Safe to call from any number of threads, also during Reload.
     int32_t Admit(std::string_view user, std::string_view password, bool loopback, std::string_view client) const;
+    // For a login Admit denied: how long a lock-out of the user name or client keeps refusing it (0: none does).
+    std::chrono::seconds LockedFor(std::string_view user, bool loopback, std::string_view client) const;
     // Reads the users file again; when its users or hashes changed, they take over and no login verified before
     // counts any more. Throws like Load, keeping the users in force. Whether anything changed.
     bool Reload();

@@ -149,7 +149,7 @@ class ApiBatchTest(unittest.TestCase):
             self.assertLess(received, len(whole), "the connection was ended before the whole answer")
         self.assertEqual(self.service.batch(b"iban\n" + IBAN.encode() + b"\n")[0], 200)
 
-    def test_a_body_that_stalls_gets_408(self):
+    def test_a_body_that_stalls_is_ended(self):
         with socket.create_connection(("127.0.0.1", self.service.port), timeout=30) as slow:
             slow.sendall(b"POST /api/v1/batch HTTP/1.1\r\nHost: x\r\nContent-Type: text/csv\r\n"
                          b"Content-Length: 1000000\r\n\r\niban\n" + IBAN.encode() + b"\n")
@@ -160,7 +160,8 @@ class ApiBatchTest(unittest.TestCase):
                 if not data:
                     break
                 answer += data
-        self.assertTrue(answer.startswith(b"HTTP/1.1 408"), answer[:200])
+        # The sweeper's 408, unless the library's idle time-out of the same length closed the connection first.
+        self.assertTrue(answer == b"" or answer.startswith(b"HTTP/1.1 408"), answer[:200])
         self.assertLess(time.monotonic() - began, 20)
 
 
