@@ -534,7 +534,7 @@ void AddBatch(Router& router, const BankData& banks, const rules::PostalData& po
                 return Problem(403, "Nur von diesem Rechner aus: der Dienst hat keine Benutzerdatei",
                                ProblemType("forbidden"));
             default: {
-                HttpResponse login = Problem(401, "Anmeldung erforderlich (HTTP Basic)", ProblemType("login"));
+                HttpResponse login = Problem(401, "Anmeldung erforderlich (HTTP Basic)", ProblemType("unauthorized"));
                 login.Headers.emplace_back("WWW-Authenticate", "Basic realm=\"OrvelWddx\"");
                 return login;
             }
@@ -543,7 +543,8 @@ void AddBatch(Router& router, const BankData& banks, const rules::PostalData& po
             const bool csv = Names(type, "text/csv");
             const bool ndjson = Names(type, "ndjson") || Names(type, "jsonl");
             if (!csv && !ndjson)
-                return Problem(415, "Erwartet wird text/csv oder application/x-ndjson", ProblemType("media-type"));
+                return Problem(415, "Erwartet wird text/csv oder application/x-ndjson",
+                               ProblemType("unsupported-media-type"));
             const std::string_view accept = request.Header("Accept").value_or("*/*");
             const bool csvOut = Names(accept, "text/csv");
             if (!csvOut && !Names(accept, "ndjson") && !Names(accept, "*/*") && !Names(accept, "application/*"))
@@ -554,7 +555,7 @@ void AddBatch(Router& router, const BankData& banks, const rules::PostalData& po
         });
     // Another method than POST gets the JSON API's 405.
     router.Add(std::string(kBatchPath), [](const HttpRequest&) {
-        HttpResponse wrong = Problem(405, "Methode nicht erlaubt", ProblemType("method"));
+        HttpResponse wrong = Problem(405, "Methode nicht erlaubt", ProblemType("method-not-allowed"));
         wrong.Headers.emplace_back("Allow", "POST");
         return wrong;
     });

@@ -54,7 +54,7 @@ std::optional<HttpResponse> Refusal(const Users& users, const HttpRequest& reque
     case Users::kLoopbackOnly:
         return Problem(403, "Nur von diesem Rechner aus: der Dienst hat keine Benutzerdatei", ProblemType("forbidden"));
     default: {
-        HttpResponse login = Problem(401, "Anmeldung erforderlich (HTTP Basic)", ProblemType("login"));
+        HttpResponse login = Problem(401, "Anmeldung erforderlich (HTTP Basic)", ProblemType("unauthorized"));
         login.Headers.emplace_back("WWW-Authenticate", "Basic realm=\"OrvelWddx\"");
         return login;
     }
@@ -130,7 +130,7 @@ std::string Text(const json& body, const char* key)
 HttpResponse Confirm(const HttpRequest& request, const std::string& ownVatId, const std::string& journal)
 {
     if (request.Header("Content-Type").value_or("").find("json") == std::string_view::npos)
-        return Problem(415, "Erwartet wird application/json", ProblemType("media-type"));
+        return Problem(415, "Erwartet wird application/json", ProblemType("unsupported-media-type"));
     json body;
     try {
         body = json::parse(request.Body);
@@ -195,7 +195,7 @@ HttpResponse Confirm(const HttpRequest& request, const std::string& ownVatId, co
                             {"message", answer.Message}});
     const std::string location = std::string(kJournalPath) + "/" + std::to_string(answer.JournalId);
     if (answer.Verdict == confirm::Status::NotChecked) {
-        HttpResponse busy = Problem(503, answer.Message, ProblemType("service-busy"));
+        HttpResponse busy = Problem(503, answer.Message, ProblemType("busy"));
         json problem = json::parse(busy.Body);
         problem["journal_id"] = answer.JournalId;
         problem["fault"] = answer.Fault;
@@ -340,7 +340,7 @@ void AddJournal(Router& router, const Users& users, std::string ownVatId, std::s
         if (auto refusal = Refusal(users, request))
             return std::move(*refusal);
         if (request.Method != method && !(std::string_view(method) == "GET" && request.Method == "HEAD")) {
-            HttpResponse wrong = Problem(405, "Methode nicht erlaubt", ProblemType("method"));
+            HttpResponse wrong = Problem(405, "Methode nicht erlaubt", ProblemType("method-not-allowed"));
             wrong.Headers.emplace_back("Allow", method == std::string_view("GET") ? "GET, HEAD" : method);
             return wrong;
         }

@@ -64,6 +64,8 @@ class ApiBatchTest(unittest.TestCase):
             (12, [("iban", True), ("address", True)], None),
         ]
         self.assertEqual(len(rows), len(cases), rows)
+        for row in rows:
+            self.service.holds(row, "BatchRow")
         for row, (line, checks, error) in zip(rows, cases):
             with self.subTest(line=line):
                 self.assertEqual(row["line"], line)
@@ -100,9 +102,9 @@ class ApiBatchTest(unittest.TestCase):
     def test_what_cannot_be_served_is_a_problem_before_the_body_is_read(self):
         cases = [
             # label, content type, accept, method, status, problem type
-            ("plain text", "text/plain", None, "POST", 415, "media-type"),
+            ("plain text", "text/plain", None, "POST", 415, "unsupported-media-type"),
             ("XML wanted", "text/csv", "application/xml", "POST", 406, "not-acceptable"),
-            ("GET", "text/csv", None, "GET", 405, "method"),
+            ("GET", "text/csv", None, "GET", 405, "method-not-allowed"),
         ]
         for label, content_type, accept, method, status, cause in cases:
             with self.subTest(label):

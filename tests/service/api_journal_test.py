@@ -57,9 +57,10 @@ class ApiJournalTest(unittest.TestCase):
         self.assertEqual(headers["Content-Type"], "application/problem+json; charset=utf-8")
         self.assertEqual(headers["Retry-After"], "60")
         problem = json.loads(body)
-        self.assertEqual(problem["type"], "/api/v1/problems/service-busy")
+        self.assertEqual(problem["type"], "/api/v1/problems/busy")
         self.assertIn("MS_MAX_CONCURRENT_REQ", problem["fault"])
         self.assertEqual(headers["Location"], "/api/v1/journal/%d" % problem["journal_id"])
+        self.service.holds(problem, "PendingProblem")
         status, _, body = call(self.service.url(headers["Location"]))
         self.assertEqual(json.loads(body)["status"], "not-checked")
 
@@ -80,6 +81,7 @@ class ApiJournalTest(unittest.TestCase):
                 self.assertEqual(record["own_vat_id"], OWN)
                 self.assertEqual(record["vat_id"], "ATU13585628" if "invalid" in label else "ATU13585627")
                 self.assertNotIn("raw_disagrees", record)
+                self.service.holds(record, "JournalRecord")
                 self.assertTrue(record["raw"])
         self.assertEqual(json.loads(self.asked["vies valid"][2])["reference"], "RE-2026-17")
 
@@ -88,6 +90,7 @@ class ApiJournalTest(unittest.TestCase):
         self.assertEqual(status, 200, body)
         self.assertNotIn("Location", headers)
         answer = json.loads(body)
+        self.service.holds(answer, "OutsideVies")
         self.assertEqual(answer["status"], "invalid")
         self.assertEqual(answer["message"], "kein EU-Mitgliedstaat: VIES prüft nur USt-IdNrn. der EU-Mitgliedstaaten "
                                             "und Nordirlands (XI)")
@@ -105,8 +108,8 @@ class ApiJournalTest(unittest.TestCase):
             ("a number", {"vat_id": 13585627}, "POST", 400, "bad-input"),
             ("other service", {"vat_id": "ATU13585627", "service": "soap"}, "POST", 400, "bad-input"),
             ("company type", {"vat_id": "ATU13585627", "company_type": "GmbH"}, "POST", 400, "bad-input"),
-            ("GET", None, "GET", 405, "method"),
-            ("form data", b"vat_id=ATU13585627", "POST", 415, "media-type"),
+            ("GET", None, "GET", 405, "method-not-allowed"),
+            ("form data", b"vat_id=ATU13585627", "POST", 415, "unsupported-media-type"),
         ]
         for label, body, method, status, cause in cases:
             with self.subTest(label):
@@ -115,11 +118,13 @@ class ApiJournalTest(unittest.TestCase):
                 self.assertEqual(got, status, answer)
                 self.assertEqual(headers["Content-Type"], "application/problem+json; charset=utf-8")
                 self.assertEqual(json.loads(answer)["type"], "/api/v1/problems/" + cause)
+                self.service.holds(json.loads(answer), "Problem")
         self.assertEqual(len(json.loads(call(self.service.url("/api/v1/journal"))[2])["records"]), before)
 
     def test_the_journal_is_listed_filtered_and_found_by_id(self):
         status, _, body = call(self.service.url("/api/v1/journal"))
         self.assertEqual(status, 200)
+        self.service.holds(json.loads(body), "JournalList")
         records = json.loads(body)["records"]
         self.assertGreaterEqual(len(records), 4)
         self.assertNotIn("raw", records[0])
@@ -231,7 +236,7 @@ class ApiJournalSettingsTest(unittest.TestCase):
                 self.assertEqual(got, status, body)
                 if status == 401:
                     self.assertEqual(answer_headers["WWW-Authenticate"], 'Basic realm="OrvelWddx"')
-                    self.assertEqual(json.loads(body)["type"], "/api/v1/problems/login")
+                    self.assertEqual(json.loads(body)["type"], "/api/v1/problems/unauthorized")
 
 
 if __name__ == "__main__":

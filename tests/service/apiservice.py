@@ -1,5 +1,6 @@
 """An orvelwddx-service for the JSON API's tests: on a free loopback port, with Debian's bank file, stopped by stop()."""
 
+import json
 import os
 import socket
 import subprocess
@@ -7,6 +8,8 @@ import tempfile
 import time
 import urllib.error
 import urllib.request
+
+import jsonschema
 
 SERVICE = os.environ["ORVELWDDX_SERVICE"]
 DEBIAN_BANKS = "/usr/share/ktoblzcheck/blz_20200420.txt"
@@ -52,3 +55,9 @@ class Service:
         self.proc.terminate()
         self.proc.wait(timeout=10)
         self.log.close()
+
+    def holds(self, data, schema):
+        """Validates data against a schema of the service's own OpenAPI document (Debian's python3-jsonschema)."""
+        document = json.loads(call(self.url("/api/v1/openapi.json"))[2])
+        jsonschema.Draft202012Validator(dict(document["components"]["schemas"][schema],
+                                             components=document["components"])).validate(data)
