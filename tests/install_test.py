@@ -27,7 +27,7 @@ FILES = UNITS + ("bin/orvelwddx", "bin/orvelwddx-service", "bin/orvelwddx-check"
          "share/orvelwddx/bankleitzahlen.tsv", "share/orvelwddx/bankleitzahlen.LICENCE.md", "share/orvelwddx/blz-methods.tsv",
          "lib/liborvelwddx-rules.a", "lib/liborvelwddx-platform.a", "lib/pkgconfig/orvelwddx-rules.pc") + tuple(
     "include/orvelwddx/rules/%s.h" % family for family in ("AddressRules", "AustrianDirectory", "BankDirectory", "Bic",
-                                                           "Card", "CheckTable", "DataFolders", "DirectoryText", "Iban",
+                                                           "BatchColumns", "Card", "CheckTable", "DataFolders", "DirectoryText", "Iban",
                                                            "OfficialData", "PostalData", "SclDirectory",
                                                            "TarvikChecks", "VatRules"))
 README = os.path.join(SOURCE, "src/rules/README.md")

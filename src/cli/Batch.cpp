@@ -1,12 +1,13 @@
 #include "cli/Batch.h"
 
-#include "cli/Csv.h"
 #include "cli/Messages.h"
 #include "cli/Output.h"
 #include "cli/Xlsx.h"
 #include "confirm/ConfirmQueue.h"
 #include "platform/Codepage.h"
+#include "platform/Csv.h"
 #include "platform/StrToInt.h"
+#include "rules/BatchColumns.h"
 #include "rules/CheckTable.h"
 #include "server/Confirmation.h"
 
@@ -48,30 +49,6 @@ constexpr std::pair<std::string_view, std::string_view> kConfirmColumns[] = {
 constexpr std::string_view kConfirmWrites[] = {"Status",    "Qualified",   "Message",   "Service",
                                                "RequestId", "RequestTime", "ValidFrom", "ValidTo",
                                                "Matches",   "Tries",       "JournalId", "Fault"};
-
-struct TOperationChoice
-{
-    std::vector<std::string_view> Needs; // parameters that must not be empty
-    std::string_view CoClass;
-    std::string_view Method;
-    std::string_view Group; // the prefix of its result columns when a file asks for checks of several groups
-};
-
-// Within a group the first whose parameters the row fills decides; a row gets the check of every group it fills.
-const TOperationChoice kChoices[] = {
-    {{"aUStID", "OwnVatId"}, "UStID", "Confirm", "vat"},
-    {{"aUStID"}, "UStID", "Check", "vat"},
-    {{"aCc"}, "Tarvik", "TestCc", "card"},
-    {{"aIban", "aBic"}, "Tarvik", "TestIbanBic", "iban"},
-    {{"aIban"}, "Tarvik", "TestIban", "iban"},
-    {{"aBlz", "aKto"}, "Tarvik", "TestBlzKto", "iban"},
-    {{"aBic"}, "Tarvik", "TestBic", "iban"},
-    {{"aPlz", "aOrt", "aPof"}, "Address", "CheckPof", "address"},
-    {{"aPlz", "aOrt", "aStr", "aHnr"}, "Address", "CheckStrHnr", "address"},
-    {{"aPlz", "aOrt", "aStr"}, "Address", "CheckStr", "address"},
-    {{"aPlz", "aOrt"}, "Address", "Check", "address"},
-    {{"aPlz"}, "Address", "GetPlzType", "address"},
-};
 
 std::string Lower(std::string Text)
 {
@@ -170,7 +147,7 @@ private:
 // results go.
 struct TPrepared
 {
-    const TOperationChoice* Choice = nullptr;
+    const rules::BatchChoice* Choice = nullptr;
     std::vector<size_t> Needs; // columns that must not be empty
     const TAutoObjectFactory* Factory = nullptr;
     const TOperationInfo* Operation = nullptr;
@@ -216,7 +193,7 @@ struct TColumns
     // SplitVat: a VAT id check's Resulttext also in named columns (Land, Nummer, …), as a workbook shows it.
     void Prepare(const TComServer& Server, const TRunSettings& Run, bool Bzst, bool SplitVat)
     {
-        for (const TOperationChoice& choice : kChoices) {
+        for (const rules::BatchChoice& choice : rules::BatchChoices()) {
             TPrepared check;
             check.Choice = &choice;
             bool possible = true;

@@ -1,6 +1,6 @@
 #include "cli/Confirmations.h"
 
-#include "cli/Csv.h"
+#include "platform/Csv.h"
 #include "cli/Output.h"
 #include "cli/Xlsx.h"
 #include "server/Confirmation.h"

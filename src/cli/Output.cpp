@@ -1,6 +1,6 @@
 #include "cli/Output.h"
 
-#include "cli/Csv.h"
+#include "platform/Csv.h"
 #include "confirm/Confirm.h"
 #include "platform/Codepage.h"
 

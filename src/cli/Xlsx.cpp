@@ -1,6 +1,6 @@
 #include "cli/Xlsx.h"
 
-#include "cli/Csv.h"
+#include "platform/Csv.h"
 #include "cli/Messages.h"
 
 #include <libxml/xmlreader.h>

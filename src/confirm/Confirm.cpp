@@ -4,6 +4,7 @@
 #include "confirm/Journal.h"
 #include "platform/Codepage.h"
 #include "platform/Config.h"
+#include "rules/VatRules.h"
 #include "transport/HttpClient.h"
 #include "transport/Soap.h"
 #include "transport/Xml.h"
@@ -369,6 +370,47 @@ Attempt AskBzst(const Request& request, const Settings& settings)
         attempt.Result.Message += kSimpleQuestion;
     }
     return attempt;
+}
+
+// A confirmation names the one who asks: VIES gives its consultation number only then, the BZSt answers only a
+// German requester. An id that cannot be right is refused here rather than journaled with the service's refusal.
+void CheckOwnId(const Request& request)
+{
+    const std::string own = NormalizeId(request.OwnId);
+    if (own.empty())
+        throw RequestRefused("Die eigene USt-IdNr. fehlt: eine qualifizierte Bestätigung nennt immer die "
+                             "USt-IdNr. des Anfragenden.");
+    const rules::VatCheck check = rules::CheckVatId(own);
+    const char* fault = check.Verdict == rules::VatVerdict::NotMemberState ? "gehört zu keinem EU-Mitgliedstaat"
+                        : check.Verdict == rules::VatVerdict::Malformed    ? "ist falsch aufgebaut"
+                        : check.Verdict == rules::VatVerdict::Invalid      ? "hat eine falsche Prüfziffer"
+                                                                           : nullptr;
+    if (fault)
+        throw RequestRefused("Die eigene USt-IdNr. " + own + " " + fault + ".");
+    if (request.Via == Service::Bzst && check.CountryCode != "DE")
+        throw RequestRefused("Das BZSt beantwortet nur Anfragen mit einer deutschen eigenen USt-IdNr., nicht " + own +
+                             ".");
+}
+
+std::optional<Answer> OutsideVies(const Request& request)
+{
+    if (!rules::IsOutsideVies(NormalizeId(request.ForeignId)))
+        return std::nullopt;
+    // No service can confirm it, now or later: answered at once, nothing sent, nothing to keep.
+    Answer answer;
+    answer.Via = request.Via;
+    answer.Verdict = Status::Invalid;
+    answer.Message = kNotMemberState;
+    return answer;
+}
+
+Answer ConfirmChecked(const Request& request, const Settings& settings, const std::string& journalPath)
+{
+    if (std::optional<Answer> outside = OutsideVies(request))
+        return *outside;
+    CheckOwnId(request);
+    Journal journal(journalPath);
+    return Confirm(request, settings, journal);
 }
 
 std::optional<Answer> AnsweredWithoutAsking(const Request& request, const Settings& settings)

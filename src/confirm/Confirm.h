@@ -139,6 +139,14 @@ Attempt ReadEvatrAnswer(const HttpReply& Reply, Answer Base);
 // none. Throws RequestRefused for a company type out of form, before anything is sent or written; JournalError when
 // the record cannot be written: a confirmation without its proof is worthless.
 Answer Confirm(const Request& request, const Settings& settings, Journal& journal);
+// The confirmation as every front asks for it: an id of a country outside VIES answered at once as invalid (nothing
+// sent, nothing journaled); a missing or wrong own id refused (RequestRefused, nothing sent or written); else
+// Confirm into the journal at journalPath (JournalError when it cannot be opened).
+Answer ConfirmChecked(const Request& request, const Settings& settings, const std::string& journalPath);
+// The checks ConfirmChecked makes before anything is sent, for callers that journal themselves: the answer for an id
+// outside VIES, if it is one; CheckOwnId throws RequestRefused for a missing or wrong own id.
+std::optional<Answer> OutsideVies(const Request& request);
+void CheckOwnId(const Request& request);
 
 struct Record;
 

@@ -249,6 +249,8 @@ std::string ChainValue(const std::string& Previous, const Record& record)
 
 std::string Journal::DefaultPath()
 {
+    if (const char* file = std::getenv("ORVELWDDX_JOURNAL"); file && *file)
+        return file;
     const char* data = std::getenv("XDG_DATA_HOME");
     const char* home = std::getenv("HOME");
     const std::string base = data && *data ? data : std::string(home ? home : "") + "/.local/share";

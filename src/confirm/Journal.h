@@ -71,7 +71,7 @@ struct JournalFilter
 class Journal
 {
 public:
-    // $XDG_DATA_HOME/OrvelWddx/journal.sqlite (default ~/.local/share/…).
+    // $ORVELWDDX_JOURNAL, else $XDG_DATA_HOME/OrvelWddx/journal.sqlite (default ~/.local/share/…).
     static std::string DefaultPath();
 
     // Opens or creates the journal (and its folder, mode 0700). A journal that others may read is set to 0600, and

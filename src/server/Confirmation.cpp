@@ -3,7 +3,6 @@
 #include "platform/Codepage.h"
 #include "platform/Config.h"
 #include "platform/StrToInt.h"
-#include "rules/VatRules.h"
 
 #include <QDateTime>
 #include <QFile>
@@ -45,26 +44,6 @@ constexpr std::array<TCheckOption, 14> kConfirmOptions{{
 std::string Text(const Variant& Value)
 {
     return ToUtf8(std::get<WideString>(Value));
-}
-
-// A confirmation names the one who asks: VIES gives its consultation number only then, the BZSt answers only a
-// German requester. An id that cannot be right is refused here rather than journaled with the service's refusal.
-void CheckOwnId(const confirm::Request& Request)
-{
-    const std::string own = confirm::NormalizeId(Request.OwnId);
-    if (own.empty())
-        throw confirm::RequestRefused("Die eigene USt-IdNr. fehlt: eine qualifizierte Bestätigung nennt immer die "
-                                      "USt-IdNr. des Anfragenden.");
-    const rules::VatCheck check = rules::CheckVatId(own);
-    const char* fault = check.Verdict == rules::VatVerdict::NotMemberState ? "gehört zu keinem EU-Mitgliedstaat"
-                        : check.Verdict == rules::VatVerdict::Malformed    ? "ist falsch aufgebaut"
-                        : check.Verdict == rules::VatVerdict::Invalid      ? "hat eine falsche Prüfziffer"
-                                                                           : nullptr;
-    if (fault)
-        throw confirm::RequestRefused("Die eigene USt-IdNr. " + own + " " + fault + ".");
-    if (Request.Via == confirm::Service::Bzst && check.CountryCode != "DE")
-        throw confirm::RequestRefused(
-            "Das BZSt beantwortet nur Anfragen mit einer deutschen eigenen USt-IdNr., nicht " + own + ".");
 }
 
 } // namespace
@@ -131,17 +110,9 @@ TConfirmCall PrepareConfirm(const std::string& VatId, const TCheckSettings& Opti
               : name == "ProxyUser"   ? &settings.ProxyUser
                                       : &settings.ProxyPass) = Text(value);
     }
-    const std::string foreign = confirm::NormalizeId(request.ForeignId);
-    if (rules::IsOutsideVies(foreign)) {
-        // No service can confirm it, now or later: answered at once, nothing sent, nothing to keep.
-        confirm::Answer answer;
-        answer.Via = request.Via;
-        answer.Verdict = confirm::Status::Invalid;
-        answer.Message = confirm::kNotMemberState;
-        call.Answered = std::move(answer);
-        return call;
-    }
-    CheckOwnId(request);
+    call.Answered = confirm::OutsideVies(request);
+    if (!call.Answered)
+        confirm::CheckOwnId(request);
     return call;
 }
 
@@ -208,8 +179,8 @@ QString GermanTime(const std::string& Iso)
     const QString text = QString::fromStdString(Iso);
     const auto zone = [](int seconds) {
         const int minutes = std::abs(seconds) / 60;
-        return u"UTC"_s + (seconds < 0 ? u'-' : u'+') + u"%1:%2"_s.arg(minutes / 60, 2, 10, QChar(u'0'))
-                                                             .arg(minutes % 60, 2, 10, QChar(u'0'));
+        return u"UTC"_s + (seconds < 0 ? u'-' : u'+') +
+               u"%1:%2"_s.arg(minutes / 60, 2, 10, QChar(u'0')).arg(minutes % 60, 2, 10, QChar(u'0'));
     };
     const QDateTime moment = QDateTime::fromString(text, Qt::ISODateWithMs);
     if (moment.isValid())
@@ -272,16 +243,16 @@ QString Title(const confirm::Record& Record)
 void WriteProofPdf(const confirm::Record& Record, const QString& File, const std::string& JournalPath)
 {
     const confirm::Service via = Record.Service == "bzst" ? confirm::Service::Bzst : confirm::Service::Vies;
-    const bool official = Record.Endpoint == (via == confirm::Service::Bzst ? config::kOfficialBzstUrl
-                                                                           : config::kOfficialViesUrl);
+    const bool official =
+        Record.Endpoint == (via == confirm::Service::Bzst ? config::kOfficialBzstUrl : config::kOfficialViesUrl);
     const bool sent = Record.Tries > 0 || !Record.Raw.empty();
     std::map<std::string, std::string> matches;
     for (const QString& pair : QString::fromStdString(Record.Matches).split(u';', Qt::SkipEmptyParts))
         matches[pair.section(u'=', 0, 0).toStdString()] = pair.section(u'=', 1).toStdString();
     const auto asked = [&](const char* field, const std::string& value) {
         const auto match = matches.find(field);
-        return Field(value) + (match == matches.end() ? QString()
-                                                      : u" — <i>"_s + MatchText(via, match->second) + u"</i>"_s);
+        return Field(value) +
+               (match == matches.end() ? QString() : u" — <i>"_s + MatchText(via, match->second) + u"</i>"_s);
     };
 
     QString html = u"<html><body>"_s;
@@ -326,8 +297,8 @@ void WriteProofPdf(const confirm::Record& Record, const QString& File, const std
     html += u"<h3>Vom Dienst mitgeteilte Angaben</h3><table width=\"100%\" cellspacing=\"0\" cellpadding=\"2\">"_s;
     const confirm::Answer read = confirm::ReadStoredAnswer(Record);
     static const std::map<std::string, QString> kTraderLabels{
-        {"Name", u"Name"_s},       {"CompanyType", u"Rechtsform"_s}, {"Address", u"Anschrift"_s},
-        {"Street", u"Straße"_s},   {"Zip", u"Postleitzahl"_s},        {"City", u"Ort"_s}};
+        {"Name", u"Name"_s},     {"CompanyType", u"Rechtsform"_s}, {"Address", u"Anschrift"_s},
+        {"Street", u"Straße"_s}, {"Zip", u"Postleitzahl"_s},       {"City", u"Ort"_s}};
     for (const auto& [field, value] : read.Trader)
         html += Row(kTraderLabels.at(field), Field(value));
     if (read.Trader.empty())
@@ -342,8 +313,8 @@ void WriteProofPdf(const confirm::Record& Record, const QString& File, const std
     html += Row(u"SHA-256 der Antwort"_s,
                 sent ? u"<tt>"_s + Field(Record.RawSha256) + u"</tt>"_s : u"keine Anfrage gesendet"_s);
     html += Row(u"Kettenwert"_s, u"<tt>"_s + Field(Record.Chain) + u"</tt>"_s);
-    html += Row(u"PDF erstellt"_s, GermanTime(QDateTime::currentDateTime().toOffsetFromUtc(
-                                                  QDateTime::currentDateTime().offsetFromUtc())
+    html += Row(u"PDF erstellt"_s, GermanTime(QDateTime::currentDateTime()
+                                                  .toOffsetFromUtc(QDateTime::currentDateTime().offsetFromUtc())
                                                   .toString(Qt::ISODate)
                                                   .toStdString()));
     html += u"</table>"_s;

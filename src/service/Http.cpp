@@ -88,6 +88,31 @@ const Handler* Router::Find(std::string_view path, std::string_view* route) cons
     return found ? &found->Serve : nullptr;
 }
 
+void Router::MarkSlow(std::string path)
+{
+    SlowPaths.push_back(std::move(path));
+}
+
+bool Router::IsSlow(std::string_view path) const
+{
+    return std::any_of(SlowPaths.begin(), SlowPaths.end(), [path](const std::string& slow) {
+        return slow.back() == '/' ? path.starts_with(slow) : path == slow;
+    });
+}
+
+void Router::AddStream(std::string path, StreamHandler open)
+{
+    Streams.emplace_back(std::move(path), std::move(open));
+}
+
+const StreamHandler* Router::FindStream(std::string_view path) const
+{
+    for (const auto& [streamed, open] : Streams)
+        if (streamed == path)
+            return &open;
+    return nullptr;
+}
+
 HttpResponse Router::TooLarge(std::string_view path) const
 {
     const Route* route = Lookup(path);
@@ -165,7 +190,12 @@ HttpResponse Router::AsJson(std::string_view path, HttpResponse answer) const
 
 HttpResponse Problem(unsigned status, std::string_view title)
 {
-    const nlohmann::json problem = {{"type", "about:blank"}, {"title", title}, {"status", status}};
+    return Problem(status, title, "about:blank");
+}
+
+HttpResponse Problem(unsigned status, std::string_view title, std::string_view type)
+{
+    const nlohmann::json problem = {{"type", type}, {"title", title}, {"status", status}};
     return {status, "application/problem+json; charset=utf-8",
             problem.dump(-1, ' ', false, nlohmann::json::error_handler_t::replace)};
 }
@@ -276,7 +306,10 @@ struct Pending
     size_t Expected = 0; // the announced length, or the body limit
     size_t Received = 0;
     Clock::time_point Start = Clock::now();
-    // A request run again on the slow work's thread: what its request names, and its answer once there is one.
+    std::unique_ptr<BodyStream> Stream; // a streamed path's body goes here instead of into Body
+    bool StreamFailed = false;          // it threw: the rest of the body is read and dropped, the answer is 500
+    // A request run again on the slow work's thread: what its request names. Its answer, or a slow path's, made on
+    // another thread while the connection waited.
     std::string Client;
     std::optional<HttpResponse> Answer;
 };
@@ -284,7 +317,7 @@ struct Pending
 // One open connection, for the deadline of its requests and the limits on connections.
 struct Link
 {
-    enum Phase { kReading, kServing, kShut };
+    enum Phase { kReading, kWaiting, kServing, kShut }; // kWaiting: a slow path's handler runs
     int Fd = -1;
     std::string Client; // ClientBlock of its address
     // kReading until the request is complete; the sweeper shuts only a reading link, the last call serves only one
@@ -608,7 +641,12 @@ struct HttpServer::Daemon
     // request incomplete (closed by the client or by the sweeper).
     std::atomic<size_t> Refused{0};
     std::atomic<size_t> CutShort{0};
-    size_t MostLinks = 0;         // since memory was last given back
+    size_t MostLinks = 0; // since memory was last given back
+    // Slow paths' handlers running; the server stops only after the last has resumed its connection.
+    static constexpr size_t kMaxWaiting = 64;
+    mutable std::mutex WaitingLock;
+    mutable std::condition_variable WaitingDone;
+    mutable size_t Waiting = 0;
     std::condition_variable Wake; // a first connection or the end
     bool Stopped = false;
     std::thread Sweeper;
@@ -620,18 +658,21 @@ struct HttpServer::Daemon
     }
 
     MHD_Result Send(MHD_Connection* connection, HttpResponse answer, const char* method, const char* url,
-                    Clock::time_point start) const
+                    Clock::time_point start, std::unique_ptr<BodyStream> stream = nullptr) const
     {
         // The server's own text errors, on a JSON interface in its form.
         answer = Routes.AsJson(url, std::move(answer));
         // A request the sweeper has shut gets no answer of ours: it may have had its 408 already. One deferred to the
-        // slow work is being served since.
-        int reading = Link::kReading;
-        if (Link* link = LinkOf(connection);
-            link && !link->State.compare_exchange_strong(reading, Link::kServing) && reading != Link::kServing)
+        // slow work is being served since, and a slow path's has been waiting for its handler.
+        int reading = Link::kReading, waiting = Link::kWaiting;
+        if (Link* link = LinkOf(connection); link && !link->State.compare_exchange_strong(reading, Link::kServing) &&
+                                             reading != Link::kServing &&
+                                             !link->State.compare_exchange_strong(waiting, Link::kServing))
             return MHD_NO;
-        MHD_Response* response = MHD_create_response_from_buffer(
-            answer.Body.size(), const_cast<char*>(answer.Body.data()), MHD_RESPMEM_MUST_COPY);
+        MHD_Response* response =
+            stream ? StreamResponse(std::move(stream))
+                   : MHD_create_response_from_buffer(answer.Body.size(), const_cast<char*>(answer.Body.data()),
+                                                     MHD_RESPMEM_MUST_COPY);
         if (!response)
             return MHD_NO;
         MHD_add_response_header(response, MHD_HTTP_HEADER_CONTENT_TYPE, answer.ContentType);
@@ -645,6 +686,28 @@ struct HttpServer::Daemon
                          answer.Status, static_cast<long long>(micros));
         }
         return queued;
+    }
+
+    // An answer of unknown length, sent chunked as the stream gives it; the response owns the stream.
+    static MHD_Response* StreamResponse(std::unique_ptr<BodyStream> stream)
+    {
+        const auto read = [](void* cls, uint64_t, char* buffer, size_t size) -> ssize_t {
+            try {
+                const size_t given = static_cast<BodyStream*>(cls)->Read(buffer, size);
+                return given ? ssize_t(given) : MHD_CONTENT_READER_END_OF_STREAM;
+            } catch (const std::exception& error) {
+                std::fprintf(stderr, "streamed answer: %s\n", LogEscaped(error.what()).c_str());
+                return MHD_CONTENT_READER_END_WITH_ERROR;
+            }
+        };
+        const auto free = [](void* cls) { delete static_cast<BodyStream*>(cls); };
+        MHD_ContentReaderCallback reader = read;
+        MHD_ContentReaderFreeCallback freer = free;
+        MHD_Response* response =
+            MHD_create_response_from_callback(MHD_SIZE_UNKNOWN, 64u << 10, reader, stream.get(), freer);
+        if (response)
+            stream.release();
+        return response;
     }
 
     static HttpResponse Plain(unsigned status, const char* text) { return {status, "text/plain; charset=utf-8", text}; }
@@ -687,9 +750,21 @@ struct HttpServer::Daemon
             if (!type || !IsXmlType(type))
                 return Closing(415, "Nur XML (Content-Type: text/xml)\n");
         }
-        if (framing.Lengths && std::strtoull(std::string(framing.Length).c_str(), nullptr, 10) > Limits.MaxBody)
+        if (framing.Lengths && std::strtoull(std::string(framing.Length).c_str(), nullptr, 10) > Limits.MaxBody &&
+            !(post && Routes.FindStream(url)))
             return Ending(Routes.TooLarge(url));
         return std::nullopt;
+    }
+
+    // The request's head as a handler sees it, request.Client viewing client.
+    void Describe(MhdRequest& request, MHD_Connection* connection, const char* method, const char* url,
+                  const std::string& client) const
+    {
+        request.Method = method;
+        request.Path = url;
+        request.Loopback = IsLoopback(connection);
+        request.Secure = !Tls.KeyPem.empty();
+        request.Client = client;
     }
 
     MHD_Result Serve(MHD_Connection* connection, const char* url, const char* method, const char* version,
@@ -704,7 +779,25 @@ struct HttpServer::Daemon
                 *context = &kHeadOnly;
                 return MHD_YES;
             }
+            std::unique_ptr<BodyStream> stream;
+            if (const StreamHandler* open = Routes.FindStream(url)) {
+                // The head alone decides whether the body is read at all: a login, say, is checked first.
+                MhdRequest request(connection);
+                const std::string client = ClientAddress(connection);
+                Describe(request, connection, method, url, client);
+                try {
+                    auto opened = (*open)(request);
+                    if (auto* refusal = std::get_if<HttpResponse>(&opened))
+                        return Send(connection, Ending(std::move(*refusal)), method, url, Clock::now());
+                    stream = std::move(std::get<std::unique_ptr<BodyStream>>(opened));
+                } catch (const std::exception& error) {
+                    std::fprintf(stderr, "%s %s: %s\n", LogEscaped(method).c_str(), LogEscaped(url).c_str(),
+                                 LogEscaped(error.what()).c_str());
+                    return Send(connection, Closing(500, "Interner Fehler\n"), method, url, Clock::now());
+                }
+            }
             auto* pending = new Pending();
+            pending->Stream = std::move(stream);
             if (Link* link = LinkOf(connection))
                 link->BodySince = Clock::now().time_since_epoch().count();
             const char* length =
@@ -715,7 +808,7 @@ struct HttpServer::Daemon
         }
         Pending* pending = *context == &kHeadOnly ? nullptr : static_cast<Pending*>(*context);
         const Clock::time_point start = pending ? pending->Start : Clock::now();
-        // Resumed after the slow work ran the request.
+        // Resumed after the slow work or a slow path's handler made the answer.
         if (pending && pending->Answer)
             return Send(connection, std::move(*pending->Answer), method, url, start);
         if (*uploadSize) {
@@ -723,6 +816,19 @@ struct HttpServer::Daemon
             *uploadSize = 0;
             if (!pending) // a body on a GET: not read
                 return MHD_YES;
+            if (pending->Stream) {
+                if (Link* link = LinkOf(connection))
+                    link->BodyBytes += size;
+                if (!pending->StreamFailed)
+                    try {
+                        pending->Stream->Take(std::string_view(upload, size));
+                    } catch (const std::exception& error) {
+                        std::fprintf(stderr, "%s %s: %s\n", LogEscaped(method).c_str(), LogEscaped(url).c_str(),
+                                     LogEscaped(error.what()).c_str());
+                        pending->StreamFailed = true;
+                    }
+                return MHD_YES;
+            }
             // A body grown too large is read to its end and dropped, so that the client gets to read the 413 (an
             // answer now would meet a reset connection); past kMaxDiscarded it is answered at once.
             pending->Received += size;
@@ -738,6 +844,20 @@ struct HttpServer::Daemon
                 return Send(connection, Ending(Routes.TooLarge(url)), method, url, start);
             return MHD_YES;
         }
+        if (pending && pending->Stream) {
+            if (pending->StreamFailed)
+                return Send(connection, Plain(500, "Interner Fehler\n"), method, url, start);
+            try {
+                HttpResponse head = pending->Stream->Finish();
+                if (!head.Body.empty()) // a refusal after all
+                    return Send(connection, std::move(head), method, url, start);
+                return Send(connection, std::move(head), method, url, start, std::move(pending->Stream));
+            } catch (const std::exception& error) {
+                std::fprintf(stderr, "%s %s: %s\n", LogEscaped(method).c_str(), LogEscaped(url).c_str(),
+                             LogEscaped(error.what()).c_str());
+                return Send(connection, Plain(500, "Interner Fehler\n"), method, url, start);
+            }
+        }
         if (pending && pending->Received > Limits.MaxBody)
             return Send(connection, Routes.TooLarge(url), method, url, start);
         if (QueryLength(connection) > ServerLimits::kMaxQuery)
@@ -747,18 +867,17 @@ struct HttpServer::Daemon
         const Handler* handler = Routes.Find(url, &route);
         if (!handler)
             return Send(connection, Plain(404, "Nicht gefunden\n"), method, url, start);
+        if (Routes.IsSlow(url))
+            return Wait(connection, *handler, method, url, route,
+                        pending ? pending : static_cast<Pending*>(*context = new Pending()));
         MhdRequest request(connection);
-        request.Method = method;
-        request.Path = url;
+        const std::string client = ClientAddress(connection);
+        Describe(request, connection, method, url, client);
         request.Route = route;
         if (pending)
             request.Body = pending->Body;
         if (const auto crowded = Routes.RefuseXml(url, request.Body); pending && crowded)
             return Send(connection, *crowded, method, url, start);
-        request.Loopback = IsLoopback(connection);
-        request.Secure = !Tls.KeyPem.empty();
-        const std::string client = ClientAddress(connection);
-        request.Client = client;
         HttpResponse answer;
         try {
             const NetworkThread marked;
@@ -816,6 +935,48 @@ struct HttpServer::Daemon
         HttpResponse busy = Plain(503, "Dienst ausgelastet, bitte gleich noch einmal versuchen\n");
         busy.Headers.emplace_back(MHD_HTTP_HEADER_RETRY_AFTER, "1");
         return busy;
+    }
+
+    // Runs a slow path's handler on a thread of its own while the connection is suspended; the library calls again
+    // once it is resumed, and the answer is sent then. Beyond kMaxWaiting at once: 503.
+    MHD_Result Wait(MHD_Connection* connection, const Handler& handler, const char* method, const char* url,
+                    std::string_view route, Pending* pending) const
+    {
+        Link* link = LinkOf(connection);
+        int reading = Link::kReading;
+        {
+            const std::lock_guard lock(WaitingLock);
+            if (Waiting >= kMaxWaiting) {
+                HttpResponse busy = Plain(503, "Zu viele Anfragen in Arbeit\n");
+                busy.Headers.emplace_back(MHD_HTTP_HEADER_RETRY_AFTER, "5");
+                return Send(connection, std::move(busy), method, url, pending->Start);
+            }
+            // The sweeper leaves a waiting request alone: its time is the handler's.
+            if (link && !link->State.compare_exchange_strong(reading, Link::kWaiting))
+                return MHD_NO;
+            ++Waiting;
+        }
+        MHD_suspend_connection(connection);
+        std::thread([this, connection, &handler, pending, method = std::string(method), url = std::string(url),
+                     route = std::string(route)] {
+            MhdRequest request(connection);
+            const std::string client = ClientAddress(connection);
+            Describe(request, connection, method.c_str(), url.c_str(), client);
+            request.Route = route;
+            request.Body = pending->Body;
+            try {
+                pending->Answer = handler(request);
+            } catch (const std::exception& error) {
+                std::fprintf(stderr, "%s %s: %s\n", LogEscaped(method).c_str(), LogEscaped(url).c_str(),
+                             LogEscaped(error.what()).c_str());
+                pending->Answer = Plain(500, "Interner Fehler\n");
+            }
+            const std::lock_guard lock(WaitingLock);
+            MHD_resume_connection(connection);
+            --Waiting;
+            WaitingDone.notify_all();
+        }).detach();
+        return MHD_YES;
     }
 
     // The incomplete request that brought the least body per second (the oldest of equals), among those of one
@@ -1045,6 +1206,10 @@ HttpServer::~HttpServer()
     }
     Running->Wake.notify_all();
     Running->Sweeper.join();
+    {
+        std::unique_lock lock(Running->WaitingLock);
+        Running->WaitingDone.wait(lock, [this] { return Running->Waiting == 0; });
+    }
     // The library must not stop while a connection is suspended: every deferred request is answered first.
     Running->Slow.Stop();
     // Stopping also closes the listening socket.

@@ -8,6 +8,7 @@
 #include <optional>
 #include <string>
 #include <string_view>
+#include <variant>
 #include <vector>
 
 namespace orvel::service {
@@ -49,8 +50,28 @@ struct HttpResponse
 
 using Handler = std::function<HttpResponse(const HttpRequest&)>;
 
-// An error of a JSON interface as a problem answer (application/problem+json, RFC 9457).
-HttpResponse Problem(unsigned status, std::string_view title);
+// A path whose body is read as it arrives, of any size, and whose answer goes out in chunks: the body's pieces are
+// handed over one by one within the same deadline and minimum rate as any body, then the answer is read piece by
+// piece while the client takes it. libmicrohttpd sends no answer before the body has ended, so a stream keeps what
+// it made until then (bounded in memory: see the batch).
+class BodyStream
+{
+public:
+    virtual ~BodyStream() = default;
+    // The next piece of the body, as it came.
+    virtual void Take(std::string_view piece) = 0;
+    // The body has ended: the answer's status, type and headers, its body then given by Read; or, with a Body, the
+    // whole answer (a refusal after all).
+    virtual HttpResponse Finish() = 0;
+    // Up to size bytes of the answer's body; 0 at its end.
+    virtual size_t Read(char* buffer, size_t size) = 0;
+};
+// Given the request's head (Body empty): an answer at once, the body left unread, or the stream for the body.
+using StreamHandler = std::function<std::variant<HttpResponse, std::unique_ptr<BodyStream>>(const HttpRequest&)>;
+
+// An error of a JSON interface as a problem answer (application/problem+json, RFC 9457); type names the cause.
+HttpResponse Problem(unsigned status, std::string_view title, std::string_view type);
+HttpResponse Problem(unsigned status, std::string_view title); // type "about:blank"
 // The problem answer of a JSON interface for a status, with the server's own text for it.
 using ProblemAnswer = HttpResponse (*)(unsigned status, std::string_view text);
 
@@ -65,6 +86,13 @@ public:
     void Add(std::string path, Handler handler, TooLargeAnswer tooLarge = nullptr);
     // The handler of the path, or nullptr; route: the path it was added under.
     const Handler* Find(std::string_view path, std::string_view* route = nullptr) const;
+    // The path's handler may wait long (on another service, another program): it runs on a thread of its own while
+    // its connection waits, so that the server's threads go on serving the other connections.
+    void MarkSlow(std::string path);
+    bool IsSlow(std::string_view path) const;
+    // POST bodies to this path are streamed (no body limit); other methods go to the handlers added with Add.
+    void AddStream(std::string path, StreamHandler open);
+    const StreamHandler* FindStream(std::string_view path) const;
     // What a body too large for the path gets.
     HttpResponse TooLarge(std::string_view path) const;
     // POST bodies to this path (every path under it, when it ends in "/") must be XML; others get 415. A body with
@@ -95,6 +123,8 @@ private:
     };
     const XmlPath* LookupXml(std::string_view path) const;
     std::vector<Route> Routes;
+    std::vector<std::string> SlowPaths; // every path under one that ends in "/"
+    std::vector<std::pair<std::string, StreamHandler>> Streams;
     std::vector<XmlPath> XmlPaths;
     struct JsonPath
     {
@@ -131,7 +161,7 @@ struct ServerLimits
     // its body keeps coming at kMinBodyRate or more; such a request gets 408 where one can still be sent.
     unsigned TimeoutSeconds = 10;
     static constexpr size_t kMinBodyRate = 1024; // bytes per second, from the body's first second on
-    size_t MaxBody = 64u << 10;                  // larger bodies get 413; the requests served here are a few kB
+    size_t MaxBody = 64u << 10; // larger bodies get 413 (streamed paths excepted); the requests here are a few kB
     unsigned MaxConnections = 1000;
     // One client (ClientBlock) cannot take every connection and lock others out. Near either limit the slowest
     // requests incomplete for over a second make room for new connections.

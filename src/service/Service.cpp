@@ -3,7 +3,9 @@
 #include "rules/Iban.h"
 #include "service/AddressFront.h"
 #include "service/ApiFront.h"
+#include "service/BatchFront.h"
 #include "service/EvatrFront.h"
+#include "service/JournalFront.h"
 #include "service/Messages.h"
 #include "service/SoapRpc.h"
 #include "service/StartPage.h"
@@ -58,6 +60,8 @@ Service::Service(const ServiceConfig& config)
     AddAddress(Routes, Postal, Accounts);
     AddVies(Routes, Accounts, Busy);
     AddEvatr(Routes, Accounts, Busy);
+    AddJournal(Routes, Accounts, config.OwnVatId, config.Journal);
+    AddBatch(Routes, Banks, Postal, Accounts);
     AddApi(Routes, Banks, Postal, PostalFile, Accounts);
     Routes.ExpectXml("/soap/",
                      [] { return SoapEndpoint::Fault("SOAP-ENV:Client", "Zu viele Attribute in einem Element"); });

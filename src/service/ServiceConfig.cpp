@@ -1,5 +1,6 @@
 #include "service/ServiceConfig.h"
 
+#include "confirm/Journal.h"
 #include "feeds/Sources.h"
 #include "rules/BankDirectory.h"
 #include "rules/DataFolders.h"
@@ -51,6 +52,10 @@ const char* const kUsageEnglish =
     "  --require-tls-for-remote  refuse logins of other machines over plain HTTP, where passwords travel unencrypted\n"
     "  --allow-readable-key   use a TLS key that others than its owner may read\n"
     "  --busy-answers N       the next N confirmations (checkVatApprox, eVatR) answer that the service is busy\n"
+    "  --OwnVatId ID          this business's VAT id, the requester of every qualified confirmation asked through\n"
+    "                         /api/v1/vat/confirmations (none: they are refused)\n"
+    "  --journal FILE         the journal of those confirmations (default\n"
+    "                         $XDG_DATA_HOME/OrvelWddx/journal.sqlite, the one orvelwddx-check journal reads)\n"
     "  --config FILE          settings file (default $XDG_CONFIG_HOME/OrvelWddx/service.conf)\n"
     "  --hash-password        read a password from standard input, print its salted hash\n"
     "  --version              the version and the data in use: each source's edition (valid from, until,\n"
@@ -95,6 +100,10 @@ const char* const kUsageGerman =
     "  --allow-readable-key   einen TLS-Schlüssel verwenden, den auch andere als sein Besitzer lesen dürfen\n"
     "  --busy-answers N       die nächsten N Bestätigungen (checkVatApprox, eVatR) melden einen ausgelasteten\n"
     "                         Dienst\n"
+    "  --OwnVatId ID          die USt-IdNr. dieses Unternehmens, Anfragender jeder qualifizierten Bestätigung über\n"
+    "                         /api/v1/vat/confirmations (ohne sie werden diese abgewiesen)\n"
+    "  --journal DATEI        das Journal dieser Bestätigungen (Standard\n"
+    "                         $XDG_DATA_HOME/OrvelWddx/journal.sqlite, das orvelwddx-check journal liest)\n"
     "  --config DATEI         Einstellungsdatei (Standard $XDG_CONFIG_HOME/OrvelWddx/service.conf)\n"
     "  --hash-password        ein Passwort von der Standardeingabe lesen, seinen gesalzenen Hash ausgeben\n"
     "  --version              die Version und die Daten in Gebrauch: die Ausgabe jeder Quelle (gültig ab, bis,\n"
@@ -203,6 +212,10 @@ void Set(ServiceConfig& config, const std::string& key, const std::string& value
         config.AllowReadableKey = Flag(key, value);
     else if (key == "busy-answers")
         config.BusyAnswers = Number(key, value, 0, 1000000);
+    else if (key == "OwnVatId")
+        config.OwnVatId = value;
+    else if (key == "journal")
+        config.Journal = value;
     else
         throw std::runtime_error(Say("unknown setting {}", {key}));
 }
@@ -312,6 +325,8 @@ ServiceConfig ServiceConfig::FromArguments(int argc, char** argv)
     }
     if (config.PostalFile.empty())
         config.PostalFile = rules::DefaultPostalDataPath();
+    if (config.Journal.empty())
+        config.Journal = confirm::Journal::DefaultPath();
 
     return config;
 }
@@ -346,7 +361,8 @@ std::string ServiceConfig::Describe() const
            PostalFile + "; threads " + std::to_string(Threads) + "; timeout " + std::to_string(Timeout) +
            "s; max-body " + std::to_string(MaxBody) + "; connections " + std::to_string(Connections) + " (" +
            std::to_string(ConnectionsPerClient) + " per client); log " + (Log ? "on" : "off") +
-           (BusyAnswers ? "; busy-answers " + std::to_string(BusyAnswers) : "");
+           (BusyAnswers ? "; busy-answers " + std::to_string(BusyAnswers) : "") + "; OwnVatId " +
+           (OwnVatId.empty() ? std::string("none") : OwnVatId) + "; journal " + Journal;
 }
 
 } // namespace orvel::service

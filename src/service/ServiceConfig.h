@@ -39,6 +39,8 @@ struct ServiceConfig
     bool RequireTlsForRemote = false; // other machines' logins over plain HTTP are refused
     bool AllowReadableKey = false;    // a TLS key that others than its owner may read is used all the same
     unsigned BusyAnswers = 0;         // the next confirmation answers that say the service is busy
+    std::string OwnVatId;             // the requester of the JSON API's qualified confirmations; empty: none asked
+    std::string Journal;              // where they are journaled; default confirm::Journal::DefaultPath()
     std::string ConfigFile;           // the file read, empty when there was none
     bool HashPassword = false;
     bool Help = false;

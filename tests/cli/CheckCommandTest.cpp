@@ -1,9 +1,9 @@
 // orvelwddx-check as a user runs it: a child process against the fixture servers, with its own settings folder.
 
 #include "cli/Confirmations.h"
-#include "cli/Csv.h"
 #include "cli/Output.h"
 #include "confirm/Journal.h"
+#include "platform/Csv.h"
 #include "server/Confirmation.h"
 #include "support/CrowdedVies.h"
 #include "support/FixtureServer.h"
@@ -60,7 +60,7 @@ std::map<std::string, std::string> QueryOf(const std::string& Target)
 }
 
 // The cell of a batch's output in the column the header names; "?" (and a failure) when there is no such column.
-std::string Cell(const std::vector<cli::TCsvRecord>& Records, size_t Row, const std::string& Name)
+std::string Cell(const std::vector<TCsvRecord>& Records, size_t Row, const std::string& Name)
 {
     const std::vector<std::string>& header = Records.at(0).Fields;
     const auto at = std::find(header.begin(), header.end(), Name);
@@ -531,7 +531,7 @@ TEST_F(CheckCommandTest, BatchKeepsTheInputOrderWithFourJobs)
 {
     const Ran ran = Run({"--jobs", "4", "batch", "-"}, {}, BatchInput(1000));
     EXPECT_EQ(ran.Status, 0) << ran.Err;
-    const std::vector<cli::TCsvRecord> records = cli::ParseCsv(ran.Out);
+    const std::vector<TCsvRecord> records = ParseCsv(ran.Out);
     ASSERT_EQ(records.size(), 1001u);
     EXPECT_EQ(records[0].Fields, std::vector<std::string>({"Kunde", "IBAN", "Result", "Resulttext", "BankName",
                                                            "NewBlz", "Iban", "Bic", "Error"}));
@@ -564,7 +564,7 @@ TEST_F(CheckCommandTest, BatchReadsRowsAsSpreadsheetsWriteThem)
         input += row.Line + "\n";
     const Ran ran = Run({"batch", "-"}, {}, input);
     EXPECT_EQ(ran.Status, 1);
-    const std::vector<cli::TCsvRecord> records = cli::ParseCsv(ran.Out);
+    const std::vector<TCsvRecord> records = ParseCsv(ran.Out);
     ASSERT_EQ(records.size(), std::size(rows) + 1) << ran.Out;
     const size_t columns = records[0].Fields.size();
     ASSERT_EQ(records[0].Fields.back(), "Error");
@@ -588,7 +588,7 @@ TEST_F(CheckCommandTest, ARecordLongerThanOneMebibyteIsOneBrokenRow)
     const std::string huge = "DE" + std::string(3u << 20, '7');
     const Ran ran = Run({"batch", "-"}, {}, "iban,Notiz\nDE1,eins\n" + huge + ",zwei\n\"DE2\"x,drei\nDE3,vier\n");
     EXPECT_EQ(ran.Status, 1) << ran.Err;
-    const std::vector<cli::TCsvRecord> records = cli::ParseCsv(ran.Out);
+    const std::vector<TCsvRecord> records = ParseCsv(ran.Out);
     ASSERT_EQ(records.size(), 5u) << ran.Err;
     EXPECT_EQ(Cell(records, 1, "Result"), "0");
     EXPECT_EQ(Cell(records, 2, "iban"), huge.substr(0, 200) + "…");
@@ -607,7 +607,7 @@ TEST_F(CheckCommandTest, BatchRunsEveryKindOfCheckARowAllows)
                               "DE1,,,,drei\n";
     const Ran ran = Run({"batch", "-"}, {}, input);
     EXPECT_EQ(ran.Status, 1) << ran.Err;
-    const std::vector<cli::TCsvRecord> records = cli::ParseCsv(ran.Out);
+    const std::vector<TCsvRecord> records = ParseCsv(ran.Out);
     ASSERT_EQ(records.size(), 4u) << ran.Out;
     const std::vector<std::string>& header = records[0].Fields;
     const auto column = [&](size_t Row, const std::string& Name) { return Cell(records, Row, Name); };
@@ -666,7 +666,7 @@ TEST_F(CheckCommandTest, StandardInputIsUtf8UnlessToldAndAFileIsJudgedWhole)
     for (const auto& c : cases) {
         const Ran ran = Run(c.Args, {}, c.Input);
         EXPECT_EQ(ran.Status, c.Error.empty() ? 0 : 1) << ran.Err;
-        const std::vector<cli::TCsvRecord> records = cli::ParseCsv(ran.Out);
+        const std::vector<TCsvRecord> records = ParseCsv(ran.Out);
         ASSERT_GE(records.size(), 2u) << c.Args[0];
         EXPECT_EQ(Cell(records, 1, "Error"), c.Error) << c.Args[0];
         if (c.Error.empty()) {
@@ -692,7 +692,7 @@ TEST_F(CheckCommandTest, CtrlCStopsAfterTheRowsInFlightAndLeavesValidCsv)
     const Ran ran = child.Wait();
     EXPECT_EQ(ran.Status, 130) << ran.Err;
     EXPECT_TRUE(ran.Out.ends_with("\r\n"));
-    const std::vector<cli::TCsvRecord> records = cli::ParseCsv(ran.Out);
+    const std::vector<TCsvRecord> records = ParseCsv(ran.Out);
     ASSERT_GT(records.size(), 21u);
     ASSERT_LT(records.size(), 1001u);
     for (size_t i = 1; i < records.size(); ++i) {
@@ -718,7 +718,7 @@ TEST_F(CheckCommandTest, BatchOutputIsSafeForSpreadsheetsAndTerminals)
         EXPECT_EQ(ran.Status, 0) << ran.Err;
         EXPECT_EQ(ran.Out.find('\x1b'), std::string::npos);
         EXPECT_EQ(ran.Out.find('\0'), std::string::npos);
-        const std::vector<cli::TCsvRecord> records = cli::ParseCsv(ran.Out);
+        const std::vector<TCsvRecord> records = ParseCsv(ran.Out);
         ASSERT_EQ(records.size(), 6u) << ran.Out;
         const std::string q = raw ? "" : "'";
         const struct
@@ -804,7 +804,7 @@ TEST_F(CheckCommandTest, BrokenBytesBreakTheirRowOnly)
                             {}, c.Input);
         const bool broken = std::any_of(c.Errors.begin(), c.Errors.end(), [](const auto& e) { return !e.empty(); });
         EXPECT_EQ(ran.Status, broken ? 1 : 0) << ran.Err;
-        const std::vector<cli::TCsvRecord> records = cli::ParseCsv(ran.Out);
+        const std::vector<TCsvRecord> records = ParseCsv(ran.Out);
         ASSERT_EQ(records.size(), c.Rows.size() + 1) << ran.Out;
         for (size_t i = 0; i < c.Rows.size(); ++i) {
             EXPECT_EQ(records[i + 1].Fields.at(0) + "|" + records[i + 1].Fields.at(1), c.Rows[i]) << i;
@@ -909,7 +909,7 @@ TEST_F(CheckCommandTest, VatConfirmTellsByItsStatusAndKeepsTheProof)
 
     const Ran csv = Run({"journal", "--csv", "--vat", "atu 11111111"}, env);
     EXPECT_EQ(csv.Status, 0) << csv.Err;
-    const std::vector<cli::TCsvRecord> records = cli::ParseCsv(csv.Out);
+    const std::vector<TCsvRecord> records = ParseCsv(csv.Out);
     ASSERT_EQ(records.size(), 3u) << csv.Out;
     const Ran refused = Run({"vat-confirm", "ATU11111111", "--own", "DE136695977"}, env);
     EXPECT_NE(refused.Err.find("Die eigene USt-IdNr. DE136695977 hat eine falsche Prüfziffer."), std::string::npos)
@@ -957,7 +957,7 @@ TEST_F(CheckCommandTest, BatchConfirmsWithAnOwnIdAndKeepsWhatWasNotCheckedForLat
                         "ATU11111111,DE136695977,Muster,vier\n"
                         "GB123456789,DE136695976,,fünf\n");
     EXPECT_EQ(ran.Status, 3) << ran.Err;
-    const std::vector<cli::TCsvRecord> records = cli::ParseCsv(ran.Out);
+    const std::vector<TCsvRecord> records = ParseCsv(ran.Out);
     ASSERT_EQ(records.size(), 6u) << ran.Out;
     const auto column = [&](size_t Row, const std::string& Name) { return Cell(records, Row, Name); };
     EXPECT_EQ(column(1, "Status"), "valid");
@@ -998,7 +998,7 @@ TEST_F(CheckCommandTest, BatchConfirmationsArePacedPerMemberStateAndNothingIsLos
     EXPECT_EQ(ran.Status, 0) << ran.Err;
     // Standard error is no terminal: the summary only, no progress line.
     EXPECT_EQ(ran.Err.find('\r'), std::string::npos) << ran.Err;
-    const std::vector<cli::TCsvRecord> records = cli::ParseCsv(ran.Out);
+    const std::vector<TCsvRecord> records = ParseCsv(ran.Out);
     ASSERT_EQ(records.size(), ids.size() + 1) << ran.Out;
     std::set<std::string> journalIds;
     for (size_t i = 0; i < ids.size(); ++i) {
@@ -1035,7 +1035,7 @@ TEST_F(CheckCommandTest, CtrlCDuringConfirmationsSendsNothingMoreAndLosesNoAnswe
     child.Signal(SIGINT);
     const Ran ran = child.Wait();
     EXPECT_EQ(ran.Status, 130) << ran.Err;
-    const std::vector<cli::TCsvRecord> records = cli::ParseCsv(ran.Out);
+    const std::vector<TCsvRecord> records = ParseCsv(ran.Out);
     ASSERT_GT(records.size(), 2u);
     ASSERT_LT(records.size(), 201u);
     std::set<std::string> written;
@@ -1124,7 +1124,7 @@ TEST_F(CheckCommandTest, JournalOutputsAreGuardedAndTamperingIsFound)
     EXPECT_NE(text.Out.find("name: =HYPERLINK(\"http://x\") status: valid\xEF\xBF\xBD\n"), std::string::npos)
         << text.Out;
     const Ran csv = Run({"journal", "--csv"}, env);
-    const std::vector<cli::TCsvRecord> rows = cli::ParseCsv(csv.Out);
+    const std::vector<TCsvRecord> rows = ParseCsv(csv.Out);
     ASSERT_EQ(rows.size(), 3u) << csv.Out;
     EXPECT_EQ(Cell(rows, 1, "name"), "'=HYPERLINK(\"http://x\") status: valid\xEF\xBF\xBD");
     EXPECT_EQ(std::count(csv.Out.begin(), csv.Out.end(), '\n'), 3) << "one line per record";
@@ -1198,7 +1198,8 @@ TEST_F(CheckCommandTest, TheProofShowsWhatAnAuditorNeedsWhateverTheLengthOfTheFi
     ASSERT_EQ(Run({"journal", "--proof", "1", "--pdf", pdf}, env).Status, 0);
     const std::string text = PdfText(pdf);
     const std::string squeezed = WithoutBlanks(text);
-    const QJsonArray records = QJsonDocument::fromJson(QByteArray::fromStdString(Run({"journal", "--json"}, env).Out)).array();
+    const QJsonArray records =
+        QJsonDocument::fromJson(QByteArray::fromStdString(Run({"journal", "--json"}, env).Out)).array();
     ASSERT_EQ(records.size(), 2);
     const std::string chain = records[0].toObject().value(QLatin1String("chain")).toString().toStdString();
     const std::string hash = records[0].toObject().value(QLatin1String("raw_sha256")).toString().toStdString();
@@ -1210,7 +1211,8 @@ TEST_F(CheckCommandTest, TheProofShowsWhatAnAuditorNeedsWhateverTheLengthOfTheFi
           std::string("Hauptstraße 1, 1010 Wien"), std::string("gekürzt"), std::string("PDF erstellt"),
           std::string("10.12.2026 (UTC+01:00)"), (Home / "data" / "OrvelWddx" / "journal.sqlite").string()})
         EXPECT_NE(text.find(shown), std::string::npos) << shown << "\n" << text;
-    for (const std::string& value : {chain, hash, std::string("<ns2:requestIdentifier>WAPI4711</ns2:requestIdentifier>")})
+    for (const std::string& value :
+         {chain, hash, std::string("<ns2:requestIdentifier>WAPI4711</ns2:requestIdentifier>")})
         EXPECT_NE(squeezed.find(value), std::string::npos) << value << "\n" << text;
     EXPECT_TRUE(std::regex_search(text, std::regex(R"(\d\d\.\d\d\.\d{4}, \d\d:\d\d:\d\d Uhr \(UTC[+-]\d\d:\d\d\))")))
         << text;

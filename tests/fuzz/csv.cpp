@@ -1,7 +1,7 @@
 // The CSV reader of batch: the whole text at once, and piece by piece as a stream, where a record is never longer
 // than the limit and every byte is consumed once.
 
-#include "cli/Csv.h"
+#include "platform/Csv.h"
 #include "FuzzInput.h"
 
 #include <algorithm>
@@ -10,7 +10,7 @@
 
 extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size)
 {
-    using namespace orvel::cli;
+    using namespace orvel;
     orvel::fuzz::Input input(data, size);
     const size_t piece = 1 + input.Byte() % 64;
     const std::string text(input.Rest());

@@ -1,4 +1,5 @@
 #include "service/ServiceConfig.h"
+#include "confirm/Journal.h"
 #include "rules/PostalData.h"
 #include "service/Http.h"
 #include "service/Service.h"
@@ -47,13 +48,16 @@ TEST_F(ServiceConfigTest, DefaultsWithoutAFile)
     EXPECT_FALSE(config.BankFile.empty());
     EXPECT_EQ(config.PostalFile, rules::DefaultPostalDataPath());
     EXPECT_FALSE(config.Log);
+    EXPECT_EQ(config.OwnVatId, "");
+    EXPECT_EQ(config.Journal, confirm::Journal::DefaultPath());
 }
 
 TEST_F(ServiceConfigTest, TheCommandLineWinsOverTheFile)
 {
     WriteStandardFile(
         "# comment\nlisten = 127.0.0.1:9000\nlisten=[::1]:9000\nthreads = 4\nlog = true\n"
-        "max-body = 4096\nconnections = 300\nconnections-per-client = 5\ntls-cert = /c.pem\ntls-key = /k.pem\n");
+        "max-body = 4096\nconnections = 300\nconnections-per-client = 5\ntls-cert = /c.pem\ntls-key = /k.pem\n"
+        "OwnVatId = DE136695976\njournal = /var/lib/office/journal.sqlite\n");
     const ServiceConfig fromFile = Parse({});
     EXPECT_EQ(fromFile.Listen, (std::vector<std::string>{"127.0.0.1:9000", "[::1]:9000"}));
     EXPECT_EQ(fromFile.Threads, 4u);
@@ -62,6 +66,9 @@ TEST_F(ServiceConfigTest, TheCommandLineWinsOverTheFile)
     EXPECT_EQ(fromFile.ConnectionsPerClient, 5u);
     EXPECT_TRUE(fromFile.Log);
     EXPECT_EQ(fromFile.TlsListen, std::vector<std::string>{"127.0.0.1:8591"});
+    EXPECT_EQ(fromFile.OwnVatId, "DE136695976");
+    EXPECT_EQ(fromFile.Journal, "/var/lib/office/journal.sqlite");
+    EXPECT_EQ(Parse({"--OwnVatId", "ATU13585627"}).OwnVatId, "ATU13585627");
 
     const ServiceConfig both = Parse({"--listen", "127.0.0.1:7000", "--threads=8", "--listen=127.0.0.2:7000"});
     EXPECT_EQ(both.Listen, (std::vector<std::string>{"127.0.0.1:7000", "127.0.0.2:7000"}));

@@ -1,8 +1,8 @@
-#include "cli/Csv.h"
+#include "platform/Csv.h"
 
 #include <gtest/gtest.h>
 
-namespace orvel::cli {
+namespace orvel {
 namespace {
 
 using Fields = std::vector<std::string>;
@@ -80,6 +80,38 @@ TEST(CsvTest, ARecordLongerThanTheLimitIsOneFaultEvenWhenItsLineGoesOn)
     }
 }
 
+TEST(CsvTest, ARecordsLineIsWhereItStartsHoweverItsTextArrives)
+{
+    // Quoted line breaks (LF and CR LF), a fault after them and a blank line: each record keeps the line it starts on,
+    // whether the text is read whole or as a stream in pieces of any size.
+    const std::string text = "h,note\n"
+                             "1,\"a\nb\nc\"\n"
+                             "2,\"d\r\ne\"\r\n"
+                             "\"x\ny\"z,3\n"
+                             "4,f\n"
+                             "\n"
+                             "5,\"g\n\nh\"\n"
+                             "6,i";
+    const std::vector<std::pair<size_t, std::string>> expected = {
+        {1, "h"}, {2, "1"}, {5, "2"}, {7, "\"x"}, {8, "y\""}, {9, "4"}, {11, "5"}, {14, "6"}};
+    for (size_t piece = 1; piece <= text.size(); ++piece) {
+        std::string buffer;
+        size_t offered = 0, consumed = 0, line = 1;
+        std::vector<std::pair<size_t, std::string>> got;
+        while (offered < text.size() || !buffer.empty()) {
+            buffer += text.substr(offered, piece);
+            offered = std::min(text.size(), offered + piece);
+            const bool more = offered < text.size();
+            for (const TCsvRecord& record : ParseCsv(buffer, ',', more, consumed, line))
+                got.emplace_back(record.Line, record.Fields.at(0).substr(0, record.Fault.empty() ? 1 : 2));
+            buffer.erase(0, consumed);
+            if (!more && consumed == 0)
+                break;
+        }
+        EXPECT_EQ(got, expected) << "pieces of " << piece;
+    }
+}
+
 TEST(CsvTest, WrittenRecordsReadBack)
 {
     const Fields fields{"plain", "with,comma", "with \"quotes\"", "two\r\nlines", "", "Köln"};
@@ -99,4 +131,4 @@ TEST(CsvTest, InputThatIsNotUtf8IsWindows1252)
 }
 
 } // namespace
-} // namespace orvel::cli
+} // namespace orvel

@@ -1,11 +1,11 @@
-#include "cli/Csv.h"
+#include "platform/Csv.h"
 
 #include "platform/Codepage.h"
 
 #include <algorithm>
 #include <utility>
 
-namespace orvel::cli {
+namespace orvel {
 namespace {
 
 // U+061C, U+200E, U+200F, U+202A to U+202E and U+2066 to U+2069, which reorder what a reader sees.
@@ -268,4 +268,4 @@ std::string Printable(std::string_view Utf8)
     return out;
 }
 
-} // namespace orvel::cli
+} // namespace orvel

@@ -6,7 +6,7 @@
 #include <string_view>
 #include <vector>
 
-namespace orvel::cli {
+namespace orvel {
 
 // The input as UTF-8: a byte order mark dropped; text without any valid multi-byte UTF-8 sequence (and not plain
 // ASCII) is read as Windows-1252. A UTF-8 text keeps its few invalid bytes; ValidUtf8 finds the records holding them.
@@ -57,4 +57,4 @@ std::string Printable(std::string_view Utf8);
 // The same on one line: TAB, CR LF, CR and LF become blanks, so that no field starts a line of its own.
 std::string PrintableLine(std::string_view Utf8);
 
-} // namespace orvel::cli
+} // namespace orvel
