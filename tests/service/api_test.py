@@ -8,7 +8,6 @@ import http.client
 import json
 import os
 import re
-import socket
 import subprocess
 import tempfile
 import time
@@ -17,6 +16,8 @@ import urllib.parse
 import xml.etree.ElementTree as ElementTree
 
 import jsonschema
+
+from apiservice import free_port, wait_until_listening
 
 SERVICE = os.environ["ORVELWDDX_SERVICE"]
 VALIDATOR = os.environ["ORVELWDDX_OPENAPI_VALIDATOR"]
@@ -29,12 +30,6 @@ CARD = "4111111111111111"
 
 with open(DOCUMENT, encoding="utf-8") as document_file:
     OPENAPI = json.load(document_file)
-
-
-def free_port():
-    with socket.socket() as probe:
-        probe.bind(("127.0.0.1", 0))
-        return probe.getsockname()[1]
 
 
 def basic(user, password):
@@ -68,13 +63,7 @@ class Service:
                    ORVELWDDX_VIES_URL="http://127.0.0.1:%d%s" % (self.port, VIES_PATH))
         self.proc = subprocess.Popen([SERVICE, "--listen", "127.0.0.1:%d" % self.port, "--threads", "4", "--log"] +
                                      list(options), stderr=self.log, env=env)
-        for _ in range(100):
-            try:
-                socket.create_connection(("127.0.0.1", self.port), timeout=1).close()
-                return
-            except OSError:
-                time.sleep(0.05)
-        raise RuntimeError("the service did not start")
+        wait_until_listening(self.port)
 
     def stop(self):
         self.proc.terminate()

@@ -23,6 +23,16 @@ def free_port():
         return probe.getsockname()[1]
 
 
+def wait_until_listening(port):
+    for _ in range(200):
+        try:
+            socket.create_connection(("127.0.0.1", port), timeout=1).close()
+            return
+        except OSError:
+            time.sleep(0.05)
+    raise RuntimeError("the service did not start")
+
+
 def call(url, data=None, method=None, headers=None):
     """Status, headers and body; error statuses are answers too."""
     request = urllib.request.Request(url, data=data, method=method, headers=headers or {})
@@ -40,13 +50,7 @@ class Service:
         self.proc = subprocess.Popen([SERVICE, "--bank-file", DEBIAN_BANKS, "--listen", "127.0.0.1:%d" % self.port,
                                       *options], stderr=self.log,
                                      env=env or dict(os.environ, XDG_CONFIG_HOME="/nonexistent"))
-        for _ in range(200):
-            try:
-                socket.create_connection(("127.0.0.1", self.port), timeout=1).close()
-                return
-            except OSError:
-                time.sleep(0.05)
-        raise RuntimeError("the service did not start")
+        wait_until_listening(self.port)
 
     def url(self, path):
         return "http://127.0.0.1:%d%s" % (self.port, path)
