@@ -71,6 +71,14 @@ CURL* curl_easy_init()
     return Curl().curl_easy_init();
 }
 
+// libcurl declares these two with an enum before the "...", as its own definitions have them; the enum is int-sized,
+// so va_start is sound, but clang warns of the promotion.
+#ifdef __clang__
+#pragma clang diagnostic push
+#pragma clang diagnostic ignored "-Wvarargs"
+#endif
+static_assert(sizeof(CURLoption) == sizeof(int) && sizeof(CURLINFO) == sizeof(int));
+
 // An option's number says the type of its one argument.
 CURLcode curl_easy_setopt(CURL* curl, CURLoption option, ...)
 {
@@ -96,6 +104,10 @@ CURLcode curl_easy_getinfo(CURL* curl, CURLINFO info, ...)
     va_end(arguments);
     return code;
 }
+
+#ifdef __clang__
+#pragma clang diagnostic pop
+#endif
 
 CURLcode curl_easy_perform(CURL* curl)
 {
