@@ -3,6 +3,7 @@
 #include "confirm/Confirm.h"
 #include "confirm/Journal.h"
 #include "service/Access.h"
+#include "service/Api.h"
 
 #include <fcntl.h>
 #include <nlohmann/json.hpp>
@@ -129,19 +130,17 @@ std::string Text(const json& body, const char* key)
 
 HttpResponse Confirm(const HttpRequest& request, const std::string& ownVatId, const std::string& journal)
 {
-    if (request.Header("Content-Type").value_or("").find("json") == std::string_view::npos)
-        return Problem(415, "Erwartet wird application/json", ProblemType("unsupported-media-type"));
-    json body;
-    try {
-        body = json::parse(request.Body);
-    } catch (const json::exception&) {
-        return Problem(400, "Der Inhalt ist kein JSON", ProblemType("bad-input"));
-    }
+    auto parsed = ApiBody(request);
+    if (auto* refused = std::get_if<HttpResponse>(&parsed))
+        return std::move(*refused);
+    const json body = std::move(std::get<json>(parsed));
     static constexpr const char* kFields[] = {"vat_id", "name",         "street",    "zip",
                                               "city",   "company_type", "reference", "service"};
     if (!body.is_object())
         return Problem(400, "Erwartet wird ein JSON-Objekt", ProblemType("bad-input"));
-    for (const auto& [key, value] : body.items()) {
+    for (const auto& item : body.items()) {
+        const std::string& key = item.key();
+        const json& value = item.value();
         if (std::find_if(std::begin(kFields), std::end(kFields), [&](const char* f) { return key == f; }) ==
             std::end(kFields))
             return Problem(400, "Unbekanntes Feld \"" + key + "\"", ProblemType("bad-input"));

@@ -103,6 +103,7 @@ class ApiJournalTest(unittest.TestCase):
             # label, body, method, status, type
             ("not JSON", b"{vat", "POST", 400, "bad-input"),
             ("not an object", b"[]", "POST", 400, "bad-input"),
+            ("a key twice", b'{"vat_id": "ATU13585627", "vat_id": "DE136695976"}', "POST", 400, "bad-input"),
             ("no id", {"name": "Muster"}, "POST", 400, "bad-input"),
             ("unknown field", {"vat_id": "ATU13585627", "own_vat_id": "DE1"}, "POST", 400, "bad-input"),
             ("a number", {"vat_id": 13585627}, "POST", 400, "bad-input"),
