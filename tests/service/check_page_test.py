@@ -88,6 +88,8 @@ class CheckPageTest(unittest.TestCase):
         result = self.browser.find_element(By.CSS_SELECTOR, "form[data-check='%s'] .result" % form)
         self.wait(lambda b: result.get_attribute("class").split()[1:] and "Prüfe" not in result.text, form + " result")
         verdict = result.find_element(By.CSS_SELECTOR, ".verdict")
+        # Every detail shown has a value.
+        self.assertNotIn("", [value.text for value in result.find_elements(By.TAG_NAME, "dd")], result.text)
         return result, verdict.text, verdict.value_of_css_property("color")
 
     def screenshot(self, name):

@@ -58,7 +58,8 @@ const names = {
     superseded: "Neuere Ausgabe", places: "Orte", former_places: "Frühere Orte", new_bank_code: "Neue Bankleitzahl",
     vat_id: "USt-IdNr.", country: "Land", number: "Nummer", address: "Anschrift", service: "Dienst",
     request_id: "Kennung", qualified: "Qualifiziert", status: "Status", message: "Meldung", matches: "Abgleich",
-    id: "Journal-Nr.", request_time: "Anfragezeit", fault: "Antwort des Dienstes", time_local: "Zeit", tries: "Versuche", type: "Typ", banks: "Banken", count: "Anzahl", time: "Zeit",
+    id: "Journal-Nr.", request_time: "Anfragezeit", fault: "Antwort des Dienstes", time_local: "Zeit",
+    tries: "Versuche", type: "Typ", banks: "Banken", count: "Anzahl", time: "Zeit",
 };
 
 function text(value) {
@@ -87,7 +88,9 @@ const serviceNames = {vies: "VIES", bzst: "BZSt"};
 // What a service's match code means, in the window's words.
 const matchWords = {
     vies: {1: "stimmt überein", 2: "stimmt nicht überein", 3: "nicht geprüft"},
-    bzst: {A: "stimmt überein", B: "stimmt nicht überein", C: "nicht angefragt", D: "vom Mitgliedstaat nicht mitgeteilt"},
+    bzst: {
+        A: "stimmt überein", B: "stimmt nicht überein", C: "nicht angefragt", D: "vom Mitgliedstaat nicht mitgeteilt"
+    },
 };
 
 // A journal record's fields as a person reads them.
@@ -206,7 +209,7 @@ function detailList(answer, only) {
     const list = element("dl");
     for (const [key, value] of Object.entries(answer)) {
         const shownElsewhere = ["check", "result", "result_text", "valid", "verdict", "banks"].includes(key);
-        const empty = value === null || value === "" || (Array.isArray(value) && !value.length);
+        const empty = value === null || value === undefined || value === "" || (Array.isArray(value) && !value.length);
         if (shownElsewhere || empty || (only && !only.includes(key)))
             continue;
         list.append(element("dt", names[key] || key), element("dd", text(value)));
