@@ -226,19 +226,17 @@ class CheckPageTest(unittest.TestCase):
         self.assertEqual(refused.exception.code, 401)
 
     def test_a_refused_confirmation_says_why_in_german(self):
-        cases = [  # label, own id, id asked, colour, words
-            ("no own id", None, "ATU13585627", DARK_RED, "Die eigene USt-IdNr. fehlt"),
-            ("own id wrong", "DE136695977", "ATU13585627", DARK_RED, "Die eigene USt-IdNr. DE136695977 hat eine "
-                                                                     "falsche Prüfziffer"),
-            ("outside VIES", OWN, "GB123456789", RED, "kein EU-Mitgliedstaat"),
-            ("company type", OWN, "ATU13585627", DARK_RED, "Die Rechtsform \"GmbH\" hat nicht die Form"),
+        cases = [  # label, own id, company type, id asked, colour, words
+            ("no own id", None, "", "ATU13585627", DARK_RED, "Die eigene USt-IdNr. fehlt"),
+            ("own id wrong", "DE136695977", "", "ATU13585627", DARK_RED,
+             "Die eigene USt-IdNr. DE136695977 hat eine falsche Prüfziffer"),
+            ("outside VIES", OWN, "", "GB123456789", RED, "kein EU-Mitgliedstaat"),
+            ("company type", OWN, "GmbH", "ATU13585627", DARK_RED, "Die Rechtsform \"GmbH\" hat nicht die Form"),
         ]
-        for label, own, asked, colour, words in cases:
+        for label, own, company_type, asked, colour, words in cases:
             with self.subTest(label):
                 self.open(start(self, *(("--OwnVatId", own) if own else ())))
-                fields = {"confirm-id": asked, "confirm-type": "GmbH" if label == "company type" else ""}
-                self.fill(fields)
-                self.browser.find_element(By.ID, "confirm-id").send_keys(Keys.ENTER)
+                self.fill({"confirm-type": company_type, "confirm-id": asked}).send_keys(Keys.ENTER)
                 result, verdict, shown = self.result_of("confirm")
                 self.screenshot("confirm-refused-" + label.replace(" ", "-"))
                 self.assertIn(words, verdict)
