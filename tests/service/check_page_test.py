@@ -1,10 +1,12 @@
 """The checking page at "/" in a real browser (Debian's chromium, headless, driven by selenium): a check, bad input,
-a login through HTTP Basic and keyboard use, with no Content-Security-Policy violation on the way. Screenshots go
+a login through HTTP Basic, keyboard use, and a qualified confirmation asked of a second service standing in for VIES
+and read back from the journal with its proof, with no Content-Security-Policy violation on the way. Screenshots go
 to the build tree for a person to look at."""
 import os
 import re
 import tempfile
 import unittest
+import urllib.error
 import urllib.request
 
 from selenium import webdriver
@@ -23,14 +25,19 @@ USERS = os.path.join(os.path.dirname(os.path.abspath(__file__)), "..", "..", "sr
 WAIT = 10  # seconds, for every wait on the page
 # The window's colours as the browser reports them.
 GREEN, RED = "rgba(0, 128, 0, 1)", "rgba(255, 0, 0, 1)"
+DARK_RED, AMBER = "rgba(128, 0, 0, 1)", "rgba(160, 90, 0, 1)"
+OWN = "DE136695976"
+VIES_PATH = "/taxation_customs/vies/services/checkVatService"
 
 
-def start(test, *options):
-    """orvelwddx-service on a free loopback port with data folders of its own; its address."""
+def start(test, *options, **settings):
+    """orvelwddx-service on a free loopback port with data folders (and so a journal) of its own; its address. No
+    confirmation leaves this machine: VIES and the BZSt are loopback addresses unless settings name others."""
     folder = tempfile.TemporaryDirectory(prefix="orvel-page-")
     test.addCleanup(folder.cleanup)
     env = {k: v for k, v in os.environ.items() if not k.startswith("ORVELWDDX_")}
-    env.update(XDG_DATA_HOME=folder.name, XDG_CONFIG_HOME=folder.name)
+    env.update(dict(XDG_DATA_HOME=folder.name, XDG_CONFIG_HOME=folder.name, ORVELWDDX_VIES_URL="http://127.0.0.1:9/",
+                    ORVELWDDX_BZST_URL="http://127.0.0.1:9/"), **settings)
     port, _ = start_service(test, SERVICE, env, *options)
     return "http://127.0.0.1:%d" % port
 
@@ -81,10 +88,27 @@ class CheckPageTest(unittest.TestCase):
         result = self.browser.find_element(By.CSS_SELECTOR, "form[data-check='%s'] .result" % form)
         self.wait(lambda b: result.get_attribute("class").split()[1:] and "Prüfe" not in result.text, form + " result")
         verdict = result.find_element(By.CSS_SELECTOR, ".verdict")
+        # Every detail shown has a value.
+        self.assertNotIn("", [value.text for value in result.find_elements(By.TAG_NAME, "dd")], result.text)
         return result, verdict.text, verdict.value_of_css_property("color")
 
     def screenshot(self, name):
+        # What the user just did or was answered stands in the middle of the picture.
+        self.browser.execute_script("document.activeElement.scrollIntoView({block: 'center'})")
         self.browser.save_screenshot(os.path.join(SCREENSHOTS, "check-page-%s.png" % name))
+
+    def log_in(self):
+        self.wait(lambda b: b.find_element(By.ID, "login").is_displayed(), "login form")
+        self.fill({"login-user": "demo", "login-password": "wexo"}).send_keys(Keys.ENTER)
+        self.wait(lambda b: not b.find_element(By.ID, "login").is_displayed(), "login accepted")
+
+    def fetched(self, url):
+        """Status, type and first bytes of url, asked from the page with its login."""
+        return tuple(self.browser.execute_async_script(
+            "const [url, done] = arguments;"
+            "fetch(url, {headers: headers({Accept: 'application/pdf'}), credentials: 'omit'})"
+            ".then(async a => done([a.status, a.headers.get('Content-Type'), (await a.text()).slice(0, 5)]))"
+            ".catch(e => done([0, String(e), '']));", url))
 
     def fill(self, fields):
         for field, value in fields.items():
@@ -157,6 +181,68 @@ class CheckPageTest(unittest.TestCase):
         result, verdict, colour = self.result_of("iban")
         self.assertEqual(colour, GREEN, verdict)
         self.screenshot("logged-in")
+
+    def test_a_confirmation_is_journaled_and_its_proof_is_a_pdf(self):
+        # The stand-in is busy for the first confirmation's two tries: it is kept as pending, the second one answers.
+        standin = start(self, "--busy-answers", "2")
+        self.open(start(self, "--users-file", USERS, "--OwnVatId", OWN, ORVELWDDX_VIES_URL=standin + VIES_PATH))
+        self.log_in()
+        fields = {"confirm-id": "ATU 135 856 27", "confirm-name": "Muster GmbH", "confirm-street": "Ringstraße 1",
+                  "confirm-zip": "1010", "confirm-city": "Wien"}
+        cases = [  # colour, name, verdict, words of the details
+            (AMBER, "not-checked", "Nicht geprüft",
+             "Antwort des Dienstes\nVIES: der Dienst des Mitgliedstaats ist überlastet"),
+            (GREEN, "passed", "Gültig: Die USt-IdNr. ist gültig.", "Name: nicht geprüft"),
+        ]
+        for shown, name, words, details in cases:
+            with self.subTest(name):
+                self.fill(fields).send_keys(Keys.ENTER)
+                result, verdict, colour = self.result_of("confirm")
+                self.screenshot("confirm-" + name)
+                self.assertEqual(verdict, words)
+                self.assertIn(details, result.text)
+                self.assertEqual(colour, shown, verdict)
+                self.wait(lambda b: b.switch_to.active_element == result, "focus on the result")
+        # The record's proof is the next stop of the keyboard.
+        result.send_keys(Keys.TAB)
+        proof = self.browser.switch_to.active_element
+        self.assertEqual(proof.get_attribute("aria-label"), "Nachweis Nr. 2 (PDF)")
+        self.assertEqual(self.fetched(proof.get_attribute("href")), (200, "application/pdf", "%PDF-"))
+
+        self.fill({"journal-vat": "atu13585627"}).send_keys(Keys.ENTER)
+        result, verdict, colour = self.result_of("journal")
+        self.screenshot("journal")
+        self.assertEqual((verdict, colour), ("2 Einträge im Journal", GREEN))
+        rows = [[cell.text for cell in row.find_elements(By.TAG_NAME, "td")]
+                for row in result.find_elements(By.CSS_SELECTOR, "tr")[1:]]
+        self.assertEqual(sorted((row[2], row[3], row[4], row[5], row[6], row[7]) for row in rows),
+                         [("ATU13585627", "Gültig", "VIES", "Muster GmbH", "Wien", "PDF"),
+                          ("ATU13585627", "Nicht geprüft", "VIES", "Muster GmbH", "Wien", "PDF")])
+        for link in result.find_elements(By.CSS_SELECTOR, "td a"):
+            self.assertEqual(self.fetched(link.get_attribute("href")), (200, "application/pdf", "%PDF-"))
+        # The page's login is what opens the proof.
+        with self.assertRaises(urllib.error.HTTPError) as refused:
+            urllib.request.urlopen(link.get_attribute("href"), timeout=WAIT)
+        self.assertEqual(refused.exception.code, 401)
+
+    def test_a_refused_confirmation_says_why_in_german(self):
+        cases = [  # label, own id, company type, id asked, colour, words
+            ("no own id", None, "", "ATU13585627", DARK_RED, "Die eigene USt-IdNr. fehlt"),
+            ("own id wrong", "DE136695977", "", "ATU13585627", DARK_RED,
+             "Die eigene USt-IdNr. DE136695977 hat eine falsche Prüfziffer"),
+            ("outside VIES", OWN, "", "GB123456789", RED, "kein EU-Mitgliedstaat"),
+            ("company type", OWN, "GmbH", "ATU13585627", DARK_RED, "Die Rechtsform \"GmbH\" hat nicht die Form"),
+        ]
+        for label, own, company_type, asked, colour, words in cases:
+            with self.subTest(label):
+                self.open(start(self, *(("--OwnVatId", own) if own else ())))
+                self.fill({"confirm-type": company_type, "confirm-id": asked}).send_keys(Keys.ENTER)
+                result, verdict, shown = self.result_of("confirm")
+                self.screenshot("confirm-refused-" + label.replace(" ", "-"))
+                self.assertIn(words, verdict)
+                self.assertEqual(shown, colour, verdict)
+                self.fill({"journal-vat": ""}).send_keys(Keys.ENTER)
+                self.assertEqual(self.result_of("journal")[1], "Keine Einträge im Journal")
 
     def test_the_page_forbids_what_it_does_not_need_and_keeps_its_files(self):
         with urllib.request.urlopen(self.url + "/", timeout=WAIT) as page:

@@ -58,7 +58,8 @@ const names = {
     superseded: "Neuere Ausgabe", places: "Orte", former_places: "Frühere Orte", new_bank_code: "Neue Bankleitzahl",
     vat_id: "USt-IdNr.", country: "Land", number: "Nummer", address: "Anschrift", service: "Dienst",
     request_id: "Kennung", qualified: "Qualifiziert", status: "Status", message: "Meldung", matches: "Abgleich",
-    id: "Journal-Nr.", request_time: "Anfragezeit", time_local: "Zeit", tries: "Versuche", type: "Typ", banks: "Banken", count: "Anzahl", time: "Zeit",
+    id: "Journal-Nr.", request_time: "Anfragezeit", fault: "Antwort des Dienstes", time_local: "Zeit",
+    tries: "Versuche", type: "Typ", banks: "Banken", count: "Anzahl", time: "Zeit",
 };
 
 function text(value) {
@@ -74,6 +75,37 @@ function text(value) {
             .map(([key, inner]) => (names[key] || key) + ": " + text(inner))
             .join(", ");
     return String(value ?? "");
+}
+
+// "2026-12-11T10:41:24+01:00" as "11.12.2026 10:41:24" (the service's local time), a date alone likewise.
+function germanTime(iso) {
+    const parts = /^(\d{4})-(\d\d)-(\d\d)(?:T(\d\d:\d\d:\d\d))?/.exec(iso || "");
+    return parts ? parts[3] + "." + parts[2] + "." + parts[1] + (parts[4] ? " " + parts[4] : "") : iso;
+}
+
+const serviceNames = {vies: "VIES", bzst: "BZSt"};
+
+// What a service's match code means, in the window's words.
+const matchWords = {
+    vies: {1: "stimmt überein", 2: "stimmt nicht überein", 3: "nicht geprüft"},
+    bzst: {
+        A: "stimmt überein", B: "stimmt nicht überein", C: "nicht angefragt", D: "vom Mitgliedstaat nicht mitgeteilt"
+    },
+};
+
+// A journal record's fields as a person reads them.
+function readable(record) {
+    const words = matchWords[record.service] || {};
+    const matches = Object.entries(record.matches || {})
+        .filter(([, code]) => code)
+        .map(([field, code]) => [field, words[code] || "Code " + code]);
+    return Object.assign({}, record, {
+        service: serviceNames[record.service] || record.service,
+        matches: matches.length ? Object.fromEntries(matches) : null,
+        request_time: germanTime(record.request_time),
+        valid_from: germanTime(record.valid_from),
+        time_local: germanTime(record.time_local),
+    });
 }
 
 function element(tag, content, className) {
@@ -92,11 +124,21 @@ function confirmation(record) {
     return record.status === "invalid" ? ["Ungültig", "fail"] : ["Nicht geprüft", "open"];
 }
 
-function proofLink(id) {
-    const link = element("a", "Nachweis (PDF)");
+function proofLink(id, caption = "Nachweis (PDF)") {
+    const link = element("a", caption);
+    link.setAttribute("aria-label", "Nachweis Nr. " + id + " (PDF)");
     link.href = "/api/v1/journal/" + encodeURIComponent(id) + "/proof.pdf";
     link.addEventListener("click", downloadWithLogin);
     return link;
+}
+
+// A table wider or longer than its form scrolls in its own box, which the keyboard reaches too.
+function scrolling(table, label) {
+    const box = element("div", undefined, "scroll");
+    box.tabIndex = 0;
+    box.setAttribute("aria-label", label);
+    box.appendChild(table);
+    return box;
 }
 
 // The journal's records as a table, each with a link to its PDF proof.
@@ -108,13 +150,13 @@ function journalTable(records) {
     for (const record of records) {
         const row = table.insertRow();
         const [verdict, tone] = confirmation(record);
-        for (const value of [record.id, record.time_local, record.vat_id, verdict, record.service, record.name,
-                             record.city])
+        const shown = readable(record);
+        for (const value of [shown.id, shown.time_local, shown.vat_id, verdict, shown.service, shown.name, shown.city])
             row.insertCell().textContent = text(value);
         row.cells[3].className = tone;
-        row.insertCell().appendChild(proofLink(record.id));
+        row.insertCell().appendChild(proofLink(record.id, "PDF"));
     }
-    return table;
+    return scrolling(table, "Einträge im Journal");
 }
 
 // A link the browser would follow without the login: fetched with it and handed over as a download.
@@ -157,11 +199,7 @@ function bankTable(banks) {
         for (const value of [bank.code, bank.bic, bank.name, bank.zip, bank.city])
             row.insertCell().textContent = text(value);
     }
-    // A long list scrolls in its own box, which the keyboard reaches too.
-    const list = element("div", undefined, "banks");
-    list.tabIndex = 0;
-    list.setAttribute("aria-label", "Gefundene Banken");
-    list.appendChild(table);
+    const list = scrolling(table, "Gefundene Banken");
     if (banks.length > kShownBanks)
         list.appendChild(element("p", "… und " + (banks.length - kShownBanks) + " weitere"));
     return list;
@@ -171,7 +209,7 @@ function detailList(answer, only) {
     const list = element("dl");
     for (const [key, value] of Object.entries(answer)) {
         const shownElsewhere = ["check", "result", "result_text", "valid", "verdict", "banks"].includes(key);
-        const empty = value === null || value === "" || (Array.isArray(value) && !value.length);
+        const empty = value === null || value === undefined || value === "" || (Array.isArray(value) && !value.length);
         if (shownElsewhere || empty || (only && !only.includes(key)))
             continue;
         list.append(element("dt", names[key] || key), element("dd", text(value)));
@@ -186,15 +224,23 @@ function present(result, status, answer) {
         document.body.dataset.login = "1";
         showLogin("Anmeldung erforderlich: " + (answer.detail || answer.title || ""));
     }
-    // A confirmation that no service answered is kept and asked again later: not checked yet, not a fault.
+    // A confirmation that no service answered is kept in the journal: not checked yet, not a fault.
+    if (answer.title && answer.status && answer.journal_id) {
+        show(result, "Nicht geprüft", "open",
+             detailList({message: answer.title, fault: answer.fault, id: answer.journal_id}));
+        result.appendChild(proofLink(answer.journal_id));
+        return;
+    }
     if (answer.title && answer.status)
-        return show(result, (answer.journal_id ? "Nicht geprüft: " : "Fehler " + answer.status + ": ") +
-                                (answer.detail || answer.title), answer.journal_id ? "open" : "fault");
-    if (Array.isArray(answer.records))
-        return show(result, answer.records.length + " Einträge im Journal", "pass", journalTable(answer.records));
+        return show(result, "Fehler: " + (answer.detail || answer.title), "fault");
+    if (Array.isArray(answer.records)) {
+        const count = answer.records.length;
+        const verdict = count ? count + (count === 1 ? " Eintrag" : " Einträge") : "Keine Einträge";
+        return show(result, verdict + " im Journal", "pass", count ? journalTable(answer.records) : null);
+    }
     if (answer.qualified !== undefined) {
         const [verdict, tone] = confirmation(answer);
-        show(result, verdict + ": " + answer.message, tone, detailList(answer, confirmationFields));
+        show(result, verdict + ": " + answer.message, tone, detailList(readable(answer), confirmationFields));
         if (answer.id)
             result.appendChild(proofLink(answer.id));
         return;
