@@ -235,7 +235,7 @@ class ApiJournalSettingsTest(unittest.TestCase):
                 got, answer_headers, body = call(service.url("/api/v1/journal"), headers=headers)
                 self.assertEqual(got, status, body)
                 if status == 401:
-                    self.assertEqual(answer_headers["WWW-Authenticate"], 'Basic realm="OrvelWddx"')
+                    self.assertEqual(answer_headers["WWW-Authenticate"], 'Basic realm="OrvelWddx", charset="UTF-8"')
                     self.assertEqual(json.loads(body)["type"], "/api/v1/problems/unauthorized")
 
 
