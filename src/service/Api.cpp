@@ -92,32 +92,18 @@ void AppendJsonString(std::string& out, std::string_view text)
             plain = i;
             continue;
         }
-        switch (c) {
-        case '"':
-            out.append("\\\"");
-            break;
-        case '\\':
-            out.append("\\\\");
-            break;
-        case '\b':
-            out.append("\\b");
-            break;
-        case '\t':
-            out.append("\\t");
-            break;
-        case '\n':
-            out.append("\\n");
-            break;
-        case '\f':
-            out.append("\\f");
-            break;
-        case '\r':
-            out.append("\\r");
-            break;
-        default:
-            out.append("\\u00").push_back(kHex[c >> 4]);
-            out.push_back(kHex[c & 0xF]);
-        }
+        const char* const shortForm = c == '"'    ? "\\\""
+                                      : c == '\\' ? "\\\\"
+                                      : c == '\b' ? "\\b"
+                                      : c == '\t' ? "\\t"
+                                      : c == '\n' ? "\\n"
+                                      : c == '\f' ? "\\f"
+                                      : c == '\r' ? "\\r"
+                                                  : nullptr;
+        if (shortForm)
+            out.append(shortForm);
+        else
+            out.append("\\u00").append({kHex[c >> 4], kHex[c & 0xF]});
         plain = ++i;
     }
     out.append(text.substr(plain)).push_back('"');

@@ -54,10 +54,9 @@ std::vector<Member> Layout(const rules::CheckRow& row)
         if (json.empty())
             continue;
         const size_t dot = json.find('.');
-        Member& member = dot == std::string_view::npos
-                             ? Slot(members, json, Member::Field)
-                             : Slot(Slot(members, json.substr(0, dot), Member::Group).Nest, json.substr(dot + 1),
-                                    Member::Field);
+        Member& member = dot == std::string_view::npos ? Slot(members, json, Member::Field)
+                                                       : Slot(Slot(members, json.substr(0, dot), Member::Group).Nest,
+                                                              json.substr(dot + 1), Member::Field);
         member.What = Member::Field;
         member.Index = int(i);
         if (i == 1)
@@ -328,33 +327,32 @@ void AddApi(Router& router, const BankData& banks, const rules::PostalData& post
         std::map<const rules::CheckRow*, std::vector<Member>> layouts;
         for (const rules::CheckRow* row : entry.second)
             layouts[row] = Layout(*row);
-        router.Add(
-            std::string(entry.first), [&banks, &postal, &users, postalData, layouts = std::move(layouts),
-                                       rows = entry.second](const HttpRequest& request) {
-                if (auto refusal = ApiLogin(users, request))
-                    return std::move(*refusal);
-                if (auto wrong = ApiMethod(request, {rows.front()->JsonPost ? "POST" : "GET"}))
-                    return std::move(*wrong);
-                if (rows.front()->Name == "vat")
-                    if (const auto vies = request.Query("vies"); vies && *vies != "false") {
-                        if (*vies != "true")
-                            return ApiProblem(400, "Parameter vies: true oder false");
-                        return AskVies(request.Segment("id").value_or(""));
-                    }
-                auto chosen = Choose(rows, request);
-                if (auto* refusal = std::get_if<HttpResponse>(&chosen))
-                    return std::move(*refusal);
-                const Chosen& check = std::get<Chosen>(chosen);
-                // Each answer holds the snapshot of its moment to its end, whatever a reload swaps in meanwhile.
-                const auto snapshot = banks.Current();
-                const rules::CheckAnswer answer = check.Row->Run({&snapshot->Checks, &postal, true}, check.Inputs);
-                std::string_view data = "null";
-                if (check.Row->Source == rules::CheckSource::Banks)
-                    data = snapshot->ApiData;
-                else if (check.Row->Source == rules::CheckSource::Postal)
-                    data = postalData;
-                return ApiJson(200, Answer(*check.Row, layouts.at(check.Row), answer, data));
-            });
+        router.Add(std::string(entry.first), [&banks, &postal, &users, postalData, layouts = std::move(layouts),
+                                              rows = entry.second](const HttpRequest& request) {
+            if (auto refusal = ApiLogin(users, request))
+                return std::move(*refusal);
+            if (auto wrong = ApiMethod(request, {rows.front()->JsonPost ? "POST" : "GET"}))
+                return std::move(*wrong);
+            if (rows.front()->Name == "vat")
+                if (const auto vies = request.Query("vies"); vies && *vies != "false") {
+                    if (*vies != "true")
+                        return ApiProblem(400, "Parameter vies: true oder false");
+                    return AskVies(request.Segment("id").value_or(""));
+                }
+            auto chosen = Choose(rows, request);
+            if (auto* refusal = std::get_if<HttpResponse>(&chosen))
+                return std::move(*refusal);
+            const Chosen& check = std::get<Chosen>(chosen);
+            // Each answer holds the snapshot of its moment to its end, whatever a reload swaps in meanwhile.
+            const auto snapshot = banks.Current();
+            const rules::CheckAnswer answer = check.Row->Run({&snapshot->Checks, &postal, true}, check.Inputs);
+            std::string_view data = "null";
+            if (check.Row->Source == rules::CheckSource::Banks)
+                data = snapshot->ApiData;
+            else if (check.Row->Source == rules::CheckSource::Postal)
+                data = postalData;
+            return ApiJson(200, Answer(*check.Row, layouts.at(check.Row), answer, data));
+        });
     }
 
     router.Add(std::string(kApiRoot) + "status", [&banks, &postal, &postalFile, &users](const HttpRequest& request) {

@@ -19,7 +19,8 @@ std::string ApiDataOf(const rules::OfficialData& data, const rules::TarvikChecks
 } // namespace
 
 BankSnapshot::BankSnapshot(const std::string& pinned, std::time_t now)
-    : Data(rules::OfficialData::Load(now, pinned)), Banks(Data.Banks), Checks(Data, now), ApiData(ApiDataOf(Data, Checks, now))
+    : Data(rules::OfficialData::Load(now, pinned)), Banks(Data.Banks), Checks(Data, now),
+      ApiData(ApiDataOf(Data, Checks, now))
 {
 }
 
