@@ -143,11 +143,12 @@ WideString FromUtf8(std::string_view text)
     return out;
 }
 
-std::string AnsiToUtf8(std::string_view text)
+void AppendAnsiAsUtf8(std::string& out, std::string_view text)
 {
     // Each byte becomes at most three UTF-8 bytes (the euro sign and its neighbours in 0x80..0x9F).
-    std::string out(text.size() * 3, '\0');
-    char* to = out.data();
+    const size_t start = out.size();
+    out.resize(start + text.size() * 3);
+    char* to = out.data() + start;
     for (const char c : text) {
         const char16_t wide = ToWide(static_cast<unsigned char>(c));
         if (wide < 0x80) {
@@ -162,6 +163,12 @@ std::string AnsiToUtf8(std::string_view text)
         }
     }
     out.resize(size_t(to - out.data()));
+}
+
+std::string AnsiToUtf8(std::string_view text)
+{
+    std::string out;
+    AppendAnsiAsUtf8(out, text);
     return out;
 }
 

@@ -20,6 +20,8 @@ std::string ToUtf8(std::u16string_view text);
 WideString FromUtf8(std::string_view text);
 // The same as ToUtf8(Widen(text)), in one pass.
 std::string AnsiToUtf8(std::string_view text);
+// AnsiToUtf8 appended to out, which keeps its capacity for the next text.
+void AppendAnsiAsUtf8(std::string& out, std::string_view text);
 
 // The length of the UTF-8 character at text[at] in its shortest form (1 to 4), or 0 where the bytes there are no
 // character: a stray continuation byte, a cut or overlong sequence, a surrogate or a value beyond U+10FFFF.

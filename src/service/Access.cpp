@@ -77,16 +77,6 @@ int32_t BasicAdmission(const Users& users, const HttpRequest& request)
     return AdmitRequest(users, credentials->first, credentials->second, request);
 }
 
-int32_t ApiAdmission(const Users& users, const HttpRequest& request)
-{
-    if (users.Open())
-        return request.Loopback ? Users::kAdmitted : Users::kLoopbackOnly;
-    const auto credentials = BasicCredentials(request);
-    if (!credentials)
-        return Users::kDenied;
-    return AdmitRequest(users, credentials->first, credentials->second, request);
-}
-
 int32_t AdmitRequest(const Users& users, std::string_view user, std::string_view password, const HttpRequest& request)
 {
     if (!request.Loopback && !request.Secure && !users.Open() && users.RefusesPlainRemote())

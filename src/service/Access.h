@@ -19,9 +19,6 @@ int32_t AdmitRequest(const Users& users, std::string_view user, std::string_view
 // when there is no users file to log in with.
 int32_t BasicAdmission(const Users& users, const HttpRequest& request);
 
-// The JSON API's logins: with a users file every client, this machine too, sends HTTP Basic credentials; without
-// one this machine is answered (kAdmitted) and other machines are not (kLoopbackOnly).
-int32_t ApiAdmission(const Users& users, const HttpRequest& request);
 // User name and password of the request's HTTP Basic Authorization header; nullopt without a well-formed one.
 std::optional<std::pair<std::string, std::string>> BasicCredentials(const HttpRequest& request);
 

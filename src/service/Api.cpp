@@ -1,5 +1,6 @@
 #include "service/Api.h"
 
+#include "platform/Codepage.h"
 #include "service/Access.h"
 
 #include <strings.h>
@@ -47,7 +48,66 @@ bool IsJsonType(std::string_view type)
             strncasecmp(type.data(), "application/", 12) == 0);
 }
 
+// How many bytes from at are the longest start of a UTF-8 character (at least 1): what one U+FFFD stands for.
+size_t BrokenLength(std::string_view text, size_t at)
+{
+    const auto b = static_cast<unsigned char>(text[at]);
+    const size_t length = b >= 0xC2 && b <= 0xDF ? 2 : b >= 0xE0 && b <= 0xEF ? 3 : b >= 0xF0 && b <= 0xF4 ? 4 : 1;
+    size_t k = 1;
+    for (; k < length && at + k < text.size(); ++k) {
+        const auto next = static_cast<unsigned char>(text[at + k]);
+        const bool fits = k == 1 && b == 0xE0   ? next >= 0xA0 && next <= 0xBF
+                          : k == 1 && b == 0xED ? next >= 0x80 && next <= 0x9F
+                          : k == 1 && b == 0xF0 ? next >= 0x90 && next <= 0xBF
+                          : k == 1 && b == 0xF4 ? next >= 0x80 && next <= 0x8F
+                                                : (next & 0xC0) == 0x80;
+        if (!fits)
+            break;
+    }
+    return k;
+}
+
 } // namespace
+
+void AppendJsonString(std::string& out, std::string_view text)
+{
+    static constexpr char kHex[] = "0123456789abcdef";
+    out.push_back('"');
+    size_t plain = 0; // start of the bytes not yet copied
+    for (size_t i = 0; i < text.size();) {
+        const auto c = static_cast<unsigned char>(text[i]);
+        if (c >= 0x20 && c != '"' && c != '\\' && c < 0x80) {
+            ++i;
+            continue;
+        }
+        const size_t length = c < 0x80 ? 1 : Utf8CharLength(text, i);
+        if (length > 1) {
+            i += length;
+            continue;
+        }
+        out.append(text.substr(plain, i - plain));
+        if (c >= 0x80) {
+            out.append("\xEF\xBF\xBD");
+            i += BrokenLength(text, i);
+            plain = i;
+            continue;
+        }
+        const char* const shortForm = c == '"'    ? "\\\""
+                                      : c == '\\' ? "\\\\"
+                                      : c == '\b' ? "\\b"
+                                      : c == '\t' ? "\\t"
+                                      : c == '\n' ? "\\n"
+                                      : c == '\f' ? "\\f"
+                                      : c == '\r' ? "\\r"
+                                                  : nullptr;
+        if (shortForm)
+            out.append(shortForm);
+        else
+            out.append("\\u00").append({kHex[c >> 4], kHex[c & 0xF]});
+        plain = ++i;
+    }
+    out.append(text.substr(plain)).push_back('"');
+}
 
 HttpResponse ApiProblem(unsigned status, std::string_view detail, std::chrono::seconds retryAfter)
 {
@@ -74,6 +134,13 @@ HttpResponse ApiJson(unsigned status, const nlohmann::ordered_json& body)
 {
     HttpResponse response{status, "application/json; charset=utf-8",
                           body.dump(-1, ' ', false, nlohmann::json::error_handler_t::replace)};
+    response.Headers.emplace_back("Cache-Control", "no-store");
+    return response;
+}
+
+HttpResponse ApiJson(unsigned status, std::string body)
+{
+    HttpResponse response{status, "application/json; charset=utf-8", std::move(body)};
     response.Headers.emplace_back("Cache-Control", "no-store");
     return response;
 }

@@ -25,6 +25,11 @@ HttpResponse ApiProblem(unsigned status, std::string_view detail, std::chrono::s
 
 // application/json with Cache-Control: no-store.
 HttpResponse ApiJson(unsigned status, const nlohmann::ordered_json& body);
+HttpResponse ApiJson(unsigned status, std::string body);
+
+// text as a JSON string, quotes included, written as nlohmann's dump writes it: UTF-8 kept as it is, the bytes of a
+// broken sequence as one U+FFFD, control characters escaped (\n and its kin, else \u00XX).
+void AppendJsonString(std::string& out, std::string_view text);
 
 // nullopt when the request's method is one of allowed (GET allows HEAD); else 405 with Allow.
 std::optional<HttpResponse> ApiMethod(const HttpRequest& request, std::initializer_list<std::string_view> allowed);

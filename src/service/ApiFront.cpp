@@ -8,6 +8,8 @@
 #include "service/Api.h"
 #include "service/Status.h"
 
+#include <algorithm>
+#include <charconv>
 #include <ctime>
 #include <map>
 #include <vector>
@@ -22,88 +24,151 @@ constexpr int32_t kViesTimeoutMs = 10000;
 // What a client waits before asking again while VIES (or a member state's service) is busy.
 constexpr std::chrono::seconds kViesRetryAfter{30};
 
-std::string Utf8(const rules::CheckRow& row, const std::string& text)
+// Where each member of a row's answer stands: the JSON of a field is known by the row, so the members' order and their
+// nesting are laid out once and every answer is written straight into one string.
+struct Member
 {
-    return row.Windows1252 ? ToUtf8(Widen(text)) : text;
+    enum Kind { Check, Field, Group, Valid, Data } What = Field;
+    std::string Key;          // ",\"name\":"
+    int Index = -1;           // the field of a Field
+    std::vector<Member> Nest; // the fields of a Group ("bank.code", "bank.name")
+};
+
+// Finds the member called name, or adds it at the end: a name given twice keeps its first place.
+Member& Slot(std::vector<Member>& members, std::string_view name, Member::Kind kind)
+{
+    std::string key = "\"" + std::string(name) + "\":";
+    for (Member& member : members)
+        if (member.Key == key || member.Key == "," + key)
+            return member;
+    members.push_back({kind, (members.empty() ? "" : ",") + key, -1, {}});
+    return members.back();
 }
 
-// A field's value as JSON; texts left empty are null, as the rules give no value there.
-Json Value(const rules::CheckRow& row, const rules::CheckField& field, const rules::CheckValue& value)
+std::vector<Member> Layout(const rules::CheckRow& row)
+{
+    std::vector<Member> members;
+    Slot(members, "check", Member::Check);
+    for (size_t i = 0; i < row.Fields.size(); ++i) {
+        const std::string_view json = row.Fields[i].Json;
+        if (json.empty())
+            continue;
+        const size_t dot = json.find('.');
+        Member& member = dot == std::string_view::npos ? Slot(members, json, Member::Field)
+                                                       : Slot(Slot(members, json.substr(0, dot), Member::Group).Nest,
+                                                              json.substr(dot + 1), Member::Field);
+        member.What = Member::Field;
+        member.Index = int(i);
+        if (i == 1)
+            Slot(members, "valid", Member::Valid).What = Member::Valid;
+    }
+    Slot(members, "data", Member::Data).What = Member::Data;
+    return members;
+}
+
+// Texts left empty are null, as the rules give no value there.
+bool IsNull(const rules::CheckField& field, const rules::CheckValue& value)
+{
+    return field.Kind == rules::FieldKind::Text && value.Text.empty() && field.Json != "result_text";
+}
+
+void AppendText(std::string& out, const rules::CheckRow& row, std::string_view text)
+{
+    if (!row.Windows1252)
+        return AppendJsonString(out, text);
+    thread_local std::string utf8;
+    utf8.clear();
+    AppendAnsiAsUtf8(utf8, text);
+    AppendJsonString(out, utf8);
+}
+
+void AppendValue(std::string& out, const rules::CheckRow& row, const rules::CheckField& field,
+                 const rules::CheckValue& value)
 {
     switch (field.Kind) {
-    case rules::FieldKind::Number:
-        return value.Number;
+    case rules::FieldKind::Number: {
+        char digits[16];
+        out.append(digits, std::to_chars(digits, digits + sizeof digits, value.Number).ptr);
+        return;
+    }
     case rules::FieldKind::Flag:
-        return value.Number != 0;
+        out.append(value.Number != 0 ? "true" : "false");
+        return;
     case rules::FieldKind::Text:
-        return value.Text.empty() && field.Json != "result_text" ? Json() : Json(Utf8(row, value.Text));
+        if (IsNull(field, value))
+            out.append("null");
+        else
+            AppendText(out, row, value.Text);
+        return;
     case rules::FieldKind::List:
         break;
     }
-    Json list = Json::array();
+    out.push_back('[');
     for (const std::string& item : value.List) {
+        if (&item != &value.List.front())
+            out.push_back(',');
         if (field.JsonItems.empty()) {
-            list.push_back(Utf8(row, item));
+            AppendText(out, row, item);
             continue;
         }
         // "37040044|COBADEFFXXX|Commerzbank|50447|Köln" with the keys "code|bic|name|zip|city".
-        Json object = Json::object();
+        out.push_back('{');
         std::string_view keys = field.JsonItems, parts = item;
         while (!keys.empty()) {
             const size_t keyEnd = std::min(keys.find('|'), keys.size()),
                          partEnd = std::min(parts.find('|'), parts.size());
-            object[std::string(keys.substr(0, keyEnd))] = Utf8(row, std::string(parts.substr(0, partEnd)));
+            if (keys.size() != field.JsonItems.size())
+                out.push_back(',');
+            AppendJsonString(out, keys.substr(0, keyEnd));
+            out.push_back(':');
+            AppendText(out, row, parts.substr(0, partEnd));
             keys.remove_prefix(std::min(keyEnd + 1, keys.size()));
             parts.remove_prefix(std::min(partEnd + 1, parts.size()));
         }
-        list.push_back(std::move(object));
+        out.push_back('}');
     }
-    return list;
+    out.push_back(']');
 }
 
-// An object all of whose members are null says nothing: it is null itself ("bank" when no bank was found).
-void NullEmptyObjects(Json& answer)
+// A row's answer as the API writes it; data: its "data" object.
+std::string Answer(const rules::CheckRow& row, const std::vector<Member>& layout, const rules::CheckAnswer& answer,
+                   std::string_view data)
 {
-    for (auto& [name, member] : answer.items())
-        if (member.is_object() && std::all_of(member.begin(), member.end(), [](const Json& v) { return v.is_null(); }))
-            member = nullptr;
-}
-
-Json DataOf(rules::CheckSource source, const BankSnapshot& banks, const rules::PostalData& postal)
-{
-    const std::time_t now = std::time(nullptr);
-    if (source == rules::CheckSource::Banks) {
-        const rules::BankSource& origin = banks.Banks.Source();
-        return {{"source", origin.BuiltIn ? origin.Sources : "Deutsche Bundesbank, Bankleitzahlendatei"},
-                {"valid_from", rules::IsoDate(banks.Banks.Date())},
-                {"superseded", rules::IsSuperseded(banks.Data.BanksEdition, now) || banks.Checks.Superseded()}};
+    std::string out;
+    out.reserve(512);
+    out.push_back('{');
+    for (const Member& member : layout) {
+        out.append(member.Key);
+        switch (member.What) {
+        case Member::Check:
+            AppendJsonString(out, row.Name);
+            break;
+        case Member::Field:
+            AppendValue(out, row, row.Fields[size_t(member.Index)], answer.Values[size_t(member.Index)]);
+            break;
+        case Member::Valid:
+            out.append(row.Passed(answer) ? "true" : "false");
+            break;
+        case Member::Data:
+            out.append(data);
+            break;
+        case Member::Group:
+            // An object all of whose members are null says nothing: it is null itself ("bank" when no bank was found).
+            if (std::all_of(member.Nest.begin(), member.Nest.end(), [&](const Member& field) {
+                    return IsNull(row.Fields[size_t(field.Index)], answer.Values[size_t(field.Index)]);
+                })) {
+                out.append("null");
+                break;
+            }
+            out.push_back('{');
+            for (const Member& field : member.Nest) {
+                out.append(field.Key);
+                AppendValue(out, row, row.Fields[size_t(field.Index)], answer.Values[size_t(field.Index)]);
+            }
+            out.push_back('}');
+        }
     }
-    if (source == rules::CheckSource::Postal)
-        return {{"source", "Postleitzahlen (OpenStreetMap)"},
-                {"valid_from", postal.Date().empty() ? Json() : Json(postal.Date())},
-                {"superseded", false}};
-    return nullptr;
-}
-
-Json Answer(const rules::CheckRow& row, const rules::CheckAnswer& answer, const BankSnapshot& banks,
-            const rules::PostalData& postal)
-{
-    Json out = {{"check", row.Name}};
-    for (size_t i = 0; i < row.Fields.size(); ++i) {
-        const rules::CheckField& field = row.Fields[i];
-        if (field.Json.empty())
-            continue;
-        Json value = Value(row, field, answer.Values[i]);
-        const size_t dot = field.Json.find('.');
-        if (dot == std::string_view::npos)
-            out[std::string(field.Json)] = std::move(value);
-        else
-            out[std::string(field.Json.substr(0, dot))][std::string(field.Json.substr(dot + 1))] = std::move(value);
-        if (i == 1)
-            out["valid"] = row.Passed(answer);
-    }
-    NullEmptyObjects(out);
-    out["data"] = DataOf(row.Source, banks, postal);
+    out.push_back('}');
     return out;
 }
 
@@ -247,32 +312,48 @@ void AddApi(Router& router, const BankData& banks, const rules::PostalData& post
     router.ExpectJson(std::string(kApiRoot),
                       [](unsigned status, std::string_view text) { return ApiProblem(status, text); });
 
+    // What the answers from the postal codes say of their data: those never change while the service runs.
+    std::string postalData = "{\"source\":\"Postleitzahlen (OpenStreetMap)\",\"valid_from\":";
+    if (postal.Date().empty())
+        postalData.append("null");
+    else
+        AppendJsonString(postalData, postal.Date());
+    postalData.append(",\"superseded\":false}");
     std::map<std::string_view, std::vector<const rules::CheckRow*>> paths;
     for (const rules::CheckRow& row : rules::CheckTable())
         if (!row.JsonPath.empty())
             paths[row.JsonPath].push_back(&row);
-    for (const auto& entry : paths)
-        router.Add(
-            std::string(entry.first), [&banks, &postal, &users, rows = entry.second](const HttpRequest& request) {
-                if (auto refusal = ApiLogin(users, request))
-                    return std::move(*refusal);
-                if (auto wrong = ApiMethod(request, {rows.front()->JsonPost ? "POST" : "GET"}))
-                    return std::move(*wrong);
-                if (rows.front()->Name == "vat")
-                    if (const auto vies = request.Query("vies"); vies && *vies != "false") {
-                        if (*vies != "true")
-                            return ApiProblem(400, "Parameter vies: true oder false");
-                        return AskVies(request.Segment("id").value_or(""));
-                    }
-                auto chosen = Choose(rows, request);
-                if (auto* refusal = std::get_if<HttpResponse>(&chosen))
-                    return std::move(*refusal);
-                const Chosen& check = std::get<Chosen>(chosen);
-                // Each answer holds the snapshot of its moment to its end, whatever a reload swaps in meanwhile.
-                const auto snapshot = banks.Current();
-                const rules::CheckAnswer answer = check.Row->Run({&snapshot->Checks, &postal, true}, check.Inputs);
-                return ApiJson(200, Answer(*check.Row, answer, *snapshot, postal));
-            });
+    for (const auto& entry : paths) {
+        std::map<const rules::CheckRow*, std::vector<Member>> layouts;
+        for (const rules::CheckRow* row : entry.second)
+            layouts[row] = Layout(*row);
+        router.Add(std::string(entry.first), [&banks, &postal, &users, postalData, layouts = std::move(layouts),
+                                              rows = entry.second](const HttpRequest& request) {
+            if (auto refusal = ApiLogin(users, request))
+                return std::move(*refusal);
+            if (auto wrong = ApiMethod(request, {rows.front()->JsonPost ? "POST" : "GET"}))
+                return std::move(*wrong);
+            if (rows.front()->Name == "vat")
+                if (const auto vies = request.Query("vies"); vies && *vies != "false") {
+                    if (*vies != "true")
+                        return ApiProblem(400, "Parameter vies: true oder false");
+                    return AskVies(request.Segment("id").value_or(""));
+                }
+            auto chosen = Choose(rows, request);
+            if (auto* refusal = std::get_if<HttpResponse>(&chosen))
+                return std::move(*refusal);
+            const Chosen& check = std::get<Chosen>(chosen);
+            // Each answer holds the snapshot of its moment to its end, whatever a reload swaps in meanwhile.
+            const auto snapshot = banks.Current();
+            const rules::CheckAnswer answer = check.Row->Run({&snapshot->Checks, &postal, true}, check.Inputs);
+            std::string_view data = "null";
+            if (check.Row->Source == rules::CheckSource::Banks)
+                data = snapshot->ApiData;
+            else if (check.Row->Source == rules::CheckSource::Postal)
+                data = postalData;
+            return ApiJson(200, Answer(*check.Row, layouts.at(check.Row), answer, data));
+        });
+    }
 
     router.Add(std::string(kApiRoot) + "status", [&banks, &postal, &postalFile, &users](const HttpRequest& request) {
         if (users.Open() && !request.Loopback)

@@ -21,6 +21,9 @@ struct BankSnapshot
     const rules::OfficialData Data;
     const rules::BankDirectory& Banks;
     const rules::TarvikChecks Checks;
+    // The JSON API's "data" object of the answers from this directory: it changes only with the snapshot, and a new
+    // day brings a new snapshot.
+    const std::string ApiData;
 };
 
 class BankData

@@ -4,7 +4,7 @@
 #include "platform/Csv.h"
 #include "rules/BatchColumns.h"
 #include "rules/CheckTable.h"
-#include "service/Access.h"
+#include "service/Api.h"
 
 #include <fcntl.h>
 #include <nlohmann/json.hpp>
@@ -527,18 +527,8 @@ void AddBatch(Router& router, const BankData& banks, const rules::PostalData& po
         std::string(kBatchPath),
         [&banks, &postal,
          &users](const HttpRequest& request) -> std::variant<HttpResponse, std::unique_ptr<BodyStream>> {
-            switch (ApiAdmission(users, request)) {
-            case Users::kAdmitted:
-                break;
-            case Users::kLoopbackOnly:
-                return Problem(403, "Nur von diesem Rechner aus: der Dienst hat keine Benutzerdatei",
-                               ProblemType("forbidden"));
-            default: {
-                HttpResponse login = Problem(401, "Anmeldung erforderlich (HTTP Basic)", ProblemType("unauthorized"));
-                login.Headers.emplace_back("WWW-Authenticate", "Basic realm=\"OrvelWddx\"");
-                return login;
-            }
-            }
+            if (auto refusal = ApiLogin(users, request))
+                return std::move(*refusal);
             const std::string_view type = request.Header("Content-Type").value_or("");
             const bool csv = Names(type, "text/csv");
             const bool ndjson = Names(type, "ndjson") || Names(type, "jsonl");

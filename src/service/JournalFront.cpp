@@ -2,7 +2,6 @@
 
 #include "confirm/Confirm.h"
 #include "confirm/Journal.h"
-#include "service/Access.h"
 #include "service/Api.h"
 
 #include <fcntl.h>
@@ -45,21 +44,6 @@ std::string ProblemType(std::string_view cause)
 HttpResponse Answer(unsigned status, const json& body)
 {
     return {status, kJson, body.dump(-1, ' ', false, json::error_handler_t::replace)};
-}
-
-std::optional<HttpResponse> Refusal(const Users& users, const HttpRequest& request)
-{
-    switch (ApiAdmission(users, request)) {
-    case Users::kAdmitted:
-        return std::nullopt;
-    case Users::kLoopbackOnly:
-        return Problem(403, "Nur von diesem Rechner aus: der Dienst hat keine Benutzerdatei", ProblemType("forbidden"));
-    default: {
-        HttpResponse login = Problem(401, "Anmeldung erforderlich (HTTP Basic)", ProblemType("unauthorized"));
-        login.Headers.emplace_back("WWW-Authenticate", "Basic realm=\"OrvelWddx\"");
-        return login;
-    }
-    }
 }
 
 // "Name=1;Street=2" as {"name": "1", "street": "2"}.
@@ -336,7 +320,7 @@ HttpResponse Record(const HttpRequest& request, const std::string& journal)
 void AddJournal(Router& router, const Users& users, std::string ownVatId, std::string journal)
 {
     const auto gated = [&users](const char* method, const HttpRequest& request, auto answer) {
-        if (auto refusal = Refusal(users, request))
+        if (auto refusal = ApiLogin(users, request))
             return std::move(*refusal);
         if (request.Method != method && !(std::string_view(method) == "GET" && request.Method == "HEAD")) {
             HttpResponse wrong = Problem(405, "Methode nicht erlaubt", ProblemType("method-not-allowed"));

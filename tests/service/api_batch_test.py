@@ -179,7 +179,7 @@ class ApiBatchLoginTest(unittest.TestCase):
                 got, answer_headers, answer = service.batch(body, headers=headers)
                 self.assertEqual(got, status, answer)
                 if status == 401:
-                    self.assertEqual(answer_headers["WWW-Authenticate"], 'Basic realm="OrvelWddx"')
+                    self.assertEqual(answer_headers["WWW-Authenticate"], 'Basic realm="OrvelWddx", charset="UTF-8"')
 
 
 if __name__ == "__main__":

@@ -18,6 +18,10 @@ CHECK = os.environ["ORVELWDDX_CHECK"]
 OWN = "DE136695976"
 
 
+def basic_header(user, password):
+    return {"Authorization": "Basic " + base64.b64encode(f"{user}:{password}".encode()).decode()}
+
+
 def call(url, body=None, method=None, headers=None):
     data = json.dumps(body).encode() if isinstance(body, dict) else body
     return request(url, data, method, dict({"Content-Type": "application/json"} if data is not None else {},
@@ -236,8 +240,24 @@ class ApiJournalSettingsTest(unittest.TestCase):
                 got, answer_headers, body = call(service.url("/api/v1/journal"), headers=headers)
                 self.assertEqual(got, status, body)
                 if status == 401:
-                    self.assertEqual(answer_headers["WWW-Authenticate"], 'Basic realm="OrvelWddx"')
+                    self.assertEqual(answer_headers["WWW-Authenticate"], 'Basic realm="OrvelWddx", charset="UTF-8"')
                     self.assertEqual(json.loads(body)["type"], "/api/v1/problems/unauthorized")
+
+
+    def test_the_journal_logs_in_as_every_path_of_the_api(self):
+        service = self.start("--users-file", USERS)
+        page = {"X-Requested-With": "XMLHttpRequest"}
+        got, answer_headers, _ = call(service.url("/api/v1/journal"), headers=page)
+        self.assertEqual(got, 401)
+        self.assertNotIn("WWW-Authenticate", answer_headers)
+        # Failures on the journal lock the name out of the single checks too, and the right password waits as well.
+        for _ in range(5):
+            call(service.url("/api/v1/journal"), headers=basic_header("demo", "rate"))
+        for path in ("/api/v1/journal", "/api/v1/iban/DE89370400440532013000"):
+            with self.subTest(path):
+                got, answer_headers, body = call(service.url(path), headers=basic_header("demo", "wexo"))
+                self.assertEqual((got, json.loads(body)["type"]), (429, "/api/v1/problems/throttled"))
+                self.assertGreater(int(answer_headers["Retry-After"]), 0)
 
 
 if __name__ == "__main__":
