@@ -99,7 +99,8 @@ protected:
 
 TEST_F(ConfirmQueueTest, EveryIdIsAnsweredOnceAndJournaledOnceWithinTheMemberStatesLimit)
 {
-    CrowdedVies vies(2, 20ms);
+    // Answers slow enough that a third request of a country overlaps the two before it, however slow the client.
+    CrowdedVies vies(2, 100ms);
     Settings settings;
     settings.ViesUrl = vies.Url();
     std::vector<std::string> ids;
