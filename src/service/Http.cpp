@@ -1167,7 +1167,9 @@ HttpServer::HttpServer(const Router& router, int socket, const ServerLimits& lim
         // First, so that the library's messages on the options that follow come here too.
         {MHD_OPTION_EXTERNAL_LOGGER, reinterpret_cast<intptr_t>(libraryLog), Running.get()},
         {MHD_OPTION_LISTEN_SOCKET, socket, nullptr},
-        {MHD_OPTION_CONNECTION_TIMEOUT, limits.TimeoutSeconds, nullptr},
+        // The sweeper ends idle connections and overdue requests, these with their 408, within a second of the
+        // time-out; the library's own, later, only backs it up and cannot close a request before its 408 is sent.
+        {MHD_OPTION_CONNECTION_TIMEOUT, limits.TimeoutSeconds + 2, nullptr},
         {MHD_OPTION_CONNECTION_LIMIT, limits.MaxConnections, nullptr},
         // The request head must fit here; a longer one is refused by the library itself.
         {MHD_OPTION_CONNECTION_MEMORY_LIMIT, 32 << 10, nullptr},

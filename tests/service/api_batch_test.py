@@ -140,7 +140,7 @@ class ApiBatchTest(unittest.TestCase):
             self.assertEqual(self.service.batch(b"iban\n" + IBAN.encode() + b"\n")[0], 200)
             # The answer begins once the whole body has been checked; from then on nothing more is read.
             received = len(stuck.recv(1))
-            time.sleep(5)  # beyond --timeout without reading
+            time.sleep(8)  # well beyond --timeout without reading
             try:
                 while True:
                     data = stuck.recv(1 << 16)
